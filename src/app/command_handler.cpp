@@ -1,0 +1,79 @@
+// The movie's commands: one handler, the commands tested in the table's order and
+// compared byte for byte in the code page.
+#include <string_view>
+#include <vector>
+
+#include "app/lumora_dlg.h"
+#include "platform/ansi.h"
+#include "platform/folders.h"
+
+namespace {
+
+struct Command {
+  std::string name;  // in the code page
+  void (CLumoraDlg::*handler)(const std::string& args);
+};
+
+}  // namespace
+
+void CLumoraDlg::OnFSCommand(const std::string& command, const std::string& args) {
+  static const std::vector<Command> kCommands = {
+      {"win", &CLumoraDlg::OnWin},
+      {"drag", &CLumoraDlg::OnIgnoredCommand},
+      {"skin", &CLumoraDlg::OnIgnoredCommand},
+      {"exec", &CLumoraDlg::OnExec},
+      {"update", &CLumoraDlg::OnIgnoredCommand},
+      {ansi::FromUtf8Lossy("收藏"), &CLumoraDlg::OnMessageBoxCommand},
+      {ansi::FromUtf8Lossy("评论"), &CLumoraDlg::OnMessageBoxCommand},
+      {ansi::FromUtf8Lossy("RSS设置"), &CLumoraDlg::OnMessageBoxCommand},
+      {ansi::FromUtf8Lossy("文件关联"), &CLumoraDlg::OnMessageBoxCommand},
+  };
+  for (const Command& c : kCommands) {
+    if (command == c.name) {
+      (this->*c.handler)(args);
+      return;
+    }
+  }
+}
+
+void CLumoraDlg::OnWin(const std::string& args) {
+  platform::MainWindow& window = platform_.window();
+  const platform::Rect work = window.WorkArea();
+  if (args == "quit") {
+    AskToQuit();
+  } else if (args == "min") {
+    SetStageSize(work.Width(), work.Height());
+    window.Move(work);
+    window.Minimize();
+  } else if (args == "max") {
+    SetStageSize(work.Width(), work.Height());
+    window.Move(work);
+    window.SetPlayerRect(platform::Rect{0, 0, work.Width(), work.Height()});
+  } else if (args == "revert") {
+    // The normal size, 1024 x 768, centred where the work area allows.
+    int x = 0, width = work.right - work.left;
+    if (work.right >= 1024) {
+      x = (work.right - 1024) / 2;
+      width = 1024;
+    }
+    int y = 0, height = work.bottom - work.top;
+    if (work.bottom >= 768) {
+      y = (work.bottom - 768) / 2;
+      height = 768;
+    }
+    SetStageSize(width, height);
+    window.Move(platform::Rect{x, y, x + width, y + height});
+  }
+}
+
+void CLumoraDlg::OnExec(const std::string& args) {
+  std::string target = args;
+  // A file of that name in the program folder is opened by its full path.
+  if (platform::IsReadableFile(ansi::NativePath(program_folder_ + args)))
+    target = program_folder_ + args;
+  platform_.shell().Open(ansi::NativePath(target), "");
+}
+
+void CLumoraDlg::OnMessageBoxCommand(const std::string& args) {
+  platform_.dialogs().Message(ansi::ToUtf8Lossy(args), ansi::ToUtf8Lossy(ApplicationTitle()));
+}

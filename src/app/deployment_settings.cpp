@@ -1,0 +1,60 @@
+#include "app/deployment_settings.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <utility>
+
+namespace {
+
+struct Key {
+  const char* name;
+  const char* env;
+  std::string DeploymentSettings::*member;
+};
+
+constexpr Key kKeys[] = {
+    {"shop_host", "LUMORA_SHOP_HOST", &DeploymentSettings::shop_host},
+    {"login_host", "LUMORA_LOGIN_HOST", &DeploymentSettings::login_host},
+    {"share_host_1", "LUMORA_SHARE_HOST_1", &DeploymentSettings::share_host_1},
+    {"share_host_2", "LUMORA_SHARE_HOST_2", &DeploymentSettings::share_host_2},
+    {"share_host_3", "LUMORA_SHARE_HOST_3", &DeploymentSettings::share_host_3},
+};
+
+std::string Trim(const std::string& s) {
+  std::size_t b = s.find_first_not_of(" \t\r");
+  if (b == std::string::npos) return {};
+  std::size_t e = s.find_last_not_of(" \t\r");
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+bool DeploymentSettings::ApplyLine(const std::string& line) {
+  std::size_t eq = line.find('=');
+  if (eq == std::string::npos) return false;
+  std::string key = Trim(line.substr(0, eq));
+  std::string value = Trim(line.substr(eq + 1));
+  for (const Key& k : kKeys) {
+    if (key == k.name && !value.empty()) {
+      this->*k.member = value;
+      return true;
+    }
+  }
+  return false;
+}
+
+DeploymentSettings DeploymentSettings::Load(const std::string& program_file) {
+  DeploymentSettings settings;
+  std::string folder = program_file.substr(0, program_file.rfind('/') + 1);
+  std::ifstream in(folder + "lumora.conf");
+  for (std::string line; std::getline(in, line);) {
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == '#') continue;
+    settings.ApplyLine(t);
+  }
+  for (const Key& k : kKeys) {
+    const char* v = std::getenv(k.env);
+    if (v != nullptr && v[0] != '\0') settings.*k.member = v;
+  }
+  return settings;
+}

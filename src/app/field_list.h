@@ -1,0 +1,25 @@
+// Reads the argument text of a movie command: fields "key=value" separated by "|",
+// taken by position (keys are never looked at).
+//
+// From the current position the next "=" starts a value; every value but the last ends
+// at the next "|", the last at the next "|" or the end of the text. When an "=" or a
+// required "|" is missing, reading stops there: the fields read so far keep their
+// values, the rest are emptied, and the result is false. Each value is cut to its
+// buffer (size including the terminating zero of the stored form, so a 64-byte field
+// holds 63 bytes), never in the middle of a character.
+#ifndef LUMORA_APP_FIELD_LIST_H_
+#define LUMORA_APP_FIELD_LIST_H_
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+struct FieldBuffer {
+  std::string* value;
+  std::size_t size;
+};
+
+bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fields);
+
+#endif  // LUMORA_APP_FIELD_LIST_H_

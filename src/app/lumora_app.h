@@ -1,0 +1,36 @@
+// The application object: reads the update client's two start-up settings from the
+// command line and runs the main window for the whole life of the process.
+#ifndef LUMORA_APP_LUMORA_APP_H_
+#define LUMORA_APP_LUMORA_APP_H_
+
+#include <string>
+
+#include "app/deployment_settings.h"
+#include "platform/platform.h"
+
+class CLumoraApp {
+ public:
+  // The path of the server list on the shop web server.
+  static constexpr const char* kServerListPath = "/Storage/XmlFile/serverlist.txt";
+
+  explicit CLumoraApp(const DeploymentSettings& deployment);
+
+  // The command line: a server-list URL, one space and a mode word. An empty line, a
+  // line without a space or one that starts with a space changes nothing; the mode
+  // "auto" (any letter case) sets the automatic-update flag.
+  void ParseCommandLine(const std::string& command_line);
+
+  // Runs the main window modally on |platform| and returns the exit code.
+  int InitInstance(platform::Platform& platform, const std::string& command_line);
+
+  const std::string& server_list_url() const { return m_strServerListUrl; }
+  bool auto_update() const { return m_bAutoUpdate; }
+  const DeploymentSettings& deployment() const { return deployment_; }
+
+ private:
+  DeploymentSettings deployment_;
+  std::string m_strServerListUrl;
+  bool m_bAutoUpdate = false;
+};
+
+#endif  // LUMORA_APP_LUMORA_APP_H_

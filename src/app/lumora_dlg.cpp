@@ -1,0 +1,120 @@
+#include "app/lumora_dlg.h"
+
+#include "app/lumora_app.h"
+#include "platform/ansi.h"
+#include "platform/folders.h"
+
+namespace {
+
+// A path from the system, in the code page; a name that is not valid UTF-8 is kept
+// as close as it can be.
+std::string FromSystem(const std::string& native) {
+  std::string core;
+  return ansi::CorePath(native, &core) ? core : ansi::FromUtf8Lossy(native);
+}
+
+std::string WithTrailingSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+CLumoraDlg::CLumoraDlg(const CLumoraApp& app, platform::Platform& platform)
+    : app_(app), platform_(platform), flash_(platform.player()) {
+  flash_.SetFSCommandHandler(
+      [this](const std::string& command, const std::string& args) {
+        OnFSCommand(command, args);
+      });
+  platform_.window().SetEvents(this);
+}
+
+CLumoraDlg::~CLumoraDlg() { platform_.window().SetEvents(nullptr); }
+
+int CLumoraDlg::DoModal() {
+  OnInitDialog();
+  platform_.Start([this] {
+    // The end of the automation input counts as a confirmed quit.
+    platform_.loop().Post([this] { platform_.loop().Quit(0); });
+  });
+  int code = platform_.loop().Run();
+  platform_.Finish(code);
+  return code;
+}
+
+void CLumoraDlg::OnInitDialog() {
+  // Program folder: the current directory with a trailing separator.
+  program_folder_ = WithTrailingSlash(FromSystem(platform::CurrentDirectory()));
+
+  LoadMovie();
+  flash_.AlignMode(5);
+  flash_.Scale("noScale");
+  flash_.ScaleMode(3);
+  flash_.Play();
+  flash_.SetVariable("UpdatedFile", "0");
+  flash_.SetVariable("TotalUpdateFile", "0");
+
+  app_data_path_ = FromSystem(platform::DataHome());
+  data_folder_ = WithTrailingSlash(app_data_path_) + "vellari/";
+  const std::string public_folder = data_folder_ + "public";
+
+  flash_.SetVariable("FirstRun",
+                     platform::IsDirectory(ansi::NativePath(public_folder)) ? "false" : "true");
+  flash_.SetVariable("WebUrl", "http://" + app_.deployment().shop_host + "/Storage/XmlFile/");
+  flash_.SetVariable("MyAppDataDir", data_folder_);
+  flash_.SetVariable("CurrentDir", program_folder_);
+  flash_.SetVariable("VellariOpml", data_folder_ + "public/RSS.opml");
+
+  // Cover the work area. The player takes the whole client area of the window.
+  platform::MainWindow& window = platform_.window();
+  const platform::Rect work = window.WorkArea();
+  SetStageSize(work.Width(), work.Height());
+  window.Move(work);
+  window.SetPlayerRect(platform::Rect{0, 0, work.Width(), work.Height()});
+  window.Show();
+}
+
+void CLumoraDlg::LoadMovie() {
+  const std::string program_file = FromSystem(platform::ProgramFile());
+  std::size_t slash = program_file.rfind('/');
+  program_file_folder_ = program_file.substr(0, slash == std::string::npos ? 0 : slash + 1);
+  const std::string movie_path = program_file_folder_ + kMovieName;
+  flash_.Movie(movie_path);
+}
+
+void CLumoraDlg::SetStageSize(int width, int height) {
+  flash_.SetVariable("StageX", std::to_string(width));
+  flash_.SetVariable("StageY", std::to_string(height));
+}
+
+void CLumoraDlg::AskToQuit() {
+  // Yes ends the main loop as soon as the current handler returns.
+  if (platform_.dialogs().Question(kQuitQuestion, kQuitCaption)) platform_.loop().Quit(0);
+}
+
+void CLumoraDlg::OnCancel() { AskToQuit(); }
+
+void CLumoraDlg::OnKey(platform::Key key) {
+  switch (key) {
+    case platform::Key::kEscape: OnCancel(); break;
+    case platform::Key::kReturn: OnOK(); break;
+    case platform::Key::kAbout: platform_.dialogs().About(); break;
+  }
+}
+
+void CLumoraDlg::OnCloseRequest() { OnCancel(); }
+
+void CLumoraDlg::OnFilesDropped(const std::vector<std::string>&) {}
+
+bool CLumoraDlg::OnPlayerMouse(platform::MouseAction action, platform::MouseButton button,
+                               platform::Point) {
+  // The player's own context menu is never shown.
+  return action == platform::MouseAction::kDown && button == platform::MouseButton::kRight;
+}
+
+std::string CLumoraDlg::ApplicationTitle() const {
+  std::string name(ansi::AfterLastSeparator(FromSystem(platform::ProgramFile())));
+  std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}

@@ -1,0 +1,78 @@
+// The main window: a borderless window covered by the movie player. It forms the
+// program's folders, loads the movie, hands it its start-up variables, places itself
+// on the work area, handles the movie's commands and asks before quitting.
+#ifndef LUMORA_APP_LUMORA_DLG_H_
+#define LUMORA_APP_LUMORA_DLG_H_
+
+#include <map>
+#include <string>
+
+#include "app/shockwave_flash.h"
+#include "platform/platform.h"
+
+class CLumoraApp;
+
+class CLumoraDlg : public platform::WindowEvents {
+ public:
+  static constexpr const char* kMovieName = "main12.swf";
+  static constexpr const char* kQuitQuestion = "确定要退出吗？";
+  static constexpr const char* kQuitCaption = "提示";
+
+  CLumoraDlg(const CLumoraApp& app, platform::Platform& platform);
+  ~CLumoraDlg() override;
+  CLumoraDlg(const CLumoraDlg&) = delete;
+  CLumoraDlg& operator=(const CLumoraDlg&) = delete;
+
+  // Initialises the window, runs its modal loop and returns the loop's exit code.
+  int DoModal();
+
+  // The start-up sequence: folders, movie, variables, placement.
+  void OnInitDialog();
+  // The movie's commands; |command| and |args| are in the code page.
+  void OnFSCommand(const std::string& command, const std::string& args);
+
+  // Folders (code page, '/' separators, each with a trailing '/').
+  const std::string& program_folder() const { return program_folder_; }
+  const std::string& data_folder() const { return data_folder_; }
+  const std::string& program_file_folder() const { return program_file_folder_; }
+  CShockwaveFlash& flash() { return flash_; }
+
+ private:
+  // WindowEvents.
+  void OnKey(platform::Key key) override;
+  void OnCloseRequest() override;
+  void OnFilesDropped(const std::vector<std::string>& paths) override;
+  bool OnPlayerMouse(platform::MouseAction action, platform::MouseButton button,
+                     platform::Point screen) override;
+
+  void OnOK() {}
+  void OnCancel();
+  void AskToQuit();
+  void LoadMovie();
+  void SetStageSize(int width, int height);
+
+  // Commands.
+  void OnWin(const std::string& args);
+  void OnExec(const std::string& args);
+  void OnMessageBoxCommand(const std::string& args);
+  void OnIgnoredCommand(const std::string&) {}
+
+  // The caption of message boxes: the program file's name without its extension.
+  std::string ApplicationTitle() const;
+
+  const CLumoraApp& app_;
+  platform::Platform& platform_;
+  CShockwaveFlash flash_;
+
+  std::string user_id_;           // 64
+  std::string user_name_;         // 64
+  std::string password_;          // 64
+  std::string user_shelf_path_;   // 256
+  std::string program_file_folder_;
+  std::string app_data_path_;     // 260
+  std::string data_folder_;
+  std::string program_folder_;
+  std::map<std::string, std::string> download_map_;
+};
+
+#endif  // LUMORA_APP_LUMORA_DLG_H_

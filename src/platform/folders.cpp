@@ -1,0 +1,59 @@
+#include "platform/folders.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace platform {
+
+std::string DataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  std::string base;
+  if (home != nullptr && home[0] == '/') {
+    base = home;
+  } else if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir) {
+    base = pw->pw_dir;
+  } else {
+    base = "/tmp";
+  }
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return (base == "/" ? "" : base) + "/.local/share";
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buffer(4096);
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (buffer.size() > (1u << 20)) return "/";
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+std::string ProgramFile() {
+  std::vector<char> buffer(4096);
+  ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return {};
+  return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsReadableFile(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  struct stat st;
+  bool regular = fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
+  std::fclose(f);
+  return regular;
+}
+
+}  // namespace platform

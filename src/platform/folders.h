@@ -1,0 +1,23 @@
+// The folders the program starts from, as the system reports them (UTF-8 paths).
+#ifndef LUMORA_PLATFORM_FOLDERS_H_
+#define LUMORA_PLATFORM_FOLDERS_H_
+
+#include <string>
+
+namespace platform {
+
+// The user's data folder: $XDG_DATA_HOME, or ~/.local/share when it is unset or not an
+// absolute path. No trailing separator. The folder is not created.
+std::string DataHome();
+// The process's current directory.
+std::string CurrentDirectory();
+// The full path of the running program file.
+std::string ProgramFile();
+// True when |path| names an existing directory.
+bool IsDirectory(const std::string& path);
+// True when |path| can be opened for reading as a regular file.
+bool IsReadableFile(const std::string& path);
+
+}  // namespace platform
+
+#endif  // LUMORA_PLATFORM_FOLDERS_H_

@@ -1,0 +1,46 @@
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "platform/gtk/gtk_dialogs.h"
+#include "platform/gtk/gtk_shell.h"
+#include "platform/gtk/gtk_window.h"
+#include "platform/gtk/web_view_player.h"
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+class GtkPlatform : public Platform {
+ public:
+  GtkPlatform() : window_(player_.widget()), dialogs_(window_.gtk_window()) {}
+
+  MainLoop& loop() override { return loop_; }
+  MainWindow& window() override { return window_; }
+  Player& player() override { return player_; }
+  Dialogs& dialogs() override { return dialogs_; }
+  Shell& shell() override { return shell_; }
+  void Start(std::function<void()>) override {}
+  void Finish(int) override {}
+
+  WebViewPlayer& web_view_player() { return player_; }
+
+ private:
+  MainLoop loop_;
+  WebViewPlayer player_;
+  GtkMainWindow window_;
+  GtkDialogs dialogs_;
+  GtkShell shell_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> CreateGtkPlatform(int* argc, char*** argv, std::string* error) {
+  if (!gtk_init_check(argc, argv)) {
+    *error = "cannot open a display (set DISPLAY, or run with --headless)";
+    return nullptr;
+  }
+  return std::make_unique<GtkPlatform>();
+}
+
+}  // namespace platform

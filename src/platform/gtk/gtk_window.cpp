@@ -1,0 +1,138 @@
+#include "platform/gtk/gtk_window.h"
+
+#include <gtk/gtk.h>
+
+namespace platform {
+
+GtkMainWindow::GtkMainWindow(GtkWidget* player)
+    : window_(gtk_window_new(GTK_WINDOW_TOPLEVEL)), layout_(gtk_layout_new(nullptr, nullptr)), player_(player) {
+  gtk_window_set_title(GTK_WINDOW(window_), "Lumora");
+  gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
+  gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), FALSE);
+  gtk_container_add(GTK_CONTAINER(window_), layout_);
+  gtk_layout_put(GTK_LAYOUT(layout_), player_, 0, 0);
+  g_signal_connect(window_, "key-press-event", G_CALLBACK(&GtkMainWindow::OnKeyPress), this);
+  g_signal_connect(window_, "delete-event", G_CALLBACK(&GtkMainWindow::OnDelete), this);
+  // Connected handlers run before the web view's own: the host sees the mouse first.
+  gtk_widget_add_events(player_, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
+                                     GDK_BUTTON_RELEASE_MASK);
+  g_signal_connect(player_, "button-press-event", G_CALLBACK(&GtkMainWindow::OnMouse), this);
+  g_signal_connect(player_, "button-release-event", G_CALLBACK(&GtkMainWindow::OnMouse), this);
+  g_signal_connect(player_, "motion-notify-event", G_CALLBACK(&GtkMainWindow::OnMouse), this);
+}
+
+GtkMainWindow::~GtkMainWindow() {
+  g_signal_handlers_disconnect_by_data(player_, this);
+  gtk_widget_destroy(window_);
+}
+
+GtkWindow* GtkMainWindow::gtk_window() const { return GTK_WINDOW(window_); }
+
+Rect GtkMainWindow::WorkArea() const {
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
+  GdkRectangle area{0, 0, 1024, 768};
+  if (monitor != nullptr) gdk_monitor_get_workarea(monitor, &area);
+  return Rect{area.x, area.y, area.x + area.width, area.y + area.height};
+}
+
+void GtkMainWindow::Move(const Rect& rect) {
+  rect_ = rect;
+  gtk_window_deiconify(GTK_WINDOW(window_));
+  gtk_window_move(GTK_WINDOW(window_), rect.left, rect.top);
+  gtk_widget_set_size_request(window_, -1, -1);
+  gtk_window_resize(GTK_WINDOW(window_), rect.Width() > 0 ? rect.Width() : 1,
+                    rect.Height() > 0 ? rect.Height() : 1);
+}
+
+void GtkMainWindow::Show() { gtk_widget_show_all(window_); }
+
+void GtkMainWindow::Minimize() { gtk_window_iconify(GTK_WINDOW(window_)); }
+
+void GtkMainWindow::SetPlayerRect(const Rect& rect) {
+  gtk_layout_move(GTK_LAYOUT(layout_), player_, rect.left, rect.top);
+  gtk_widget_set_size_request(player_, rect.Width(), rect.Height());
+}
+
+void GtkMainWindow::SetCursor(Cursor cursor) {
+  GdkWindow* target = gtk_widget_get_window(player_);
+  if (target == nullptr) return;
+  GdkCursor* c = gdk_cursor_new_from_name(gdk_window_get_display(target), CursorName(cursor));
+  gdk_window_set_cursor(target, c);
+  if (c != nullptr) g_object_unref(c);
+}
+
+void GtkMainWindow::CaptureMouse(bool capture) {
+  GdkWindow* target = gtk_widget_get_window(player_);
+  if (target == nullptr || capture == captured_) return;
+  GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(target));
+  if (capture) {
+    captured_ = gdk_seat_grab(seat, target, GDK_SEAT_CAPABILITY_POINTER, FALSE, nullptr,
+                              nullptr, nullptr, nullptr) == GDK_GRAB_SUCCESS;
+  } else {
+    gdk_seat_ungrab(seat);
+    captured_ = false;
+  }
+}
+
+Point GtkMainWindow::CursorPosition() const {
+  GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+  Point p;
+  gdk_device_get_position(gdk_seat_get_pointer(seat), nullptr, &p.x, &p.y);
+  return p;
+}
+
+int GtkMainWindow::OnKeyPress(GtkWidget*, GdkEvent* event, void* data) {
+  auto* self = static_cast<GtkMainWindow*>(data);
+  if (self->events_ == nullptr) return FALSE;
+  switch (event->key.keyval) {
+    case GDK_KEY_Escape:
+      self->events_->OnKey(Key::kEscape);
+      return TRUE;
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+      self->events_->OnKey(Key::kReturn);
+      return FALSE;  // the movie still gets its Enter
+    case GDK_KEY_F1:
+      self->events_->OnKey(Key::kAbout);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+int GtkMainWindow::OnDelete(GtkWidget*, GdkEvent*, void* data) {
+  auto* self = static_cast<GtkMainWindow*>(data);
+  if (self->events_ != nullptr) self->events_->OnCloseRequest();
+  return TRUE;  // the window closes only through the quit question
+}
+
+int GtkMainWindow::OnMouse(GtkWidget*, GdkEvent* event, void* data) {
+  auto* self = static_cast<GtkMainWindow*>(data);
+  if (self->events_ == nullptr) return FALSE;
+  MouseAction action;
+  MouseButton button = MouseButton::kLeft;
+  double x, y;
+  switch (event->type) {
+    case GDK_BUTTON_PRESS:
+    case GDK_BUTTON_RELEASE:
+      if (event->button.button != 1 && event->button.button != 3) return FALSE;
+      action = event->type == GDK_BUTTON_PRESS ? MouseAction::kDown : MouseAction::kUp;
+      button = event->button.button == 3 ? MouseButton::kRight : MouseButton::kLeft;
+      x = event->button.x_root;
+      y = event->button.y_root;
+      break;
+    case GDK_MOTION_NOTIFY:
+      action = MouseAction::kMove;
+      x = event->motion.x_root;
+      y = event->motion.y_root;
+      break;
+    default:
+      return FALSE;
+  }
+  return self->events_->OnPlayerMouse(action, button,
+                                      Point{static_cast<int>(x), static_cast<int>(y)});
+}
+
+}  // namespace platform

@@ -1,0 +1,50 @@
+// The main window on the desktop: an undecorated GTK window holding the player's web
+// view at a rectangle of its own. The view sits in a layout, which does not make the
+// window as large as the view: the window can shrink and clip the player.
+#ifndef LUMORA_PLATFORM_GTK_GTK_WINDOW_H_
+#define LUMORA_PLATFORM_GTK_GTK_WINDOW_H_
+
+#include "platform/main_window.h"
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkWindow GtkWindow;
+typedef union _GdkEvent GdkEvent;
+
+namespace platform {
+
+class GtkMainWindow : public MainWindow {
+ public:
+  explicit GtkMainWindow(GtkWidget* player);
+  ~GtkMainWindow() override;
+  GtkMainWindow(const GtkMainWindow&) = delete;
+  GtkMainWindow& operator=(const GtkMainWindow&) = delete;
+
+  GtkWindow* gtk_window() const;
+
+  void SetEvents(WindowEvents* events) override { events_ = events; }
+  Rect WorkArea() const override;
+  Rect GetRect() const override { return rect_; }
+  void Move(const Rect& rect) override;
+  void Show() override;
+  void Minimize() override;
+  void SetPlayerRect(const Rect& rect) override;
+  void SetCursor(Cursor cursor) override;
+  void CaptureMouse(bool capture) override;
+  Point CursorPosition() const override;
+
+ private:
+  static int OnKeyPress(GtkWidget*, GdkEvent* event, void* data);
+  static int OnDelete(GtkWidget*, GdkEvent*, void* data);
+  static int OnMouse(GtkWidget*, GdkEvent* event, void* data);
+
+  GtkWidget* window_;
+  GtkWidget* layout_;
+  GtkWidget* player_;
+  WindowEvents* events_ = nullptr;
+  Rect rect_;
+  bool captured_ = false;
+};
+
+}  // namespace platform
+
+#endif  // LUMORA_PLATFORM_GTK_GTK_WINDOW_H_

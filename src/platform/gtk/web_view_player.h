@@ -1,0 +1,61 @@
+// The player on the desktop: a WebKitGTK web view playing the HTML5 movie.
+//
+// The movie file is read through the ordinary file functions and served to the view
+// from memory under the "lumora" URI scheme. The bridge: the page posts JSON texts to
+// the script message handler "lumora" ({"fscommand": C, "args": A} or
+// {"setVariable": {"name": N, "value": V}}); the host calls the page's
+// lumora.setVariable(name, value). Variables set before the page has loaded are
+// handed over, in order, once it has.
+#ifndef LUMORA_PLATFORM_GTK_WEB_VIEW_PLAYER_H_
+#define LUMORA_PLATFORM_GTK_WEB_VIEW_PLAYER_H_
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/player.h"
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _WebKitWebView WebKitWebView;
+typedef struct _WebKitURISchemeRequest WebKitURISchemeRequest;
+typedef struct _WebKitJavascriptResult WebKitJavascriptResult;
+typedef struct _WebKitUserContentManager WebKitUserContentManager;
+
+namespace platform {
+
+class WebViewPlayer : public Player {
+ public:
+  WebViewPlayer();
+  ~WebViewPlayer() override;
+  WebViewPlayer(const WebViewPlayer&) = delete;
+  WebViewPlayer& operator=(const WebViewPlayer&) = delete;
+
+  GtkWidget* widget() const;
+  WebKitWebView* view() const { return view_; }
+
+  void SetEvents(PlayerEvents* events) override { events_ = events; }
+  bool LoadMovie(const std::string& path) override;
+  void SetLayout(int align_mode, const std::string& scale, int scale_mode) override;
+  void Play() override {}
+  void SetVariable(const std::string& name, const std::string& value) override;
+
+  // True once the movie's page has finished loading.
+  bool loaded() const { return loaded_; }
+
+ private:
+  static void OnSchemeRequest(WebKitURISchemeRequest* request, void* data);
+  static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                              void* data);
+  static void OnLoadChanged(WebKitWebView*, int event, void* data);
+  void SendVariable(const std::string& name, const std::string& value);
+
+  WebKitWebView* view_;
+  PlayerEvents* events_ = nullptr;
+  std::string movie_bytes_;
+  bool loaded_ = false;
+  std::vector<std::pair<std::string, std::string>> pending_;
+};
+
+}  // namespace platform
+
+#endif  // LUMORA_PLATFORM_GTK_WEB_VIEW_PLAYER_H_

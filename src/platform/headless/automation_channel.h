@@ -1,0 +1,71 @@
+// The automation interface's wire: JSON Lines (UTF-8) in on a file descriptor, JSON
+// Lines out on a stream, one object per line, flushed at once.
+//
+// Input lines are read on a reader thread and handed to the main loop, where they are
+// dispatched one after the other; {"wait": MS} keeps the loop running that long before
+// the next line is taken. Answers for dialogs are queued here until a dialog opens.
+#ifndef LUMORA_PLATFORM_HEADLESS_AUTOMATION_CHANNEL_H_
+#define LUMORA_PLATFORM_HEADLESS_AUTOMATION_CHANNEL_H_
+
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/main_loop.h"
+
+namespace platform {
+
+class AutomationChannel {
+ public:
+  using Json = nlohmann::json;
+  // Handles one input object; returns an error text, or empty when it was understood.
+  using Dispatcher = std::function<std::string(const Json&)>;
+
+  AutomationChannel(MainLoop& loop, int in_fd, std::FILE* out);
+  ~AutomationChannel();
+  AutomationChannel(const AutomationChannel&) = delete;
+  AutomationChannel& operator=(const AutomationChannel&) = delete;
+
+  // Starts reading. |dispatch| gets every object but "answer" and "wait";
+  // |end_of_input| runs when the input has ended and every line before it was handled.
+  void Start(Dispatcher dispatch, std::function<void()> end_of_input);
+
+  // Writes one object as a line. Safe from any thread.
+  void Emit(const Json& event);
+  void EmitError(const std::string& message);
+
+  // The answer queued for the next dialog, if any.
+  std::optional<Json> TakeAnswer();
+
+ private:
+  void ReadLoop();
+  void OnLine(std::string line);
+  void OnEndOfInput();
+  void Pump();
+  static int OnWaitOver(void* data);
+
+  MainLoop& loop_;
+  int in_fd_;
+  std::FILE* out_;
+  int stop_fd_ = -1;
+  std::thread reader_;
+  std::mutex out_mutex_;
+
+  // Main-thread state.
+  Dispatcher dispatch_;
+  std::function<void()> end_of_input_;
+  std::deque<std::optional<std::string>> pending_;  // nullopt marks the end of input
+  std::deque<Json> answers_;
+  unsigned wait_source_ = 0;
+  bool pumping_ = false;
+};
+
+}  // namespace platform
+
+#endif  // LUMORA_PLATFORM_HEADLESS_AUTOMATION_CHANNEL_H_

@@ -1,0 +1,55 @@
+#include "platform/headless/headless_player.h"
+
+#include <cstdio>
+
+namespace platform {
+
+using Json = AutomationChannel::Json;
+
+bool HeadlessPlayer::LoadMovie(const std::string& path) {
+  // Read the way any component of the process reads a file: through the C library.
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  std::size_t size = 0;
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) size += n;
+  std::fclose(f);
+  channel_.Emit(Json{{"movie", {{"path", path}, {"size", size}}}});
+  return true;
+}
+
+void HeadlessPlayer::SetVariable(const std::string& name, const std::string& value) {
+  variables_[name] = value;
+  channel_.Emit(Json{{"setVariable", {{"name", name}, {"value", value}}}});
+}
+
+std::string HeadlessPlayer::HandleFSCommand(const Json& input) {
+  if (!input["fscommand"].is_string())
+    return "\"fscommand\" takes a command name";
+  std::string args;
+  if (input.contains("args")) {
+    if (!input["args"].is_string()) return "\"args\" must be a string";
+    args = input["args"];
+  }
+  if (events_) events_->OnFSCommand(input["fscommand"], args);
+  return {};
+}
+
+std::string HeadlessPlayer::HandleSetVariable(const Json& variable) {
+  if (!variable.is_object() || !variable.contains("name") || !variable["name"].is_string() ||
+      !variable.contains("value") || !variable["value"].is_string())
+    return "\"setVariable\" takes {\"name\": N, \"value\": V}";
+  variables_[variable["name"]] = variable["value"];
+  if (events_) events_->OnVariableChanged(variable["name"], variable["value"]);
+  return {};
+}
+
+std::string HeadlessPlayer::HandleGetVariable(const Json& name) {
+  if (!name.is_string()) return "\"getVariable\" takes a variable name";
+  auto it = variables_.find(name);
+  channel_.Emit(Json{{"variable", {{"name", name},
+                                   {"value", it == variables_.end() ? "" : it->second}}}});
+  return {};
+}
+
+}  // namespace platform

@@ -1,0 +1,82 @@
+#include "platform/headless/headless_window.h"
+
+namespace platform {
+
+using Json = AutomationChannel::Json;
+
+HeadlessWindow::HeadlessWindow(AutomationChannel& channel, const Rect& work_area)
+    : channel_(channel), work_area_(work_area), rect_(work_area) {}
+
+void HeadlessWindow::Report() {
+  channel_.Emit(Json{{"window",
+                      {{"x", rect_.left},
+                       {"y", rect_.top},
+                       {"width", rect_.Width()},
+                       {"height", rect_.Height()},
+                       {"state", minimized_ ? "minimized" : "normal"}}}});
+}
+
+void HeadlessWindow::Move(const Rect& rect) {
+  rect_ = rect;
+  minimized_ = false;
+  Report();
+}
+
+// Start-up has already reported the window where it moved it.
+void HeadlessWindow::Show() {}
+
+void HeadlessWindow::Minimize() {
+  minimized_ = true;
+  Report();
+}
+
+void HeadlessWindow::SetCursor(Cursor cursor) {
+  if (cursor == current_cursor_) return;
+  current_cursor_ = cursor;
+  channel_.Emit(Json{{"cursor", CursorName(cursor)}});
+}
+
+std::string HeadlessWindow::HandleMouse(const Json& mouse) {
+  if (!mouse.is_object() || !mouse.contains("event") || !mouse["event"].is_string() ||
+      !mouse.contains("x") || !mouse["x"].is_number_integer() || !mouse.contains("y") ||
+      !mouse["y"].is_number_integer())
+    return "\"mouse\" takes {\"event\", \"button\", \"x\", \"y\"}";
+  const std::string event = mouse["event"];
+  MouseAction action;
+  if (event == "down") action = MouseAction::kDown;
+  else if (event == "move") action = MouseAction::kMove;
+  else if (event == "up") action = MouseAction::kUp;
+  else return "mouse event must be \"down\", \"move\" or \"up\"";
+  MouseButton button = MouseButton::kLeft;
+  if (mouse.contains("button")) {
+    if (mouse["button"] == "right") button = MouseButton::kRight;
+    else if (mouse["button"] != "left") return "mouse button must be \"left\" or \"right\"";
+  }
+  cursor_ = Point{mouse["x"].get<int>(), mouse["y"].get<int>()};
+  if (events_) events_->OnPlayerMouse(action, button, cursor_);
+  return {};
+}
+
+std::string HeadlessWindow::HandleKey(const Json& key) {
+  if (!key.is_string()) return "\"key\" takes a key name";
+  Key which;
+  if (key == "Escape") which = Key::kEscape;
+  else if (key == "Return") which = Key::kReturn;
+  else if (key == "F1") which = Key::kAbout;
+  else return "unknown key: " + key.get<std::string>();
+  if (events_) events_->OnKey(which);
+  return {};
+}
+
+std::string HeadlessWindow::HandleDrop(const Json& files) {
+  if (!files.is_array()) return "\"drop\" takes an array of paths";
+  std::vector<std::string> paths;
+  for (const Json& f : files) {
+    if (!f.is_string()) return "\"drop\" takes an array of paths";
+    paths.push_back(f.get<std::string>());
+  }
+  if (events_) events_->OnFilesDropped(paths);
+  return {};
+}
+
+}  // namespace platform

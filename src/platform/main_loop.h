@@ -1,0 +1,61 @@
+// The main loop of the user-interface thread, on GLib: the modal loop of the main
+// window, its timers (with ids, as the window code names them), a thread-safe queue of
+// posted messages drained on the loop, and the monotonic tick count.
+#ifndef LUMORA_PLATFORM_MAIN_LOOP_H_
+#define LUMORA_PLATFORM_MAIN_LOOP_H_
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+
+typedef struct _GMainLoop GMainLoop;
+
+namespace platform {
+
+class MainLoop {
+ public:
+  MainLoop();
+  ~MainLoop();
+  MainLoop(const MainLoop&) = delete;
+  MainLoop& operator=(const MainLoop&) = delete;
+
+  // Runs until Quit; returns the code given to Quit.
+  int Run();
+  // Ends Run once the current handler returns. Main thread only.
+  void Quit(int code);
+  bool quitting() const { return quitting_; }
+
+  // Calls |tick| every |interval_ms| until KillTimer(id); setting an id again replaces
+  // the old timer. Main thread only.
+  void SetTimer(unsigned id, unsigned interval_ms, std::function<void()> tick);
+  void KillTimer(unsigned id);
+
+  // Queues |message| to run on the loop's thread. Safe from any thread; messages run
+  // in the order they were posted.
+  void Post(std::function<void()> message);
+
+  // Runs the queued messages now (the loop does this by itself; tests call it).
+  void DrainPosted();
+
+  // Milliseconds of a monotonic clock.
+  static std::uint64_t TickCount();
+
+ private:
+  struct Timer;
+  static int OnTimer(void* data);
+  static int OnPosted(void* data);
+
+  GMainLoop* loop_;
+  int exit_code_ = 0;
+  bool quitting_ = false;
+  std::map<unsigned, Timer*> timers_;
+  std::mutex posted_mutex_;
+  std::deque<std::function<void()>> posted_;
+  bool wake_pending_ = false;
+};
+
+}  // namespace platform
+
+#endif  // LUMORA_PLATFORM_MAIN_LOOP_H_

@@ -1,0 +1,45 @@
+// The desktop as the core sees it: one window, its player, dialogs and the shell, all
+// running on one main loop. Two faces implement it: the GTK desktop and the headless
+// automation interface (JSON Lines on standard input and output).
+#ifndef LUMORA_PLATFORM_PLATFORM_H_
+#define LUMORA_PLATFORM_PLATFORM_H_
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/dialogs.h"
+#include "platform/geometry.h"
+#include "platform/main_loop.h"
+#include "platform/main_window.h"
+#include "platform/player.h"
+#include "platform/shell.h"
+
+namespace platform {
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual MainLoop& loop() = 0;
+  virtual MainWindow& window() = 0;
+  virtual Player& player() = 0;
+  virtual Dialogs& dialogs() = 0;
+  virtual Shell& shell() = 0;
+  // Starts taking input (the headless face begins reading its commands here).
+  // |on_end_of_input| runs when the input ends; the GTK face never calls it.
+  virtual void Start(std::function<void()> on_end_of_input) = 0;
+  // Called once the main loop has ended, with its exit code.
+  virtual void Finish(int exit_code) = 0;
+};
+
+// The GTK desktop. Null with |error| set when there is no display.
+std::unique_ptr<Platform> CreateGtkPlatform(int* argc, char*** argv, std::string* error);
+
+// The automation interface, reading |in| and writing |out|.
+std::unique_ptr<Platform> CreateHeadlessPlatform(int in_fd, std::FILE* out,
+                                                 const Rect& work_area);
+
+}  // namespace platform
+
+#endif  // LUMORA_PLATFORM_PLATFORM_H_

@@ -1,0 +1,226 @@
+// The real window under a (virtual) display: the GTK face with its WebKit player.
+#include <gtk/gtk.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <webkit2/webkit2.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "app/lumora_app.h"
+#include "app/lumora_dlg.h"
+#include "platform/ansi.h"
+#include "platform/platform.h"
+#include "../support/temp_dir.h"
+
+namespace {
+
+// Runs the main loop until |done| holds or |seconds| pass.
+bool SpinUntil(const std::function<bool()>& done, double seconds = 20) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    g_main_context_iteration(nullptr, FALSE);
+    g_usleep(1000);
+  }
+  return true;
+}
+
+WebKitWebView* FindWebView(GtkWidget* widget) {
+  if (WEBKIT_IS_WEB_VIEW(widget)) return WEBKIT_WEB_VIEW(widget);
+  if (!GTK_IS_CONTAINER(widget)) return nullptr;
+  WebKitWebView* found = nullptr;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+  for (GList* it = children; it && !found; it = it->next)
+    found = FindWebView(GTK_WIDGET(it->data));
+  g_list_free(children);
+  return found;
+}
+
+GtkWindow* FindMainWindow() {
+  GtkWindow* found = nullptr;
+  GList* tops = gtk_window_list_toplevels();
+  for (GList* it = tops; it; it = it->next)
+    if (g_strcmp0(gtk_window_get_title(GTK_WINDOW(it->data)), "Lumora") == 0)
+      found = GTK_WINDOW(it->data);
+  g_list_free(tops);
+  return found;
+}
+
+// Evaluates |script| in the page and returns its value as text.
+std::string Eval(WebKitWebView* view, const std::string& script) {
+  struct Result {
+    bool done = false;
+    std::string value;
+  } result;
+  webkit_web_view_evaluate_javascript(
+      view, script.c_str(), -1, nullptr, nullptr, nullptr,
+      [](GObject* object, GAsyncResult* res, gpointer data) {
+        auto* r = static_cast<Result*>(data);
+        GError* error = nullptr;
+        JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), res,
+                                                                 &error);
+        if (v != nullptr) {
+          char* s = jsc_value_to_string(v);
+          r->value = s;
+          g_free(s);
+          g_object_unref(v);
+        } else {
+          r->value = std::string("<error: ") + error->message + ">";
+          g_error_free(error);
+        }
+        r->done = true;
+      },
+      &result);
+  SpinUntil([&] { return result.done; });
+  return result.value;
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (g_getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display (run under xvfb-run)";
+    setenv("XDG_DATA_HOME", (home_ / "data").c_str(), 1);
+    int argc = 0;
+    char** argv = nullptr;
+    std::string error;
+    face_ = platform::CreateGtkPlatform(&argc, &argv, &error);
+    ASSERT_TRUE(face_) << error;
+    app_ = std::make_unique<CLumoraApp>(DeploymentSettings{});
+    dialog_ = std::make_unique<CLumoraDlg>(*app_, *face_);
+    dialog_->OnInitDialog();
+    window_ = FindMainWindow();
+    ASSERT_NE(window_, nullptr);
+    view_ = FindWebView(GTK_WIDGET(window_));
+    ASSERT_NE(view_, nullptr);
+    // The page has loaded and received its start-up variables.
+    ASSERT_TRUE(SpinUntil([&] {
+      return !webkit_web_view_is_loading(view_) &&
+             Eval(view_, "window.lumora ? lumora.get('StageY') : ''") != "";
+    })) << "the movie did not load";
+  }
+  void TearDown() override {
+    dialog_.reset();
+    face_.reset();
+  }
+
+  TempDir home_;
+  std::unique_ptr<platform::Platform> face_;
+  std::unique_ptr<CLumoraApp> app_;
+  std::unique_ptr<CLumoraDlg> dialog_;
+  GtkWindow* window_ = nullptr;
+  WebKitWebView* view_ = nullptr;
+};
+
+TEST_F(WindowTest, BorderlessOverTheWorkAreaWithTheStartUpVariables) {
+  EXPECT_FALSE(gtk_window_get_decorated(window_));
+  GdkRectangle work;
+  gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &work);
+  ASSERT_TRUE(SpinUntil([&] {
+    int w, h, x, y;
+    gtk_window_get_size(window_, &w, &h);
+    gtk_window_get_position(window_, &x, &y);
+    return w == work.width && h == work.height && x == work.x && y == work.y;
+  })) << "the window does not cover the work area";
+  EXPECT_EQ(Eval(view_, "lumora.get('StageX')"), std::to_string(work.width));
+  EXPECT_EQ(Eval(view_, "lumora.get('FirstRun')"), "true");
+  EXPECT_EQ(Eval(view_, "lumora.get('MyAppDataDir')"), home_ / "data/vellari/");
+  // The page shows them.
+  EXPECT_EQ(Eval(view_, "document.querySelector('#var-StageX td:last-child').textContent"),
+            std::to_string(work.width));
+}
+
+TEST_F(WindowTest, PageCommandReachesTheHostAndTheHostAnswersThePage) {
+  Eval(view_, "document.getElementById('win-revert').click(); 1");
+  ASSERT_TRUE(SpinUntil([&] { return Eval(view_, "lumora.get('StageX')") == "1024"; }));
+  EXPECT_EQ(Eval(view_, "lumora.get('StageY')"), "768");
+  platform::Rect r = face_->window().GetRect();
+  EXPECT_EQ(r.Width(), 1024);
+  EXPECT_EQ(r.Height(), 768);
+  EXPECT_TRUE(SpinUntil([&] {
+    int w, h;
+    gtk_window_get_size(window_, &w, &h);
+    return w == 1024 && h == 768;
+  }));
+  // Chinese text crosses both ways intact: the movie sets a variable, the host reads it.
+  Eval(view_, "lumora.set('UserName', '读者 😀'); 1");
+  ASSERT_TRUE(SpinUntil([&] { return !dialog_->flash().GetVariable("UserName").empty(); }));
+  std::string utf8;
+  ASSERT_TRUE(ansi::ToUtf8(dialog_->flash().GetVariable("UserName"), &utf8));
+  EXPECT_EQ(utf8, "读者 😀");
+  dialog_->flash().SetVariable(ansi::FromUtf8Lossy("书名"), ansi::FromUtf8Lossy("《山海》"));
+  EXPECT_TRUE(SpinUntil([&] { return Eval(view_, "lumora.get('书名')") == "《山海》"; }));
+}
+
+TEST_F(WindowTest, ScreenshotShowsTheChineseTitle) {
+  // Let the page paint, then photograph the screen.
+  g_usleep(500000);
+  SpinUntil([] { return false; }, 1.0);
+  std::string rect = Eval(view_,
+      "(function(){var r=document.getElementById('title').getBoundingClientRect();"
+      "return [Math.round(r.left),Math.round(r.top),Math.round(r.width),"
+      "Math.round(r.height)].join(' ');})()");
+  int x, y, w, h;
+  ASSERT_EQ(std::sscanf(rect.c_str(), "%d %d %d %d", &x, &y, &w, &h), 4) << rect;
+  ASSERT_GT(w, 0);
+  const std::string shot = home_ / "shot.png";
+  const std::string raw = home_ / "title.rgb";
+  ASSERT_EQ(std::system(("import -window root " + shot).c_str()), 0);
+  char geometry[64];
+  std::snprintf(geometry, sizeof geometry, "%dx%d+%d+%d", w, h, x, y);
+  ASSERT_EQ(std::system(("convert " + shot + " -crop " + geometry + " -depth 8 rgb:" + raw)
+                            .c_str()), 0);
+  std::ifstream in(raw, std::ios::binary);
+  std::string pixels((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(pixels.size(), static_cast<std::size_t>(w * h * 3));
+  // The band is dark brown; glyphs are light. Without a Chinese font the title's two
+  // Chinese characters would be blank, leaving only the Latin letters.
+  int light_left = 0, light_right = 0;
+  for (int py = 0; py < h; ++py)
+    for (int px = 0; px < w; ++px) {
+      auto p = reinterpret_cast<const unsigned char*>(pixels.data()) + (py * w + px) * 3;
+      if (p[0] > 200 && p[1] > 200 && p[2] > 180) (px < w * 6 / 10 ? light_left : light_right)++;
+    }
+  EXPECT_GT(light_left, 20) << "no Latin text painted";
+  EXPECT_GT(light_right, 40) << "no Chinese glyphs painted";
+}
+
+TEST(ProgramWindowTest, TheProgramOpensItsBorderlessWindow) {
+  if (g_getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
+  TempDir home;
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    if (chdir(home.path().c_str()) != 0) _exit(126);
+    execl(LUMORA_BINARY, LUMORA_BINARY, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  GdkRectangle work;
+  gdk_init(nullptr, nullptr);
+  gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &work);
+  const std::string position =
+      "Position: " + std::to_string(work.x) + "," + std::to_string(work.y);
+  const std::string size =
+      "Geometry: " + std::to_string(work.width) + "x" + std::to_string(work.height);
+  std::string geometry;
+  for (int i = 0; i < 100 && (geometry.find(position) == std::string::npos ||
+                              geometry.find(size) == std::string::npos); ++i) {
+    g_usleep(200000);
+    FILE* p = popen("xdotool search --onlyvisible --name '^Lumora$' getwindowgeometry 2>/dev/null", "r");
+    char line[256];
+    geometry.clear();
+    while (p && fgets(line, sizeof line, p)) geometry += line;
+    if (p) pclose(p);
+  }
+  kill(pid, SIGTERM);
+  int status;
+  waitpid(pid, &status, 0);
+  EXPECT_NE(geometry.find(position), std::string::npos) << geometry;
+  EXPECT_NE(geometry.find(size), std::string::npos) << geometry;
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+#include "lumora_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+std::vector<Json> LumoraRun::All(const std::string& key) const {
+  std::vector<Json> found;
+  for (const Json& e : events)
+    if (e.is_object() && e.contains(key)) found.push_back(e[key]);
+  return found;
+}
+
+std::string LumoraRun::Variable(const std::string& name) const {
+  std::string value = "<unset>";
+  for (const Json& e : All("setVariable"))
+    if (e["name"] == name) value = e["value"];
+  return value;
+}
+
+std::size_t LumoraRun::IndexOf(const std::string& key, std::size_t from) const {
+  for (std::size_t i = from; i < events.size(); ++i)
+    if (events[i].is_object() && events[i].contains(key)) return i;
+  return events.size();
+}
+
+LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>& script) {
+  LumoraRun run;
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC)) {
+    ADD_FAILURE() << "pipe failed";
+    return run;
+  }
+  std::string binary = options.binary.empty() ? LUMORA_BINARY : options.binary;
+  std::vector<std::string> args{binary, "--headless"};
+  args.insert(args.end(), options.args.begin(), options.args.end());
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    for (const auto& [k, v] : options.env) setenv(k.c_str(), v.c_str(), 1);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  signal(SIGPIPE, SIG_IGN);
+  std::string input;
+  for (const std::string& line : script) input += line + "\n";
+  // Write the whole script, reading output meanwhile so neither side blocks.
+  fcntl(in_pipe[1], F_SETFL, O_NONBLOCK);
+  std::size_t written = 0;
+  std::string out_text, err_text;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);
+  bool out_open = true, err_open = true;
+  int in_fd = in_pipe[1];
+  if (input.empty()) {
+    close(in_fd);
+    in_fd = -1;
+  }
+  while (out_open || err_open) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) {
+      ADD_FAILURE() << "lumora did not end in time";
+      kill(pid, SIGKILL);
+      break;
+    }
+    pollfd fds[3] = {{out_open ? out_pipe[0] : -1, POLLIN, 0},
+                     {err_open ? err_pipe[0] : -1, POLLIN, 0},
+                     {in_fd, POLLOUT, 0}};
+    if (poll(fds, 3, static_cast<int>(left)) < 0) continue;
+    char buf[8192];
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].revents == 0) continue;
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n <= 0) {
+        (i == 0 ? out_open : err_open) = false;
+        continue;
+      }
+      (i == 0 ? out_text : err_text).append(buf, static_cast<std::size_t>(n));
+    }
+    if (in_fd >= 0 && fds[2].revents != 0) {
+      ssize_t n = write(in_fd, input.data() + written, input.size() - written);
+      if (n > 0) written += static_cast<std::size_t>(n);
+      if (n < 0 || written == input.size()) {
+        close(in_fd);
+        in_fd = -1;
+      }
+    }
+  }
+  if (in_fd >= 0) close(in_fd);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.stderr_text = err_text;
+  std::size_t start = 0;
+  for (std::size_t nl; (nl = out_text.find('\n', start)) != std::string::npos; start = nl + 1) {
+    std::string line = out_text.substr(start, nl - start);
+    run.raw.push_back(line);
+    run.events.push_back(Json::parse(line, nullptr, false));
+  }
+  return run;
+}

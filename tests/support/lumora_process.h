@@ -1,0 +1,41 @@
+// Runs the built program on its automation interface: starts `lumora --headless`,
+// writes a script of JSON lines to it, closes its input and collects every line it
+// writes until it exits.
+#ifndef LUMORA_TESTS_SUPPORT_LUMORA_PROCESS_H_
+#define LUMORA_TESTS_SUPPORT_LUMORA_PROCESS_H_
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+using Json = nlohmann::json;
+
+struct LumoraRun {
+  std::vector<Json> events;      // every output line, parsed
+  std::vector<std::string> raw;  // every output line as written
+  std::string stderr_text;
+  int exit_code = -1;
+
+  // The events with this key, in order.
+  std::vector<Json> All(const std::string& key) const;
+  // The value of the last setVariable of |name| ("<unset>" when none).
+  std::string Variable(const std::string& name) const;
+  // Index of the first event with |key| (events.size() when none).
+  std::size_t IndexOf(const std::string& key, std::size_t from = 0) const;
+};
+
+struct LumoraOptions {
+  std::string binary;  // defaults to the built program
+  std::vector<std::string> args;
+  std::string cwd;
+  std::vector<std::pair<std::string, std::string>> env;
+  int timeout_ms = 30000;
+};
+
+// Runs the program with |script| as its input. Each element is written as one line.
+LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>& script);
+
+#endif  // LUMORA_TESTS_SUPPORT_LUMORA_PROCESS_H_
