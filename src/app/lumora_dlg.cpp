@@ -3,6 +3,7 @@
 #include "app/lumora_app.h"
 #include "platform/ansi.h"
 #include "platform/folders.h"
+#include "storage/mem_file_mgr.h"
 
 namespace {
 
@@ -43,6 +44,10 @@ int CLumoraDlg::DoModal() {
 }
 
 void CLumoraDlg::OnInitDialog() {
+  // The packed store's directory and the file interception, before anything opens
+  // the movie.
+  CMemFileMgr::Startup();
+
   // Program folder: the current directory with a trailing separator.
   program_folder_ = WithTrailingSlash(FromSystem(platform::CurrentDirectory()));
 
@@ -78,7 +83,10 @@ void CLumoraDlg::LoadMovie() {
   const std::string program_file = FromSystem(platform::ProgramFile());
   std::size_t slash = program_file.rfind('/');
   program_file_folder_ = program_file.substr(0, slash == std::string::npos ? 0 : slash + 1);
+  // The movie exists only in memory, under a path beside the program file. Without
+  // it in the store the player finds no file and the window stays empty.
   const std::string movie_path = program_file_folder_ + kMovieName;
+  CMemFileMgr::AddPackedFile(movie_path, kMovieName);
   flash_.Movie(movie_path);
 }
 

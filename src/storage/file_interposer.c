@@ -1,0 +1,228 @@
+/* Interception of the C library's file functions.
+
+   These definitions stand in the program itself, so every component of the process
+   that opens a file through the C library (C and C++ streams, GLib, GIO, the web
+   engine's loader) reaches them first. A call on a registered memory file is served
+   from its image; every other call goes on to the C library unchanged, errors and
+   all. Calls arrive before main, from any thread. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "storage/memory_open.h"
+
+#define REAL(name, type)                                      \
+  static __typeof__((type)0) real_##name;                     \
+  if (!real_##name) real_##name = (type)dlsym(RTLD_NEXT, #name)
+
+static mode_t mode_arg(int flags, va_list ap) {
+  return (flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE ? (mode_t)va_arg(ap, int) : 0;
+}
+
+/* The open flags that a stdio mode asks for. */
+static int mode_flags(const char* mode) {
+  return strchr(mode, '+') ? O_RDWR : (mode[0] == 'r' ? O_RDONLY : O_WRONLY);
+}
+
+/* stdio on a memory file: the image neither grows nor shrinks, so "w" and "a" open
+   it for writing in place. */
+static const char* memory_mode(const char* mode) {
+  if (strchr(mode, '+')) return "r+";
+  return mode[0] == 'r' ? "r" : "r+";
+}
+
+int open(const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  mode_t mode = mode_arg(flags, ap);
+  va_end(ap);
+  int fd = lumora_memory_open(path, flags);
+  if (fd != -2) return fd;
+  REAL(open, int (*)(const char*, int, ...));
+  return real_open(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  mode_t mode = mode_arg(flags, ap);
+  va_end(ap);
+  int fd = lumora_memory_open(path, flags);
+  if (fd != -2) return fd;
+  REAL(open64, int (*)(const char*, int, ...));
+  return real_open64(path, flags, mode);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  mode_t mode = mode_arg(flags, ap);
+  va_end(ap);
+  int fd = lumora_memory_open(path, flags);
+  if (fd != -2) return fd;
+  REAL(openat, int (*)(int, const char*, int, ...));
+  return real_openat(dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  mode_t mode = mode_arg(flags, ap);
+  va_end(ap);
+  int fd = lumora_memory_open(path, flags);
+  if (fd != -2) return fd;
+  REAL(openat64, int (*)(int, const char*, int, ...));
+  return real_openat64(dirfd, path, flags, mode);
+}
+
+int __open_2(const char* path, int flags) {
+  int fd = lumora_memory_open(path, flags);
+  if (fd != -2) return fd;
+  REAL(__open_2, int (*)(const char*, int));
+  return real___open_2(path, flags);
+}
+
+int __open64_2(const char* path, int flags) {
+  int fd = lumora_memory_open(path, flags);
+  if (fd != -2) return fd;
+  REAL(__open64_2, int (*)(const char*, int));
+  return real___open64_2(path, flags);
+}
+
+int __openat_2(int dirfd, const char* path, int flags) {
+  int fd = lumora_memory_open(path, flags);
+  if (fd != -2) return fd;
+  REAL(__openat_2, int (*)(int, const char*, int));
+  return real___openat_2(dirfd, path, flags);
+}
+
+int __openat64_2(int dirfd, const char* path, int flags) {
+  int fd = lumora_memory_open(path, flags);
+  if (fd != -2) return fd;
+  REAL(__openat64_2, int (*)(int, const char*, int));
+  return real___openat64_2(dirfd, path, flags);
+}
+
+static FILE* memory_stream(int fd, const char* mode) {
+  if (fd < 0) return NULL;
+  FILE* stream = fdopen(fd, memory_mode(mode));
+  if (!stream) close(fd);
+  return stream;
+}
+
+FILE* fopen(const char* path, const char* mode) {
+  int fd = mode ? lumora_memory_open(path, mode_flags(mode) | O_CLOEXEC) : -2;
+  if (fd != -2) return memory_stream(fd, mode);
+  REAL(fopen, FILE* (*)(const char*, const char*));
+  return real_fopen(path, mode);
+}
+
+FILE* fopen64(const char* path, const char* mode) {
+  int fd = mode ? lumora_memory_open(path, mode_flags(mode) | O_CLOEXEC) : -2;
+  if (fd != -2) return memory_stream(fd, mode);
+  REAL(fopen64, FILE* (*)(const char*, const char*));
+  return real_fopen64(path, mode);
+}
+
+/* freopen on a memory file re-opens the stream on a fresh descriptor of the image. */
+static FILE* memory_reopen(int fd, const char* mode, FILE* stream,
+                           FILE* (*real)(const char*, const char*, FILE*)) {
+  if (fd < 0) {
+    if (stream) fclose(stream);
+    return NULL;
+  }
+  char proc[64];
+  snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  FILE* result = real(proc, memory_mode(mode), stream);
+  close(fd);
+  return result;
+}
+
+FILE* freopen(const char* path, const char* mode, FILE* stream) {
+  REAL(freopen, FILE* (*)(const char*, const char*, FILE*));
+  int fd = path && mode ? lumora_memory_open(path, mode_flags(mode)) : -2;
+  if (fd != -2) return memory_reopen(fd, mode, stream, real_freopen);
+  return real_freopen(path, mode, stream);
+}
+
+FILE* freopen64(const char* path, const char* mode, FILE* stream) {
+  REAL(freopen64, FILE* (*)(const char*, const char*, FILE*));
+  int fd = path && mode ? lumora_memory_open(path, mode_flags(mode)) : -2;
+  if (fd != -2) return memory_reopen(fd, mode, stream, real_freopen64);
+  return real_freopen64(path, mode, stream);
+}
+
+/* The stat family. On the 64-bit systems this program is built for, struct stat and
+   struct stat64 have the same layout. */
+#define STAT_BODY(name, type, ...)                        \
+  int r = lumora_memory_stat(path, (struct stat*)buf);    \
+  if (r != -2) return r;                                  \
+  REAL(name, type);                                       \
+  return real_##name(__VA_ARGS__)
+
+int stat(const char* path, struct stat* buf) {
+  STAT_BODY(stat, int (*)(const char*, struct stat*), path, buf);
+}
+int stat64(const char* path, struct stat64* buf) {
+  STAT_BODY(stat64, int (*)(const char*, struct stat64*), path, buf);
+}
+int lstat(const char* path, struct stat* buf) {
+  STAT_BODY(lstat, int (*)(const char*, struct stat*), path, buf);
+}
+int lstat64(const char* path, struct stat64* buf) {
+  STAT_BODY(lstat64, int (*)(const char*, struct stat64*), path, buf);
+}
+int fstatat(int dirfd, const char* path, struct stat* buf, int flags) {
+  STAT_BODY(fstatat, int (*)(int, const char*, struct stat*, int), dirfd, path, buf, flags);
+}
+int fstatat64(int dirfd, const char* path, struct stat64* buf, int flags) {
+  STAT_BODY(fstatat64, int (*)(int, const char*, struct stat64*, int), dirfd, path, buf, flags);
+}
+int __xstat(int ver, const char* path, struct stat* buf) {
+  STAT_BODY(__xstat, int (*)(int, const char*, struct stat*), ver, path, buf);
+}
+int __xstat64(int ver, const char* path, struct stat64* buf) {
+  STAT_BODY(__xstat64, int (*)(int, const char*, struct stat64*), ver, path, buf);
+}
+int __lxstat(int ver, const char* path, struct stat* buf) {
+  STAT_BODY(__lxstat, int (*)(int, const char*, struct stat*), ver, path, buf);
+}
+int __lxstat64(int ver, const char* path, struct stat64* buf) {
+  STAT_BODY(__lxstat64, int (*)(int, const char*, struct stat64*), ver, path, buf);
+}
+int __fxstatat(int ver, int dirfd, const char* path, struct stat* buf, int flags) {
+  STAT_BODY(__fxstatat, int (*)(int, int, const char*, struct stat*, int), ver, dirfd, path,
+            buf, flags);
+}
+int __fxstatat64(int ver, int dirfd, const char* path, struct stat64* buf, int flags) {
+  STAT_BODY(__fxstatat64, int (*)(int, int, const char*, struct stat64*, int), ver, dirfd,
+            path, buf, flags);
+}
+
+int statx(int dirfd, const char* path, int flags, unsigned int mask, struct statx* buf) {
+  /* An empty path with AT_EMPTY_PATH asks about the descriptor itself. */
+  int r = path[0] ? lumora_memory_statx(path, mask, buf) : -2;
+  if (r != -2) return r;
+  REAL(statx, int (*)(int, const char*, int, unsigned int, struct statx*));
+  return real_statx(dirfd, path, flags, mask, buf);
+}
+
+int access(const char* path, int mode) {
+  int r = lumora_memory_access(path, mode);
+  if (r != -2) return r;
+  REAL(access, int (*)(const char*, int));
+  return real_access(path, mode);
+}
+
+int faccessat(int dirfd, const char* path, int mode, int flags) {
+  int r = lumora_memory_access(path, mode);
+  if (r != -2) return r;
+  REAL(faccessat, int (*)(int, const char*, int, int));
+  return real_faccessat(dirfd, path, mode, flags);
+}

@@ -1,0 +1,26 @@
+// lumora-pack EXECUTABLE FILE[,FILE...]
+//
+// Appends a packed store holding the given files to EXECUTABLE. Each file is stored
+// under its bare name; an executable that already carries a store is refused.
+#include <cstdio>
+#include <string>
+
+#include "storage/pack_file_mgr.h"
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fputs("usage: lumora-pack EXECUTABLE FILE[,FILE...] [FILE...]\n", stderr);
+    return 2;
+  }
+  std::string list;
+  for (int i = 2; i < argc; ++i) {
+    if (!list.empty()) list += ',';
+    list += argv[i];
+  }
+  std::string error;
+  if (!CPackFileMgr::PackFilesInto(argv[1], list, &error)) {
+    std::fprintf(stderr, "lumora-pack: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
