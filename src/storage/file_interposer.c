@@ -25,9 +25,10 @@ static mode_t mode_arg(int flags, va_list ap) {
   return (flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE ? (mode_t)va_arg(ap, int) : 0;
 }
 
-/* The open flags that a stdio mode asks for. */
+/* The open flags for a stdio mode on a memory file: reading only for "r", reading
+   and writing in place otherwise. */
 static int mode_flags(const char* mode) {
-  return strchr(mode, '+') ? O_RDWR : (mode[0] == 'r' ? O_RDONLY : O_WRONLY);
+  return mode[0] == 'r' && !strchr(mode, '+') ? O_RDONLY : O_RDWR;
 }
 
 /* stdio on a memory file: the image neither grows nor shrinks, so "w" and "a" open

@@ -1,0 +1,204 @@
+#include "storage/pack_file_mgr.h"
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "../support/temp_dir.h"
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::uint32_t U32(const std::string& bytes, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, bytes.data() + at, 4);
+  return v;
+}
+
+void PutU32(std::string* bytes, std::uint32_t v) { bytes->append(reinterpret_cast<char*>(&v), 4); }
+
+// A store laid out by hand, for damaged and unusual directories.
+struct RawEntry {
+  std::string name;
+  std::uint32_t offset;
+  std::int32_t size;
+};
+std::string HandMadeStore(const std::string& image, std::uint32_t count_field,
+                          const std::vector<RawEntry>& entries, const std::string& contents) {
+  std::string file = image + std::string(100, '\xF0');
+  const auto d = static_cast<std::uint32_t>(file.size());
+  PutU32(&file, count_field);
+  for (const RawEntry& e : entries) {
+    std::string name = e.name;
+    name.resize(64, '\0');
+    file += name;
+    PutU32(&file, e.offset);
+    PutU32(&file, static_cast<std::uint32_t>(e.size));
+  }
+  file += contents + std::string(20, '\xF0');
+  PutU32(&file, static_cast<std::uint32_t>(image.size()));
+  PutU32(&file, d);
+  file += std::string(94, '\xF0');
+  std::string trailer = "PACKED";
+  CPackFileMgr::ComplementString(trailer.data());
+  return file + trailer;
+}
+
+class PackFileMgrTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    CPackFileMgr::UseStoreFile("");
+    CPackFileMgr::ClearDirectory();
+  }
+  std::string Extract(const std::string& name) {
+    std::unique_ptr<char[]> buffer;
+    std::int32_t size = 0;
+    if (!CPackFileMgr::ExtractFile(name, &buffer, &size)) return "<none>";
+    return std::string(buffer.get(), static_cast<std::size_t>(size));
+  }
+  bool LoadFrom(const std::string& content) {
+    dir_.Write("exe", content);
+    CPackFileMgr::UseStoreFile(dir_ / "exe");
+    return CPackFileMgr::LoadDirectory();
+  }
+  TempDir dir_;
+};
+
+TEST_F(PackFileMgrTest, TheBuiltProgramCarriesTheMovie) {
+  const std::string exe = ReadAll(LUMORA_BINARY);
+  ASSERT_GT(exe.size(), 200u);
+  std::string trailer = exe.substr(exe.size() - 6);
+  CPackFileMgr::ComplementString(trailer.data());
+  EXPECT_EQ(trailer, "PACKED");
+  const std::uint32_t d = U32(exe, exe.size() - 104);
+  EXPECT_EQ(U32(exe, d), 1u);
+  EXPECT_STREQ(exe.c_str() + d + 4, "main12.swf");
+  const std::uint32_t offset = U32(exe, d + 4 + 64);
+  const std::uint32_t size = U32(exe, d + 4 + 68);
+  EXPECT_EQ(offset, d + 76);
+  const std::string movie = ReadAll(std::string(LUMORA_SOURCE_DIR) + "/movie/main12.html");
+  EXPECT_EQ(exe.substr(offset, size), movie);
+  // L is written before D; the leading filler is 100 to 299 bytes.
+  const std::uint32_t l = U32(exe, exe.size() - 108);
+  EXPECT_GE(d - l, 100u);
+  EXPECT_LT(d - l, 300u);
+  // Read back through the store.
+  CPackFileMgr::UseStoreFile(LUMORA_BINARY);
+  ASSERT_TRUE(CPackFileMgr::LoadDirectory());
+  EXPECT_EQ(Extract("main12.swf"), movie);
+  EXPECT_EQ(Extract("MAIN12.SWF"), "<none>");
+}
+
+TEST_F(PackFileMgrTest, PacksByFullPathAndRefusesASecondStore) {
+  dir_.Write("exe", std::string(1000, 'E'));
+  dir_.Write("b/one.txt", "first");
+  dir_.Write("a/two.txt", "second");
+  std::string error;
+  ASSERT_TRUE(CPackFileMgr::PackFilesInto(dir_ / "exe",
+      dir_ / "b/one.txt" + "," + dir_ / "a/two.txt" + ",," + dir_ / "b/one.txt", &error))
+      << error;
+  const std::string packed = dir_.Read("exe");
+  EXPECT_EQ(packed.substr(0, 1000), std::string(1000, 'E'));
+  const std::uint32_t d = U32(packed, packed.size() - 104);
+  ASSERT_EQ(U32(packed, d), 2u);
+  // "…/a/two.txt" sorts before "…/b/one.txt": its contents come first.
+  EXPECT_STREQ(packed.c_str() + d + 4, "two.txt");
+  EXPECT_STREQ(packed.c_str() + d + 76, "one.txt");
+  EXPECT_EQ(U32(packed, d + 4 + 64), d + 4 + 2 * 72);
+  for (std::size_t i = 1000; i < d; ++i)
+    ASSERT_GE(static_cast<unsigned char>(packed[i]), 0x9C) << "filler byte " << i;
+
+  CPackFileMgr::UseStoreFile(dir_ / "exe");
+  ASSERT_TRUE(CPackFileMgr::LoadDirectory());
+  EXPECT_EQ(Extract("one.txt"), "first");
+  EXPECT_EQ(Extract("two.txt"), "second");
+  EXPECT_EQ(Extract("One.txt"), "<none>");
+
+  EXPECT_FALSE(CPackFileMgr::PackFilesInto(dir_ / "exe", dir_ / "a/two.txt", &error));
+  EXPECT_NE(error.find("already"), std::string::npos);
+  EXPECT_EQ(dir_.Read("exe"), packed);
+}
+
+TEST_F(PackFileMgrTest, LongNamesAndMissingFilesAreRefused) {
+  dir_.Write("exe", "EXE");
+  const std::string long_name(64, 'n');
+  dir_.Write(long_name, "x");
+  std::string error;
+  EXPECT_FALSE(CPackFileMgr::PackFilesInto(dir_ / "exe", dir_ / long_name, &error));
+  EXPECT_NE(error.find("longer than 63"), std::string::npos);
+  EXPECT_EQ(dir_.Read("exe"), "EXE");  // refused before anything was written
+  dir_.Write(std::string(63, 'n'), "y");
+  EXPECT_TRUE(CPackFileMgr::PackFilesInto(dir_ / "exe", dir_ / std::string(63, 'n'), &error));
+
+  dir_.Write("exe2", "EXE");
+  EXPECT_FALSE(CPackFileMgr::PackFilesInto(dir_ / "exe2", dir_ / "missing", &error));
+  CPackFileMgr::UseStoreFile(dir_ / "exe2");
+  EXPECT_FALSE(CPackFileMgr::LoadDirectory());  // no trailer was written
+}
+
+TEST_F(PackFileMgrTest, DuplicateNamesKeepTheFirstEntry) {
+  std::string image = "IMAGE";
+  std::string contents = "firstsecond";
+  std::uint32_t base = static_cast<std::uint32_t>(image.size() + 100 + 4 + 2 * 72);
+  ASSERT_TRUE(LoadFrom(HandMadeStore(image, 2,
+                                     {{"same", base, 5}, {"same", base + 5, 6}}, contents)));
+  EXPECT_EQ(CPackFileMgr::DirectorySize(), 1u);
+  EXPECT_EQ(Extract("same"), "first");
+}
+
+TEST_F(PackFileMgrTest, EmptyNegativeAndOutOfRangeEntriesAreNotExtracted) {
+  std::string image = "IMAGE";
+  std::uint32_t base = static_cast<std::uint32_t>(image.size() + 100 + 4 + 5 * 72);
+  ASSERT_TRUE(LoadFrom(HandMadeStore(image, 5,
+                                     {{"zero", base, 0},
+                                      {"negative", base, -5},
+                                      {"past-end", base, 100000},
+                                      {"wraps", 0xFFFFFFF0u, 0x7FFFFFFF},
+                                      {"good", base, 4}},
+                                     "data")));
+  EXPECT_EQ(Extract("zero"), "<none>");
+  EXPECT_EQ(Extract("negative"), "<none>");
+  EXPECT_EQ(Extract("past-end"), "<none>");
+  EXPECT_EQ(Extract("wraps"), "<none>");
+  EXPECT_EQ(Extract("good"), "data");
+}
+
+TEST_F(PackFileMgrTest, DamagedStoresAreRefusedWhole) {
+  // No trailer at all.
+  EXPECT_FALSE(LoadFrom(std::string(500, 'x')));
+  EXPECT_EQ(Extract("anything"), "<none>");
+  // Shorter than the trailer.
+  EXPECT_FALSE(LoadFrom("ab"));
+  // An absurd count.
+  EXPECT_FALSE(LoadFrom(HandMadeStore("IMG", 0x7FFFFFFF, {}, "")));
+  EXPECT_FALSE(LoadFrom(HandMadeStore("IMG", 0xFFFFFFFF, {}, "")));
+  // A count larger than the entries present.
+  EXPECT_FALSE(LoadFrom(HandMadeStore("IMG", 3, {{"a", 0, 1}}, "")));
+  // D pointing past the end.
+  std::string store = HandMadeStore("IMG", 0, {}, "");
+  std::uint32_t bad = 0xFFFFFF00u;
+  std::memcpy(store.data() + store.size() - 104, &bad, 4);
+  EXPECT_FALSE(LoadFrom(store));
+  // A truncated store: the trailer survives but the directory is gone.
+  std::string whole = HandMadeStore(std::string(50, 'I'), 1, {{"a", 154, 1}}, "z");
+  EXPECT_FALSE(LoadFrom(whole.substr(0, 30) + whole.substr(whole.size() - 108)));
+  EXPECT_EQ(CPackFileMgr::DirectorySize(), 0u);
+}
+
+TEST_F(PackFileMgrTest, ComplementTwiceRestores) {
+  char text[] = "PACKED";
+  CPackFileMgr::ComplementString(text);
+  EXPECT_EQ(static_cast<unsigned char>(text[0]), 255 - 'P');
+  CPackFileMgr::ComplementString(text);
+  EXPECT_STREQ(text, "PACKED");
+}
+
+}  // namespace
