@@ -57,3 +57,18 @@ bool IsReadableFile(const std::string& path) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+bool ReadWholeFile(const std::string& path, std::string* contents) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  contents->clear();
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+    contents->append(buffer, n);
+  std::fclose(f);
+  return true;
+}
+
+}  // namespace platform

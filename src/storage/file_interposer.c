@@ -38,77 +38,42 @@ static const char* memory_mode(const char* mode) {
   return mode[0] == 'r' ? "r" : "r+";
 }
 
-int open(const char* path, int flags, ...) {
-  va_list ap;
-  va_start(ap, flags);
-  mode_t mode = mode_arg(flags, ap);
-  va_end(ap);
-  int fd = lumora_memory_open(path, flags);
-  if (fd != -2) return fd;
-  REAL(open, int (*)(const char*, int, ...));
-  return real_open(path, flags, mode);
-}
+/* open and openat in their plain and 64-bit forms: the mode argument is there only
+   when a file may be created. */
+#define OPEN_WRAPPER(name, params, args)                            \
+  int name params {                                                 \
+    va_list ap;                                                     \
+    va_start(ap, flags);                                            \
+    mode_t mode = mode_arg(flags, ap);                              \
+    va_end(ap);                                                     \
+    int fd = lumora_memory_open(path, flags);                       \
+    if (fd != -2) return fd;                                        \
+    REAL(name, __typeof__(&name));                                  \
+    return real_##name args;                                        \
+  }
 
-int open64(const char* path, int flags, ...) {
-  va_list ap;
-  va_start(ap, flags);
-  mode_t mode = mode_arg(flags, ap);
-  va_end(ap);
-  int fd = lumora_memory_open(path, flags);
-  if (fd != -2) return fd;
-  REAL(open64, int (*)(const char*, int, ...));
-  return real_open64(path, flags, mode);
-}
+OPEN_WRAPPER(open, (const char* path, int flags, ...), (path, flags, mode))
+OPEN_WRAPPER(open64, (const char* path, int flags, ...), (path, flags, mode))
+OPEN_WRAPPER(openat, (int dirfd, const char* path, int flags, ...), (dirfd, path, flags, mode))
+OPEN_WRAPPER(openat64, (int dirfd, const char* path, int flags, ...),
+             (dirfd, path, flags, mode))
 
-int openat(int dirfd, const char* path, int flags, ...) {
-  va_list ap;
-  va_start(ap, flags);
-  mode_t mode = mode_arg(flags, ap);
-  va_end(ap);
-  int fd = lumora_memory_open(path, flags);
-  if (fd != -2) return fd;
-  REAL(openat, int (*)(int, const char*, int, ...));
-  return real_openat(dirfd, path, flags, mode);
-}
+/* The fortified forms, which never create a file. */
+#define OPEN2_WRAPPER(name, params, args, type)                     \
+  int name params {                                                 \
+    int fd = lumora_memory_open(path, flags);                       \
+    if (fd != -2) return fd;                                        \
+    REAL(name, type);                                               \
+    return real_##name args;                                        \
+  }
 
-int openat64(int dirfd, const char* path, int flags, ...) {
-  va_list ap;
-  va_start(ap, flags);
-  mode_t mode = mode_arg(flags, ap);
-  va_end(ap);
-  int fd = lumora_memory_open(path, flags);
-  if (fd != -2) return fd;
-  REAL(openat64, int (*)(int, const char*, int, ...));
-  return real_openat64(dirfd, path, flags, mode);
-}
-
-int __open_2(const char* path, int flags) {
-  int fd = lumora_memory_open(path, flags);
-  if (fd != -2) return fd;
-  REAL(__open_2, int (*)(const char*, int));
-  return real___open_2(path, flags);
-}
-
-int __open64_2(const char* path, int flags) {
-  int fd = lumora_memory_open(path, flags);
-  if (fd != -2) return fd;
-  REAL(__open64_2, int (*)(const char*, int));
-  return real___open64_2(path, flags);
-}
-
-int __openat_2(int dirfd, const char* path, int flags) {
-  int fd = lumora_memory_open(path, flags);
-  if (fd != -2) return fd;
-  REAL(__openat_2, int (*)(int, const char*, int));
-  return real___openat_2(dirfd, path, flags);
-}
-
-int __openat64_2(int dirfd, const char* path, int flags) {
-  int fd = lumora_memory_open(path, flags);
-  if (fd != -2) return fd;
-  REAL(__openat64_2, int (*)(int, const char*, int));
-  return real___openat64_2(dirfd, path, flags);
-}
+OPEN2_WRAPPER(__open_2, (const char* path, int flags), (path, flags), int (*)(const char*, int))
+OPEN2_WRAPPER(__open64_2, (const char* path, int flags), (path, flags),
+              int (*)(const char*, int))
+OPEN2_WRAPPER(__openat_2, (int dirfd, const char* path, int flags), (dirfd, path, flags),
+              int (*)(int, const char*, int))
+OPEN2_WRAPPER(__openat64_2, (int dirfd, const char* path, int flags), (dirfd, path, flags),
+              int (*)(int, const char*, int))
 
 static FILE* memory_stream(int fd, const char* mode) {
   if (fd < 0) return NULL;

@@ -3,8 +3,9 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
+
+#include "platform/folders.h"
 
 namespace platform {
 namespace {
@@ -71,12 +72,8 @@ GtkWidget* WebViewPlayer::widget() const { return GTK_WIDGET(view_); }
 
 bool WebViewPlayer::LoadMovie(const std::string& path) {
   // The movie is opened like any file, through the C library.
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
   std::string bytes;
-  char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
-  std::fclose(f);
+  if (!ReadWholeFile(path, &bytes)) return false;
   movie_bytes_ = std::move(bytes);
   loaded_ = false;
   webkit_web_view_load_uri(view_, kMovieUri);

@@ -1,20 +1,15 @@
 #include "platform/headless/headless_player.h"
 
-#include <cstdio>
+#include "platform/folders.h"
 
 namespace platform {
 
 using Json = AutomationChannel::Json;
 
 bool HeadlessPlayer::LoadMovie(const std::string& path) {
-  // Read the way any component of the process reads a file: through the C library.
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  std::size_t size = 0;
-  char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) size += n;
-  std::fclose(f);
-  channel_.Emit(Json{{"movie", {{"path", path}, {"size", size}}}});
+  std::string movie;
+  if (!ReadWholeFile(path, &movie)) return false;
+  channel_.Emit(Json{{"movie", {{"path", path}, {"size", movie.size()}}}});
   return true;
 }
 
