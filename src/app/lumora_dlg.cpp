@@ -112,8 +112,6 @@ void CLumoraDlg::OnKey(platform::Key key) {
 
 void CLumoraDlg::OnCloseRequest() { OnCancel(); }
 
-void CLumoraDlg::OnFilesDropped(const std::vector<std::string>&) {}
-
 bool CLumoraDlg::OnPlayerMouse(platform::MouseAction action, platform::MouseButton button,
                                platform::Point) {
   // The player's own context menu is never shown.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/shockwave_flash.h"
+#include "library/catalogues.h"
 #include "platform/platform.h"
 
 class CLumoraApp;
@@ -36,6 +37,18 @@ class CLumoraDlg : public platform::WindowEvents {
   const std::string& data_folder() const { return data_folder_; }
   const std::string& program_file_folder() const { return program_file_folder_; }
   CShockwaveFlash& flash() { return flash_; }
+  CatalogueFolders catalogue_folders() const;
+
+  // Shelf operations (arguments in the code page).
+  // Asks for the book's information and adds the file to the local catalogue: 1 when
+  // added, 0 when the dialog was cancelled.
+  int AddLocalFile(const std::string& path);
+  // Copies the item of an item reference into a group of the user shelf file.
+  void AddToShelfGroup(const std::string& args, const std::string& group_id);
+  // Removes the item of an item reference from its catalogue.
+  bool DeleteItem(const std::string& args);
+  // Moves a finished download into "已下载" with its local path as RDurl.
+  bool CompleteDownload(const std::string& item_id);
 
  private:
   // WindowEvents.
@@ -55,6 +68,11 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnWin(const std::string& args);
   void OnExec(const std::string& args);
   void OnMessageBoxCommand(const std::string& args);
+  void OnOpenFile(const std::string& args);
+  void OnAddFavourite(const std::string& args);
+  void OnRead(const std::string& args);
+  void OnDelete(const std::string& args);
+  void OnSearch(const std::string& args);
   void OnIgnoredCommand(const std::string&) {}
 
   // The caption of message boxes: the program file's name without its extension.

@@ -67,8 +67,10 @@ bool ReadWholeFile(const std::string& path, std::string* contents) {
   char buffer[65536];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
     contents->append(buffer, n);
+  // A folder opens but cannot be read.
+  bool ok = !std::ferror(f);
   std::fclose(f);
-  return true;
+  return ok;
 }
 
 }  // namespace platform

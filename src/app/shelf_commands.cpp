@@ -1,0 +1,113 @@
+// The movie's shelf commands and the operations of the main window behind them:
+// local files (chosen or dropped), favourites and the read list, deletion, search and
+// the end of a download.
+#include <ctime>
+
+#include "app/field_list.h"
+#include "app/local_file_info.h"
+#include "app/lumora_dlg.h"
+#include "library/search.h"
+#include "library/shelf_names.h"
+#include "library/shelf_operations.h"
+#include "platform/ansi.h"
+
+namespace {
+
+// The item reference of "addfav", "read" and "Del": four fields, of which the
+// catalogue name, the group id and the item id are used.
+struct ItemReference {
+  std::string unused, catalogue, group_id, item_id;
+};
+
+bool ParseItemReference(const std::string& args, ItemReference* ref) {
+  return ReadFieldList(args, {{&ref->unused, 64},
+                              {&ref->catalogue, 256},
+                              {&ref->group_id, 64},
+                              {&ref->item_id, 64}});
+}
+
+}  // namespace
+
+CatalogueFolders CLumoraDlg::catalogue_folders() const {
+  return CatalogueFolders(data_folder_, program_folder_);
+}
+
+int CLumoraDlg::AddLocalFile(const std::string& path) {
+  CLocalFileInfo dialog(path, platform_.dialogs());
+  if (!dialog.DoModal()) return 0;
+  AddLocalBook(catalogue_folders(), dialog.info(), std::time(nullptr));
+  return 1;
+}
+
+void CLumoraDlg::AddToShelfGroup(const std::string& args, const std::string& group_id) {
+  if (user_shelf_path_.empty()) return;  // nobody has signed in
+  ItemReference ref;
+  std::string source;
+  if (!ParseItemReference(args, &ref) ||
+      !catalogue_folders().ResolveForCopy(ref.catalogue, user_shelf_path_, &source))
+    return;
+  CopyItemToGroup(source, ref.group_id, ref.item_id, user_shelf_path_, group_id);
+}
+
+bool CLumoraDlg::DeleteItem(const std::string& args) {
+  ItemReference ref;
+  std::string path;
+  if (!ParseItemReference(args, &ref) ||
+      !catalogue_folders().ResolveForDelete(ref.catalogue, &path))
+    return false;
+  // An item of "正在下载" also has its transfer cancelled, once the shelf's downloads
+  // run in this program.
+  return RemoveCatalogueItem(path, ref.group_id, ref.item_id);
+}
+
+bool CLumoraDlg::CompleteDownload(const std::string& item_id) {
+  if (user_shelf_path_.empty()) return false;
+  // Without a recorded target the item keeps the RDurl it had.
+  auto target = download_map_.find(item_id);
+  return MoveDownloadedItem(user_shelf_path_, item_id,
+                            target == download_map_.end() ? nullptr : &target->second);
+}
+
+void CLumoraDlg::OnFilesDropped(const std::vector<std::string>& paths) {
+  for (const std::string& native : paths) {
+    std::string path;
+    AddLocalFile(ansi::CorePath(native, &path) ? path : ansi::FromUtf8Lossy(native));
+  }
+  flash_.SetVariable("AddLocalFileRetValue", "true");
+}
+
+void CLumoraDlg::OnOpenFile(const std::string&) {
+  static const std::vector<platform::FileFilter> kFilters = {
+      {"所有文件(*.*)", "*.*"},
+      {"SLR文件(*.slr)", "*.slr"},
+      {"SLA文件(*.sla)", "*.sla"},
+      {"WMA文件(*.wma)", "*.wma"},
+      {"WMV文件(*.wmv)", "*.wmv"},
+      {"EXE文件(*.exe)", "*.exe"},
+      {"Office文件(*.doc;*.ppt;*.xls)", "*.doc;*.docx;*.ppt;*.pptx;*.xls;*.xlsx;*.txt"},
+      {"PDF文件(*.pdf)", "*.pdf"},
+  };
+  // Every chosen path is collected before the first book is added.
+  std::vector<std::string> chosen;
+  if (!platform_.dialogs().OpenFiles(kFilters, true, &chosen)) chosen.clear();
+  OnFilesDropped(chosen);
+}
+
+void CLumoraDlg::OnAddFavourite(const std::string& args) {
+  if (flash_.GetVariable("UserPass") == "true")
+    AddToShelfGroup(args, shelf_names::Favourites());
+}
+
+void CLumoraDlg::OnRead(const std::string& args) {
+  if (flash_.GetVariable("UserPass") == "true") AddToShelfGroup(args, shelf_names::ReadList());
+}
+
+void CLumoraDlg::OnDelete(const std::string& args) { DeleteItem(args); }
+
+void CLumoraDlg::OnSearch(const std::string& args) {
+  // A malformed argument leaves the missing fields empty; the search runs anyway.
+  std::string unused, keyword, category_list;
+  ReadFieldList(args, {{&unused, 256}, {&keyword, 64}, {&category_list, 256}});
+  Search(catalogue_folders(), category_list, keyword);
+  flash_.SetVariable("RetValSearch", "true");
+}

@@ -1,0 +1,102 @@
+#include "library/local_books.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "library/shelf_names.h"
+#include "library/xml_file_object.h"
+#include "platform/ansi.h"
+#include "platform/file_replace.h"
+
+namespace {
+
+constexpr const char* kPictureFolder = "/public/local/";
+
+// The item id from the next four values of the seeded generator.
+std::string NextLocalId() {
+  int a = std::rand() % 100, b = std::rand() % 100, c = std::rand() % 100,
+      d = std::rand() % 100;
+  char id[64];
+  std::snprintf(id, sizeof id, "local_%d%d%d%d", a, b, c, d);
+  return id;
+}
+
+}  // namespace
+
+std::string LocalFileKey(const std::string& path) {
+  // Lower-cased as a whole so that no trail byte is taken for a letter; the length
+  // does not change.
+  std::string lower = ansi::Lower(path);
+  return lower.size() <= 4 ? lower : lower.substr(lower.size() - 4);
+}
+
+std::string DefaultCoverPicture(const std::string& path) {
+  static const struct {
+    const char* key;
+    const char* picture;
+  } kPictures[] = {
+      {".slr", "LocalDefaultSlrPic.jpg"}, {".sla", "LocalDefaultSlaPic.jpg"},
+      {".wma", "LocalDefaultWmaPic.jpg"}, {".wmv", "LocalDefaultWmvPic.jpg"},
+      {".exe", "LocalDefaultExePic.jpg"}, {".doc", "LocalDefaultDocPic.jpg"},
+      {".ppt", "LocalDefaultPptPic.jpg"}, {".xls", "LocalDefaultXlsPic.jpg"},
+      {".pdf", "LocalDefaultPdfPic.jpg"}, {"epub", "LocalDefaultEpubPic.jpg"},
+  };
+  const std::string key = LocalFileKey(path);
+  for (const auto& row : kPictures)
+    if (key == row.key) return std::string(kPictureFolder) + row.picture;
+  return std::string(kPictureFolder) + "LocalDefaultPic.jpg";
+}
+
+std::string LocalGroupId(const std::string& path) {
+  const std::string key = LocalFileKey(path);
+  return (key.empty() ? key : key.substr(1)) + shelf_names::FileSuffix();
+}
+
+LocalBookInfo InitialBookInfo(const std::string& path) {
+  return LocalBookInfo{path, std::string(ansi::AfterLastSeparator(path)), "",
+                       DefaultCoverPicture(path)};
+}
+
+std::string FormLocalId(const CXmlGroup* group, std::time_t seconds) {
+  std::srand(static_cast<unsigned>(seconds));
+  std::string id = NextLocalId();
+  CXmlElement* present = nullptr;
+  while (group != nullptr && group->FindItem(id.c_str(), &present)) id = NextLocalId();
+  return id;
+}
+
+void AddLocalBook(const CatalogueFolders& folders, const LocalBookInfo& info,
+                  std::time_t seconds) {
+  std::unique_ptr<CXmlFileObject> local;
+  const std::string local_path = folders.Path(Catalogue::kLocal);
+  CXmlFileObject::Open(&local, local_path.c_str());
+  const std::string group_id = LocalGroupId(info.path);
+
+  // The picture goes into the local folder under its own file name; the item names
+  // it there whether or not the copy worked, so a default picture stays the default
+  // image of that folder. A name that would leave the folder is never written.
+  const std::string picture(ansi::AfterLastSeparator(info.cover));
+  if (!picture.empty() && picture != "." && picture != "..")
+    platform::CopyFileReplacing(ansi::NativePath(info.cover),
+                                ansi::NativePath(folders.LocalFolder() + picture));
+
+  CXmlGroup* group = nullptr;
+  std::string id;
+  if (local->FindGroup(group_id.c_str(), &group)) {
+    id = FormLocalId(group, seconds);
+  } else {
+    std::unique_ptr<CXmlGroup> made;
+    CXmlGroup::Create(&made, shelf_names::GroupElement().c_str(), group_id.c_str(), "100");
+    local->AddGroup(std::move(made));
+    local->FindGroup(group_id.c_str(), &group);
+    id = FormLocalId(nullptr, seconds);
+  }
+
+  std::unique_ptr<CXmlElement> item;
+  CXmlElement::Create(&item, CXmlElement::Fields{shelf_names::LocalItemElement(), id,
+                                                 info.title, kPictureFolder + picture,
+                                                 info.issue, "", "", "", info.path, ""});
+  group->AddItem(std::move(item));
+  CXmlFileObject::Release(std::move(local), true);
+}

@@ -1,0 +1,69 @@
+#include "library/search.h"
+
+#include <memory>
+
+#include "library/shelf_names.h"
+#include "library/xml_file_object.h"
+
+namespace {
+
+std::unique_ptr<CXmlGroup> NewResultsGroup() {
+  std::unique_ptr<CXmlGroup> group;
+  CXmlGroup::Create(&group, shelf_names::GroupElement().c_str(),
+                    shelf_names::SearchResults().c_str(), "1000");
+  return group;
+}
+
+}  // namespace
+
+void Search(const CatalogueFolders& folders, const std::string& category_list,
+            const std::string& keyword) {
+  const std::string results_path = folders.SearchResultsPath();
+  std::unique_ptr<CXmlFileObject> results;
+  CXmlFileObject::Open(&results, results_path.c_str());
+  results->RemoveGroup(shelf_names::SearchResults().c_str());
+  results->AddGroup(NewResultsGroup());
+  CXmlFileObject::Release(std::move(results), true);
+
+  std::size_t start = 0;
+  while (start <= category_list.size()) {
+    std::size_t end = category_list.find('&', start);
+    if (end == std::string::npos) end = category_list.size();
+    Catalogue catalogue;
+    if (end > start &&
+        CatalogueOfSearchToken(std::string_view(category_list).substr(start, end - start),
+                               &catalogue))
+      SearchCatalogue(results_path, folders.Path(catalogue), keyword);
+    start = end + 1;
+  }
+}
+
+void SearchCatalogue(const std::string& results_path, const std::string& catalogue_path,
+                     const std::string& keyword) {
+  std::unique_ptr<CXmlFileObject> results;
+  CXmlFileObject::Open(&results, results_path.c_str());
+  CXmlGroup* hits = nullptr;
+  if (!results->FindGroup(shelf_names::SearchResults().c_str(), &hits)) {
+    results->AddGroup(NewResultsGroup());
+    results->FindGroup(shelf_names::SearchResults().c_str(), &hits);
+  }
+
+  std::unique_ptr<CXmlFileObject> catalogue;
+  CXmlFileObject::Open(&catalogue, catalogue_path.c_str());
+  for (int g = 0; g < catalogue->GetGroupCount(); ++g) {
+    CXmlGroup* group = nullptr;
+    catalogue->GetGroupAt(g, &group);
+    for (int i = 0; i < group->GetItemCount(); ++i) {
+      CXmlElement* item = nullptr;
+      group->GetItemAt(i, &item);
+      if (item->name().find(keyword) == std::string::npos &&
+          item->date().find(keyword) == std::string::npos)
+        continue;
+      std::unique_ptr<CXmlElement> copy;
+      CXmlElement::Create(&copy, item->fields());
+      hits->AddItem(std::move(copy));  // an id already found stays as it is
+    }
+  }
+  CXmlFileObject::Release(std::move(catalogue), false);
+  CXmlFileObject::Release(std::move(results), true);
+}

@@ -1,0 +1,58 @@
+// Moving items between catalogues on behalf of the movie: copying into the shelf,
+// deleting, looking up names, finishing downloads and importing purchased items.
+// Each operation opens the catalogues it needs, changes them and writes them back.
+// Paths are in the code page with '/' separators.
+#ifndef LUMORA_LIBRARY_SHELF_OPERATIONS_H_
+#define LUMORA_LIBRARY_SHELF_OPERATIONS_H_
+
+#include <string>
+#include <vector>
+
+#include "library/catalogues.h"
+
+// Copies an item into a group of another (or the same) catalogue, making the group
+// (maximum "100") when it is missing. The item is looked up in the source group, or
+// when that fails in any group of the source. 1 when copied; -1 when the destination
+// already holds the id or the source has no such item. Both files are rewritten, the
+// destination last, so that it wins when both are the same file.
+int CopyItemToGroup(const std::string& source_path, const std::string& source_group,
+                    const std::string& item_id, const std::string& destination_path,
+                    const std::string& destination_group);
+
+// The name of an item (cut to 63 bytes), found by group and id. The catalogue is
+// rewritten by the lookup.
+bool GetItemName(const std::string& path, const std::string& item_id,
+                 const std::string& group_id, std::string* name);
+
+// Removes an item from a group; true when it was there. The catalogue is rewritten.
+bool RemoveCatalogueItem(const std::string& path, const std::string& group_id,
+                         const std::string& item_id);
+
+// Moves a finished download from "正在下载" to "已下载" of the user shelf file. Its
+// RDurl becomes |target_path| when one is given and stays as it was otherwise. True
+// when both groups and the item were found.
+bool MoveDownloadedItem(const std::string& user_shelf_path, const std::string& item_id,
+                        const std::string* target_path);
+
+// One entry of the purchased list.
+struct PurchasedEntry {
+  std::string item_id;   // "PID"
+  std::string category;  // "BigClass"
+  std::string class_id;  // "Class": the group of the category catalogue
+};
+
+// The complete entries of a purchased-list reply, in order. An entry is the text from
+// "PID" to the next ">" (its first 511 bytes); values are cut to 63 bytes. An entry
+// lacking a value is skipped.
+std::vector<PurchasedEntry> ParsePurchasedList(const std::string& reply);
+
+// Copies each purchased item into "已购买" of the user shelf file.
+void ImportPurchasedList(const CatalogueFolders& folders, const std::string& user_shelf_path,
+                         const std::string& reply);
+// Copies one purchased item from the category catalogue its category text names into
+// "已购买": the result of the copy, or 0 when no catalogue matches.
+int ImportPurchasedItem(const CatalogueFolders& folders, const std::string& user_shelf_path,
+                        const std::string& item_id, const std::string& category,
+                        const std::string& class_id);
+
+#endif  // LUMORA_LIBRARY_SHELF_OPERATIONS_H_

@@ -1,0 +1,187 @@
+#include "library/xml_file_object.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include <tinyxml.h>
+
+#include "library/shelf_names.h"
+#include "platform/ansi.h"
+#include "platform/file_replace.h"
+
+namespace {
+
+// The values of the first |count| attributes of |element|, by position; missing ones
+// stay empty.
+template <std::size_t N>
+void ReadAttributes(const TiXmlElement& element, std::string (&values)[N]) {
+  const TiXmlAttribute* attribute = element.FirstAttribute();
+  for (std::size_t i = 0; i < N && attribute != nullptr; ++i, attribute = attribute->Next())
+    values[i] = attribute->ValueStr();
+}
+
+// Closes a C stream when it goes out of scope.
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+CXmlFileObject::~CXmlFileObject() = default;
+
+bool CXmlFileObject::Create(std::unique_ptr<CXmlFileObject>* out, const char* path,
+                            const char* root_name, const char* category,
+                            const char* maximum) {
+  if (out == nullptr || path == nullptr || root_name == nullptr || category == nullptr ||
+      maximum == nullptr)
+    return false;
+  out->reset(new CXmlFileObject(path));
+  (*out)->root_name_ = root_name;
+  (*out)->category_ = category;
+  (*out)->maximum_ = maximum;
+  return true;
+}
+
+bool CXmlFileObject::Open(std::unique_ptr<CXmlFileObject>* out, const char* path) {
+  if (out == nullptr || path == nullptr) return false;
+  out->reset(new CXmlFileObject(path));
+  return (*out)->Load();
+}
+
+void CXmlFileObject::Release(std::unique_ptr<CXmlFileObject> object, bool save) {
+  if (object && save) object->Save();
+}
+
+bool CXmlFileObject::Load() {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ansi::NativePath(path_).c_str(), "rb"));
+  if (!file) {
+    origin_ = errno == ENOENT ? Origin::kMissing : Origin::kUnparsable;
+    return false;
+  }
+  // The encoding comes from the file itself; a "gb2312" declaration keeps every byte
+  // of the text as it stands.
+  TiXmlDocument document;
+  const TiXmlElement* root = nullptr;
+  if (document.LoadFile(file.get(), TIXML_DEFAULT_ENCODING)) root = document.RootElement();
+  if (root == nullptr) {
+    origin_ = Origin::kUnparsable;
+    return false;
+  }
+  origin_ = Origin::kLoaded;
+
+  // Root, groups and items are read by the position of their attributes. The second
+  // attribute of the root and of a group is the stored count, which is recomputed.
+  std::string root_values[3];
+  ReadAttributes(*root, root_values);
+  root_name_ = root->ValueStr();
+  category_ = root_values[0];
+  maximum_ = root_values[2];
+
+  for (const TiXmlElement* g = root->FirstChildElement(); g != nullptr;
+       g = g->NextSiblingElement()) {
+    std::string group_values[3];
+    ReadAttributes(*g, group_values);
+    std::unique_ptr<CXmlGroup> group;
+    CXmlGroup::Create(&group, g->Value(), group_values[0].c_str(), group_values[2].c_str());
+    for (const TiXmlElement* e = g->FirstChildElement(); e != nullptr;
+         e = e->NextSiblingElement()) {
+      std::string v[9];
+      ReadAttributes(*e, v);
+      std::unique_ptr<CXmlElement> item;
+      CXmlElement::Create(&item, CXmlElement::Fields{e->ValueStr(), v[0], v[1], v[2], v[3],
+                                                     v[4], v[5], v[6], v[7], v[8]});
+      group->AddItem(std::move(item));  // a repeated id: the first item stays
+    }
+    AddGroup(std::move(group));  // a repeated id: the first group stays
+  }
+  return true;
+}
+
+std::string CXmlFileObject::Print() const {
+  using namespace shelf_names;
+  TiXmlDocument document;
+  document.InsertEndChild(TiXmlDeclaration("1.0", "gb2312", ""));
+
+  const std::string& root_name =
+      root_name_.empty() ? std::string(kDefaultRootName) : root_name_;
+  auto* root = new TiXmlElement(root_name);
+  document.LinkEndChild(root);  // the document owns what it links
+  root->SetAttribute(CategoryAttribute(), category_);
+  root->SetAttribute(TotalAttribute(), std::to_string(GetItemTotal()));
+  root->SetAttribute(MaximumAttribute(), maximum_);
+
+  groups_.ForEach([&](const CXmlGroup& group) {
+    auto* g = new TiXmlElement(group.element_name());
+    root->LinkEndChild(g);
+    g->SetAttribute("id", group.id());
+    g->SetAttribute(TotalAttribute(), std::to_string(group.GetItemCount()));
+    g->SetAttribute(MaximumAttribute(), group.maximum());
+    for (int i = 0; i < group.GetItemCount(); ++i) {
+      CXmlElement* item = nullptr;
+      group.GetItemAt(i, &item);
+      const CXmlElement::Fields& f = item->fields();
+      auto* e = new TiXmlElement(f.element_name);
+      g->LinkEndChild(e);
+      e->SetAttribute("id", f.id);
+      e->SetAttribute("name", f.name);
+      e->SetAttribute("photo", f.photo);
+      e->SetAttribute("date", f.date);
+      e->SetAttribute("pay", f.pay);
+      e->SetAttribute("price", f.price);
+      e->SetAttribute("DLurl", f.dl_url);
+      e->SetAttribute("RDurl", f.rd_url);
+      e->SetAttribute("BYurl", f.by_url);
+    }
+  });
+
+  TiXmlPrinter printer;
+  printer.SetLineBreak("\r\n");
+  document.Accept(&printer);
+  return printer.Str();
+}
+
+bool CXmlFileObject::Save() {
+  // A file that is there but could not be read is left exactly as it is.
+  if (origin_ == Origin::kUnparsable) return false;
+  return platform::ReplaceFileContents(ansi::NativePath(path_), Print());
+}
+
+bool CXmlFileObject::FindGroup(const char* id, CXmlGroup** out) const {
+  if (id == nullptr || out == nullptr) return false;
+  *out = groups_.Find(id);
+  return *out != nullptr;
+}
+
+bool CXmlFileObject::AddGroup(std::unique_ptr<CXmlGroup> group) {
+  if (!group) return false;
+  const std::string id = group->id();
+  groups_.Insert(id, std::move(group));
+  return true;
+}
+
+bool CXmlFileObject::RemoveGroup(const char* id) {
+  return id != nullptr && groups_.Remove(id);
+}
+
+bool CXmlFileObject::GetGroupAt(int position, CXmlGroup** out) const {
+  if (out == nullptr || position < 0) return false;
+  *out = groups_.At(static_cast<std::size_t>(position));
+  return *out != nullptr;
+}
+
+int CXmlFileObject::GetItemTotal() const {
+  int total = 0;
+  groups_.ForEach([&](const CXmlGroup& group) { total += group.GetItemCount(); });
+  return total;
+}
+
+bool CXmlFileObject::FindItemInAnyGroup(const char* id, CXmlElement** out) const {
+  if (id == nullptr || out == nullptr) return false;
+  *out = nullptr;
+  for (int i = 0; i < GetGroupCount() && *out == nullptr; ++i) {
+    CXmlGroup* group = nullptr;
+    GetGroupAt(i, &group);
+    group->FindItem(id, out);
+  }
+  return *out != nullptr;
+}
