@@ -1,0 +1,148 @@
+// The shelf commands and dropped files, through the whole program on its automation
+// interface, with real catalogue files in temporary folders.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "../library/catalogue_text.h"
+#include "../support/lumora_process.h"
+#include "../support/temp_dir.h"
+
+namespace {
+
+std::string Command(const std::string& command, const std::string& args) {
+  return Json{{"fscommand", command}, {"args", args}}.dump();
+}
+std::string Answer(const Json& answer) { return Json{{"answer", answer}}.dump(); }
+
+class ShelfCommandsTest : public ::testing::Test {
+ protected:
+  ShelfCommandsTest() { home_.MakeDir("prog"); }
+  LumoraRun Run(const std::vector<std::string>& script) {
+    LumoraOptions o;
+    o.cwd = home_ / "prog";
+    o.env = {{"XDG_DATA_HOME", home_ / "data"}};
+    LumoraRun run = RunLumora(o, script);
+    EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
+    return run;
+  }
+  std::vector<Json> Dialogs(const LumoraRun& run, const std::string& kind) {
+    std::vector<Json> found;
+    for (const Json& d : run.All("dialog"))
+      if (d["kind"] == kind) found.push_back(d);
+    return found;
+  }
+  std::string Local() const { return home_ / "data/vellari/public/local/local1.xml"; }
+  // Index of the event that sets |name|.
+  static std::size_t SetIndex(const LumoraRun& run, const std::string& name) {
+    for (std::size_t i = 0; i < run.events.size(); ++i)
+      if (run.events[i].contains("setVariable") && run.events[i]["setVariable"]["name"] == name)
+        return i;
+    return run.events.size();
+  }
+  TempDir home_;
+};
+
+TEST_F(ShelfCommandsTest, OpenFileOffersTheFiltersInOrderAndAnswersWhenCancelled) {
+  LumoraRun run = Run({Command("openfile", "")});
+  auto choosers = Dialogs(run, "openFiles");
+  ASSERT_EQ(choosers.size(), 1u);
+  EXPECT_EQ(choosers[0]["answer"], "cancel");
+  Json names = Json::array();
+  for (const Json& f : choosers[0]["filters"]) names.push_back(f["name"]);
+  EXPECT_EQ(names, (Json{"所有文件(*.*)", "SLR文件(*.slr)", "SLA文件(*.sla)", "WMA文件(*.wma)",
+                         "WMV文件(*.wmv)", "EXE文件(*.exe)", "Office文件(*.doc;*.ppt;*.xls)",
+                         "PDF文件(*.pdf)"}));
+  EXPECT_EQ(choosers[0]["filters"][6]["patterns"],
+            "*.doc;*.docx;*.ppt;*.pptx;*.xls;*.xlsx;*.txt");
+  EXPECT_TRUE(Dialogs(run, "bookInfo").empty());
+  EXPECT_EQ(run.Variable("AddLocalFileRetValue"), "true");
+}
+
+TEST_F(ShelfCommandsTest, OpenFileAddsEachChosenFileAfterItsBookInformation) {
+  home_.MakeDir("data/vellari/public/local");
+  const std::string pdf = home_ / "书/Report.PDF", epub = home_ / "书/novel.epub";
+  LumoraRun run = Run({Answer({{"files", {pdf, epub}}}),
+                       Answer({{"title", "新书"}, {"issue", "第1期"}}), Answer("cancel"),
+                       Command("openfile", "")});
+  auto forms = Dialogs(run, "bookInfo");
+  ASSERT_EQ(forms.size(), 2u);
+  EXPECT_EQ(forms[0]["caption"], "图书信息");
+  EXPECT_EQ(forms[0]["fields"], (Json{{"path", pdf}, {"title", "新书"}, {"issue", "第1期"},
+                                      {"cover", "/public/local/LocalDefaultPdfPic.jpg"}}));
+  EXPECT_EQ(forms[1]["fields"]["title"], "novel.epub");
+  EXPECT_EQ(forms[1]["answer"], "cancel");
+  EXPECT_EQ(ListItems(Local()).size(), 1u);
+  std::unique_ptr<CXmlFileObject> local;
+  CXmlFileObject::Open(&local, Local().c_str());
+  CXmlGroup* group = nullptr;
+  ASSERT_TRUE(local->FindGroup(Gb("pdf文件").c_str(), &group));
+  CXmlElement* item = nullptr;
+  ASSERT_TRUE(group->GetItemAt(0, &item));
+  EXPECT_EQ(item->name(), Gb("新书"));
+  EXPECT_EQ(item->date(), Gb("第1期"));
+  EXPECT_EQ(item->rd_url(), Gb(pdf));
+  EXPECT_GT(SetIndex(run, "AddLocalFileRetValue"), run.IndexOf("dialog", run.IndexOf("dialog") + 2));
+}
+
+TEST_F(ShelfCommandsTest, DroppedFilesAreAddedInOrderThenAnsweredOnce) {
+  home_.MakeDir("data/vellari/public/local");
+  const std::vector<std::string> files = {home_ / "a.pdf", home_ / "b.wmv", home_ / "c.txt"};
+  LumoraRun run = Run({Answer("ok"), Answer("ok"), Answer("ok"), Json{{"drop", files}}.dump()});
+  auto forms = Dialogs(run, "bookInfo");
+  ASSERT_EQ(forms.size(), 3u);
+  for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(forms[i]["fields"]["path"], files[i]);
+  EXPECT_EQ(run.All("setVariable").back()["name"], "AddLocalFileRetValue");
+  std::size_t answered = SetIndex(run, "AddLocalFileRetValue");
+  EXPECT_EQ(run.IndexOf("setVariable", answered + 1), run.events.size());  // once, last
+  std::vector<std::string> items = ListItems(Local());
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].substr(0, items[0].find('/')), "pdf文件");
+  EXPECT_EQ(items[1].substr(0, items[1].find('/')), "txt文件");
+  EXPECT_EQ(items[2].substr(0, items[2].find('/')), "wmv文件");
+}
+
+TEST_F(ShelfCommandsTest, SearchAlwaysAnswersTrueAndWritesItsHits) {
+  LumoraRun nothing = Run({Command("search", "garbled")});
+  EXPECT_EQ(nothing.Variable("RetValSearch"), "true");
+  EXPECT_TRUE(ListItems(home_ / "prog/search.xml").empty());
+
+  home_.Write("data/vellari/public/audio/audio1.xml",
+              CatalogueXml(GroupXml("a", ItemXml("a1", "有声 Book") + ItemXml("a2", "other"))));
+  LumoraRun run = Run({Command("search", "f=search.xml|k=Book|c=音频&杂志")});
+  EXPECT_EQ(run.Variable("RetValSearch"), "true");
+  EXPECT_EQ(ListItems(home_ / "prog/search.xml"),
+            std::vector<std::string>{"搜索结果/a1=有声 Book"});
+}
+
+TEST_F(ShelfCommandsTest, DelRemovesItemsButNeverLeavesItsFolders) {
+  const std::string catalogue = CatalogueXml(GroupXml("pdf文件", ItemXml("local_1", "a") +
+                                                                  ItemXml("local_2", "b")));
+  home_.Write("data/vellari/public/local/local1.xml", catalogue);
+  home_.Write("prog/mine.xml", catalogue);
+  home_.Write("outside.xml", catalogue);
+  Run({Command("Del", "t=1|f=public/local/local1.xml|g=pdf文件|i=local_1"),
+       Command("Del", "t=1|f=mine.xml|g=pdf文件|i=local_2"),
+       Command("del", "t=1|f=mine.xml|g=pdf文件|i=local_1"),       // wrong case: ignored
+       Command("Del", "t=1|f=../outside.xml|g=pdf文件|i=local_1"),  // leaves its folder
+       Command("Del", "t=1|f=mine.xml|g=pdf文件")});                // no item id
+  EXPECT_EQ(ListItems(Local()), std::vector<std::string>{"pdf文件/local_2=b"});
+  EXPECT_EQ(ListItems(home_ / "prog/mine.xml"), std::vector<std::string>{"pdf文件/local_1=a"});
+  EXPECT_EQ(home_.Read("outside.xml"), catalogue);
+}
+
+TEST_F(ShelfCommandsTest, FavouritesNeedASignedInUser) {
+  home_.Write("data/vellari/public/book/book1.xml", CatalogueXml(GroupXml("g", ItemXml("b", "b"))));
+  const std::string before = home_.Read("data/vellari/public/book/book1.xml");
+  // Not signed in: "UserPass" is unset, then set by the movie without a sign-in.
+  Run({Command("addfav", "t=1|f=public/book/book1.xml|g=g|i=b"),
+       Json{{"setVariable", {{"name", "UserPass"}, {"value", "true"}}}}.dump(),
+       Command("read", "t=1|f=public/book/book1.xml|g=g|i=b")});
+  EXPECT_EQ(home_.Read("data/vellari/public/book/book1.xml"), before);
+  std::vector<std::string> written;
+  for (const auto& e : std::filesystem::directory_iterator(home_ / "prog"))
+    written.push_back(e.path().filename());
+  EXPECT_TRUE(written.empty());
+}
+
+}  // namespace
