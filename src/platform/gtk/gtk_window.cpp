@@ -19,9 +19,17 @@ GtkMainWindow::GtkMainWindow(GtkWidget* player)
   g_signal_connect(player_, "button-press-event", G_CALLBACK(&GtkMainWindow::OnMouse), this);
   g_signal_connect(player_, "button-release-event", G_CALLBACK(&GtkMainWindow::OnMouse), this);
   g_signal_connect(player_, "motion-notify-event", G_CALLBACK(&GtkMainWindow::OnMouse), this);
+  // Files dropped anywhere on the window go to the host: the web view gives up its own
+  // drop target, so a dropped file never replaces the movie.
+  static const GtkTargetEntry kUriList = {const_cast<gchar*>("text/uri-list"), 0, 0};
+  gtk_drag_dest_unset(player_);
+  gtk_drag_dest_set(window_, GTK_DEST_DEFAULT_ALL, &kUriList, 1, GDK_ACTION_COPY);
+  g_signal_connect(window_, "drag-data-received", G_CALLBACK(&GtkMainWindow::OnDragData),
+                   this);
 }
 
 GtkMainWindow::~GtkMainWindow() {
+  if (drop_source_ != 0) g_source_remove(drop_source_);
   g_signal_handlers_disconnect_by_data(player_, this);
   gtk_widget_destroy(window_);
 }
@@ -133,6 +141,40 @@ int GtkMainWindow::OnMouse(GtkWidget*, GdkEvent* event, void* data) {
   }
   return self->events_->OnPlayerMouse(action, button,
                                       Point{static_cast<int>(x), static_cast<int>(y)});
+}
+
+}  // namespace platform
+
+namespace platform {
+
+std::vector<std::string> GtkMainWindow::PathsFromUris(const char* const* uris) {
+  std::vector<std::string> paths;
+  for (; uris != nullptr && *uris != nullptr; ++uris) {
+    gchar* path = g_filename_from_uri(*uris, nullptr, nullptr);
+    if (path == nullptr) continue;
+    paths.push_back(path);
+    g_free(path);
+  }
+  return paths;
+}
+
+void GtkMainWindow::OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelectionData* data,
+                               unsigned, unsigned, void* self) {
+  auto* window = static_cast<GtkMainWindow*>(self);
+  gchar** uris = gtk_selection_data_get_uris(data);
+  for (const std::string& path : PathsFromUris(uris)) window->dropped_.push_back(path);
+  g_strfreev(uris);
+  if (!window->dropped_.empty() && window->drop_source_ == 0)
+    window->drop_source_ = g_idle_add(&GtkMainWindow::DeliverDrop, window);
+}
+
+int GtkMainWindow::DeliverDrop(void* self) {
+  auto* window = static_cast<GtkMainWindow*>(self);
+  window->drop_source_ = 0;
+  std::vector<std::string> paths;
+  paths.swap(window->dropped_);
+  if (window->events_ != nullptr) window->events_->OnFilesDropped(paths);
+  return G_SOURCE_REMOVE;
 }
 
 }  // namespace platform

@@ -4,11 +4,16 @@
 #ifndef LUMORA_PLATFORM_GTK_GTK_WINDOW_H_
 #define LUMORA_PLATFORM_GTK_GTK_WINDOW_H_
 
+#include <string>
+#include <vector>
+
 #include "platform/main_window.h"
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
 typedef union _GdkEvent GdkEvent;
+typedef struct _GdkDragContext GdkDragContext;
+typedef struct _GtkSelectionData GtkSelectionData;
 
 namespace platform {
 
@@ -32,10 +37,17 @@ class GtkMainWindow : public MainWindow {
   void CaptureMouse(bool capture) override;
   Point CursorPosition() const override;
 
+  // The local files of a dropped "text/uri-list" (file names as the system spells
+  // them), in the order given; other URIs are left out.
+  static std::vector<std::string> PathsFromUris(const char* const* uris);
+
  private:
   static int OnKeyPress(GtkWidget*, GdkEvent* event, void* data);
   static int OnDelete(GtkWidget*, GdkEvent*, void* data);
   static int OnMouse(GtkWidget*, GdkEvent* event, void* data);
+  static void OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelectionData* data,
+                         unsigned, unsigned, void* self);
+  static int DeliverDrop(void* self);
 
   GtkWidget* window_;
   GtkWidget* layout_;
@@ -43,6 +55,10 @@ class GtkMainWindow : public MainWindow {
   WindowEvents* events_ = nullptr;
   Rect rect_;
   bool captured_ = false;
+  // Files dropped and not yet handed on; they go to the host from an idle callback,
+  // after the drag has finished, because the host may open dialogs for them.
+  std::vector<std::string> dropped_;
+  unsigned drop_source_ = 0;
 };
 
 }  // namespace platform
