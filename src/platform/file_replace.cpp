@@ -17,10 +17,11 @@ class TemporaryFile {
  public:
   explicit TemporaryFile(const std::string& target) {
     std::size_t slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
-    if (folder.empty()) folder = "/";
+    std::string folder = slash == std::string::npos ? std::string(".")
+                         : slash == 0                ? std::string("/")
+                                                     : target.substr(0, slash);
     std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    path_ = folder + "/." + name + ".XXXXXX";
+    path_.append(folder).append("/.").append(name).append(".XXXXXX");
     fd_ = mkostemp(path_.data(), O_CLOEXEC);
   }
   ~TemporaryFile() {

@@ -1,0 +1,203 @@
+// The catalogue operations against plain TinyXML on the same files. Catalogues of 100,
+// 1,000 and 10,000 items each (one group, so that enumeration by position is tested at
+// full length). Prints each operation's time as a ratio to parsing and printing the
+// files it works on, and each operation's growth from 1,000 to 10,000 items (10 is
+// linear).
+#include <benchmark/benchmark.h>
+#include <tinyxml.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "app/local_file_info.h"
+#include "library/local_books.h"
+#include "library/search.h"
+#include "library/shelf_operations.h"
+#include "platform/ansi.h"
+#include "platform/dialogs.h"
+#include "platform/file_replace.h"
+#include "platform/folders.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Gb(const char* utf8) { return ansi::FromUtf8Lossy(utf8); }
+
+// A dialog face that confirms every form as it stands: the scripted user of the book
+// information dialog (a test double; no display is involved).
+class ConfirmingDialogs : public platform::Dialogs {
+ public:
+  void Message(const std::string&, const std::string&) override {}
+  bool Question(const std::string&, const std::string&) override { return true; }
+  void About() override {}
+  bool OpenFiles(const std::vector<platform::FileFilter>&, bool,
+                 std::vector<std::string>*) override {
+    return false;
+  }
+  bool Form(platform::FormSpec*) override { return true; }
+};
+
+// A data folder and a program folder with six catalogues of |items| items each.
+class Library {
+ public:
+  explicit Library(int items) : root_(MakeRoot(items)), folders_(root_ + "/data/", root_ + "/prog/") {
+    fs::create_directories(root_ + "/prog/me");
+    const char* tokens[] = {"maga", "book", "audio", "mics", "video", "local"};
+    for (const char* t : tokens) {
+      fs::create_directories(root_ + "/data/public/" + t);
+      const std::string path = root_ + "/data/public/" + t + "/" + t + "1.xml";
+      platform::ReplaceFileContents(path, Catalogue(t, items));
+      files_.push_back(path);
+    }
+    shelf_ = root_ + "/prog/me/me.xml";
+  }
+  ~Library() { fs::remove_all(root_); }
+
+  const CatalogueFolders& folders() const { return folders_; }
+  const std::vector<std::string>& files() const { return files_; }
+  const std::string& shelf() const { return shelf_; }
+
+ private:
+  static std::string MakeRoot(int items) {
+    std::string root = (fs::temp_directory_path() / ("lumora-library-bench-" + std::to_string(items))).string();
+    fs::remove_all(root);
+    return root;
+  }
+  // One group of |items| items; one item in a hundred has "星" in its name.
+  static std::string Catalogue(const std::string& tag, int items) {
+    std::string xml = Gb("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n<目录 分类=\"1\" 总数=\"0\" 最大值=\"1000\">\r\n"
+                         "    <分类 id=\"") + Gb(tag == "local" ? "pdf文件" : "精选") +
+                      Gb("\" 总数=\"0\" 最大值=\"1000\">\r\n");
+    for (int i = 0; i < items; ++i) {
+      std::string id = tag == "local" ? "local_" + std::to_string(i) : tag + std::to_string(i);
+      xml += "        <" + Gb("书") + " id=\"" + id + "\" name=\"" +
+             Gb(i % 100 == 7 ? "星空之书 第" : "山海经注 第") + std::to_string(i) +
+             "\" photo=\"/public/local/LocalDefaultPic.jpg\" date=\"2026-" +
+             std::to_string(i % 12 + 1) + "\" pay=\"0\" price=\"12.50\" DLurl=\"http://shop/" +
+             id + ".pdf\" RDurl=\"\" BYurl=\"http://shop/buy/" + id + "\" />\r\n";
+    }
+    return xml + Gb("    </分类>\r\n</目录>\r\n");
+  }
+
+  std::string root_;
+  CatalogueFolders folders_;
+  std::vector<std::string> files_;
+  std::string shelf_;
+};
+
+std::map<int, std::unique_ptr<Library>> libraries;
+Library& LibraryOf(int items) {
+  auto& library = libraries[items];
+  if (!library) library = std::make_unique<Library>(items);
+  return *library;
+}
+
+// Plain TinyXML: parse one catalogue file and print it back to a file.
+void ParsePrint(const std::string& path, const std::string& out) {
+  TiXmlDocument document;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  document.LoadFile(f, TIXML_DEFAULT_ENCODING);
+  std::fclose(f);
+  TiXmlPrinter printer;
+  printer.SetLineBreak("\r\n");
+  document.Accept(&printer);
+  std::FILE* o = std::fopen(out.c_str(), "wb");
+  std::fwrite(printer.CStr(), 1, printer.Size(), o);
+  std::fclose(o);
+}
+
+void BM_ParsePrint(benchmark::State& state) {
+  Library& library = LibraryOf(static_cast<int>(state.range(0)));
+  const std::string out = library.files()[1] + ".printed";
+  for (auto _ : state) ParsePrint(library.files()[1], out);
+}
+
+void BM_Search(benchmark::State& state) {
+  Library& library = LibraryOf(static_cast<int>(state.range(0)));
+  const std::string tokens = Gb("杂志&图书&音频&程序&视频&本地文件");
+  const std::string keyword = Gb("星空");
+  for (auto _ : state) Search(library.folders(), tokens, keyword);
+}
+
+void BM_CopyItemToGroup(benchmark::State& state) {
+  Library& library = LibraryOf(static_cast<int>(state.range(0)));
+  const std::string favourites = Gb("我的收藏");
+  int next = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove(library.shelf());
+    CreateUserShelf(library.shelf());
+    const std::string id = "book" + std::to_string(next++ % state.range(0));
+    state.ResumeTiming();
+    CopyItemToGroup(library.files()[1], Gb("精选"), id, library.shelf(), favourites);
+  }
+}
+
+void BM_AddLocalFile(benchmark::State& state) {
+  Library& library = LibraryOf(static_cast<int>(state.range(0)));
+  const std::string local = library.files()[5];
+  std::string original;
+  platform::ReadWholeFile(local, &original);
+  ConfirmingDialogs dialogs;
+  std::time_t second = 1700000000;
+  for (auto _ : state) {
+    state.PauseTiming();
+    platform::ReplaceFileContents(local, original);
+    state.ResumeTiming();
+    CLocalFileInfo dialog("/home/reader/Report.PDF", dialogs);
+    if (dialog.DoModal()) AddLocalBook(library.folders(), dialog.info(), ++second);
+  }
+}
+
+BENCHMARK(BM_ParsePrint)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Search)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopyItemToGroup)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddLocalFile)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+  }
+  std::map<std::string, double> times;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  libraries.clear();
+
+  auto time = [&](const std::string& name, int n) {
+    auto it = reporter.times.find(name + "/" + std::to_string(n));
+    return it == reporter.times.end() ? 0.0 : it->second;
+  };
+  // What each operation parses and prints: Search the six catalogues, the others one.
+  const struct {
+    const char* name;
+    double files;
+  } ops[] = {{"BM_Search", 6}, {"BM_CopyItemToGroup", 1}, {"BM_AddLocalFile", 1}};
+  std::printf("\n%-20s %10s %10s %10s %14s\n", "ratio to parse+print", "100", "1000", "10000",
+              "growth 1k->10k");
+  for (const auto& op : ops) {
+    std::printf("%-20s", op.name + 3);
+    for (int n : {100, 1000, 10000}) {
+      double base = time("BM_ParsePrint", n) * op.files;
+      std::printf(" %10.2f", base > 0 ? time(op.name, n) / base : 0.0);
+    }
+    double small = time(op.name, 1000);
+    std::printf(" %14.2f\n", small > 0 ? time(op.name, 10000) / small : 0.0);
+  }
+  double pp = time("BM_ParsePrint", 1000);
+  std::printf("%-20s %10s %10s %10s %14.2f\n", "ParsePrint", "1.00", "1.00", "1.00",
+              pp > 0 ? time("BM_ParsePrint", 10000) / pp : 0.0);
+  return 0;
+}
