@@ -21,6 +21,8 @@
 #include "platform/file_replace.h"
 #include "platform/folders.h"
 
+#include "ratio_reporter.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -157,15 +159,6 @@ BENCHMARK(BM_ParsePrint)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMill
 BENCHMARK(BM_Search)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopyItemToGroup)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AddLocalFile)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
-
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-  }
-  std::map<std::string, double> times;
-};
 
 }  // namespace
 

@@ -11,6 +11,8 @@
 
 #include "storage/mem_file_mgr.h"
 
+#include "ratio_reporter.h"
+
 namespace {
 
 const std::string kMemoryPath = "/nonexistent-lumora-bench/main12.swf";
@@ -33,16 +35,6 @@ void BM_MemoryFile(benchmark::State& state) { ReadWhole(state, kMemoryPath); }
 void BM_PageCacheFile(benchmark::State& state) { ReadWhole(state, disk_path); }
 BENCHMARK(BM_MemoryFile);
 BENCHMARK(BM_PageCacheFile);
-
-// Keeps the console output and remembers each benchmark's time per iteration.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-  }
-  std::map<std::string, double> times;
-};
 
 }  // namespace
 

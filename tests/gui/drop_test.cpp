@@ -12,18 +12,9 @@
 #include "app/lumora_dlg.h"
 #include "platform/gtk/gtk_window.h"
 #include "platform/platform.h"
+#include "gui_support.h"
 
 namespace {
-
-bool SpinUntil(const std::function<bool()>& done, double seconds = 20) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    g_main_context_iteration(nullptr, FALSE);
-    g_usleep(1000);
-  }
-  return true;
-}
 
 // Every widget below |widget|, a grid's children in reading order (row, then column).
 void CollectWidgets(GtkWidget* widget, std::vector<GtkWidget*>* out) {

@@ -16,19 +16,9 @@
 #include "platform/ansi.h"
 #include "platform/platform.h"
 #include "../support/temp_dir.h"
+#include "gui_support.h"
 
 namespace {
-
-// Runs the main loop until |done| holds or |seconds| pass.
-bool SpinUntil(const std::function<bool()>& done, double seconds = 20) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    g_main_context_iteration(nullptr, FALSE);
-    g_usleep(1000);
-  }
-  return true;
-}
 
 WebKitWebView* FindWebView(GtkWidget* widget) {
   if (WEBKIT_IS_WEB_VIEW(widget)) return WEBKIT_WEB_VIEW(widget);
