@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <tinyxml.h>
+
 #include <filesystem>
 
 #include "catalogue_text.h"
@@ -201,6 +203,62 @@ TEST_F(XmlModelTest, TextOfTheCodePageAndEscapesSurviveARoundTrip) {
   EXPECT_EQ(item->name(), Gb("镕 & <书> \""));
   file.reset();
   EXPECT_EQ(Normalise("c.xml"), once);
+}
+
+// The same model as a TinyXML document tree, printed by TinyXML's own printer.
+std::string PrintWithTinyXml(const CXmlFileObject& file) {
+  TiXmlDocument document;
+  document.InsertEndChild(TiXmlDeclaration("1.0", "gb2312", ""));
+  TiXmlElement root(file.root_name());
+  root.SetAttribute(Gb("分类"), file.category());
+  root.SetAttribute(Gb("总数"), std::to_string(file.GetItemTotal()));
+  root.SetAttribute(Gb("最大值"), file.maximum());
+  for (int g = 0; g < file.GetGroupCount(); ++g) {
+    CXmlGroup* group = nullptr;
+    file.GetGroupAt(g, &group);
+    TiXmlElement ge(group->element_name());
+    ge.SetAttribute("id", group->id());
+    ge.SetAttribute(Gb("总数"), std::to_string(group->GetItemCount()));
+    ge.SetAttribute(Gb("最大值"), group->maximum());
+    for (int i = 0; i < group->GetItemCount(); ++i) {
+      CXmlElement* item = nullptr;
+      group->GetItemAt(i, &item);
+      TiXmlElement ie(item->element_name());
+      const char* names[] = {"id", "name", "photo", "date", "pay", "price", "DLurl", "RDurl", "BYurl"};
+      const std::string* values[] = {&item->id(), &item->name(), &item->photo(),
+                                     &item->date(), &item->pay(), &item->price(),
+                                     &item->dl_url(), &item->rd_url(), &item->by_url()};
+      for (int a = 0; a < 9; ++a) ie.SetAttribute(names[a], *values[a]);
+      ge.InsertEndChild(ie);
+    }
+    root.InsertEndChild(ge);
+  }
+  document.InsertEndChild(root);
+  TiXmlPrinter printer;
+  printer.SetLineBreak("\r\n");
+  document.Accept(&printer);
+  return printer.Str();
+}
+
+TEST_F(XmlModelTest, PrintsExactlyAsTinyXmlPrintsTheSameTree) {
+  dir_.Write("c.xml", CatalogueXml(
+      GroupXml("empty", "") +
+      GroupXml("g", "<书 id=\"q\" name='say \"hi\" &amp; it&apos;s' photo=\"&#x41;&#x09;\" "
+                    "date=\"a&lt;b&gt;c\" pay=\"&#x1F;\" price=\"\" DLurl=\"x?a=1&amp;b=2\" "
+                    "RDurl=\"/书/报告.pdf\" BYurl=\"镕\"/>\r\n" +
+                    ItemXml("r", "plain")),
+      "根"));
+  auto file = Load("c.xml");
+  ASSERT_EQ(file->GetItemTotal(), 2);
+  EXPECT_EQ(file->Print(), PrintWithTinyXml(*file));
+  // An empty file and a lone empty group.
+  std::unique_ptr<CXmlFileObject> bare;
+  CXmlFileObject::Create(&bare, "x", "r", "", "");
+  EXPECT_EQ(bare->Print(), PrintWithTinyXml(*bare));
+  std::unique_ptr<CXmlGroup> group;
+  CXmlGroup::Create(&group, "g", "id", "");
+  bare->AddGroup(std::move(group));
+  EXPECT_EQ(bare->Print(), PrintWithTinyXml(*bare));
 }
 
 // Saving under a file-size limit fails part-way; the old file must stay whole and no
