@@ -7,13 +7,6 @@
 
 namespace {
 
-// A path from the system, in the code page; a name that is not valid UTF-8 is kept
-// as close as it can be.
-std::string FromSystem(const std::string& native) {
-  std::string core;
-  return ansi::CorePath(native, &core) ? core : ansi::FromUtf8Lossy(native);
-}
-
 std::string WithTrailingSlash(std::string folder) {
   if (folder.empty() || folder.back() != '/') folder += '/';
   return folder;
@@ -49,7 +42,7 @@ void CLumoraDlg::OnInitDialog() {
   CMemFileMgr::Startup();
 
   // Program folder: the current directory with a trailing separator.
-  program_folder_ = WithTrailingSlash(FromSystem(platform::CurrentDirectory()));
+  program_folder_ = WithTrailingSlash(ansi::CorePathLossy(platform::CurrentDirectory()));
 
   LoadMovie();
   flash_.AlignMode(5);
@@ -59,7 +52,7 @@ void CLumoraDlg::OnInitDialog() {
   flash_.SetVariable("UpdatedFile", "0");
   flash_.SetVariable("TotalUpdateFile", "0");
 
-  app_data_path_ = FromSystem(platform::DataHome());
+  app_data_path_ = ansi::CorePathLossy(platform::DataHome());
   data_folder_ = WithTrailingSlash(app_data_path_) + "vellari/";
   const std::string public_folder = data_folder_ + "public";
 
@@ -80,7 +73,7 @@ void CLumoraDlg::OnInitDialog() {
 }
 
 void CLumoraDlg::LoadMovie() {
-  const std::string program_file = FromSystem(platform::ProgramFile());
+  const std::string program_file = ansi::CorePathLossy(platform::ProgramFile());
   std::size_t slash = program_file.rfind('/');
   program_file_folder_ = program_file.substr(0, slash == std::string::npos ? 0 : slash + 1);
   // The movie exists only in memory, under a path beside the program file. Without
@@ -119,7 +112,7 @@ bool CLumoraDlg::OnPlayerMouse(platform::MouseAction action, platform::MouseButt
 }
 
 std::string CLumoraDlg::ApplicationTitle() const {
-  std::string name(ansi::AfterLastSeparator(FromSystem(platform::ProgramFile())));
+  std::string name(ansi::AfterLastSeparator(ansi::CorePathLossy(platform::ProgramFile())));
   std::size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
   return name;

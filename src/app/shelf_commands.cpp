@@ -69,10 +69,7 @@ bool CLumoraDlg::CompleteDownload(const std::string& item_id) {
 }
 
 void CLumoraDlg::OnFilesDropped(const std::vector<std::string>& paths) {
-  for (const std::string& native : paths) {
-    std::string path;
-    AddLocalFile(ansi::CorePath(native, &path) ? path : ansi::FromUtf8Lossy(native));
-  }
+  for (const std::string& native : paths) AddLocalFile(ansi::CorePathLossy(native));
   flash_.SetVariable("AddLocalFileRetValue", "true");
 }
 

@@ -5,7 +5,7 @@
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
 #include "platform/ansi.h"
-#include "platform/file_replace.h"
+#include "platform/folders.h"
 
 namespace {
 
@@ -93,6 +93,20 @@ bool IsSafeCatalogueName(std::string_view name) {
     start = end + 1;
   }
   return true;
+}
+
+CXmlGroup* FindOrAddGroup(CXmlFileObject& file, const std::string& id, const char* maximum,
+                          bool* made) {
+  CXmlGroup* group = nullptr;
+  const bool found = file.FindGroup(id.c_str(), &group);
+  if (made != nullptr) *made = !found;
+  if (!found) {
+    std::unique_ptr<CXmlGroup> fresh;
+    CXmlGroup::Create(&fresh, shelf_names::GroupElement().c_str(), id.c_str(), maximum);
+    group = fresh.get();
+    file.AddGroup(std::move(fresh));
+  }
+  return group;
 }
 
 bool CreateUserShelf(const std::string& path) {

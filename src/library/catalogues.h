@@ -12,6 +12,9 @@
 
 // The catalogues of the data folder, in the order in which purchased items are
 // matched against them.
+class CXmlFileObject;
+class CXmlGroup;
+
 enum class Catalogue { kMagazines, kBooks, kAudio, kMiscellaneous, kVideo, kLocal };
 
 class CatalogueFolders {
@@ -56,6 +59,11 @@ bool CatalogueOfPurchasedCategory(std::string_view category, Catalogue* catalogu
 // True when a relative name stays inside its folder: not empty, not absolute, and
 // without a ".." part.
 bool IsSafeCatalogueName(std::string_view name);
+
+// The group |id| of |file|. When the file lacks it, a group "分类" with this id and
+// |maximum| is made and added, and |made| (when given) is set.
+CXmlGroup* FindOrAddGroup(CXmlFileObject& file, const std::string& id, const char* maximum,
+                          bool* made = nullptr);
 
 // Writes a new user shelf file at |path|: the root "书架" with category "5" and
 // maximum "1000", and the five shelf groups with maximum "1000". An existing file is

@@ -81,17 +81,10 @@ void AddLocalBook(const CatalogueFolders& folders, const LocalBookInfo& info,
     platform::CopyFileReplacing(ansi::NativePath(info.cover),
                                 ansi::NativePath(folders.LocalFolder() + picture));
 
-  CXmlGroup* group = nullptr;
-  std::string id;
-  if (local->FindGroup(group_id.c_str(), &group)) {
-    id = FormLocalId(group, seconds);
-  } else {
-    std::unique_ptr<CXmlGroup> made;
-    CXmlGroup::Create(&made, shelf_names::GroupElement().c_str(), group_id.c_str(), "100");
-    local->AddGroup(std::move(made));
-    local->FindGroup(group_id.c_str(), &group);
-    id = FormLocalId(nullptr, seconds);
-  }
+  // Ids already in a group that was there are passed over; a new group holds none.
+  bool made = false;
+  CXmlGroup* group = FindOrAddGroup(*local, group_id, "100", &made);
+  const std::string id = FormLocalId(made ? nullptr : group, seconds);
 
   std::unique_ptr<CXmlElement> item;
   CXmlElement::Create(&item, CXmlElement::Fields{shelf_names::LocalItemElement(), id,

@@ -5,24 +5,13 @@
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
 
-namespace {
-
-std::unique_ptr<CXmlGroup> NewResultsGroup() {
-  std::unique_ptr<CXmlGroup> group;
-  CXmlGroup::Create(&group, shelf_names::GroupElement().c_str(),
-                    shelf_names::SearchResults().c_str(), "1000");
-  return group;
-}
-
-}  // namespace
-
 void Search(const CatalogueFolders& folders, const std::string& category_list,
             const std::string& keyword) {
   const std::string results_path = folders.SearchResultsPath();
   std::unique_ptr<CXmlFileObject> results;
   CXmlFileObject::Open(&results, results_path.c_str());
   results->RemoveGroup(shelf_names::SearchResults().c_str());
-  results->AddGroup(NewResultsGroup());
+  FindOrAddGroup(*results, shelf_names::SearchResults(), "1000");
   CXmlFileObject::Release(std::move(results), true);
 
   std::size_t start = 0;
@@ -42,11 +31,7 @@ void SearchCatalogue(const std::string& results_path, const std::string& catalog
                      const std::string& keyword) {
   std::unique_ptr<CXmlFileObject> results;
   CXmlFileObject::Open(&results, results_path.c_str());
-  CXmlGroup* hits = nullptr;
-  if (!results->FindGroup(shelf_names::SearchResults().c_str(), &hits)) {
-    results->AddGroup(NewResultsGroup());
-    results->FindGroup(shelf_names::SearchResults().c_str(), &hits);
-  }
+  CXmlGroup* hits = FindOrAddGroup(*results, shelf_names::SearchResults(), "1000");
 
   std::unique_ptr<CXmlFileObject> catalogue;
   CXmlFileObject::Open(&catalogue, catalogue_path.c_str());

@@ -43,14 +43,7 @@ int CopyItemToGroup(const std::string& source_path, const std::string& source_gr
                     const std::string& destination_group) {
   std::unique_ptr<CXmlFileObject> destination;
   CXmlFileObject::Open(&destination, destination_path.c_str());
-  CXmlGroup* target = nullptr;
-  if (!destination->FindGroup(destination_group.c_str(), &target)) {
-    std::unique_ptr<CXmlGroup> group;
-    CXmlGroup::Create(&group, shelf_names::GroupElement().c_str(), destination_group.c_str(),
-                      "100");
-    destination->AddGroup(std::move(group));
-    destination->FindGroup(destination_group.c_str(), &target);
-  }
+  CXmlGroup* target = FindOrAddGroup(*destination, destination_group, "100");
 
   int result = -1;
   CXmlElement* present = nullptr;

@@ -107,7 +107,7 @@ void CXmlFileObject::Release(std::unique_ptr<CXmlFileObject> object, bool save) 
 bool CXmlFileObject::Load() {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ansi::NativePath(path_).c_str(), "rb"));
   if (!file) {
-    origin_ = errno == ENOENT ? Origin::kMissing : Origin::kUnparsable;
+    unreadable_ = errno != ENOENT;
     return false;
   }
   // The encoding comes from the file itself; a "gb2312" declaration keeps every byte
@@ -116,10 +116,10 @@ bool CXmlFileObject::Load() {
   const TiXmlElement* root = nullptr;
   if (document.LoadFile(file.get(), TIXML_DEFAULT_ENCODING)) root = document.RootElement();
   if (root == nullptr) {
-    origin_ = Origin::kUnparsable;
+    unreadable_ = true;
     return false;
   }
-  origin_ = Origin::kLoaded;
+  unreadable_ = false;
 
   // Root, groups and items are read by the position of their attributes. The second
   // attribute of the root and of a group is the stored count, which is recomputed.
@@ -186,7 +186,7 @@ std::string CXmlFileObject::Print() const {
 
 bool CXmlFileObject::Save() {
   // A file that is there but could not be read is left exactly as it is.
-  if (origin_ == Origin::kUnparsable) return false;
+  if (unreadable_) return false;
   return platform::ReplaceFileContents(ansi::NativePath(path_), Print());
 }
 

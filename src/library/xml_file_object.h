@@ -62,16 +62,14 @@ class CXmlFileObject {
   std::string Print() const;
 
  private:
-  // What is known of the file on disk; Save refuses to replace an unparsable one.
-  enum class Origin { kCreated, kLoaded, kMissing, kUnparsable };
-
   explicit CXmlFileObject(std::string path) : path_(std::move(path)) {}
 
   const std::string path_;
   std::string root_name_;
   std::string category_;
   std::string maximum_;
-  Origin origin_ = Origin::kCreated;
+  // Set when the file is there but could not be read: Save never replaces it.
+  bool unreadable_ = false;
   OwnedMap<CXmlGroup> groups_;
 };
 

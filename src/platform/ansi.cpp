@@ -223,4 +223,6 @@ bool CorePath(std::string_view native_path, std::string* out) {
   return FromUtf8(native_path, out);
 }
 
+std::string CorePathLossy(std::string_view native_path) { return FromUtf8Lossy(native_path); }
+
 }  // namespace ansi

@@ -54,6 +54,9 @@ std::string NativePath(std::string_view core_path);
 // A path that came from the system, converted once where it enters the core. False
 // when the name is not valid UTF-8 (such a file cannot be named in the core).
 bool CorePath(std::string_view native_path, std::string* out);
+// The same for a path that must get through whatever it holds: a name that is not
+// valid UTF-8 is kept as close as it can be.
+std::string CorePathLossy(std::string_view native_path);
 
 }  // namespace ansi
 

@@ -80,9 +80,4 @@ bool CopyFileReplacing(const std::string& from, const std::string& to) {
   return ReplaceFileContents(to, contents);
 }
 
-bool PathExists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
 }  // namespace platform

@@ -17,9 +17,6 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents);
 // as it is and succeeds. False when |from| cannot be read or |to| cannot be written.
 bool CopyFileReplacing(const std::string& from, const std::string& to);
 
-// True when something exists at |path| (a file, a folder or a dangling link).
-bool PathExists(const std::string& path);
-
 }  // namespace platform
 
 #endif  // LUMORA_PLATFORM_FILE_REPLACE_H_

@@ -15,6 +15,8 @@ std::string CurrentDirectory();
 std::string ProgramFile();
 // True when |path| names an existing directory.
 bool IsDirectory(const std::string& path);
+// True when something exists at |path| (a file, a folder or a dangling link).
+bool PathExists(const std::string& path);
 // True when |path| can be opened for reading as a regular file.
 bool IsReadableFile(const std::string& path);
 // Reads the whole file through the C library's stream functions, as any component of
