@@ -4,6 +4,8 @@
 // files it works on, and each operation's growth from 1,000 to 10,000 items (10 is
 // linear).
 #include <benchmark/benchmark.h>
+
+#include <cstdlib>
 #include <tinyxml.h>
 
 #include <cstdio>
@@ -52,7 +54,7 @@ class Library {
     for (const char* t : tokens) {
       fs::create_directories(root_ + "/data/public/" + t);
       const std::string path = root_ + "/data/public/" + t + "/" + t + "1.xml";
-      platform::ReplaceFileContents(path, Catalogue(t, items));
+      if (!platform::ReplaceFileContents(path, Catalogue(t, items))) std::abort();
       files_.push_back(path);
     }
     shelf_ = root_ + "/prog/me/me.xml";
@@ -148,7 +150,7 @@ void BM_AddLocalFile(benchmark::State& state) {
   std::time_t second = 1700000000;
   for (auto _ : state) {
     state.PauseTiming();
-    platform::ReplaceFileContents(local, original);
+    if (!platform::ReplaceFileContents(local, original)) state.SkipWithError("reset failed");
     state.ResumeTiming();
     CLocalFileInfo dialog("/home/reader/Report.PDF", dialogs);
     if (dialog.DoModal()) AddLocalBook(library.folders(), dialog.info(), ++second);

@@ -5,7 +5,7 @@
 
 #include "app/lumora_dlg.h"
 #include "platform/ansi.h"
-#include "platform/folders.h"
+#include "platform/regular_file.h"
 
 namespace {
 

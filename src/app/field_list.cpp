@@ -8,10 +8,10 @@ bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fie
   std::size_t index = 0;
   for (const FieldBuffer& field : fields) {
     const bool last = ++index == fields.size();
-    std::size_t equals = text.find('=', pos);
+    std::size_t equals = ansi::FindChar(text, '=', pos);
     if (equals == std::string_view::npos) return false;
     std::size_t start = equals + 1;
-    std::size_t bar = text.find('|', start);
+    std::size_t bar = ansi::FindChar(text, '|', start);
     if (bar == std::string_view::npos && !last) return false;
     std::size_t end = bar == std::string_view::npos ? text.size() : bar;
     std::size_t room = field.size > 0 ? field.size - 1 : 0;

@@ -2,7 +2,9 @@
 // taken by position (keys are never looked at).
 //
 // From the current position the next "=" starts a value; every value but the last ends
-// at the next "|", the last at the next "|" or the end of the text. When an "=" or a
+// at the next "|", the last at the next "|" or the end of the text. Both separators are
+// found character by character, so the trail byte of a double-byte character (東 is
+// 96 7C) is never taken for one. When an "=" or a
 // required "|" is missing, reading stops there: the fields read so far keep their
 // values, the rest are emptied, and the result is false. Each value is cut to its
 // buffer (size including the terminating zero of the stored form, so a 64-byte field

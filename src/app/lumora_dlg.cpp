@@ -1,5 +1,7 @@
 #include "app/lumora_dlg.h"
 
+#include <cstdio>
+
 #include "app/lumora_app.h"
 #include "platform/ansi.h"
 #include "platform/folders.h"
@@ -26,7 +28,10 @@ CLumoraDlg::CLumoraDlg(const CLumoraApp& app, platform::Platform& platform)
 CLumoraDlg::~CLumoraDlg() { platform_.window().SetEvents(nullptr); }
 
 int CLumoraDlg::DoModal() {
-  OnInitDialog();
+  if (!OnInitDialog()) {
+    platform_.Finish(1);
+    return 1;
+  }
   platform_.Start([this] {
     // The end of the automation input counts as a confirmed quit.
     platform_.loop().Post([this] { platform_.loop().Quit(0); });
@@ -36,15 +41,24 @@ int CLumoraDlg::DoModal() {
   return code;
 }
 
-void CLumoraDlg::OnInitDialog() {
+bool CLumoraDlg::OnInitDialog() {
   // The packed store's directory and the file interception, before anything opens
   // the movie.
   CMemFileMgr::Startup();
 
-  // Program folder: the current directory with a trailing separator.
-  program_folder_ = WithTrailingSlash(ansi::CorePathLossy(platform::CurrentDirectory()));
+  // The folders the program works in. One whose name cannot be written in the core's
+  // text would be a different folder once converted back, and every file written
+  // there would go astray: the program says so and ends instead.
+  std::string current, data_home, program_file;
+  if (!FromSystemPath(platform::CurrentDirectory(), kUnusableFolder, &current) ||
+      !FromSystemPath(platform::DataHome(), kUnusableFolder, &data_home) ||
+      !FromSystemPath(platform::ProgramFile(), kUnusableFolder, &program_file))
+    return false;
 
-  LoadMovie();
+  // Program folder: the current directory with a trailing separator.
+  program_folder_ = WithTrailingSlash(current);
+
+  LoadMovie(program_file);
   flash_.AlignMode(5);
   flash_.Scale("noScale");
   flash_.ScaleMode(3);
@@ -52,7 +66,7 @@ void CLumoraDlg::OnInitDialog() {
   flash_.SetVariable("UpdatedFile", "0");
   flash_.SetVariable("TotalUpdateFile", "0");
 
-  app_data_path_ = ansi::CorePathLossy(platform::DataHome());
+  app_data_path_ = data_home;
   data_folder_ = WithTrailingSlash(app_data_path_) + "vellari/";
   const std::string public_folder = data_folder_ + "public";
 
@@ -70,10 +84,19 @@ void CLumoraDlg::OnInitDialog() {
   window.Move(work);
   window.SetPlayerRect(platform::Rect{0, 0, work.Width(), work.Height()});
   window.Show();
+  return true;
 }
 
-void CLumoraDlg::LoadMovie() {
-  const std::string program_file = ansi::CorePathLossy(platform::ProgramFile());
+bool CLumoraDlg::FromSystemPath(const std::string& native, const char* message,
+                                std::string* core) {
+  if (ansi::CorePath(native, core)) return true;
+  const std::string shown = ansi::ToUtf8Lossy(ansi::CorePathLossy(native));
+  std::fprintf(stderr, "lumora: cannot use %s: its name is not valid UTF-8\n", shown.c_str());
+  platform_.dialogs().Message(message + shown, kQuitCaption);
+  return false;
+}
+
+void CLumoraDlg::LoadMovie(const std::string& program_file) {
   std::size_t slash = program_file.rfind('/');
   program_file_folder_ = program_file.substr(0, slash == std::string::npos ? 0 : slash + 1);
   // The movie exists only in memory, under a path beside the program file. Without

@@ -18,6 +18,8 @@ class CLumoraDlg : public platform::WindowEvents {
   static constexpr const char* kMovieName = "main12.swf";
   static constexpr const char* kQuitQuestion = "确定要退出吗？";
   static constexpr const char* kQuitCaption = "提示";
+  static constexpr const char* kUnusableFolder = "文件夹名称无效，无法使用：";
+  static constexpr const char* kUnusableFile = "文件名称无效，无法添加：";
 
   CLumoraDlg(const CLumoraApp& app, platform::Platform& platform);
   ~CLumoraDlg() override;
@@ -27,8 +29,9 @@ class CLumoraDlg : public platform::WindowEvents {
   // Initialises the window, runs its modal loop and returns the loop's exit code.
   int DoModal();
 
-  // The start-up sequence: folders, movie, variables, placement.
-  void OnInitDialog();
+  // The start-up sequence: folders, movie, variables, placement. False, after telling
+  // the user, when a folder the program needs cannot be used.
+  bool OnInitDialog();
   // The movie's commands; |command| and |args| are in the code page.
   void OnFSCommand(const std::string& command, const std::string& args);
 
@@ -61,7 +64,11 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnOK() {}
   void OnCancel();
   void AskToQuit();
-  void LoadMovie();
+  void LoadMovie(const std::string& program_file);
+  // A path from the system in the core's text. False when its name is not valid UTF-8
+  // (it would name another file once converted back): then the user is told, with
+  // |message| before the name, and standard error says so too.
+  bool FromSystemPath(const std::string& native, const char* message, std::string* core);
   void SetStageSize(int width, int height);
 
   // Commands.

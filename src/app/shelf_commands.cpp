@@ -69,7 +69,10 @@ bool CLumoraDlg::CompleteDownload(const std::string& item_id) {
 }
 
 void CLumoraDlg::OnFilesDropped(const std::vector<std::string>& paths) {
-  for (const std::string& native : paths) AddLocalFile(ansi::CorePathLossy(native));
+  for (const std::string& native : paths) {
+    std::string path;
+    if (FromSystemPath(native, kUnusableFile, &path)) AddLocalFile(path);
+  }
   flash_.SetVariable("AddLocalFileRetValue", "true");
 }
 

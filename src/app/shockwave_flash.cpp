@@ -2,6 +2,16 @@
 
 #include "platform/ansi.h"
 
+namespace {
+
+// The movie's texts are C strings: a text from the page ends at its first zero byte,
+// whatever followed it.
+std::string FromMovie(const std::string& utf8) {
+  return ansi::FromUtf8Lossy(std::string_view(utf8).substr(0, utf8.find('\0')));
+}
+
+}  // namespace
+
 CShockwaveFlash::CShockwaveFlash(platform::Player& player) : player_(player) {
   player_.SetEvents(this);
 }
@@ -41,9 +51,9 @@ std::string CShockwaveFlash::GetVariable(const std::string& name) const {
 }
 
 void CShockwaveFlash::OnFSCommand(const std::string& command, const std::string& args) {
-  if (fs_command_) fs_command_(ansi::FromUtf8Lossy(command), ansi::FromUtf8Lossy(args));
+  if (fs_command_) fs_command_(FromMovie(command), FromMovie(args));
 }
 
 void CShockwaveFlash::OnVariableChanged(const std::string& name, const std::string& value) {
-  variables_[ansi::FromUtf8Lossy(name)] = ansi::FromUtf8Lossy(value);
+  variables_[FromMovie(name)] = FromMovie(value);
 }

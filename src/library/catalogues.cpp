@@ -82,17 +82,20 @@ bool CatalogueOfPurchasedCategory(std::string_view category, Catalogue* catalogu
 }
 
 bool IsSafeCatalogueName(std::string_view name) {
-  if (name.empty() || name.front() == '/') return false;
+  if (name.empty() || name.front() == '/' || name.find('\0') != std::string_view::npos)
+    return false;
   // Every part between separators; a separator byte is never a trail byte here, as
-  // no double-byte character of the code page ends in '/'.
+  // no double-byte character of the code page ends in '/'. The last part must name a
+  // file: not empty (a name ending in '/'), ".", or "..".
   std::size_t start = 0;
-  while (start <= name.size()) {
+  for (;;) {
     std::size_t end = name.find('/', start);
-    if (end == std::string_view::npos) end = name.size();
-    if (name.substr(start, end - start) == "..") return false;
+    const bool last = end == std::string_view::npos;
+    const std::string_view part = name.substr(start, last ? std::string_view::npos : end - start);
+    if (part == ".." || (last && (part.empty() || part == "."))) return false;
+    if (last) return true;
     start = end + 1;
   }
-  return true;
 }
 
 CXmlGroup* FindOrAddGroup(CXmlFileObject& file, const std::string& id, const char* maximum,

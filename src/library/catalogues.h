@@ -56,8 +56,9 @@ bool CatalogueOfSearchToken(std::string_view token, Catalogue* catalogue);
 // text. False when none does.
 bool CatalogueOfPurchasedCategory(std::string_view category, Catalogue* catalogue);
 
-// True when a relative name stays inside its folder: not empty, not absolute, and
-// without a ".." part.
+// True when a relative name names a file inside its folder: not empty, not absolute,
+// without a ".." part, not "." and not ending in "/." or a separator (those name a
+// folder), and without a zero byte.
 bool IsSafeCatalogueName(std::string_view name);
 
 // The group |id| of |file|. When the file lacks it, a group "分类" with this id and

@@ -12,6 +12,7 @@
 namespace {
 
 constexpr const char* kPictureFolder = "/public/local/";
+constexpr const char* kCoverPrefix = "cover-";
 
 // The item id from the next four values of the seeded generator.
 std::string NextLocalId() {
@@ -23,6 +24,14 @@ std::string NextLocalId() {
 }
 
 }  // namespace
+
+std::string CoverFileName(const std::string& cover) {
+  std::string name(ansi::AfterLastSeparator(cover));
+  // The local catalogue shares the folder: a picture never takes its name.
+  if (name == ansi::AfterLastSeparator(CatalogueFolders::kLocalCatalogueName))
+    name.insert(0, kCoverPrefix);
+  return name;
+}
 
 std::string LocalFileKey(const std::string& path) {
   // Lower-cased as a whole so that no trail byte is taken for a letter; the length
@@ -76,10 +85,10 @@ void AddLocalBook(const CatalogueFolders& folders, const LocalBookInfo& info,
   // The picture goes into the local folder under its own file name; the item names
   // it there whether or not the copy worked, so a default picture stays the default
   // image of that folder. A name that would leave the folder is never written.
-  const std::string picture(ansi::AfterLastSeparator(info.cover));
+  const std::string picture = CoverFileName(info.cover);
   if (!picture.empty() && picture != "." && picture != "..")
-    platform::CopyFileReplacing(ansi::NativePath(info.cover),
-                                ansi::NativePath(folders.LocalFolder() + picture));
+    (void)platform::CopyFileReplacing(ansi::NativePath(info.cover),
+                                      ansi::NativePath(folders.LocalFolder() + picture));
 
   // Ids already in a group that was there are passed over; a new group holds none.
   bool made = false;

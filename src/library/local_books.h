@@ -32,13 +32,17 @@ std::string LocalGroupId(const std::string& path);
 // number, the default cover picture.
 LocalBookInfo InitialBookInfo(const std::string& path);
 
+// The name a cover picture gets in the local folder: its own file name, except that it
+// never takes the local catalogue's name ("local1.xml" becomes "cover-local1.xml").
+std::string CoverFileName(const std::string& cover);
+
 // A new item id "local_" followed by four numbers below 100, from the pseudo-random
 // generator seeded with |seconds|. When |group| is given, ids it already holds are
 // passed over.
 std::string FormLocalId(const CXmlGroup* group, std::time_t seconds);
 
 // Adds the book to the local catalogue and copies its cover picture (a failed copy
-// is ignored). The item's id is formed with the time |seconds|.
+// is ignored; only a regular file is copied, streamed, so a device never fills memory). The item's id is formed with the time |seconds|.
 void AddLocalBook(const CatalogueFolders& folders, const LocalBookInfo& info,
                   std::time_t seconds);
 

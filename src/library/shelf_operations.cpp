@@ -61,7 +61,9 @@ int CopyItemToGroup(const std::string& source_path, const std::string& source_gr
       target->AddItem(std::move(copy));
       result = 1;
     }
-    CXmlFileObject::Release(std::move(source), true);
+    // The source is only looked up: a missing one is not made.
+    const bool loaded = source->loaded();
+    CXmlFileObject::Release(std::move(source), loaded);
   }
   // Last: when both are one file, the destination's content is the one that stays.
   CXmlFileObject::Release(std::move(destination), true);
@@ -77,7 +79,9 @@ bool GetItemName(const std::string& path, const std::string& item_id,
   bool found = catalogue->FindGroup(group_id.c_str(), &group) &&
                group->FindItem(item_id.c_str(), &item);
   if (found) *name = std::string(ansi::CutToBytes(item->name(), kMaxValue));
-  CXmlFileObject::Release(std::move(catalogue), true);
+  // A look-up never makes a file that was not there.
+  const bool loaded = catalogue->loaded();
+  CXmlFileObject::Release(std::move(catalogue), loaded);
   return found;
 }
 
@@ -88,7 +92,9 @@ bool RemoveCatalogueItem(const std::string& path, const std::string& group_id,
   CXmlGroup* group = nullptr;
   bool removed = catalogue->FindGroup(group_id.c_str(), &group) &&
                  group->RemoveItem(item_id.c_str());
-  CXmlFileObject::Release(std::move(catalogue), true);
+  // Removing from a file that was not there makes none.
+  const bool loaded = catalogue->loaded();
+  CXmlFileObject::Release(std::move(catalogue), loaded);
   return removed;
 }
 
@@ -110,7 +116,8 @@ bool MoveDownloadedItem(const std::string& user_shelf_path, const std::string& i
     downloaded->AddItem(std::move(moved));
     downloading->RemoveItem(item_id.c_str());
   }
-  CXmlFileObject::Release(std::move(shelf), true);
+  const bool loaded = shelf->loaded();
+  CXmlFileObject::Release(std::move(shelf), loaded);
   return found;
 }
 

@@ -1,13 +1,14 @@
 #include "library/xml_file_object.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <cstring>
+#include <string_view>
 
 #include <tinyxml.h>
 
 #include "library/shelf_names.h"
 #include "platform/ansi.h"
 #include "platform/file_replace.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -72,10 +73,67 @@ class CatalogueText {
   int depth_ = 0;
 };
 
-// Closes a C stream when it goes out of scope.
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
+// Line ends as TinyXML's own file reader leaves them: CR LF and a lone CR become LF,
+// and the text ends at its first zero byte.
+void NormaliseLineEnds(std::string* text) {
+  text->resize(std::strlen(text->c_str()));
+  std::size_t out = 0;
+  for (std::size_t in = 0; in < text->size(); ++in) {
+    if ((*text)[in] == '\r') {
+      (*text)[out++] = '\n';
+      if (in + 1 < text->size() && (*text)[in + 1] == '\n') ++in;
+    } else {
+      (*text)[out++] = (*text)[in];
+    }
+  }
+  text->resize(out);
+}
+
+// Whether elements in |text| may nest deeper than |limit| levels. The parser descends
+// once per level, so a document nested tens of thousands of levels deep would exhaust
+// the stack; it is refused before parsing. The count follows the parser's reading of
+// markup and errs on the deep side: comments, CDATA sections and other "<!" and "<?"
+// markup hold no elements; a start tag ends at a '>' outside a value quoted right
+// after its "="; "/>" closes at once; "</" closes one level.
+bool NestingExceeds(std::string_view text, int limit) {
+  int depth = 0;
+  const std::size_t n = text.size();
+  auto skip_past = [&](std::size_t from, std::string_view end) {
+    std::size_t at = text.find(end, from);
+    return at == std::string_view::npos ? n : at + end.size();
+  };
+  for (std::size_t i = text.find('<'); i < n; i = text.find('<', i)) {
+    std::string_view rest = text.substr(i);
+    if (rest.starts_with("<!--")) {
+      i = skip_past(i + 4, "-->");
+    } else if (rest.starts_with("<![CDATA[")) {
+      i = skip_past(i + 9, "]]>");
+    } else if (rest.starts_with("<!") || rest.starts_with("<?")) {
+      i = skip_past(i + 2, ">");
+    } else if (rest.starts_with("</")) {
+      if (depth > 0) --depth;
+      i = skip_past(i + 2, ">");
+    } else {
+      // A start tag: find its end, stepping over quoted values.
+      std::size_t j = i + 1;
+      char last = '\0';  // the last character that was not white space
+      while (j < n && text[j] != '>') {
+        const char c = text[j];
+        if ((c == '"' || c == '\'') && last == '=') {
+          std::size_t close = text.find(c, j + 1);
+          j = close == std::string_view::npos ? n : close + 1;
+          last = c;
+          continue;
+        }
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') last = c;
+        ++j;
+      }
+      if (j < n && last != '/' && ++depth > limit) return true;
+      i = j < n ? j + 1 : n;
+    }
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -105,21 +163,22 @@ void CXmlFileObject::Release(std::unique_ptr<CXmlFileObject> object, bool save) 
 }
 
 bool CXmlFileObject::Load() {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ansi::NativePath(path_).c_str(), "rb"));
-  if (!file) {
-    unreadable_ = errno != ENOENT;
-    return false;
-  }
+  std::string text;
+  const platform::FileRead read =
+      platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text);
+  // A missing file may be written later; anything else that cannot be read (a folder,
+  // a FIFO, a device, a file too large or too deep) is kept exactly as it is.
+  unreadable_ = read != platform::FileRead::kMissing;
+  if (read != platform::FileRead::kOk || NestingExceeds(text, kMaxDepth)) return false;
   // The encoding comes from the file itself; a "gb2312" declaration keeps every byte
   // of the text as it stands.
   TiXmlDocument document;
-  const TiXmlElement* root = nullptr;
-  if (document.LoadFile(file.get(), TIXML_DEFAULT_ENCODING)) root = document.RootElement();
-  if (root == nullptr) {
-    unreadable_ = true;
-    return false;
-  }
+  NormaliseLineEnds(&text);
+  document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+  const TiXmlElement* root = document.Error() ? nullptr : document.RootElement();
+  if (root == nullptr) return false;
   unreadable_ = false;
+  loaded_ = true;
 
   // Root, groups and items are read by the position of their attributes. The second
   // attribute of the root and of a group is the stored count, which is recomputed.

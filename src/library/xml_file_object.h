@@ -20,6 +20,9 @@ class CXmlFileObject {
  public:
   // The root name written for a file that did not exist when it was opened.
   static constexpr const char* kDefaultRootName = "catalogue";
+  // Files larger than this, or nested deeper, are not read (and so never replaced).
+  static constexpr std::size_t kMaxFileBytes = 64u << 20;
+  static constexpr int kMaxDepth = 256;
 
   virtual ~CXmlFileObject();
   CXmlFileObject(const CXmlFileObject&) = delete;
@@ -36,8 +39,12 @@ class CXmlFileObject {
   // Saves first when |save| is set, then destroys the object and all it owns.
   static void Release(std::unique_ptr<CXmlFileObject> object, bool save);
 
-  // Reads the file: true when it was parsed. On failure the object stays empty.
+  // Reads the file: true when it was parsed. On failure the object stays empty. Only a
+  // regular file is read, without ever blocking on a FIFO or a device.
   bool Load();
+  // True when the file was there and understood, so writing it back loses nothing.
+  // Operations that only look up or remove write a file back only then.
+  bool loaded() const { return loaded_; }
   // Writes the whole file. The result says whether it was written; callers of the
   // catalogue operations do not look at it.
   bool Save();
@@ -70,6 +77,7 @@ class CXmlFileObject {
   std::string maximum_;
   // Set when the file is there but could not be read: Save never replaces it.
   bool unreadable_ = false;
+  bool loaded_ = false;
   OwnedMap<CXmlGroup> groups_;
 };
 

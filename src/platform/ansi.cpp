@@ -202,6 +202,15 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
+std::size_t FindChar(std::string_view text, char c, std::size_t from) {
+  for (std::size_t pos = from; pos < text.size();) {
+    std::size_t len = CharLength(text, pos);
+    if (len == 1 && text[pos] == c) return pos;
+    pos += len;
+  }
+  return std::string_view::npos;
+}
+
 std::size_t FindLastSeparator(std::string_view text, char sep) {
   std::size_t found = std::string_view::npos;
   for (std::size_t pos = 0; pos < text.size();) {

@@ -42,6 +42,10 @@ std::string_view CutToBytes(std::string_view text, std::size_t max_bytes);
 // trail byte of a double-byte character (which may look like a letter) is kept.
 std::string Lower(std::string_view text);
 
+// Offset of the first |c| at or after |from| that is a character of its own (never a
+// trail byte), or npos when there is none. |from| must start a character.
+std::size_t FindChar(std::string_view text, char c, std::size_t from = 0);
+
 // Offset of the last |sep| that is a character of its own (never a trail byte), or
 // npos when there is none.
 std::size_t FindLastSeparator(std::string_view text, char sep);

@@ -52,15 +52,6 @@ bool PathExists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-bool IsReadableFile(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  struct stat st;
-  bool regular = fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
-  std::fclose(f);
-  return regular;
-}
-
 }  // namespace platform
 
 namespace platform {

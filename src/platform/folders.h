@@ -17,8 +17,6 @@ std::string ProgramFile();
 bool IsDirectory(const std::string& path);
 // True when something exists at |path| (a file, a folder or a dangling link).
 bool PathExists(const std::string& path);
-// True when |path| can be opened for reading as a regular file.
-bool IsReadableFile(const std::string& path);
 // Reads the whole file through the C library's stream functions, as any component of
 // the process would (so memory files are served too). False when it cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string* contents);

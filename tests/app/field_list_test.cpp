@@ -53,4 +53,20 @@ TEST(FieldListTest, LongValuesAreCutToTheirBuffer) {
   EXPECT_EQ(a, "falsefalsef");
 }
 
+// Hostile argument texts from the movie.
+TEST(FieldListHostileTest, TrailBytesThatLookLikeSeparatorsStayInTheirCharacter) {
+  std::string a, b;
+  // 東 is 96 7C in the code page: its second byte is "|". It belongs to the keyword.
+  EXPECT_TRUE(ReadFieldList("k=\x96\x7C|k=x", {{&a, 64}, {&b, 64}}));
+  EXPECT_EQ(a, "\x96\x7C");
+  EXPECT_EQ(b, "x");
+  // The same character in a key, and as the last value, with no real "|" after it.
+  EXPECT_TRUE(ReadFieldList("\x96\x7C=1|\x96\x7C=\x96\x7C\x96\x7C", {{&a, 64}, {&b, 64}}));
+  EXPECT_EQ(a, "1");
+  EXPECT_EQ(b, "\x96\x7C\x96\x7C");
+  // A lone lead byte at the end does not swallow anything beyond the text.
+  EXPECT_TRUE(ReadFieldList("k=a\x96", {{&a, 64}}));
+  EXPECT_EQ(a, "a\x96");
+}
+
 }  // namespace

@@ -62,6 +62,8 @@ TEST_F(ShelfCommandsTest, OpenFileOffersTheFiltersInOrderAndAnswersWhenCancelled
 TEST_F(ShelfCommandsTest, OpenFileAddsEachChosenFileAfterItsBookInformation) {
   home_.MakeDir("data/vellari/public/local");
   const std::string pdf = home_ / "书/Report.PDF", epub = home_ / "书/novel.epub";
+  home_.Write("书/Report.PDF", "%PDF");
+  home_.Write("书/novel.epub", "PK");
   LumoraRun run = Run({Answer({{"files", {pdf, epub}}}),
                        Answer({{"title", "新书"}, {"issue", "第1期"}}), Answer("cancel"),
                        Command("openfile", "")});
@@ -88,6 +90,7 @@ TEST_F(ShelfCommandsTest, OpenFileAddsEachChosenFileAfterItsBookInformation) {
 TEST_F(ShelfCommandsTest, DroppedFilesAreAddedInOrderThenAnsweredOnce) {
   home_.MakeDir("data/vellari/public/local");
   const std::vector<std::string> files = {home_ / "a.pdf", home_ / "b.wmv", home_ / "c.txt"};
+  for (const char* name : {"a.pdf", "b.wmv", "c.txt"}) home_.Write(name, "");
   LumoraRun run = Run({Answer("ok"), Answer("ok"), Answer("ok"), Json{{"drop", files}}.dump()});
   auto forms = Dialogs(run, "bookInfo");
   ASSERT_EQ(forms.size(), 3u);

@@ -34,14 +34,18 @@ TEST(CataloguesTest, DeletionsResolveAllButTheLocalCatalogueInTheProgramFolder) 
 }
 
 TEST(CataloguesTest, NamesThatLeaveTheirFolderAreRefused) {
-  for (const char* name : {"../x.xml", "a/../../x.xml", "..", "a/..", "/etc/passwd", ""}) {
+  for (const char* name : {"../x.xml", "a/../../x.xml", "..", "a/..", "/etc/passwd", "",
+                           // Names of folders: a catalogue is always a file.
+                           ".", "public/", "public/.", "a/./"}) {
     std::string path = "unchanged";
     EXPECT_FALSE(kFolders.ResolveForCopy(name, kShelf, &path)) << name;
     EXPECT_FALSE(kFolders.ResolveForDelete(name, &path)) << name;
     EXPECT_EQ(path, "unchanged");
   }
-  for (const char* name : {"..x.xml", "a..b/c.xml", "a/.../b.xml", "./a.xml"})
+  for (const char* name : {"..x.xml", "a..b/c.xml", "a/.../b.xml", "./a.xml", "public"})
     EXPECT_TRUE(IsSafeCatalogueName(name)) << name;
+  // A zero byte would end the name at the file system.
+  EXPECT_FALSE(IsSafeCatalogueName(std::string_view("a.xml\0/../x", 12)));
 }
 
 TEST(CataloguesTest, SearchTokensNameTheirCatalogues) {

@@ -6,8 +6,34 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 namespace platform {
+namespace {
+
+// Whether the JSON text |line| nests arrays and objects deeper than |limit|. Counted on
+// the text before parsing, so a hostile line never reaches a recursive parser, printer
+// or destructor.
+bool NestingExceeds(std::string_view line, int limit) {
+  int depth = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (in_string) {
+      if (c == '\\') ++i;
+      else if (c == '"') in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 AutomationChannel::AutomationChannel(MainLoop& loop, int in_fd, std::FILE* out)
     : loop_(loop), in_fd_(in_fd), out_(out), stop_fd_(eventfd(0, EFD_CLOEXEC)) {}
@@ -31,8 +57,15 @@ void AutomationChannel::Start(Dispatcher dispatch, std::function<void()> end_of_
 }
 
 void AutomationChannel::ReadLoop() {
-  std::string buffer;
-  char chunk[4096];
+  std::string buffer;  // the unfinished line
+  bool overlong = false;  // the current line passed the limit and is being skipped
+  char chunk[65536];
+  auto deliver = [this](std::string line) {
+    loop_.Post([this, line = std::move(line)]() mutable { OnLine(std::move(line)); });
+  };
+  auto refuse_overlong = [this] {
+    loop_.Post([this] { OnLine(std::nullopt); });
+  };
   for (;;) {
     pollfd fds[2] = {{in_fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
@@ -43,27 +76,40 @@ void AutomationChannel::ReadLoop() {
     ssize_t n = read(in_fd_, chunk, sizeof chunk);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) break;
-    buffer.append(chunk, static_cast<std::size_t>(n));
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = buffer.find('\n', start)) != std::string::npos;
-         start = nl + 1) {
-      std::string line = buffer.substr(start, nl - start);
-      loop_.Post([this, line = std::move(line)]() mutable { OnLine(std::move(line)); });
+    // Only the new bytes are scanned for line ends.
+    std::string_view fresh(chunk, static_cast<std::size_t>(n));
+    for (std::size_t nl; (nl = fresh.find('\n')) != std::string_view::npos;
+         fresh.remove_prefix(nl + 1)) {
+      if (overlong) {
+        overlong = false;
+        refuse_overlong();
+      } else {
+        buffer.append(fresh.substr(0, nl));
+        if (buffer.size() > kMaxLineBytes) refuse_overlong();
+        else deliver(std::move(buffer));
+      }
+      buffer.clear();
     }
-    buffer.erase(0, start);
+    if (!overlong) buffer.append(fresh);
+    if (buffer.size() > kMaxLineBytes) {
+      // Drop what came so far and skip the rest of the line.
+      overlong = true;
+      std::string().swap(buffer);
+    }
   }
-  if (!buffer.empty())
-    loop_.Post([this, line = std::move(buffer)]() mutable { OnLine(std::move(line)); });
+  if (overlong) refuse_overlong();
+  else if (!buffer.empty()) deliver(std::move(buffer));
   loop_.Post([this] { OnEndOfInput(); });
 }
 
-void AutomationChannel::OnLine(std::string line) {
-  pending_.emplace_back(std::move(line));
+void AutomationChannel::OnLine(std::optional<std::string> line) {
+  pending_.push_back(Pending{line ? Pending::kLine : Pending::kOverlong,
+                             line ? std::move(*line) : std::string()});
   Pump();
 }
 
 void AutomationChannel::OnEndOfInput() {
-  pending_.emplace_back(std::nullopt);
+  pending_.push_back(Pending{Pending::kEnd, {}});
   Pump();
 }
 
@@ -72,15 +118,24 @@ void AutomationChannel::Pump() {
   if (pumping_) return;
   pumping_ = true;
   while (wait_source_ == 0 && !pending_.empty() && !loop_.quitting()) {
-    std::optional<std::string> line = std::move(pending_.front());
+    Pending next = std::move(pending_.front());
     pending_.pop_front();
-    if (!line) {
+    if (next.kind == Pending::kEnd) {
       if (end_of_input_) end_of_input_();
       break;
     }
-    if (!line->empty() && line->back() == '\r') line->pop_back();
-    if (line->find_first_not_of(" \t") == std::string::npos) continue;
-    Json input = Json::parse(*line, nullptr, false);
+    if (next.kind == Pending::kOverlong) {
+      EmitError("line longer than " + std::to_string(kMaxLineBytes) + " bytes");
+      continue;
+    }
+    std::string& line = next.line;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    if (NestingExceeds(line, kMaxDepth)) {
+      EmitError("value nested deeper than " + std::to_string(kMaxDepth) + " levels");
+      continue;
+    }
+    Json input = Json::parse(line, nullptr, false);
     // Each line is one object with one key; a movie command may carry "args" beside it.
     bool command = input.is_object() && input.contains("fscommand");
     if (input.is_discarded() || !input.is_object() ||
@@ -93,8 +148,10 @@ void AutomationChannel::Pump() {
     if (key == "answer") {
       answers_.push_back(value);
     } else if (key == "wait") {
-      if (!value.is_number() || value.get<double>() < 0) {
-        EmitError("\"wait\" takes a number of milliseconds");
+      if (!value.is_number() || !(value.get<double>() >= 0) ||
+          value.get<double>() > kMaxWaitMs) {
+        EmitError("\"wait\" takes a number of milliseconds from 0 to " +
+                  std::to_string(kMaxWaitMs));
         continue;
       }
       wait_source_ = g_timeout_add(static_cast<guint>(value.get<double>()),

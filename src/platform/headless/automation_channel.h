@@ -27,6 +27,12 @@ class AutomationChannel {
   // Handles one input object; returns an error text, or empty when it was understood.
   using Dispatcher = std::function<std::string(const Json&)>;
 
+  // Limits on input: longer lines, deeper values and longer waits are refused with an
+  // error line and skipped.
+  static constexpr std::size_t kMaxLineBytes = 16u << 20;
+  static constexpr int kMaxDepth = 64;
+  static constexpr double kMaxWaitMs = 2147483647;
+
   AutomationChannel(MainLoop& loop, int in_fd, std::FILE* out);
   ~AutomationChannel();
   AutomationChannel(const AutomationChannel&) = delete;
@@ -45,7 +51,8 @@ class AutomationChannel {
 
  private:
   void ReadLoop();
-  void OnLine(std::string line);
+  // A line of input, or nullopt for a line that passed kMaxLineBytes.
+  void OnLine(std::optional<std::string> line);
   void OnEndOfInput();
   void Pump();
   static int OnWaitOver(void* data);
@@ -60,7 +67,11 @@ class AutomationChannel {
   // Main-thread state.
   Dispatcher dispatch_;
   std::function<void()> end_of_input_;
-  std::deque<std::optional<std::string>> pending_;  // nullopt marks the end of input
+  struct Pending {
+    enum Kind { kLine, kOverlong, kEnd } kind;
+    std::string line;
+  };
+  std::deque<Pending> pending_;
   std::deque<Json> answers_;
   unsigned wait_source_ = 0;
   bool pumping_ = false;

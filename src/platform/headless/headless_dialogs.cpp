@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/headless/chosen_path.h"
+
 namespace platform {
 
 using Json = AutomationChannel::Json;
@@ -62,10 +64,17 @@ bool HeadlessDialogs::OpenFiles(const std::vector<FileFilter>& filters, bool mul
   paths->clear();
   if (answer.is_object()) {
     if (answer.contains("files") && answer["files"].is_array()) {
-      for (const Json& f : answer["files"])
-        if (f.is_string()) paths->push_back(f);
+      // Only existing files given by their full paths can be chosen; an answer with any
+      // other entry is refused as a whole.
+      std::string refused;
+      for (const Json& f : answer["files"]) {
+        refused = f.is_string() ? CheckChosenPath(f.get<std::string>()) : "a path is not a string";
+        if (!refused.empty()) break;
+        paths->push_back(f);
+      }
       if (!multiple && paths->size() > 1) paths->resize(1);
-      chosen = !paths->empty();
+      chosen = refused.empty() && !paths->empty();
+      if (!refused.empty()) channel_.EmitError("file chooser: " + refused);
     } else {
       channel_.EmitError("a file chooser takes {\"files\": [...]} or \"cancel\"");
     }

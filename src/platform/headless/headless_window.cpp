@@ -1,5 +1,7 @@
 #include "platform/headless/headless_window.h"
 
+#include "platform/headless/chosen_path.h"
+
 namespace platform {
 
 using Json = AutomationChannel::Json;
@@ -73,6 +75,9 @@ std::string HeadlessWindow::HandleDrop(const Json& files) {
   std::vector<std::string> paths;
   for (const Json& f : files) {
     if (!f.is_string()) return "\"drop\" takes an array of paths";
+    // The desktop drops only existing files, by their full paths.
+    std::string refused = CheckChosenPath(f.get<std::string>());
+    if (!refused.empty()) return "\"drop\": " + refused;
     paths.push_back(f.get<std::string>());
   }
   if (events_) events_->OnFilesDropped(paths);

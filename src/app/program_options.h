@@ -1,0 +1,40 @@
+// The program's command line:
+//
+//   lumora [--headless [--work-area WxH+X+Y]] [SERVER-LIST-URL MODE]
+//
+// The words after the options form the program's own command line, joined by single
+// spaces (give it as one quoted argument to keep other spacing). On the desktop the
+// toolkit takes its own options (--display and the like) out of the arguments before
+// the program's own words are read.
+#ifndef LUMORA_APP_PROGRAM_OPTIONS_H_
+#define LUMORA_APP_PROGRAM_OPTIONS_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+struct ProgramOptions {
+  bool help = false;
+  bool headless = false;
+  platform::Rect work_area{0, 0, 1280, 1024};
+  std::string command_line;
+  std::unique_ptr<platform::Platform> face;  // the platform to run on
+  std::string error;                         // set when the program cannot start
+};
+
+// Makes the desktop face from the arguments, taking out the toolkit's options; null
+// with |error| set when there is no display.
+using DesktopFactory = std::function<std::unique_ptr<platform::Platform>(
+    int* argc, char*** argv, std::string* error)>;
+
+// Reads the arguments and makes the face the program runs on: the headless face for
+// --headless, otherwise the desktop made by |make_desktop|. Nothing is made for
+// --help or when |error| is set.
+ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory& make_desktop);
+
+// The usage text.
+const char* ProgramUsage();
+
+#endif  // LUMORA_APP_PROGRAM_OPTIONS_H_

@@ -1,0 +1,17 @@
+// Paths that the automation interface hands in as chosen or dropped files. The desktop
+// can only ever deliver the full path of a file that exists, so the same holds here.
+#ifndef LUMORA_PLATFORM_HEADLESS_CHOSEN_PATH_H_
+#define LUMORA_PLATFORM_HEADLESS_CHOSEN_PATH_H_
+
+#include <string>
+
+namespace platform {
+
+// Empty when |path| is the absolute path of an existing file that is not a folder;
+// otherwise why it is refused. A relative path is refused, not taken against some
+// folder: the caller says which file it means.
+std::string CheckChosenPath(const std::string& path);
+
+}  // namespace platform
+
+#endif  // LUMORA_PLATFORM_HEADLESS_CHOSEN_PATH_H_
