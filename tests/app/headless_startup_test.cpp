@@ -78,7 +78,7 @@ TEST(HeadlessStartupTest, MovieIsReadThroughTheFileFunctions) {
   std::string path = movies[0]["path"];
   EXPECT_EQ(std::filesystem::path(path).filename(), "main12.swf");
   EXPECT_EQ(std::filesystem::path(path).parent_path(),
-            std::filesystem::path(LUMORA_BINARY).parent_path());
+            std::filesystem::path(ProgramCopy()).parent_path());
   // The stored movie, served from memory: no file of that name exists on disk.
   EXPECT_EQ(movies[0]["size"].get<long>(),
             static_cast<long>(std::filesystem::file_size(std::string(LUMORA_SOURCE_DIR) +

@@ -8,13 +8,16 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/lumora_app.h"
 #include "app/lumora_dlg.h"
+#include "app/program_options.h"
 #include "platform/ansi.h"
 #include "platform/platform.h"
+#include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
 #include "gui_support.h"
 
@@ -179,14 +182,61 @@ TEST_F(WindowTest, ScreenshotShowsTheChineseTitle) {
   EXPECT_GT(light_right, 40) << "no Chinese glyphs painted";
 }
 
-TEST(ProgramWindowTest, TheProgramOpensItsBorderlessWindow) {
+TEST_F(WindowTest, TheWindowCarriesTheProgramIconInEverySize) {
+  GList* icons = gtk_window_get_icon_list(window_);
+  std::vector<int> sizes;
+  for (GList* it = icons; it != nullptr; it = it->next) {
+    GdkPixbuf* icon = GDK_PIXBUF(it->data);
+    EXPECT_EQ(gdk_pixbuf_get_width(icon), gdk_pixbuf_get_height(icon));
+    EXPECT_TRUE(gdk_pixbuf_get_has_alpha(icon));
+    sizes.push_back(gdk_pixbuf_get_width(icon));
+  }
+  g_list_free(icons);
+  EXPECT_EQ(sizes, (std::vector<int>{16, 24, 32, 48, 64, 128, 256}));
+}
+
+// The desktop toolkit's own options are taken out before the program reads its command
+// line: "--display" and its value never become the server-list URL.
+TEST(ProgramOptionsTest, DesktopOptionsAreTakenBeforeTheCommandLine) {
+  if (g_getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
+  std::string display = g_getenv("DISPLAY");
+  std::vector<std::string> words = {"lumora", "--display", display, "http://h/list.txt", "AUTO"};
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  int argc = static_cast<int>(words.size());
+  char** args = argv.data();
+  ProgramOptions options = ReadProgramOptions(&argc, &args, &platform::CreateGtkPlatform);
+  ASSERT_TRUE(options.face) << options.error;
+  EXPECT_FALSE(options.headless);
+  EXPECT_EQ(options.command_line, "http://h/list.txt AUTO");
+  CLumoraApp app{DeploymentSettings{}};
+  app.ParseCommandLine(options.command_line);
+  EXPECT_EQ(app.server_list_url(), "http://h/list.txt");
+  EXPECT_TRUE(app.auto_update());
+}
+
+// Runs |command| and returns what it printed.
+std::string Output(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  char line[4096];
+  while (p && fgets(line, sizeof line, p)) out += line;
+  if (p) pclose(p);
+  return out;
+}
+
+TEST(ProgramWindowTest, TheProgramOpensItsBorderlessWindowWithItsIcon) {
   if (g_getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
   TempDir home;
+  const std::string program = ProgramCopy();
+  const std::string display = g_getenv("DISPLAY");
   pid_t pid = fork();
   if (pid == 0) {
     setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     if (chdir(home.path().c_str()) != 0) _exit(126);
-    execl(LUMORA_BINARY, LUMORA_BINARY, static_cast<char*>(nullptr));
+    // The display named as the toolkit's own option, as a user may.
+    execl(program.c_str(), "lumora", "--display", display.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   GdkRectangle work;
@@ -196,21 +246,22 @@ TEST(ProgramWindowTest, TheProgramOpensItsBorderlessWindow) {
       "Position: " + std::to_string(work.x) + "," + std::to_string(work.y);
   const std::string size =
       "Geometry: " + std::to_string(work.width) + "x" + std::to_string(work.height);
+  const std::string find = "xdotool search --onlyvisible --name '^Lumora$'";
   std::string geometry;
   for (int i = 0; i < 100 && (geometry.find(position) == std::string::npos ||
                               geometry.find(size) == std::string::npos); ++i) {
     g_usleep(200000);
-    FILE* p = popen("xdotool search --onlyvisible --name '^Lumora$' getwindowgeometry 2>/dev/null", "r");
-    char line[256];
-    geometry.clear();
-    while (p && fgets(line, sizeof line, p)) geometry += line;
-    if (p) pclose(p);
+    geometry = Output(find + " getwindowgeometry 2>/dev/null");
   }
+  // The icon as the window manager reads it from the window.
+  const std::string icon = Output("xprop -id $(" + find + " | head -n1) _NET_WM_ICON 2>&1");
   kill(pid, SIGTERM);
   int status;
   waitpid(pid, &status, 0);
   EXPECT_NE(geometry.find(position), std::string::npos) << geometry;
   EXPECT_NE(geometry.find(size), std::string::npos) << geometry;
+  EXPECT_NE(icon.find("Icon (128 x 128)"), std::string::npos) << icon.substr(0, 200);
+  EXPECT_NE(icon.find("Icon (16 x 16)"), std::string::npos) << icon.substr(0, 200);
 }
 
 }  // namespace

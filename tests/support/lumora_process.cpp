@@ -10,7 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
+
+#include "temp_dir.h"
 
 std::vector<Json> LumoraRun::All(const std::string& key) const {
   std::vector<Json> found;
@@ -32,6 +36,16 @@ std::size_t LumoraRun::IndexOf(const std::string& key, std::size_t from) const {
   return events.size();
 }
 
+const std::string& ProgramCopy() {
+  static const TempDir folder;
+  static const std::string copy = [] {
+    const std::string path = folder / "lumora";
+    std::filesystem::copy_file(LUMORA_BINARY, path);
+    return path;
+  }();
+  return copy;
+}
+
 LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>& script) {
   LumoraRun run;
   int in_pipe[2], out_pipe[2], err_pipe[2];
@@ -39,7 +53,7 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
     ADD_FAILURE() << "pipe failed";
     return run;
   }
-  std::string binary = options.binary.empty() ? LUMORA_BINARY : options.binary;
+  std::string binary = options.binary.empty() ? ProgramCopy() : options.binary;
   std::vector<std::string> args{binary, "--headless"};
   args.insert(args.end(), options.args.begin(), options.args.end());
   pid_t pid = fork();

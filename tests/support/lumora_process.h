@@ -27,8 +27,12 @@ struct LumoraRun {
   std::size_t IndexOf(const std::string& key, std::size_t from = 0) const;
 };
 
+// The built program copied into a temporary folder of its own, as a user would run
+// it; made once per test process and removed when it ends.
+const std::string& ProgramCopy();
+
 struct LumoraOptions {
-  std::string binary;  // defaults to the built program
+  std::string binary;  // defaults to ProgramCopy()
   std::vector<std::string> args;
   std::string cwd;
   std::vector<std::pair<std::string, std::string>> env;

@@ -2,11 +2,14 @@
 
 #include <gtk/gtk.h>
 
+#include "platform/gtk/app_icon.h"
+
 namespace platform {
 
 GtkMainWindow::GtkMainWindow(GtkWidget* player)
     : window_(gtk_window_new(GTK_WINDOW_TOPLEVEL)), layout_(gtk_layout_new(nullptr, nullptr)), player_(player) {
   gtk_window_set_title(GTK_WINDOW(window_), "Lumora");
+  SetAppIcon(GTK_WINDOW(window_));
   gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
   gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), FALSE);
   gtk_container_add(GTK_CONTAINER(window_), layout_);

@@ -1,0 +1,34 @@
+#include "platform/gtk/app_icon.h"
+
+#include <string>
+
+extern "C" void lumora_icons_register_resource(void);
+
+namespace platform {
+namespace {
+
+// Registers the compiled-in icons once.
+void RegisterIcons() {
+  static const bool registered = [] {
+    lumora_icons_register_resource();
+    return true;
+  }();
+  (void)registered;
+}
+
+}  // namespace
+
+void SetAppIcon(GtkWindow* window) {
+  RegisterIcons();
+  GList* icons = nullptr;
+  for (int size : kAppIconSizes) {
+    const std::string path = "/lumora/icons/hicolor/" + std::to_string(size) + "x" +
+                             std::to_string(size) + "/apps/lumora.png";
+    if (GdkPixbuf* icon = gdk_pixbuf_new_from_resource(path.c_str(), nullptr))
+      icons = g_list_append(icons, icon);
+  }
+  gtk_window_set_icon_list(window, icons);
+  g_list_free_full(icons, g_object_unref);
+}
+
+}  // namespace platform
