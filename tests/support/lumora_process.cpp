@@ -58,7 +58,8 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   args.insert(args.end(), options.args.begin(), options.args.end());
   pid_t pid = fork();
   if (pid == 0) {
-    dup2(in_pipe[0], 0);
+    if (options.close_stdin) close(0);
+    else dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
@@ -82,7 +83,7 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);
   bool out_open = true, err_open = true;
   int in_fd = in_pipe[1];
-  if (input.empty()) {
+  if (input.empty() || options.close_stdin) {
     close(in_fd);
     in_fd = -1;
   }

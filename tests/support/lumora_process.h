@@ -37,6 +37,7 @@ struct LumoraOptions {
   std::string cwd;
   std::vector<std::pair<std::string, std::string>> env;
   int timeout_ms = 30000;
+  bool close_stdin = false;  // start with standard input closed (the script is not sent)
 };
 
 // Runs the program with |script| as its input. Each element is written as one line.
