@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   }
   if (!options.face) {
     std::fprintf(stderr, "lumora: %s\n", options.error.c_str());
-    return options.headless ? 2 : 1;
+    return options.bad_usage ? 2 : 1;
   }
   CLumoraApp app(DeploymentSettings::Load(platform::ProgramFile()));
   return app.InitInstance(*options.face, options.command_line);

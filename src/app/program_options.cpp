@@ -33,10 +33,10 @@ bool ParseWorkArea(const char* text, platform::Rect* rect) {
 }
 
 constexpr const char* kUsage =
-      "usage: lumora [--headless [--work-area WxH+X+Y]] [SERVER-LIST-URL MODE]\n"
-      "  --headless         run without a display, driven by JSON Lines on stdin/stdout\n"
-      "  --work-area GEOM   the headless work area (default 1280x1024+0+0; sizes 1 to\n"
-      "                     32767, positions -32768 to 32767)\n";
+    "usage: lumora [--headless [--work-area WxH+X+Y]] [SERVER-LIST-URL MODE]\n"
+    "  --headless         run without a display, driven by JSON Lines on stdin/stdout\n"
+    "  --work-area GEOM   the headless work area (default 1280x1024+0+0; sizes 1 to\n"
+    "                     32767, positions -32768 to 32767)\n";
 
 bool IsOption(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
@@ -65,6 +65,7 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
         options.error =
             "--work-area takes WxH+X+Y, e.g. 1280x1024+0+0, with sizes from 1 to 32767 and "
             "positions from -32768 to 32767";
+        options.bad_usage = true;
         options.face.reset();
         return options;
       }

@@ -22,6 +22,7 @@ struct ProgramOptions {
   std::string command_line;
   std::unique_ptr<platform::Platform> face;  // the platform to run on
   std::string error;                         // set when the program cannot start
+  bool bad_usage = false;                    // the error is in the arguments
 };
 
 // Makes the desktop face from the arguments, taking out the toolkit's options; null

@@ -28,6 +28,8 @@ void SetAppIcon(GtkWindow* window) {
       icons = g_list_append(icons, icon);
   }
   gtk_window_set_icon_list(window, icons);
+  // The program's other windows (message boxes, the About box, the book dialog) too.
+  gtk_window_set_default_icon_list(icons);
   g_list_free_full(icons, g_object_unref);
 }
 

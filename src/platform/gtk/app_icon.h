@@ -9,7 +9,8 @@ namespace platform {
 // The sizes in pixels, smallest first (each picture is square).
 inline constexpr int kAppIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
-// Sets the icon, in every size, on |window|: its title-bar, task-bar and switcher icon.
+// Sets the icon, in every size, on |window| (its task-bar and switcher icon) and as the
+// default of every other window of the program.
 void SetAppIcon(GtkWindow* window);
 
 }  // namespace platform

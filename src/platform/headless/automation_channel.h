@@ -31,7 +31,7 @@ class AutomationChannel {
   // error line and skipped.
   static constexpr std::size_t kMaxLineBytes = 16u << 20;
   static constexpr int kMaxDepth = 64;
-  static constexpr double kMaxWaitMs = 2147483647;
+  static constexpr unsigned kMaxWaitMs = 2147483647;
 
   AutomationChannel(MainLoop& loop, int in_fd, std::FILE* out);
   ~AutomationChannel();
