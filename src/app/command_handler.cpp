@@ -19,6 +19,7 @@ struct Command {
 void CLumoraDlg::OnFSCommand(const std::string& command, const std::string& args) {
   static const std::vector<Command> kCommands = {
       {"win", &CLumoraDlg::OnWin},
+      {"logon", &CLumoraDlg::OnLogon},
       {"drag", &CLumoraDlg::OnIgnoredCommand},
       {"skin", &CLumoraDlg::OnIgnoredCommand},
       {"openfile", &CLumoraDlg::OnOpenFile},
@@ -28,6 +29,8 @@ void CLumoraDlg::OnFSCommand(const std::string& command, const std::string& args
       {"Del", &CLumoraDlg::OnDelete},
       {"update", &CLumoraDlg::OnIgnoredCommand},
       {"search", &CLumoraDlg::OnSearch},
+      {"yigoumai", &CLumoraDlg::OnPurchasedList},
+      {ansi::FromUtf8Lossy("分享"), &CLumoraDlg::OnShare},
       {ansi::FromUtf8Lossy("收藏"), &CLumoraDlg::OnMessageBoxCommand},
       {ansi::FromUtf8Lossy("评论"), &CLumoraDlg::OnMessageBoxCommand},
       {ansi::FromUtf8Lossy("RSS设置"), &CLumoraDlg::OnMessageBoxCommand},
@@ -80,5 +83,5 @@ void CLumoraDlg::OnExec(const std::string& args) {
 }
 
 void CLumoraDlg::OnMessageBoxCommand(const std::string& args) {
-  platform_.dialogs().Message(ansi::ToUtf8Lossy(args), ansi::ToUtf8Lossy(ApplicationTitle()));
+  platform_.dialogs().Message(ansi::ToUtf8Lossy(args), ApplicationTitleUtf8());
 }

@@ -17,7 +17,11 @@ std::string WithTrailingSlash(std::string folder) {
 }  // namespace
 
 CLumoraDlg::CLumoraDlg(const CLumoraApp& app, platform::Platform& platform)
-    : app_(app), platform_(platform), flash_(platform.player()) {
+    : app_(app),
+      platform_(platform),
+      flash_(platform.player()),
+      mover_(platform.window(), [this](int width, int height) { SetStageSize(width, height); }),
+      request_(platform.dialogs()) {
   flash_.SetFSCommandHandler(
       [this](const std::string& command, const std::string& args) {
         OnFSCommand(command, args);
@@ -129,9 +133,12 @@ void CLumoraDlg::OnKey(platform::Key key) {
 void CLumoraDlg::OnCloseRequest() { OnCancel(); }
 
 bool CLumoraDlg::OnPlayerMouse(platform::MouseAction action, platform::MouseButton button,
-                               platform::Point) {
-  // The player's own context menu is never shown.
-  return action == platform::MouseAction::kDown && button == platform::MouseButton::kRight;
+                               platform::Point screen) {
+  return mover_.OnMouse(action, button, screen);
+}
+
+std::string CLumoraDlg::ApplicationTitleUtf8() const {
+  return ansi::ToUtf8Lossy(ApplicationTitle());
 }
 
 std::string CLumoraDlg::ApplicationTitle() const {

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "app/shockwave_flash.h"
+#include "app/window_mover.h"
 #include "library/catalogues.h"
+#include "net/request.h"
 #include "platform/platform.h"
 
 class CLumoraApp;
@@ -20,6 +22,7 @@ class CLumoraDlg : public platform::WindowEvents {
   static constexpr const char* kQuitCaption = "提示";
   static constexpr const char* kUnusableFolder = "文件夹名称无效，无法使用：";
   static constexpr const char* kUnusableFile = "文件名称无效，无法添加：";
+  static constexpr const char* kCannotMakeFolder = "不能创建目录 ";
 
   CLumoraDlg(const CLumoraApp& app, platform::Platform& platform);
   ~CLumoraDlg() override;
@@ -80,14 +83,19 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnRead(const std::string& args);
   void OnDelete(const std::string& args);
   void OnSearch(const std::string& args);
+  void OnLogon(const std::string& args);
+  void OnPurchasedList(const std::string& args);
+  void OnShare(const std::string& args);
   void OnIgnoredCommand(const std::string&) {}
 
   // The caption of message boxes: the program file's name without its extension.
   std::string ApplicationTitle() const;
+  std::string ApplicationTitleUtf8() const;
 
   const CLumoraApp& app_;
   platform::Platform& platform_;
   CShockwaveFlash flash_;
+  CWindowMover mover_;  // the mouse state of moving and resizing the window
 
   std::string user_id_;           // 64
   std::string user_name_;         // 64
@@ -97,6 +105,11 @@ class CLumoraDlg : public platform::WindowEvents {
   std::string app_data_path_;     // 260
   std::string data_folder_;
   std::string program_folder_;
+  net::Request request_;
+  std::string request_text_;
+  std::string reply_header_;
+  std::string reply_body_;
+  int request_method_ = 0;  // 0: GET, the only method the host uses
   std::map<std::string, std::string> download_map_;
 };
 

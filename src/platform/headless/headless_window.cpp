@@ -54,7 +54,11 @@ std::string HeadlessWindow::HandleMouse(const Json& mouse) {
     if (mouse["button"] == "right") button = MouseButton::kRight;
     else if (mouse["button"] != "left") return "mouse button must be \"left\" or \"right\"";
   }
-  cursor_ = Point{mouse["x"].get<int>(), mouse["y"].get<int>()};
+  // Screen coordinates, within what the desktop can address.
+  const auto x = mouse["x"].get<long long>(), y = mouse["y"].get<long long>();
+  if (x < -32768 || x > 32767 || y < -32768 || y > 32767)
+    return "mouse coordinates must lie from -32768 to 32767";
+  cursor_ = Point{static_cast<int>(x), static_cast<int>(y)};
   if (events_) events_->OnPlayerMouse(action, button, cursor_);
   return {};
 }

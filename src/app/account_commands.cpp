@@ -1,0 +1,186 @@
+// The movie's commands that talk to the vendor's web services: signing in ("logon"),
+// importing the purchased items ("yigoumai") and opening a share page ("分享").
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdio>
+
+#include "app/field_list.h"
+#include "app/lumora_app.h"
+#include "app/lumora_dlg.h"
+#include "library/catalogues.h"
+#include "library/md5.h"
+#include "library/shelf_operations.h"
+#include "platform/ansi.h"
+#include "platform/folders.h"
+
+namespace {
+
+constexpr const char* kSalt = "QornellGateway19981124";
+constexpr std::size_t kValueBytes = 63;  // a reply value's buffer holds 63 bytes
+constexpr std::size_t kShareUrlBytes = 511;
+
+// The login's own escaping of query values: space, "&", "=" and ";" are escaped, every
+// other byte (code-page text included) goes as it stands.
+std::string UrlEscape(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case ' ': out += '+'; break;
+      case '&': out += "%26"; break;
+      case '=': out += "%3D"; break;
+      case ';': out += "%3B"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// A value of a service's reply: after the first occurrence of |key|, from the next ">"
+// to the next "<". Empty when any of the three is missing.
+std::string ReplyValue(const std::string& reply, const char* key) {
+  std::size_t at = reply.find(key);
+  if (at == std::string::npos) return {};
+  std::size_t start = reply.find('>', at);
+  if (start == std::string::npos) return {};
+  std::size_t end = reply.find('<', ++start);
+  if (end == std::string::npos) return {};
+  return std::string(ansi::CutToBytes(std::string_view(reply).substr(start, end - start),
+                                      kValueBytes));
+}
+
+// A user name that can be a folder of its own inside the program folder: not empty,
+// no separator, not "." or "..", no zero byte.
+bool IsUsableUserName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+bool MakeFolder(const std::string& core_path) {
+  const std::string path = ansi::NativePath(core_path);
+  return platform::IsDirectory(path) || mkdir(path.c_str(), 0777) == 0;
+}
+
+// The share title as the share pages take it: UTF-8 with one space appended, then
+// letters and digits as they are, white space as "+", every other byte as "%XX".
+std::string EncodeShareTitle(std::string_view title) {
+  std::string utf8;
+  for (std::size_t pos = 0; pos < title.size();) {
+    const std::size_t length = ansi::CharLength(title, pos);
+    std::string piece;
+    if (ansi::ToUtf8(title.substr(pos, length), &piece)) utf8 += piece;
+    else utf8 += '?';  // a lead byte without its trail
+    pos += length;
+  }
+  utf8 += ' ';
+  std::string out;
+  for (unsigned char c : utf8) {
+    if (std::isalnum(c)) {
+      out += static_cast<char>(c);
+    } else if (std::isspace(c)) {
+      out += '+';
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
+// |url| cut to |max| bytes, never inside a "%XX" escape.
+std::string CutUrl(std::string url, std::size_t max) {
+  if (url.size() <= max) return url;
+  std::size_t cut = max;
+  for (std::size_t back = 1; back <= 2 && back <= cut; ++back)
+    if (url[cut - back] == '%') cut -= back;
+  url.resize(cut);
+  return url;
+}
+
+}  // namespace
+
+void CLumoraDlg::OnLogon(const std::string& args) {
+  std::string unused_3, unused_4;
+  user_name_.clear();
+  password_.clear();
+  (void)ReadFieldList(args, {{&user_name_, 64}, {&password_, 64}, {&unused_3, 64},
+                             {&unused_4, 64}});
+  // Only the digest of the salted password is sent; the password itself is dropped
+  // at once.
+  password_.insert(0, kSalt);
+  const std::string digest = MD5String(password_.c_str());
+  password_.assign(password_.size(), '\0');
+  password_.clear();
+
+  request_method_ = 0;
+  request_text_.clear();
+  reply_header_.clear();
+  reply_body_.clear();
+  request_.Retrieve(false,
+                    "http://" + app_.deployment().login_host + "/login4shelf.aspx?username=" +
+                        UrlEscape(user_name_) + "&password=" + UrlEscape(digest),
+                    &request_text_, &reply_header_, &reply_body_);
+  if (ReplyValue(reply_body_, "Code") != "0") {
+    flash_.SetVariable("UserName", user_name_);
+    flash_.SetVariable("UserPass", "false");
+    return;
+  }
+  user_id_ = ReplyValue(reply_body_, "UserID");
+  flash_.SetVariable("UserID", user_id_);
+  flash_.SetVariable("UserName", user_name_);
+  flash_.SetVariable("UserPass", "true");
+
+  // The user's folder, shelf file and downloads lie in the program folder. A name that
+  // cannot be a folder there (it would lead elsewhere) fails as a folder that cannot
+  // be made, and no shelf is recorded for it.
+  if (!IsUsableUserName(user_name_)) {
+    platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
+    return;
+  }
+  const std::string user_folder = program_folder_ + user_name_;
+  user_shelf_path_ = user_folder + "/" + user_name_ + ".xml";
+  if (!platform::IsDirectory(ansi::NativePath(user_folder))) {
+    if (!MakeFolder(user_folder)) {
+      platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
+      return;
+    }
+    (void)CreateUserShelf(user_shelf_path_);
+  }
+  if (!MakeFolder(user_folder + "/downloaded"))
+    platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
+}
+
+void CLumoraDlg::OnPurchasedList(const std::string&) {
+  request_method_ = 0;
+  request_text_.clear();
+  reply_header_.clear();
+  reply_body_.clear();
+  const std::string digest = MD5String(user_id_.c_str());
+  request_.Retrieve(false,
+                    "http://" + app_.deployment().shop_host + "/GetBuyedList.aspx?UserID=" +
+                        user_id_ + "&p=" + digest,
+                    &request_text_, &reply_header_, &reply_body_);
+  if (ReplyValue(reply_body_, "Code") != "0") return;
+  // Without a sign-in there is no shelf to import into.
+  if (user_shelf_path_.empty()) return;
+  ImportPurchasedList(catalogue_folders(), user_shelf_path_, reply_body_);
+}
+
+void CLumoraDlg::OnShare(const std::string& args) {
+  std::string site, part_one, part_two;
+  (void)ReadFieldList(args, {{&site, 256}, {&part_one, 64}, {&part_two, 256}});
+  const DeploymentSettings& hosts = app_.deployment();
+  const std::string title = EncodeShareTitle(part_one + part_two);
+  std::string url;
+  if (site == ansi::FromUtf8Lossy("新浪微博"))
+    url = "http://" + hosts.share_host_1 +
+          "/share/share.php?url=&appkey=&pic=&ralateUid=&title=" + title;
+  else if (site == ansi::FromUtf8Lossy("腾讯微博"))
+    url = "http://" + hosts.share_host_2 + "/share/share.php?url=&site=&pic=&title=" + title;
+  else if (site == ansi::FromUtf8Lossy("开心网"))
+    url = "http://" + hosts.share_host_3 + "/repaste/share.php?rtitle=" + title;
+  else
+    return;  // any other site, "人人网" included, has no share page
+  platform_.shell().Open(CutUrl(url, kShareUrlBytes), "");
+}

@@ -1,0 +1,212 @@
+#include "net/request.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "net/reply_body.h"
+#include "platform/dialogs.h"
+
+namespace net {
+namespace {
+
+// The limits of the working buffers: longer parts are cut.
+constexpr std::size_t kMaxScheme = 19, kMaxHost = 255, kMaxPath = 1023;
+constexpr std::size_t kBodyPiece = 511;
+
+// A connected socket, closed when it goes out of scope.
+class Socket {
+ public:
+  Socket() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
+  ~Socket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+
+  // Connects within |timeout_ms|, then makes every receive wait at most that long.
+  bool Connect(const sockaddr_in& address, int timeout_ms) {
+    const int flags = fcntl(fd_, F_GETFL);
+    if (flags < 0 || fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      if (errno != EINPROGRESS) return false;
+      pollfd p{fd_, POLLOUT, 0};
+      int error = 0;
+      socklen_t size = sizeof error;
+      if (poll(&p, 1, timeout_ms) != 1 ||
+          getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+        return false;
+    }
+    if (fcntl(fd_, F_SETFL, flags) != 0) return false;
+    timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    return setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
+           setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+  }
+
+  // Sends all of |piece|; false when the connection fails.
+  bool Send(std::string_view piece) {
+    while (!piece.empty()) {
+      ssize_t n = send(fd_, piece.data(), piece.size(), MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      piece.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+
+  // Up to |size| bytes: the count, 0 when the server closed or the connection broke,
+  // -1 when the time-out ran out.
+  ssize_t Receive(char* buffer, std::size_t size) {
+    for (;;) {
+      ssize_t n = recv(fd_, buffer, size, 0);
+      if (n >= 0) return n;
+      if (errno == EINTR) continue;
+      return errno == EAGAIN || errno == EWOULDBLOCK ? -1 : 0;
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+// The first IPv4 address of |host|.
+bool Resolve(const std::string& host, int port, sockaddr_in* address) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  *address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  address->sin_port = htons(static_cast<std::uint16_t>(port));
+  freeaddrinfo(found);
+  return true;
+}
+
+bool IsHostCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == ':';
+}
+
+}  // namespace
+
+void ParseUrl(const std::string& url, std::string* scheme, std::string* host,
+              std::string* path, int* port) {
+  std::string upper = url;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  *port = 80;
+  std::size_t pos = 0;
+  const std::size_t colon = upper.find(':');
+  if (colon != std::string::npos) {
+    *scheme = upper.substr(0, std::min(colon, kMaxScheme));
+    pos = colon + 1;
+  } else {
+    *scheme = "HTTP";
+  }
+  if (upper.compare(pos, 2, "//") == 0) pos += 2;
+  std::size_t end = pos;
+  while (end < upper.size() && IsHostCharacter(upper[end])) ++end;
+  *host = upper.substr(pos, std::min(end - pos, kMaxHost));
+  *path = url.substr(end, kMaxPath);
+  const std::size_t port_colon = host->find(':');
+  if (port_colon != std::string::npos) {
+    *port = std::atoi(host->c_str() + port_colon + 1);
+    host->resize(port_colon);
+  }
+}
+
+int Request::SendRequest(const std::string& url, const char* extra_headers, const char* body,
+                         long body_length, std::string* request_text, std::string* header,
+                         std::string* reply_body) {
+  std::string scheme, host, path;
+  int port = 80;
+  ParseUrl(url, &scheme, &host, &path, &port);
+  sockaddr_in address{};
+  if (scheme != "HTTP" || port <= 0 || port > 65535 || !Resolve(host, port, &address))
+    return 1;
+  Socket socket;
+  if (!socket.ok() || !socket.Connect(address, timeout_ms_)) return 1;
+  if (path.empty()) path = "/";
+
+  // Each piece is sent on its own, and kept as sent.
+  std::string sent;
+  auto send_piece = [&](std::string_view piece) {
+    sent.append(piece);
+    return socket.Send(piece);
+  };
+  const std::size_t length = body != nullptr && body_length > 0 ? body_length : 0;
+  bool ok = send_piece(body != nullptr ? "POST " : "GET ") && send_piece(path) &&
+            send_piece(" HTTP/1.0\r\n") &&
+            send_piece("Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
+                       "application/vnd.ms-excel, application/msword, "
+                       "application/vnd.ms-powerpoint, */*\r\n") &&
+            send_piece("Accept-Language: en-us\r\n") &&
+            send_piece("Accept-Encoding: gzip, deflate\r\n") &&
+            send_piece("User-Agent: Mozilla/4.0\r\n") &&
+            (length == 0 || send_piece("Content-Length: " + std::to_string(length) + "\r\n")) &&
+            send_piece("Host: " + host + "\r\n") &&
+            (extra_headers == nullptr || *extra_headers == '\0' || send_piece(extra_headers)) &&
+            send_piece("\r\n") && (length == 0 || send_piece(std::string_view(body, length)));
+  // A server may answer before it has taken the whole request: the reply still counts.
+  (void)ok;
+
+  // The header block, byte by byte, up to the empty line.
+  std::string head;
+  std::size_t line_length = 0;
+  for (;;) {
+    char c;
+    const ssize_t n = socket.Receive(&c, 1);
+    if (n < 0 || head.size() >= kMaxReplyBytes) return 1;
+    if (n == 0) break;
+    head += c;
+    if (c == '\n') {
+      if (line_length == 0) break;
+      line_length = 0;
+    } else if (c != '\r') {
+      ++line_length;
+    }
+  }
+  // The body, in pieces, until the server closes.
+  std::string raw;
+  char piece[kBodyPiece];
+  for (;;) {
+    const ssize_t n = socket.Receive(piece, sizeof piece);
+    if (n < 0 || head.size() + raw.size() > kMaxReplyBytes) return 1;
+    if (n == 0) break;
+    raw.append(piece, static_cast<std::size_t>(n));
+  }
+  *request_text = std::move(sent);
+  *header = std::move(head);
+  *reply_body = ReplyBodyToAnsi(raw);
+  return 0;
+}
+
+void Request::Retrieve(bool post, const std::string& url, std::string* request_text,
+                       std::string* header, std::string* body) {
+  std::string sent, head, text;
+  const std::string form = post ? *request_text : std::string();
+  const int result =
+      post ? SendRequest(url, "Content-Type: application/x-www-form-urlencoded\r\n",
+                         form.c_str(), static_cast<long>(form.size()), &sent, &head, &text)
+           : SendRequest(url, nullptr, nullptr, 0, &sent, &head, &text);
+  if (result != 0) {
+    dialogs_.Message(kFailedMessage, "");
+    return;
+  }
+  *request_text = std::move(sent);
+  *header = std::move(head);
+  *body = std::move(text);
+}
+
+}  // namespace net

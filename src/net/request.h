@@ -1,0 +1,64 @@
+// One plain HTTP/1.0 exchange on a socket of its own: a GET or a POST is sent piece by
+// piece, the reply's header block is read byte by byte and its body until the server
+// closes the connection. The caller gets the request as sent, the header block as
+// received and the body converted from UTF-8 to the code page.
+//
+// The user-interface thread waits for the exchange, so it never waits forever:
+// connecting and each receive time out, and a reply is capped in size; both end the
+// exchange as a failure, like a refused connection.
+#ifndef LUMORA_NET_REQUEST_H_
+#define LUMORA_NET_REQUEST_H_
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+class Dialogs;
+}
+
+namespace net {
+
+// Splits |url| into scheme, host, path and port. Scheme and host come upper-cased
+// (scheme "HTTP" when the URL has no colon); the path keeps its letter case and its
+// query; the port is 80 unless the host names one.
+void ParseUrl(const std::string& url, std::string* scheme, std::string* host,
+              std::string* path, int* port);
+
+class Request {
+ public:
+  static constexpr int kDefaultTimeoutMs = 30000;
+  static constexpr std::size_t kMaxReplyBytes = 16u << 20;
+  static constexpr const char* kFailedMessage = "Retrieve Failed";
+
+  // |dialogs| shows the failure message of Retrieve.
+  explicit Request(platform::Dialogs& dialogs) : dialogs_(dialogs) {}
+  virtual ~Request() = default;
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+
+  // One GET, or a form POST of |request_text| when |post| is set. On success
+  // |request_text| becomes the request as sent, |header| the reply's header block and
+  // |body| its converted body; on failure the message box "Retrieve Failed" is shown
+  // and the three strings keep what they held.
+  void Retrieve(bool post, const std::string& url, std::string* request_text,
+                std::string* header, std::string* body);
+
+  // Sends one request: a POST when |body| is given (even empty), a GET otherwise, with
+  // |extra_headers| (whole lines) when given. 0 on success with the three texts; 1 on
+  // failure (another scheme than http, no address, no connection, a time-out, a reply
+  // over the cap).
+  int SendRequest(const std::string& url, const char* extra_headers, const char* body,
+                  long body_length, std::string* request_text, std::string* header,
+                  std::string* reply_body);
+
+  // How long connecting and each receive may take.
+  void set_timeout_ms(int ms) { timeout_ms_ = ms; }
+
+ private:
+  platform::Dialogs& dialogs_;
+  int timeout_ms_ = kDefaultTimeoutMs;
+};
+
+}  // namespace net
+
+#endif  // LUMORA_NET_REQUEST_H_
