@@ -3,17 +3,26 @@
 #include "storage/mem_file_mgr.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "memory_reader.h"
 #include "storage/memory_file.h"
 #include "storage/pack_file_mgr.h"
+#include "../support/temp_dir.h"
 
 namespace {
 
@@ -119,6 +128,158 @@ TEST_F(MemFileMgrTest, RegistrationRules) {
   // A store entry that is not there registers nothing.
   EXPECT_FALSE(CMemFileMgr::AddPackedFile("/nonexistent-lumora/other", "missing.swf"));
   EXPECT_EQ(reader::WithFopen("/nonexistent-lumora/other"), "<absent>");
+}
+
+// A path the C library must see as it is: hidden from the compiler's null checks.
+const char* volatile null_path = nullptr;
+
+TEST_F(MemFileMgrTest, NullPathsGoOnToTheCLibrary) {
+  // statx allows a null path with AT_EMPTY_PATH: the answer is the kernel's own.
+  struct statx expected_stx, stx;
+  errno = 0;
+  const long expected = syscall(SYS_statx, AT_FDCWD, null_path, AT_EMPTY_PATH,
+                                STATX_BASIC_STATS, &expected_stx);
+  const int expected_errno = errno;
+  errno = 0;
+  EXPECT_EQ(statx(AT_FDCWD, null_path, AT_EMPTY_PATH, STATX_BASIC_STATS, &stx), expected);
+  EXPECT_EQ(errno, expected_errno);
+  // Every other function that reads a path reports the C library's error.
+  struct stat st;
+  errno = 0;
+  EXPECT_EQ(stat(null_path, &st), -1);
+  EXPECT_EQ(errno, EFAULT);
+  errno = 0;
+  EXPECT_EQ(lstat(null_path, &st), -1);
+  EXPECT_EQ(errno, EFAULT);
+  errno = 0;
+  EXPECT_EQ(fstatat(AT_FDCWD, null_path, &st, 0), -1);
+  EXPECT_EQ(errno, EFAULT);
+  errno = 0;
+  EXPECT_EQ(open(null_path, O_RDONLY), -1);
+  EXPECT_EQ(errno, EFAULT);
+  errno = 0;
+  EXPECT_EQ(openat(AT_FDCWD, null_path, O_RDONLY), -1);
+  EXPECT_EQ(errno, EFAULT);
+  errno = 0;
+  EXPECT_EQ(creat(null_path, 0644), -1);
+  EXPECT_EQ(errno, EFAULT);
+  errno = 0;
+  EXPECT_EQ(access(null_path, F_OK), -1);
+  EXPECT_EQ(errno, EFAULT);
+  errno = 0;
+  EXPECT_EQ(faccessat(AT_FDCWD, null_path, F_OK, 0), -1);
+  EXPECT_EQ(errno, EFAULT);
+  EXPECT_EQ(std::fopen(null_path, "rb"), nullptr);
+  // The memory file is still served.
+  EXPECT_EQ(reader::WithFopen(kPath), kImage);
+}
+
+TEST_F(MemFileMgrTest, ReportsAPlainReadWriteRegularFile) {
+  auto expect_plain = [](const struct stat& st, const char* how) {
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << how;
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << how;
+    EXPECT_EQ(st.st_nlink, 1u) << how;
+    EXPECT_EQ(st.st_size, static_cast<off_t>(kImage.size())) << how;
+  };
+  struct stat st {};
+  ASSERT_EQ(stat(kPath.c_str(), &st), 0);
+  expect_plain(st, "stat");
+  ASSERT_EQ(lstat(kPath.c_str(), &st), 0);
+  expect_plain(st, "lstat");
+  ASSERT_EQ(fstatat(AT_FDCWD, kPath.c_str(), &st, AT_SYMLINK_NOFOLLOW), 0);
+  expect_plain(st, "fstatat");
+  struct statx stx {};
+  ASSERT_EQ(statx(AT_FDCWD, kPath.c_str(), 0, STATX_BASIC_STATS, &stx), 0);
+  EXPECT_TRUE(S_ISREG(stx.stx_mode));
+  EXPECT_EQ(stx.stx_mode & 07777, 0644u);
+  EXPECT_EQ(stx.stx_nlink, 1u);
+  EXPECT_EQ(stx.stx_size, kImage.size());
+  // access agrees with those permission bits: readable and writable, not executable.
+  EXPECT_EQ(access(kPath.c_str(), R_OK | W_OK), 0);
+  EXPECT_EQ(faccessat(AT_FDCWD, kPath.c_str(), R_OK | W_OK, 0), 0);
+  EXPECT_NE(access(kPath.c_str(), X_OK), 0);
+  EXPECT_NE(faccessat(AT_FDCWD, kPath.c_str(), X_OK, 0), 0);
+  // A descriptor opened on the path carries the same type and permission bits.
+  int fd = open(kPath.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fstat(fd, &st), 0);
+  close(fd);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(st.st_size, static_cast<off_t>(kImage.size()));
+}
+
+TEST(MemFileMgrCreatTest, CreatOpensTheImageAndWritesNothingToDisk) {
+  TempDir dir;
+  const std::string path = dir / "made-by-creat.bin";
+  ASSERT_TRUE(CMemFileMgr::InstallFileHooks());
+  ASSERT_TRUE(CMemFileMgr::AddMemoryFile(path, kImage.data(),
+                                         static_cast<std::uint32_t>(kImage.size()), false));
+  int fd = creat(path.c_str(), 0644);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(write(fd, "XY", 2), 2);
+  close(fd);
+  fd = creat64(path.c_str(), 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(write(fd, "Z", 1), 1);
+  close(fd);
+  // Written in place, without truncating the image.
+  EXPECT_EQ(reader::WithFopen(path), "Z" + std::string("Y") + kImage.substr(2));
+  EXPECT_EQ(reader::SizeWithStat(path), static_cast<long>(kImage.size()));
+  CMemFileMgr::RemoveAll();
+  EXPECT_TRUE(CMemFileMgr::RemoveFileHooks());
+  // Nothing reached the folder.
+  EXPECT_EQ(reader::SizeWithStat(path), -1);
+}
+
+// Waits for |pid| until |deadline|; false (after killing it) when it is still running.
+bool WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline, int* status) {
+  while (std::chrono::steady_clock::now() < deadline) {
+    pid_t done = waitpid(pid, status, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, status, 0);
+  return false;
+}
+
+TEST_F(MemFileMgrTest, ChildrenForkedWhileOtherThreadsOpenTheImageAllEnd) {
+  std::atomic<bool> stop{false};
+  std::atomic<long> opens{0};
+  std::vector<std::thread> openers;
+  for (int i = 0; i < 3; ++i)
+    openers.emplace_back([&] {
+      while (!stop.load(std::memory_order_relaxed)) {
+        int fd = open(kPath.c_str(), O_RDONLY);
+        if (fd >= 0) close(fd);
+        opens.fetch_add(1, std::memory_order_relaxed);
+      }
+    });
+  while (opens.load() < 100) std::this_thread::yield();
+  int hung = 0, failed = 0;
+  for (int i = 0; i < 400 && hung == 0; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      // What a spawned child does before it runs a program.
+      int fd = open("/dev/null", O_RDONLY);
+      _exit(fd >= 0 ? 0 : 1);
+    }
+    if (pid < 0) {
+      ++failed;
+      break;
+    }
+    int status = 0;
+    if (!WaitForChild(pid, std::chrono::steady_clock::now() + std::chrono::seconds(5), &status))
+      ++hung;
+    else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      ++failed;
+  }
+  stop = true;
+  for (std::thread& t : openers) t.join();
+  EXPECT_EQ(hung, 0);
+  EXPECT_EQ(failed, 0);
 }
 
 TEST(MemFileMgrPackedTest, ServesAStoreEntry) {
