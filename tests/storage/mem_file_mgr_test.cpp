@@ -9,11 +9,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -280,6 +284,208 @@ TEST_F(MemFileMgrTest, ChildrenForkedWhileOtherThreadsOpenTheImageAllEnd) {
   for (std::thread& t : openers) t.join();
   EXPECT_EQ(hung, 0);
   EXPECT_EQ(failed, 0);
+}
+
+// Closes a stream when it goes.
+struct StreamCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using Stream = std::unique_ptr<std::FILE, StreamCloser>;
+
+std::string ReadAll(std::FILE* f) {
+  std::string out;
+  char buf[5];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
+  return out;
+}
+
+std::string ReadDescriptor(int fd, std::size_t count) {
+  std::string out(count, '\0');
+  ssize_t n = read(fd, out.data(), count);
+  out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+  return out;
+}
+
+int OpenDescriptorCount() {
+  int n = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  while (readdir(dir) != nullptr) ++n;
+  closedir(dir);
+  return n;
+}
+
+using MemFileStreamTest = MemFileMgrTest;
+
+TEST_F(MemFileStreamTest, StreamsReadTheImageEachFromItsOwnPosition) {
+  Stream a(reader::OpenStream(kPath, "rb"));
+  Stream b(reader::OpenStream(kPath, "r"));
+  ASSERT_TRUE(a && b);
+  char buf[8];
+  ASSERT_EQ(std::fread(buf, 1, 3, a.get()), 3u);
+  EXPECT_EQ(std::string(buf, 3), "012");
+  EXPECT_EQ(ReadAll(b.get()), kImage);
+  EXPECT_EQ(ReadAll(a.get()), kImage.substr(3));
+  EXPECT_TRUE(std::feof(a.get()));
+  // C++ streams read it too, also from a position.
+  EXPECT_EQ(reader::WithIfstream(kPath), kImage);
+  EXPECT_EQ(reader::WithIfstreamAt(kPath, 11, 3), "the");
+}
+
+TEST_F(MemFileStreamTest, FilenoGivesARealDescriptorAtTheStreamsPosition) {
+  Stream f(reader::OpenStream(kPath, "rb"));
+  ASSERT_TRUE(f);
+  char buf[8];
+  ASSERT_EQ(std::fread(buf, 1, 5, f.get()), 5u);
+  const int fd = reader::DescriptorOf(f.get());
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(reader::DescriptorOf(f.get()), fd);  // the same one each time
+  struct stat st {};
+  ASSERT_EQ(fstat(fd, &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_size, static_cast<off_t>(kImage.size()));
+  EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 5);
+  EXPECT_EQ(ReadDescriptor(fd, 4), "5678");
+  // From then on the stream and its descriptor share one position.
+  EXPECT_EQ(ReadAll(f.get()), kImage.substr(9));
+  EXPECT_EQ(std::fseek(f.get(), 2, SEEK_SET), 0);
+  EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 2);
+  // Other streams are left to the C library.
+  EXPECT_EQ(fileno(stdin), STDIN_FILENO);
+  EXPECT_EQ(reader::DescriptorOf(stderr), STDERR_FILENO);
+}
+
+TEST_F(MemFileStreamTest, SeeksClampToTheImage) {
+  Stream f(reader::OpenStream(kPath, "rb"));
+  ASSERT_TRUE(f);
+  const long size = static_cast<long>(kImage.size());
+  EXPECT_EQ(std::fseek(f.get(), size + 100, SEEK_SET), 0);
+  EXPECT_EQ(std::ftell(f.get()), size);
+  char c;
+  EXPECT_EQ(std::fread(&c, 1, 1, f.get()), 0u);
+  EXPECT_EQ(std::fseek(f.get(), 10, SEEK_END), 0);
+  EXPECT_EQ(std::ftell(f.get()), size);
+  EXPECT_EQ(std::fseek(f.get(), -4, SEEK_END), 0);
+  EXPECT_EQ(ReadAll(f.get()), kImage.substr(kImage.size() - 4));
+  EXPECT_EQ(std::fseek(f.get(), -1000, SEEK_END), 0);
+  EXPECT_EQ(std::ftell(f.get()), 0);
+  EXPECT_EQ(std::fseek(f.get(), 7, SEEK_SET), 0);
+  EXPECT_EQ(std::fgetc(f.get()), '7');
+}
+
+TEST_F(MemFileStreamTest, TellRewindAndUngetc) {
+  Stream f(reader::OpenStream(kPath, "rb"));
+  ASSERT_TRUE(f);
+  char buf[4];
+  ASSERT_EQ(std::fread(buf, 1, 3, f.get()), 3u);
+  EXPECT_EQ(std::ftell(f.get()), 3);
+  EXPECT_EQ(std::ungetc('X', f.get()), 'X');
+  EXPECT_EQ(std::ftell(f.get()), 2);
+  EXPECT_EQ(std::fgetc(f.get()), 'X');
+  EXPECT_EQ(std::fgetc(f.get()), '3');
+  EXPECT_EQ(std::fseek(f.get(), 0, SEEK_END), 0);
+  EXPECT_EQ(std::fgetc(f.get()), EOF);
+  EXPECT_TRUE(std::feof(f.get()));
+  std::rewind(f.get());
+  EXPECT_FALSE(std::feof(f.get()));
+  EXPECT_EQ(std::ftell(f.get()), 0);
+  EXPECT_EQ(std::fgetc(f.get()), '0');
+  // The image itself was never changed.
+  EXPECT_EQ(reader::WithFopen(kPath), kImage);
+}
+
+TEST_F(MemFileStreamTest, WritesStopAtTheEndAndReadOnlyStreamsDoNotWrite) {
+  const std::size_t size = kImage.size();
+  Stream f(reader::OpenStream(kPath, "r+b"));
+  ASSERT_TRUE(f);
+  ASSERT_EQ(std::fseek(f.get(), static_cast<long>(size) - 2, SEEK_SET), 0);
+  std::fwrite("WXYZ", 1, 4, f.get());
+  std::fflush(f.get());
+  EXPECT_EQ(std::ftell(f.get()), static_cast<long>(size));
+  f.reset();
+  EXPECT_EQ(reader::WithFopen(kPath), kImage.substr(0, size - 2) + "WX");
+  EXPECT_EQ(reader::SizeWithStat(kPath), static_cast<long>(size));
+  // A write made through the descriptor of a "w" stream lands in place as well.
+  Stream w(reader::OpenStream(kPath, "wb"));
+  ASSERT_TRUE(w);
+  ASSERT_EQ(std::fwrite("ab", 1, 2, w.get()), 2u);
+  const int fd = reader::DescriptorOf(w.get());  // the pending bytes go in first
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(write(fd, "c", 1), 1);
+  w.reset();
+  EXPECT_EQ(reader::WithFopen(kPath), "abc" + kImage.substr(3, size - 5) + "WX");
+  // "r" reads only.
+  Stream r(reader::OpenStream(kPath, "rb"));
+  ASSERT_TRUE(r);
+  EXPECT_EQ(std::fwrite("zz", 1, 2, r.get()), 0u);
+  EXPECT_TRUE(std::ferror(r.get()));
+  r.reset();
+  EXPECT_EQ(reader::WithFopen(kPath).substr(0, 3), "abc");
+}
+
+TEST_F(MemFileStreamTest, ClosingReleasesEveryDescriptor) {
+  const int before = OpenDescriptorCount();
+  ASSERT_GT(before, 0);
+  for (int i = 0; i < 200; ++i) {
+    Stream f(reader::OpenStream(kPath, i % 2 ? "rb" : "r+b"));
+    ASSERT_TRUE(f);
+    if (i % 3 == 0) {
+      ASSERT_GE(reader::DescriptorOf(f.get()), 0);
+    }
+    char c;
+    ASSERT_EQ(std::fread(&c, 1, 1, f.get()), 1u);
+  }
+  for (int i = 0; i < 50; ++i) ASSERT_EQ(reader::WithIfstream(kPath), kImage);
+  EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST_F(MemFileStreamTest, AStreamOutlivesItsMemoryFile) {
+  Stream plain(reader::OpenStream(kPath, "rb"));
+  Stream with_fd(reader::OpenStream(kPath, "rb"));
+  ASSERT_TRUE(plain && with_fd);
+  char buf[4];
+  ASSERT_EQ(std::fread(buf, 1, 4, plain.get()), 4u);
+  const int fd = reader::DescriptorOf(with_fd.get());
+  ASSERT_GE(fd, 0);
+  std::ifstream in(kPath, std::ios::binary);
+  ASSERT_TRUE(in);
+  CMemFileMgr::RemoveAll();
+  EXPECT_EQ(reader::WithFopen(kPath), "<absent>");
+  EXPECT_EQ(ReadAll(plain.get()), kImage.substr(4));
+  EXPECT_EQ(ReadDescriptor(fd, 3), "012");
+  // A descriptor asked for after the removal still reaches the image.
+  std::rewind(plain.get());
+  const int late = reader::DescriptorOf(plain.get());
+  ASSERT_GE(late, 0);
+  EXPECT_EQ(ReadDescriptor(late, 5), "01234");
+  std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(rest, kImage);
+}
+
+TEST(MemFileLargeStreamTest, LargeImagesAreServedThroughADescriptor) {
+  // Larger than any stream served straight from memory.
+  std::string image(24u << 20, '\0');
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + i / 4096);
+  const std::string path = "/nonexistent-lumora/large.bin";
+  ASSERT_TRUE(CMemFileMgr::InstallFileHooks());
+  ASSERT_TRUE(CMemFileMgr::AddMemoryFile(path, image.data(),
+                                         static_cast<std::uint32_t>(image.size()), false));
+  EXPECT_TRUE(reader::WithFopen(path) == image);
+  EXPECT_TRUE(reader::WithIfstream(path) == image);
+  Stream f(reader::OpenStream(path, "rb"));
+  ASSERT_TRUE(f);
+  ASSERT_EQ(std::fseek(f.get(), 1000, SEEK_SET), 0);
+  const int fd = reader::DescriptorOf(f.get());
+  ASSERT_GE(fd, 0);
+  struct stat st {};
+  ASSERT_EQ(fstat(fd, &st), 0);
+  EXPECT_EQ(st.st_size, static_cast<off_t>(image.size()));
+  char c = 0;
+  ASSERT_EQ(std::fread(&c, 1, 1, f.get()), 1u);
+  EXPECT_EQ(c, image[1000]);
+  f.reset();
+  CMemFileMgr::RemoveAll();
+  EXPECT_TRUE(CMemFileMgr::RemoveFileHooks());
 }
 
 TEST(MemFileMgrPackedTest, ServesAStoreEntry) {
