@@ -19,9 +19,8 @@ struct statx;
 int lumora_memory_open(const char* path, int flags);
 /* A stream on the memory file for the stdio |mode| in |*stream| (null and errno on
    failure): 0. "r" reads only; every other mode reads and writes in place from the
-   start. Up to a size limit the stream serves the image straight from memory and makes
-   a descriptor only when lumora_memory_fileno asks for one; above it the stream sits on
-   a descriptor. */
+   start. The stream serves the image straight from memory and makes a descriptor only
+   when lumora_memory_fileno asks for one. */
 int lumora_memory_fopen(const char* path, const char* mode, FILE** stream);
 /* The descriptor of a stream that lumora_memory_fopen made, at the stream's position;
    -1 and errno when none can be made. */

@@ -462,8 +462,7 @@ TEST_F(MemFileStreamTest, AStreamOutlivesItsMemoryFile) {
   EXPECT_EQ(rest, kImage);
 }
 
-TEST(MemFileLargeStreamTest, LargeImagesAreServedThroughADescriptor) {
-  // Larger than any stream served straight from memory.
+TEST(MemFileLargeStreamTest, LargeImagesReadWholeThroughEveryReader) {
   std::string image(24u << 20, '\0');
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + i / 4096);
   const std::string path = "/nonexistent-lumora/large.bin";
