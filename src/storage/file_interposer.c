@@ -144,6 +144,47 @@ int fileno_unlocked(FILE* stream) {
   return real_fileno_unlocked(stream);
 }
 
+/* Large reads from those streams are copied straight from the image: the C library's
+   stream code would copy them twice, through the stream's buffer. Whatever is left
+   (the end of the image) goes through the C library, which records the end. Streams
+   made by fopencookie, as those are, carry the descriptor number -2. */
+enum { kDirectReadBytes = 16384 };
+
+#undef fread_unlocked /* an inline form in the C library's header when optimizing */
+
+static size_t memory_fread(void* buf, size_t size, size_t count, FILE* stream) {
+  REAL(fread_unlocked, size_t (*)(void*, size_t, size_t, FILE*));
+  size_t bytes = size * count;
+  size_t direct = lumora_memory_read_direct(stream, buf, bytes);
+  size_t more = direct < bytes ? real_fread_unlocked((char*)buf + direct, 1, bytes - direct,
+                                                     stream)
+                               : 0;
+  return (direct + more) / size;
+}
+
+static int direct_candidate(size_t size, size_t count, FILE* stream) {
+  size_t bytes;
+  return stream && stream->_fileno == -2 && !__builtin_mul_overflow(size, count, &bytes) &&
+         bytes >= kDirectReadBytes;
+}
+
+size_t fread(void* buf, size_t size, size_t count, FILE* stream) {
+  if (direct_candidate(size, count, stream)) {
+    flockfile(stream);
+    size_t items = memory_fread(buf, size, count, stream);
+    funlockfile(stream);
+    return items;
+  }
+  REAL(fread, size_t (*)(void*, size_t, size_t, FILE*));
+  return real_fread(buf, size, count, stream);
+}
+
+size_t fread_unlocked(void* buf, size_t size, size_t count, FILE* stream) {
+  if (direct_candidate(size, count, stream)) return memory_fread(buf, size, count, stream);
+  REAL(fread_unlocked, size_t (*)(void*, size_t, size_t, FILE*));
+  return real_fread_unlocked(buf, size, count, stream);
+}
+
 /* freopen on a memory file re-opens the stream on a fresh descriptor of the image. */
 static FILE* memory_reopen(int fd, const char* mode, FILE* stream,
                            FILE* (*real)(const char*, const char*, FILE*)) {

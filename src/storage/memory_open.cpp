@@ -253,6 +253,26 @@ extern "C" int lumora_memory_fileno(FILE* stream) {
   return fd;
 }
 
+extern "C" std::size_t lumora_memory_read_direct(FILE* stream, void* out, std::size_t bytes) {
+  if (open_streams.load(std::memory_order_acquire) == 0) return 0;
+  MemoryStream* s = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(streams_lock());
+    for (MemoryStream* each : streams())
+      if (each->file == stream) s = each;
+  }
+  // Only where the C library holds nothing of its own: no buffered or pushed-back
+  // bytes, no pending writes, no end or error seen, no descriptor.
+  if (s == nullptr || s->fd >= 0 || stream->_IO_read_ptr != stream->_IO_read_end ||
+      stream->_IO_write_ptr != stream->_IO_write_base || stream->_IO_save_base != nullptr ||
+      feof_unlocked(stream) || ferror_unlocked(stream))
+    return 0;
+  const std::size_t n = std::min(bytes, s->image->size - s->position);
+  std::memcpy(out, s->image->data + s->position, n);
+  s->position += n;
+  return n;
+}
+
 extern "C" int lumora_memory_stat(const char* path, struct stat* st) {
   std::shared_ptr<MemoryImage> image = memory_registry::FindImage(path);
   if (!image) return -2;

@@ -25,6 +25,10 @@ int lumora_memory_fopen(const char* path, const char* mode, FILE** stream);
 /* The descriptor of a stream that lumora_memory_fopen made, at the stream's position;
    -1 and errno when none can be made. */
 int lumora_memory_fileno(FILE* stream);
+/* Copies up to |bytes| from the position of a stream that lumora_memory_fopen made
+   straight out of the image, when the C library holds nothing buffered for it; the
+   number copied (0 for any other stream). The caller holds the stream's lock. */
+size_t lumora_memory_read_direct(FILE* stream, void* out, size_t bytes);
 /* Fills |st| for the memory file: 0, or -1 and errno. It is reported as a plain
    read-write regular file (mode 0644, one link, the image's size). */
 int lumora_memory_stat(const char* path, struct stat* st);

@@ -487,6 +487,44 @@ TEST(MemFileLargeStreamTest, LargeImagesReadWholeThroughEveryReader) {
   EXPECT_TRUE(CMemFileMgr::RemoveFileHooks());
 }
 
+TEST(MemFileLargeStreamTest, LargeReadsKeepTheStreamsPositionAndEnd) {
+  std::string image(100000, '\0');
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13 + i / 251);
+  const std::string path = "/nonexistent-lumora/large-reads.bin";
+  ASSERT_TRUE(CMemFileMgr::InstallFileHooks());
+  ASSERT_TRUE(CMemFileMgr::AddMemoryFile(path, image.data(),
+                                         static_cast<std::uint32_t>(image.size()), false));
+  Stream f(reader::OpenStream(path, "rb"));
+  ASSERT_TRUE(f);
+  std::string buf(40000, '\0');
+  ASSERT_EQ(std::fread(buf.data(), 1, 20000, f.get()), 20000u);
+  EXPECT_TRUE(buf.compare(0, 20000, image, 0, 20000) == 0);
+  EXPECT_EQ(std::ftell(f.get()), 20000);
+  // A small read fills the stream's buffer; the next large read starts after it.
+  EXPECT_EQ(std::fgetc(f.get()), static_cast<unsigned char>(image[20000]));
+  ASSERT_EQ(std::fread(buf.data(), 1, 20000, f.get()), 20000u);
+  EXPECT_TRUE(buf.compare(0, 20000, image, 20001, 20000) == 0);
+  // A pushed-back byte comes first.
+  ASSERT_EQ(std::ungetc('!', f.get()), '!');
+  ASSERT_EQ(std::fread(buf.data(), 1, 20000, f.get()), 20000u);
+  EXPECT_EQ(buf[0], '!');
+  EXPECT_TRUE(buf.compare(1, 19999, image, 40001, 19999) == 0);
+  // Reading across the end: whole items only, and the end is recorded.
+  ASSERT_EQ(std::fseek(f.get(), static_cast<long>(image.size()) - 10000, SEEK_SET), 0);
+  EXPECT_EQ(std::fread(buf.data(), 3, 10000, f.get()), 3333u);
+  EXPECT_TRUE(buf.compare(0, 9999, image, image.size() - 10000, 9999) == 0);
+  EXPECT_TRUE(std::feof(f.get()));
+  EXPECT_EQ(std::fread(buf.data(), 1, 20000, f.get()), 0u);
+  // Through its descriptor once fileno made one.
+  std::rewind(f.get());
+  ASSERT_GE(reader::DescriptorOf(f.get()), 0);
+  ASSERT_EQ(std::fread(buf.data(), 1, 40000, f.get()), 40000u);
+  EXPECT_TRUE(buf.compare(0, 40000, image, 0, 40000) == 0);
+  f.reset();
+  CMemFileMgr::RemoveAll();
+  EXPECT_TRUE(CMemFileMgr::RemoveFileHooks());
+}
+
 TEST(MemFileMgrPackedTest, ServesAStoreEntry) {
   CPackFileMgr::UseStoreFile(LUMORA_BINARY);
   ASSERT_TRUE(CMemFileMgr::Startup());
