@@ -146,7 +146,9 @@ TEST_F(MemFileMgrTest, NullPathsGoOnToTheCLibrary) {
   const int expected_errno = errno;
   errno = 0;
   EXPECT_EQ(statx(AT_FDCWD, null_path, AT_EMPTY_PATH, STATX_BASIC_STATS, &stx), expected);
-  if (expected != 0) EXPECT_EQ(errno, expected_errno);  // errno means nothing on success
+  if (expected != 0) {
+    EXPECT_EQ(errno, expected_errno);  // errno means nothing on success
+  }
   // Every other function that reads a path reports the C library's error.
   struct stat st;
   errno = 0;
