@@ -1,8 +1,10 @@
 #include "storage/memory_file.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,7 +31,22 @@ std::atomic<int>& count() {
   return n;
 }
 
+std::shared_ptr<MemoryImage> FindImage(const char* path) {
+  if (path == nullptr || !hooks_installed().load(std::memory_order_acquire) ||
+      count().load(std::memory_order_acquire) == 0)
+    return nullptr;
+  std::lock_guard<std::mutex> lock(registry_lock());
+  for (CMemoryFile* file : files())
+    if (std::strcmp(file->native_name().c_str(), path) == 0) return file->shared_image();
+  return nullptr;
+}
+
 }  // namespace memory_registry
+
+MemoryImage::~MemoryImage() {
+  if (data != nullptr) munmap(data, size);
+  if (fd >= 0) close(fd);
+}
 
 CMemoryFile::CMemoryFile(const std::string& name, const char* data, std::uint32_t size,
                          std::uint32_t attributes)
@@ -51,25 +68,33 @@ CMemoryFile::CMemoryFile(const std::u16string& name, const char* data, std::uint
 }
 
 void CMemoryFile::Init(const char* data) {
+  memory_registry::InstallForkHandlers();
   std::unique_lock<std::mutex> lock(memory_registry::registry_lock(), std::try_to_lock);
   if (!lock.owns_lock()) throw -1;
   for (CMemoryFile* f : memory_registry::files())
     if (f->native_name_ == native_name_) throw -2;
-  fd_ = memfd_create("lumora-memory-file", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-  if (fd_ < 0) throw static_cast<int>(errno);
+  auto image = std::make_shared<MemoryImage>();
+  image->size = size_;
+  image->fd = memfd_create("lumora-memory-file", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (image->fd < 0) throw static_cast<int>(errno);
   // Copy the image in; an unreadable source range fails the write with EFAULT.
   std::uint32_t done = 0;
   while (done < size_) {
-    ssize_t n = write(fd_, data + done, size_ - done);
-    if (n <= 0) {
-      close(fd_);
-      throw -2;
-    }
+    ssize_t n = write(image->fd, data + done, size_ - done);
+    if (n <= 0) throw -2;
     done += static_cast<std::uint32_t>(n);
   }
-  fcntl(fd_, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL);
-  void* image = size_ > 0 ? mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd_, 0) : nullptr;
-  image_ = image == MAP_FAILED ? nullptr : static_cast<char*>(image);
+  // A plain read-write file to whoever looks at a descriptor opened on it.
+  fchmod(image->fd, 0644);
+  fcntl(image->fd, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL);
+  if (size_ > 0) {
+    // Populated up front, so the first read through a stream takes no page faults.
+    void* mapped = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
+                        image->fd, 0);
+    if (mapped == MAP_FAILED) throw static_cast<int>(errno);
+    image->data = static_cast<char*>(mapped);
+  }
+  image_ = std::move(image);
   memory_registry::files().insert(memory_registry::files().begin(), this);
   memory_registry::count().fetch_add(1, std::memory_order_release);
 }
@@ -81,8 +106,8 @@ CMemoryFile::~CMemoryFile() {
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
     memory_registry::count().fetch_sub(1, std::memory_order_release);
   }
-  // Descriptors already opened on the path keep the image alive on their own.
-  if (image_ != nullptr) munmap(image_, size_);
-  if (fd_ >= 0) close(fd_);
+  // Streams and lookups still holding the image keep it alive on their own; so do
+  // descriptors already opened on the path.
+  image_.reset();
   if (owns_data_) delete[] data_;
 }

@@ -1,16 +1,32 @@
 // One memory file: a full path that does not exist on disk, bound to an image in
 // memory. Every component of the process that opens that exact path reads the image
-// (see file_interposer.cpp).
+// (see file_interposer.c).
 //
 // The image lives in an anonymous memory file descriptor (memfd), sealed against
-// growing and shrinking: each open of the path re-opens that descriptor through
-// /proc/self/fd, so it gets its own position, reads stop at the image's end, writes go
-// into the image in place, and no byte ever reaches a disk.
+// growing and shrinking, and mapped once into the process. Descriptor opens of the
+// path re-open that memfd through /proc/self/fd, so each gets its own position, reads
+// stop at the image's end, writes go into the image in place, and no byte ever reaches
+// a disk. Streams read and write the mapping directly (see memory_open.cpp).
 #ifndef LUMORA_STORAGE_MEMORY_FILE_H_
 #define LUMORA_STORAGE_MEMORY_FILE_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+// The bytes of one memory file. Shared by its registration and by every stream or
+// open still using it, so that a memory file removed meanwhile stays valid for them.
+struct MemoryImage {
+  MemoryImage() = default;
+  ~MemoryImage();  // unmaps the image and closes its memfd
+  MemoryImage(const MemoryImage&) = delete;
+  MemoryImage& operator=(const MemoryImage&) = delete;
+
+  int fd = -1;             // the sealed memfd
+  char* data = nullptr;    // the whole image, mapped shared and writable
+  std::size_t size = 0;
+};
 
 class CMemoryFile {
  public:
@@ -33,8 +49,9 @@ class CMemoryFile {
   std::uint32_t size() const { return size_; }
   std::uint32_t attributes() const { return attributes_; }
   // The image (shared with every open of the path).
-  const char* image() const { return image_; }
-  int fd() const { return fd_; }
+  const char* image() const { return image_->data; }
+  int fd() const { return image_->fd; }
+  const std::shared_ptr<MemoryImage>& shared_image() const { return image_; }
 
  private:
   void Init(const char* data);
@@ -46,8 +63,7 @@ class CMemoryFile {
   std::uint32_t size_high_ = 0;
   std::uint32_t attributes_;
   bool owns_data_ = false;
-  int fd_ = -1;
-  char* image_ = nullptr;
+  std::shared_ptr<MemoryImage> image_;
 };
 
 #endif  // LUMORA_STORAGE_MEMORY_FILE_H_

@@ -2,16 +2,19 @@
 //
 // Calls arrive from any thread and even before main, so everything here is built on
 // first use and the common case (nothing registered, or interception off) costs one
-// atomic load.
+// atomic load. The lock is held only to find a name and take a reference to its
+// image, never across a system call, and is taken around fork() so that a child
+// never starts with it held.
 #ifndef LUMORA_STORAGE_MEMORY_REGISTRY_H_
 #define LUMORA_STORAGE_MEMORY_REGISTRY_H_
 
 #include <atomic>
+#include <memory>
 #include <mutex>
-#include <string>
 #include <vector>
 
 class CMemoryFile;
+struct MemoryImage;
 
 namespace memory_registry {
 
@@ -24,13 +27,13 @@ std::atomic<bool>& hooks_installed();
 // How many memory files are registered (the lock-free fast path).
 std::atomic<int>& count();
 
-// Calls |use| with the memory file registered under exactly |path|, holding the
-// registry lock, and returns its result; returns |otherwise| when there is none.
-template <typename T, typename F>
-T WithMemoryFile(const char* path, T otherwise, F use);
+// The image registered under exactly |path|, or null (also for a null |path|).
+[[nodiscard]] std::shared_ptr<MemoryImage> FindImage(const char* path);
+
+// Registers, once, the fork handlers that keep the registry's and the streams' locks
+// free in a child (defined with the streams in memory_open.cpp).
+void InstallForkHandlers();
 
 }  // namespace memory_registry
-
-#include "storage/memory_registry_inl.h"
 
 #endif  // LUMORA_STORAGE_MEMORY_REGISTRY_H_

@@ -62,4 +62,20 @@ long SizeWithStat(const std::string& path) {
 
 bool ExistsWithAccess(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+std::string WithIfstreamAt(const std::string& path, long offset, std::size_t count) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<absent>";
+  in.seekg(offset);
+  std::string out(count, '\0');
+  in.read(out.data(), static_cast<std::streamsize>(count));
+  out.resize(static_cast<std::size_t>(in.gcount()));
+  return out;
+}
+
+std::FILE* OpenStream(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+int DescriptorOf(std::FILE* stream) { return fileno(stream); }
+
 }  // namespace reader
