@@ -264,4 +264,67 @@ TEST(ProgramWindowTest, TheProgramOpensItsBorderlessWindowWithItsIcon) {
   EXPECT_NE(icon.find("Icon (16 x 16)"), std::string::npos) << icon.substr(0, 200);
 }
 
+// The window's geometry as "X,Y WxH", from xdotool.
+std::string Geometry(const std::string& find) {
+  std::string out = Output(find + " getwindowgeometry 2>/dev/null");
+  std::size_t at = out.find("Position: "), size = out.find("Geometry: ");
+  if (at == std::string::npos || size == std::string::npos) return "";
+  at += 10;
+  size += 10;
+  return out.substr(at, out.find(' ', at) - at) + " " +
+         out.substr(size, out.find('\n', size) - size);
+}
+
+// Waits until the window's geometry is |expected|; returns the last one seen.
+std::string AwaitGeometry(const std::string& find, const std::string& expected) {
+  std::string seen;
+  for (int i = 0; i < 50 && seen != expected; ++i) {
+    g_usleep(100000);
+    seen = Geometry(find);
+  }
+  return seen;
+}
+
+TEST(ProgramWindowTest, TheMouseMovesAndResizesTheRealWindow) {
+  if (g_getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
+  TempDir home;
+  const std::string program = ProgramCopy();
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    if (chdir(home.path().c_str()) != 0) _exit(126);
+    execl(program.c_str(), "lumora", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  GdkRectangle work;
+  gdk_init(nullptr, nullptr);
+  gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &work);
+  const std::string find = "xdotool search --onlyvisible --name '^Lumora$'";
+  auto at = [](int x, int y, int w, int h) {
+    return std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(w) + "x" +
+           std::to_string(h);
+  };
+  const std::string start = AwaitGeometry(find, at(work.x, work.y, work.width, work.height));
+  // Wait for the movie to take the pointer's events, then drag the top band.
+  g_usleep(1500000);
+  Output("xdotool mousemove " + std::to_string(work.x + 600) + " " + std::to_string(work.y + 40) +
+         " sleep 0.2 mousedown 1 sleep 0.2 mousemove_relative 15 10 sleep 0.2 "
+         "mousemove_relative 15 10 sleep 0.2 mouseup 1");
+  const std::string moved =
+      AwaitGeometry(find, at(work.x + 30, work.y + 20, work.width, work.height));
+  // Then drag its left edge 100 pixels to the right.
+  const int edge = work.x + 30 + 2;
+  Output("xdotool mousemove " + std::to_string(edge) + " " + std::to_string(work.y + 500) +
+         " sleep 0.2 mousedown 1 sleep 0.2 mousemove_relative 50 0 sleep 0.2 "
+         "mousemove_relative 50 0 sleep 0.2 mouseup 1");
+  const std::string resized =
+      AwaitGeometry(find, at(work.x + 130, work.y + 20, work.width - 100, work.height));
+  kill(pid, SIGTERM);
+  int status;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(start, at(work.x, work.y, work.width, work.height));
+  EXPECT_EQ(moved, at(work.x + 30, work.y + 20, work.width, work.height));
+  EXPECT_EQ(resized, at(work.x + 130, work.y + 20, work.width - 100, work.height));
+}
+
 }  // namespace
