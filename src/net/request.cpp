@@ -132,8 +132,14 @@ int Request::SendRequest(const std::string& url, const char* extra_headers, cons
   std::string scheme, host, path;
   int port = 80;
   ParseUrl(url, &scheme, &host, &path, &port);
+  // A control character (a line end above all) in the path would end the request line
+  // early and let the rest pass for header lines of its own.
+  const bool controls = std::any_of(path.begin(), path.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
   sockaddr_in address{};
-  if (scheme != "HTTP" || port <= 0 || port > 65535 || !Resolve(host, port, &address))
+  if (scheme != "HTTP" || controls || port <= 0 || port > 65535 ||
+      !Resolve(host, port, &address))
     return 1;
   Socket socket;
   if (!socket.ok() || !socket.Connect(address, timeout_ms_)) return 1;

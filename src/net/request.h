@@ -45,8 +45,8 @@ class Request {
 
   // Sends one request: a POST when |body| is given (even empty), a GET otherwise, with
   // |extra_headers| (whole lines) when given. 0 on success with the three texts; 1 on
-  // failure (another scheme than http, no address, no connection, a time-out, a reply
-  // over the cap).
+  // failure (another scheme than http, a control character in the path, no address, no
+  // connection, a time-out, a reply over the cap).
   int SendRequest(const std::string& url, const char* extra_headers, const char* body,
                   long body_length, std::string* request_text, std::string* header,
                   std::string* reply_body);
