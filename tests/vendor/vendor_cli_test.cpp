@@ -80,6 +80,19 @@ TEST(VendorCommandLine, PortInUseIsAClearError) {
   EXPECT_EQ(run.out, "");
 }
 
+TEST(VendorCommandLine, PortOfARunningServiceIsNotShared) {
+  TempDir root;
+  VendorProcess first({"--root", root.path()});
+  ASSERT_GT(first.port(), 0);
+  std::string port = std::to_string(first.port());
+  VendorRun second = RunVendor({"--root", root.path(), "--port", port});
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_NE(second.err.find("cannot listen on 127.0.0.1:" + port + ": Address already in use"),
+            std::string::npos)
+      << second.err;
+  EXPECT_EQ(first.Stop(SIGTERM), 0);
+}
+
 TEST(VendorCommandLine, BadBindAddressIsAClearError) {
   TempDir root;
   VendorRun run = RunVendor({"--root", root.path(), "--port", "0", "--bind", "300.1.2.3"});
