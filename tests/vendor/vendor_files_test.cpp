@@ -53,6 +53,16 @@ TEST_F(FilesTest, LargeFileArrivesWholeWithItsLength) {
   EXPECT_TRUE(reply.body == big) << "body of " << reply.body.size() << " bytes differs";
 }
 
+TEST_F(FilesTest, RangeRequestGetsPartialContent) {
+  Start();
+  HttpReply reply = Exchange(port(),
+                             "GET /Storage/XmlFile/book1.xml HTTP/1.0\r\nRange: bytes=2-6\r\n\r\n");
+  EXPECT_EQ(reply.status, 206) << reply.head;
+  EXPECT_EQ(reply.Header("content-range"),
+            "bytes 2-6/" + std::to_string(kCatalogue.size()));
+  EXPECT_EQ(reply.body, kCatalogue.substr(2, 5));
+}
+
 TEST_F(FilesTest, Http10AndConnectionCloseEndWithTheServerClosing) {
   Start();
   HttpReply old = Get("/Storage/XmlFile/book1.xml");

@@ -194,7 +194,7 @@ void VendorServer::ServeFile(const std::string& raw_path, httplib::Response& res
       break;
   }
   auto fd = std::make_shared<UniqueFd>(std::move(file.fd));
-  response.status = 200;
+  // The status is left to the library: 200, or 206 for a range.
   // Sent piece by piece from the open file, never read whole into memory.
   response.set_content_provider(
       static_cast<std::size_t>(file.size), file.content_type,
