@@ -13,8 +13,8 @@ TEST(VendorCommandLine, HelpPrintsUsageAndEndsWithZero) {
   VendorRun run = RunVendor({"--help"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out.rfind("Usage: lumora-vendor --root DIR", 0), 0u) << run.out;
-  for (const char* word : {"--port", "--bind", "--log", "--fault", "no-length", "slow:", "drop:",
-                           "hang", "status:"}) {
+  for (const char* word :
+       {"--port", "--bind", "--log", "--fault", "no-length", "slow:", "drop:", "hang", "status:"}) {
     EXPECT_NE(run.out.find(word), std::string::npos) << word;
   }
   EXPECT_EQ(run.err, "");

@@ -55,11 +55,10 @@ TEST_F(FilesTest, LargeFileArrivesWholeWithItsLength) {
 
 TEST_F(FilesTest, RangeRequestGetsPartialContent) {
   Start();
-  HttpReply reply = Exchange(port(),
-                             "GET /Storage/XmlFile/book1.xml HTTP/1.0\r\nRange: bytes=2-6\r\n\r\n");
+  HttpReply reply =
+      Exchange(port(), "GET /Storage/XmlFile/book1.xml HTTP/1.0\r\nRange: bytes=2-6\r\n\r\n");
   EXPECT_EQ(reply.status, 206) << reply.head;
-  EXPECT_EQ(reply.Header("content-range"),
-            "bytes 2-6/" + std::to_string(kCatalogue.size()));
+  EXPECT_EQ(reply.Header("content-range"), "bytes 2-6/" + std::to_string(kCatalogue.size()));
   EXPECT_EQ(reply.body, kCatalogue.substr(2, 5));
 }
 
@@ -83,8 +82,9 @@ TEST_F(FilesTest, Http11KeepsTheConnectionForTheNextRequest) {
   HttpReply first = client.ReadOne();
   EXPECT_EQ(first.status, 200);
   EXPECT_EQ(first.body, kCatalogue);
-  ASSERT_TRUE(client.Send("HEAD /Storage/XmlFile/serverlist.txt HTTP/1.1\r\nHost: x\r\n"
-                          "Connection: close\r\n\r\n"));
+  ASSERT_TRUE(
+      client.Send("HEAD /Storage/XmlFile/serverlist.txt HTTP/1.1\r\nHost: x\r\n"
+                  "Connection: close\r\n\r\n"));
   bool closed = false;
   HttpReply second = ParseReply(client.ReadToEnd(&closed), closed);
   EXPECT_TRUE(closed);
@@ -99,16 +99,17 @@ TEST_F(FilesTest, PathsLeavingTheFolderAreRefused) {
   Start();
   const std::string escaped = "/" + fs::relative(scratch_ / "secret.txt", root_.path()).string();
   for (const std::string& target :
-       {escaped, std::string("/Storage/../../") + fs::path(scratch_.path()).filename().string() +
-                     "/secret.txt",
+       {escaped,
+        std::string("/Storage/../../") + fs::path(scratch_.path()).filename().string() +
+            "/secret.txt",
         std::string("/%2e%2e/secret.txt"), std::string("/%2E%2E/%2e%2e/etc/passwd"),
         std::string("/Storage/%2e%2e%2f%2e%2e%2fetc/passwd"), std::string("/..%2fetc/passwd"),
         std::string("/link-out.txt"), std::string("/dir-out/secret.txt"),
         std::string("//etc/passwd"), std::string("http://x/../etc/passwd"),
         std::string(scratch_ / "secret.txt"), std::string("etc/passwd")}) {
     HttpReply reply = Get(target);
-    EXPECT_TRUE(reply.status == 403 || reply.status == 404 || reply.status == 400)
-        << target << "\n" << reply.raw;
+    EXPECT_TRUE(reply.status == 403 || reply.status == 404 || reply.status == 400) << target << "\n"
+                                                                                   << reply.raw;
     EXPECT_EQ(reply.body.find("outside the folder"), std::string::npos) << target;
     EXPECT_EQ(reply.body.find("root:"), std::string::npos) << target;
   }
@@ -132,9 +133,9 @@ TEST_F(FilesTest, TheServicesOwnFilesAreNotServed) {
   root_.Write("purchases.txt", "U100\tI\t图书\t1\n");
   fs::create_symlink(root_ / "accounts.txt", root_ / "alias.txt");
   Start();
-  for (const char* target : {"/accounts.txt", "/purchases.txt", "/faults.txt",
-                                    "//accounts.txt", "/./accounts.txt", "/alias.txt",
-                                    "/Storage/../accounts.txt", "/%61ccounts.txt"}) {
+  for (const char* target :
+       {"/accounts.txt", "/purchases.txt", "/faults.txt", "//accounts.txt", "/./accounts.txt",
+        "/alias.txt", "/Storage/../accounts.txt", "/%61ccounts.txt"}) {
     HttpReply reply = Get(target);
     EXPECT_NE(reply.status, 200) << target;
     EXPECT_EQ(reply.body.find("secret"), std::string::npos) << target;
@@ -146,9 +147,8 @@ TEST_F(FilesTest, FoldersFifosAndDevicesGive404WithoutBlocking) {
   ASSERT_EQ(mkfifo((root_ / "Storage/pipe.xml").c_str(), 0644), 0);
   fs::create_symlink("/dev/zero", root_ / "zero.bin");
   Start();
-  for (const char* target :
-       {"/", "/Storage", "/Storage/", "/Storage/empty", "/Storage/pipe.xml", "/zero.bin",
-        "/missing.xml"}) {
+  for (const char* target : {"/", "/Storage", "/Storage/", "/Storage/empty", "/Storage/pipe.xml",
+                             "/zero.bin", "/missing.xml"}) {
     HttpReply reply = Get(target);
     EXPECT_EQ(reply.status, 404) << target;
     EXPECT_TRUE(reply.closed) << target;

@@ -50,7 +50,7 @@ class VendorProcess {
 struct HttpReply {
   std::string raw;  // every byte received until the server closed
   int status = 0;
-  std::string head;  // status line and header lines
+  std::string head;                                 // status line and header lines
   std::multimap<std::string, std::string> headers;  // names in lower case
   std::string body;
   bool closed = false;  // the server closed the connection (rather than the bound ran out)

@@ -20,11 +20,16 @@ const std::string kMiMaGbk = "\xC3\xDC\xC2\xEB";
 std::string EscapeName(const std::string& bytes) {
   std::string out;
   for (char c : bytes) {
-    if (c == ' ') out += '+';
-    else if (c == '&') out += "%26";
-    else if (c == '=') out += "%3D";
-    else if (c == ';') out += "%3B";
-    else out += c;
+    if (c == ' ')
+      out += '+';
+    else if (c == '&')
+      out += "%26";
+    else if (c == '=')
+      out += "%3D";
+    else if (c == ';')
+      out += "%3B";
+    else
+      out += c;
   }
   return out;
 }

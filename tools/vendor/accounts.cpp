@@ -86,7 +86,8 @@ ShopData LoadShopData(const std::string& root) {
       continue;
     }
     bool plain = true;
-    for (std::size_t i = 1; i < fields.size(); ++i) plain = plain && IsPlainAttributeText(fields[i]);
+    for (std::size_t i = 1; i < fields.size(); ++i)
+      plain = plain && IsPlainAttributeText(fields[i]);
     if (!plain) {
       Skip("purchases.txt", line,
            "item id, category and group id must be non-empty, without quotes, '<', '>', '&' "

@@ -52,9 +52,9 @@ std::string WithoutLength(const std::string& head) {
     if (line.empty()) break;
     std::size_t colon = line.find(':');
     std::string_view name = colon == std::string_view::npos ? line : line.substr(0, colon);
-    if (!first && (EqualsIgnoringCase(name, "Content-Length") ||
-                   EqualsIgnoringCase(name, "Connection") ||
-                   EqualsIgnoringCase(name, "Keep-Alive"))) {
+    if (!first &&
+        (EqualsIgnoringCase(name, "Content-Length") || EqualsIgnoringCase(name, "Connection") ||
+         EqualsIgnoringCase(name, "Keep-Alive"))) {
       continue;
     }
     first = false;

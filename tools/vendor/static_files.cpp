@@ -38,15 +38,23 @@ std::string ContentTypeFor(std::string_view name) {
     const char* type;
   };
   static constexpr Type kTypes[] = {
-      {".xml", "application/xml"},   {".txt", "text/plain"},
-      {".html", "text/html"},        {".htm", "text/html"},
-      {".css", "text/css"},          {".js", "text/javascript"},
-      {".json", "application/json"}, {".jpg", "image/jpeg"},
-      {".jpeg", "image/jpeg"},       {".png", "image/png"},
-      {".gif", "image/gif"},         {".bmp", "image/bmp"},
+      {".xml", "application/xml"},
+      {".txt", "text/plain"},
+      {".html", "text/html"},
+      {".htm", "text/html"},
+      {".css", "text/css"},
+      {".js", "text/javascript"},
+      {".json", "application/json"},
+      {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"},
+      {".png", "image/png"},
+      {".gif", "image/gif"},
+      {".bmp", "image/bmp"},
       {".swf", "application/x-shockwave-flash"},
-      {".pdf", "application/pdf"},   {".zip", "application/zip"},
-      {".mp3", "audio/mpeg"},        {".mp4", "video/mp4"},
+      {".pdf", "application/pdf"},
+      {".zip", "application/zip"},
+      {".mp3", "audio/mpeg"},
+      {".mp4", "video/mp4"},
   };
   std::size_t slash = name.rfind('/');
   std::string_view base = slash == std::string_view::npos ? name : name.substr(slash + 1);

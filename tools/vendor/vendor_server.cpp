@@ -23,18 +23,30 @@ constexpr std::size_t kFilePieceSize = 64 * 1024;
 
 const char* ReasonPhrase(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    default: return status < 400 ? "OK" : "Error";
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    case 504:
+      return "Gateway Timeout";
+    default:
+      return status < 400 ? "OK" : "Error";
   }
 }
 
@@ -70,11 +82,13 @@ bool WantsKeepAlive(std::string_view head) {
     std::string_view line = head.substr(start, end - start);
     start = end + 2;
     std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos || !EqualsIgnoringCase(line.substr(0, colon), "Connection")) {
+    if (colon == std::string_view::npos ||
+        !EqualsIgnoringCase(line.substr(0, colon), "Connection")) {
       continue;
     }
     std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
     while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
     if (EqualsIgnoringCase(value, "close")) keep = false;
     if (EqualsIgnoringCase(value, "keep-alive")) keep = true;

@@ -17,7 +17,7 @@ namespace vendor {
 class Connection;
 
 struct ServiceConfig {
-  std::string root;  // canonical absolute name of the data folder
+  std::string root;               // canonical absolute name of the data folder
   std::vector<FaultRule> faults;  // from the command line, before those of faults.txt
 };
 
