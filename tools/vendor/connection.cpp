@@ -1,0 +1,262 @@
+#include "connection.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "query.h"
+
+namespace vendor {
+namespace {
+
+// How long the service waits for the next bytes of a request, or for the client to take
+// the next bytes of an answer.
+constexpr int kReadTimeoutMs = 5000;
+constexpr int kWriteTimeoutMs = 5000;
+// How long a closing connection waits for the client to close its side.
+constexpr int kLingerMs = 1000;
+// Waits are cut into slices this long, so that a stop is seen soon.
+constexpr int kSliceMs = 50;
+
+std::string SocketAddress(const sockaddr_storage& address, int* port) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (address.ss_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
+    inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+    *port = ntohs(in->sin_port);
+  } else if (address.ss_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address);
+    inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
+    *port = ntohs(in6->sin6_port);
+  }
+  return text;
+}
+
+// |head| without Content-Length, Connection and Keep-Alive lines, with "Connection: close".
+std::string WithoutLength(const std::string& head) {
+  std::string out;
+  std::size_t start = 0;
+  bool first = true;
+  while (start < head.size()) {
+    std::size_t end = head.find("\r\n", start);
+    if (end == std::string::npos) end = head.size();
+    std::string_view line(head.data() + start, end - start);
+    start = end + 2;
+    if (line.empty()) break;
+    std::size_t colon = line.find(':');
+    std::string_view name = colon == std::string_view::npos ? line : line.substr(0, colon);
+    if (!first &&
+        (EqualsIgnoringCase(name, "Content-Length") || EqualsIgnoringCase(name, "Connection") ||
+         EqualsIgnoringCase(name, "Keep-Alive"))) {
+      continue;
+    }
+    first = false;
+    out.append(line);
+    out += "\r\n";
+  }
+  out += "Connection: close\r\n\r\n";
+  return out;
+}
+
+}  // namespace
+
+Connection::Connection(int socket, const std::atomic<bool>& stopping)
+    : socket_(socket), stopping_(stopping) {}
+
+Connection::~Connection() {
+  // Ends the answer with a FIN, then lets the client close its side first, so that
+  // request bytes still unread do not turn the close into a reset that could destroy the
+  // answer before the client has read it.
+  ::shutdown(socket_, SHUT_WR);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
+  char scratch[4096];
+  while (std::chrono::steady_clock::now() < deadline && WaitFor(POLLIN, kSliceMs)) {
+    ssize_t n = ::recv(socket_, scratch, sizeof scratch, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+  }
+  ::close(socket_);
+}
+
+bool Connection::WaitFor(short events, int timeout_ms) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (stopping_.load()) return false;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) return false;
+    pollfd fd{socket_, events, 0};
+    int ready = ::poll(&fd, 1, static_cast<int>(std::min<long long>(left, kSliceMs)));
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready > 0) return (fd.revents & (POLLERR | POLLNVAL)) == 0 || (fd.revents & events);
+  }
+}
+
+bool Connection::Pause(int ms) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!stopping_.load()) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) return true;
+    ::poll(nullptr, 0, static_cast<int>(std::min<long long>(left, kSliceMs)));
+  }
+  return false;
+}
+
+bool Connection::Fill() {
+  if (buffer_start_ > 0 && buffer_start_ * 2 >= buffer_.size()) {
+    buffer_.erase(0, buffer_start_);
+    buffer_start_ = 0;
+  }
+  for (;;) {
+    if (!WaitFor(POLLIN, kReadTimeoutMs)) return false;
+    char chunk[16384];
+    ssize_t n = ::recv(socket_, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) return false;
+    buffer_.append(chunk, static_cast<std::size_t>(n));
+    return true;
+  }
+}
+
+HeadState Connection::PeekHead(std::string* head) {
+  for (;;) {
+    // Empty lines between requests are skipped, as HTTP allows.
+    while (buffer_.compare(buffer_start_, 2, "\r\n") == 0) buffer_start_ += 2;
+    std::size_t end = buffer_.find("\r\n\r\n", buffer_start_);
+    if (end != std::string::npos) {
+      if (end + 4 - buffer_start_ > kMaxHeadSize) return HeadState::kTooLarge;
+      head->assign(buffer_, buffer_start_, end + 4 - buffer_start_);
+      return HeadState::kComplete;
+    }
+    if (buffer_.size() - buffer_start_ > kMaxHeadSize) return HeadState::kTooLarge;
+    if (!Fill()) return HeadState::kClosed;
+  }
+}
+
+void Connection::ShapeWith(const FaultRule& rule) {
+  shape_ = rule;
+  int on = 1;
+  // Each slow piece leaves at once rather than waiting to be merged with the next.
+  ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+bool Connection::WriteRaw(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (!WaitFor(POLLOUT, kWriteTimeoutMs)) return false;
+    ssize_t n = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+void Connection::HoldOpen() {
+  char scratch[4096];
+  buffer_.clear();
+  buffer_start_ = 0;
+  for (;;) {
+    // WaitFor gives up after a while without bytes: wait again until the client closes.
+    pollfd fd{socket_, POLLIN, 0};
+    if (stopping_.load()) return;
+    int ready = ::poll(&fd, 1, kSliceMs);
+    if (ready < 0 && errno != EINTR) return;
+    if (ready <= 0) continue;
+    ssize_t n = ::recv(socket_, scratch, sizeof scratch, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;
+  }
+}
+
+bool Connection::is_readable() const {
+  return buffer_start_ < buffer_.size() || WaitFor(POLLIN, kReadTimeoutMs);
+}
+
+bool Connection::is_writable() const { return WaitFor(POLLOUT, kWriteTimeoutMs); }
+
+ssize_t Connection::read(char* ptr, size_t size) {
+  if (buffer_start_ >= buffer_.size() && !Fill()) return -1;
+  std::size_t n = std::min(size, buffer_.size() - buffer_start_);
+  std::copy_n(buffer_.data() + buffer_start_, n, ptr);
+  buffer_start_ += n;
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t Connection::write(const char* ptr, size_t size) {
+  if (shape_) return WriteShaped(ptr, size);
+  return WriteRaw(std::string_view(ptr, size)) ? static_cast<ssize_t>(size) : -1;
+}
+
+ssize_t Connection::WriteShaped(const char* ptr, std::size_t size) {
+  std::string_view body(ptr, size);
+  std::string held;
+  if (in_head_) {
+    // The head is gathered whole first, so that its lines can be rewritten.
+    shaped_head_.append(ptr, size);
+    std::size_t end = shaped_head_.find("\r\n\r\n");
+    if (end == std::string::npos) return static_cast<ssize_t>(size);
+    std::string head = shaped_head_.substr(0, end + 4);
+    held = shaped_head_.substr(end + 4);
+    shaped_head_.clear();
+    in_head_ = false;
+    if (shape_->kind == FaultKind::kNoLength) head = WithoutLength(head);
+    if (!WriteRaw(head)) return -1;
+    body = held;
+  }
+  switch (shape_->kind) {
+    case FaultKind::kDrop: {
+      std::size_t allowed = shape_->bytes - std::min(shape_->bytes, body_written_);
+      std::size_t n = std::min(allowed, body.size());
+      if (!WriteRaw(body.substr(0, n))) return -1;
+      body_written_ += n;
+      // Past the allowance the write fails, and the library gives up on the connection.
+      if (n < body.size()) return -1;
+      break;
+    }
+    case FaultKind::kSlow:
+      while (!body.empty()) {
+        std::size_t in_piece = body_written_ % shape_->bytes;
+        if (in_piece == 0 && body_written_ > 0 && !Pause(shape_->interval_ms)) return -1;
+        std::size_t n = std::min(shape_->bytes - in_piece, body.size());
+        if (!WriteRaw(body.substr(0, n))) return -1;
+        body_written_ += n;
+        body.remove_prefix(n);
+      }
+      break;
+    default:
+      if (!WriteRaw(body)) return -1;
+      body_written_ += body.size();
+      break;
+  }
+  return static_cast<ssize_t>(size);
+}
+
+void Connection::get_remote_ip_and_port(std::string& ip, int& port) const {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  port = 0;
+  ip.clear();
+  if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    ip = SocketAddress(address, &port);
+  }
+}
+
+void Connection::get_local_ip_and_port(std::string& ip, int& port) const {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  port = 0;
+  ip.clear();
+  if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    ip = SocketAddress(address, &port);
+  }
+}
+
+}  // namespace vendor

@@ -1,0 +1,80 @@
+// One client connection: the socket as the HTTP library's stream, with the bytes
+// received kept in a buffer so that the service sees each request's head as sent before
+// the library parses it. Every wait is bounded and ends when the service stops. A fault
+// switch can shape what is written: headers rewritten, body slowed down or cut off.
+#ifndef LUMORA_TOOLS_VENDOR_CONNECTION_H_
+#define LUMORA_TOOLS_VENDOR_CONNECTION_H_
+
+#include <httplib.h>
+
+#include <atomic>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "faults.h"
+
+namespace vendor {
+
+// The longest request head accepted (request line and headers).
+inline constexpr std::size_t kMaxHeadSize = 64 * 1024;
+
+enum class HeadState {
+  kComplete,  // a head ending in an empty line is buffered
+  kClosed,    // the client closed, went quiet for too long, or the service is stopping
+  kTooLarge,  // more than kMaxHeadSize bytes without an empty line
+};
+
+class Connection : public httplib::Stream {
+ public:
+  Connection(int socket, const std::atomic<bool>& stopping);
+  ~Connection() override;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Waits for a whole request head and copies it into |head|, leaving it buffered for
+  // the library to read.
+  [[nodiscard]] HeadState PeekHead(std::string* head);
+
+  // Shapes everything written from now on by |rule| (kNoLength, kSlow or kDrop).
+  void ShapeWith(const FaultRule& rule);
+
+  // Writes |bytes| as they are, unshaped. Returns false when the client is gone.
+  [[nodiscard]] bool WriteRaw(std::string_view bytes);
+
+  // Reads and discards whatever the client sends until it closes or the service stops.
+  void HoldOpen();
+
+  // httplib::Stream.
+  bool is_readable() const override;
+  bool is_writable() const override;
+  ssize_t read(char* ptr, size_t size) override;
+  ssize_t write(const char* ptr, size_t size) override;
+  void get_remote_ip_and_port(std::string& ip, int& port) const override;
+  void get_local_ip_and_port(std::string& ip, int& port) const override;
+  socket_t socket() const override { return socket_; }
+
+ private:
+  // Waits up to the read time-out for bytes and appends them to the buffer.
+  bool Fill();
+  // Waits until |events| are ready on the socket, up to |timeout_ms|; false on time-out,
+  // error or stop.
+  bool WaitFor(short events, int timeout_ms) const;
+  // Sleeps |ms| milliseconds unless the service stops first.
+  bool Pause(int ms) const;
+  ssize_t WriteShaped(const char* ptr, std::size_t size);
+
+  int socket_;
+  const std::atomic<bool>& stopping_;
+  std::string buffer_;
+  std::size_t buffer_start_ = 0;
+
+  std::optional<FaultRule> shape_;
+  bool in_head_ = true;
+  std::string shaped_head_;
+  std::size_t body_written_ = 0;
+};
+
+}  // namespace vendor
+
+#endif  // LUMORA_TOOLS_VENDOR_CONNECTION_H_

@@ -1,0 +1,44 @@
+// Fault switches: for requests whose target starts with a prefix, the service answers
+// wrongly on purpose, so that the client's handling of bad servers can be tested.
+#ifndef LUMORA_TOOLS_VENDOR_FAULTS_H_
+#define LUMORA_TOOLS_VENDOR_FAULTS_H_
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vendor {
+
+enum class FaultKind {
+  kStatus,    // answer with the status code |status| and a short text body
+  kNoLength,  // the ordinary answer without Content-Length, ended by closing the connection
+  kSlow,      // the ordinary answer, its body |bytes| bytes every |interval_ms| ms
+  kDrop,      // the ordinary answer, the connection closed after |bytes| bytes of its body
+  kHang,      // no answer: the connection held open until the client or the service ends
+};
+
+struct FaultRule {
+  std::string prefix;  // compared with the start of the request target as sent
+  FaultKind kind = FaultKind::kStatus;
+  int status = 0;
+  std::size_t bytes = 0;
+  int interval_ms = 0;
+};
+
+// Parses "PREFIX=SWITCH", SWITCH being "status:CODE" (200 to 599), "no-length",
+// "slow:BYTES:MS" (BYTES from 1, MS from 0 to 60000), "drop:BYTES" or "hang". The prefix
+// is what stands before the last "=" and must start with "/".
+[[nodiscard]] bool ParseFaultRule(std::string_view text, FaultRule* rule, std::string* error);
+
+// The rules of the data folder's faults.txt (one "PREFIX=SWITCH" a line, "#" comments);
+// bad lines are reported on standard error and left out.
+std::vector<FaultRule> ReadFaultFile(const std::string& root);
+
+// The first rule of |rules| whose prefix starts |target|.
+std::optional<FaultRule> FindFault(const std::vector<FaultRule>& rules, std::string_view target);
+
+}  // namespace vendor
+
+#endif  // LUMORA_TOOLS_VENDOR_FAULTS_H_

@@ -1,0 +1,109 @@
+#include "options.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace vendor {
+
+std::string UsageText() {
+  return "Usage: lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE]\n"
+         "                     [--fault PREFIX=SWITCH]...\n"
+         "\n"
+         "Plays the vendor's web servers for the Lumora client: login, the list of\n"
+         "purchases and the files of DIR (catalogues, server list, updates, items).\n"
+         "\n"
+         "  --root DIR       the data folder (accounts.txt, purchases.txt, faults.txt and\n"
+         "                   the files served)\n"
+         "  --port N         the port to listen on (default 8480; 0 picks a free one)\n"
+         "  --bind ADDR      the address to listen on (default 127.0.0.1)\n"
+         "  --log FILE       append the head of every request, byte for byte, to FILE\n"
+         "  --fault PREFIX=SWITCH\n"
+         "                   misbehave on requests whose target starts with PREFIX;\n"
+         "                   SWITCH is one of:\n"
+         "                     status:CODE     answer with status CODE (200-599)\n"
+         "                     no-length       no Content-Length; the body ends when the\n"
+         "                                     connection closes\n"
+         "                     slow:BYTES:MS   send the body BYTES bytes every MS ms\n"
+         "                     drop:BYTES      close the connection after BYTES bytes of body\n"
+         "                     hang            never answer\n"
+         "                   (repeatable; the first matching switch applies, then those of\n"
+         "                   DIR/faults.txt)\n"
+         "  --help           print this text and exit\n"
+         "\n"
+         "The first line of standard output is \"port N\", the port taken. SIGTERM or\n"
+         "SIGINT ends the service with code 0.\n";
+}
+
+bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error) {
+  Options parsed;
+  bool have_root = false;
+  for (int i = 0; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      parsed.help = true;
+      continue;
+    }
+    std::string_view name = arg;
+    std::string_view value;
+    bool has_value = false;
+    std::size_t equals = arg.find('=');
+    if (arg.starts_with("--") && equals != std::string_view::npos) {
+      name = arg.substr(0, equals);
+      value = arg.substr(equals + 1);
+      has_value = true;
+    }
+    if (name != "--root" && name != "--port" && name != "--bind" && name != "--log" &&
+        name != "--fault") {
+      *error = "unknown option '" + std::string(arg) + "'";
+      return false;
+    }
+    if (!has_value) {
+      if (i + 1 >= argc) {
+        *error = "option '" + std::string(name) + "' needs a value";
+        return false;
+      }
+      value = argv[++i];
+    }
+    if (name == "--root") {
+      if (value.empty()) {
+        *error = "--root needs a folder";
+        return false;
+      }
+      parsed.root = std::string(value);
+      have_root = true;
+    } else if (name == "--port") {
+      int port = -1;
+      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
+      if (value.empty() || ec != std::errc() || end != value.data() + value.size() || port < 0 ||
+          port > 65535) {
+        *error = "--port '" + std::string(value) + "' is not a port number from 0 to 65535";
+        return false;
+      }
+      parsed.port = port;
+    } else if (name == "--bind") {
+      if (value.empty()) {
+        *error = "--bind needs an address";
+        return false;
+      }
+      parsed.bind = std::string(value);
+    } else if (name == "--log") {
+      if (value.empty()) {
+        *error = "--log needs a file name";
+        return false;
+      }
+      parsed.log_path = std::string(value);
+    } else {
+      FaultRule rule;
+      if (!ParseFaultRule(value, &rule, error)) return false;
+      parsed.faults.push_back(std::move(rule));
+    }
+  }
+  if (!have_root && !parsed.help) {
+    *error = "--root DIR is required";
+    return false;
+  }
+  *options = std::move(parsed);
+  return true;
+}
+
+}  // namespace vendor

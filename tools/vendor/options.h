@@ -1,0 +1,35 @@
+// The command line of lumora-vendor.
+#ifndef LUMORA_TOOLS_VENDOR_OPTIONS_H_
+#define LUMORA_TOOLS_VENDOR_OPTIONS_H_
+
+#include <string>
+#include <vector>
+
+#include "faults.h"
+
+namespace vendor {
+
+// The client's deployment default.
+inline constexpr int kDefaultPort = 8480;
+
+struct Options {
+  std::string root;  // the data folder, as given
+  std::string bind = "127.0.0.1";
+  int port = kDefaultPort;
+  std::string log_path;  // empty: requests are not recorded
+  std::vector<FaultRule> faults;
+  bool help = false;
+};
+
+// Reads the arguments after the program's name. Each option takes its value as the next
+// argument or after "=" ("--port 0", "--port=0"). Returns false with |error| set for an
+// unknown option, a missing or bad value, or a missing --root (unless --help is given).
+[[nodiscard]] bool ParseOptions(int argc, const char* const* argv, Options* options,
+                                std::string* error);
+
+// The text printed by --help.
+std::string UsageText();
+
+}  // namespace vendor
+
+#endif  // LUMORA_TOOLS_VENDOR_OPTIONS_H_

@@ -1,0 +1,31 @@
+// Records the requests the service receives: the head of each (request line and header
+// lines, byte for byte as received, through the empty line that ends them) appended to
+// a file, so that tests can check the exact bytes a client sent.
+#ifndef LUMORA_TOOLS_VENDOR_REQUEST_LOG_H_
+#define LUMORA_TOOLS_VENDOR_REQUEST_LOG_H_
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "unique_fd.h"
+
+namespace vendor {
+
+class RequestLog {
+ public:
+  // Opens |path| for appending (made when missing). Returns false with |error| set when
+  // it cannot be opened or is not a regular file.
+  [[nodiscard]] bool Open(const std::string& path, std::string* error);
+
+  // Appends |head| in one write; does nothing when no file is open.
+  void Append(std::string_view head);
+
+ private:
+  std::mutex mutex_;
+  UniqueFd fd_;
+};
+
+}  // namespace vendor
+
+#endif  // LUMORA_TOOLS_VENDOR_REQUEST_LOG_H_

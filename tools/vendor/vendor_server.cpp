@@ -1,0 +1,224 @@
+#include "vendor_server.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "accounts.h"
+#include "connection.h"
+#include "query.h"
+#include "shop_replies.h"
+#include "static_files.h"
+
+namespace vendor {
+namespace {
+
+// Requests served on one connection before it is closed.
+constexpr int kMaxRequestsPerConnection = 100;
+// Connections served at once (each "hang" switch holds one).
+constexpr std::size_t kWorkerThreads = 32;
+// The size of the pieces a file is sent in.
+constexpr std::size_t kFilePieceSize = 64 * 1024;
+
+const char* ReasonPhrase(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    case 504:
+      return "Gateway Timeout";
+    default:
+      return status < 400 ? "OK" : "Error";
+  }
+}
+
+// A whole answer with a short text body, for the connection to write itself before it
+// closes.
+std::string PlainAnswer(int status) {
+  std::string body = std::to_string(status) + " " + ReasonPhrase(status) + "\n";
+  return "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) +
+         "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// The target of the request line at the start of |head| ("METHOD TARGET VERSION").
+std::string_view TargetOf(std::string_view head) {
+  std::string_view line = head.substr(0, head.find("\r\n"));
+  std::size_t first = line.find(' ');
+  if (first == std::string_view::npos) return {};
+  std::size_t second = line.find(' ', first + 1);
+  if (second == std::string_view::npos) return {};
+  return line.substr(first + 1, second - first - 1);
+}
+
+// Whether the client of |head| asked to keep the connection open: HTTP/1.1 unless it
+// says "Connection: close", HTTP/1.0 only when it says "Connection: keep-alive".
+bool WantsKeepAlive(std::string_view head) {
+  std::size_t line_end = head.find("\r\n");
+  std::string_view request_line = head.substr(0, line_end);
+  bool keep = request_line.ends_with(" HTTP/1.1");
+  std::size_t start = line_end + 2;
+  while (start < head.size()) {
+    std::size_t end = head.find("\r\n", start);
+    if (end == std::string_view::npos) break;
+    std::string_view line = head.substr(start, end - start);
+    start = end + 2;
+    std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos ||
+        !EqualsIgnoringCase(line.substr(0, colon), "Connection")) {
+      continue;
+    }
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    if (EqualsIgnoringCase(value, "close")) keep = false;
+    if (EqualsIgnoringCase(value, "keep-alive")) keep = true;
+  }
+  return keep;
+}
+
+void SetPlain(httplib::Response& response, int status) {
+  response.status = status;
+  response.set_content(std::to_string(status) + " " + ReasonPhrase(status) + "\n", "text/plain");
+}
+
+}  // namespace
+
+VendorServer::VendorServer(ServiceConfig config) : config_(std::move(config)) {
+  // The library owns the queue it is given.
+  new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+  set_keep_alive_max_count(kMaxRequestsPerConnection);
+  // Address reuse only (no port sharing), so that a port in use is refused.
+  set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
+  set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+    Route(request, response);
+    return HandlerResponse::Handled;
+  });
+}
+
+bool VendorServer::OpenLog(const std::string& path, std::string* error) {
+  return log_.Open(path, error);
+}
+
+void VendorServer::Stop() {
+  stopping_ = true;
+  stop();
+}
+
+bool VendorServer::process_and_close_socket(socket_t sock) {
+  Connection connection(sock, stopping_);
+  Serve(connection);
+  return true;
+}
+
+void VendorServer::Serve(Connection& connection) {
+  for (int served = 0; served < kMaxRequestsPerConnection; ++served) {
+    std::string head;
+    switch (connection.PeekHead(&head)) {
+      case HeadState::kClosed:
+        return;
+      case HeadState::kTooLarge:
+        (void)connection.WriteRaw(PlainAnswer(431));
+        return;
+      case HeadState::kComplete:
+        break;
+    }
+    log_.Append(head);
+    std::string_view target = TargetOf(head);
+    // The library reads lines as C strings: a NUL byte would cut the request short.
+    if (target.empty() || head.find('\0') != std::string::npos) {
+      (void)connection.WriteRaw(PlainAnswer(400));
+      return;
+    }
+    std::optional<FaultRule> fault = FindFault(config_.faults, target);
+    if (!fault) fault = FindFault(ReadFaultFile(config_.root), target);
+    if (fault && fault->kind == FaultKind::kStatus) {
+      (void)connection.WriteRaw(PlainAnswer(fault->status));
+      return;
+    }
+    if (fault && fault->kind == FaultKind::kHang) {
+      connection.HoldOpen();
+      return;
+    }
+    if (fault) connection.ShapeWith(*fault);
+    // A shaped answer is the connection's last; so is the answer to a client that did not
+    // ask to keep the connection (the client's own requests are HTTP/1.0 and read until
+    // the connection closes).
+    bool last = fault.has_value() || !WantsKeepAlive(head) ||
+                served + 1 == kMaxRequestsPerConnection || stopping_.load();
+    bool closed = false;
+    if (!process_request(connection, last, closed, nullptr) || closed || last) return;
+  }
+}
+
+void VendorServer::Route(const httplib::Request& request, httplib::Response& response) {
+  if (request.method != "GET" && request.method != "HEAD") {
+    SetPlain(response, 405);
+    response.set_header("Allow", "GET, HEAD");
+    return;
+  }
+  // The target as sent: the library's decoded path and parameters would read the
+  // client's escaping and its GBK bytes differently.
+  Target target = SplitTarget(request.target);
+  if (EqualsIgnoringCase(target.path, "/login4shelf.aspx")) {
+    response.set_content(LoginReply(ParseQuery(target.query), LoadShopData(config_.root)),
+                         kReplyContentType);
+    return;
+  }
+  if (EqualsIgnoringCase(target.path, "/GetBuyedList.aspx")) {
+    response.set_content(PurchasedListReply(ParseQuery(target.query), LoadShopData(config_.root)),
+                         kReplyContentType);
+    return;
+  }
+  ServeFile(target.path, response);
+}
+
+void VendorServer::ServeFile(const std::string& raw_path, httplib::Response& response) {
+  OpenedFile file;
+  switch (OpenStaticFile(config_.root, raw_path, &file)) {
+    case FileLookup::kRefused:
+      SetPlain(response, 403);
+      return;
+    case FileLookup::kNotFound:
+      SetPlain(response, 404);
+      return;
+    case FileLookup::kFound:
+      break;
+  }
+  auto fd = std::make_shared<UniqueFd>(std::move(file.fd));
+  // The status is left to the library: 200, or 206 for a range.
+  // Sent piece by piece from the open file, never read whole into memory.
+  response.set_content_provider(
+      static_cast<std::size_t>(file.size), file.content_type,
+      [fd](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        std::string piece(std::min(length, kFilePieceSize), '\0');
+        ssize_t n = ::pread(fd->get(), piece.data(), piece.size(), static_cast<off_t>(offset));
+        // A file that shrank while it was sent ends the connection.
+        if (n <= 0) return false;
+        return sink.write(piece.data(), static_cast<std::size_t>(n));
+      });
+}
+
+}  // namespace vendor

@@ -1,0 +1,50 @@
+// The local vendor service: an HTTP/1.1 server that answers the client's login and
+// purchase requests, serves the data folder's files and applies the fault switches.
+#ifndef LUMORA_TOOLS_VENDOR_VENDOR_SERVER_H_
+#define LUMORA_TOOLS_VENDOR_VENDOR_SERVER_H_
+
+#include <httplib.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "faults.h"
+#include "request_log.h"
+
+namespace vendor {
+
+class Connection;
+
+struct ServiceConfig {
+  std::string root;               // canonical absolute name of the data folder
+  std::vector<FaultRule> faults;  // from the command line, before those of faults.txt
+};
+
+class VendorServer : public httplib::Server {
+ public:
+  explicit VendorServer(ServiceConfig config);
+
+  // Records request heads in |path| from now on.
+  [[nodiscard]] bool OpenLog(const std::string& path, std::string* error);
+
+  // Ends the service: open connections end at their next wait, listening stops.
+  // Safe to call from any thread, before or while the server listens.
+  void Stop();
+
+ private:
+  // Takes over each accepted connection from the library: reads the request heads
+  // itself, records them and applies fault switches, and hands the rest to the library.
+  bool process_and_close_socket(socket_t sock) override;
+  void Serve(Connection& connection);
+  void Route(const httplib::Request& request, httplib::Response& response);
+  void ServeFile(const std::string& raw_path, httplib::Response& response);
+
+  ServiceConfig config_;
+  RequestLog log_;
+  std::atomic<bool> stopping_{false};
+};
+
+}  // namespace vendor
+
+#endif  // LUMORA_TOOLS_VENDOR_VENDOR_SERVER_H_
