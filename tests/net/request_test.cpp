@@ -1,0 +1,157 @@
+// Raw HTTP requests against the local vendor service: the bytes sent, the texts handed
+// back, and every way an exchange can fail.
+#include "net/request.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/dialogs.h"
+#include "support/temp_dir.h"
+#include "support/vendor_process.h"
+
+namespace {
+
+// A test double of the desktop's dialogs: it records the message boxes it is shown.
+class RecordingDialogs : public platform::Dialogs {
+ public:
+  void Message(const std::string& text, const std::string& caption) override {
+    messages.push_back(text + "|" + caption);
+  }
+  bool Question(const std::string&, const std::string&) override { return false; }
+  void About() override {}
+  bool OpenFiles(const std::vector<platform::FileFilter>&, bool,
+                 std::vector<std::string>*) override {
+    return false;
+  }
+  bool Form(platform::FormSpec*) override { return false; }
+  std::vector<std::string> messages;
+};
+
+const std::string kAccept =
+    "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/vnd.ms-excel, "
+    "application/msword, application/vnd.ms-powerpoint, */*\r\n"
+    "Accept-Language: en-us\r\nAccept-Encoding: gzip, deflate\r\nUser-Agent: Mozilla/4.0\r\n";
+
+class RequestTest : public ::testing::Test {
+ protected:
+  void Start(std::vector<std::string> faults = {}) {
+    std::vector<std::string> args = {"--root", root_.path(), "--log", log_ / "requests.log"};
+    for (const std::string& f : faults) args.insert(args.end(), {"--fault", f});
+    vendor_ = std::make_unique<VendorProcess>(args);
+  }
+  void TearDown() override {
+    if (vendor_) {
+      EXPECT_EQ(vendor_->Stop(), 0) << vendor_->Errors();
+    }
+  }
+  std::string Url(const std::string& host, const std::string& path) const {
+    return "http://" + host + ":" + std::to_string(vendor_->port()) + path;
+  }
+  std::string Logged() const { return log_.Read("requests.log"); }
+
+  TempDir root_, log_;
+  std::unique_ptr<VendorProcess> vendor_;
+  RecordingDialogs dialogs_;
+  net::Request request_{dialogs_};
+};
+
+TEST_F(RequestTest, AGetSendsItsPiecesInOrderWithTheHostInCapitals) {
+  root_.Write("Storage/XmlFile/Cat.xml", "<r/>");
+  Start();
+  std::string sent, head, body;
+  ASSERT_EQ(request_.SendRequest(Url("localhost", "/Storage/XmlFile/Cat.xml?a=B"), nullptr,
+                                 nullptr, 0, &sent, &head, &body),
+            0);
+  const std::string expected =
+      "GET /Storage/XmlFile/Cat.xml?a=B HTTP/1.0\r\n" + kAccept + "Host: LOCALHOST\r\n\r\n";
+  EXPECT_EQ(sent, expected);
+  EXPECT_EQ(Logged(), expected);
+  EXPECT_EQ(head.substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(head.substr(head.size() - 4), "\r\n\r\n");
+  EXPECT_NE(head.find("Content-Length: 4\r\n"), std::string::npos);
+  EXPECT_EQ(body, "<r/>");
+  // No path asks for "/".
+  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", ""), nullptr, nullptr, 0, &sent, &head,
+                                 &body),
+            0);
+  EXPECT_EQ(sent.substr(0, 16), "GET / HTTP/1.0\r\n");
+}
+
+TEST_F(RequestTest, PostsCarryTheirBodyAndLengthAndAnEmptyOneNeither) {
+  Start();
+  std::string form = "a=1&b=2", head, body;
+  request_.Retrieve(true, Url("127.0.0.1", "/form"), &form, &head, &body);
+  EXPECT_EQ(form, "POST /form HTTP/1.0\r\n" + kAccept + "Content-Length: 7\r\nHost: 127.0.0.1\r\n" +
+                      "Content-Type: application/x-www-form-urlencoded\r\n\r\na=1&b=2");
+  std::string empty;
+  request_.Retrieve(true, Url("127.0.0.1", "/form"), &empty, &head, &body);
+  EXPECT_EQ(empty, "POST /form HTTP/1.0\r\n" + kAccept + "Host: 127.0.0.1\r\n" +
+                       "Content-Type: application/x-www-form-urlencoded\r\n\r\n");
+  EXPECT_TRUE(dialogs_.messages.empty());
+}
+
+TEST_F(RequestTest, AnyAnswerCountsAndTheBodyComesInTheCodePage) {
+  root_.Write("zh.txt", "\xE4\xB8\xAD|plain");
+  Start({"/gone=status:404", "/cut=drop:3", "/open=no-length"});
+  std::string sent, head, body;
+  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", "/gone"), nullptr, nullptr, 0, &sent, &head,
+                                 &body),
+            0);
+  EXPECT_NE(head.find(" 404 "), std::string::npos) << head;
+  EXPECT_FALSE(body.empty());
+  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", "/zh.txt"), nullptr, nullptr, 0, &sent,
+                                 &head, &body),
+            0);
+  EXPECT_EQ(body, "\xD6\xD0|plain");
+  // A connection dropped in the body, or a body without a length, ends where it ends.
+  root_.Write("cut", "0123456789");
+  root_.Write("open", "0123456789");
+  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", "/cut"), nullptr, nullptr, 0, &sent, &head,
+                                 &body),
+            0);
+  EXPECT_EQ(body, "012");
+  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", "/open"), nullptr, nullptr, 0, &sent, &head,
+                                 &body),
+            0);
+  EXPECT_EQ(body, "0123456789");
+}
+
+TEST_F(RequestTest, FailuresShowTheMessageAndLeaveTheStringsAlone) {
+  Start({"/never=hang"});
+  std::string text = "old text", head = "old head", body = "old body";
+  // Nothing listens on port 1.
+  request_.Retrieve(false, "http://127.0.0.1:1/x", &text, &head, &body);
+  // Not http, and no scheme but a port: the text before the colon is no scheme.
+  request_.Retrieve(false, Url("127.0.0.1", "/x").replace(0, 4, "https"), &text, &head, &body);
+  request_.Retrieve(false, "127.0.0.1:" + std::to_string(vendor_->port()) + "/x", &text, &head,
+                    &body);
+  // A line end in the path would smuggle a header line.
+  request_.Retrieve(false, Url("127.0.0.1", "/x\r\nEvil: 1"), &text, &head, &body);
+  // A server that never answers ends within the time-out.
+  request_.set_timeout_ms(300);
+  const auto start = std::chrono::steady_clock::now();
+  request_.Retrieve(false, Url("127.0.0.1", "/never"), &text, &head, &body);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(dialogs_.messages, std::vector<std::string>(5, "Retrieve Failed|"));
+  EXPECT_EQ(text, "old text");
+  EXPECT_EQ(head, "old head");
+  EXPECT_EQ(body, "old body");
+  EXPECT_EQ(Logged().find("Evil"), std::string::npos);
+}
+
+TEST_F(RequestTest, AReplyOverTheCapFails) {
+  const std::string big = root_ / "big.bin";
+  root_.Write("big.bin", "");
+  std::filesystem::resize_file(big, net::Request::kMaxReplyBytes + 1);
+  Start();
+  std::string sent, head, body;
+  EXPECT_EQ(request_.SendRequest(Url("127.0.0.1", "/big.bin"), nullptr, nullptr, 0, &sent,
+                                 &head, &body),
+            1);
+}
+
+}  // namespace
