@@ -4,8 +4,10 @@
 
 #include <filesystem>
 
+#include "../library/catalogue_text.h"
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
+#include "../support/vendor_process.h"
 
 namespace {
 
@@ -97,6 +99,136 @@ TEST_F(SignInWithoutServiceTest, ANetworkFailureIsShownAndEndsAsARefusal) {
   // The password is nowhere in what the program said.
   for (const std::string& line : run.raw) EXPECT_EQ(line.find("secret"), std::string::npos);
   EXPECT_EQ(run.stderr_text.find("secret"), std::string::npos);
+}
+
+const std::string kSalt = "QornellGateway19981124";
+
+// The program signed in against the local vendor service, started in its program folder.
+class SignInTest : public ::testing::Test {
+ protected:
+  SignInTest() {
+    home_.MakeDir("prog");
+    vendor_root_.Write("accounts.txt",
+                       "reader\tsecret\tU100\n"
+                       "a b&c=d;\tpw\tU200\n"
+                       "读者\t密码\tU300\n"
+                       "..\tpw\tU400\n");
+    vendor_root_.Write("purchases.txt", "U100\tb2\t书刊文档\tg1\nU100\tm9\t杂志\tnone\n");
+    vendor_ = std::make_unique<VendorProcess>(
+        std::vector<std::string>{"--root", vendor_root_.path(), "--log", log_ / "requests"});
+  }
+  ~SignInTest() override { EXPECT_EQ(vendor_->Stop(), 0) << vendor_->Errors(); }
+
+  LumoraRun Run(const std::vector<std::string>& script) {
+    LumoraOptions o;
+    o.cwd = home_ / "prog";
+    const std::string host = "127.0.0.1:" + std::to_string(vendor_->port());
+    o.env = {{"XDG_DATA_HOME", home_ / "data"},
+             {"LUMORA_LOGIN_HOST", host},
+             {"LUMORA_SHOP_HOST", host}};
+    LumoraRun run = RunLumora(o, script);
+    EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
+    return run;
+  }
+  // The request lines the service received, in order.
+  std::vector<std::string> RequestLines() const {
+    std::vector<std::string> lines;
+    const std::string log = log_.Read("requests");
+    for (std::size_t at = 0; at < log.size();) {
+      std::size_t end = log.find("\r\n", at);
+      lines.push_back(log.substr(at, end - at));
+      at = log.find("\r\n\r\n", at) + 4;
+    }
+    return lines;
+  }
+  static std::string Logon(const std::string& user, const std::string& password) {
+    return Command("logon", "u=" + user + "|p=" + password + "|x=|y=");
+  }
+  TempDir home_, vendor_root_, log_;
+  std::unique_ptr<VendorProcess> vendor_;
+};
+
+TEST_F(SignInTest, ASuccessfulSignInMakesTheUsersFoldersAndShelf) {
+  LumoraRun run = Run({Logon("reader", "secret")});
+  EXPECT_EQ(run.Variable("UserName"), "reader");
+  EXPECT_EQ(run.Variable("UserPass"), "true");
+  EXPECT_EQ(run.Variable("UserID"), "U100");
+  EXPECT_EQ(RequestLines(), (std::vector<std::string>{
+                                "GET /login4shelf.aspx?username=reader&password=" +
+                                Md5(kSalt + "secret") + " HTTP/1.0"}));
+  EXPECT_TRUE(fs::is_directory(home_ / "prog/reader/downloaded"));
+  EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"), std::vector<std::string>{});
+  std::unique_ptr<CXmlFileObject> shelf;
+  ASSERT_TRUE(CXmlFileObject::Open(&shelf, (home_ / "prog/reader/reader.xml").c_str()));
+  EXPECT_EQ(shelf->GetGroupCount(), 5);
+  EXPECT_EQ(Utf8(shelf->root_name()), "书架");
+  EXPECT_TRUE(run.All("dialog").empty());
+}
+
+TEST_F(SignInTest, ARefusedSignInMakesNothingAndKeepsNoPassword) {
+  LumoraRun run = Run({Logon("reader", "wrong"), Logon("nobody", "secret")});
+  EXPECT_EQ(run.Variable("UserName"), "nobody");
+  EXPECT_EQ(run.Variable("UserPass"), "false");
+  EXPECT_EQ(run.Variable("UserID"), "<unset>");
+  EXPECT_TRUE(fs::is_empty(home_ / "prog"));
+  for (const std::string& line : run.raw) EXPECT_EQ(line.find("wrong"), std::string::npos);
+  EXPECT_EQ(log_.Read("requests").find("secret"), std::string::npos);
+}
+
+TEST_F(SignInTest, AnExistingUserKeepsTheShelfAndGetsTheDownloadFolderBack) {
+  home_.Write("prog/reader/reader.xml", "kept as it is");
+  LumoraRun run = Run({Logon("reader", "secret")});
+  EXPECT_EQ(run.Variable("UserPass"), "true");
+  EXPECT_EQ(home_.Read("prog/reader/reader.xml"), "kept as it is");
+  EXPECT_TRUE(fs::is_directory(home_ / "prog/reader/downloaded"));
+}
+
+TEST_F(SignInTest, NamesAreEscapedTheServicesWayAndChineseGoesInTheCodePage) {
+  LumoraRun run = Run({Logon("a b&c=d;", "pw"), Logon("读者", "密码")});
+  EXPECT_EQ(run.Variable("UserPass"), "true");
+  EXPECT_EQ(run.Variable("UserID"), "U300");
+  const std::vector<std::string> lines = RequestLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "GET /login4shelf.aspx?username=a+b%26c%3Dd%3B&password=" +
+                          Md5(kSalt + "pw") + " HTTP/1.0");
+  // The name's bytes in the code page, unescaped; the digest over the code page's bytes.
+  EXPECT_EQ(lines[1], "GET /login4shelf.aspx?username=" + Gb("读者") + "&password=" +
+                          Md5(kSalt + Gb("密码")) + " HTTP/1.0");
+  EXPECT_TRUE(fs::is_directory(home_ / "prog/读者/downloaded"));
+  EXPECT_TRUE(fs::is_regular_file(home_ / "prog/读者/读者.xml"));
+  EXPECT_TRUE(fs::is_directory(home_ / "prog/a b&c=d;/downloaded"));
+}
+
+TEST_F(SignInTest, ANameThatCannotBeAFolderIsRefusedAsOne) {
+  LumoraRun run = Run({Logon("..", "pw"), Command("addfav", "a=|c=search.xml|g=g|i=i")});
+  EXPECT_EQ(run.Variable("UserPass"), "true");
+  auto dialogs = run.All("dialog");
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0]["text"], "不能创建目录 ");
+  // Nothing was made beside the program folder, and no shelf was recorded.
+  EXPECT_TRUE(fs::is_empty(home_ / "prog"));
+  EXPECT_FALSE(fs::exists(home_ / "...xml"));
+  EXPECT_FALSE(fs::exists(home_ / "downloaded"));
+}
+
+TEST_F(SignInTest, PurchasesAreMergedIntoTheShelfByCategory) {
+  home_.Write("data/vellari/public/book/book1.xml",
+              CatalogueXml(GroupXml("g1", ItemXml("b1", "一") + ItemXml("b2", "二"))));
+  home_.Write("data/vellari/public/maga/maga1.xml",
+              CatalogueXml(GroupXml("g7", ItemXml("m9", "九"))));
+  LumoraRun run = Run({Command("yigoumai", ""), Logon("reader", "secret"),
+                       Command("yigoumai", "")});
+  const std::vector<std::string> lines = RequestLines();
+  ASSERT_EQ(lines.size(), 3u);
+  // Before any sign-in: an empty id, and the digest of the empty text.
+  EXPECT_EQ(lines[0], "GET /GetBuyedList.aspx?UserID=&p=d41d8cd98f00b204e9800998ecf8427e "
+                      "HTTP/1.0");
+  EXPECT_EQ(lines[2], "GET /GetBuyedList.aspx?UserID=U100&p=" + Md5("U100") + " HTTP/1.0");
+  // 书刊文档 is a books category; the magazine's group is not there, so it is found in
+  // any group.
+  EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"),
+            (std::vector<std::string>{"已购买/b2=二", "已购买/m9=九"}));
+  EXPECT_TRUE(run.All("dialog").empty());
 }
 
 }  // namespace

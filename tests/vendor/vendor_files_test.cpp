@@ -41,6 +41,22 @@ TEST_F(FilesTest, XmlFileServedWithLengthAndXmlTypeWithoutCharset) {
   EXPECT_EQ(binary.Header("content-type"), "application/octet-stream");
 }
 
+// The shelf's client announces gzip and deflate but decodes neither: every body goes as
+// it is, files and service replies alike.
+TEST_F(FilesTest, BodiesAreNeverCompressedWhateverTheClientAccepts) {
+  Start();
+  const std::string accept = "Accept-Encoding: gzip, deflate, br\r\nTE: gzip\r\n\r\n";
+  HttpReply file =
+      Exchange(port(), "GET /Storage/XmlFile/book1.xml HTTP/1.0\r\n" + accept);
+  EXPECT_EQ(file.body, kCatalogue);
+  EXPECT_FALSE(file.Has("content-encoding"));
+  HttpReply login = Exchange(port(), "GET /login4shelf.aspx?username=bob&password=" +
+                                         Md5("QornellGateway19981124secret") +
+                                         " HTTP/1.0\r\n" + accept);
+  EXPECT_FALSE(login.Has("content-encoding"));
+  EXPECT_NE(login.body.find("<Code>0</Code>"), std::string::npos) << login.body;
+}
+
 TEST_F(FilesTest, LargeFileArrivesWholeWithItsLength) {
   std::string big(12 * 1024 * 1024 + 7, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 131) >> 3);

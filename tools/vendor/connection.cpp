@@ -39,8 +39,10 @@ std::string SocketAddress(const sockaddr_storage& address, int* port) {
   return text;
 }
 
-// |head| without Content-Length, Connection and Keep-Alive lines, with "Connection: close".
-std::string WithoutLength(const std::string& head) {
+// |head| without the header lines named in |names| (compared without regard to case);
+// the first line and the empty line that ends the head stay.
+std::string WithoutHeaderLines(const std::string& head,
+                               std::initializer_list<std::string_view> names) {
   std::string out;
   std::size_t start = 0;
   bool first = true;
@@ -52,16 +54,22 @@ std::string WithoutLength(const std::string& head) {
     if (line.empty()) break;
     std::size_t colon = line.find(':');
     std::string_view name = colon == std::string_view::npos ? line : line.substr(0, colon);
-    if (!first &&
-        (EqualsIgnoringCase(name, "Content-Length") || EqualsIgnoringCase(name, "Connection") ||
-         EqualsIgnoringCase(name, "Keep-Alive"))) {
+    if (!first && std::any_of(names.begin(), names.end(), [&](std::string_view n) {
+          return EqualsIgnoringCase(name, n);
+        })) {
       continue;
     }
     first = false;
     out.append(line);
     out += "\r\n";
   }
-  out += "Connection: close\r\n\r\n";
+  return out + "\r\n";
+}
+
+// |head| without Content-Length, Connection and Keep-Alive lines, with "Connection: close".
+std::string WithoutLength(const std::string& head) {
+  std::string out = WithoutHeaderLines(head, {"Content-Length", "Connection", "Keep-Alive"});
+  out.insert(out.size() - 2, "Connection: close\r\n");
   return out;
 }
 
@@ -125,6 +133,12 @@ bool Connection::Fill() {
     buffer_.append(chunk, static_cast<std::size_t>(n));
     return true;
   }
+}
+
+void Connection::HideContentCodings(const std::string& head) {
+  if (buffer_.compare(buffer_start_, head.size(), head) != 0) return;
+  buffer_.replace(buffer_start_, head.size(),
+                  WithoutHeaderLines(head, {"Accept-Encoding", "TE"}));
 }
 
 HeadState Connection::PeekHead(std::string* head) {

@@ -36,6 +36,11 @@ class Connection : public httplib::Stream {
   // the library to read.
   [[nodiscard]] HeadState PeekHead(std::string* head);
 
+  // Takes the content codings the client accepts out of the buffered |head| (as
+  // PeekHead gave it), so that bodies always go as they are: the shelf's client
+  // announces gzip and deflate but decodes neither, as the vendor's services knew.
+  void HideContentCodings(const std::string& head);
+
   // Shapes everything written from now on by |rule| (kNoLength, kSlow or kDrop).
   void ShapeWith(const FaultRule& rule);
 

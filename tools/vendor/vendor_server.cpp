@@ -146,6 +146,7 @@ void VendorServer::Serve(Connection& connection) {
         break;
     }
     log_.Append(head);
+    connection.HideContentCodings(head);
     std::string_view target = TargetOf(head);
     // The library reads lines as C strings: a NUL byte would cut the request short.
     if (target.empty() || head.find('\0') != std::string::npos) {
