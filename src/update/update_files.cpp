@@ -2,6 +2,7 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -41,6 +42,35 @@ struct XmlCharFree {
   void operator()(xmlChar* text) const { xmlFree(text); }
 };
 
+void Silent(void*, const char*, ...) noexcept {}
+void SilentStructured(void*, xmlError*) noexcept {}
+
+// Keeps the parser's messages about a hostile manifest off the terminal for as long as
+// it lives (the handlers are the thread's own), then puts the old handlers back.
+class QuietXmlErrors {
+ public:
+  QuietXmlErrors()
+      : generic_(xmlGenericError),
+        generic_context_(xmlGenericErrorContext),
+        structured_(xmlStructuredError),
+        structured_context_(xmlStructuredErrorContext) {
+    xmlSetGenericErrorFunc(nullptr, Silent);
+    xmlSetStructuredErrorFunc(nullptr, SilentStructured);
+  }
+  ~QuietXmlErrors() {
+    xmlSetGenericErrorFunc(generic_context_, generic_);
+    xmlSetStructuredErrorFunc(structured_context_, structured_);
+  }
+  QuietXmlErrors(const QuietXmlErrors&) = delete;
+  QuietXmlErrors& operator=(const QuietXmlErrors&) = delete;
+
+ private:
+  xmlGenericErrorFunc generic_;
+  void* generic_context_;
+  xmlStructuredErrorFunc structured_;
+  void* structured_context_;
+};
+
 // Called by the parser at a DOCTYPE, before any declaration of it is read: the parse
 // stops there, so no entity is ever declared, let alone expanded.
 void RefuseDoctype(void* user_data, const xmlChar*, const xmlChar*, const xmlChar*) noexcept {
@@ -52,6 +82,7 @@ void RefuseDoctype(void* user_data, const xmlChar*, const xmlChar*, const xmlCha
 // The parsed manifest, or null when it does not parse or holds a DOCTYPE.
 std::unique_ptr<xmlDoc, DocFree> ParseManifest(const std::string& bytes) {
   InitXml();
+  QuietXmlErrors quiet;
   std::unique_ptr<xmlParserCtxt, ParserFree> ctxt(xmlNewParserCtxt());
   if (ctxt == nullptr || bytes.size() > static_cast<std::size_t>(INT32_MAX)) return nullptr;
   ctxt->sax->internalSubset = RefuseDoctype;
