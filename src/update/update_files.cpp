@@ -247,8 +247,10 @@ bool CUpdateFiles::Load(const std::string& path) {
   int depth = 0;
   for (xmlNode* node = root->children; node != nullptr;) {
     if (node->type == XML_ELEMENT_NODE &&
-        xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>("File")) == 0)
+        xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>("File")) == 0) {
+      if (file_elements.size() == kMaxEntries) return false;
       file_elements.push_back(node);
+    }
     if (node->children != nullptr && node->type == XML_ELEMENT_NODE) {
       if (++depth > kMaxDepth) return false;
       node = node->children;

@@ -66,6 +66,8 @@ class CUpdateFiles {
  public:
   static constexpr std::size_t kMaxFileBytes = 16u << 20;
   static constexpr int kMaxDepth = 256;
+  // A manifest with more File elements is refused: each may make folders.
+  static constexpr std::size_t kMaxEntries = 10000;
   // Values of the manifest were written through 260-byte buffers.
   static constexpr std::size_t kMaxValueBytes = 259;
 
@@ -78,7 +80,8 @@ class CUpdateFiles {
 
   // Clears the list, then reads the manifest at |path| (core path). False when it is
   // not a readable regular file within the limit, does not parse or is refused; true
-  // otherwise, also with no File elements. Folders of LocalPath are made at once.
+  // otherwise, also with no File elements. A manifest with more than kMaxEntries File
+  // elements is refused whole. Folders of LocalPath are made at once.
   [[nodiscard]] bool Load(const std::string& path);
   // The entries the last Load did not take, in document order.
   std::vector<RefusedEntry> GetRefused() const;

@@ -62,6 +62,13 @@ TEST_F(ManifestTest, DeepNestingAndHugeFilesAreRefused) {
                                          std::string(CUpdateFiles::kMaxFileBytes, '-') +
                                          "-->")));
   EXPECT_EQ(files.GetCount(), 0u);
+  // So is one with more File elements than a release holds, each of which could make
+  // folders in the user's folders; none is made.
+  std::string many;
+  for (std::size_t i = 0; i <= CUpdateFiles::kMaxEntries; ++i)
+    many += File(Child("FileName", "f") + Child("LocalPath", "many\\" + std::to_string(i)));
+  EXPECT_FALSE(LoadText(&files, Manifest(many)));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "prog/many"));
 }
 
 TEST_F(ManifestTest, OnlyRegularFilesAreReadAndNothingBlocks) {
