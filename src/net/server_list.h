@@ -49,8 +49,7 @@ class ServerChoice {
 // Splits one line of the server list. True, with the label and the URL, when the line
 // is a server by the rules above; false for a blank or malformed line. A line longer
 // than kMaxLineBytes, or a label or URL holding a control character, is refused too.
-[[nodiscard]] bool ParseServerLine(std::string_view line, std::string* label,
-                                   std::string* url);
+[[nodiscard]] bool ParseServerLine(std::string_view line, std::string* label, std::string* url);
 
 // The servers in the order they were added. The list owns them; every operation takes
 // the list's lock.

@@ -24,8 +24,8 @@ FileTime ToFileTime(const struct timespec& time) {
 struct timespec FromFileTime(FileTime time) {
   const std::uint64_t ticks = time.Ticks();
   struct timespec result {};
-  result.tv_sec = static_cast<time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) -
-                                      kEpochSeconds);
+  result.tv_sec =
+      static_cast<time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kEpochSeconds);
   result.tv_nsec = static_cast<long>(ticks % kTicksPerSecond) * 100;
   return result;
 }

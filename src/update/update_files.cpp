@@ -89,8 +89,8 @@ std::unique_ptr<xmlDoc, DocFree> ParseManifest(const std::string& bytes) {
   ctxt->_private = nullptr;
   // No XML_PARSE_NOENT, XML_PARSE_HUGE or XML_PARSE_DTDLOAD, ever.
   std::unique_ptr<xmlDoc, DocFree> doc(
-      xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                        nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+      xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
+                        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   if (doc == nullptr || ctxt->_private != nullptr || !ctxt->wellFormed ||
       doc->intSubset != nullptr || doc->extSubset != nullptr)
     return nullptr;
@@ -174,10 +174,17 @@ std::string Escape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -193,10 +200,14 @@ std::string Decimal(std::uint32_t value) { return std::to_string(value); }
 
 const char* RefusalText(Refusal reason) {
   switch (reason) {
-    case Refusal::kUnsafeFileName: return "the file name is not a plain name";
-    case Refusal::kUnsafeLocalPath: return "the local path leaves its base folder";
-    case Refusal::kValueTooLong: return "a value is longer than 259 bytes";
-    case Refusal::kBadDigest: return "the SHA256 value is not a digest";
+    case Refusal::kUnsafeFileName:
+      return "the file name is not a plain name";
+    case Refusal::kUnsafeLocalPath:
+      return "the local path leaves its base folder";
+    case Refusal::kValueTooLong:
+      return "a value is longer than 259 bytes";
+    case Refusal::kBadDigest:
+      return "the SHA256 value is not a digest";
   }
   return "refused";
 }
@@ -273,35 +284,55 @@ bool CUpdateFiles::Load(const std::string& path) {
       const char* name = reinterpret_cast<const char*>(child->name);
       const auto is = [name](const char* field) { return strcasecmp(name, field) == 0; };
       std::string* text = nullptr;
-      if (is("FileName")) text = &entry->file_name_;
-      else if (is("FileVersion")) text = &entry->file_version_;
-      else if (is("InstallDir")) text = &entry->install_dir_;
-      else if (is("ExecutePar")) text = &entry->execute_par_;
-      else if (is("LocalPath")) text = &entry->local_path_;
-      else if (is("URL")) text = &entry->url_;
-      else if (is("UserName")) text = &entry->user_name_;
-      else if (is("Password")) text = &entry->password_;
-      else if (is("SHA256")) text = &digest;
+      if (is("FileName"))
+        text = &entry->file_name_;
+      else if (is("FileVersion"))
+        text = &entry->file_version_;
+      else if (is("InstallDir"))
+        text = &entry->install_dir_;
+      else if (is("ExecutePar"))
+        text = &entry->execute_par_;
+      else if (is("LocalPath"))
+        text = &entry->local_path_;
+      else if (is("URL"))
+        text = &entry->url_;
+      else if (is("UserName"))
+        text = &entry->user_name_;
+      else if (is("Password"))
+        text = &entry->password_;
+      else if (is("SHA256"))
+        text = &digest;
       const bool number = is("Length") || is("FileDateLow") || is("FileDateHigh");
       const bool flag = is("Register") || is("ZipFile") || is("ForceOverwrite") || is("Execute");
       if (text == nullptr && !number && !flag) continue;
       std::string value = TextOf(child);
       if (value.size() > kMaxValueBytes) too_long = true;
-      if (text != nullptr) *text = std::move(value);
-      else if (is("Length")) entry->length_ = ParseNumber(value);
-      else if (is("FileDateLow")) entry->file_time_.low = ParseNumber(value);
-      else if (is("FileDateHigh")) entry->file_time_.high = ParseNumber(value);
-      else if (is("Register")) entry->register_ = ParseFlag(value);
-      else if (is("ZipFile")) entry->zip_file_ = ParseFlag(value);
-      else if (is("ForceOverwrite")) entry->force_overwrite_ = ParseFlag(value);
-      else if (is("Execute")) entry->execute_ = ParseFlag(value);
+      if (text != nullptr)
+        *text = std::move(value);
+      else if (is("Length"))
+        entry->length_ = ParseNumber(value);
+      else if (is("FileDateLow"))
+        entry->file_time_.low = ParseNumber(value);
+      else if (is("FileDateHigh"))
+        entry->file_time_.high = ParseNumber(value);
+      else if (is("Register"))
+        entry->register_ = ParseFlag(value);
+      else if (is("ZipFile"))
+        entry->zip_file_ = ParseFlag(value);
+      else if (is("ForceOverwrite"))
+        entry->force_overwrite_ = ParseFlag(value);
+      else if (is("Execute"))
+        entry->execute_ = ParseFlag(value);
     }
 
     std::string local;
     std::optional<Refusal> refusal;
-    if (too_long) refusal = Refusal::kValueTooLong;
-    else if (!IsSafeFileName(entry->file_name_)) refusal = Refusal::kUnsafeFileName;
-    else if (!NormalizeLocalPath(entry->local_path_, &local)) refusal = Refusal::kUnsafeLocalPath;
+    if (too_long)
+      refusal = Refusal::kValueTooLong;
+    else if (!IsSafeFileName(entry->file_name_))
+      refusal = Refusal::kUnsafeFileName;
+    else if (!NormalizeLocalPath(entry->local_path_, &local))
+      refusal = Refusal::kUnsafeLocalPath;
     else if (!digest.empty() && !NormalizeSha256(digest, &entry->sha256_))
       refusal = Refusal::kBadDigest;
     if (refusal) {
@@ -422,9 +453,10 @@ std::string CUpdateFiles::Print(std::time_t now) {
   localtime_r(&now, &local);
   char date[64];
   std::snprintf(date, sizeof date, "%.4u-%.2u-%.2u %.2u:%.2u:%.2u",
-                static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_mon + 1),
-                static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
-                static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec));
+                static_cast<unsigned>(local.tm_year + 1900),
+                static_cast<unsigned>(local.tm_mon + 1), static_cast<unsigned>(local.tm_mday),
+                static_cast<unsigned>(local.tm_hour), static_cast<unsigned>(local.tm_min),
+                static_cast<unsigned>(local.tm_sec));
   std::string out = "<?xml version=\"1.0\" encoding=\"GB2312\" ?> \r\n";
   out += "<xmlRoot keyname=\"KeyValue\">\r\n";
   out += "\t<Product productname=\"Product-Name\" createdate=\"";

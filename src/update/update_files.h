@@ -32,11 +32,11 @@ namespace update {
 // The folders the directory macros stand for, and the index of installed versions
 // (all core paths: code page, '/' separators, no trailing separator).
 struct BaseFolders {
-  std::string current_dir;   // CURRENTDIR: the folder of the running program file
-  std::string windows_dir;   // WINDOWSDIR: data folder + "/windows"
-  std::string system_dir;    // SYSTEMDIR: data folder + "/system"
-  std::string app_data_dir;  // APPDATADIR: the user's data home ($XDG_DATA_HOME)
-  std::string version_index; // data folder + "/installed-versions.txt"
+  std::string current_dir;    // CURRENTDIR: the folder of the running program file
+  std::string windows_dir;    // WINDOWSDIR: data folder + "/windows"
+  std::string system_dir;     // SYSTEMDIR: data folder + "/system"
+  std::string app_data_dir;   // APPDATADIR: the user's data home ($XDG_DATA_HOME)
+  std::string version_index;  // data folder + "/installed-versions.txt"
 
   // The folders of this process and user, where the data folder is the data home +
   // "/vellari". Nothing is created.

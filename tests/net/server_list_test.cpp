@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/ansi.h"
 #include "../support/temp_dir.h"
+#include "platform/ansi.h"
 
 namespace {
 
@@ -54,8 +54,8 @@ TEST(ServerLineTest, LabelAndUrlAreTrimmedAndSplitAtTheFirstBar) {
 
 TEST(ServerLineTest, BlankAndMalformedLinesAreSkipped) {
   std::string label = "kept", url = "kept";
-  for (const char* line : {"", "   ", "|http://x/", "label|", "label |  ", "no bar at all",
-                           "  |http://x/", " | "}) {
+  for (const char* line :
+       {"", "   ", "|http://x/", "label|", "label |  ", "no bar at all", "  |http://x/", " | "}) {
     EXPECT_FALSE(net::ParseServerLine(line, &label, &url)) << line;
   }
   EXPECT_EQ(label, "kept");

@@ -16,16 +16,19 @@ using update::Refusal;
 TEST_F(ManifestTest, DocumentsWithADoctypeAreRefused) {
   CUpdateFiles files(folders_);
   // An entity that would smuggle a path into the file name.
-  EXPECT_FALSE(LoadText(&files, "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY n \"../x\">]>"
-                                "<r><File><FileName>&n;</FileName></File></r>"));
+  EXPECT_FALSE(LoadText(&files,
+                        "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY n \"../x\">]>"
+                        "<r><File><FileName>&n;</FileName></File></r>"));
   EXPECT_EQ(files.GetCount(), 0u);
   // An external entity naming a local file, and one naming the network.
-  EXPECT_FALSE(LoadText(&files, "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e SYSTEM "
-                                "\"file:///etc/passwd\">]><r><File><FileName>&e;</FileName>"
-                                "</File></r>"));
-  EXPECT_FALSE(LoadText(&files, "<?xml version=\"1.0\"?><!DOCTYPE r SYSTEM "
-                                "\"http://127.0.0.1:9/x.dtd\"><r><File><FileName>a"
-                                "</FileName></File></r>"));
+  EXPECT_FALSE(LoadText(&files,
+                        "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e SYSTEM "
+                        "\"file:///etc/passwd\">]><r><File><FileName>&e;</FileName>"
+                        "</File></r>"));
+  EXPECT_FALSE(LoadText(&files,
+                        "<?xml version=\"1.0\"?><!DOCTYPE r SYSTEM "
+                        "\"http://127.0.0.1:9/x.dtd\"><r><File><FileName>a"
+                        "</FileName></File></r>"));
   // A plain DOCTYPE without declarations is refused as well.
   EXPECT_FALSE(LoadText(&files, "<!DOCTYPE r><r><File><FileName>a</FileName></File></r>"));
   EXPECT_EQ(files.GetCount(), 0u);
@@ -59,8 +62,7 @@ TEST_F(ManifestTest, DeepNestingAndHugeFilesAreRefused) {
   EXPECT_EQ(files.GetCount(), 1u);
   // A manifest over the size limit is not read, however good its start.
   EXPECT_FALSE(LoadText(&files, Manifest(File(Child("FileName", "a")) + "<!--" +
-                                         std::string(CUpdateFiles::kMaxFileBytes, '-') +
-                                         "-->")));
+                                         std::string(CUpdateFiles::kMaxFileBytes, '-') + "-->")));
   EXPECT_EQ(files.GetCount(), 0u);
   // So is one with more File elements than a release holds, each of which could make
   // folders in the user's folders; none is made.
@@ -86,14 +88,13 @@ TEST_F(ManifestTest, OnlyRegularFilesAreReadAndNothingBlocks) {
 TEST_F(ManifestTest, FileNamesThatLeaveTheirFolderAreRefused) {
   CUpdateFiles files(folders_);
   ASSERT_TRUE(LoadText(
-      &files, Manifest(File(Child("FileName", "../escape.txt")) +
-                       File(Child("FileName", "..")) + File(Child("FileName", ".")) +
-                       File(Child("FileName", "")) + File(Child("InstallDir", "APPDATADIR")) +
-                       File(Child("FileName", "/etc/passwd")) +
-                       File(Child("FileName", "sub\\name.txt")) +
-                       File(Child("FileName", "line&#10;break")) +
-                       File(Child("FileName", "tab&#9;name")) +
-                       File(Child("FileName", "fine..name.txt")))));
+      &files,
+      Manifest(File(Child("FileName", "../escape.txt")) + File(Child("FileName", "..")) +
+               File(Child("FileName", ".")) + File(Child("FileName", "")) +
+               File(Child("InstallDir", "APPDATADIR")) + File(Child("FileName", "/etc/passwd")) +
+               File(Child("FileName", "sub\\name.txt")) +
+               File(Child("FileName", "line&#10;break")) + File(Child("FileName", "tab&#9;name")) +
+               File(Child("FileName", "fine..name.txt")))));
   ASSERT_EQ(files.GetCount(), 1u);
   EXPECT_EQ(files.PopFront()->target_path(), dir_ / "prog/fine..name.txt");
   const auto refused = files.GetRefused();
@@ -107,15 +108,14 @@ TEST_F(ManifestTest, FileNamesThatLeaveTheirFolderAreRefused) {
 TEST_F(ManifestTest, LocalPathsThatLeaveTheirBaseFolderAreRefused) {
   CUpdateFiles files(folders_);
   ASSERT_TRUE(LoadText(
-      &files,
-      Manifest(File(Child("FileName", "a") + Child("LocalPath", "..\\..\\outside")) +
-               File(Child("FileName", "b") + Child("LocalPath", "ok\\..\\..\\outside")) +
-               File(Child("FileName", "c") + Child("LocalPath", "/tmp/outside")) +
-               File(Child("FileName", "d") + Child("LocalPath", "\\outside")) +
-               File(Child("FileName", "e") + Child("LocalPath", "C:\\Windows")) +
-               File(Child("FileName", "f") + Child("LocalPath", "..")) +
-               File(Child("FileName", "g") + Child("LocalPath", "a&#13;b")) +
-               File(Child("FileName", "h") + Child("LocalPath", "..foo\\bar..")))));
+      &files, Manifest(File(Child("FileName", "a") + Child("LocalPath", "..\\..\\outside")) +
+                       File(Child("FileName", "b") + Child("LocalPath", "ok\\..\\..\\outside")) +
+                       File(Child("FileName", "c") + Child("LocalPath", "/tmp/outside")) +
+                       File(Child("FileName", "d") + Child("LocalPath", "\\outside")) +
+                       File(Child("FileName", "e") + Child("LocalPath", "C:\\Windows")) +
+                       File(Child("FileName", "f") + Child("LocalPath", "..")) +
+                       File(Child("FileName", "g") + Child("LocalPath", "a&#13;b")) +
+                       File(Child("FileName", "h") + Child("LocalPath", "..foo\\bar..")))));
   ASSERT_EQ(files.GetCount(), 1u);
   EXPECT_EQ(files.PopFront()->target_path(), dir_ / "prog/..foo/bar../h");
   const auto refused = files.GetRefused();
@@ -130,10 +130,10 @@ TEST_F(ManifestTest, LocalPathsThatLeaveTheirBaseFolderAreRefused) {
 
 TEST_F(ManifestTest, OverlongValuesAreRefused) {
   CUpdateFiles files(folders_);
-  ASSERT_TRUE(LoadText(
-      &files, Manifest(File(Child("FileName", std::string(260, 'n'))) +
-                       File(Child("FileName", "u") + Child("URL", std::string(300, 'u'))) +
-                       File(Child("FileName", std::string(259, 'n'))))));
+  ASSERT_TRUE(
+      LoadText(&files, Manifest(File(Child("FileName", std::string(260, 'n'))) +
+                                File(Child("FileName", "u") + Child("URL", std::string(300, 'u'))) +
+                                File(Child("FileName", std::string(259, 'n'))))));
   ASSERT_EQ(files.GetCount(), 1u);
   const auto refused = files.GetRefused();
   ASSERT_EQ(refused.size(), 2u);

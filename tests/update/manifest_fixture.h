@@ -3,8 +3,8 @@
 #ifndef LUMORA_TESTS_UPDATE_MANIFEST_FIXTURE_H_
 #define LUMORA_TESTS_UPDATE_MANIFEST_FIXTURE_H_
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>

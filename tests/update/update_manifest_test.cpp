@@ -18,18 +18,19 @@ using update::CUpdateFiles;
 TEST_F(ManifestTest, ReadsEveryFieldTheWayTheReaderTakesIt) {
   CUpdateFiles files(folders_);
   ASSERT_TRUE(LoadText(
-      &files, Manifest(File(Child("FileName", Gb("书架.exe")) + Child("FileVersion", "1.0.0.2") +
-                            Child("ProductVersion", "9.9.9.9") + Child("Length", "1500") +
-                            Child("FileDateLow", "4294967295") + Child("FileDateHigh", "30") +
-                            Child("InstallDir", "CURRENTDIR") + Child("register", "yes") +
-                            Child("ZipFile", "ZIPFILE") + Child("ForceOverwrite", "1") +
-                            Child("EXECUTE", "Yes") + Child("ExecutePar", "/quiet &amp; more") +
-                            Child("LocalPath", "") + Child("URL", "http://u/old") +
-                            Child("URL", "http://u/a.exe") + Child("UserName", "who") +
-                            Child("Password", "pw") + Child("Unknown", "ignored")) +
-                       File(Child("FileName", "b.dat") + Child("Length", "12abc") +
-                            Child("FileDateLow", "not a number") +
-                            Child("FileDateHigh", "99999999999") + Child("Register", "REGISTER")))));
+      &files,
+      Manifest(File(Child("FileName", Gb("书架.exe")) + Child("FileVersion", "1.0.0.2") +
+                    Child("ProductVersion", "9.9.9.9") + Child("Length", "1500") +
+                    Child("FileDateLow", "4294967295") + Child("FileDateHigh", "30") +
+                    Child("InstallDir", "CURRENTDIR") + Child("register", "yes") +
+                    Child("ZipFile", "ZIPFILE") + Child("ForceOverwrite", "1") +
+                    Child("EXECUTE", "Yes") + Child("ExecutePar", "/quiet &amp; more") +
+                    Child("LocalPath", "") + Child("URL", "http://u/old") +
+                    Child("URL", "http://u/a.exe") + Child("UserName", "who") +
+                    Child("Password", "pw") + Child("Unknown", "ignored")) +
+               File(Child("FileName", "b.dat") + Child("Length", "12abc") +
+                    Child("FileDateLow", "not a number") + Child("FileDateHigh", "99999999999") +
+                    Child("Register", "REGISTER")))));
   ASSERT_EQ(files.GetCount(), 2u);
   std::unique_ptr<CUpdateFile> a = files.PopFront();
   EXPECT_EQ(a->file_name(), Gb("书架.exe"));
@@ -61,22 +62,25 @@ TEST_F(ManifestTest, ReadsEveryFieldTheWayTheReaderTakesIt) {
 TEST_F(ManifestTest, DirectoryMacrosPlaceTheFiles) {
   CUpdateFiles files(folders_);
   ASSERT_TRUE(LoadText(
-      &files,
-      Manifest(File(Child("FileName", "1.txt") + Child("InstallDir", "appdatadir")) +
-               File(Child("FileName", "2.txt") + Child("InstallDir", "WindowsDir")) +
-               File(Child("FileName", "3.txt") + Child("InstallDir", "SYSTEMDIR")) +
-               File(Child("FileName", "4.txt") + Child("InstallDir", "")) +
-               File(Child("FileName", "5.txt") + Child("InstallDir", "Elsewhere")) +
-               File(Child("FileName", "6.txt") + Child("InstallDir", "CURRENTDIR") +
-                    Child("LocalPath", "a\\b")) +
-               File(Child("FileName", "7.txt") + Child("InstallDir", "APPDATADIR") +
-                    Child("LocalPath", "vellari\\public")) +
-               File(Child("FileName", "8.txt") + Child("LocalPath", "c/.\\d\\")))));
+      &files, Manifest(File(Child("FileName", "1.txt") + Child("InstallDir", "appdatadir")) +
+                       File(Child("FileName", "2.txt") + Child("InstallDir", "WindowsDir")) +
+                       File(Child("FileName", "3.txt") + Child("InstallDir", "SYSTEMDIR")) +
+                       File(Child("FileName", "4.txt") + Child("InstallDir", "")) +
+                       File(Child("FileName", "5.txt") + Child("InstallDir", "Elsewhere")) +
+                       File(Child("FileName", "6.txt") + Child("InstallDir", "CURRENTDIR") +
+                            Child("LocalPath", "a\\b")) +
+                       File(Child("FileName", "7.txt") + Child("InstallDir", "APPDATADIR") +
+                            Child("LocalPath", "vellari\\public")) +
+                       File(Child("FileName", "8.txt") + Child("LocalPath", "c/.\\d\\")))));
   ASSERT_EQ(files.GetCount(), 8u);
-  const char* expected[] = {"data/1.txt",         "data/vellari/windows/2.txt",
-                            "data/vellari/system/3.txt", "prog/4.txt",
-                            "prog/5.txt",         "prog/a/b/6.txt",
-                            "data/vellari/public/7.txt", "prog/c/d/8.txt"};
+  const char* expected[] = {"data/1.txt",
+                            "data/vellari/windows/2.txt",
+                            "data/vellari/system/3.txt",
+                            "prog/4.txt",
+                            "prog/5.txt",
+                            "prog/a/b/6.txt",
+                            "data/vellari/public/7.txt",
+                            "prog/c/d/8.txt"};
   for (const char* path : expected) EXPECT_EQ(files.PopFront()->target_path(), dir_ / path);
   // The folders of LocalPath are made while loading.
   EXPECT_TRUE(files.IsPathExist(dir_ / "prog/a"));
@@ -89,12 +93,12 @@ TEST_F(ManifestTest, DirectoryMacrosPlaceTheFiles) {
 TEST_F(ManifestTest, FileElementsAreReadAtAnyDepthAndOutsideProduct) {
   CUpdateFiles files(folders_);
   const std::string deep = "<a><b><c><d>" + File(Child("FileName", "deep")) + "</d></c></b></a>";
-  ASSERT_TRUE(LoadText(&files, "<?xml version=\"1.0\"?><anything>" +
-                                   File(Child("FileName", "outside")) + "<Product>" + deep +
-                                   File(Child("FileName", "outer") +
-                                        File(Child("FileName", "inner"))) +
-                                   "</Product><file><FileName>lower</FileName></file>"
-                                   "</anything>"));
+  ASSERT_TRUE(
+      LoadText(&files, "<?xml version=\"1.0\"?><anything>" + File(Child("FileName", "outside")) +
+                           "<Product>" + deep +
+                           File(Child("FileName", "outer") + File(Child("FileName", "inner"))) +
+                           "</Product><file><FileName>lower</FileName></file>"
+                           "</anything>"));
   ASSERT_EQ(files.GetCount(), 4u);  // the element name itself is matched with its case
   EXPECT_EQ(files.PopFront()->file_name(), "outside");
   EXPECT_EQ(files.PopFront()->file_name(), "deep");
@@ -110,8 +114,8 @@ TEST_F(ManifestTest, Gb2312DeclarationIsHonouredAndGbkOnlyCharactersSurvive) {
   // 丂 exists in GBK only; 乗 ends in the byte of "\", which must not split its name.
   const std::string name = Gb("丂乗.txt");
   ASSERT_EQ(name.substr(0, 4), "\x81\x40\x81\x5C");
-  ASSERT_TRUE(LoadText(&files, Manifest(File(Child("FileName", name) +
-                                             Child("LocalPath", Gb("乗\\子"))))));
+  ASSERT_TRUE(
+      LoadText(&files, Manifest(File(Child("FileName", name) + Child("LocalPath", Gb("乗\\子"))))));
   ASSERT_EQ(files.GetCount(), 1u);
   std::unique_ptr<CUpdateFile> entry = files.PopFront();
   EXPECT_EQ(entry->file_name(), name);
@@ -134,14 +138,13 @@ TEST_F(ManifestTest, VersionTextDecidesWhenTheManifestGivesOne) {
   ASSERT_TRUE(files.RecordInstalledVersion(dir_ / "prog/c.dll", "1.0.0.b"));
   // d.dll was not installed by the updater: it has no version.
   ASSERT_TRUE(LoadText(
-      &files,
-      Manifest(File(Child("FileName", "a.dll") + Child("FileVersion", "1.0.0.2") +
-                    Child("Length", "1500")) +
-               File(Child("FileName", "b.dll") + Child("FileVersion", "1.0.0.10")) +
-               File(Child("FileName", "c.dll") + Child("FileVersion", "1.0.0.B")) +
-               File(Child("FileName", "d.dll") + Child("FileVersion", "0.0.0.1") +
-                    Child("Length", "2600")) +
-               File(Child("FileName", "missing.dll") + Child("FileVersion", "0")))));
+      &files, Manifest(File(Child("FileName", "a.dll") + Child("FileVersion", "1.0.0.2") +
+                            Child("Length", "1500")) +
+                       File(Child("FileName", "b.dll") + Child("FileVersion", "1.0.0.10")) +
+                       File(Child("FileName", "c.dll") + Child("FileVersion", "1.0.0.B")) +
+                       File(Child("FileName", "d.dll") + Child("FileVersion", "0.0.0.1") +
+                            Child("Length", "2600")) +
+                       File(Child("FileName", "missing.dll") + Child("FileVersion", "0")))));
   // 1.0.0.2 > 1.0.0.1: update; "1.0.0.10" sorts before "1.0.0.9": no update; letter
   // case does not count; no local version: update; no local file: update.
   EXPECT_EQ(files.CheckUpdates(), 3u);
@@ -163,17 +166,16 @@ TEST_F(ManifestTest, DatesDecideWhenTheManifestGivesNoVersion) {
   // A version recorded locally plays no part when the manifest gives none.
   CUpdateFiles files(folders_);
   ASSERT_TRUE(files.RecordInstalledVersion(dir_ / "prog/older.bin", "9.9.9.9"));
-  const std::uint64_t local = (static_cast<std::uint64_t>(local_time) * 10000000) +
-                              update::kUnixEpochTicks + 5;
+  const std::uint64_t local =
+      (static_cast<std::uint64_t>(local_time) * 10000000) + update::kUnixEpochTicks + 5;
   const auto file_with = [](const char* name, std::uint64_t ticks) {
     return File(Child("FileName", name) +
                 Child("FileDateLow", std::to_string(static_cast<std::uint32_t>(ticks))) +
                 Child("FileDateHigh", std::to_string(ticks >> 32)) + Child("Length", "7"));
   };
-  ASSERT_TRUE(LoadText(&files, Manifest(file_with("older.bin", local + 10000000) +
-                                        file_with("same.bin", local) +
-                                        file_with("newer.bin", local - 10000000) +
-                                        file_with("gone.bin", 0))));
+  ASSERT_TRUE(LoadText(
+      &files, Manifest(file_with("older.bin", local + 10000000) + file_with("same.bin", local) +
+                       file_with("newer.bin", local - 10000000) + file_with("gone.bin", 0))));
   EXPECT_EQ(files.CheckUpdates(), 2u);
   EXPECT_EQ(files.GetTotalLength(), 14u);
   EXPECT_EQ(files.PopFront()->file_name(), "older.bin");
@@ -246,7 +248,9 @@ TEST_F(ManifestTest, WriterPrintsTheManifestByteForByte) {
       "</xmlRoot>\r\n";
   EXPECT_EQ(files.Print(1234567890), expected);
   files.SetBaseUrl("http://srv/up");
-  EXPECT_NE(files.Print(1234567890).find("<URL>http:/" "/srv/up//app.bin</URL>"),
+  EXPECT_NE(files.Print(1234567890)
+                .find("<URL>http:/"
+                      "/srv/up//app.bin</URL>"),
             std::string::npos);
 
   // What Save writes reads back: the writer's flags are not "YES", the digest is kept.
@@ -307,7 +311,8 @@ TEST_F(ManifestTest, DownloadedFilesAreCheckedAgainstTheDigest) {
 
 TEST_F(ManifestTest, LoadStartsFromAnEmptyList) {
   CUpdateFiles files(folders_);
-  ASSERT_TRUE(LoadText(&files, Manifest(File(Child("FileName", "a")) + File(Child("FileName", "b")))));
+  ASSERT_TRUE(
+      LoadText(&files, Manifest(File(Child("FileName", "a")) + File(Child("FileName", "b")))));
   EXPECT_EQ(files.GetCount(), 2u);
   EXPECT_FALSE(files.Load(dir_ / "missing.xml"));
   EXPECT_EQ(files.GetCount(), 0u);
