@@ -1,0 +1,24 @@
+// SHA-256 digests of files, for checking a downloaded file against the digest its
+// manifest publishes. Files are streamed, so memory stays bounded whatever their size.
+#ifndef LUMORA_UPDATE_FILE_DIGEST_H_
+#define LUMORA_UPDATE_FILE_DIGEST_H_
+
+#include <string>
+#include <string_view>
+
+namespace update {
+
+// Length of a SHA-256 digest written out in hexadecimal.
+inline constexpr std::size_t kSha256HexLength = 64;
+
+// The SHA-256 digest of the regular file at |native_path| (UTF-8) as 64 lower-case
+// hexadecimal digits. False when it is not a readable regular file; never blocks.
+[[nodiscard]] bool Sha256OfFile(const std::string& native_path, std::string* hex);
+
+// |text| as a digest: 64 hexadecimal digits of either case, with white space around
+// them dropped, lower-cased. False when it is anything else.
+[[nodiscard]] bool NormalizeSha256(std::string_view text, std::string* hex);
+
+}  // namespace update
+
+#endif  // LUMORA_UPDATE_FILE_DIGEST_H_

@@ -1,0 +1,136 @@
+// The update manifest: the XML file in which an update server lists the files of the
+// current release. `CUpdateFiles` reads a downloaded manifest, works out each entry's
+// local target path from its directory macro, keeps only the entries whose local file
+// is out of date (CheckUpdates) and hands them out one by one (PopFront). It also
+// writes a manifest of local files (AddScannedFile, Save).
+//
+// The manifest is hostile input. Only a regular file of at most kMaxFileBytes is read,
+// opened without blocking; a document with a DOCTYPE is refused, nothing is fetched
+// from the network and no entity is expanded; elements nest at most kMaxDepth deep.
+// An entry whose FileName or LocalPath would leave its base folder, whose values are
+// longer than kMaxValueBytes or whose SHA256 is not a digest is not taken: it is listed
+// among the refused entries with the reason, for the caller to report.
+//
+// Every operation takes the manifest's lock (a recursive one, so operations may call
+// one another), so one manifest may be used from more than one thread.
+#ifndef LUMORA_UPDATE_UPDATE_FILES_H_
+#define LUMORA_UPDATE_UPDATE_FILES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "update/update_file.h"
+
+namespace update {
+
+// The folders the directory macros stand for, and the index of installed versions
+// (all core paths: code page, '/' separators, no trailing separator).
+struct BaseFolders {
+  std::string current_dir;    // CURRENTDIR: the folder of the running program file
+  std::string windows_dir;    // WINDOWSDIR: data folder + "/windows"
+  std::string system_dir;     // SYSTEMDIR: data folder + "/system"
+  std::string app_data_dir;   // APPDATADIR: the user's data home ($XDG_DATA_HOME)
+  std::string version_index;  // data folder + "/installed-versions.txt"
+
+  // The folders of this process and user, where the data folder is the data home +
+  // "/vellari". Nothing is created.
+  static BaseFolders ForThisUser();
+};
+
+// Why a manifest entry was not taken.
+enum class Refusal {
+  kUnsafeFileName,   // empty, ".", "..", or holding a separator or a control character
+  kUnsafeLocalPath,  // absolute, a drive, a ".." part, or a control character
+  kValueTooLong,     // a value longer than kMaxValueBytes in the code page
+  kBadDigest,        // a SHA256 that is not 64 hexadecimal digits
+};
+
+// A manifest entry that was not taken: its FileName and LocalPath as the manifest gave
+// them (code page) and the reason.
+struct RefusedEntry {
+  std::string file_name;
+  std::string local_path;
+  Refusal reason;
+};
+
+// The reason as a short English text, for logs.
+const char* RefusalText(Refusal reason);
+
+class CUpdateFiles {
+ public:
+  static constexpr std::size_t kMaxFileBytes = 16u << 20;
+  static constexpr int kMaxDepth = 256;
+  // A manifest with more File elements is refused: each may make folders.
+  static constexpr std::size_t kMaxEntries = 10000;
+  // Values of the manifest were written through 260-byte buffers.
+  static constexpr std::size_t kMaxValueBytes = 259;
+
+  // A manifest of this user's folders.
+  CUpdateFiles();
+  explicit CUpdateFiles(BaseFolders folders);
+  virtual ~CUpdateFiles();
+  CUpdateFiles(const CUpdateFiles&) = delete;
+  CUpdateFiles& operator=(const CUpdateFiles&) = delete;
+
+  // Clears the list, then reads the manifest at |path| (core path). False when it is
+  // not a readable regular file within the limit, does not parse or is refused; true
+  // otherwise, also with no File elements. A manifest with more than kMaxEntries File
+  // elements is refused whole. Folders of LocalPath are made at once.
+  [[nodiscard]] bool Load(const std::string& path);
+  // The entries the last Load did not take, in document order.
+  std::vector<RefusedEntry> GetRefused() const;
+
+  // Decides every entry, removes (and deletes) those that need no update and returns
+  // the number left.
+  std::size_t CheckUpdates();
+  // The sum, as unsigned 32-bit, of the lengths of the entries that need updating.
+  std::uint32_t GetTotalLength() const;
+  // Removes the first entry and hands it over; null when the list is empty.
+  std::unique_ptr<CUpdateFile> PopFront();
+  std::size_t GetCount() const;
+  void Clear();
+
+  // Makes every missing folder of |path| (core path). True when the folder exists
+  // afterwards.
+  bool CreateDirectories(const std::string& path);
+  // True when |path| (core path) is an existing folder.
+  bool IsPathExist(const std::string& path) const;
+
+  // Records, after installing an entry's file, the version it was installed as; Scan
+  // then reads it back as the file's version. An empty version removes the record.
+  [[nodiscard]] bool RecordInstalledVersion(const std::string& target_path,
+                                            const std::string& version);
+
+  // The writer. Replaces the entries for |path| (compared without regard to case) by
+  // a scan of the file there, with its SHA-256 digest; false when it cannot be
+  // scanned.
+  bool AddScannedFile(const std::string& path);
+  // Writes the manifest of the entries to |path| (core path), replacing the file
+  // atomically; each entry's URL becomes base URL + "/" + local path + "/" + file name.
+  [[nodiscard]] bool Save(const std::string& path);
+  // The bytes that Save writes, dated |now| (local time).
+  std::string Print(std::time_t now);
+  void SetBaseUrl(std::string url);
+
+  const BaseFolders& folders() const { return folders_; }
+
+ private:
+  // The base folder of a directory macro.
+  const std::string& BaseFolderOf(const std::string& install_dir) const;
+
+  mutable std::recursive_mutex lock_;
+  std::list<std::unique_ptr<CUpdateFile>> entries_;
+  std::vector<RefusedEntry> refused_;
+  BaseFolders folders_;
+  std::string base_url_;
+};
+
+}  // namespace update
+
+#endif  // LUMORA_UPDATE_UPDATE_FILES_H_

@@ -1,0 +1,81 @@
+#include "update/version_index.h"
+
+#include <glib.h>
+
+#include "platform/ansi.h"
+#include "platform/file_replace.h"
+#include "platform/regular_file.h"
+
+namespace update {
+namespace {
+
+// Tabs and line ends would break the index's lines; no other control character
+// belongs in a path or a version either.
+bool IsRecordable(const std::string& text) {
+  if (text.size() > VersionIndex::kMaxTextBytes) return false;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+VersionIndex::ReadResult VersionIndex::Read(std::map<std::string, std::string>* entries) const {
+  std::string contents;
+  switch (platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &contents)) {
+    case platform::FileRead::kOk:
+      break;
+    case platform::FileRead::kMissing:
+      return ReadResult::kMissing;
+    default:
+      return ReadResult::kUnusable;
+  }
+  std::size_t start = 0;
+  while (start < contents.size() && entries->size() < kMaxEntries) {
+    std::size_t end = contents.find('\n', start);
+    if (end == std::string::npos) break;  // a last line without its end is cut off
+    const std::string line = contents.substr(start, end - start);
+    start = end + 1;
+    const std::size_t tab = line.find('\t');
+    if (tab == std::string::npos || tab == 0 || tab + 1 == line.size()) continue;
+    std::string version = line.substr(0, tab);
+    std::string target = line.substr(tab + 1);
+    if (!IsRecordable(version) || !IsRecordable(target)) continue;
+    (*entries)[std::move(target)] = std::move(version);
+  }
+  return ReadResult::kOk;
+}
+
+bool VersionIndex::Lookup(const std::string& target, std::string* version) const {
+  std::map<std::string, std::string> entries;
+  if (Read(&entries) != ReadResult::kOk) return false;
+  auto found = entries.find(target);
+  if (found == entries.end()) return false;
+  *version = found->second;
+  return true;
+}
+
+bool VersionIndex::Record(const std::string& target, const std::string& version) const {
+  if (target.empty() || !IsRecordable(target) || !IsRecordable(version)) return false;
+  std::map<std::string, std::string> entries;
+  if (Read(&entries) == ReadResult::kUnusable) return false;
+  if (version.empty()) {
+    entries.erase(target);
+  } else {
+    if (entries.size() >= kMaxEntries && entries.count(target) == 0) return false;
+    entries[target] = version;
+  }
+  std::string contents;
+  for (const auto& [path, recorded] : entries) contents += recorded + "\t" + path + "\n";
+  if (contents.size() > kMaxFileBytes) return false;
+  const std::string native = ansi::NativePath(path_);
+  const std::size_t slash = native.rfind('/');
+  if (slash != std::string::npos && slash > 0 &&
+      g_mkdir_with_parents(native.substr(0, slash).c_str(), 0755) != 0)
+    return false;
+  return platform::ReplaceFileContents(native, contents);
+}
+
+}  // namespace update

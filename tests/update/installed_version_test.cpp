@@ -1,0 +1,126 @@
+// File times converted to and from FILETIME, and the index of installed versions that
+// stands in for the version resources of program files.
+#include <gtest/gtest.h>
+
+#include "manifest_fixture.h"
+#include "update/file_time.h"
+#include "update/update_file.h"
+#include "update/version_index.h"
+
+namespace update_test {
+namespace {
+
+TEST(FileTimeTest, KnownInstantsConvertExactlyBothWays) {
+  struct Known {
+    time_t seconds;
+    long nanoseconds;
+    std::uint64_t ticks;
+  };
+  const Known known[] = {
+      {0, 0, 116444736000000000ull},                   // 1970-01-01 00:00:00 UTC
+      {946684800, 0, 125911584000000000ull},           // 2000-01-01 00:00:00 UTC
+      {1700000000, 123456700, 133444736001234567ull},  // 2023-11-14 22:13:20.1234567
+      {-11644473600, 0, 0},                            // 1601-01-01 00:00:00 UTC
+      {-1, 999999900, 116444735999999999ull},          // a tick before 1970
+  };
+  for (const Known& k : known) {
+    const update::FileTime time = update::ToFileTime({k.seconds, k.nanoseconds});
+    EXPECT_EQ(time.Ticks(), k.ticks) << k.seconds;
+    EXPECT_EQ(time.low, static_cast<std::uint32_t>(k.ticks));
+    EXPECT_EQ(time.high, static_cast<std::uint32_t>(k.ticks >> 32));
+    const struct timespec back = update::FromFileTime(time);
+    EXPECT_EQ(back.tv_sec, k.seconds);
+    EXPECT_EQ(back.tv_nsec, k.nanoseconds);
+  }
+  // Nanoseconds below a tick are dropped; times before 1601 give 0.
+  EXPECT_EQ(update::ToFileTime({0, 199}).Ticks(), 116444736000000001ull);
+  EXPECT_EQ(update::ToFileTime({-11644473601, 0}).Ticks(), 0u);
+  // The largest FILETIME lies in the year 60056.
+  const struct timespec last = update::FromFileTime(update::FileTime{0xFFFFFFFFu, 0xFFFFFFFFu});
+  EXPECT_EQ(update::ToFileTime(last).Ticks(), UINT64_MAX);
+}
+
+TEST_F(ManifestTest, ScanReadsTheFileTimeAndTheRecordedVersion) {
+  dir_.Write("prog/tool.exe", "0123456789");
+  SetTime(dir_ / "prog/tool.exe", 946684800, 300);
+  update::CUpdateFile unversioned(dir_ / "prog/tool.exe", folders_.version_index);
+  ASSERT_TRUE(unversioned.Scan());
+  EXPECT_EQ(unversioned.length(), 10u);
+  EXPECT_EQ(unversioned.file_name(), "tool.exe");
+  EXPECT_EQ(unversioned.file_time().Ticks(), 125911584000000003ull);
+  EXPECT_EQ(unversioned.file_version(), "");
+  EXPECT_EQ(unversioned.fixed_file_info().signature, 0u);
+
+  update::CUpdateFiles files(folders_);
+  ASSERT_TRUE(files.RecordInstalledVersion(dir_ / "prog/tool.exe", "2.1.65535.7"));
+  update::CUpdateFile versioned(dir_ / "prog/tool.exe", folders_.version_index);
+  ASSERT_TRUE(versioned.Scan());
+  EXPECT_EQ(versioned.file_version(), "2.1.65535.7");
+  EXPECT_EQ(versioned.product_version(), "2.1.65535.7");
+  const update::FixedFileInfo& info = versioned.fixed_file_info();
+  EXPECT_EQ(info.signature, 0xFEEF04BDu);
+  EXPECT_EQ(info.file_version_ms, 0x00020001u);
+  EXPECT_EQ(info.file_version_ls, 0xFFFF0007u);
+  EXPECT_EQ(info.product_version_ls, 0xFFFF0007u);
+  // A version that is not four numbers is still the version text.
+  ASSERT_TRUE(files.RecordInstalledVersion(dir_ / "prog/tool.exe", "1.0 beta"));
+  update::CUpdateFile beta(dir_ / "prog/tool.exe", folders_.version_index);
+  ASSERT_TRUE(beta.Scan());
+  EXPECT_EQ(beta.file_version(), "1.0 beta");
+  EXPECT_EQ(beta.fixed_file_info().signature, 0u);
+}
+
+TEST_F(ManifestTest, VersionIndexRecordsReplacesAndRemoves) {
+  const update::VersionIndex index(folders_.version_index);
+  std::string version;
+  EXPECT_FALSE(index.Lookup("/a", &version));
+  ASSERT_TRUE(index.Record("/a", "1.0.0.1"));
+  ASSERT_TRUE(index.Record(Gb("/程序/b"), "2"));
+  ASSERT_TRUE(index.Record("/a", "1.0.0.2"));
+  ASSERT_TRUE(index.Lookup("/a", &version));
+  EXPECT_EQ(version, "1.0.0.2");
+  ASSERT_TRUE(index.Lookup(Gb("/程序/b"), &version));
+  EXPECT_EQ(version, "2");
+  EXPECT_FALSE(index.Lookup("/A", &version));  // paths are compared as they stand
+  ASSERT_TRUE(index.Record("/a", ""));
+  EXPECT_FALSE(index.Lookup("/a", &version));
+  EXPECT_EQ(dir_.Read("data/vellari/installed-versions.txt"), "2\t" + Gb("/程序/b") + "\n");
+  // Texts that would break the index's lines are refused and change nothing.
+  EXPECT_FALSE(index.Record("/c\n1\t/d", "1"));
+  EXPECT_FALSE(index.Record("/c", "1\t/d"));
+  EXPECT_FALSE(index.Record("", "1"));
+  EXPECT_EQ(dir_.Read("data/vellari/installed-versions.txt"), "2\t" + Gb("/程序/b") + "\n");
+}
+
+TEST_F(ManifestTest, HostileVersionIndexIsReadSafely) {
+  const update::VersionIndex index(folders_.version_index);
+  std::string version;
+  // Malformed lines are passed over, and dropped at the next write.
+  dir_.Write("data/vellari/installed-versions.txt",
+             "no tab here\n\t/empty-version\n1\t\n3\t/ok\n4\t/x\x01y\n5\t/cut-off");
+  ASSERT_TRUE(index.Lookup("/ok", &version));
+  EXPECT_EQ(version, "3");
+  EXPECT_FALSE(index.Lookup("/cut-off", &version));
+  EXPECT_FALSE(index.Lookup("", &version));
+  ASSERT_TRUE(index.Record("/new", "6"));
+  EXPECT_EQ(dir_.Read("data/vellari/installed-versions.txt"), "6\t/new\n3\t/ok\n");
+
+  // An index that is a folder, a FIFO or too large is neither read nor replaced.
+  TempDir other;
+  other.MakeDir("folder");
+  const update::VersionIndex folder(other / "folder");
+  EXPECT_FALSE(folder.Lookup("/ok", &version));
+  EXPECT_FALSE(folder.Record("/ok", "1"));
+  ASSERT_EQ(mkfifo((other / "fifo").c_str(), 0600), 0);
+  const update::VersionIndex fifo(other / "fifo");
+  EXPECT_FALSE(fifo.Lookup("/ok", &version));
+  EXPECT_FALSE(fifo.Record("/ok", "1"));
+  other.Write("huge", "1\t/ok\n" + std::string(update::VersionIndex::kMaxFileBytes, 'x'));
+  const update::VersionIndex huge(other / "huge");
+  EXPECT_FALSE(huge.Lookup("/ok", &version));
+  EXPECT_FALSE(huge.Record("/ok", "1"));
+  EXPECT_EQ(other.Read("huge").size(), update::VersionIndex::kMaxFileBytes + 6);
+}
+
+}  // namespace
+}  // namespace update_test
