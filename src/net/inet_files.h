@@ -1,0 +1,46 @@
+// The owner's list of transfers, in the order they were added, behind one lock. The
+// list owns its transfers: removing one deletes it, which cancels it and waits for its
+// thread.
+#ifndef LUMORA_NET_INET_FILES_H_
+#define LUMORA_NET_INET_FILES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/inet_file.h"
+
+namespace net {
+
+class CInetFiles {
+ public:
+  CInetFiles() = default;
+  virtual ~CInetFiles();
+  CInetFiles(const CInetFiles&) = delete;
+  CInetFiles& operator=(const CInetFiles&) = delete;
+
+  void Add(std::unique_ptr<CInetFile> transfer);
+  std::size_t GetCount() const;
+  // The first transfer, or null. The pointer stays valid until the transfer is removed.
+  CInetFile* GetFront() const;
+  // Removes (and deletes) every entry that is |transfer|.
+  void Remove(const CInetFile* transfer);
+  // The first transfer whose display name is |name| without regard to letter case
+  // (code page, double-byte characters compared as they are); null if none.
+  CInetFile* FindByName(const std::string& name) const;
+  // The transfer with this id, or null.
+  CInetFile* FindById(std::uint64_t id) const;
+  // Deletes all transfers, first to last.
+  void DeleteAll();
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::unique_ptr<CInetFile>> transfers_;
+};
+
+}  // namespace net
+
+#endif  // LUMORA_NET_INET_FILES_H_
