@@ -24,6 +24,8 @@ void CLumoraDlg::OnFSCommand(const std::string& command, const std::string& args
       {"skin", &CLumoraDlg::OnIgnoredCommand},
       {"openfile", &CLumoraDlg::OnOpenFile},
       {"exec", &CLumoraDlg::OnExec},
+      {"down", &CLumoraDlg::OnDown},
+      {"downloading", &CLumoraDlg::OnDownloading},
       {"addfav", &CLumoraDlg::OnAddFavourite},
       {"read", &CLumoraDlg::OnRead},
       {"Del", &CLumoraDlg::OnDelete},

@@ -25,12 +25,16 @@ class CLumoraApp {
 
   const std::string& server_list_url() const { return m_strServerListUrl; }
   bool auto_update() const { return m_bAutoUpdate; }
+  // Whether the update window is shown at start (--show-updates).
+  bool show_updates() const { return show_updates_; }
+  void set_show_updates(bool show) { show_updates_ = show; }
   const DeploymentSettings& deployment() const { return deployment_; }
 
  private:
   DeploymentSettings deployment_;
   std::string m_strServerListUrl;
   bool m_bAutoUpdate = false;
+  bool show_updates_ = false;
 };
 
 #endif  // LUMORA_APP_LUMORA_APP_H_

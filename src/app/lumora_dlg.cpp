@@ -29,7 +29,11 @@ CLumoraDlg::CLumoraDlg(const CLumoraApp& app, platform::Platform& platform)
   platform_.window().SetEvents(this);
 }
 
-CLumoraDlg::~CLumoraDlg() { platform_.window().SetEvents(nullptr); }
+CLumoraDlg::~CLumoraDlg() {
+  // Transfers end (and their threads are joined) before the window they report to.
+  update_client_.reset();
+  platform_.window().SetEvents(nullptr);
+}
 
 int CLumoraDlg::DoModal() {
   if (!OnInitDialog()) {
@@ -88,6 +92,18 @@ bool CLumoraDlg::OnInitDialog() {
   window.Move(work);
   window.SetPlayerRect(platform::Rect{0, 0, work.Width(), work.Height()});
   window.Show();
+
+  // The update window, hidden; it runs by itself from here on. Without a server-list
+  // address it has told the user, and the program ends.
+  update_client_ = std::make_unique<update::CAutoUpdateClientDlg>(
+      update::CAutoUpdateClientDlg::Platform{platform_.loop(), platform_.update_window(),
+                                             platform_.dialogs(), platform_.shell()},
+      app_.server_list_url(), app_.auto_update());
+  update_client_->SetFlashControl(&flash_);
+  update_client_->SetDownloadEnd(
+      [this](const std::string& key, int result) { OnDownloadEnd(key, result); });
+  if (!update_client_->OnInitDialog()) return false;
+  if (app_.show_updates()) update_client_->ShowWindow();
   return true;
 }
 
@@ -127,6 +143,7 @@ void CLumoraDlg::OnKey(platform::Key key) {
     case platform::Key::kEscape: OnCancel(); break;
     case platform::Key::kReturn: OnOK(); break;
     case platform::Key::kAbout: platform_.dialogs().About(); break;
+    case platform::Key::kUpdates: update_client_->ShowWindow(); break;
   }
 }
 

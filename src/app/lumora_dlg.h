@@ -5,12 +5,14 @@
 #define LUMORA_APP_LUMORA_DLG_H_
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "app/shockwave_flash.h"
 #include "app/window_mover.h"
 #include "library/catalogues.h"
 #include "net/request.h"
+#include "update/auto_update_client_dlg.h"
 #include "platform/platform.h"
 
 class CLumoraApp;
@@ -86,6 +88,13 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnLogon(const std::string& args);
   void OnPurchasedList(const std::string& args);
   void OnShare(const std::string& args);
+  void OnDown(const std::string& args);
+  void OnDownloading(const std::string& args);
+  // The end of a shelf download, from the update window.
+  void OnDownloadEnd(const std::string& item_id, int result);
+  // Starts (or restarts) the shelf download of |item_id| into the user's folder.
+  void StartShelfDownload(const std::string& item_id, const std::string& name,
+                          const std::string& url);
   void OnIgnoredCommand(const std::string&) {}
 
   // The caption of message boxes: the program file's name without its extension.
@@ -111,6 +120,7 @@ class CLumoraDlg : public platform::WindowEvents {
   std::string reply_body_;
   int request_method_ = 0;  // 0: GET, the only method the host uses
   std::map<std::string, std::string> download_map_;
+  std::unique_ptr<update::CAutoUpdateClientDlg> update_client_;
 };
 
 #endif  // LUMORA_APP_LUMORA_DLG_H_

@@ -41,5 +41,6 @@ int main(int argc, char** argv) {
     return options.bad_usage ? 2 : 1;
   }
   CLumoraApp app(DeploymentSettings::Load(platform::ProgramFile()));
+  app.set_show_updates(options.show_updates);
   return app.InitInstance(*options.face, options.command_line);
 }

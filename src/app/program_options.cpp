@@ -33,10 +33,11 @@ bool ParseWorkArea(const char* text, platform::Rect* rect) {
 }
 
 constexpr const char* kUsage =
-    "usage: lumora [--headless [--work-area WxH+X+Y]] [SERVER-LIST-URL MODE]\n"
+    "usage: lumora [--headless [--work-area WxH+X+Y]] [--show-updates] [SERVER-LIST-URL MODE]\n"
     "  --headless         run without a display, driven by JSON Lines on stdin/stdout\n"
     "  --work-area GEOM   the headless work area (default 1280x1024+0+0; sizes 1 to\n"
-    "                     32767, positions -32768 to 32767)\n";
+    "                     32767, positions -32768 to 32767)\n"
+    "  --show-updates     show the update window at start (F2 shows it later)\n";
 
 bool IsOption(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
@@ -60,6 +61,10 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
   for (int i = 1; i < *argc; ++i) {
     const char* arg = (*argv)[i];
     if (IsOption(arg, "--headless")) continue;
+    if (IsOption(arg, "--show-updates")) {
+      options.show_updates = true;
+      continue;
+    }
     if (IsOption(arg, "--work-area")) {
       if (i + 1 >= *argc || !ParseWorkArea((*argv)[i + 1], &options.work_area)) {
         options.error =

@@ -1,6 +1,6 @@
 // The program's command line:
 //
-//   lumora [--headless [--work-area WxH+X+Y]] [SERVER-LIST-URL MODE]
+//   lumora [--headless [--work-area WxH+X+Y]] [--show-updates] [SERVER-LIST-URL MODE]
 //
 // The words after the options form the program's own command line, joined by single
 // spaces (give it as one quoted argument to keep other spacing). On the desktop the
@@ -18,6 +18,7 @@
 struct ProgramOptions {
   bool help = false;
   bool headless = false;
+  bool show_updates = false;  // --show-updates: the update window starts shown
   platform::Rect work_area{0, 0, 1280, 1024};
   std::string command_line;
   std::unique_ptr<platform::Platform> face;  // the platform to run on

@@ -55,8 +55,8 @@ bool CLumoraDlg::DeleteItem(const std::string& args) {
   if (!ParseItemReference(args, &ref) ||
       !catalogue_folders().ResolveForDelete(ref.catalogue, &path))
     return false;
-  // An item of "正在下载" also has its transfer cancelled, once the shelf's downloads
-  // run in this program.
+  // An item of "正在下载" has its transfer cancelled and discarded first, found or not.
+  if (ref.group_id == shelf_names::Downloading()) update_client_->RemoveDownload(ref.item_id);
   return RemoveCatalogueItem(path, ref.group_id, ref.item_id);
 }
 

@@ -13,8 +13,9 @@
 #include <string>
 
 #include "platform/player.h"
+#include "update/movie_variables.h"
 
-class CShockwaveFlash : public platform::PlayerEvents {
+class CShockwaveFlash : public platform::PlayerEvents, public update::MovieVariables {
  public:
   using CommandHandler =
       std::function<void(const std::string& command, const std::string& args)>;
@@ -34,7 +35,7 @@ class CShockwaveFlash : public platform::PlayerEvents {
   void Scale(const std::string& scale);
   void ScaleMode(int mode);
   void Play();
-  void SetVariable(const std::string& name, const std::string& value);
+  void SetVariable(const std::string& name, const std::string& value) override;
   std::string GetVariable(const std::string& name) const;
 
   const std::string& movie() const { return movie_; }

@@ -11,7 +11,8 @@
 
 namespace platform {
 
-enum class Key { kEscape, kReturn, kAbout };
+// kUpdates brings the update window forward.
+enum class Key { kEscape, kReturn, kAbout, kUpdates };
 enum class MouseAction { kDown, kMove, kUp };
 enum class MouseButton { kLeft, kRight };
 // The resize cursors of the program (the ids are those of its cursor resources).

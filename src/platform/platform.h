@@ -15,6 +15,7 @@
 #include "platform/main_window.h"
 #include "platform/player.h"
 #include "platform/shell.h"
+#include "platform/update_window.h"
 
 namespace platform {
 
@@ -26,6 +27,7 @@ class Platform {
   virtual Player& player() = 0;
   virtual Dialogs& dialogs() = 0;
   virtual Shell& shell() = 0;
+  virtual UpdateWindow& update_window() = 0;
   // Starts taking input (the headless face begins reading its commands here).
   // |on_end_of_input| runs when the input ends; the GTK face never calls it.
   virtual void Start(std::function<void()> on_end_of_input) = 0;

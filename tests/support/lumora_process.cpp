@@ -63,6 +63,11 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    // The shop and the login service are nowhere unless a test names them: nothing
+    // listens on port 1, so the update window's fetch of the server list fails at once
+    // instead of reaching whatever runs on the default port.
+    setenv("LUMORA_SHOP_HOST", "127.0.0.1:1", 1);
+    setenv("LUMORA_LOGIN_HOST", "127.0.0.1:1", 1);
     for (const auto& [k, v] : options.env) setenv(k.c_str(), v.c_str(), 1);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());

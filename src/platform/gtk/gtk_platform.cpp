@@ -4,6 +4,7 @@
 
 #include "platform/gtk/gtk_dialogs.h"
 #include "platform/gtk/gtk_shell.h"
+#include "platform/gtk/gtk_update_window.h"
 #include "platform/gtk/gtk_window.h"
 #include "platform/gtk/web_view_player.h"
 #include "platform/platform.h"
@@ -13,13 +14,17 @@ namespace {
 
 class GtkPlatform : public Platform {
  public:
-  GtkPlatform() : window_(player_.widget()), dialogs_(window_.gtk_window()) {}
+  GtkPlatform()
+      : window_(player_.widget()),
+        dialogs_(window_.gtk_window()),
+        update_window_(window_.gtk_window()) {}
 
   MainLoop& loop() override { return loop_; }
   MainWindow& window() override { return window_; }
   Player& player() override { return player_; }
   Dialogs& dialogs() override { return dialogs_; }
   Shell& shell() override { return shell_; }
+  UpdateWindow& update_window() override { return update_window_; }
   void Start(std::function<void()>) override {}
   void Finish(int) override {}
 
@@ -31,6 +36,7 @@ class GtkPlatform : public Platform {
   GtkMainWindow window_;
   GtkDialogs dialogs_;
   GtkShell shell_;
+  GtkUpdateWindow update_window_;
 };
 
 }  // namespace

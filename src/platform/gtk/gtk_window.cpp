@@ -108,6 +108,9 @@ int GtkMainWindow::OnKeyPress(GtkWidget*, GdkEvent* event, void* data) {
     case GDK_KEY_F1:
       self->events_->OnKey(Key::kAbout);
       return TRUE;
+    case GDK_KEY_F2:
+      self->events_->OnKey(Key::kUpdates);
+      return TRUE;
     default:
       return FALSE;
   }

@@ -4,6 +4,7 @@
 #include "platform/headless/headless_dialogs.h"
 #include "platform/headless/headless_player.h"
 #include "platform/headless/headless_shell.h"
+#include "platform/headless/headless_update_window.h"
 #include "platform/headless/headless_window.h"
 #include "platform/platform.h"
 
@@ -17,13 +18,15 @@ class HeadlessPlatform : public Platform {
         window_(channel_, work_area),
         player_(channel_),
         dialogs_(channel_),
-        shell_(channel_) {}
+        shell_(channel_),
+        update_window_(channel_) {}
 
   MainLoop& loop() override { return loop_; }
   MainWindow& window() override { return window_; }
   Player& player() override { return player_; }
   Dialogs& dialogs() override { return dialogs_; }
   Shell& shell() override { return shell_; }
+  UpdateWindow& update_window() override { return update_window_; }
 
   void Start(std::function<void()> on_end_of_input) override {
     channel_.Start([this](const AutomationChannel::Json& in) { return Dispatch(in); },
@@ -44,6 +47,7 @@ class HeadlessPlatform : public Platform {
     if (key == "mouse") return window_.HandleMouse(value);
     if (key == "drop") return window_.HandleDrop(value);
     if (key == "key") return window_.HandleKey(value);
+    if (key == "updateWindow") return update_window_.Handle(value);
     return "unknown input: " + key;
   }
 
@@ -53,6 +57,7 @@ class HeadlessPlatform : public Platform {
   HeadlessPlayer player_;
   HeadlessDialogs dialogs_;
   HeadlessShell shell_;
+  HeadlessUpdateWindow update_window_;
 };
 
 }  // namespace

@@ -69,6 +69,7 @@ std::string HeadlessWindow::HandleKey(const Json& key) {
   if (key == "Escape") which = Key::kEscape;
   else if (key == "Return") which = Key::kReturn;
   else if (key == "F1") which = Key::kAbout;
+  else if (key == "F2") which = Key::kUpdates;
   else return "unknown key: " + key.get<std::string>();
   if (events_) events_->OnKey(which);
   return {};

@@ -1,0 +1,91 @@
+// The movie's shelf downloads: "down" starts one, "downloading" pauses or resumes one,
+// and the end of a download moves the item into "已下载". The transfers themselves run
+// in the update window's list.
+#include "app/field_list.h"
+#include "app/lumora_dlg.h"
+#include "library/shelf_names.h"
+#include "library/shelf_operations.h"
+#include "platform/ansi.h"
+
+namespace {
+
+constexpr const char* kAlreadyDownloaded = "该作品已下载或正在下载";
+constexpr int kUnsafeTargetCode = 7;  // "创建本地文件失败": the file is never made
+
+// The text after the last "/" of a URL (the whole URL when it has none).
+std::string FilePartOf(const std::string& url) {
+  const std::size_t slash = url.rfind('/');
+  return slash == std::string::npos ? url : url.substr(slash + 1);
+}
+
+// A file name that stays inside its folder: no separator, not "." or "..", no zero byte.
+bool IsPlainFileName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
+}  // namespace
+
+void CLumoraDlg::StartShelfDownload(const std::string& item_id, const std::string& name,
+                                    const std::string& url) {
+  // The target lies in the user's "downloaded" folder, beside the shelf file; a name
+  // from a catalogue or a URL that would leave that folder is refused.
+  const std::string file_name = name + "-" + FilePartOf(url);
+  if (!IsPlainFileName(file_name)) {
+    update_client_->Log("下载文件失败 [" + ansi::ToUtf8Lossy(file_name) + "], 错误代码 [" +
+                        std::to_string(kUnsafeTargetCode) + "]");
+    return;
+  }
+  const std::size_t slash = user_shelf_path_.rfind('/');
+  const std::string target =
+      user_shelf_path_.substr(0, slash + 1) + "downloaded/" + file_name;
+  download_map_.emplace(item_id, target);  // the first target of an id stays
+  update_client_->AddDownload(item_id, name, url, target);
+}
+
+void CLumoraDlg::OnDown(const std::string& args) {
+  std::string unused, catalogue, group_id, item_id, url;
+  if (!ReadFieldList(args, {{&unused, 64}, {&catalogue, 256}, {&group_id, 64},
+                            {&item_id, 64}, {&url, 256}}))
+    return;
+  std::string source;
+  if (user_shelf_path_.empty() ||
+      !catalogue_folders().ResolveForCopy(catalogue, user_shelf_path_, &source))
+    return;
+  std::string name;
+  if (GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name) ||
+      GetItemName(user_shelf_path_, item_id, shelf_names::Downloaded(), &name)) {
+    platform_.dialogs().Message(kAlreadyDownloaded, ApplicationTitleUtf8());
+    return;
+  }
+  if (CopyItemToGroup(source, group_id, item_id, user_shelf_path_,
+                      shelf_names::Downloading()) == 0)
+    return;
+  name.clear();
+  (void)GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name);
+  StartShelfDownload(item_id, name, url);
+}
+
+void CLumoraDlg::OnDownloading(const std::string& args) {
+  std::string item_id, state;
+  (void)ReadFieldList(args, {{&item_id, 64}, {&state, 12}});
+  if (state.find("false") != std::string::npos) {
+    update_client_->StopDownload(item_id);
+    return;
+  }
+  std::string name, url;
+  if (user_shelf_path_.empty() ||
+      !ReadFieldList(args, {{&item_id, 64}, {&state, 12}, {&name, 64}, {&url, 256}}))
+    return;
+  std::string stored;
+  if (GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &stored))
+    name = stored;
+  StartShelfDownload(item_id, name, url);
+}
+
+void CLumoraDlg::OnDownloadEnd(const std::string& item_id, int result) {
+  // A failed download stays in "正在下载", where it can be resumed; the update window's
+  // log has named the failure.
+  if (result == 0) CompleteDownload(item_id);
+  flash_.SetVariable("RetValDownloadEnd", "true");
+}

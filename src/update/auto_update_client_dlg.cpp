@@ -1,0 +1,453 @@
+#include "update/auto_update_client_dlg.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/ansi.h"
+#include "update/file_digest.h"
+
+namespace update {
+namespace {
+
+// Log texts.
+constexpr const char* kFetchingServers = "正在连接获取服务器列表";
+constexpr const char* kNoServers = "获得服务器列表失败";
+constexpr const char* kUpToDate = "\r\n \r\n \r\n \r\n \r\n你当前的版本是最新的";
+constexpr const char* kAllDone = "更新完毕";
+constexpr const char* kNoServerListUrl =
+    "请输传递服务器列表参数 格式： ...exe http://..../..serverlist.txt auto";
+constexpr const char* kTooManyDownloads = "最多只能有10个文件同时下载";
+constexpr int kRefusedEntryCode = 7;  // "创建本地文件失败": the file is never made
+
+std::string Utf8(const std::string& text) { return ansi::ToUtf8Lossy(text); }
+
+// "%u" of the update texts.
+std::string Number(std::uint64_t n) { return std::to_string(n); }
+
+// |part| * 100 / |whole|, without overflow; 0 for an unknown whole.
+int Percent(std::uint64_t part, std::uint64_t whole) {
+  return whole == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(part * 100 / whole, 100));
+}
+
+}  // namespace
+
+// The sorted combo box of servers as the core sees it: labels in byte order, each with
+// its server; the window is told the result after every fill.
+class CAutoUpdateClientDlg::ServerChoiceMirror : public net::ServerChoice {
+ public:
+  int AddString(const std::string& label) override {
+    auto at = std::upper_bound(items_.begin(), items_.end(), label,
+                               [](const std::string& l, const Item& i) { return l < i.label; });
+    return static_cast<int>(items_.insert(at, Item{label, nullptr}) - items_.begin());
+  }
+  void SetItemData(int item, const net::CServer* server) override {
+    if (item >= 0 && item < static_cast<int>(items_.size())) items_[item].server = server;
+  }
+  void SetCurSel(int item) override {
+    selected_ = item >= 0 && item < static_cast<int>(items_.size()) ? items_[item].server
+                                                                    : nullptr;
+  }
+  void Clear() {
+    items_.clear();
+    selected_ = nullptr;
+  }
+  void Select(int item) { SetCurSel(item); }
+  const net::CServer* selected() const { return selected_; }
+  int SelectedItem() const {
+    for (std::size_t i = 0; i < items_.size(); ++i)
+      if (items_[i].server == selected_ && selected_ != nullptr) return static_cast<int>(i);
+    return -1;
+  }
+  std::vector<std::string> Labels() const {
+    std::vector<std::string> labels;
+    for (const Item& i : items_) labels.push_back(Utf8(i.label));
+    return labels;
+  }
+
+ private:
+  struct Item {
+    std::string label;
+    const net::CServer* server;
+  };
+  std::vector<Item> items_;
+  const net::CServer* selected_ = nullptr;
+};
+
+CAutoUpdateClientDlg::CAutoUpdateClientDlg(Platform platform, std::string server_list_url,
+                                           bool auto_update, BaseFolders folders)
+    : loop_(platform.loop),
+      window_(platform.window),
+      dialogs_(platform.dialogs),
+      shell_(platform.shell),
+      server_list_url_(std::move(server_list_url)),
+      auto_update_(auto_update),
+      choice_(std::make_unique<ServerChoiceMirror>()),
+      manifest_(std::move(folders)) {
+  window_.SetEvents(this);
+}
+
+CAutoUpdateClientDlg::~CAutoUpdateClientDlg() {
+  *alive_ = false;
+  window_.SetEvents(nullptr);
+  loop_.KillTimer(kPumpTimer);
+  loop_.KillTimer(kFirstCheckTimer);
+  // Each transfer is cancelled and its thread joined; a stalled one notices the cancel
+  // within a second.
+  transfers_.DeleteAll();
+}
+
+bool CAutoUpdateClientDlg::OnInitDialog() {
+  window_.SetOverallProgress(0);
+  window_.SetCurrentProgress(0);
+  if (server_list_url_.empty()) {
+    dialogs_.Message(kNoServerListUrl, "系统提示");
+    return false;
+  }
+  FetchServerList();
+  loop_.SetTimer(kPumpTimer, kPumpIntervalMs, [this] { Pump(); });
+  auto_download_ = true;
+  loop_.SetTimer(kFirstCheckTimer, kFirstCheckDelayMs, [this] {
+    loop_.SetTimer(kPumpTimer, kPumpIntervalMs, [this] { Pump(); });
+    CheckSelectedServer();
+    loop_.KillTimer(kFirstCheckTimer);
+  });
+  return true;
+}
+
+void CAutoUpdateClientDlg::Log(const std::string& message) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[16];
+  std::snprintf(stamp, sizeof stamp, "%.2u:%.2u:%.2u ", static_cast<unsigned>(local.tm_hour),
+                static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec));
+  window_.AddLog(stamp + message);
+}
+
+std::string CAutoUpdateClientDlg::MakeTemporaryFile() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/XmlXXXXXX";
+  const int fd = mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) return {};
+  close(fd);
+  std::string core;
+  if (!ansi::CorePath(path, &core)) {
+    unlink(path.c_str());
+    return {};
+  }
+  return core;
+}
+
+std::unique_ptr<net::CInetFile> CAutoUpdateClientDlg::MakeTransfer(int kind,
+                                                                   const std::string& url,
+                                                                   const std::string& local_path) {
+  auto transfer = std::make_unique<net::CInetFile>();
+  transfer->kind = kind;
+  transfer->url = url;
+  transfer->local_path = local_path;
+  transfer->status_callback = true;
+  std::weak_ptr<bool> alive = alive_;
+  transfer->notify = [this, alive](net::TransferMessage message, int k, std::uint32_t value,
+                                   std::uint64_t id) {
+    // On the worker thread: the message is handled on the main loop, if the window is
+    // still there then.
+    loop_.Post([this, alive, message, k, value, id] {
+      if (auto live = alive.lock(); live && *live) OnTransferMessage(message, k, value, id);
+    });
+  };
+  return transfer;
+}
+
+void CAutoUpdateClientDlg::FetchServerList() {
+  window_.ClearLog();
+  const std::string temp = MakeTemporaryFile();
+  manifest_.Clear();
+  window_.SetOverallProgress(0);
+  window_.SetCurrentProgress(0);
+  Log(kFetchingServers);
+  overall_bytes_ = 0;
+  auto transfer = MakeTransfer(net::CInetFile::kServerList, server_list_url_, temp);
+  window_.EnableChoice(false);
+  transfers_.Add(std::move(transfer));
+}
+
+void CAutoUpdateClientDlg::CheckSelectedServer() {
+  const net::CServer* server = choice_->selected();
+  if (server == nullptr) return;
+  const std::string temp = MakeTemporaryFile();
+  manifest_.Clear();
+  window_.SetOverallProgress(0);
+  window_.SetCurrentProgress(0);
+  window_.ClearLog();
+  Log("正在连接：" + Utf8(server->label()));
+  overall_bytes_ = 0;
+  auto transfer = MakeTransfer(net::CInetFile::kManifest, server->url(), temp);
+  transfer->server_label = server->label();
+  window_.EnableChoice(false);
+  transfers_.Add(std::move(transfer));
+}
+
+void CAutoUpdateClientDlg::Counted(const net::CInetFile& transfer) {
+  running_.insert(transfer.id());
+}
+
+void CAutoUpdateClientDlg::Uncount(const net::CInetFile& transfer) {
+  running_.erase(transfer.id());
+}
+
+void CAutoUpdateClientDlg::Pump() {
+  std::lock_guard<std::recursive_mutex> lock(window_lock_);
+  if (running_.size() >= kRunningLimit) return;
+  // Only the first transfer is considered: the updater's own run one after another.
+  net::CInetFile* front = transfers_.GetFront();
+  if (front == nullptr || front->attempts() != 0) return;
+  if (front->kind == net::CInetFile::kFile) Log("正在更新文件：" + Utf8(front->file_name));
+  if (front->StartTransfer()) Counted(*front);
+}
+
+void CAutoUpdateClientDlg::OnTransferMessage(net::TransferMessage message, int, std::uint32_t value,
+                                             std::uint64_t id) {
+  std::lock_guard<std::recursive_mutex> lock(window_lock_);
+  net::CInetFile* transfer = transfers_.FindById(id);
+  if (transfer == nullptr) return;  // removed meanwhile
+  if (message == net::TransferMessage::kProgress)
+    OnProgress(*transfer, value);
+  else
+    OnEnd(*transfer, static_cast<int>(value));
+}
+
+void CAutoUpdateClientDlg::OnProgress(net::CInetFile& t, std::uint32_t bytes) {
+  const std::uint32_t expected = t.expected_length();
+  const std::uint32_t received = t.bytes_received();
+  if (expected != 0) window_.SetCurrentProgress(Percent(received, expected));
+  if (t.kind != net::CInetFile::kFile) return;
+  overall_bytes_ += bytes;
+  if (total_length_ != 0) window_.SetOverallProgress(Percent(overall_bytes_, total_length_));
+  if (t.display_name.empty() || flash_ == nullptr || expected == 0) return;
+  // The movie hears of downloads at most every 100 ms, however many run.
+  const std::uint64_t now = platform::MainLoop::TickCount();
+  if (reported_ && now - last_report_ms_ < 100) return;
+  char value[16];
+  std::snprintf(value, sizeof value, "|%03d", Percent(received, expected));
+  SetMovie("DLRatio" + std::to_string(t.slot()), t.display_name + value);
+  reported_ = true;
+  last_report_ms_ = now;
+}
+
+void CAutoUpdateClientDlg::SetMovie(const std::string& name, const std::string& value) {
+  if (flash_ != nullptr) flash_->SetVariable(name, value);
+}
+
+void CAutoUpdateClientDlg::OnEnd(net::CInetFile& t, int result) {
+  const int kind = t.kind;
+  switch (kind) {
+    case net::CInetFile::kServerList: OnServerListEnd(t); break;
+    case net::CInetFile::kManifest: OnManifestEnd(t, result); break;
+    default: OnFileEnd(t, result); break;
+  }
+  Uncount(t);
+  installs_.erase(t.id());
+  transfers_.Remove(&t);
+  if (transfers_.GetCount() == 0) {
+    if (kind == net::CInetFile::kFile) Log(kAllDone);
+    window_.EnableChoice(true);
+  }
+}
+
+void CAutoUpdateClientDlg::RefillServerChoice() {
+  choice_->Clear();
+  servers_.FillComboBox(choice_.get());
+  window_.SetServers(choice_->Labels(), choice_->SelectedItem());
+}
+
+void CAutoUpdateClientDlg::OnServerListEnd(net::CInetFile& t) {
+  // A failed fetch leaves an empty file, and so no servers.
+  const std::size_t count = servers_.ReadFile(t.local_path);
+  if (count == 0) {
+    Log(kNoServers);
+  } else {
+    Log("获取服务器列表成功,共取得 " + Number(count) + " 个可选服务器");
+    RefillServerChoice();
+    if (auto_update_) CheckSelectedServer();
+  }
+  unlink(ansi::NativePath(t.local_path).c_str());
+}
+
+void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
+  const std::string temp = ansi::NativePath(t.local_path);
+  if (result != 0) {
+    // The temporary file of a failed fetch stays.
+    Log(Utf8(t.GetErrorMessage()) + "：" + Utf8(t.server_label));
+    return;
+  }
+  Log("获取更新文件列表成功：" + Utf8(t.server_label));
+  if (!manifest_.Load(t.local_path)) {
+    unlink(temp.c_str());
+    return;
+  }
+  // Entries whose names would leave their folder are never downloaded.
+  for (const RefusedEntry& refused : manifest_.GetRefused())
+    Log("下载文件失败 [" + Utf8(refused.file_name) + "], 错误代码 [" +
+        Number(kRefusedEntryCode) + "]");
+  files_to_update_ = static_cast<std::uint32_t>(manifest_.CheckUpdates());
+  total_length_ = manifest_.GetTotalLength();
+  if (files_to_update_ != 0) {
+    Log("需更新文件总数: " + Number(files_to_update_) + ", 文件总长度: " +
+        Number(total_length_ / 1024) + " KB");
+    SetMovie("UpdatedFile", "0");
+    SetMovie("TotalUpdateFile", Number(files_to_update_));
+  } else {
+    Log(kUpToDate);
+  }
+  server_label_ = t.server_label;
+  if (auto_download_) {
+    auto_download_ = false;
+    QueueUpdateFiles(server_label_);
+  }
+  unlink(temp.c_str());
+}
+
+void CAutoUpdateClientDlg::QueueUpdateFiles(const std::string& server_label) {
+  while (std::unique_ptr<CUpdateFile> entry = manifest_.PopFront()) {
+    auto transfer = MakeTransfer(net::CInetFile::kFile, entry->url(), entry->target_path());
+    transfer->file_name = entry->file_name();
+    transfer->server_label = server_label;
+    transfer->set_expected_length(static_cast<std::uint32_t>(entry->length()));
+    transfer->register_flag = entry->register_flag();
+    transfer->unpack_flag = entry->zip_file();
+    transfer->force_overwrite = entry->force_overwrite();
+    transfer->execute_flag = entry->execute();
+    transfer->execute_parameters = entry->execute_par();
+    installs_[transfer->id()] = Install{entry->file_version(), entry->sha256()};
+    window_.EnableChoice(false);
+    transfers_.Add(std::move(transfer));
+  }
+}
+
+void CAutoUpdateClientDlg::OnFileEnd(net::CInetFile& t, int result) {
+  if (result != 0)
+    Log("下载文件失败 [" + Utf8(t.file_name) + "], 错误代码 [" + Number(result) + "]");
+  else
+    InstallFile(t);
+  if (!t.display_name.empty()) {
+    SetMovie("DLRatio" + std::to_string(t.slot()), t.display_name + "|100");
+    if (download_end_) download_end_(t.display_name, result);
+  } else {
+    SetMovie("UpdatedFile", Number(files_to_update_ - transfers_.GetCount() + 1));
+    SetMovie("TotalUpdateFile", Number(files_to_update_));
+  }
+}
+
+void CAutoUpdateClientDlg::InstallFile(const net::CInetFile& t) {
+  const std::string target = ansi::NativePath(t.local_path);
+  const std::string body = target + ".update";
+  const std::string name = Utf8(t.file_name);
+  auto install = installs_.find(t.id());
+  // A publisher's digest is checked before anything is replaced.
+  if (install != installs_.end() && !install->second.sha256.empty()) {
+    std::string digest;
+    if (!Sha256OfFile(body, &digest) || digest != install->second.sha256) {
+      Log("文件校验失败 [" + name + "]");
+      return;
+    }
+  }
+  // The new file takes the old one's place in one rename, keeping its mode; what is
+  // not a regular file there is never replaced.
+  struct stat old;
+  const bool exists = lstat(target.c_str(), &old) == 0;
+  if (exists && !S_ISREG(old.st_mode)) {
+    Log("删除文件失败 [" + name + "]");
+    return;
+  }
+  struct stat fresh;
+  if (stat(body.c_str(), &fresh) == 0) {
+    mode_t mode = exists ? old.st_mode & 07777 : fresh.st_mode & 07777;
+    if (t.execute_flag) mode |= S_IXUSR;
+    chmod(body.c_str(), mode);
+  }
+  if (rename(body.c_str(), target.c_str()) != 0) {
+    Log("重命名文件失败 [" + name + "]");
+    return;
+  }
+  Log("下载文件成功 [" + name + "]");
+  if (install != installs_.end() && !install->second.version.empty())
+    (void)manifest_.RecordInstalledVersion(t.local_path, install->second.version);
+  if (t.execute_flag) shell_.Open(target, Utf8(t.execute_parameters));
+  // Components are not registered on this platform: the step is only logged.
+  if (t.register_flag) Log("跳过注册组件 [" + name + "]");
+}
+
+bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string& file_name,
+                                       const std::string& url, const std::string& local_path) {
+  std::lock_guard<std::recursive_mutex> lock(window_lock_);
+  if (net::CInetFile* existing = transfers_.FindByName(key)) {
+    if (existing->StartTransfer()) Counted(*existing);
+    return true;
+  }
+  if (transfers_.GetCount() >= kMaxTransfers) {
+    dialogs_.Message(kTooManyDownloads, "");
+    return false;
+  }
+  auto transfer = MakeTransfer(net::CInetFile::kFile, url, local_path);
+  transfer->file_name = file_name;
+  transfer->server_label = server_label_;
+  transfer->display_name = key;
+  transfer->force_overwrite = true;
+  net::CInetFile* started = transfer.get();
+  transfers_.Add(std::move(transfer));
+  if (started->StartTransfer()) Counted(*started);
+  return true;
+}
+
+bool CAutoUpdateClientDlg::StopDownload(const std::string& key) {
+  std::lock_guard<std::recursive_mutex> lock(window_lock_);
+  net::CInetFile* transfer = transfers_.FindByName(key);
+  if (transfer == nullptr) return false;
+  transfer->Cancel();
+  transfer->Wait();
+  // A stopped download no longer runs: it sends no end message.
+  Uncount(*transfer);
+  return true;
+}
+
+bool CAutoUpdateClientDlg::RemoveDownload(const std::string& key) {
+  std::lock_guard<std::recursive_mutex> lock(window_lock_);
+  net::CInetFile* transfer = transfers_.FindByName(key);
+  if (transfer == nullptr) return false;
+  transfer->Cancel();
+  transfer->Wait();
+  Uncount(*transfer);
+  installs_.erase(transfer->id());
+  transfers_.Remove(transfer);
+  if (transfers_.GetCount() == 0) window_.EnableChoice(true);
+  return true;
+}
+
+void CAutoUpdateClientDlg::OnManualUpdate() {
+  auto_download_ = true;
+  CheckSelectedServer();
+}
+
+void CAutoUpdateClientDlg::OnInstallNow() {
+  std::lock_guard<std::recursive_mutex> lock(window_lock_);
+  if (manifest_.GetCount() > 0) QueueUpdateFiles(server_label_);
+}
+
+void CAutoUpdateClientDlg::OnCloseUpdates() {
+  loop_.KillTimer(kPumpTimer);
+  window_.Hide();
+}
+
+void CAutoUpdateClientDlg::OnServerChosen(int item) {
+  choice_->Select(item);
+  loop_.SetTimer(kPumpTimer, kPumpIntervalMs, [this] { Pump(); });
+  CheckSelectedServer();
+}
+
+}  // namespace update

@@ -1,0 +1,146 @@
+// The update window: it fetches the list of update servers, the manifest of the chosen
+// server, downloads what is out of date and installs it, logging each step with the
+// time; and it runs the shelf's downloads for the main window in the same list of
+// transfers, under one pump, one limit and one progress report. It lives hidden for
+// the whole run of the program; the user can bring it forward.
+//
+// Everything here runs on the main loop's thread. Transfers report from their worker
+// threads; their messages are handed to the main loop and matched to the transfer by
+// its id, so a message of a transfer that is gone finds nothing.
+#ifndef LUMORA_UPDATE_AUTO_UPDATE_CLIENT_DLG_H_
+#define LUMORA_UPDATE_AUTO_UPDATE_CLIENT_DLG_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "net/inet_files.h"
+#include "net/server_list.h"
+#include "platform/dialogs.h"
+#include "platform/main_loop.h"
+#include "platform/shell.h"
+#include "platform/update_window.h"
+#include "update/movie_variables.h"
+#include "update/update_files.h"
+
+namespace update {
+
+class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
+ public:
+  static constexpr unsigned kPumpTimer = 1000;
+  static constexpr unsigned kFirstCheckTimer = 1001;
+  static constexpr unsigned kPumpIntervalMs = 100;
+  static constexpr unsigned kFirstCheckDelayMs = 3000;
+  static constexpr std::size_t kRunningLimit = 5;
+  static constexpr std::size_t kMaxTransfers = 10;
+
+  struct Platform {
+    platform::MainLoop& loop;
+    platform::UpdateWindow& window;
+    platform::Dialogs& dialogs;
+    platform::Shell& shell;
+  };
+
+  // |server_list_url| and |auto_update| come from the command line; |folders| are where
+  // manifest entries are installed.
+  CAutoUpdateClientDlg(Platform platform, std::string server_list_url, bool auto_update,
+                       BaseFolders folders = BaseFolders::ForThisUser());
+  ~CAutoUpdateClientDlg() override;  // cancels every transfer and waits for it
+  CAutoUpdateClientDlg(const CAutoUpdateClientDlg&) = delete;
+  CAutoUpdateClientDlg& operator=(const CAutoUpdateClientDlg&) = delete;
+
+  // Start-up: fetches the server list and starts the timers. False when there is no
+  // server-list URL (after telling the user): the program then ends.
+  bool OnInitDialog();
+  void SetFlashControl(MovieVariables* control) { flash_ = control; }
+  // Called when a shelf download has ended, with its key and result code.
+  void SetDownloadEnd(std::function<void(const std::string& key, int result)> on_end) {
+    download_end_ = std::move(on_end);
+  }
+  // Shows the window (it starts hidden).
+  void ShowWindow() { window_.Show(); }
+
+  // The main window's downloads, by key (the item id). AddDownload restarts a transfer
+  // with that key, refuses a new one when ten transfers are listed, or starts a new one.
+  bool AddDownload(const std::string& key, const std::string& file_name,
+                   const std::string& url, const std::string& local_path);
+  // Stops the download and waits for its thread; false when there is none.
+  bool StopDownload(const std::string& key);
+  // Stops it and removes it from the list.
+  bool RemoveDownload(const std::string& key);
+  // Logs an entry, with the time, in the window's log.
+  void Log(const std::string& message);
+
+  // The window's buttons and server choice.
+  void OnManualUpdate() override;
+  void OnInstallNow() override;
+  void OnCloseUpdates() override;
+  void OnServerChosen(int item) override;
+
+  std::size_t transfer_count() const { return transfers_.GetCount(); }
+
+ private:
+  class ServerChoiceMirror;
+  // What an update file needs once it has arrived.
+  struct Install {
+    std::string version;
+    std::string sha256;
+  };
+
+  void FetchServerList();
+  void CheckSelectedServer();
+  void Pump();
+  void OnTransferMessage(net::TransferMessage message, int kind, std::uint32_t value,
+                         std::uint64_t id);
+  void OnProgress(net::CInetFile& transfer, std::uint32_t bytes);
+  void OnEnd(net::CInetFile& transfer, int result);
+  void OnServerListEnd(net::CInetFile& transfer);
+  void OnManifestEnd(net::CInetFile& transfer, int result);
+  void OnFileEnd(net::CInetFile& transfer, int result);
+  void InstallFile(const net::CInetFile& transfer);
+  void QueueUpdateFiles(const std::string& server_label);
+  std::unique_ptr<net::CInetFile> MakeTransfer(int kind, const std::string& url,
+                                               const std::string& local_path);
+  // Counts |transfer| as running (it was started).
+  void Counted(const net::CInetFile& transfer);
+  void Uncount(const net::CInetFile& transfer);
+  void RefillServerChoice();
+  // A new empty temporary file "Xml..." (core path); empty on failure.
+  static std::string MakeTemporaryFile();
+  void SetMovie(const std::string& name, const std::string& value);
+
+  platform::MainLoop& loop_;
+  platform::UpdateWindow& window_;
+  platform::Dialogs& dialogs_;
+  platform::Shell& shell_;
+  const std::string server_list_url_;
+  const bool auto_update_;
+  MovieVariables* flash_ = nullptr;
+  std::function<void(const std::string&, int)> download_end_;
+
+  std::uint32_t files_to_update_ = 0;
+  std::uint32_t total_length_ = 0;
+  std::uint64_t overall_bytes_ = 0;
+  std::recursive_mutex window_lock_;
+  net::CServers servers_;
+  std::unique_ptr<ServerChoiceMirror> choice_;
+  CUpdateFiles manifest_;
+  net::CInetFiles transfers_;
+  std::set<std::uint64_t> running_;  // the transfers counted against the limit
+  std::string server_label_;
+  bool auto_download_ = false;
+  std::map<std::uint64_t, Install> installs_;
+  bool reported_ = false;  // a DLRatio report has been made
+  std::uint64_t last_report_ms_ = 0;
+  // Messages posted by workers check this before they touch the window.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace update
+
+#endif  // LUMORA_UPDATE_AUTO_UPDATE_CLIENT_DLG_H_
