@@ -1,0 +1,218 @@
+// The update window and the shelf's downloads through the whole program, against the
+// local vendor service: the update run, installing, refusals, and downloads started,
+// paused, resumed, deleted and finished from the movie.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "../library/catalogue_text.h"
+#include "../support/lumora_process.h"
+#include "../support/temp_dir.h"
+#include "../support/vendor_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Command(const std::string& command, const std::string& args) {
+  return Json{{"fscommand", command}, {"args", args}}.dump();
+}
+std::string Wait(int ms) { return Json{{"wait", ms}}.dump(); }
+
+// A manifest entry installed below the data folder's "public/upd".
+std::string FileEntry(const std::string& name, std::size_t length, const std::string& url,
+                      const std::string& extra = "") {
+  return "<File><FileName>" + name + "</FileName><Length>" + std::to_string(length) +
+         "</Length><InstallDir>APPDATADIR</InstallDir><LocalPath>vellari\\public\\upd"
+         "</LocalPath><URL>" + url + "</URL>" + extra + "</File>\r\n";
+}
+
+std::string Manifest(const std::string& files) {
+  return "<?xml version=\"1.0\" encoding=\"GB2312\" ?> \r\n<xmlRoot keyname=\"KeyValue\">\r\n"
+         "<Product productname=\"P\" createdate=\"2026-01-01 00:00:00\" filenum=\"3\">\r\n" +
+         files + "</Product>\r\n</xmlRoot>\r\n";
+}
+
+class UpdateRunTest : public ::testing::Test {
+ protected:
+  UpdateRunTest() {
+    home_.MakeDir("prog");
+    vendor_ = std::make_unique<VendorProcess>(std::vector<std::string>{
+        "--root", root_.path(), "--fault", "/slow=slow:1024:200", "--fault", "/hang=hang"});
+    root_.Write("Storage/XmlFile/serverlist.txt",
+                Gb("主服务器|" + Url("/update/manifest.xml") + "\r\n"));
+  }
+  ~UpdateRunTest() override { EXPECT_EQ(vendor_->Stop(), 0) << vendor_->Errors(); }
+
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(vendor_->port()) + path;
+  }
+  LumoraRun Run(const std::vector<std::string>& script, bool auto_update = true) {
+    LumoraOptions o;
+    o.cwd = home_ / "prog";
+    const std::string host = "127.0.0.1:" + std::to_string(vendor_->port());
+    o.env = {{"XDG_DATA_HOME", home_ / "data"},
+             {"LUMORA_SHOP_HOST", host},
+             {"LUMORA_LOGIN_HOST", host}};
+    o.args = {Url("/Storage/XmlFile/serverlist.txt"), auto_update ? "auto" : "manual"};
+    LumoraRun run = RunLumora(o, script);
+    EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
+    return run;
+  }
+  // The log entries without their time stamps, which are checked on the way.
+  static std::vector<std::string> Log(const LumoraRun& run) {
+    static const std::regex stamp("^[0-9]{2}:[0-9]{2}:[0-9]{2} ");
+    std::vector<std::string> entries;
+    for (const Json& e : run.All("log")) {
+      const std::string text = e;
+      EXPECT_TRUE(std::regex_search(text, stamp)) << text;
+      entries.push_back(text.substr(9));
+    }
+    return entries;
+  }
+  static std::vector<std::string> Values(const LumoraRun& run, const std::string& name) {
+    std::vector<std::string> values;
+    for (const Json& v : run.All("setVariable"))
+      if (v["name"] == name) values.push_back(v["value"]);
+    return values;
+  }
+  std::string Upd(const std::string& name) const { return home_ / ("data/vellari/public/upd/" + name); }
+
+  TempDir home_, root_;
+  std::unique_ptr<VendorProcess> vendor_;
+};
+
+TEST_F(UpdateRunTest, ThreeFilesAreFetchedInstalledAndCounted) {
+  root_.Write("update/files/a.bin", std::string(1000, 'a'));
+  root_.Write("update/files/b.bin", std::string(2000, 'b'));
+  root_.Write("update/files/c.bin", std::string(3000, 'c'));
+  root_.Write("update/manifest.xml",
+              Manifest(FileEntry("a.bin", 1000, Url("/update/files/a.bin")) +
+                       FileEntry("b.bin", 2000, Url("/update/files/b.bin")) +
+                       FileEntry("c.bin", 3000, Url("/update/files/c.bin"))));
+  LumoraRun run = Run({Wait(2000)});
+  EXPECT_EQ(Log(run), (std::vector<std::string>{
+                          "正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器",
+                          "正在连接：主服务器", "获取更新文件列表成功：主服务器",
+                          "需更新文件总数: 3, 文件总长度: 5 KB", "正在更新文件：a.bin",
+                          "下载文件成功 [a.bin]", "正在更新文件：b.bin", "下载文件成功 [b.bin]",
+                          "正在更新文件：c.bin", "下载文件成功 [c.bin]", "更新完毕"}));
+  EXPECT_EQ(Values(run, "TotalUpdateFile"),
+            (std::vector<std::string>{"0", "3", "3", "3", "3"}));
+  EXPECT_EQ(Values(run, "UpdatedFile"), (std::vector<std::string>{"0", "0", "1", "2", "3"}));
+  EXPECT_EQ(home_.Read("data/vellari/public/upd/c.bin"), std::string(3000, 'c'));
+  EXPECT_FALSE(fs::exists(Upd("c.bin.update")));
+  // Installed once, they are up to date at the next start.
+  LumoraRun again = Run({Wait(1500)});
+  std::vector<std::string> log = Log(again);
+  EXPECT_NE(std::find(log.begin(), log.end(), "\r\n \r\n \r\n \r\n \r\n你当前的版本是最新的"),
+            log.end());
+}
+
+TEST_F(UpdateRunTest, WhatCannotBeReplacedOrWouldLeaveItsFolderIsLoggedAndKept) {
+  root_.Write("update/files/a.bin", "new");
+  root_.Write("update/manifest.xml",
+              Manifest(FileEntry("a.bin", 3, Url("/update/files/a.bin")) +
+                       FileEntry("../../evil.bin", 3, Url("/update/files/a.bin")) +
+                       FileEntry("missing.bin", 3, Url("/update/files/missing.bin"))));
+  home_.MakeDir("data/vellari/public/upd/a.bin/inside");  // a folder is never replaced
+  LumoraRun run = Run({Wait(2000)});
+  std::vector<std::string> log = Log(run);
+  auto has = [&](const std::string& entry) {
+    return std::find(log.begin(), log.end(), entry) != log.end();
+  };
+  EXPECT_TRUE(has("删除文件失败 [a.bin]"));
+  EXPECT_TRUE(has("下载文件失败 [../../evil.bin], 错误代码 [7]"));
+  EXPECT_TRUE(has("下载文件失败 [missing.bin], 错误代码 [6]"));
+  EXPECT_TRUE(fs::is_directory(Upd("a.bin/inside")));
+  EXPECT_EQ(home_.Read("data/vellari/public/upd/a.bin.update"), "new");
+  EXPECT_FALSE(fs::exists(home_ / "data/vellari/evil.bin"));
+  EXPECT_FALSE(fs::exists(home_ / "data/evil.bin"));
+}
+
+// The shelf's downloads, for a signed-in reader.
+class ShelfDownloadTest : public UpdateRunTest {
+ protected:
+  ShelfDownloadTest() {
+    root_.Write("accounts.txt", "reader\tsecret\tU1\n");
+    root_.Write("update/manifest.xml", Manifest(""));
+    home_.Write("data/vellari/public/book/book1.xml",
+                CatalogueXml(GroupXml("g", ItemXml("b1", "一") + ItemXml("b2", "二"))));
+    root_.Write("items/one.pdf", std::string(5000, 'x'));
+  }
+  static std::string Logon() { return Command("logon", "u=reader|p=secret|x=|y="); }
+  std::string Down(const std::string& id, const std::string& path) const {
+    return Command("down", "a=|c=public/book/book1.xml|g=g|i=" + id + "|u=" + Url(path));
+  }
+  std::string Shelf() const { return home_ / "prog/reader/reader.xml"; }
+};
+
+TEST_F(ShelfDownloadTest, AFinishedDownloadMovesToDownloadedWithItsPath) {
+  LumoraRun run = Run({Logon(), Down("b1", "/items/one.pdf"), Wait(1000),
+                       Down("b1", "/items/one.pdf")});
+  const std::string target = home_ / "prog/reader/downloaded/一-one.pdf";
+  EXPECT_EQ(home_.Read("prog/reader/downloaded/一-one.pdf"), std::string(5000, 'x'));
+  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
+  std::unique_ptr<CXmlFileObject> shelf;
+  ASSERT_TRUE(CXmlFileObject::Open(&shelf, Shelf().c_str()));
+  CXmlElement* item = nullptr;
+  ASSERT_TRUE(shelf->FindItemInAnyGroup("b1", &item));
+  EXPECT_EQ(Utf8(item->rd_url()), target);
+  EXPECT_EQ(run.Variable("RetValDownloadEnd"), "true");
+  bool ended = false;
+  for (const Json& v : run.All("setVariable"))
+    ended |= v["name"].get<std::string>().rfind("DLRatio", 0) == 0 && v["value"] == "b1|100";
+  EXPECT_TRUE(ended);
+  // The second "down" of a downloaded item is refused.
+  auto dialogs = run.All("dialog");
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0]["text"], "该作品已下载或正在下载");
+}
+
+TEST_F(ShelfDownloadTest, AFailedDownloadStaysToBeResumed) {
+  LumoraRun run = Run({Logon(), Down("b1", "/items/none.pdf"), Wait(800)});
+  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"正在下载/b1=一"}));
+  EXPECT_EQ(run.Variable("RetValDownloadEnd"), "true");
+  std::vector<std::string> log = Log(run);
+  EXPECT_NE(std::find(log.begin(), log.end(), "下载文件失败 [一], 错误代码 [6]"), log.end());
+}
+
+TEST_F(ShelfDownloadTest, PausedResumedAndDeletedDownloads) {
+  // Paused while the slow body trickles, resumed, it completes.
+  LumoraRun run = Run({Logon(), Down("b1", "/slow/items/one.pdf"), Wait(300),
+                       Command("downloading", "i=b1|s=false"), Wait(300),
+                       Command("downloading", "i=b1|s=true|n=x|u=" + Url("/items/one.pdf")),
+                       Wait(1000)});
+  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
+  EXPECT_EQ(home_.Read("prog/reader/downloaded/一-one.pdf"), std::string(5000, 'x'));
+  // Deleted while it hangs: cancelled and discarded, never reported as ended.
+  LumoraRun deleted = Run({Logon(), Down("b2", "/hang/x.pdf"), Wait(300),
+                           Command("Del", "a=|c=reader/reader.xml|g=正在下载|i=b2"), Wait(300)});
+  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
+  EXPECT_EQ(deleted.Variable("RetValDownloadEnd"), "<unset>");
+  for (const Json& v : deleted.All("setVariable"))
+    EXPECT_NE(v["value"], "b2|100") << v.dump();
+}
+
+TEST_F(ShelfDownloadTest, TheEleventhDownloadIsRefusedAndNamesStayInTheirFolder) {
+  std::string books;
+  for (int i = 0; i < 12; ++i) books += ItemXml("h" + std::to_string(i), "书" + std::to_string(i));
+  books += ItemXml("bad", "a/../../b");
+  home_.Write("data/vellari/public/book/book1.xml", CatalogueXml(GroupXml("g", books)));
+  std::vector<std::string> script = {Logon()};
+  for (int i = 0; i < 11; ++i) script.push_back(Down("h" + std::to_string(i), "/hang/f.pdf"));
+  script.push_back(Down("bad", "/items/one.pdf"));
+  script.push_back(Wait(300));
+  LumoraRun run = Run(script);
+  auto dialogs = run.All("dialog");
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0]["text"], "最多只能有10个文件同时下载");
+  std::vector<std::string> log = Log(run);
+  EXPECT_NE(std::find(log.begin(), log.end(), "下载文件失败 [a/../../b-one.pdf], 错误代码 [7]"),
+            log.end());
+  EXPECT_FALSE(fs::exists(home_ / "prog/b-one.pdf"));
+  EXPECT_FALSE(fs::exists(home_ / "b-one.pdf"));
+}
+
+}  // namespace
