@@ -1,0 +1,375 @@
+#include "net/inet_file.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <limits>
+#include <memory>
+#include <string_view>
+
+#include "platform/ansi.h"
+
+namespace net {
+namespace {
+
+// Transfers made in this process: the slot of each new one, and the source of ids.
+std::atomic<std::uint32_t> g_transfers_made{0};
+std::atomic<std::uint64_t> g_last_id{0};
+
+constexpr int kMessageCount = 10;
+constexpr long kMaxRedirects = 10;
+// What curl hands the write callback at most at a time. As large as the command-line
+// client's own buffer, so that a fast transfer costs about as many calls as it does.
+constexpr long kReceiveBuffer = 128 * 1024;
+
+// The messages of the codes 1 to 9, with the default message at index 0, in the code
+// page. The texts stand here in UTF-8 and are converted once.
+const std::array<std::string, kMessageCount>& Messages() {
+  static const std::array<std::string, kMessageCount> messages = [] {
+    constexpr const char* kUtf8[kMessageCount] = {
+        CInetFile::kDefaultMessage,
+        "URL解析错误, 请选择其他服务器进行尝试",
+        "服务器拒绝连接, 请选择其他服务器进行尝试",
+        "重定向失败, 请选择其他服务器进行尝试",
+        "重定向URL解析错误, 请选择其他服务器进行尝试",
+        "不是HTTP连接, 请选择其他服务器进行尝试",
+        "取得服务器文件失败, 请选择其他服务器进行尝试",
+        "创建本地文件失败",
+        "主动取消连接",
+        "URL不正确",
+    };
+    std::array<std::string, kMessageCount> converted;
+    for (int i = 0; i < kMessageCount; ++i) converted[i] = ansi::FromUtf8Lossy(kUtf8[i]);
+    return converted;
+  }();
+  return messages;
+}
+
+// libcurl is set up once for the process, before its first handle.
+void EnsureCurl() {
+  static const CURLcode init = curl_global_init(CURL_GLOBAL_DEFAULT);
+  (void)init;
+}
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+};
+struct UrlDeleter {
+  void operator()(CURLU* url) const noexcept { curl_url_cleanup(url); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+struct CurlFree {
+  void operator()(char* text) const noexcept { curl_free(text); }
+};
+
+// The output file: created (truncated) once, written whole, closed when it goes.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile() { (void)Close(); }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  [[nodiscard]] bool Create(const std::string& native_path) {
+    fd_ = ::open(native_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd_ >= 0;
+  }
+  // All of |size| bytes, or false.
+  [[nodiscard]] bool WriteAll(const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  [[nodiscard]] bool Close() {
+    if (fd_ < 0) return true;
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// Whether the header line |line| is named |name| (any letter case); its value then.
+bool HeaderValue(std::string_view line, std::string_view name, std::string_view* value) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    if (lower(line[i]) != lower(name[i])) return false;
+  }
+  line.remove_prefix(name.size() + 1);
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ' ||
+                           line.back() == '\t'))
+    line.remove_suffix(1);
+  *value = line;
+  return true;
+}
+
+// One run's state, shared with curl's callbacks on the worker thread.
+struct Transfer {
+  CURL* easy = nullptr;
+  std::string output_path;  // native
+  OutputFile file;
+  const std::atomic<bool>* cancel = nullptr;
+  std::atomic<std::uint32_t>* bytes_received = nullptr;
+  std::atomic<std::uint32_t>* expected_length = nullptr;
+  const TransferNotify* notify = nullptr;  // null: no messages
+  int kind = 0;
+  std::uint64_t id = 0;
+  std::chrono::milliseconds stall_limit{0};
+
+  // The Content-Length of the answer whose headers are being read (0 when absent).
+  std::uint32_t content_length = 0;
+  // What stopped the transfer early, or how far it got.
+  bool opened = false;
+  bool bad_status = false;
+  bool create_failed = false;
+  bool write_failed = false;
+  bool cancelled = false;
+  bool stalled = false;
+  curl_off_t last_received = -1;
+  std::chrono::steady_clock::time_point last_change = std::chrono::steady_clock::now();
+
+  // The status is known to be 200: the expected length is taken and the output file
+  // made, the body counted from zero.
+  [[nodiscard]] bool Open() {
+    expected_length->store(content_length);
+    if (!file.Create(output_path)) {
+      create_failed = true;
+      return false;
+    }
+    opened = true;
+    bytes_received->store(0);
+    return true;
+  }
+};
+
+long StatusOf(CURL* easy) {
+  long status = 0;
+  if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return 0;
+  return status;
+}
+
+// Each header line of each answer (redirects and interim answers included). The line
+// that ends a header block makes the output file when that answer is a 200.
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) noexcept {
+  Transfer& t = *static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  const std::string_view line(data, bytes);
+  if (t.opened) return bytes;  // trailers of the body
+  if (line.starts_with("HTTP/")) {
+    t.content_length = 0;
+    return bytes;
+  }
+  std::string_view value;
+  if (HeaderValue(line, "Content-Length", &value)) {
+    std::uint64_t length = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
+    const bool whole = error == std::errc() && end == value.data() + value.size();
+    t.content_length = whole ? static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                   length, std::numeric_limits<std::uint32_t>::max()))
+                             : 0;
+    return bytes;
+  }
+  if (line != "\r\n" && line != "\n") return bytes;
+  // An interim answer, a redirect that is followed and a failure are told apart once
+  // the transfer ends; only a 200 makes the file.
+  if (StatusOf(t.easy) != 200) return bytes;
+  return t.Open() ? bytes : 0;
+}
+
+// The body, as it arrives. It is written in chunks of kChunk bytes, the cancel flag
+// read after each; the chunks that came in one call are written with one system call
+// and reported in one progress message carrying their sum, after they are in the file.
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) noexcept {
+  Transfer& t = *static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  if (!t.opened) {
+    // The body of a redirect being followed is dropped; any other answer but a 200
+    // fails the status test, and its body is not read.
+    const long status = StatusOf(t.easy);
+    if (status >= 300 && status < 400) return bytes;
+    t.bad_status = true;
+    return 0;
+  }
+  std::size_t taken = 0;
+  bool stop = false;
+  while (taken < bytes && !stop) {
+    taken += std::min(CInetFile::kChunk, bytes - taken);
+    stop = t.cancel->load(std::memory_order_relaxed);
+  }
+  if (taken > 0) {
+    if (!t.file.WriteAll(data, taken)) {
+      t.write_failed = true;
+      return 0;
+    }
+    t.bytes_received->fetch_add(static_cast<std::uint32_t>(taken));
+    if (t.notify != nullptr) {
+      (*t.notify)(TransferMessage::kProgress, t.kind, static_cast<std::uint32_t>(taken), t.id);
+    }
+  }
+  if (stop) {
+    t.cancelled = true;
+    return 0;
+  }
+  return bytes;
+}
+
+// Called by curl while it works, and about once a second while nothing arrives: the
+// cancel flag and the stall limit are looked at here.
+int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) noexcept {
+  Transfer& t = *static_cast<Transfer*>(user);
+  if (t.cancel->load(std::memory_order_relaxed)) {
+    t.cancelled = true;
+    return 1;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (received != t.last_received) {
+    t.last_received = received;
+    t.last_change = now;
+    return 0;
+  }
+  if (now - t.last_change >= t.stall_limit) {
+    t.stalled = true;
+    return 1;
+  }
+  return 0;
+}
+
+// Parses |url| into |parsed|; true when it is an http URL with a host.
+bool ParseHttpUrl(const std::string& url, CURLU* parsed) {
+  if (url.find('\0') != std::string::npos) return false;
+  if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK)
+    return false;
+  char* raw = nullptr;
+  if (curl_url_get(parsed, CURLUPART_SCHEME, &raw, 0) != CURLUE_OK) return false;
+  const std::unique_ptr<char, CurlFree> scheme(raw);
+  return std::string_view(scheme.get()) == "http";
+}
+
+// How a run ended: its result, and whether the error message takes the result's text
+// (a failure of the HTTP layer keeps the message as it was).
+struct Outcome {
+  int result;
+  bool raised;
+};
+
+Outcome Fetch(Transfer& t, const std::string& url) {
+  const std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
+  if (!parsed) return {CInetFile::kInternetError, false};
+  if (!ParseHttpUrl(url, parsed.get())) return {CInetFile::kBadUrl, true};
+
+  // The two headers of the request, in this order; curl adds only Host.
+  std::unique_ptr<curl_slist, ListDeleter> headers;
+  const std::string agent = std::string("User-Agent: ") + CInetFile::kUserAgent;
+  for (const char* header : {"Accept: */*", agent.c_str()}) {
+    curl_slist* grown = curl_slist_append(headers.get(), header);
+    if (grown == nullptr) return {CInetFile::kInternetError, false};
+    (void)headers.release();
+    headers.reset(grown);
+  }
+
+  // Released before the header list and the parsed URL, which it refers to.
+  const std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  if (!easy) return {CInetFile::kInternetError, false};
+  CURL* h = t.easy = easy.get();
+  const bool set =
+      curl_easy_setopt(h, CURLOPT_CURLU, parsed.get()) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http") == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+      // No signals on a worker thread: the process has other threads.
+      curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBuffer) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_HEADERDATA, &t) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress) == CURLE_OK &&
+      curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t) == CURLE_OK;
+  if (!set) return {CInetFile::kInternetError, false};
+
+  const CURLcode done = curl_easy_perform(h);
+  if (t.cancelled) return {CInetFile::kCancelled, true};
+  if (t.create_failed || t.write_failed) return {CInetFile::kCannotCreate, true};
+  if (t.bad_status) return {CInetFile::kNotFound, true};
+  if (done != CURLE_OK) return {CInetFile::kInternetError, false};
+  if (StatusOf(h) != 200) return {CInetFile::kNotFound, true};
+  if (!t.opened && !t.Open()) return {CInetFile::kCannotCreate, true};
+  if (!t.file.Close()) return {CInetFile::kCannotCreate, true};
+  return {CInetFile::kSuccess, false};
+}
+
+}  // namespace
+
+CInetFile::CInetFile()
+    : id_(g_last_id.fetch_add(1) + 1),
+      slot_(static_cast<int>((g_transfers_made.fetch_add(1) + 1) % 11)),
+      error_message_(Messages()[0]) {}
+
+CInetFile::~CInetFile() {
+  Cancel();
+  Wait();
+}
+
+const char* CInetFile::MessageOf(int code) {
+  const auto& messages = Messages();
+  return (code > 0 && code < kMessageCount ? messages[code] : messages[0]).c_str();
+}
+
+bool CInetFile::StartTransfer() {
+  attempts_.fetch_add(1);
+  Wait();
+  cancel_.store(false);
+  return Start();
+}
+
+std::string CInetFile::GetErrorMessage() const {
+  std::lock_guard<std::mutex> lock(message_mutex_);
+  return error_message_;
+}
+
+// The status callback of the Windows design only switched on a callback that did
+// nothing; |status_callback| is carried but changes nothing here.
+void CInetFile::Run() {
+  EnsureCurl();
+  Transfer t;
+  t.output_path = ansi::NativePath(kind == kFile ? local_path + ".update" : local_path);
+  t.cancel = &cancel_;
+  t.bytes_received = &bytes_received_;
+  t.expected_length = &expected_length_;
+  t.notify = notify ? &notify : nullptr;
+  t.kind = kind;
+  t.id = id_;
+  t.stall_limit = std::chrono::milliseconds(std::max(stall_timeout_ms, 1));
+  const Outcome outcome = Fetch(t, url);
+  if (outcome.raised) {
+    std::lock_guard<std::mutex> lock(message_mutex_);
+    error_message_ = MessageOf(outcome.result);
+  }
+  // The file is closed (and curl's handle released) before the owner hears of the end.
+  (void)t.file.Close();
+  if (notify && !cancel_.load()) {
+    notify(TransferMessage::kEnd, kind, static_cast<std::uint32_t>(outcome.result), id_);
+  }
+}
+
+}  // namespace net
