@@ -44,7 +44,9 @@ class CAutoUpdateClientDlg::ServerChoiceMirror : public net::ServerChoice {
   int AddString(const std::string& label) override {
     auto at = std::upper_bound(items_.begin(), items_.end(), label,
                                [](const std::string& l, const Item& i) { return l < i.label; });
-    return static_cast<int>(items_.insert(at, Item{label, nullptr}) - items_.begin());
+    // Inserting may move the items: the position is taken from the new iterator.
+    const auto inserted = items_.insert(at, Item{label, nullptr});
+    return static_cast<int>(inserted - items_.begin());
   }
   void SetItemData(int item, const net::CServer* server) override {
     if (item >= 0 && item < static_cast<int>(items_.size())) items_[item].server = server;
