@@ -131,6 +131,49 @@ TEST_F(UpdateRunTest, WhatCannotBeReplacedOrWouldLeaveItsFolderIsLoggedAndKept) 
   EXPECT_FALSE(fs::exists(home_ / "data/evil.bin"));
 }
 
+TEST_F(UpdateRunTest, InstalledFilesRunAndRegisterAsTheManifestSays) {
+  root_.Write("update/files/tool.sh", "#!/bin/sh\n");
+  root_.Write("update/manifest.xml",
+              Manifest(FileEntry("tool.sh", 10, Url("/update/files/tool.sh"),
+                                 "<Execute>yes</Execute><Register>YES</Register>"
+                                 "<ExecutePar>--quiet now</ExecutePar>")));
+  LumoraRun run = Run({Wait(1500)});
+  // Run first, with its parameters; registering has no counterpart here and is logged.
+  auto shells = run.All("shell");
+  ASSERT_EQ(shells.size(), 1u);
+  EXPECT_EQ(shells[0], (Json{{"target", Upd("tool.sh")}, {"parameters", "--quiet now"}}));
+  std::vector<std::string> log = Log(run);
+  auto installed = std::find(log.begin(), log.end(), "下载文件成功 [tool.sh]");
+  ASSERT_NE(installed, log.end());
+  EXPECT_EQ(*(installed + 1), "跳过注册组件 [tool.sh]");
+  EXPECT_TRUE(fs::status(Upd("tool.sh")).permissions() != fs::perms::none);
+  EXPECT_NE(fs::status(Upd("tool.sh")).permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+TEST_F(UpdateRunTest, AnotherServerChosenLaterIsCheckedWithoutDownloading) {
+  root_.Write("Storage/XmlFile/serverlist.txt",
+              Gb("甲|" + Url("/update/manifest.xml") + "\r\n乙|" + Url("/update/two.xml") + "\r\n"));
+  root_.Write("update/files/a.bin", "a");
+  root_.Write("update/manifest.xml", Manifest(FileEntry("a.bin", 1, Url("/update/files/a.bin"))));
+  root_.Write("update/two.xml", Manifest(FileEntry("b.bin", 1, Url("/update/files/a.bin"))));
+  // Without "auto" the first check comes after three seconds, with the last server of
+  // the list chosen (乙); it installs. The user then picks the other server, first in
+  // the code page's order: its files are counted only.
+  LumoraRun run = Run({Wait(3600), Json{{"updateWindow", "state"}}.dump(),
+                       Json{{"updateWindow", {{"server", 0}}}}.dump(), Wait(800)},
+                      false);
+  auto states = run.All("updateWindow");
+  ASSERT_EQ(states.size(), 1u);
+  EXPECT_EQ(states[0]["servers"], (Json{"甲", "乙"}));
+  EXPECT_EQ(states[0]["selected"], 1);
+  std::vector<std::string> log = Log(run);
+  EXPECT_NE(std::find(log.begin(), log.end(), "下载文件成功 [b.bin]"), log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), "正在连接：甲"), log.end());
+  EXPECT_EQ(log.back(), "需更新文件总数: 1, 文件总长度: 0 KB");
+  EXPECT_TRUE(fs::exists(Upd("b.bin")));
+  EXPECT_FALSE(fs::exists(Upd("a.bin")));
+}
+
 // The shelf's downloads, for a signed-in reader.
 class ShelfDownloadTest : public UpdateRunTest {
  protected:
