@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -83,7 +84,10 @@ class WindowTest : public ::testing::Test {
     std::string error;
     face_ = platform::CreateGtkPlatform(&argc, &argv, &error);
     ASSERT_TRUE(face_) << error;
-    app_ = std::make_unique<CLumoraApp>(DeploymentSettings{});
+    // Nothing listens on port 1: the update window's fetch fails at once.
+    DeploymentSettings nowhere;
+    nowhere.shop_host = nowhere.login_host = "127.0.0.1:1";
+    app_ = std::make_unique<CLumoraApp>(nowhere);
     dialog_ = std::make_unique<CLumoraDlg>(*app_, *face_);
     dialog_->OnInitDialog();
     window_ = FindMainWindow();
@@ -180,6 +184,56 @@ TEST_F(WindowTest, ScreenshotShowsTheChineseTitle) {
     }
   EXPECT_GT(light_left, 20) << "no Latin text painted";
   EXPECT_GT(light_right, 40) << "no Chinese glyphs painted";
+}
+
+// The texts of the visible widgets below |widget| of type |type|, in order.
+std::vector<std::string> Texts(GtkWidget* widget, GType type) {
+  std::vector<std::string> texts;
+  if (G_TYPE_CHECK_INSTANCE_TYPE(widget, type) && gtk_widget_get_visible(widget)) {
+    if (GTK_IS_LABEL(widget)) texts.push_back(gtk_label_get_text(GTK_LABEL(widget)));
+    if (GTK_IS_BUTTON(widget)) texts.push_back(gtk_button_get_label(GTK_BUTTON(widget)));
+  }
+  if (GTK_IS_CONTAINER(widget)) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* it = children; it != nullptr; it = it->next)
+      for (std::string& t : Texts(GTK_WIDGET(it->data), type)) texts.push_back(std::move(t));
+    g_list_free(children);
+  }
+  return texts;
+}
+
+TEST_F(WindowTest, F2BringsTheUpdateWindowForwardWithItsLog) {
+  GtkWindow* updates = nullptr;
+  GList* tops = gtk_window_list_toplevels();
+  for (GList* it = tops; it != nullptr; it = it->next)
+    if (g_strcmp0(gtk_window_get_title(GTK_WINDOW(it->data)), "更新") == 0)
+      updates = GTK_WINDOW(it->data);
+  g_list_free(tops);
+  ASSERT_NE(updates, nullptr);
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(updates)));  // hidden from the start
+  // F2 pressed in the main window, as the desktop delivers it.
+  GdkEvent* key = gdk_event_new(GDK_KEY_PRESS);
+  key->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(window_))));
+  key->key.keyval = GDK_KEY_F2;
+  gdk_event_set_device(key, gdk_seat_get_keyboard(gdk_display_get_default_seat(
+                                gdk_display_get_default())));
+  gtk_widget_event(GTK_WIDGET(window_), key);
+  gdk_event_free(key);
+  ASSERT_TRUE(SpinUntil([&] { return gtk_widget_get_visible(GTK_WIDGET(updates)) != 0; }));
+  // The list of servers could not be fetched: both steps are in the log, with times.
+  ASSERT_TRUE(SpinUntil([&] {
+    std::vector<std::string> rows = Texts(GTK_WIDGET(updates), GTK_TYPE_LABEL);
+    return std::find(rows.begin(), rows.end(), "更新总进度") != rows.end() &&
+           rows.size() >= 5 && rows[1].find("获得服务器列表失败") != std::string::npos;
+  })) << ::testing::PrintToString(Texts(GTK_WIDGET(updates), GTK_TYPE_LABEL));
+  std::vector<std::string> rows = Texts(GTK_WIDGET(updates), GTK_TYPE_LABEL);
+  EXPECT_NE(rows[0].find("正在连接获取服务器列表"), std::string::npos);
+  EXPECT_EQ(rows[0][2], ':');
+  // "更新" stays hidden; the other two buttons show.
+  std::vector<std::string> buttons = Texts(GTK_WIDGET(updates), GTK_TYPE_BUTTON);
+  EXPECT_NE(std::find(buttons.begin(), buttons.end(), "手动更新"), buttons.end());
+  EXPECT_NE(std::find(buttons.begin(), buttons.end(), "关闭"), buttons.end());
+  EXPECT_EQ(std::find(buttons.begin(), buttons.end(), "更新"), buttons.end());
 }
 
 TEST_F(WindowTest, TheWindowCarriesTheProgramIconInEverySize) {
