@@ -1,0 +1,534 @@
+// The download engine against the local vendor service and its fault switches (and, for
+// redirects, a small server of the test's own on loopback): what is fetched, what is
+// written where, the messages the owner gets, cancelling, stalls and the transfer list.
+#include "net/inet_file.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "net/inet_files.h"
+#include "platform/ansi.h"
+#include "support/temp_dir.h"
+#include "support/vendor_process.h"
+
+namespace {
+
+using net::CInetFile;
+using net::TransferMessage;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr auto kBound = std::chrono::seconds(10);  // a failure guard, never a measure
+
+std::string Gb(const char* utf8) { return ansi::FromUtf8Lossy(utf8); }
+
+// A body whose bytes differ from one chunk to the next, not a multiple of a chunk.
+std::string Body(std::size_t size) {
+  std::string body(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 7919 + i / 251) & 0xFF);
+  return body;
+}
+
+long long FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// A test double of the owner window: it keeps every message a transfer posts, in
+// order, under a lock (the transfer calls it on its worker thread), with the size the
+// output file had when each message came.
+class OwnerWindow {
+ public:
+  struct Message {
+    TransferMessage message;
+    int kind;
+    std::uint32_t value;
+    std::uint64_t id;
+    long long file_size;
+  };
+
+  // Messages about the file at |path| (its size is taken at each message).
+  net::TransferNotify Notify(std::string path) {
+    return [this, path](TransferMessage message, int kind, std::uint32_t value,
+                        std::uint64_t id) {
+      const long long size = FileSize(path);
+      std::lock_guard<std::mutex> lock(mutex_);
+      messages_.push_back({message, kind, value, id, size});
+      changed_.notify_all();
+    };
+  }
+  std::vector<Message> Messages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+  }
+  std::vector<Message> Ends() const {
+    std::vector<Message> ends;
+    for (const Message& m : Messages()) {
+      if (m.message == TransferMessage::kEnd) ends.push_back(m);
+    }
+    return ends;
+  }
+  std::uint64_t ProgressSum() const {
+    std::uint64_t sum = 0;
+    for (const Message& m : Messages()) {
+      if (m.message == TransferMessage::kProgress) sum += m.value;
+    }
+    return sum;
+  }
+  // Waits (within the bound) for the first progress message.
+  bool WaitForProgress() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kBound, [this] { return !messages_.empty(); });
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Message> messages_;
+};
+
+class InetFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    body_ = Body(300'000 + 123);
+    root_.Write("Storage/item.bin", body_);
+  }
+  void TearDown() override {
+    if (vendor_) {
+      EXPECT_EQ(vendor_->Stop(), 0) << vendor_->Errors();
+    }
+  }
+  void Start(const std::vector<std::string>& faults = {}) {
+    std::vector<std::string> args = {"--root", root_.path(), "--log", log_ / "requests.log"};
+    for (const std::string& f : faults) args.insert(args.end(), {"--fault", f});
+    vendor_ = std::make_unique<VendorProcess>(args);
+    ASSERT_GT(vendor_->port(), 0);
+  }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(vendor_->port()) + path;
+  }
+  std::string Target() const { return out_ / "item.bin"; }
+  std::string Output(int kind = CInetFile::kFile) const {
+    return kind == CInetFile::kFile ? Target() + ".update" : Target();
+  }
+  // A transfer of |url| to Target() whose messages go to owner_.
+  std::unique_ptr<CInetFile> Make(const std::string& url, int kind = CInetFile::kFile) {
+    auto transfer = std::make_unique<CInetFile>();
+    transfer->url = url;
+    transfer->kind = kind;
+    transfer->local_path = Target();
+    transfer->notify = owner_.Notify(Output(kind));
+    return transfer;
+  }
+  // Runs |transfer| to its end; the result of its end message (-1 when none came).
+  int Run(CInetFile& transfer) {
+    const std::size_t before = owner_.Ends().size();
+    EXPECT_TRUE(transfer.StartTransfer());
+    transfer.Wait();
+    const auto ends = owner_.Ends();
+    EXPECT_LE(ends.size(), before + 1);
+    return ends.size() == before + 1 ? static_cast<int>(ends.back().value) : -1;
+  }
+
+  TempDir root_, out_, log_;
+  std::string body_;
+  OwnerWindow owner_;
+  std::unique_ptr<VendorProcess> vendor_;
+};
+
+TEST_F(InetFileTest, ErrorMessagesAreTheTableTextsInTheCodePage) {
+  const char* texts[] = {
+      "URL解析错误, 请选择其他服务器进行尝试",   "服务器拒绝连接, 请选择其他服务器进行尝试",
+      "重定向失败, 请选择其他服务器进行尝试",     "重定向URL解析错误, 请选择其他服务器进行尝试",
+      "不是HTTP连接, 请选择其他服务器进行尝试",  "取得服务器文件失败, 请选择其他服务器进行尝试",
+      "创建本地文件失败",                         "主动取消连接",
+      "URL不正确"};
+  for (int code = 1; code <= 9; ++code) {
+    EXPECT_EQ(CInetFile::MessageOf(code), Gb(texts[code - 1])) << code;
+  }
+  const std::string fallback = Gb("连接服务器失败, 请选择其他服务器进行尝试");
+  EXPECT_EQ(CInetFile::MessageOf(0), fallback);
+  EXPECT_EQ(CInetFile::MessageOf(10), fallback);
+  EXPECT_EQ(CInetFile::MessageOf(-1), fallback);
+  EXPECT_EQ(CInetFile().GetErrorMessage(), fallback);
+}
+
+TEST_F(InetFileTest, OnlyPlainHttpUrlsAreFetched) {
+  Start();
+  const std::string port = std::to_string(vendor_->port());
+  for (const std::string& url :
+       {"ftp://127.0.0.1:" + port + "/Storage/item.bin",
+        "https://127.0.0.1:" + port + "/Storage/item.bin", std::string("not a url at all"),
+        std::string("http://"), std::string("")}) {
+    auto transfer = Make(url);
+    EXPECT_EQ(Run(*transfer), CInetFile::kBadUrl) << url;
+    EXPECT_EQ(transfer->GetErrorMessage(), CInetFile::MessageOf(1)) << url;
+    EXPECT_FALSE(fs::exists(Output())) << url;
+  }
+  EXPECT_EQ(owner_.ProgressSum(), 0u);
+  // Nothing reached the service: the scheme is refused before any connection.
+  EXPECT_EQ(log_.Read("requests.log"), "");
+}
+
+TEST_F(InetFileTest, AnswerOtherThan200EndsWithSixItsMessageAndNoFile) {
+  Start({"/Storage/broken=status:500"});
+  root_.Write("Storage/broken.bin", body_);
+  for (int kind : {CInetFile::kServerList, CInetFile::kFile}) {
+    for (const std::string path : {"/Storage/missing.bin", "/Storage/broken.bin"}) {
+      auto transfer = Make(Url(path), kind);
+      EXPECT_EQ(Run(*transfer), CInetFile::kNotFound) << path;
+      EXPECT_EQ(transfer->GetErrorMessage(),
+                Gb("取得服务器文件失败, 请选择其他服务器进行尝试"));
+      EXPECT_FALSE(fs::exists(Target())) << path;
+      EXPECT_FALSE(fs::exists(Target() + ".update")) << path;
+    }
+  }
+  EXPECT_EQ(owner_.ProgressSum(), 0u);
+}
+
+TEST_F(InetFileTest, KindTwoWritesTheBodyToThePathWithUpdateAppended) {
+  Start();
+  auto transfer = Make(Url("/Storage/item.bin"));
+  ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+  EXPECT_EQ(out_.Read("item.bin.update"), body_);
+  EXPECT_FALSE(fs::exists(Target()));
+  EXPECT_EQ(transfer->bytes_received(), body_.size());
+  EXPECT_EQ(transfer->expected_length(), body_.size());
+  EXPECT_EQ(transfer->attempts(), 1u);
+
+  // Every message names the kind and the transfer; progress adds up to the body, each
+  // after its bytes are in the file; the end message comes last.
+  const auto messages = owner_.Messages();
+  ASSERT_GE(messages.size(), 2u);
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i + 1 < messages.size(); ++i) {
+    const auto& m = messages[i];
+    ASSERT_EQ(m.message, TransferMessage::kProgress) << i;
+    EXPECT_GE(m.value, 1u);
+    sum += m.value;
+    EXPECT_GE(m.file_size, static_cast<long long>(sum)) << i;
+    EXPECT_EQ(m.kind, CInetFile::kFile);
+    EXPECT_EQ(m.id, transfer->id());
+  }
+  EXPECT_EQ(sum, body_.size());
+  EXPECT_EQ(messages.back().message, TransferMessage::kEnd);
+  EXPECT_EQ(messages.back().kind, CInetFile::kFile);
+  EXPECT_EQ(messages.back().id, transfer->id());
+}
+
+TEST_F(InetFileTest, KindsZeroAndOneWriteThePathItself) {
+  Start();
+  for (int kind : {CInetFile::kServerList, CInetFile::kManifest}) {
+    auto transfer = Make(Url("/Storage/item.bin"), kind);
+    ASSERT_EQ(Run(*transfer), CInetFile::kSuccess) << kind;
+    EXPECT_EQ(out_.Read("item.bin"), body_) << kind;
+    EXPECT_FALSE(fs::exists(Target() + ".update")) << kind;
+    EXPECT_EQ(owner_.Ends().back().kind, kind);
+    fs::remove(Target());
+  }
+}
+
+TEST_F(InetFileTest, WithoutContentLengthTheExpectedLengthStaysZero) {
+  Start({"/Storage/item=no-length"});
+  auto transfer = Make(Url("/Storage/item.bin"));
+  transfer->set_expected_length(77);  // left from an earlier run: replaced by 0
+  ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+  EXPECT_EQ(transfer->expected_length(), 0u);
+  EXPECT_EQ(transfer->bytes_received(), body_.size());
+  EXPECT_EQ(out_.Read("item.bin.update"), body_);
+}
+
+TEST_F(InetFileTest, AnEmptyBodyStillMakesAnEmptyFile) {
+  root_.Write("Storage/empty.bin", "");
+  out_.Write("item.bin.update", "left over from before");
+  Start();
+  auto transfer = Make(Url("/Storage/empty.bin"));
+  ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+  EXPECT_EQ(FileSize(Output()), 0);
+  EXPECT_EQ(owner_.ProgressSum(), 0u);
+}
+
+TEST_F(InetFileTest, TheRequestCarriesTheTwoHeadersAndNothingElseOfOurOwn) {
+  Start();
+  auto transfer = Make(Url("/Storage/item.bin?a=1"));
+  ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+  EXPECT_EQ(log_.Read("requests.log"),
+            "GET /Storage/item.bin?a=1 HTTP/1.1\r\nHost: 127.0.0.1:" +
+                std::to_string(vendor_->port()) +
+                "\r\nAccept: */*\r\nUser-Agent: AutoUpdate_Nuvex\r\n\r\n");
+}
+
+TEST_F(InetFileTest, CancelStopsAfterTheCurrentChunkWithoutAnEndMessage) {
+  // 2048 bytes every 100 ms: the whole body would take 15 s.
+  Start({"/Storage/item=slow:2048:100"});
+  auto transfer = Make(Url("/Storage/item.bin"));
+  ASSERT_TRUE(transfer->StartTransfer());
+  ASSERT_TRUE(owner_.WaitForProgress());
+  const auto cancelled_at = Clock::now();
+  transfer->Cancel();
+  transfer->Wait();
+  EXPECT_LT(Clock::now() - cancelled_at, kBound);
+  EXPECT_TRUE(owner_.Ends().empty());
+  EXPECT_EQ(transfer->GetErrorMessage(), Gb("主动取消连接"));
+  // What was written stays, and it is what was counted.
+  EXPECT_GT(transfer->bytes_received(), 0u);
+  EXPECT_LT(transfer->bytes_received(), body_.size());
+  EXPECT_EQ(FileSize(Output()), transfer->bytes_received());
+  EXPECT_EQ(owner_.ProgressSum(), transfer->bytes_received());
+  EXPECT_EQ(out_.Read("item.bin.update"), body_.substr(0, transfer->bytes_received()));
+}
+
+TEST_F(InetFileTest, CancelWhileTheServerSendsNothingTakesEffectWithinABound) {
+  Start({"/Storage/item=hang"});
+  auto transfer = Make(Url("/Storage/item.bin"));
+  ASSERT_TRUE(transfer->StartTransfer());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto cancelled_at = Clock::now();
+  transfer->Cancel();
+  transfer->Wait();
+  EXPECT_LT(Clock::now() - cancelled_at, std::chrono::seconds(3));
+  EXPECT_TRUE(owner_.Messages().empty());
+  EXPECT_FALSE(fs::exists(Output()));
+}
+
+TEST_F(InetFileTest, ATransferThatReceivesNothingForTheLimitFailsWithTwo) {
+  Start({"/Storage/item=hang", "/Storage/slow=slow:10:20000"});
+  root_.Write("Storage/slow.bin", body_);
+  for (const std::string path : {"/Storage/item.bin", "/Storage/slow.bin"}) {
+    auto transfer = Make(Url(path));
+    transfer->stall_timeout_ms = 300;
+    const auto started = Clock::now();
+    EXPECT_EQ(Run(*transfer), CInetFile::kInternetError) << path;
+    EXPECT_LT(Clock::now() - started, kBound) << path;
+    // A failure of the HTTP layer leaves the message as it was.
+    EXPECT_EQ(transfer->GetErrorMessage(), CInetFile::MessageOf(0)) << path;
+    EXPECT_LE(transfer->bytes_received(), 10u) << path;
+  }
+}
+
+TEST_F(InetFileTest, ABrokenOrRefusedConnectionFailsWithTwo) {
+  Start({"/Storage/item=drop:5000"});
+  auto dropped = Make(Url("/Storage/item.bin"));
+  EXPECT_EQ(Run(*dropped), CInetFile::kInternetError);
+  EXPECT_EQ(dropped->bytes_received(), 5000u);
+  EXPECT_EQ(FileSize(Output()), 5000);  // a partial file stays
+
+  // A port that nobody listens on.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  ::close(fd);
+  auto refused = Make("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x");
+  EXPECT_EQ(Run(*refused), CInetFile::kInternetError);
+  EXPECT_EQ(refused->GetErrorMessage(), CInetFile::MessageOf(0));
+}
+
+TEST_F(InetFileTest, ASecondStartCountsAnAttemptAndRewritesTheFileFromTheStart) {
+  Start();
+  auto transfer = Make(Url("/Storage/item.bin"));
+  ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+  const std::string shorter = Body(5000);
+  root_.Write("Storage/item.bin", shorter);
+  ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+  EXPECT_EQ(transfer->attempts(), 2u);
+  EXPECT_EQ(out_.Read("item.bin.update"), shorter);
+  EXPECT_EQ(transfer->bytes_received(), shorter.size());
+  EXPECT_EQ(transfer->expected_length(), shorter.size());
+  EXPECT_EQ(owner_.ProgressSum(), body_.size() + shorter.size());
+  EXPECT_EQ(owner_.Ends().size(), 2u);
+}
+
+TEST(InetFileSlotTest, SlotsCountTransfersMadeModuloEleven) {
+  // Other transfers may have been made in this process: count from a first one.
+  std::vector<std::unique_ptr<CInetFile>> made;
+  for (int i = 0; i < 12; ++i) made.push_back(std::make_unique<CInetFile>());
+  const int first = made[0]->slot();
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_EQ(made[i]->slot(), (first + i) % 11) << i;
+    if (i > 0) {
+      EXPECT_GT(made[i]->id(), made[i - 1]->id());
+    }
+  }
+  // In a process whose first transfer is made[0], the eleventh and twelfth get 0 and 1.
+  if (first == 1) {
+    EXPECT_EQ(made[10]->slot(), 0);
+    EXPECT_EQ(made[11]->slot(), 1);
+  }
+}
+
+// A server of one purpose on 127.0.0.1: every request is answered with a 302 to
+// |location|, and the connection closed.
+class RedirectServer {
+ public:
+  explicit RedirectServer(std::string location) : location_(std::move(location)) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd_, 8) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      ADD_FAILURE() << "cannot listen on loopback";
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~RedirectServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    ::close(fd_);
+  }
+  RedirectServer(const RedirectServer&) = delete;
+  RedirectServer& operator=(const RedirectServer&) = delete;
+
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 50) != 1) continue;
+      const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      std::string head;
+      char buffer[1024];
+      while (head.find("\r\n\r\n") == std::string::npos) {
+        pollfd c{client, POLLIN, 0};
+        if (::poll(&c, 1, 5000) != 1) break;
+        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        head.append(buffer, static_cast<std::size_t>(n));
+      }
+      const std::string answer = "HTTP/1.1 302 Found\r\nLocation: " + location_ +
+                                 "\r\nContent-Length: 5\r\nConnection: close\r\n\r\nmoved";
+      (void)!::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+      ::close(client);
+    }
+  }
+
+  std::string location_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST_F(InetFileTest, RedirectsAreFollowedWithinPlainHttpOnly) {
+  Start();
+  {
+    RedirectServer redirect(Url("/Storage/item.bin"));
+    auto transfer = Make(redirect.Url("/moved.bin"));
+    ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+    EXPECT_EQ(out_.Read("item.bin.update"), body_);
+    EXPECT_EQ(owner_.ProgressSum(), body_.size());  // the redirect's own body is not written
+    EXPECT_EQ(transfer->expected_length(), body_.size());
+  }
+  fs::remove(Output());
+  const std::string port = std::to_string(vendor_->port());
+  for (const std::string& target : {"https://127.0.0.1:" + port + "/Storage/item.bin",
+                                   "ftp://127.0.0.1:" + port + "/Storage/item.bin"}) {
+    RedirectServer redirect(target);
+    auto transfer = Make(redirect.Url("/moved.bin"));
+    EXPECT_EQ(Run(*transfer), CInetFile::kInternetError) << target;
+    EXPECT_FALSE(fs::exists(Output())) << target;
+  }
+  // Only the followed plain redirect reached the service.
+  const std::string log = log_.Read("requests.log");
+  EXPECT_EQ(log.find("GET /Storage/item.bin"), log.rfind("GET /Storage/item.bin"));
+}
+
+TEST_F(InetFileTest, DestroyingARunningTransferCancelsAndJoinsItsThread) {
+  Start({"/Storage/item=slow:2048:100"});
+  auto transfer = Make(Url("/Storage/item.bin"));
+  ASSERT_TRUE(transfer->StartTransfer());
+  ASSERT_TRUE(owner_.WaitForProgress());
+  const auto destroyed_at = Clock::now();
+  transfer.reset();
+  EXPECT_LT(Clock::now() - destroyed_at, kBound);
+  // Its thread has ended: nothing more is posted afterwards.
+  const std::size_t count = owner_.Messages().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_EQ(owner_.Messages().size(), count);
+  EXPECT_TRUE(owner_.Ends().empty());
+}
+
+TEST_F(InetFileTest, TheListFindsByNameWithoutLetterCaseAndDeletesWhatItHolds) {
+  net::CInetFiles list;
+  EXPECT_EQ(list.GetFront(), nullptr);
+  auto add = [&list](const std::string& name) {
+    auto transfer = std::make_unique<CInetFile>();
+    transfer->display_name = name;
+    CInetFile* raw = transfer.get();
+    list.Add(std::move(transfer));
+    return raw;
+  };
+  CInetFile* chinese = add(Gb("下载的书ABC.pdf"));
+  // Two double-byte characters whose trail bytes are 'A' and 'a': distinct characters.
+  CInetFile* trail_upper = add("\x81\x41");
+  CInetFile* trail_lower = add("\x81\x61");
+  EXPECT_EQ(list.GetCount(), 3u);
+  EXPECT_EQ(list.GetFront(), chinese);
+  EXPECT_EQ(list.FindByName(Gb("下载的书abc.PDF")), chinese);
+  EXPECT_EQ(list.FindByName(Gb("下载的书ABC.pdf")), chinese);
+  EXPECT_EQ(list.FindByName(Gb("上载的书ABC.pdf")), nullptr);
+  EXPECT_EQ(list.FindByName("\x81\x41"), trail_upper);
+  EXPECT_EQ(list.FindByName("\x81\x61"), trail_lower);
+  EXPECT_EQ(list.FindById(trail_lower->id()), trail_lower);
+
+  const std::uint64_t removed_id = chinese->id();
+  list.Remove(chinese);
+  EXPECT_EQ(list.GetCount(), 2u);
+  EXPECT_EQ(list.FindById(removed_id), nullptr);
+  EXPECT_EQ(list.GetFront(), trail_upper);
+  list.DeleteAll();
+  EXPECT_EQ(list.GetCount(), 0u);
+  EXPECT_EQ(list.GetFront(), nullptr);
+}
+
+TEST_F(InetFileTest, TheListCancelsAndJoinsRunningTransfersWhenItDeletesThem) {
+  Start({"/Storage/item=slow:2048:100"});
+  net::CInetFiles list;
+  for (int i = 0; i < 3; ++i) {
+    auto transfer = Make(Url("/Storage/item.bin"));
+    transfer->local_path = out_ / ("item" + std::to_string(i));
+    ASSERT_TRUE(transfer->StartTransfer());
+    list.Add(std::move(transfer));
+  }
+  ASSERT_TRUE(owner_.WaitForProgress());
+  const auto started = Clock::now();
+  list.Remove(list.GetFront());
+  EXPECT_EQ(list.GetCount(), 2u);
+  list.DeleteAll();
+  EXPECT_EQ(list.GetCount(), 0u);
+  EXPECT_LT(Clock::now() - started, kBound);
+  const std::size_t count = owner_.Messages().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_EQ(owner_.Messages().size(), count);
+  EXPECT_TRUE(owner_.Ends().empty());
+}
+
+}  // namespace
