@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "net/inet_file.h"
+#include "net/loop_notify.h"
 #include "platform/main_loop.h"
 
 extern char** environ;
@@ -124,8 +125,8 @@ class Server {
   int port_ = 0;
 };
 
-// The owner is the program's own main loop on this thread: each message is posted to
-// it, as the update window posts them, and handled there; the end message quits it.
+// The owner is the program's own main loop on this thread: the messages reach it as
+// they reach the update window, and the end message quits it.
 Measure RunOurs(const std::string& url, const std::string& out, std::uint64_t* messages) {
   platform::MainLoop loop;
   std::uint64_t sum = 0, count = 0;
@@ -134,17 +135,16 @@ Measure RunOurs(const std::string& url, const std::string& out, std::uint64_t* m
   transfer.url = url;
   transfer.kind = net::CInetFile::kServerList;  // writes |out| itself
   transfer.local_path = out;
-  transfer.notify = [&](net::TransferMessage message, int, std::uint32_t value, std::uint64_t) {
-    loop.Post([&, message, value] {
-      if (message == net::TransferMessage::kProgress) {
-        sum += value;
-        ++count;
-      } else {
-        result = static_cast<int>(value);
-        loop.Quit(0);
-      }
-    });
-  };
+  transfer.notify = net::NotifyOnLoop(
+      loop, [&](net::TransferMessage message, int, std::uint32_t value, std::uint64_t) {
+        if (message == net::TransferMessage::kProgress) {
+          sum += value;
+          ++count;
+        } else {
+          result = static_cast<int>(value);
+          loop.Quit(0);
+        }
+      });
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
   const auto start = Clock::now();

@@ -1,9 +1,7 @@
 // The movie's commands that talk to the vendor's web services: signing in ("logon"),
 // importing the purchased items ("yigoumai") and opening a share page ("分享").
-#include <sys/stat.h>
-
-#include <cctype>
 #include <cstdio>
+#include <string>
 
 #include "app/field_list.h"
 #include "app/lumora_app.h"
@@ -50,16 +48,17 @@ std::string ReplyValue(const std::string& reply, const char* key) {
 }
 
 // A user name that can be a folder of its own inside the program folder: not empty,
-// no separator, not "." or "..", no zero byte.
+// no separator ('/'; a backslash is an ordinary character here, and the second byte of
+// characters such as 乗), not "." or "..", no zero byte.
 bool IsUsableUserName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+         name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
 
-bool MakeFolder(const std::string& core_path) {
-  const std::string path = ansi::NativePath(core_path);
-  return platform::IsDirectory(path) || mkdir(path.c_str(), 0777) == 0;
+bool IsAsciiAlnum(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
+bool IsAsciiSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // The share title as the share pages take it: UTF-8 with one space appended, then
 // letters and digits as they are, white space as "+", every other byte as "%XX".
@@ -75,9 +74,9 @@ std::string EncodeShareTitle(std::string_view title) {
   utf8 += ' ';
   std::string out;
   for (unsigned char c : utf8) {
-    if (std::isalnum(c)) {
+    if (IsAsciiAlnum(c)) {
       out += static_cast<char>(c);
-    } else if (std::isspace(c)) {
+    } else if (IsAsciiSpace(c)) {
       out += '+';
     } else {
       char escaped[4];
@@ -88,12 +87,24 @@ std::string EncodeShareTitle(std::string_view title) {
   return out;
 }
 
-// |url| cut to |max| bytes, never inside a "%XX" escape.
+// The byte an escape "%XX" at |at| stands for, or -1 when there is none there.
+int EscapedByte(const std::string& url, std::size_t at) {
+  if (at + 2 >= url.size() || url[at] != '%') return -1;
+  auto hex = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
+  return hex(url[at + 1]) * 16 + hex(url[at + 2]);
+}
+
+// |url| cut to |max| bytes, never inside a "%XX" escape nor inside the escapes of one
+// UTF-8 character.
 std::string CutUrl(std::string url, std::size_t max) {
   if (url.size() <= max) return url;
   std::size_t cut = max;
   for (std::size_t back = 1; back <= 2 && back <= cut; ++back)
     if (url[cut - back] == '%') cut -= back;
+  // What follows the cut must not be the continuation of a character kept in part.
+  for (int byte = EscapedByte(url, cut); byte >= 0x80 && byte < 0xC0 && cut >= 3;
+       byte = EscapedByte(url, cut))
+    cut -= 3;
   url.resize(cut);
   return url;
 }
@@ -133,21 +144,23 @@ void CLumoraDlg::OnLogon(const std::string& args) {
 
   // The user's folder, shelf file and downloads lie in the program folder. A name that
   // cannot be a folder there (it would lead elsewhere) fails as a folder that cannot
-  // be made, and no shelf is recorded for it.
+  // be made, and no shelf stays recorded: not even the one of an earlier sign-in, which
+  // belongs to another user.
   if (!IsUsableUserName(user_name_)) {
+    user_shelf_path_.clear();
     platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
     return;
   }
   const std::string user_folder = program_folder_ + user_name_;
   user_shelf_path_ = user_folder + "/" + user_name_ + ".xml";
   if (!platform::IsDirectory(ansi::NativePath(user_folder))) {
-    if (!MakeFolder(user_folder)) {
+    if (!platform::MakeDirectory(ansi::NativePath(user_folder))) {
       platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
       return;
     }
     (void)CreateUserShelf(user_shelf_path_);
   }
-  if (!MakeFolder(user_folder + "/downloaded"))
+  if (!platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")))
     platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
 }
 

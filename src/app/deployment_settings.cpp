@@ -1,8 +1,10 @@
 #include "app/deployment_settings.h"
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <utility>
+
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -46,7 +48,12 @@ bool DeploymentSettings::ApplyLine(const std::string& line) {
 DeploymentSettings DeploymentSettings::Load(const std::string& program_file) {
   DeploymentSettings settings;
   std::string folder = program_file.substr(0, program_file.rfind('/') + 1);
-  std::ifstream in(folder + "lumora.conf");
+  // Only a regular file of a sane size is read, without ever blocking on a FIFO.
+  std::string text;
+  if (platform::ReadRegularFile(folder + "lumora.conf", kMaxFileBytes, &text) !=
+      platform::FileRead::kOk)
+    text.clear();
+  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     std::string t = Trim(line);
     if (t.empty() || t[0] == '#') continue;

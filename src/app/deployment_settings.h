@@ -7,10 +7,12 @@
 #ifndef LUMORA_APP_DEPLOYMENT_SETTINGS_H_
 #define LUMORA_APP_DEPLOYMENT_SETTINGS_H_
 
+#include <cstddef>
 #include <string>
 
 struct DeploymentSettings {
   static constexpr const char* kDefaultHost = "127.0.0.1:8480";
+  static constexpr std::size_t kMaxFileBytes = 64u << 10;
 
   std::string shop_host = kDefaultHost;     // shop_host, LUMORA_SHOP_HOST
   std::string login_host = kDefaultHost;    // login_host, LUMORA_LOGIN_HOST

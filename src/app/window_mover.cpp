@@ -40,7 +40,10 @@ Cursor CWindowMover::CursorOf(Zone zone) {
 bool CWindowMover::OnMouse(platform::MouseAction action, platform::MouseButton button,
                            Point cursor) {
   using platform::MouseAction;
-  if (button == platform::MouseButton::kRight) return action == MouseAction::kDown;
+  // A move is a move whatever button is named; presses and releases of the right
+  // button are the player's own, except that its context menu never opens.
+  if (button == platform::MouseButton::kRight && action != MouseAction::kMove)
+    return action == MouseAction::kDown;
   switch (action) {
     case MouseAction::kDown: OnButtonDown(cursor); break;
     case MouseAction::kMove: OnMove(cursor); break;

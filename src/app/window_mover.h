@@ -30,7 +30,7 @@ class CWindowMover {
 
   // A mouse event on the player, in screen coordinates. True when the player must not
   // see it (a right-button press: the player's context menu is never shown).
-  bool OnMouse(platform::MouseAction action, platform::MouseButton button,
+  [[nodiscard]] bool OnMouse(platform::MouseAction action, platform::MouseButton button,
                platform::Point cursor);
 
  private:

@@ -1,5 +1,7 @@
 #include "library/xml_file_object.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string_view>
 
@@ -89,12 +91,61 @@ void NormaliseLineEnds(std::string* text) {
   text->resize(out);
 }
 
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool StartsWithIgnoringCase(std::string_view text, std::size_t at, std::string_view word) {
+  if (text.size() - at < word.size()) return false;
+  for (std::size_t k = 0; k < word.size(); ++k)
+    if (std::tolower(static_cast<unsigned char>(text[at + k])) != word[k]) return false;
+  return true;
+}
+
+// Where the XML declaration that starts at |from| ends (the offset of its '>', or the
+// text's size), read as the parser reads it: the values of "version", "encoding" and
+// "standalone" may be quoted and hide a '>'; any other word ends at white space or '>'.
+// Where the parser would give up, the declaration is taken to end there, which only
+// makes more of the text count.
+std::size_t DeclarationEnd(std::string_view text, std::size_t from) {
+  const std::size_t n = text.size();
+  std::size_t j = from;
+  while (j < n && text[j] != '>') {
+    if (IsXmlSpace(text[j])) {
+      ++j;
+      continue;
+    }
+    if (!StartsWithIgnoringCase(text, j, "version") &&
+        !StartsWithIgnoringCase(text, j, "encoding") &&
+        !StartsWithIgnoringCase(text, j, "standalone")) {
+      while (j < n && text[j] != '>' && !IsXmlSpace(text[j])) ++j;
+      continue;
+    }
+    while (j < n && (std::isalnum(static_cast<unsigned char>(text[j])) || text[j] == '_' ||
+                     text[j] == '-' || text[j] == '.' || text[j] == ':'))
+      ++j;
+    while (j < n && IsXmlSpace(text[j])) ++j;
+    if (j >= n || text[j] != '=') return j;
+    ++j;
+    while (j < n && IsXmlSpace(text[j])) ++j;
+    if (j < n && (text[j] == '"' || text[j] == '\'')) {
+      const std::size_t close = text.find(text[j], j + 1);
+      if (close == std::string_view::npos) return n;
+      j = close + 1;
+      continue;
+    }
+    while (j < n && !IsXmlSpace(text[j]) && text[j] != '/' && text[j] != '>') {
+      if (text[j] == '"' || text[j] == '\'') return j;
+      ++j;
+    }
+  }
+  return j;
+}
+
 // Whether elements in |text| may nest deeper than |limit| levels. The parser descends
 // once per level, so a document nested tens of thousands of levels deep would exhaust
 // the stack; it is refused before parsing. The count follows the parser's reading of
-// markup and errs on the deep side: comments, CDATA sections and other "<!" and "<?"
-// markup hold no elements; a start tag ends at a '>' outside a value quoted right
-// after its "="; "/>" closes at once; "</" closes one level.
+// markup and errs on the deep side: comments, CDATA sections, the declaration and other
+// "<!" and "<?" markup hold no elements; a start tag ends at a '>' outside a value
+// quoted right after its "="; "/>" closes at once; "</" closes one level.
 bool NestingExceeds(std::string_view text, int limit) {
   int depth = 0;
   const std::size_t n = text.size();
@@ -108,6 +159,8 @@ bool NestingExceeds(std::string_view text, int limit) {
       i = skip_past(i + 4, "-->");
     } else if (rest.starts_with("<![CDATA[")) {
       i = skip_past(i + 9, "]]>");
+    } else if (StartsWithIgnoringCase(text, i, "<?xml")) {
+      i = std::min(DeclarationEnd(text, i + 5) + 1, n);
     } else if (rest.starts_with("<!") || rest.starts_with("<?")) {
       i = skip_past(i + 2, ">");
     } else if (rest.starts_with("</")) {
@@ -125,7 +178,7 @@ bool NestingExceeds(std::string_view text, int limit) {
           last = c;
           continue;
         }
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') last = c;
+        if (!IsXmlSpace(c)) last = c;
         ++j;
       }
       if (j < n && last != '/' && ++depth > limit) return true;

@@ -58,8 +58,14 @@ std::string ReplyBodyToAnsi(std::string_view utf8) {
     }
     if (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) whole = false;
     if (!whole) {
+      // One "?" for the broken sequence; reading goes on at the next byte that can
+      // start a character.
       out += '?';
       ++i;
+      for (int k = 0; k < 3 && i < utf8.size() &&
+                      IsContinuation(static_cast<unsigned char>(utf8[i]));
+           ++k)
+        ++i;
       continue;
     }
     AppendCodePoint(cp, &out);

@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
+#include <charconv>
+#include <chrono>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -37,7 +37,7 @@ class Socket {
 
   bool ok() const { return fd_ >= 0; }
 
-  // Connects within |timeout_ms|, then makes every receive wait at most that long.
+  // Connects within |timeout_ms|.
   bool Connect(const sockaddr_in& address, int timeout_ms) {
     const int flags = fcntl(fd_, F_GETFL);
     if (flags < 0 || fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) return false;
@@ -51,9 +51,9 @@ class Socket {
         return false;
     }
     if (fcntl(fd_, F_SETFL, flags) != 0) return false;
+    // Sending may not wait longer either.
     timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    return setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
-           setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+    return setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
   }
 
   // Sends all of |piece|; false when the connection fails.
@@ -68,13 +68,21 @@ class Socket {
   }
 
   // Up to |size| bytes: the count, 0 when the server closed or the connection broke,
-  // -1 when the time-out ran out.
-  ssize_t Receive(char* buffer, std::size_t size) {
+  // -1 when |deadline| passed first.
+  ssize_t Receive(char* buffer, std::size_t size, std::chrono::steady_clock::time_point deadline) {
     for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) return -1;
+      if (ready < 0) return 0;
       ssize_t n = recv(fd_, buffer, size, 0);
       if (n >= 0) return n;
-      if (errno == EINTR) continue;
-      return errno == EAGAIN || errno == EWOULDBLOCK ? -1 : 0;
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return 0;
     }
   }
 
@@ -96,7 +104,8 @@ bool Resolve(const std::string& host, int port, sockaddr_in* address) {
 }
 
 bool IsHostCharacter(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == ':';
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+         c == '-' || c == '.' || c == ':';
 }
 
 }  // namespace
@@ -104,7 +113,9 @@ bool IsHostCharacter(char c) {
 void ParseUrl(const std::string& url, std::string* scheme, std::string* host,
               std::string* path, int* port) {
   std::string upper = url;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  // Only ASCII letters change, whatever the locale.
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   *port = 80;
   std::size_t pos = 0;
   const std::size_t colon = upper.find(':');
@@ -121,7 +132,13 @@ void ParseUrl(const std::string& url, std::string* scheme, std::string* host,
   *path = url.substr(end, kMaxPath);
   const std::size_t port_colon = host->find(':');
   if (port_colon != std::string::npos) {
-    *port = std::atoi(host->c_str() + port_colon + 1);
+    // A port that is no number in range is none (0), and the request then fails.
+    const char* digits = host->c_str() + port_colon + 1;
+    const char* end = host->c_str() + host->size();
+    int parsed = 0;
+    const auto [stop, error] = std::from_chars(digits, end, parsed);
+    *port = error == std::errc() ? parsed : 0;
+    (void)stop;
     host->resize(port_colon);
   }
 }
@@ -132,10 +149,10 @@ int Request::SendRequest(const std::string& url, const char* extra_headers, cons
   std::string scheme, host, path;
   int port = 80;
   ParseUrl(url, &scheme, &host, &path, &port);
-  // A control character (a line end above all) in the path would end the request line
-  // early and let the rest pass for header lines of its own.
+  // A control character (a line end above all) or a space in the path would end the
+  // request line early and let the rest pass for more of the request.
   const bool controls = std::any_of(path.begin(), path.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F;
   });
   sockaddr_in address{};
   if (scheme != "HTTP" || controls || port <= 0 || port > 65535 ||
@@ -167,12 +184,14 @@ int Request::SendRequest(const std::string& url, const char* extra_headers, cons
   // A server may answer before it has taken the whole request: the reply still counts.
   (void)ok;
 
+  // The whole reply must come within the time-out.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
   // The header block, byte by byte, up to the empty line.
   std::string head;
   std::size_t line_length = 0;
   for (;;) {
     char c;
-    const ssize_t n = socket.Receive(&c, 1);
+    const ssize_t n = socket.Receive(&c, 1, deadline);
     if (n < 0 || head.size() >= kMaxReplyBytes) return 1;
     if (n == 0) break;
     head += c;
@@ -187,7 +206,7 @@ int Request::SendRequest(const std::string& url, const char* extra_headers, cons
   std::string raw;
   char piece[kBodyPiece];
   for (;;) {
-    const ssize_t n = socket.Receive(piece, sizeof piece);
+    const ssize_t n = socket.Receive(piece, sizeof piece, deadline);
     if (n < 0 || head.size() + raw.size() > kMaxReplyBytes) return 1;
     if (n == 0) break;
     raw.append(piece, static_cast<std::size_t>(n));

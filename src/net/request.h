@@ -4,8 +4,8 @@
 // received and the body converted from UTF-8 to the code page.
 //
 // The user-interface thread waits for the exchange, so it never waits forever:
-// connecting and each receive time out, and a reply is capped in size; both end the
-// exchange as a failure, like a refused connection.
+// connecting and then receiving the whole reply each have a time-out, and a reply is
+// capped in size; both end the exchange as a failure, like a refused connection.
 #ifndef LUMORA_NET_REQUEST_H_
 #define LUMORA_NET_REQUEST_H_
 
@@ -45,13 +45,13 @@ class Request {
 
   // Sends one request: a POST when |body| is given (even empty), a GET otherwise, with
   // |extra_headers| (whole lines) when given. 0 on success with the three texts; 1 on
-  // failure (another scheme than http, a control character in the path, no address, no
-  // connection, a time-out, a reply over the cap).
-  int SendRequest(const std::string& url, const char* extra_headers, const char* body,
+  // failure (another scheme than http, a control character or a space in the path, no
+  // address, no connection, a time-out, a reply over the cap).
+  [[nodiscard]] int SendRequest(const std::string& url, const char* extra_headers, const char* body,
                   long body_length, std::string* request_text, std::string* header,
                   std::string* reply_body);
 
-  // How long connecting and each receive may take.
+  // How long connecting, and then receiving the whole reply, may take.
   void set_timeout_ms(int ms) { timeout_ms_ = ms; }
 
  private:

@@ -47,6 +47,10 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool MakeDirectory(const std::string& path) {
+  return IsDirectory(path) || mkdir(path.c_str(), 0777) == 0;
+}
+
 bool PathExists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;

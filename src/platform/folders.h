@@ -15,6 +15,9 @@ std::string CurrentDirectory();
 std::string ProgramFile();
 // True when |path| names an existing directory.
 bool IsDirectory(const std::string& path);
+// Makes the folder |path| unless it is one already (its parent must exist). True when
+// it is a folder afterwards.
+bool MakeDirectory(const std::string& path);
 // True when something exists at |path| (a file, a folder or a dangling link).
 bool PathExists(const std::string& path);
 // Reads the whole file through the C library's stream functions, as any component of

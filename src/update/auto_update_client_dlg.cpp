@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "net/loop_notify.h"
 #include "platform/ansi.h"
 #include "update/file_digest.h"
 
@@ -155,14 +156,12 @@ std::unique_ptr<net::CInetFile> CAutoUpdateClientDlg::MakeTransfer(int kind,
   transfer->local_path = local_path;
   transfer->status_callback = true;
   std::weak_ptr<bool> alive = alive_;
-  transfer->notify = [this, alive](net::TransferMessage message, int k, std::uint32_t value,
-                                   std::uint64_t id) {
-    // On the worker thread: the message is handled on the main loop, if the window is
-    // still there then.
-    loop_.Post([this, alive, message, k, value, id] {
-      if (auto live = alive.lock(); live && *live) OnTransferMessage(message, k, value, id);
-    });
-  };
+  transfer->notify = net::NotifyOnLoop(
+      loop_, [this, alive](net::TransferMessage message, int k, std::uint32_t value,
+                           std::uint64_t id) {
+        // On the main loop, and only while the window is still there.
+        if (auto live = alive.lock(); live && *live) OnTransferMessage(message, k, value, id);
+      });
   return transfer;
 }
 

@@ -112,8 +112,11 @@ class SignInTest : public ::testing::Test {
                        "reader\tsecret\tU100\n"
                        "a b&c=d;\tpw\tU200\n"
                        "读者\t密码\tU300\n"
-                       "..\tpw\tU400\n");
-    vendor_root_.Write("purchases.txt", "U100\tb2\t书刊文档\tg1\nU100\tm9\t杂志\tnone\n");
+                       "..\tpw\tU400\n"
+                       "a/b\tpw\tU600\n"
+                       "乗\tpw\tU700\n");
+    vendor_root_.Write("purchases.txt",
+                       "U100\tb2\t书刊文档\tg1\nU100\tm9\t杂志\tnone\nU600\tb1\t图书\tg1\n");
     vendor_ = std::make_unique<VendorProcess>(
         std::vector<std::string>{"--root", vendor_root_.path(), "--log", log_ / "requests"});
   }
@@ -209,6 +212,25 @@ TEST_F(SignInTest, ANameThatCannotBeAFolderIsRefusedAsOne) {
   EXPECT_TRUE(fs::is_empty(home_ / "prog"));
   EXPECT_FALSE(fs::exists(home_ / "...xml"));
   EXPECT_FALSE(fs::exists(home_ / "downloaded"));
+}
+
+TEST_F(SignInTest, AfterARefusedNameTheEarlierShelfIsLeftAlone) {
+  home_.Write("data/vellari/public/book/book1.xml",
+              CatalogueXml(GroupXml("g1", ItemXml("b1", "一") + ItemXml("b2", "二"))));
+  LumoraRun run = Run({Logon("reader", "secret"), Logon("a/b", "pw"), Command("yigoumai", ""),
+                       Command("read", "a=|c=public/book/book1.xml|g=g1|i=b1")});
+  EXPECT_EQ(run.Variable("UserID"), "U600");
+  // U600's purchase and the read item went nowhere: reader's shelf is as it was made.
+  EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists(home_ / "prog/a"));
+}
+
+TEST_F(SignInTest, ANameWhoseSecondByteIsABackslashIsAFolderLikeAnyOther) {
+  // 乗 is 81 5C in the code page: its second byte is "\", an ordinary character here.
+  LumoraRun run = Run({Logon("乗", "pw")});
+  EXPECT_EQ(run.Variable("UserPass"), "true");
+  EXPECT_TRUE(run.All("dialog").empty());
+  EXPECT_TRUE(fs::is_regular_file(home_ / "prog/乗/乗.xml"));
 }
 
 TEST_F(SignInTest, PurchasesAreMergedIntoTheShelfByCategory) {

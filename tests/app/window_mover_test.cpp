@@ -35,6 +35,48 @@ TEST(WindowZoneTest, TheEightZonesInTheirOrderWithStrictEdges) {
   EXPECT_EQ(CWindowMover::CursorOf(CWindowMover::kBottom), platform::Cursor::kVertical);
 }
 
+// A test double of the main window: it only keeps its rectangle and what it was told.
+class RecordingWindow : public platform::MainWindow {
+ public:
+  void SetEvents(platform::WindowEvents*) override {}
+  Rect WorkArea() const override { return Rect{0, 0, 1280, 1024}; }
+  Rect GetRect() const override { return rect; }
+  void Move(const Rect& r) override { rect = r; ++moves; }
+  void Show() override {}
+  void Minimize() override {}
+  void SetPlayerRect(const Rect&) override {}
+  void SetCursor(platform::Cursor c) override { cursor = c; }
+  void CaptureMouse(bool capture) override { captured = capture; }
+  Point CursorPosition() const override { return {}; }
+  Rect rect{100, 100, 500, 400};
+  int moves = 0;
+  platform::Cursor cursor = platform::Cursor::kArrow;
+  bool captured = false;
+};
+
+TEST(WindowMoverTest, OnlyTheRightPressIsKeptFromThePlayerAndMovesIgnoreTheButton) {
+  using platform::MouseAction;
+  using platform::MouseButton;
+  RecordingWindow window;
+  int sizes = 0;
+  CWindowMover mover(window, [&](int, int) { ++sizes; });
+  EXPECT_TRUE(mover.OnMouse(MouseAction::kDown, MouseButton::kRight, {300, 120}));
+  EXPECT_FALSE(mover.OnMouse(MouseAction::kUp, MouseButton::kRight, {300, 120}));
+  EXPECT_EQ(sizes, 0);
+  // A move names the right button: it still shows the zone's cursor.
+  EXPECT_FALSE(mover.OnMouse(MouseAction::kMove, MouseButton::kRight, {496, 250}));
+  EXPECT_EQ(window.cursor, platform::Cursor::kHorizontal);
+  // A left press captures the mouse, a drag moves the band, the release lets go.
+  EXPECT_FALSE(mover.OnMouse(MouseAction::kMove, MouseButton::kLeft, {300, 120}));
+  EXPECT_FALSE(mover.OnMouse(MouseAction::kDown, MouseButton::kLeft, {300, 120}));
+  EXPECT_TRUE(window.captured);
+  EXPECT_FALSE(mover.OnMouse(MouseAction::kMove, MouseButton::kLeft, {310, 125}));
+  EXPECT_EQ(window.rect, (Rect{110, 105, 510, 405}));
+  EXPECT_FALSE(mover.OnMouse(MouseAction::kUp, MouseButton::kLeft, {310, 125}));
+  EXPECT_FALSE(window.captured);
+  EXPECT_EQ(sizes, 1);
+}
+
 std::string Mouse(const char* event, int x, int y, const char* button = "left") {
   return Json{{"mouse", {{"event", event}, {"button", button}, {"x", x}, {"y", y}}}}.dump();
 }
@@ -133,10 +175,12 @@ TEST_F(WindowMouseTest, CursorsFollowTheZonesAndTheRightButtonDoesNothing) {
 }
 
 TEST_F(WindowMouseTest, CoordinatesOutOfRangeAreRefused) {
-  LumoraRun run = Run({Mouse("move", 40000, 10), Json{{"mouse", {{"event", "move"},
-                                                                 {"x", 1e300}, {"y", 1}}}}
-                                                     .dump()});
-  EXPECT_EQ(run.All("error").size(), 2u);
+  // An unsigned value far past the range must not wrap into it.
+  LumoraRun run = Run({Mouse("move", 40000, 10),
+                       Json{{"mouse", {{"event", "move"}, {"x", 1e300}, {"y", 1}}}}.dump(),
+                       R"({"mouse":{"event":"move","x":18446744073709551615,"y":1}})"});
+  EXPECT_EQ(run.All("error").size(), 3u);
+  EXPECT_TRUE(run.All("cursor").empty());
 }
 
 }  // namespace

@@ -97,6 +97,16 @@ TEST_F(CatalogueHostileTest, DocumentsNestedTooDeepAreRefusedAndKept) {
   for (int i = 0; i < 100000; ++i) sneaky += "<a>";
   dir_.Write("sneaky.xml", sneaky);
   EXPECT_FALSE(Loads("sneaky.xml"));
+  // A '>' quoted in the declaration does not end it, so what follows stays inside it;
+  // nor does a '>' that looks quoted in a word the declaration does not know.
+  for (const std::string declaration :
+       {"<?xml version='>x<!--' encoding=\"gb2312\"?>", "<?XML encoding = \">\" ?>",
+        "<?xml foo='>' ?>", "<?xml version=x'>"}) {
+    std::string hidden = declaration;
+    for (int i = 0; i < 100000; ++i) hidden += "<a>";
+    dir_.Write("declared.xml", hidden + "-->");
+    EXPECT_FALSE(Loads("declared.xml")) << declaration;
+  }
   // Levels hidden behind end tags that close nothing still count.
   std::string closes = "<r>" + std::string(50000 * 4, ' ');
   for (int i = 0; i < 50000; ++i) closes.replace(3 + i * 4, 4, "</z>");

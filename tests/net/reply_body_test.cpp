@@ -24,10 +24,13 @@ TEST(ReplyBodyTest, OneThreeAndWellFormedTwoAndFourByteSequences) {
 }
 
 TEST(ReplyBodyTest, CutAndMalformedSequencesGiveAQuestionMarkAndReadingGoesOn) {
-  EXPECT_EQ(net::ReplyBodyToAnsi("a\xE4\xB8"), "a??");        // cut at the end
+  EXPECT_EQ(net::ReplyBodyToAnsi("a\xE4\xB8"), "a?");          // cut at the end
+  EXPECT_EQ(net::ReplyBodyToAnsi("a\xE4\xB8" "b"), "a?b");      // cut before a letter
   EXPECT_EQ(net::ReplyBodyToAnsi("\xE4" "A\xB8" "B"), "?A?B");  // not continuations
-  EXPECT_EQ(net::ReplyBodyToAnsi("\x80x\xFFy"), "?x?y");      // stray bytes
+  EXPECT_EQ(net::ReplyBodyToAnsi("\x80\x80x\xFFy"), "?x?y");   // stray bytes
   EXPECT_EQ(net::ReplyBodyToAnsi("\xED\xA0\x80z"), "?z");     // a lone surrogate
+  // After a broken sequence, the next character is read whole.
+  EXPECT_EQ(net::ReplyBodyToAnsi("\xF0\x9F\xE4\xB8\xAD"), "?\xD6\xD0");
   // The text ends at its first zero byte.
   EXPECT_EQ(net::ReplyBodyToAnsi(std::string("ab\0cd", 5)), "ab");
 }

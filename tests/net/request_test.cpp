@@ -143,6 +143,19 @@ TEST_F(RequestTest, FailuresShowTheMessageAndLeaveTheStringsAlone) {
   EXPECT_EQ(Logged().find("Evil"), std::string::npos);
 }
 
+TEST_F(RequestTest, AReplyThatTricklesInEndsAtTheTimeOutAsAWhole) {
+  // One byte every 100 ms: no single wait is long, the whole reply takes seconds.
+  root_.Write("drip", std::string(60, 'd'));
+  Start({"/drip=slow:1:100"});
+  request_.set_timeout_ms(400);
+  std::string sent, head, body;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(request_.SendRequest(Url("127.0.0.1", "/drip"), nullptr, nullptr, 0, &sent, &head,
+                                 &body),
+            1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
 TEST_F(RequestTest, AReplyOverTheCapFails) {
   const std::string big = root_ / "big.bin";
   root_.Write("big.bin", "");

@@ -94,7 +94,7 @@ Point GtkMainWindow::CursorPosition() const {
   return p;
 }
 
-int GtkMainWindow::OnKeyPress(GtkWidget*, GdkEvent* event, void* data) {
+int GtkMainWindow::OnKeyPress(GtkWidget*, GdkEvent* event, void* data) noexcept {
   auto* self = static_cast<GtkMainWindow*>(data);
   if (self->events_ == nullptr) return FALSE;
   switch (event->key.keyval) {
@@ -116,13 +116,13 @@ int GtkMainWindow::OnKeyPress(GtkWidget*, GdkEvent* event, void* data) {
   }
 }
 
-int GtkMainWindow::OnDelete(GtkWidget*, GdkEvent*, void* data) {
+int GtkMainWindow::OnDelete(GtkWidget*, GdkEvent*, void* data) noexcept {
   auto* self = static_cast<GtkMainWindow*>(data);
   if (self->events_ != nullptr) self->events_->OnCloseRequest();
   return TRUE;  // the window closes only through the quit question
 }
 
-int GtkMainWindow::OnMouse(GtkWidget*, GdkEvent* event, void* data) {
+int GtkMainWindow::OnMouse(GtkWidget*, GdkEvent* event, void* data) noexcept {
   auto* self = static_cast<GtkMainWindow*>(data);
   if (self->events_ == nullptr) return FALSE;
   MouseAction action;
@@ -165,7 +165,7 @@ std::vector<std::string> GtkMainWindow::PathsFromUris(const char* const* uris) {
 }
 
 void GtkMainWindow::OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelectionData* data,
-                               unsigned, unsigned, void* self) {
+                               unsigned, unsigned, void* self) noexcept {
   auto* window = static_cast<GtkMainWindow*>(self);
   gchar** uris = gtk_selection_data_get_uris(data);
   for (const std::string& path : PathsFromUris(uris)) window->dropped_.push_back(path);
@@ -174,7 +174,7 @@ void GtkMainWindow::OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelecti
     window->drop_source_ = g_idle_add(&GtkMainWindow::DeliverDrop, window);
 }
 
-int GtkMainWindow::DeliverDrop(void* self) {
+int GtkMainWindow::DeliverDrop(void* self) noexcept {
   auto* window = static_cast<GtkMainWindow*>(self);
   window->drop_source_ = 0;
   std::vector<std::string> paths;

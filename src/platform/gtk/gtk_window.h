@@ -42,12 +42,12 @@ class GtkMainWindow : public MainWindow {
   static std::vector<std::string> PathsFromUris(const char* const* uris);
 
  private:
-  static int OnKeyPress(GtkWidget*, GdkEvent* event, void* data);
-  static int OnDelete(GtkWidget*, GdkEvent*, void* data);
-  static int OnMouse(GtkWidget*, GdkEvent* event, void* data);
+  static int OnKeyPress(GtkWidget*, GdkEvent* event, void* data) noexcept;
+  static int OnDelete(GtkWidget*, GdkEvent*, void* data) noexcept;
+  static int OnMouse(GtkWidget*, GdkEvent* event, void* data) noexcept;
   static void OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelectionData* data,
-                         unsigned, unsigned, void* self);
-  static int DeliverDrop(void* self);
+                         unsigned, unsigned, void* self) noexcept;
+  static int DeliverDrop(void* self) noexcept;
 
   GtkWidget* window_;
   GtkWidget* layout_;

@@ -39,6 +39,11 @@ AutomationChannel::AutomationChannel(MainLoop& loop, int in_fd, std::FILE* out)
     : loop_(loop), in_fd_(in_fd), out_(out), stop_fd_(eventfd(0, EFD_CLOEXEC)) {}
 
 AutomationChannel::~AutomationChannel() {
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    stopping_ = true;
+  }
+  queue_room_.notify_all();
   if (reader_.joinable()) {
     std::uint64_t one = 1;
     if (write(stop_fd_, &one, sizeof one) < 0) {
@@ -60,7 +65,14 @@ void AutomationChannel::ReadLoop() {
   std::string buffer;  // the unfinished line
   bool overlong = false;  // the current line passed the limit and is being skipped
   char chunk[65536];
+  // A script that writes faster than its lines are handled waits: memory stays bounded.
   auto deliver = [this](std::string line) {
+    {
+      std::unique_lock<std::mutex> lock(queue_mutex_);
+      queue_room_.wait(lock, [this] { return stopping_ || queued_bytes_ <= kMaxQueuedBytes; });
+      if (stopping_) return;
+      queued_bytes_ += line.size();
+    }
     loop_.Post([this, line = std::move(line)]() mutable { OnLine(std::move(line)); });
   };
   auto refuse_overlong = [this] {
@@ -120,6 +132,13 @@ void AutomationChannel::Pump() {
   while (wait_source_ == 0 && !pending_.empty() && !loop_.quitting()) {
     Pending next = std::move(pending_.front());
     pending_.pop_front();
+    if (next.kind == Pending::kLine) {
+      {
+        std::lock_guard<std::mutex> lock(queue_mutex_);
+        queued_bytes_ -= next.line.size();
+      }
+      queue_room_.notify_one();
+    }
     if (next.kind == Pending::kEnd) {
       if (end_of_input_) end_of_input_();
       break;

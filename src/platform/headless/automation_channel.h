@@ -7,6 +7,7 @@
 #ifndef LUMORA_PLATFORM_HEADLESS_AUTOMATION_CHANNEL_H_
 #define LUMORA_PLATFORM_HEADLESS_AUTOMATION_CHANNEL_H_
 
+#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <functional>
@@ -32,6 +33,8 @@ class AutomationChannel {
   static constexpr std::size_t kMaxLineBytes = 16u << 20;
   static constexpr int kMaxDepth = 64;
   static constexpr unsigned kMaxWaitMs = 2147483647;
+  // The reader stops reading while lines of this many bytes wait to be handled.
+  static constexpr std::size_t kMaxQueuedBytes = 64u << 20;
 
   AutomationChannel(MainLoop& loop, int in_fd, std::FILE* out);
   ~AutomationChannel();
@@ -63,6 +66,11 @@ class AutomationChannel {
   int stop_fd_ = -1;
   std::thread reader_;
   std::mutex out_mutex_;
+  // Bytes of lines read and not yet handled, shared by the reader and the main loop.
+  std::mutex queue_mutex_;
+  std::condition_variable queue_room_;
+  std::size_t queued_bytes_ = 0;
+  bool stopping_ = false;
 
   // Main-thread state.
   Dispatcher dispatch_;

@@ -54,10 +54,15 @@ std::string HeadlessWindow::HandleMouse(const Json& mouse) {
     if (mouse["button"] == "right") button = MouseButton::kRight;
     else if (mouse["button"] != "left") return "mouse button must be \"left\" or \"right\"";
   }
-  // Screen coordinates, within what the desktop can address.
-  const auto x = mouse["x"].get<long long>(), y = mouse["y"].get<long long>();
-  if (x < -32768 || x > 32767 || y < -32768 || y > 32767)
+  // Screen coordinates, within what the desktop can address (an unsigned value above
+  // that range is refused before it could wrap into it).
+  auto in_range = [](const Json& v) {
+    return v.is_number_unsigned() ? v.get<unsigned long long>() <= 32767
+                                  : v.get<long long>() >= -32768 && v.get<long long>() <= 32767;
+  };
+  if (!in_range(mouse["x"]) || !in_range(mouse["y"]))
     return "mouse coordinates must lie from -32768 to 32767";
+  const auto x = mouse["x"].get<long long>(), y = mouse["y"].get<long long>();
   cursor_ = Point{static_cast<int>(x), static_cast<int>(y)};
   if (events_) events_->OnPlayerMouse(action, button, cursor_);
   return {};
