@@ -54,6 +54,22 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
     return run;
   }
   std::string binary = options.binary.empty() ? ProgramCopy() : options.binary;
+  // A user starts the program in its own folder: the copy is linked into the folder
+  // the test starts it in (a temporary one), and taken away again afterwards.
+  std::string linked;
+  const std::string temp = std::filesystem::temp_directory_path().string() + "/";
+  if (options.binary.empty() && options.cwd.rfind(temp, 0) == 0) {
+    linked = options.cwd + "/lumora";
+    std::error_code ec;
+    if (std::filesystem::exists(linked, ec)) {
+      linked.clear();  // a file of the test's own: left alone, the copy runs elsewhere
+    } else {
+      std::filesystem::create_hard_link(binary, linked, ec);
+      if (ec) std::filesystem::copy_file(binary, linked, ec);
+      if (ec) linked.clear();
+      else binary = linked;
+    }
+  }
   std::vector<std::string> args{binary, "--headless"};
   args.insert(args.end(), options.args.begin(), options.args.end());
   pid_t pid = fork();
@@ -128,6 +144,7 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   close(err_pipe[0]);
   int status = 0;
   waitpid(pid, &status, 0);
+  if (!linked.empty()) unlink(linked.c_str());
   run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.stderr_text = err_text;
   std::size_t start = 0;
