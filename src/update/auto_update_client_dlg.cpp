@@ -406,24 +406,25 @@ bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string
   return true;
 }
 
-bool CAutoUpdateClientDlg::StopDownload(const std::string& key) {
-  std::lock_guard<std::recursive_mutex> lock(window_lock_);
+net::CInetFile* CAutoUpdateClientDlg::Stop(const std::string& key) {
   net::CInetFile* transfer = transfers_.FindByName(key);
-  if (transfer == nullptr) return false;
+  if (transfer == nullptr) return nullptr;
   transfer->Cancel();
   transfer->Wait();
   // A stopped download no longer runs: it sends no end message.
   Uncount(*transfer);
-  return true;
+  return transfer;
+}
+
+bool CAutoUpdateClientDlg::StopDownload(const std::string& key) {
+  std::lock_guard<std::recursive_mutex> lock(window_lock_);
+  return Stop(key) != nullptr;
 }
 
 bool CAutoUpdateClientDlg::RemoveDownload(const std::string& key) {
   std::lock_guard<std::recursive_mutex> lock(window_lock_);
-  net::CInetFile* transfer = transfers_.FindByName(key);
+  net::CInetFile* transfer = Stop(key);
   if (transfer == nullptr) return false;
-  transfer->Cancel();
-  transfer->Wait();
-  Uncount(*transfer);
   installs_.erase(transfer->id());
   transfers_.Remove(transfer);
   if (transfers_.GetCount() == 0) window_.EnableChoice(true);

@@ -107,6 +107,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   std::unique_ptr<net::CInetFile> MakeTransfer(int kind, const std::string& url,
                                                const std::string& local_path);
   // Counts |transfer| as running (it was started).
+  // Cancels the download |key| and waits for its thread; null when there is none.
+  net::CInetFile* Stop(const std::string& key);
   void Counted(const net::CInetFile& transfer);
   void Uncount(const net::CInetFile& transfer);
   void RefillServerChoice();
