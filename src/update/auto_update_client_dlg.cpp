@@ -388,6 +388,9 @@ bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string
                                        const std::string& url, const std::string& local_path) {
   std::lock_guard<std::recursive_mutex> lock(window_lock_);
   if (net::CInetFile* existing = transfers_.FindByName(key)) {
+    // Started again from the beginning: a run still going is cancelled first, so the
+    // restart never waits for it to finish on its own.
+    existing->Cancel();
     if (existing->StartTransfer()) Counted(*existing);
     return true;
   }
