@@ -238,6 +238,15 @@ TEST_F(ShelfDownloadTest, PausedResumedAndDeletedDownloads) {
     EXPECT_NE(v["value"], "b2|100") << v.dump();
 }
 
+TEST_F(ShelfDownloadTest, ResumingARunningDownloadStartsItAgainAtOnce) {
+  // The first run hangs; resuming does not wait for it but starts over.
+  LumoraRun run = Run({Logon(), Down("b1", "/hang/one.pdf"), Wait(300),
+                       Command("downloading", "i=b1|s=true|n=x|u=" + Url("/items/one.pdf")),
+                       Wait(1000)});
+  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
+  EXPECT_EQ(run.Variable("RetValDownloadEnd"), "true");
+}
+
 TEST_F(ShelfDownloadTest, TheEleventhDownloadIsRefusedAndNamesStayInTheirFolder) {
   std::string books;
   for (int i = 0; i < 12; ++i) books += ItemXml("h" + std::to_string(i), "书" + std::to_string(i));
