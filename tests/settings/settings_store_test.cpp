@@ -313,9 +313,8 @@ TEST_F(SettingsStoreTest, HostileSettingsFilesAreNeitherLoadedNorReplaced) {
   std::string huge = SettingsFile("");
   huge += std::string(CSettingsStore::kMaxFileBytes, ' ');
   std::string beyond = SettingsFile("&#x4E2D;");
-  std::string zero = SettingsFile("");
-  zero.insert(zero.find("</systemsetting>"), std::string("<!-- \0 -->", 10));
-  zero += std::string("<!-- after \0 the zero -->", 25);
+  // The parser would stop at the zero byte; a save would drop what follows it.
+  std::string zero = SettingsFile("") + std::string("\0", 1) + "<!-- kept -->\r\n";
   const std::vector<std::pair<std::string, std::string>> files = {
       {"not well-formed", "<?xml version=\"1.0\"?><systemsetting><item id=\"fileAPP\" "
                           "value=\"\"></systemsetting>"},
