@@ -6,7 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/file_replace.h"
 #include "platform/folders.h"
@@ -53,6 +57,101 @@ bool MakeFolders(const std::string& folder) {
   return g_mkdir_with_parents(folder.c_str(), 0700) == 0 && IsDirectory(folder);
 }
 
+// The folders of a colon-separated XDG list, or |fallback| when it is unset or empty;
+// relative entries are ignored, as the desktop ignores them.
+std::vector<std::string> FolderList(const char* variable, const char* fallback) {
+  const char* value = std::getenv(variable);
+  std::string list = value != nullptr && value[0] != '\0' ? value : fallback;
+  std::vector<std::string> folders;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t colon = list.find(':', start);
+    if (colon == std::string::npos) colon = list.size();
+    std::string folder = list.substr(start, colon - start);
+    if (!folder.empty() && folder[0] == '/') folders.push_back(folder);
+    start = colon + 1;
+  }
+  return folders;
+}
+
+// The largest file that the desktop's databases may hold before they are taken for
+// something hostile.
+constexpr off_t kMaxRecordFile = 64 << 20;
+
+// True when |path| is absent, a folder, or a regular file of a sane size: something
+// that GIO can open and read to its end without waiting on a FIFO or a device.
+bool SafeToRead(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+  return S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_size <= kMaxRecordFile);
+}
+
+// Looks through the desktop entries below |folder| (at most |depth| levels of
+// sub-folders and a bounded number of names) for one that is not safe to read.
+bool EntriesSafeToRead(const std::string& folder, int depth, int* budget,
+                       std::string* offender) {
+  GDir* dir = g_dir_open(folder.c_str(), 0, nullptr);
+  if (dir == nullptr) return true;
+  bool safe = true;
+  while (const gchar* name = g_dir_read_name(dir)) {
+    if (--*budget < 0) break;
+    const std::string path = folder + "/" + name;
+    if (g_str_has_suffix(name, ".desktop") && !SafeToRead(path)) {
+      *offender = path;
+      safe = false;
+      break;
+    }
+    if (depth > 0 && IsDirectory(path) && !EntriesSafeToRead(path, depth - 1, budget, offender)) {
+      safe = false;
+      break;
+    }
+  }
+  g_dir_close(dir);
+  return safe;
+}
+
+// GIO and its MIME database open their files with blocking reads and read them whole:
+// a FIFO or a device in their place would stall the program for good. Every file they
+// may read for a default application is checked first; |offender| names the first one
+// that is not safe.
+bool DesktopRecordsSafeToRead(std::string* offender) {
+  std::vector<std::string> config = FolderList("XDG_CONFIG_DIRS", "/etc/xdg");
+  config.insert(config.begin(), ConfigHome());
+  std::vector<std::string> data = FolderList("XDG_DATA_DIRS", "/usr/local/share:/usr/share");
+  data.insert(data.begin(), DataHome());
+  std::vector<std::string> lists = {"mimeapps.list"};
+  if (const char* desktops = std::getenv("XDG_CURRENT_DESKTOP")) {
+    gchar** names = g_strsplit(desktops, ":", -1);
+    for (gchar** n = names; *n != nullptr; ++n) {
+      if (**n == '\0') continue;
+      GCharPtr lower(g_ascii_strdown(*n, -1));
+      lists.push_back(std::string(lower.get()) + "-mimeapps.list");
+    }
+    g_strfreev(names);
+  }
+  std::vector<std::string> files;
+  for (const std::string& folder : config)
+    for (const std::string& list : lists) files.push_back(folder + "/" + list);
+  int budget = 20000;
+  for (const std::string& folder : data) {
+    const std::string applications = folder + "/applications";
+    for (const std::string& list : lists) files.push_back(applications + "/" + list);
+    files.push_back(applications + "/defaults.list");
+    files.push_back(applications + "/mimeinfo.cache");
+    for (const char* name : {"mime.cache", "globs2", "globs", "magic", "aliases", "subclasses",
+                             "icons", "generic-icons", "XMLnamespaces", "types"})
+      files.push_back(folder + "/mime/" + name);
+    if (!EntriesSafeToRead(applications, 8, &budget, offender)) return false;
+  }
+  for (const std::string& file : files) {
+    if (!SafeToRead(file)) {
+      *offender = file;
+      return false;
+    }
+  }
+  return true;
+}
+
 class XdgEntries : public SystemEntries {
  public:
   bool SetAutostart(bool enable, const std::string& program) override {
@@ -73,6 +172,15 @@ class XdgEntries : public SystemEntries {
   bool FindDefaultHandler(const std::string& extension, FileHandler* out) override {
     if (out == nullptr || extension.empty() || extension.find('/') != std::string::npos)
       return false;
+    std::string offender;
+    if (!DesktopRecordsSafeToRead(&offender)) {
+      static bool told = false;
+      if (!std::exchange(told, true))
+        std::fprintf(stderr, "lumora: not looking up the application for %s files: %s is not "
+                   "a regular file of a sane size\n",
+                     extension.c_str(), offender.c_str());
+      return false;
+    }
     // The type of a file name with that ending, by the globs of the MIME database.
     const std::string name = "document" + extension;
     gboolean uncertain = FALSE;

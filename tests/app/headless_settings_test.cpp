@@ -199,6 +199,28 @@ TEST_F(HeadlessSettingsTest, HostileSettingsFilesAndDesktopRecordsChangeNothing)
   Run({});
   EXPECT_EQ(ReadSettings(), SettingsFile(".sla" + kSep + kSep + reader + kSep + kSep));
 
+  // The desktop's records in place of FIFOs or a device, which GIO would read without
+  // end: the program asks nothing, ends normally and leaves the stored record.
+  const std::string stored = SettingsFile(".sla" + kSep + "i" + kSep + "c" + kSep + kSep);
+  const std::string list = desktop.config_home() + "/mimeapps.list";
+  fs::remove(list);
+  ASSERT_EQ(mkfifo(list.c_str(), 0600), 0);
+  WriteSettings(stored);
+  LumoraRun run = Run({});
+  EXPECT_EQ(ReadSettings(), stored);
+  EXPECT_NE(run.stderr_text.find("mimeapps.list"), std::string::npos) << run.stderr_text;
+  fs::remove(list);
+  fs::create_symlink("/dev/zero", list);
+  Run({});
+  EXPECT_EQ(ReadSettings(), stored);
+  fs::remove(list);
+  desktop.SetDefaults(std::string(TestDesktop::kSlaType) + "=fifo.desktop\n");
+  const std::string entry = desktop.data_home() + "/applications/fifo.desktop";
+  ASSERT_EQ(mkfifo(entry.c_str(), 0600), 0);
+  Run({});
+  EXPECT_EQ(ReadSettings(), stored);
+  fs::remove(entry);
+
   // A FIFO under the settings file's name: the program neither blocks nor replaces it.
   fs::remove(SettingsPath());
   ASSERT_EQ(mkfifo(SettingsPath().c_str(), 0600), 0);
