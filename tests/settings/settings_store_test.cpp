@@ -142,6 +142,21 @@ TEST_F(SettingsStoreTest, SetAttributeSavesInTheFilesOwnFormOrRefuses) {
   EXPECT_EQ(dir.Read("vellariInfo.xml"), written);
 }
 
+TEST_F(SettingsStoreTest, TheProvisionedFileHoldsTheFourItemsAndIsWrittenAsItStands) {
+  std::string original;
+  ASSERT_TRUE(platform::ReadWholeFile(LUMORA_SOURCE_DIR "/res/settings/vellariInfo.xml",
+                                      &original));
+  dir.Write("vellariInfo.xml", original);
+  store.RecordFileHandlers(Path().c_str());
+  ASSERT_EQ(store.IsLoaded(), &store);
+  for (const char* id : {"sound", "autorun", "websetting", "fileAPP"})
+    EXPECT_NE(Value(store, id), "<missing>") << id;
+  // Written back with its own value, the file is byte for byte what it was.
+  ASSERT_TRUE(store.SetAttribute(CSettingsStore::kItemPath, "sound", "value",
+                                 Value(store, "sound").c_str()));
+  EXPECT_EQ(dir.Read("vellariInfo.xml"), original);
+}
+
 TEST_F(SettingsStoreTest, KeepsLineEndsByteOrderMarkAndUtf8OfTheFile) {
   // A UTF-8 file takes values from the code page as UTF-8, keeps its mark and LF ends.
   dir.Write("vellariInfo.xml",
