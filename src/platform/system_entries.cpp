@@ -29,6 +29,16 @@ struct GObjectDeleter {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
 
+struct GDirDeleter {
+  void operator()(GDir* p) const noexcept { g_dir_close(p); }
+};
+using GDirPtr = std::unique_ptr<GDir, GDirDeleter>;
+
+struct GStrvDeleter {
+  void operator()(gchar** p) const noexcept { g_strfreev(p); }
+};
+using GStrvPtr = std::unique_ptr<gchar*, GStrvDeleter>;
+
 // Characters that make an Exec argument need quotation marks.
 constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#`()";
 
@@ -87,27 +97,23 @@ bool SafeToRead(const std::string& path) {
 }
 
 // Looks through the desktop entries below |folder| (at most |depth| levels of
-// sub-folders and a bounded number of names) for one that is not safe to read.
+// sub-folders) for one that is not safe to read. More names than |budget| allows count
+// as unsafe too, so that nothing is left unchecked.
 bool EntriesSafeToRead(const std::string& folder, int depth, int* budget,
                        std::string* offender) {
-  GDir* dir = g_dir_open(folder.c_str(), 0, nullptr);
-  if (dir == nullptr) return true;
-  bool safe = true;
-  while (const gchar* name = g_dir_read_name(dir)) {
-    if (--*budget < 0) break;
+  GDirPtr dir(g_dir_open(folder.c_str(), 0, nullptr));
+  if (!dir) return true;
+  while (const gchar* name = g_dir_read_name(dir.get())) {
     const std::string path = folder + "/" + name;
-    if (g_str_has_suffix(name, ".desktop") && !SafeToRead(path)) {
+    if (--*budget < 0 || (g_str_has_suffix(name, ".desktop") && !SafeToRead(path))) {
       *offender = path;
-      safe = false;
-      break;
+      return false;
     }
-    if (depth > 0 && IsDirectory(path) && !EntriesSafeToRead(path, depth - 1, budget, offender)) {
-      safe = false;
-      break;
-    }
+    if (depth > 0 && IsDirectory(path) &&
+        !EntriesSafeToRead(path, depth - 1, budget, offender))
+      return false;
   }
-  g_dir_close(dir);
-  return safe;
+  return true;
 }
 
 // GIO and its MIME database open their files with blocking reads and read them whole:
@@ -121,18 +127,17 @@ bool DesktopRecordsSafeToRead(std::string* offender) {
   data.insert(data.begin(), DataHome());
   std::vector<std::string> lists = {"mimeapps.list"};
   if (const char* desktops = std::getenv("XDG_CURRENT_DESKTOP")) {
-    gchar** names = g_strsplit(desktops, ":", -1);
-    for (gchar** n = names; *n != nullptr; ++n) {
+    GStrvPtr names(g_strsplit(desktops, ":", -1));
+    for (gchar** n = names.get(); *n != nullptr; ++n) {
       if (**n == '\0') continue;
       GCharPtr lower(g_ascii_strdown(*n, -1));
       lists.push_back(std::string(lower.get()) + "-mimeapps.list");
     }
-    g_strfreev(names);
   }
   std::vector<std::string> files;
   for (const std::string& folder : config)
     for (const std::string& list : lists) files.push_back(folder + "/" + list);
-  int budget = 20000;
+  int budget = 50000;
   for (const std::string& folder : data) {
     const std::string applications = folder + "/applications";
     for (const std::string& list : lists) files.push_back(applications + "/" + list);

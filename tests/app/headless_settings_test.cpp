@@ -46,14 +46,18 @@ class HeadlessSettingsTest : public ::testing::Test {
     desktop.root().MakeDir("data/vellari/public");
   }
 
-  std::string SettingsPath() const { return desktop.data_home() + "/vellari/public/vellariInfo.xml"; }
+  std::string SettingsPath() const {
+    return desktop.data_home() + "/vellari/public/vellariInfo.xml";
+  }
   std::string EntryPath() const {
     return desktop.config_home() + "/autostart/VellariShelf.desktop";
   }
   void WriteSettings(const std::string& text) const {
     desktop.root().Write("data/vellari/public/vellariInfo.xml", text);
   }
-  std::string ReadSettings() const { return desktop.root().Read("data/vellari/public/vellariInfo.xml"); }
+  std::string ReadSettings() const {
+    return desktop.root().Read("data/vellari/public/vellariInfo.xml");
+  }
 
   LumoraRun Run(const std::vector<std::string>& script) const {
     LumoraOptions o;

@@ -25,7 +25,8 @@ TestDesktop::TestDesktop() {
                   "    <comment>Shelf reading</comment><glob pattern=\"*.slr\"/>\n"
                   "  </mime-type>\n"
                   "</mime-info>\n");
-  const std::string command = "update-mime-database '" + (root_ / "data/mime") + "' >/dev/null 2>&1";
+  const std::string command =
+      "update-mime-database '" + (root_ / "data/mime") + "' >/dev/null 2>&1";
   ok_ = std::system(command.c_str()) == 0;
 }
 
