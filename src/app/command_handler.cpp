@@ -6,6 +6,7 @@
 #include "app/lumora_dlg.h"
 #include "platform/ansi.h"
 #include "platform/regular_file.h"
+#include "settings/settings_store.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ void CLumoraDlg::OnFSCommand(const std::string& command, const std::string& args
       {ansi::FromUtf8Lossy("分享"), &CLumoraDlg::OnShare},
       {ansi::FromUtf8Lossy("收藏"), &CLumoraDlg::OnMessageBoxCommand},
       {ansi::FromUtf8Lossy("评论"), &CLumoraDlg::OnMessageBoxCommand},
+      {ansi::FromUtf8Lossy("系统设置"), &CLumoraDlg::OnSystemSettings},
       {ansi::FromUtf8Lossy("RSS设置"), &CLumoraDlg::OnMessageBoxCommand},
       {ansi::FromUtf8Lossy("文件关联"), &CLumoraDlg::OnMessageBoxCommand},
   };
@@ -82,6 +84,10 @@ void CLumoraDlg::OnExec(const std::string& args) {
   if (platform::IsReadableFile(ansi::NativePath(program_folder_ + args)))
     target = program_folder_ + args;
   platform_.shell().Open(ansi::NativePath(target), "");
+}
+
+void CLumoraDlg::OnSystemSettings(const std::string& args) {
+  settings::CSettingsStore::GetInstance().ApplySystemSettings(args.c_str());
 }
 
 void CLumoraDlg::OnMessageBoxCommand(const std::string& args) {

@@ -5,6 +5,7 @@
 #include "app/lumora_app.h"
 #include "platform/ansi.h"
 #include "platform/folders.h"
+#include "settings/settings_store.h"
 #include "storage/mem_file_mgr.h"
 
 namespace {
@@ -77,6 +78,10 @@ bool CLumoraDlg::OnInitDialog() {
   app_data_path_ = data_home;
   data_folder_ = WithTrailingSlash(app_data_path_) + "vellari/";
   const std::string public_folder = data_folder_ + "public";
+  // The settings file: loaded once, with the applications that open the shelf's
+  // documents recorded in it.
+  settings::CSettingsStore::GetInstance().RecordFileHandlers(
+      (public_folder + "//vellariInfo.xml").c_str());
 
   flash_.SetVariable("FirstRun",
                      platform::IsDirectory(ansi::NativePath(public_folder)) ? "false" : "true");

@@ -88,6 +88,7 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnLogon(const std::string& args);
   void OnPurchasedList(const std::string& args);
   void OnShare(const std::string& args);
+  void OnSystemSettings(const std::string& args);
   void OnDown(const std::string& args);
   void OnDownloading(const std::string& args);
   // The end of a shelf download, from the update window.

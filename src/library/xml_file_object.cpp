@@ -1,13 +1,9 @@
 #include "library/xml_file_object.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstring>
-#include <string_view>
-
 #include <tinyxml.h>
 
 #include "library/shelf_names.h"
+#include "library/tinyxml_text.h"
 #include "platform/ansi.h"
 #include "platform/file_replace.h"
 #include "platform/regular_file.h"
@@ -75,119 +71,6 @@ class CatalogueText {
   int depth_ = 0;
 };
 
-// Line ends as TinyXML's own file reader leaves them: CR LF and a lone CR become LF,
-// and the text ends at its first zero byte.
-void NormaliseLineEnds(std::string* text) {
-  text->resize(std::strlen(text->c_str()));
-  std::size_t out = 0;
-  for (std::size_t in = 0; in < text->size(); ++in) {
-    if ((*text)[in] == '\r') {
-      (*text)[out++] = '\n';
-      if (in + 1 < text->size() && (*text)[in + 1] == '\n') ++in;
-    } else {
-      (*text)[out++] = (*text)[in];
-    }
-  }
-  text->resize(out);
-}
-
-bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-bool StartsWithIgnoringCase(std::string_view text, std::size_t at, std::string_view word) {
-  if (text.size() - at < word.size()) return false;
-  for (std::size_t k = 0; k < word.size(); ++k)
-    if (std::tolower(static_cast<unsigned char>(text[at + k])) != word[k]) return false;
-  return true;
-}
-
-// Where the XML declaration that starts at |from| ends (the offset of its '>', or the
-// text's size), read as the parser reads it: the values of "version", "encoding" and
-// "standalone" may be quoted and hide a '>'; any other word ends at white space or '>'.
-// Where the parser would give up, the declaration is taken to end there, which only
-// makes more of the text count.
-std::size_t DeclarationEnd(std::string_view text, std::size_t from) {
-  const std::size_t n = text.size();
-  std::size_t j = from;
-  while (j < n && text[j] != '>') {
-    if (IsXmlSpace(text[j])) {
-      ++j;
-      continue;
-    }
-    if (!StartsWithIgnoringCase(text, j, "version") &&
-        !StartsWithIgnoringCase(text, j, "encoding") &&
-        !StartsWithIgnoringCase(text, j, "standalone")) {
-      while (j < n && text[j] != '>' && !IsXmlSpace(text[j])) ++j;
-      continue;
-    }
-    while (j < n && (std::isalnum(static_cast<unsigned char>(text[j])) || text[j] == '_' ||
-                     text[j] == '-' || text[j] == '.' || text[j] == ':'))
-      ++j;
-    while (j < n && IsXmlSpace(text[j])) ++j;
-    if (j >= n || text[j] != '=') return j;
-    ++j;
-    while (j < n && IsXmlSpace(text[j])) ++j;
-    if (j < n && (text[j] == '"' || text[j] == '\'')) {
-      const std::size_t close = text.find(text[j], j + 1);
-      if (close == std::string_view::npos) return n;
-      j = close + 1;
-      continue;
-    }
-    while (j < n && !IsXmlSpace(text[j]) && text[j] != '/' && text[j] != '>') {
-      if (text[j] == '"' || text[j] == '\'') return j;
-      ++j;
-    }
-  }
-  return j;
-}
-
-// Whether elements in |text| may nest deeper than |limit| levels. The parser descends
-// once per level, so a document nested tens of thousands of levels deep would exhaust
-// the stack; it is refused before parsing. The count follows the parser's reading of
-// markup and errs on the deep side: comments, CDATA sections, the declaration and other
-// "<!" and "<?" markup hold no elements; a start tag ends at a '>' outside a value
-// quoted right after its "="; "/>" closes at once; "</" closes one level.
-bool NestingExceeds(std::string_view text, int limit) {
-  int depth = 0;
-  const std::size_t n = text.size();
-  auto skip_past = [&](std::size_t from, std::string_view end) {
-    std::size_t at = text.find(end, from);
-    return at == std::string_view::npos ? n : at + end.size();
-  };
-  for (std::size_t i = text.find('<'); i < n; i = text.find('<', i)) {
-    std::string_view rest = text.substr(i);
-    if (rest.starts_with("<!--")) {
-      i = skip_past(i + 4, "-->");
-    } else if (rest.starts_with("<![CDATA[")) {
-      i = skip_past(i + 9, "]]>");
-    } else if (StartsWithIgnoringCase(text, i, "<?xml")) {
-      i = std::min(DeclarationEnd(text, i + 5) + 1, n);
-    } else if (rest.starts_with("<!") || rest.starts_with("<?")) {
-      i = skip_past(i + 2, ">");
-    } else if (rest.starts_with("</")) {
-      if (depth > 0) --depth;
-      i = skip_past(i + 2, ">");
-    } else {
-      // A start tag: find its end, stepping over quoted values.
-      std::size_t j = i + 1;
-      char last = '\0';  // the last character that was not white space
-      while (j < n && text[j] != '>') {
-        const char c = text[j];
-        if ((c == '"' || c == '\'') && last == '=') {
-          std::size_t close = text.find(c, j + 1);
-          j = close == std::string_view::npos ? n : close + 1;
-          last = c;
-          continue;
-        }
-        if (!IsXmlSpace(c)) last = c;
-        ++j;
-      }
-      if (j < n && last != '/' && ++depth > limit) return true;
-      i = j < n ? j + 1 : n;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 CXmlFileObject::~CXmlFileObject() = default;
@@ -222,11 +105,11 @@ bool CXmlFileObject::Load() {
   // A missing file may be written later; anything else that cannot be read (a folder,
   // a FIFO, a device, a file too large or too deep) is kept exactly as it is.
   unreadable_ = read != platform::FileRead::kMissing;
-  if (read != platform::FileRead::kOk || NestingExceeds(text, kMaxDepth)) return false;
+  if (read != platform::FileRead::kOk || tinyxml_text::NestingExceeds(text, kMaxDepth)) return false;
   // The encoding comes from the file itself; a "gb2312" declaration keeps every byte
   // of the text as it stands.
   TiXmlDocument document;
-  NormaliseLineEnds(&text);
+  tinyxml_text::NormaliseLineEnds(&text);
   document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   const TiXmlElement* root = document.Error() ? nullptr : document.RootElement();
   if (root == nullptr) return false;

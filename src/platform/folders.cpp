@@ -10,8 +10,11 @@
 
 namespace platform {
 
-std::string DataHome() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
+namespace {
+
+// $|variable| when it holds an absolute path, else the home folder + |fallback|.
+std::string XdgFolder(const char* variable, const char* fallback) {
+  const char* xdg = std::getenv(variable);
   if (xdg != nullptr && xdg[0] == '/') return xdg;
   const char* home = std::getenv("HOME");
   std::string base;
@@ -23,8 +26,14 @@ std::string DataHome() {
     base = "/tmp";
   }
   while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return (base == "/" ? "" : base) + "/.local/share";
+  return (base == "/" ? "" : base) + fallback;
 }
+
+}  // namespace
+
+std::string DataHome() { return XdgFolder("XDG_DATA_HOME", "/.local/share"); }
+
+std::string ConfigHome() { return XdgFolder("XDG_CONFIG_HOME", "/.config"); }
 
 std::string CurrentDirectory() {
   std::vector<char> buffer(4096);

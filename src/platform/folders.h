@@ -9,6 +9,8 @@ namespace platform {
 // The user's data folder: $XDG_DATA_HOME, or ~/.local/share when it is unset or not an
 // absolute path. No trailing separator. The folder is not created.
 std::string DataHome();
+// The user's configuration folder: $XDG_CONFIG_HOME, or ~/.config likewise.
+std::string ConfigHome();
 // The process's current directory.
 std::string CurrentDirectory();
 // The full path of the running program file.

@@ -70,6 +70,9 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
       else binary = linked;
     }
   }
+  // The autostart entry and other records of the desktop go into a folder of the run's
+  // own unless the test names one: no test touches the user's configuration.
+  const TempDir config_home;
   std::vector<std::string> args{binary, "--headless"};
   args.insert(args.end(), options.args.begin(), options.args.end());
   pid_t pid = fork();
@@ -84,6 +87,7 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
     // instead of reaching whatever runs on the default port.
     setenv("LUMORA_SHOP_HOST", "127.0.0.1:1", 1);
     setenv("LUMORA_LOGIN_HOST", "127.0.0.1:1", 1);
+    setenv("XDG_CONFIG_HOME", config_home.path().c_str(), 1);
     for (const auto& [k, v] : options.env) setenv(k.c_str(), v.c_str(), 1);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());

@@ -1,0 +1,144 @@
+// The freedesktop records through GIO, in a desktop of the test's own: the autostart
+// entry written, validated and read back as the desktop would start it, and the default
+// applications of .sla and .slr files found through the test's MIME database.
+#include <gio/gio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "../support/test_desktop.h"
+#include "platform/system_entries.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One desktop per process: GIO reads the XDG variables and its databases once.
+const TestDesktop& Desktop() {
+  static const TestDesktop desktop;
+  static const bool applied = (desktop.Apply(), true);
+  (void)applied;
+  return desktop;
+}
+
+// The program that the desktop would start for the entry at |path|: its Exec value
+// parsed as the desktop parses it (string escapes, quoting, then "%%" as one '%').
+std::string ProgramStartedBy(const std::string& path) {
+  GKeyFile* file = g_key_file_new();
+  std::string program = "<unreadable>";
+  if (g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_NONE, nullptr)) {
+    gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr);
+    gchar** argv = nullptr;
+    gint argc = 0;
+    if (exec != nullptr && g_shell_parse_argv(exec, &argc, &argv, nullptr) && argc == 1) {
+      program.clear();
+      for (const char* p = argv[0]; *p != '\0'; ++p) {
+        program += *p;
+        if (p[0] == '%' && p[1] == '%') ++p;
+      }
+    }
+    g_strfreev(argv);
+    g_free(exec);
+  }
+  g_key_file_free(file);
+  return program;
+}
+
+bool Validates(const std::string& path) {
+  return std::system(("desktop-file-validate '" + path + "' >&2").c_str()) == 0;
+}
+
+TEST(AutostartEntryTest, StartsTheProgramByItsFullPathInItsFolder) {
+  TempDir config;
+  setenv("XDG_CONFIG_HOME", (config / "not yet/there").c_str(), 1);
+  platform::SystemEntries& entries = platform::XdgSystemEntries();
+  const std::string entry = config / "not yet/there/autostart/VellariShelf.desktop";
+  ASSERT_EQ(platform::AutostartEntryPath(), entry);
+  // Paths with every kind of character the Exec value must quote or escape.
+  for (const std::string program :
+       {"/opt/lumora/lumora", "/opt/my shelf/lumora", "/opt/a\"b'c/$HOME`x`/l\\u;m|o&r*a?",
+        "/opt/100% sure/#1 (new)/<l>~", "/opt/书架/阅读 器"}) {
+    SCOPED_TRACE(program);
+    ASSERT_TRUE(entries.SetAutostart(true, program));
+    EXPECT_TRUE(Validates(entry));
+    EXPECT_EQ(ProgramStartedBy(entry), program);
+    GKeyFile* file = g_key_file_new();
+    ASSERT_TRUE(g_key_file_load_from_file(file, entry.c_str(), G_KEY_FILE_NONE, nullptr));
+    gchar* folder = g_key_file_get_string(file, "Desktop Entry", "Path", nullptr);
+    EXPECT_STREQ(folder, fs::path(program).parent_path().c_str());
+    g_free(folder);
+    g_key_file_free(file);
+  }
+  // New folders are the user's own.
+  struct stat st;
+  ASSERT_EQ(stat((config / "not yet/there/autostart").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // Off removes the entry; off again finds nothing to remove and is content.
+  EXPECT_TRUE(entries.SetAutostart(false, "/opt/lumora/lumora"));
+  EXPECT_FALSE(fs::exists(entry));
+  EXPECT_TRUE(entries.SetAutostart(false, "/opt/lumora/lumora"));
+}
+
+TEST(AutostartEntryTest, RefusesWhatCannotBeWrittenAndKeepsWhatIsNotItsOwn) {
+  TempDir config;
+  setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+  platform::SystemEntries& entries = platform::XdgSystemEntries();
+  const std::string entry = config / "autostart/VellariShelf.desktop";
+  // A path that a desktop entry cannot carry: not UTF-8, a control character, relative.
+  EXPECT_FALSE(entries.SetAutostart(true, "/opt/\xB6\xC1/lumora"));
+  EXPECT_FALSE(entries.SetAutostart(true, "/opt/line\nbreak/lumora"));
+  EXPECT_FALSE(entries.SetAutostart(true, "lumora"));
+  EXPECT_FALSE(fs::exists(entry));
+  // A folder under the entry's name is neither replaced nor removed.
+  config.MakeDir("autostart/VellariShelf.desktop");
+  EXPECT_FALSE(entries.SetAutostart(true, "/opt/lumora"));
+  EXPECT_FALSE(entries.SetAutostart(false, "/opt/lumora"));
+  EXPECT_TRUE(fs::is_directory(entry));
+  fs::remove(entry);
+  // A FIFO is not written into (which would block); a read-only entry is kept.
+  ASSERT_EQ(mkfifo(entry.c_str(), 0600), 0);
+  EXPECT_FALSE(entries.SetAutostart(true, "/opt/lumora"));
+  EXPECT_TRUE(fs::is_fifo(entry));
+  fs::remove(entry);
+  config.Write("autostart/VellariShelf.desktop", "[Desktop Entry]\nHidden=true\n");
+  chmod(entry.c_str(), 0444);
+  EXPECT_FALSE(entries.SetAutostart(true, "/opt/lumora"));
+  EXPECT_EQ(config.Read("autostart/VellariShelf.desktop"), "[Desktop Entry]\nHidden=true\n");
+  // The configuration folder being a file: nothing can be made below it.
+  TempDir other;
+  other.Write("config", "a file");
+  setenv("XDG_CONFIG_HOME", (other / "config").c_str(), 1);
+  EXPECT_FALSE(entries.SetAutostart(true, "/opt/lumora"));
+}
+
+TEST(DefaultHandlerTest, TheDefaultApplicationOfTheTypeOfTheFileName) {
+  const TestDesktop& desktop = Desktop();
+  ASSERT_TRUE(desktop.ok());
+  const std::string reader = desktop.MakeProgram("bin/test reader/reader");
+  const std::string other = desktop.MakeProgram("bin/other");
+  desktop.AddEntry("other-reader.desktop",
+                   "Name=Other\nExec=" + other + " %U\nIcon=other\nMimeType=" +
+                       TestDesktop::kSlaType + ";\n");
+  desktop.AddEntry("test-reader.desktop",
+                   "Name=Reader\nExec=\"" + reader + "\" --view %f\nIcon=" +
+                       desktop.root() / "icons/reader.png" + "\nMimeType=" +
+                       TestDesktop::kSlaType + ";\n");
+  desktop.SetDefaults(std::string(TestDesktop::kSlaType) + "=test-reader.desktop;\n");
+
+  platform::FileHandler handler;
+  ASSERT_TRUE(platform::XdgSystemEntries().FindDefaultHandler(".sla", &handler));
+  EXPECT_EQ(handler.command, "\"" + reader + "\" --view %f");
+  EXPECT_EQ(handler.icon, desktop.root() / "icons/reader.png");
+  // .slr has a type but no application; .zzz has no type at all.
+  platform::FileHandler none{"untouched", "untouched"};
+  EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler(".slr", &none));
+  EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler(".zzz", &none));
+  EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler("", &none));
+  EXPECT_EQ(none.command, "untouched");
+}
+
+}  // namespace
