@@ -6,14 +6,14 @@
 
   // The five category catalogues and the local one, relative to MyAppDataDir.
   var CATEGORIES = [
-    {key: "maga", label: "杂志", token: "杂志", file: "public/maga/maga1.xml", glyph: "📰"},
-    {key: "book", label: "图书", token: "图书", file: "public/book/book1.xml", glyph: "📖"},
-    {key: "audio", label: "音频", token: "音频", file: "public/audio/audio1.xml", glyph: "🎧"},
-    {key: "mics", label: "杂项", token: "程序", file: "public/mics/mics1.xml", glyph: "🧩"},
-    {key: "video", label: "视频", token: "视频", file: "public/video/video1.xml", glyph: "🎬"}
+    {key: "maga", label: "杂志", token: "杂志", file: "public/maga/maga1.xml", glyph: "刊"},
+    {key: "book", label: "图书", token: "图书", file: "public/book/book1.xml", glyph: "书"},
+    {key: "audio", label: "音频", token: "音频", file: "public/audio/audio1.xml", glyph: "♪"},
+    {key: "mics", label: "杂项", token: "程序", file: "public/mics/mics1.xml", glyph: "◆"},
+    {key: "video", label: "视频", token: "视频", file: "public/video/video1.xml", glyph: "▶"}
   ];
   var LOCAL = {key: "local", label: "本地文件", token: "本地文件",
-               file: "public/local/local1.xml", glyph: "📄"};
+               file: "public/local/local1.xml", glyph: "▤"};
   var SEARCH_FILE = "search.xml";
   var SHELF_GROUPS = ["我的收藏", "已购买", "已下载", "已阅读", "正在下载"];
   var ITEM_FIELDS = ["id", "name", "photo", "date", "pay", "price", "DLurl", "RDurl", "BYurl"];

@@ -9,13 +9,13 @@
   M.CATEGORIES.forEach(function (c, i) {
     views[c.key] = {key: c.key, title: c.label, glyph: c.glyph, folder: "data", file: c.file, key1: i + 1};
   });
-  views.local = {key: "local", title: "本地文件", glyph: "📄", folder: "data", file: M.LOCAL.file, local: true};
+  views.local = {key: "local", title: "本地文件", glyph: "▤", folder: "data", file: M.LOCAL.file, local: true};
   var SHELF = {fav: "我的收藏", bought: "已购买", done: "已下载", read: "已阅读", running: "正在下载"};
   Object.keys(SHELF).forEach(function (k) {
-    views[k] = {key: k, title: SHELF[k], glyph: {fav: "★", bought: "🛒", done: "✓", read: "👁", running: "⬇"}[k],
+    views[k] = {key: k, title: SHELF[k], glyph: {fav: "★", bought: "¥", done: "✓", read: "◉", running: "↓"}[k],
                 folder: "current", shelfGroup: SHELF[k]};
   });
-  views.search = {key: "search", title: "搜索结果", glyph: "🔍", folder: "current", file: M.SEARCH_FILE};
+  views.search = {key: "search", title: "搜索结果", glyph: "⌕", folder: "current", file: M.SEARCH_FILE};
   L.views = views;
   L.SHELF = SHELF;
 
@@ -52,12 +52,12 @@
     });
     if (!(opts && opts.keepDrawer)) L.item.closeDrawer();
     if (view.shelfGroup && !L.state.signedIn) {
-      empty("🔒", "登录后查看你的书架", "收藏、已购、下载和阅读记录都在这里。", "登录", L.account.open);
+      empty("◇", "登录后查看你的书架", "收藏、已购、下载和阅读记录都在这里。", "登录", L.account.open);
       return Promise.resolve();
     }
     var file = view.shelfGroup ? M.shelfFile(L.state.user) : view.file;
     if (key === "search" && opts && opts.pending) {
-      empty("⏳", "正在搜索“" + opts.pending + "”…", "", null);
+      empty("…", "正在搜索“" + opts.pending + "”…", "", null);
       return Promise.resolve();
     }
     L.$("empty").hidden = true;
@@ -74,9 +74,9 @@
       var count = groups.reduce(function (n, g) { return n + g.items.length; }, 0);
       L.$("view-count").textContent = "共 " + count + " 项";
       if (!count) {
-        if (view.local) empty("📂", "还没有本地文件", "把文件拖进窗口，或 添加文件", "添加文件", L.addFiles);
+        if (view.local) empty("▤", "还没有本地文件", "把文件拖进窗口，或 添加文件", "添加文件", L.addFiles);
         else if (key === "fav") empty("☆", "还没有收藏", "在封面上点 ☆ 收藏", null);
-        else if (key === "search") empty("🔍", "没有找到“" + (L.state.lastKeyword || "") + "”", "试试别的关键词，或选上更多分类。",
+        else if (key === "search") empty("⌕", "没有找到“" + (L.state.lastKeyword || "") + "”", "试试别的关键词，或选上更多分类。",
                                          "搜索全部分类", L.search.widen);
         else empty(view.glyph, "这里还没有内容", "稍后再来看看。", null);
         return;

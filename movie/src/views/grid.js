@@ -115,7 +115,7 @@
   }
 
   function tile(item) {
-    var glyph = (L.state.view && L.state.view.glyph) || "📘";
+    var glyph = (L.state.view && L.state.view.glyph) || "书";
     return h("div", {class: "tile", style: "background: hsl(" + M.tileHue(item.id) + ", 38%, 42%)"},
              [h("span", {text: item.name || item.id}), h("span", {class: "glyph", text: glyph})]);
   }
