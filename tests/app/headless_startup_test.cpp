@@ -81,8 +81,7 @@ TEST(HeadlessStartupTest, MovieIsReadThroughTheFileFunctions) {
   EXPECT_EQ(std::filesystem::path(path).parent_path(), std::filesystem::path(home.path()));
   // The stored movie, served from memory: no file of that name exists on disk.
   EXPECT_EQ(movies[0]["size"].get<long>(),
-            static_cast<long>(std::filesystem::file_size(std::string(LUMORA_SOURCE_DIR) +
-                                                         "/movie/main12.html")));
+            static_cast<long>(std::filesystem::file_size(std::string(LUMORA_MOVIE_FILE))));
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 

@@ -535,7 +535,7 @@ TEST(MemFileMgrPackedTest, ServesAStoreEntry) {
   const std::string path = "/nonexistent-lumora/main12.swf";
   ASSERT_TRUE(CMemFileMgr::AddPackedFile(path, "main12.swf"));
   EXPECT_EQ(reader::WithGio(path),
-            reader::WithFopen(std::string(LUMORA_SOURCE_DIR) + "/movie/main12.html"));
+            reader::WithFopen(std::string(LUMORA_MOVIE_FILE)));
   CMemFileMgr::Shutdown();
   CPackFileMgr::UseStoreFile("");
   EXPECT_EQ(reader::WithFopen(path), "<absent>");

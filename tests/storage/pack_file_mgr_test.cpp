@@ -84,7 +84,7 @@ TEST_F(PackFileMgrTest, TheBuiltProgramCarriesTheMovie) {
   const std::uint32_t offset = U32(exe, d + 4 + 64);
   const std::uint32_t size = U32(exe, d + 4 + 68);
   EXPECT_EQ(offset, d + 76);
-  const std::string movie = ReadAll(std::string(LUMORA_SOURCE_DIR) + "/movie/main12.html");
+  const std::string movie = ReadAll(std::string(LUMORA_MOVIE_FILE));
   EXPECT_EQ(exe.substr(offset, size), movie);
   // L is written before D; the leading filler is 100 to 299 bytes.
   const std::uint32_t l = U32(exe, exe.size() - 108);

@@ -3,9 +3,12 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <string_view>
+
 #include <nlohmann/json.hpp>
 
 #include "platform/folders.h"
+#include "platform/gtk/movie_files.h"
 
 namespace platform {
 namespace {
@@ -86,6 +89,9 @@ void WebViewPlayer::SetLayout(int, const std::string&, int) {
 }
 
 void WebViewPlayer::SetVariable(const std::string& name, const std::string& value) {
+  // Only the host names the folders whose files the movie may read.
+  if (name == "MyAppDataDir") data_dir_ = value;
+  if (name == "CurrentDir") current_dir_ = value;
   if (!loaded_) {
     pending_.emplace_back(name, value);
     return;
@@ -100,17 +106,64 @@ void WebViewPlayer::SendVariable(const std::string& name, const std::string& val
                                       nullptr, nullptr);
 }
 
-void WebViewPlayer::OnSchemeRequest(WebKitURISchemeRequest* request, void* data) {
-  auto* self = static_cast<WebViewPlayer*>(data);
-  GBytes* bytes = g_bytes_new(self->movie_bytes_.data(), self->movie_bytes_.size());
+namespace {
+
+void FinishWithBytes(WebKitURISchemeRequest* request, GBytes* bytes, const char* type) {
   GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
   WebKitURISchemeResponse* response =
       webkit_uri_scheme_response_new(stream, static_cast<gint64>(g_bytes_get_size(bytes)));
-  webkit_uri_scheme_response_set_content_type(response, "text/html; charset=utf-8");
+  webkit_uri_scheme_response_set_content_type(response, type);
   webkit_uri_scheme_request_finish_with_response(request, response);
   g_object_unref(response);
   g_object_unref(stream);
-  g_bytes_unref(bytes);
+}
+
+void Refuse(WebKitURISchemeRequest* request, int code, const char* why) {
+  GError* error = g_error_new_literal(G_IO_ERROR, code, why);
+  webkit_uri_scheme_request_finish_error(request, error);
+  g_error_free(error);
+}
+
+}  // namespace
+
+void WebViewPlayer::OnSchemeRequest(WebKitURISchemeRequest* request, void* data) {
+  auto* self = static_cast<WebViewPlayer*>(data);
+  const char* uri = webkit_uri_scheme_request_get_uri(request);
+  const char* path = webkit_uri_scheme_request_get_path(request);
+  // Everything lives under the movie's own address, one origin for page and files.
+  if (uri == nullptr || path == nullptr ||
+      std::string_view(uri).substr(0, std::string_view(kMovieUri).size()) != kMovieUri) {
+    Refuse(request, G_IO_ERROR_PERMISSION_DENIED, "not served");
+    return;
+  }
+  if (std::string_view(path) == "/" || std::string_view(path).empty()) {
+    GBytes* bytes = g_bytes_new(self->movie_bytes_.data(), self->movie_bytes_.size());
+    FinishWithBytes(request, bytes, "text/html; charset=utf-8");
+    g_bytes_unref(bytes);
+    return;
+  }
+  auto* file = new ServedFile;
+  switch (ServeMovieFile(path, self->data_dir_, self->current_dir_, file)) {
+    case ServeResult::kOk: {
+      GBytes* bytes = g_bytes_new_with_free_func(
+          file->bytes.data(), file->bytes.size(),
+          [](gpointer p) { delete static_cast<ServedFile*>(p); }, file);
+      const std::string type = file->content_type;
+      FinishWithBytes(request, bytes, type.c_str());
+      g_bytes_unref(bytes);
+      return;
+    }
+    case ServeResult::kMissing:
+      Refuse(request, G_IO_ERROR_NOT_FOUND, "no such file");
+      break;
+    case ServeResult::kTooLarge:
+      Refuse(request, G_IO_ERROR_FAILED, "file too large");
+      break;
+    case ServeResult::kNotServed:
+      Refuse(request, G_IO_ERROR_PERMISSION_DENIED, "not served");
+      break;
+  }
+  delete file;
 }
 
 void WebViewPlayer::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,

@@ -4,7 +4,10 @@
 // from memory under the "lumora" URI scheme. The bridge: the page posts JSON texts to
 // the script message handler "lumora" ({"fscommand": C, "args": A} or
 // {"setVariable": {"name": N, "value": V}}); the host calls the page's
-// lumora.setVariable(name, value). Variables set before the page has loaded are
+// lumora.setVariable(name, value). Under the same address the movie reads the files of
+// the data folder ("lumora://movie/data/...") and of the program folder
+// ("lumora://movie/current/...") that the host named in MyAppDataDir and CurrentDir,
+// read-only, and nothing else (movie_files.h). Variables set before the page has loaded are
 // handed over, in order, once it has.
 #ifndef LUMORA_PLATFORM_GTK_WEB_VIEW_PLAYER_H_
 #define LUMORA_PLATFORM_GTK_WEB_VIEW_PLAYER_H_
@@ -52,6 +55,9 @@ class WebViewPlayer : public Player {
   WebKitWebView* view_;
   PlayerEvents* events_ = nullptr;
   std::string movie_bytes_;
+  // The two folders whose files the movie may read ("/data/...", "/current/...").
+  std::string data_dir_;
+  std::string current_dir_;
   bool loaded_ = false;
   std::vector<std::pair<std::string, std::string>> pending_;
 };

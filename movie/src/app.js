@@ -1,0 +1,74 @@
+// The movie's start: layout by StageX and StageY, the host's variables routed to the
+// views, the window buttons and the keyboard.
+(function (L) {
+  "use strict";
+  var M = L.model;
+
+  function applyLayout() {
+    var x = parseInt(lumora.get("StageX"), 10) || window.innerWidth;
+    var y = parseInt(lumora.get("StageY"), 10) || window.innerHeight;
+    // The view is never wider than the window it is in.
+    if (window.innerWidth > 0) x = Math.min(x, window.innerWidth);
+    if (window.innerHeight > 0) y = Math.min(y, window.innerHeight);
+    var lay = M.layoutFor(x, y);
+    L.state.layout = lay;
+    var s = document.documentElement.style;
+    s.setProperty("--nav-w", lay.nav + "px");
+    s.setProperty("--pad", lay.pad + "px");
+    s.setProperty("--gap", lay.gap + "px");
+    s.setProperty("--drawer-w", lay.drawer + "px");
+    document.body.classList.toggle("rail", lay.nav === 72);
+    document.body.classList.toggle("drawer-beside", lay.drawerBeside);
+    L.grid.relayout();
+  }
+  L.applyLayout = applyLayout;
+
+  lumora.onVariable = function (name, value) {
+    if (name === "StageX" || name === "StageY") applyLayout();
+    else if (name === "RetValSearch" && value === "true") L.search.answered();
+    else if (name === "AddLocalFileRetValue" && value === "true") {
+      if (L.state.view && L.state.view.local) L.refreshView(); else L.showView("local");
+    } else if (name === "MyAppDataDir") L.refreshView();
+    else if (name === "UserPass") L.account.onVariable(name, value);
+    L.downloads.onVariable(name, value);
+    L.settings.onVariable(name, value);
+  };
+
+  document.querySelectorAll("[data-win]").forEach(function (button) {
+    button.addEventListener("click", function () { lumora.fscommand("win", button.getAttribute("data-win")); });
+  });
+  L.$("btn-add").addEventListener("click", L.addFiles);
+  L.$("scrim").addEventListener("click", function () { L.closeTop(); });
+  document.addEventListener("mousedown", function (e) {
+    var m = L.$("menu");
+    if (!m.hidden && !m.contains(e.target)) L.closePanel("menu");
+  });
+
+  document.addEventListener("keydown", function (e) {
+    var typing = /^(INPUT|TEXTAREA)$/.test(e.target.tagName);
+    if (e.key === "Escape") {
+      if (L.closeTop()) { e.preventDefault(); return; }
+      if (L.$("search-box").value) { L.$("search-box").value = ""; e.preventDefault(); }
+      return;
+    }
+    if ((e.key === "/" && !typing) || (e.ctrlKey && (e.key === "f" || e.key === "F"))) {
+      L.$("search-box").focus(); L.$("search-box").select(); e.preventDefault(); return;
+    }
+    if (e.ctrlKey && e.key >= "1" && e.key <= "5") { L.showView(M.CATEGORIES[+e.key - 1].key); L.grid.focus(); e.preventDefault(); return; }
+    if (e.ctrlKey && (e.key === "o" || e.key === "O")) { L.addFiles(); e.preventDefault(); return; }
+    if (e.ctrlKey && (e.key === "j" || e.key === "J")) { L.downloads.toggle(); e.preventDefault(); }
+  });
+  window.addEventListener("resize", function () { applyLayout(); });
+
+  L.buildNav();
+  L.grid.init();
+  L.search.init();
+  L.account.init();
+  L.downloads.init();
+  L.settings.init();
+  L.state.layout = M.layoutFor(window.innerWidth, window.innerHeight);
+  applyLayout();
+  L.showView("maga");
+  // Variables the host set before this script ran.
+  ["FirstRun", "UpdatedFile"].forEach(function (n) { if (lumora.get(n)) lumora.onVariable(n, lumora.get(n)); });
+})(window.Lumora);

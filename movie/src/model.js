@@ -1,0 +1,366 @@
+// The movie's own logic, free of the page: reading catalogue files, the texts sent to
+// the host, download progress and the layout by stage size. Loaded in the page as
+// window.LumoraModel and in node's test runner as a module.
+(function (root) {
+  "use strict";
+
+  // The five category catalogues and the local one, relative to MyAppDataDir.
+  var CATEGORIES = [
+    {key: "maga", label: "杂志", token: "杂志", file: "public/maga/maga1.xml", glyph: "刊"},
+    {key: "book", label: "图书", token: "图书", file: "public/book/book1.xml", glyph: "书"},
+    {key: "audio", label: "音频", token: "音频", file: "public/audio/audio1.xml", glyph: "♪"},
+    {key: "mics", label: "杂项", token: "程序", file: "public/mics/mics1.xml", glyph: "◆"},
+    {key: "video", label: "视频", token: "视频", file: "public/video/video1.xml", glyph: "▶"}
+  ];
+  var LOCAL = {key: "local", label: "本地文件", token: "本地文件",
+               file: "public/local/local1.xml", glyph: "▤"};
+  var SEARCH_FILE = "search.xml";
+  var SHELF_GROUPS = ["我的收藏", "已购买", "已下载", "已阅读", "正在下载"];
+  var ITEM_FIELDS = ["id", "name", "photo", "date", "pay", "price", "DLurl", "RDurl", "BYurl"];
+  var MAX_ITEMS = 200000;
+
+  // ---- Text from the catalogue files -------------------------------------------------
+
+  // The declared encoding of an XML text's first bytes; GB2312 and GBK are read as
+  // GB18030, their superset.
+  function declaredEncoding(bytes) {
+    var head = "";
+    for (var i = 0; i < bytes.length && i < 200; i++) head += String.fromCharCode(bytes[i]);
+    var m = /^\s*<\?xml[^>]*encoding\s*=\s*["']([A-Za-z0-9_.:-]+)["']/.exec(head);
+    if (!m) return "utf-8";
+    var e = m[1].toLowerCase();
+    if (e === "gb2312" || e === "gbk" || e === "gb18030" || e === "euc-cn") return "gb18030";
+    if (e === "utf-8" || e === "utf8") return "utf-8";
+    return "gb18030";  // every catalogue of this shelf is ANSI text
+  }
+
+  function decodeXmlBytes(bytes) {
+    if (!(bytes instanceof Uint8Array)) bytes = new Uint8Array(bytes);
+    var label = declaredEncoding(bytes);
+    try {
+      return new TextDecoder(label).decode(bytes);
+    } catch (e) {
+      return new TextDecoder("utf-8").decode(bytes);
+    }
+  }
+
+  function decodeEntities(text) {
+    if (text.indexOf("&") < 0) return text;
+    return text.replace(/&(#x[0-9a-fA-F]{1,6}|#[0-9]{1,7}|lt|gt|amp|quot|apos);/g,
+      function (all, name) {
+        if (name[0] === "#") {
+          var code = name[1] === "x" ? parseInt(name.slice(2), 16) : parseInt(name.slice(1), 10);
+          if (!(code > 0 && code <= 0x10FFFF) || (code >= 0xD800 && code <= 0xDFFF)) return "\uFFFD";
+          return String.fromCodePoint(code);
+        }
+        return {lt: "<", gt: ">", amp: "&", quot: "\"", apos: "'"}[name];
+      });
+  }
+
+  // The elements of an XML text in document order: {name, attrs, depth} (depth 0 is the
+  // root). No DTD, no entity expansion; a document with a DOCTYPE, or whose tags do not
+  // nest, is refused (null). Text content is ignored: catalogues carry attributes only.
+  function parseXmlElements(text, limit) {
+    limit = limit || MAX_ITEMS * 2;
+    var out = [];
+    var stack = [];
+    var pos = 0;
+    var n = text.length;
+    var sawRoot = false;
+    while (pos < n) {
+      var lt = text.indexOf("<", pos);
+      if (lt < 0) break;
+      if (text.startsWith("<?", lt)) {
+        var pe = text.indexOf("?>", lt + 2);
+        if (pe < 0) return null;
+        pos = pe + 2;
+        continue;
+      }
+      if (text.startsWith("<!--", lt)) {
+        var ce = text.indexOf("-->", lt + 4);
+        if (ce < 0) return null;
+        pos = ce + 3;
+        continue;
+      }
+      if (text.startsWith("<![CDATA[", lt)) {
+        var de = text.indexOf("]]>", lt + 9);
+        if (de < 0) return null;
+        pos = de + 3;
+        continue;
+      }
+      if (text.startsWith("<!", lt)) return null;  // DOCTYPE and its kin
+      // The end of the tag: the first ">" outside a quoted value.
+      var i = lt + 1;
+      var quote = "";
+      for (; i < n; i++) {
+        var c = text[i];
+        if (quote) { if (c === quote) quote = ""; }
+        else if (c === "\"" || c === "'") quote = c;
+        else if (c === ">") break;
+        else if (c === "<") return null;
+      }
+      if (i >= n) return null;
+      var body = text.slice(lt + 1, i);
+      pos = i + 1;
+      if (body[0] === "/") {
+        var closing = body.slice(1).trim();
+        if (!stack.length || stack[stack.length - 1] !== closing) return null;
+        stack.pop();
+        continue;
+      }
+      var selfClosing = body[body.length - 1] === "/";
+      if (selfClosing) body = body.slice(0, -1);
+      var nm = /^([^\s\/>="']+)/.exec(body);
+      if (!nm) return null;
+      if (stack.length === 0 && sawRoot) return null;  // a second root
+      sawRoot = true;
+      var attrs = {};
+      var re = /([^\s=\/"']+)\s*=\s*(?:"([^"]*)"|'([^']*)')/g;
+      var rest = body.slice(nm[1].length);
+      var m;
+      while ((m = re.exec(rest)) !== null) {
+        if (!Object.prototype.hasOwnProperty.call(attrs, m[1]))
+          attrs[m[1]] = decodeEntities(m[2] !== undefined ? m[2] : m[3]);
+      }
+      out.push({name: nm[1], attrs: attrs, depth: stack.length});
+      if (out.length > limit) return null;
+      if (!selfClosing) stack.push(nm[1]);
+    }
+    if (stack.length || !sawRoot) return null;
+    return out;
+  }
+
+  // A catalogue: {category, groups: [{id, items}], items} with items in file order,
+  // each holding the nine attributes (missing ones empty) and its group id. A text that
+  // is no catalogue gives null; an empty catalogue gives no items.
+  function parseCatalogue(text, limit) {
+    var elements = parseXmlElements(text, MAX_ITEMS * 2 + 10000);
+    if (!elements) return null;
+    var result = {category: "", groups: [], items: []};
+    var group = null;
+    var max = limit || MAX_ITEMS;
+    for (var i = 0; i < elements.length; i++) {
+      var e = elements[i];
+      if (e.depth === 0) result.category = e.attrs["分类"] || "";
+      else if (e.depth === 1) {
+        group = {id: e.attrs.id || "", items: []};
+        result.groups.push(group);
+      } else if (e.depth === 2 && group) {
+        if (result.items.length >= max) break;
+        var item = {group: group.id};
+        for (var f = 0; f < ITEM_FIELDS.length; f++)
+          item[ITEM_FIELDS[f]] = e.attrs[ITEM_FIELDS[f]] || "";
+        if (!item.id) continue;
+        group.items.push(item);
+        result.items.push(item);
+      }
+    }
+    return result;
+  }
+
+  // The stored settings of the settings file: {sound, autorun, websetting} ("" unknown).
+  function parseSettings(text) {
+    var elements = parseXmlElements(text, 10000) || [];
+    var found = {sound: "", autorun: "", websetting: ""};
+    elements.forEach(function (e) {
+      if (e.name === "item" && Object.prototype.hasOwnProperty.call(found, e.attrs.id))
+        found[e.attrs.id] = e.attrs.value || "";
+    });
+    return found;
+  }
+
+  // ---- Texts sent to the host --------------------------------------------------------
+
+  // Bytes of |text| in the host's code page: one for ASCII, two for a Chinese
+  // character, four for what lies beyond.
+  function ansiLength(text) {
+    var n = 0;
+    for (var ch of text) { var c = ch.codePointAt(0); n += c < 0x80 ? 1 : c < 0x10000 ? 2 : 4; }
+    return n;
+  }
+  // |text| cut between characters to at most |max| bytes of the code page.
+  function cutToBytes(text, max) {
+    var out = "";
+    var n = 0;
+    for (var ch of text) {
+      var c = ch.codePointAt(0);
+      var w = c < 0x80 ? 1 : c < 0x10000 ? 2 : 4;
+      if (n + w > max) break;
+      out += ch;
+      n += w;
+    }
+    return out;
+  }
+
+  // A field list "key=value|key=value": null when a value holds the separator "|" or a
+  // zero, or does not fit its field (limits in bytes of the code page, zero included).
+  function fields(list) {
+    var parts = [];
+    for (var i = 0; i < list.length; i++) {
+      var v = String(list[i][1]);
+      if (v.indexOf("|") >= 0 || v.indexOf("\0") >= 0) return null;
+      if (list[i][2] && ansiLength(v) > list[i][2] - 1) return null;
+      parts.push(list[i][0] + "=" + v);
+    }
+    return parts.join("|");
+  }
+
+  var texts = {
+    // "logon": user name, password and two unused fields.
+    logon: function (name, password) {
+      return fields([["username", name, 64], ["password", password, 64], ["remember", "0"],
+                     ["auto", "0"]]);
+    },
+    // "addfav", "read", "Del": the item reference.
+    itemRef: function (catalogue, group, id) {
+      return fields([["type", "item", 64], ["file", catalogue, 256], ["group", group, 64],
+                     ["id", id, 64]]);
+    },
+    down: function (catalogue, group, id, url) {
+      return fields([["type", "item", 64], ["file", catalogue, 256], ["group", group, 64],
+                     ["id", id, 64], ["url", url, 256]]);
+    },
+    pause: function (id) { return fields([["id", id, 64], ["state", "false", 12]]); },
+    resume: function (id, name, url) {
+      return fields([["id", id, 64], ["state", "true", 12],
+                     ["name", cutToBytes(name, 63), 64], ["url", url, 256]]);
+    },
+    // "search": the results file, the keyword (cut to its field) and the categories.
+    search: function (keyword, tokens) {
+      return fields([["file", SEARCH_FILE, 256], ["key", cutToBytes(keyword, 63), 64],
+                     ["type", tokens.join("&"), 256]]);
+    },
+    share: function (site, title) {
+      var one = cutToBytes(title, 63);
+      var two = cutToBytes(title.slice(one.length), 255);
+      return fields([["site", site, 256], ["title", one, 64], ["more", two, 256]]);
+    },
+    settings: function (sound, autorun, web) {
+      return fields([["sound", sound ? "1" : "0", 10], ["autorun", autorun ? "1" : "0", 10],
+                     ["websetting", web ? "1" : "0", 10]]);
+    }
+  };
+  var SHARE_SITES = ["新浪微博", "腾讯微博", "开心网"];
+
+  // The user shelf file, relative to CurrentDir.
+  function shelfFile(user) { return user + "/" + user + ".xml"; }
+
+  // ---- Download progress -------------------------------------------------------------
+
+  // "id|NNN": the id before the last "|" and the percentage clamped to 0..100; null
+  // for a text that is no progress report.
+  function parseDLRatio(value) {
+    var text = String(value);
+    var bar = text.lastIndexOf("|");
+    if (bar <= 0) return null;
+    var digits = text.slice(bar + 1).trim();
+    if (!/^-?[0-9]{1,9}$/.test(digits)) return null;
+    var percent = Math.max(0, Math.min(100, parseInt(digits, 10)));
+    return {id: text.slice(0, bar), percent: percent};
+  }
+  function isDLRatioName(name) { return /^DLRatio(10|[0-9])$/.test(name); }
+
+  // ---- Covers ------------------------------------------------------------------------
+
+  // Where a cover picture is loaded from: web addresses as they are, paths relative to
+  // the data folder through the movie's own address; anything else (other schemes, a
+  // way out of the folder) has no picture (null).
+  function coverUrl(photo, base) {
+    var p = String(photo || "").trim();
+    if (!p) return null;
+    if (/^https?:\/\/[^\s]+$/i.test(p)) return p;
+    if (/^[a-z][a-z0-9+.-]*:/i.test(p)) return null;
+    var segments = p.replace(/\\/g, "/").split("/").filter(function (s) {
+      return s !== "" && s !== ".";
+    });
+    if (!segments.length || segments.indexOf("..") >= 0) return null;
+    return (base || "lumora://movie/data/") + segments.map(encodeURIComponent).join("/");
+  }
+  function fileUrl(folder, relative) {
+    return "lumora://movie/" + folder + "/" +
+      relative.split("/").map(encodeURIComponent).join("/");
+  }
+
+  // A stable colour for a generated cover tile.
+  function tileHue(id) {
+    var h = 0;
+    for (var i = 0; i < id.length; i++) h = (h * 31 + id.charCodeAt(i)) >>> 0;
+    return h % 360;
+  }
+
+  // "¥6.00", "免费" or "" from an item's pay and price.
+  function priceLabel(item) {
+    var price = parseFloat(item.price);
+    if (item.pay === "0" || !(price > 0)) return {text: "免费", kind: "free"};
+    return {text: "¥" + price.toFixed(2), kind: "paid"};
+  }
+
+  // ---- Layout ------------------------------------------------------------------------
+
+  var COVERS = {S: {w: 96, h: 128}, M: {w: 132, h: 176}, L: {w: 168, h: 224}};
+
+  // The layout for a stage of |x| by |y| pixels (at least 800x570).
+  function layoutFor(x, y) {
+    var w = Math.max(800, Number(x) || 0);
+    var h = Math.max(570, Number(y) || 0);
+    if (w >= 1600) return {width: w, height: h, band: 80, nav: 220, pad: 32, gap: 24,
+                           cover: "L", drawer: 360, drawerBeside: true};
+    if (w >= 1024) return {width: w, height: h, band: 80, nav: 200, pad: 24, gap: 24,
+                           cover: "M", drawer: 320, drawerBeside: false};
+    return {width: w, height: h, band: 80, nav: 72, pad: 16, gap: 16, cover: "S",
+            drawer: 300, drawerBeside: false};
+  }
+  function columnsFor(width, card, gap) {
+    return Math.max(1, Math.floor((width + gap) / (card + gap)));
+  }
+
+  // Sections flattened into rows of fixed pitch: a header row per group (when there is
+  // more than one) and card rows of |columns| items. Each row: {kind, top, height, ...}.
+  function flattenRows(groups, columns, cardRow, headerRow) {
+    var rows = [];
+    var top = 0;
+    var withHeaders = groups.length > 1;
+    groups.forEach(function (g) {
+      if (withHeaders) {
+        rows.push({kind: "header", top: top, height: headerRow, group: g.id,
+                   count: g.items.length, collapsed: !!g.collapsed});
+        top += headerRow;
+      }
+      if (g.collapsed) return;
+      for (var i = 0; i < g.items.length; i += columns) {
+        rows.push({kind: "cards", top: top, height: cardRow, items: g.items.slice(i, i + columns),
+                   first: i});
+        top += cardRow;
+      }
+    });
+    return {rows: rows, height: top};
+  }
+  // The indices [first, last) of the rows that meet the view, with |overscan| rows more
+  // on each side.
+  function visibleRows(rows, scrollTop, viewHeight, overscan) {
+    var lo = 0, hi = rows.length;
+    while (lo < hi) {  // the first row whose bottom is below scrollTop
+      var mid = (lo + hi) >> 1;
+      if (rows[mid].top + rows[mid].height <= scrollTop) lo = mid + 1; else hi = mid;
+    }
+    var first = lo;
+    var last = first;
+    while (last < rows.length && rows[last].top < scrollTop + viewHeight) last++;
+    return {first: Math.max(0, first - overscan), last: Math.min(rows.length, last + overscan)};
+  }
+
+  var api = {
+    CATEGORIES: CATEGORIES, LOCAL: LOCAL, SEARCH_FILE: SEARCH_FILE, SHELF_GROUPS: SHELF_GROUPS,
+    SHARE_SITES: SHARE_SITES, COVERS: COVERS,
+    declaredEncoding: declaredEncoding, decodeXmlBytes: decodeXmlBytes,
+    decodeEntities: decodeEntities, parseXmlElements: parseXmlElements,
+    parseCatalogue: parseCatalogue, parseSettings: parseSettings,
+    ansiLength: ansiLength, cutToBytes: cutToBytes, texts: texts, shelfFile: shelfFile,
+    parseDLRatio: parseDLRatio, isDLRatioName: isDLRatioName,
+    coverUrl: coverUrl, fileUrl: fileUrl, tileHue: tileHue, priceLabel: priceLabel,
+    layoutFor: layoutFor, columnsFor: columnsFor, flattenRows: flattenRows,
+    visibleRows: visibleRows
+  };
+  if (typeof module !== "undefined" && module.exports) module.exports = api;
+  else root.LumoraModel = api;
+})(this);

@@ -1,0 +1,121 @@
+// Small helpers of the page: elements built with text only (data never becomes markup),
+// toasts, panels that Escape closes, the item menu, and file reading.
+window.Lumora = (function () {
+  "use strict";
+  var L = {model: window.LumoraModel, state: {}};
+
+  // An element; |text| always goes in as text.
+  L.h = function (tag, props, children) {
+    var e = document.createElement(tag);
+    if (props) Object.keys(props).forEach(function (k) {
+      var v = props[k];
+      if (k === "text") e.textContent = v;
+      else if (k === "class") e.className = v;
+      else if (k.slice(0, 2) === "on") e.addEventListener(k.slice(2), v);
+      else if (v !== undefined && v !== null && v !== false) e.setAttribute(k, v === true ? "" : v);
+    });
+    (children || []).forEach(function (c) {
+      if (c !== null && c !== undefined) e.appendChild(typeof c === "string" ? document.createTextNode(c) : c);
+    });
+    return e;
+  };
+  L.$ = function (id) { return document.getElementById(id); };
+
+  // The host's command, logged for tests in L.sent.
+  L.sent = [];
+  L.send = function (command, args) {
+    if (args === null) { L.toast("内容过长或含有“|”，无法发送", {error: true}); return false; }
+    L.sent.push([command, args]);
+    if (L.sent.length > 200) L.sent.shift();
+    lumora.fscommand(command, args);
+    return true;
+  };
+
+  // Toasts: at most three; errors stay until closed; hovering pauses.
+  L.toast = function (text, opts) {
+    opts = opts || {};
+    var box = L.$("toasts");
+    while (box.children.length >= 3) box.removeChild(box.firstChild);
+    var t = L.h("div", {class: "toast" + (opts.error ? " error" : ""), role: opts.error ? "alert" : "status"},
+                [L.h("span", {text: text})]);
+    if (opts.action) t.appendChild(L.h("button", {type: "button", text: opts.action.label, onclick: function () {
+      t.remove(); opts.action.run(); }}));
+    t.appendChild(L.h("button", {type: "button", text: "✕", "aria-label": "关闭", onclick: function () { t.remove(); }}));
+    box.appendChild(t);
+    if (!opts.error) {
+      var left = 5000, started = Date.now(), timer = null;
+      var arm = function () { started = Date.now(); timer = setTimeout(function () { t.remove(); }, left); };
+      t.addEventListener("mouseenter", function () { clearTimeout(timer); left -= Date.now() - started; });
+      t.addEventListener("mouseleave", arm);
+      arm();
+    }
+    return t;
+  };
+
+  // Panels on a stack: Escape closes the topmost.
+  var open = [];
+  L.openPanel = function (id, opts) {
+    var p = L.$(id);
+    L.closePanel(id);
+    p.hidden = false;
+    open.push({id: id, scrim: opts && opts.modal, onclose: opts && opts.onclose, back: document.activeElement});
+    L.$("scrim").hidden = !open.some(function (o) { return o.scrim; });
+    var f = p.querySelector("input:not([disabled]), button:not([disabled])");
+    if (f && !(opts && opts.noFocus)) f.focus();
+  };
+  L.closePanel = function (id) {
+    for (var i = open.length - 1; i >= 0; i--) if (open[i].id === id) {
+      var o = open.splice(i, 1)[0];
+      L.$(id).hidden = true;
+      if (o.onclose) o.onclose();
+      if (o.back && o.back.focus && document.contains(o.back)) o.back.focus();
+    }
+    L.$("scrim").hidden = !open.some(function (o) { return o.scrim; });
+  };
+  L.closeTop = function () {
+    if (!open.length) return false;
+    L.closePanel(open[open.length - 1].id);
+    return true;
+  };
+  L.isOpen = function (id) { return open.some(function (o) { return o.id === id; }); };
+  L.togglePanel = function (id, opts) { if (L.isOpen(id)) L.closePanel(id); else L.openPanel(id, opts); };
+
+  // A menu of [label, action] entries ("-" for a rule) at a point.
+  L.menu = function (entries, x, y) {
+    var m = L.$("menu");
+    m.textContent = "";
+    entries.forEach(function (e) {
+      if (e === "-") { m.appendChild(L.h("hr")); return; }
+      m.appendChild(L.h("button", {type: "button", role: "menuitem", text: e[0], disabled: e[2] === false,
+        onclick: function () { L.closePanel("menu"); e[1](); }}));
+    });
+    L.openPanel("menu");
+    var r = m.getBoundingClientRect();
+    m.style.left = Math.max(0, Math.min(x, innerWidth - r.width - 4)) + "px";
+    m.style.top = Math.max(0, Math.min(y, innerHeight - r.height - 4)) + "px";
+  };
+
+  // Reads a file of one of the two folders as bytes: resolves to a Uint8Array, or
+  // rejects when it is missing or unreadable.
+  L.readFile = function (folder, relative) {
+    return new Promise(function (resolve, reject) {
+      var x = new XMLHttpRequest();
+      x.open("GET", L.model.fileUrl(folder, relative));
+      x.responseType = "arraybuffer";
+      x.timeout = 15000;
+      x.onload = function () {
+        if ((x.status === 200 || x.status === 0) && x.response) resolve(new Uint8Array(x.response));
+        else reject(new Error("status " + x.status));
+      };
+      x.onerror = x.ontimeout = function () { reject(new Error("unreadable")); };
+      x.send();
+    });
+  };
+  // A catalogue file as {groups, items}, or null when it is missing or no catalogue.
+  L.readCatalogue = function (folder, relative) {
+    return L.readFile(folder, relative).then(function (bytes) {
+      return L.model.parseCatalogue(L.model.decodeXmlBytes(bytes));
+    }, function () { return null; });
+  };
+  return L;
+})();

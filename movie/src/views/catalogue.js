@@ -1,0 +1,109 @@
+// The views of the shelf: the five catalogues, the local files, the personal shelf and
+// the search results. Each reads its catalogue file and hands its groups to the grid,
+// or shows a friendly empty state.
+(function (L) {
+  "use strict";
+  var M = L.model;
+  var h = L.h;
+  var views = {};
+  M.CATEGORIES.forEach(function (c, i) {
+    views[c.key] = {key: c.key, title: c.label, glyph: c.glyph, folder: "data", file: c.file, key1: i + 1};
+  });
+  views.local = {key: "local", title: "本地文件", glyph: "▤", folder: "data", file: M.LOCAL.file, local: true};
+  var SHELF = {fav: "我的收藏", bought: "已购买", done: "已下载", read: "已阅读", running: "正在下载"};
+  Object.keys(SHELF).forEach(function (k) {
+    views[k] = {key: k, title: SHELF[k], glyph: {fav: "★", bought: "¥", done: "✓", read: "◉", running: "↓"}[k],
+                folder: "current", shelfGroup: SHELF[k]};
+  });
+  views.search = {key: "search", title: "搜索结果", glyph: "⌕", folder: "current", file: M.SEARCH_FILE};
+  L.views = views;
+  L.SHELF = SHELF;
+
+  L.state.view = null;
+  var generation = 0;
+
+  // The catalogue name the host resolves for an item of the view.
+  L.catalogueOf = function (view) {
+    return view.shelfGroup ? M.shelfFile(L.state.user) : view.file;
+  };
+
+  function empty(icon, title, line, button, run) {
+    L.$("empty-icon").textContent = icon;
+    L.$("empty-title").textContent = title;
+    L.$("empty-line").textContent = line;
+    var b = L.$("empty-button");
+    b.hidden = !button;
+    b.textContent = button || "";
+    b.onclick = run || null;
+    L.$("empty").hidden = false;
+    L.grid.setGroups([], null);
+  }
+
+  L.showView = function (key, opts) {
+    var view = views[key];
+    if (!view) return Promise.resolve();
+    L.state.view = view;
+    var mine = ++generation;
+    L.$("view-title").textContent = view.title;
+    L.$("view-count").textContent = "";
+    L.$("btn-add").hidden = !view.local;
+    document.querySelectorAll("#nav button[data-view]").forEach(function (b) {
+      if (b.dataset.view === key) b.setAttribute("aria-current", "page"); else b.removeAttribute("aria-current");
+    });
+    if (!(opts && opts.keepDrawer)) L.item.closeDrawer();
+    if (view.shelfGroup && !L.state.signedIn) {
+      empty("◇", "登录后查看你的书架", "收藏、已购、下载和阅读记录都在这里。", "登录", L.account.open);
+      return Promise.resolve();
+    }
+    var file = view.shelfGroup ? M.shelfFile(L.state.user) : view.file;
+    if (key === "search" && opts && opts.pending) {
+      empty("…", "正在搜索“" + opts.pending + "”…", "", null);
+      return Promise.resolve();
+    }
+    L.$("empty").hidden = true;
+    return L.readCatalogue(view.folder, file).then(function (cat) {
+      if (mine !== generation) return;
+      if (view.shelfGroup && cat) L.account.noteShelf(cat);
+      if (!cat) {
+        empty("⚠", "加载失败", "目录文件不存在或无法读取。", "重试", function () { L.showView(key); });
+        return;
+      }
+      var groups = cat.groups;
+      if (view.shelfGroup) groups = groups.filter(function (g) { return g.id === view.shelfGroup; });
+      groups = groups.filter(function (g) { return g.items.length > 0; });
+      var count = groups.reduce(function (n, g) { return n + g.items.length; }, 0);
+      L.$("view-count").textContent = "共 " + count + " 项";
+      if (!count) {
+        if (view.local) empty("▤", "还没有本地文件", "把文件拖进窗口，或 添加文件", "添加文件", L.addFiles);
+        else if (key === "fav") empty("☆", "还没有收藏", "在封面上点 ☆ 收藏", null);
+        else if (key === "search") empty("⌕", "没有找到“" + (L.state.lastKeyword || "") + "”", "试试别的关键词，或选上更多分类。",
+                                         "搜索全部分类", L.search.widen);
+        else empty(view.glyph, "这里还没有内容", "稍后再来看看。", null);
+        return;
+      }
+      L.$("empty").hidden = true;
+      L.grid.setGroups(groups, view);
+    });
+  };
+  L.refreshView = function () { if (L.state.view) return L.showView(L.state.view.key, {keepDrawer: true}); };
+
+  L.addFiles = function () { L.send("openfile", ""); };
+
+  // The side navigation.
+  L.buildNav = function () {
+    var nav = L.$("nav");
+    nav.textContent = "";
+    var add = function (v, badgeId) {
+      nav.appendChild(h("button", {type: "button", "data-view": v.key, title: v.title,
+        onclick: function () { L.showView(v.key); }},
+        [h("span", {"aria-hidden": "true", text: v.glyph}), h("span", {text: v.title}),
+         badgeId ? h("span", {class: "badge", id: badgeId}) : null]));
+    };
+    nav.appendChild(h("h3", {text: "书库"}));
+    M.CATEGORIES.forEach(function (c) { add(views[c.key]); });
+    nav.appendChild(h("h3", {text: "我的"}));
+    ["local", "fav", "bought", "done", "read", "running"].forEach(function (k) {
+      add(views[k], k === "running" ? "running-count" : null);
+    });
+  };
+})(window.Lumora);

@@ -1,0 +1,228 @@
+// The grid of covers: sections flattened into rows of fixed pitch in one scroller, only
+// the rows on screen (and two more each side) made into elements, one update per frame.
+// One Tab stop; the arrow keys move the active card.
+(function (L) {
+  "use strict";
+  var M = L.model;
+  var h = L.h;
+  var scroller, spacer;
+  var groups = [], view = null, rows = [], flat = [], columns = 1, pitch = 0, cardW = 0;
+  var collapsed = {};
+  var active = 0;
+  var shown = new Map();  // row index -> element
+  var queued = false;
+  var size = "M";
+
+  function sizeChosen() {
+    try { return localStorage.getItem("lumora.cover") || ""; } catch (e) { return ""; }
+  }
+
+  var grid = {
+    init: function () {
+      scroller = L.$("scroller");
+      spacer = L.$("spacer");
+      scroller.addEventListener("scroll", grid.schedule, {passive: true});
+      scroller.addEventListener("keydown", onKey);
+      document.querySelectorAll("#sizes button").forEach(function (b) {
+        b.addEventListener("click", function () {
+          try { localStorage.setItem("lumora.cover", b.dataset.size); } catch (e) { /* private */ }
+          grid.relayout();
+        });
+      });
+    },
+    setGroups: function (g, v) {
+      groups = g;
+      view = v;
+      flat = [];
+      g.forEach(function (x) { x.items.forEach(function (it) { flat.push(it); }); });
+      active = Math.min(active, Math.max(0, flat.length - 1));
+      if (v !== grid.lastView) { active = 0; scroller.scrollTop = 0; }
+      grid.lastView = v;
+      grid.relayout();
+    },
+    relayout: function () {
+      size = sizeChosen() || L.state.layout.cover;
+      document.querySelectorAll("#sizes button").forEach(function (b) {
+        b.setAttribute("aria-pressed", String(b.dataset.size === size));
+      });
+      var lay = L.state.layout;
+      var width = scroller.clientWidth - 2 * lay.pad;
+      var base = M.COVERS[size];
+      columns = M.columnsFor(width, base.w, lay.gap);
+      cardW = Math.floor((width - (columns - 1) * lay.gap) / columns);
+      var coverH = Math.round(cardW * base.h / base.w);
+      pitch = coverH + 6 + 40 + 20 + lay.gap;
+      document.documentElement.style.setProperty("--card-w", cardW + "px");
+      document.documentElement.style.setProperty("--cover-h", coverH + "px");
+      var gs = groups.map(function (g) { return {id: g.id, items: g.items, collapsed: !!collapsed[g.id]}; });
+      var f = M.flattenRows(gs, columns, pitch, 40);
+      rows = f.rows;
+      spacer.style.height = (f.height + lay.pad) + "px";
+      scroller.setAttribute("aria-rowcount", String(rows.length));
+      shown.forEach(function (el) { el.remove(); });
+      shown.clear();
+      grid.update();
+    },
+    schedule: function () {
+      if (queued) return;
+      queued = true;
+      requestAnimationFrame(function () { queued = false; grid.update(); });
+    },
+    update: function () {
+      var range = M.visibleRows(rows, scroller.scrollTop - L.state.layout.pad, scroller.clientHeight, 2);
+      shown.forEach(function (el, i) {
+        if (i < range.first || i >= range.last) {
+          el.querySelectorAll("img").forEach(function (img) { img.removeAttribute("src"); });
+          el.remove();
+          shown.delete(i);
+        }
+      });
+      for (var i = range.first; i < range.last; i++) if (!shown.has(i)) {
+        var el = makeRow(rows[i], i);
+        shown.set(i, el);
+        spacer.appendChild(el);
+      }
+    },
+    // Repaints the cards of one item (its badges and progress).
+    refreshItem: function (id) {
+      shown.forEach(function (el, i) {
+        var row = rows[i];
+        if (row.kind === "cards" && row.items.some(function (it) { return it.id === id; })) {
+          var fresh = makeRow(row, i);
+          el.replaceWith(fresh);
+          shown.set(i, fresh);
+        }
+      });
+    },
+    activeItem: function () { return flat[active] || null; },
+    items: function () { return flat; },
+    focus: function () { scroller.focus(); }
+  };
+
+  function makeRow(row, index) {
+    var top = row.top + L.state.layout.pad;
+    if (row.kind === "header") {
+      return h("button", {type: "button", class: "sechead", style: "transform: translateY(" + top + "px)",
+        "aria-expanded": String(!row.collapsed), tabindex: "-1",
+        onclick: function () { collapsed[row.group] = !collapsed[row.group]; grid.relayout(); }},
+        [h("span", {text: (row.collapsed ? "▸ " : "▾ ") + row.group}), h("small", {text: "共 " + row.count + " 项"})]);
+    }
+    var el = h("div", {class: "row", role: "row", "aria-rowindex": String(index + 1),
+                       style: "transform: translateY(" + top + "px)"});
+    var base = flat.indexOf(row.items[0]);
+    row.items.forEach(function (item, k) { el.appendChild(card(item, base + k)); });
+    return el;
+  }
+
+  function tile(item) {
+    var glyph = (L.state.view && L.state.view.glyph) || "书";
+    return h("div", {class: "tile", style: "background: hsl(" + M.tileHue(item.id) + ", 38%, 42%)"},
+             [h("span", {text: item.name || item.id}), h("span", {class: "glyph", text: glyph})]);
+  }
+
+  function card(item, index) {
+    var dl = L.downloads.get(item.id);
+    var cover = h("div", {class: "cover"});
+    var url = M.coverUrl(item.photo);
+    if (url) {
+      var img = h("img", {alt: "", decoding: "async"});
+      img.onerror = function () {
+        // The default picture, then a generated tile.
+        var fallback = M.coverUrl("/public/local/LocalDefaultPic.jpg");
+        if (img.src !== fallback && img.dataset.fell !== "1") { img.dataset.fell = "1"; img.src = fallback; }
+        else { img.remove(); cover.insertBefore(tile(item), cover.firstChild); }
+      };
+      img.onload = function () {
+        var r = img.naturalWidth / img.naturalHeight;
+        if (Math.abs(r - 0.75) / 0.75 < 0.1) img.classList.add("fill");
+      };
+      img.src = url;
+      cover.appendChild(img);
+    } else {
+      cover.appendChild(tile(item));
+    }
+    if (L.account.isFav(item.id)) cover.appendChild(h("span", {class: "badge-fav", text: "★", "aria-label": "已收藏"}));
+    if (L.account.isDone(item.id)) cover.appendChild(h("span", {class: "badge-done", text: "✓ 已下载"}));
+    if (dl && dl.state !== "done") {
+      var bar = h("div", {class: "bar" + (dl.percent < 0 ? " indeterminate" : "")}, [h("i", {style: "width:" + Math.max(0, dl.percent) + "%"})]);
+      cover.appendChild(h("div", {class: "cprog"}, [bar, h("span", {class: "pill",
+        text: dl.state === "paused" ? "⏸ " + Math.max(0, dl.percent) + "%" : dl.percent < 0 ? "等待" : dl.percent + "%"})]));
+    }
+    var main = L.item.mainAction(item);
+    if (main) cover.appendChild(h("button", {type: "button", class: "main-action primary", tabindex: "-1", text: main[0],
+      onclick: function (e) { e.stopPropagation(); main[1](); }}));
+    var price = M.priceLabel(item);
+    var c = h("div", {class: "card" + (index === active ? " active" : ""), role: "gridcell", title: item.name,
+                      "data-id": item.id,
+      onclick: function () { active = index; markActive(); L.item.openDrawer(item); },
+      oncontextmenu: function (e) { e.preventDefault(); active = index; markActive(); L.item.menuAt(item, e.clientX, e.clientY); }},
+      [cover, h("div", {class: "ctitle", text: item.name || item.id}),
+       h("div", {class: "meta"}, [h("span", {text: item.date}),
+         view && view.local ? null : h("span", {class: "price " + price.kind, text: price.text}),
+         h("button", {type: "button", class: "more", text: "⋯", tabindex: "-1", "aria-label": "更多",
+           onclick: function (e) { e.stopPropagation(); var r = e.target.getBoundingClientRect(); L.item.menuAt(item, r.left, r.bottom); }})])]);
+    return c;
+  }
+
+  function markActive() {
+    spacer.querySelectorAll(".card.active").forEach(function (c) { c.classList.remove("active"); });
+    var item = flat[active];
+    if (!item) return;
+    var c = spacer.querySelector('.card[data-id="' + CSS.escape(item.id) + '"]');
+    if (c) c.classList.add("active");
+    scroller.setAttribute("aria-activedescendant", "");
+  }
+
+  // Keeps the active card on screen.
+  function reveal() {
+    var item = flat[active];
+    if (!item) return;
+    for (var i = 0; i < rows.length; i++) {
+      if (rows[i].kind === "cards" && rows[i].items.indexOf(item) >= 0) {
+        var top = rows[i].top + L.state.layout.pad;
+        if (top < scroller.scrollTop) scroller.scrollTop = top - 8;
+        else if (top + pitch > scroller.scrollTop + scroller.clientHeight) scroller.scrollTop = top + pitch - scroller.clientHeight;
+        break;
+      }
+    }
+    grid.update();
+    markActive();
+  }
+
+  function onKey(e) {
+    if (!flat.length) return;
+    var perPage = Math.max(1, Math.floor(scroller.clientHeight / pitch)) * columns;
+    var next = active;
+    switch (e.key) {
+      case "ArrowRight": next = active + 1; break;
+      case "ArrowLeft": next = active - 1; break;
+      case "ArrowDown": next = active + columns; break;
+      case "ArrowUp": next = active - columns; break;
+      case "Home": next = 0; break;
+      case "End": next = flat.length - 1; break;
+      case "PageDown": next = active + perPage; break;
+      case "PageUp": next = active - perPage; break;
+      case "Enter": {
+        var m = L.item.mainAction(flat[active]);
+        if (m) m[1](); else L.item.openDrawer(flat[active]);
+        e.preventDefault();
+        return;
+      }
+      case "ContextMenu": case "F10":
+        if (e.key === "F10" && !e.shiftKey) return;
+        var c = spacer.querySelector(".card.active");
+        var r = c ? c.getBoundingClientRect() : {left: 100, bottom: 200};
+        L.item.menuAt(flat[active], r.left, r.bottom);
+        e.preventDefault();
+        return;
+      case "f": case "F": L.item.favourite(flat[active]); e.preventDefault(); return;
+      case "Delete": L.item.remove(flat[active]); e.preventDefault(); return;
+      default: return;
+    }
+    e.preventDefault();
+    active = Math.max(0, Math.min(flat.length - 1, next));
+    reveal();
+  }
+
+  L.grid = grid;
+})(window.Lumora);

@@ -1,0 +1,109 @@
+// An item: its detail drawer, its menu and the commands that act on it.
+(function (L) {
+  "use strict";
+  var M = L.model;
+  var h = L.h;
+  var T = M.texts;
+
+  function source(item) {
+    var v = L.state.view;
+    return {catalogue: L.catalogueOf(v), group: item.group};
+  }
+  function needUser(what) {
+    if (L.state.signedIn) return true;
+    L.toast("请先登录，再" + what, {action: {label: "登录", run: L.account.open}});
+    return false;
+  }
+
+  var item = {
+    open: function (it) {
+      if (!it.RDurl) { L.toast("这个作品还没有可打开的文件"); return; }
+      L.send("exec", it.RDurl);
+    },
+    download: function (it) {
+      if (!needUser("下载")) return;
+      if (!it.DLurl) { L.toast("这个作品没有下载地址"); return; }
+      var s = source(it);
+      if (L.send("down", T.down(s.catalogue, s.group, it.id, it.DLurl))) L.downloads.started(it);
+    },
+    favourite: function (it) {
+      if (!needUser("收藏")) return;
+      var s = source(it);
+      if (L.send("addfav", T.itemRef(s.catalogue, s.group, it.id))) {
+        L.account.markFav(it.id);
+        L.toast("已加入 我的收藏");
+      }
+    },
+    markRead: function (it) {
+      if (!needUser("标为已读")) return;
+      var s = source(it);
+      if (L.send("read", T.itemRef(s.catalogue, s.group, it.id))) L.toast("已加入 已阅读");
+    },
+    buy: function (it) {
+      if (!/^https?:\/\//i.test(it.BYurl)) { L.toast("这个作品没有购买地址"); return; }
+      L.send("exec", it.BYurl);
+      L.toast("完成购买后可导入", {action: {label: "导入已购", run: L.account.importBought}});
+    },
+    share: function (it, site) { L.send("分享", T.share(site, it.name || it.id)); },
+    canRemove: function () {
+      var v = L.state.view;
+      return !!v && (v.local || !!v.shelfGroup);
+    },
+    remove: function (it) {
+      if (!item.canRemove()) { L.toast("书库里的作品不能删除；可以删除书架和本地文件里的作品"); return; }
+      var s = source(it);
+      if (L.send("Del", T.itemRef(s.catalogue, s.group, it.id))) {
+        L.downloads.forget(it.id);
+        L.toast("已从书架删除“" + (it.name || it.id) + "”");
+        item.closeDrawer();
+        setTimeout(L.refreshView, 300);
+      }
+    },
+    // The main action of a card: 阅读 / 下载 / 购买 / 继续.
+    mainAction: function (it) {
+      if (!it) return null;
+      var dl = L.downloads.get(it.id);
+      if (dl && dl.state === "paused") return ["继续", function () { L.downloads.resume(it.id); }];
+      if (it.RDurl) return ["阅读", function () { item.open(it); }];
+      if (it.DLurl && !(dl && dl.state !== "done")) return ["下载", function () { item.download(it); }];
+      if (it.BYurl && it.pay !== "0") return ["购买", function () { item.buy(it); }];
+      return null;
+    },
+    menuEntries: function (it) {
+      var dl = L.downloads.get(it.id);
+      var list = [[it.RDurl ? "阅读 / 打开" : "阅读", function () { item.open(it); }, !!it.RDurl]];
+      if (dl && dl.state === "running") list.push(["暂停下载", function () { L.downloads.pause(it.id); }]);
+      else if (dl && dl.state === "paused") list.push(["继续下载", function () { L.downloads.resume(it.id); }]);
+      else list.push(["下载", function () { item.download(it); }, !!it.DLurl]);
+      list.push(["收藏", function () { item.favourite(it); }], ["标为已读", function () { item.markRead(it); }],
+                ["购买", function () { item.buy(it); }, !!it.BYurl], "-");
+      M.SHARE_SITES.forEach(function (site) { list.push(["分享到 " + site, function () { item.share(it, site); }]); });
+      if (item.canRemove()) list.push("-", ["从书架删除", function () { item.remove(it); }]);
+      return list;
+    },
+    menuAt: function (it, x, y) { L.menu(item.menuEntries(it), x, y); },
+    openDrawer: function (it) {
+      var d = L.$("drawer");
+      d.textContent = "";
+      var cover = h("div", {class: "cover"});
+      var url = M.coverUrl(it.photo);
+      if (url) cover.appendChild(h("img", {alt: "", src: url}));
+      var price = M.priceLabel(it);
+      d.appendChild(h("button", {type: "button", class: "link", text: "✕ 关闭", onclick: item.closeDrawer}));
+      d.appendChild(cover);
+      d.appendChild(h("h2", {text: it.name || it.id}));
+      d.appendChild(h("dl", {}, [h("dt", {text: "期号"}), h("dd", {text: it.date || "—"}),
+        h("dt", {text: "价格"}), h("dd", {text: price.text}), h("dt", {text: "分组"}), h("dd", {text: it.group}),
+        h("dt", {text: "编号"}), h("dd", {text: it.id})]));
+      var acts = h("div", {class: "acts"});
+      item.menuEntries(it).forEach(function (e) {
+        if (e === "-") return;
+        acts.appendChild(h("button", {type: "button", text: e[0], disabled: e[2] === false, onclick: e[1]}));
+      });
+      d.appendChild(acts);
+      L.openPanel("drawer", {noFocus: true, onclose: function () { d.textContent = ""; }});
+    },
+    closeDrawer: function () { L.closePanel("drawer"); }
+  };
+  L.item = item;
+})(window.Lumora);

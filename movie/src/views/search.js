@@ -1,0 +1,59 @@
+// Search: a keyword and a choice of categories; the host writes the results into
+// "search.xml" of the program folder and answers with RetValSearch.
+(function (L) {
+  "use strict";
+  var M = L.model;
+  var tokens = M.CATEGORIES.map(function (c) { return {label: c.label, token: c.token, on: true}; })
+    .concat([{label: "本地", token: M.LOCAL.token, on: true}]);
+  var pending = null;
+
+  function drawChips() {
+    var box = L.$("chips");
+    box.textContent = "";
+    tokens.forEach(function (t) {
+      box.appendChild(L.h("button", {type: "button", "aria-pressed": String(t.on),
+        text: (t.on ? "✓ " : "") + t.label,
+        onclick: function () {
+          // At least one category stays on.
+          if (t.on && tokens.filter(function (x) { return x.on; }).length === 1) return;
+          t.on = !t.on;
+          drawChips();
+        }}));
+    });
+  }
+
+  var search = {
+    init: function () {
+      drawChips();
+      L.$("search-form").addEventListener("submit", function (e) {
+        e.preventDefault();
+        search.run(L.$("search-box").value);
+      });
+      L.$("search-box").addEventListener("keydown", function (e) {
+        if (e.key === "Escape" && L.$("search-box").value) { L.$("search-box").value = ""; e.stopPropagation(); }
+      });
+    },
+    run: function (keyword) {
+      keyword = String(keyword).trim();
+      if (!keyword) return;
+      var chosen = tokens.filter(function (t) { return t.on; }).map(function (t) { return t.token; });
+      var text = M.texts.search(keyword, chosen);
+      L.state.lastKeyword = keyword;
+      if (!L.send("search", text)) return;
+      pending = keyword;
+      L.showView("search", {pending: keyword});
+    },
+    // The host's answer: the results file is written.
+    answered: function () {
+      pending = null;
+      L.showView("search");
+    },
+    widen: function () {
+      tokens.forEach(function (t) { t.on = true; });
+      drawChips();
+      if (L.state.lastKeyword) search.run(L.state.lastKeyword);
+    },
+    pending: function () { return pending; }
+  };
+  L.search = search;
+})(window.Lumora);

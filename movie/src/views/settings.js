@@ -1,0 +1,51 @@
+// Settings ("系统设置" with sound, start with the desktop and the web setting), shown
+// with the values stored in the settings file; the update banner; the first-run welcome.
+(function (L) {
+  "use strict";
+  var M = L.model;
+  var stored = {sound: "", autorun: "", websetting: ""};
+
+  var settings = {
+    init: function () {
+      L.$("btn-settings").addEventListener("click", settings.open);
+      L.$("settings-cancel").addEventListener("click", function () { L.closePanel("settings"); });
+      L.$("settings-save").addEventListener("click", settings.save);
+      L.$("welcome-start").addEventListener("click", function () { L.closePanel("welcome"); L.grid.focus(); });
+      L.$("welcome-signin").addEventListener("click", function () { L.closePanel("welcome"); L.account.open(); });
+    },
+    open: function () {
+      L.readFile("data", "public/vellariInfo.xml").then(function (bytes) {
+        stored = M.parseSettings(M.decodeXmlBytes(bytes));
+      }, function () { /* no settings file yet: defaults */ }).then(function () {
+        L.$("set-sound").checked = stored.sound === "1";
+        L.$("set-autorun").checked = stored.autorun === "1";
+        L.$("set-web").checked = stored.websetting === "1";
+        L.openPanel("settings", {modal: true});
+      });
+    },
+    save: function () {
+      var text = M.texts.settings(L.$("set-sound").checked, L.$("set-autorun").checked, L.$("set-web").checked);
+      if (L.send("系统设置", text)) {
+        stored = {sound: L.$("set-sound").checked ? "1" : "0", autorun: L.$("set-autorun").checked ? "1" : "0",
+                  websetting: L.$("set-web").checked ? "1" : "0"};
+        L.closePanel("settings");
+        L.toast("设置已保存");
+      }
+    },
+    onVariable: function (name, value) {
+      if (name === "UpdatedFile" || name === "TotalUpdateFile") {
+        var done = parseInt(lumora.get("UpdatedFile"), 10) || 0;
+        var total = parseInt(lumora.get("TotalUpdateFile"), 10) || 0;
+        var on = total > 0 && done < total;
+        L.$("update-banner").hidden = !on;
+        if (on) {
+          L.$("update-text").textContent = "正在更新 " + done + " / " + total + " 个文件";
+          L.$("update-bar").style.width = Math.round(done * 100 / total) + "%";
+        }
+      } else if (name === "FirstRun" && value === "true") {
+        L.openPanel("welcome", {modal: true});
+      }
+    }
+  };
+  L.settings = settings;
+})(window.Lumora);

@@ -1,0 +1,130 @@
+// The movie's own logic, in node's test runner.
+"use strict";
+const test = require("node:test");
+const assert = require("node:assert/strict");
+const fs = require("node:fs");
+const path = require("node:path");
+const M = require("../src/model.js");
+
+const sample = (name) => fs.readFileSync(path.join(__dirname, "../../res/sample", name));
+
+test("a GB2312 catalogue decodes and parses into groups and items", () => {
+  const text = M.decodeXmlBytes(sample("maga/maga1.xml"));
+  const cat = M.parseCatalogue(text);
+  assert.equal(cat.category, "杂志");
+  assert.equal(cat.groups.length, 1);
+  assert.equal(cat.groups[0].id, "杂志精选");
+  assert.deepEqual(cat.items.map((i) => i.id), ["m01", "m02"]);
+  assert.equal(cat.items[0].name, "城市旅行 2026年第1期");
+  assert.equal(cat.items[0].photo, "/public/local/LocalDefaultPic.jpg");
+  assert.equal(cat.items[0].group, "杂志精选");
+});
+
+test("an empty local catalogue has no items, and is no failure", () => {
+  const cat = M.parseCatalogue(M.decodeXmlBytes(sample("local/local1.xml")));
+  assert.ok(cat);
+  assert.equal(cat.items.length, 0);
+});
+
+test("markup in a title stays text; entities are decoded once", () => {
+  const cat = M.parseCatalogue('<a><g id="x"><i id="1" name="&lt;img src=x onerror=alert(1)&gt; &amp;lt;" /></g></a>');
+  assert.equal(cat.items[0].name, "<img src=x onerror=alert(1)> &lt;");
+});
+
+test("hostile and broken catalogues are refused, never half read", () => {
+  for (const text of [
+    "",
+    "not xml at all",
+    '<?xml version="1.0"?><!DOCTYPE a [<!ENTITY x "y">]><a/>',
+    "<a><g id='1'><i id='2'></g></a>",
+    "<a><g id='1'>",
+    "<a/><b/>",
+    "<a><g id='1'><i id='2' name='unterminated /></g></a>",
+    "<a><!-- never closed",
+  ]) assert.equal(M.parseCatalogue(text), null, JSON.stringify(text));
+  // Items outside a group, and items without an id, are skipped.
+  const cat = M.parseCatalogue("<a><i id='top'/><g id='1'><i name='no id'/><i id='ok'/></g></a>");
+  assert.deepEqual(cat.items.map((i) => i.id), ["ok"]);
+});
+
+test("a catalogue of ten thousand items parses whole; the item limit holds", () => {
+  let text = '<?xml version="1.0" encoding="utf-8"?><c 分类="图书">';
+  for (let g = 0; g < 10; g++) {
+    text += `<分类 id="g${g}">`;
+    for (let i = 0; i < 1000; i++) text += `<书 id="b${g}-${i}" name="第${i}本" price="6" pay="1"/>`;
+    text += "</分类>";
+  }
+  text += "</c>";
+  assert.equal(M.parseCatalogue(text).items.length, 10000);
+  assert.equal(M.parseCatalogue(text, 500).items.length, 500);
+});
+
+test("the settings file gives the stored values", () => {
+  const s = M.parseSettings('<?xml version="1.0"?><vellari><systemsetting>' +
+    '<item id="sound" value="1"/><item id="autorun" value="0"/><item id="fileAPP" value="x"/>' +
+    "</systemsetting></vellari>");
+  assert.deepEqual(s, {sound: "1", autorun: "0", websetting: ""});
+  assert.deepEqual(M.parseSettings("garbage"), {sound: "", autorun: "", websetting: ""});
+});
+
+test("DLRatio: id at the last bar, percentage clamped", () => {
+  assert.deepEqual(M.parseDLRatio("m01|042"), {id: "m01", percent: 42});
+  assert.deepEqual(M.parseDLRatio("a|b|100"), {id: "a|b", percent: 100});
+  assert.deepEqual(M.parseDLRatio("x|250"), {id: "x", percent: 100});
+  assert.deepEqual(M.parseDLRatio("x|-3"), {id: "x", percent: 0});
+  for (const bad of ["", "|050", "x|", "x|abc", "x", "x|1e3"]) assert.equal(M.parseDLRatio(bad), null, bad);
+  assert.ok(M.isDLRatioName("DLRatio0") && M.isDLRatioName("DLRatio10"));
+  assert.ok(!M.isDLRatioName("DLRatio11") && !M.isDLRatioName("DLRatio"));
+});
+
+test("the field texts the host reads by position", () => {
+  assert.equal(M.texts.logon("reader", "secret"),
+    "username=reader|password=secret|remember=0|auto=0");
+  assert.equal(M.texts.itemRef("public/maga/maga1.xml", "杂志精选", "m01"),
+    "type=item|file=public/maga/maga1.xml|group=杂志精选|id=m01");
+  assert.equal(M.texts.down("search.xml", "搜索结果", "b1", "http://h/f.pdf"),
+    "type=item|file=search.xml|group=搜索结果|id=b1|url=http://h/f.pdf");
+  assert.equal(M.texts.pause("b1"), "id=b1|state=false");
+  assert.equal(M.texts.resume("b1", "书", "http://h/f.pdf"), "id=b1|state=true|name=书|url=http://h/f.pdf");
+  assert.equal(M.texts.search("城市", ["杂志", "图书"]), "file=search.xml|key=城市|type=杂志&图书");
+  assert.equal(M.texts.settings(true, false, true), "sound=1|autorun=0|websetting=1");
+  assert.equal(M.texts.share("新浪微博", "好书"), "site=新浪微博|title=好书|more=");
+  assert.equal(M.shelfFile("reader"), "reader/reader.xml");
+  // A value holding the separator, or too long for its field, is never sent.
+  assert.equal(M.texts.logon("a|b", "x"), null);
+  assert.equal(M.texts.itemRef("f", "g", "x".repeat(64)), null);
+  assert.equal(M.texts.itemRef("f", "g", "x".repeat(63)).endsWith("x".repeat(63)), true);
+  // The keyword is cut between characters to its 63 bytes.
+  const long = M.texts.search("书".repeat(40), ["图书"]);
+  assert.equal(long, "file=search.xml|key=" + "书".repeat(31) + "|type=图书");
+  assert.equal(M.ansiLength("a书😀"), 7);
+});
+
+test("covers: data-folder paths through the movie's address, web addresses kept, others refused", () => {
+  assert.equal(M.coverUrl("/public/local/LocalDefaultPic.jpg"),
+    "lumora://movie/data/public/local/LocalDefaultPic.jpg");
+  assert.equal(M.coverUrl("\\public\\local\\封面 1.jpg"),
+    "lumora://movie/data/public/local/%E5%B0%81%E9%9D%A2%201.jpg");
+  assert.equal(M.coverUrl("http://shop/c.jpg"), "http://shop/c.jpg");
+  for (const bad of ["", "javascript:alert(1)", "file:///etc/passwd", "data:image/png;base64,AA",
+                     "/public/../../secret.jpg", "..\\..\\x.jpg"])
+    assert.equal(M.coverUrl(bad), null, bad);
+});
+
+test("layout by stage size, columns and the rows of a long catalogue", () => {
+  assert.deepEqual([M.layoutFor(800, 570).nav, M.layoutFor(1024, 768).nav, M.layoutFor(1920, 1080).nav],
+    [72, 200, 220]);
+  assert.equal(M.layoutFor(300, 200).width, 800);
+  assert.equal(M.layoutFor(1024, 768).cover, "M");
+  assert.equal(M.columnsFor(1000, 132, 24), 6);   // 6*156-24 = 912 <= 1000 < 1068
+  assert.equal(M.columnsFor(50, 132, 24), 1);
+  const groups = [{id: "a", items: Array.from({length: 10000}, (_, i) => ({id: "i" + i}))},
+                  {id: "b", items: [{id: "x"}]}];
+  const flat = M.flattenRows(groups, 7, 250, 40);
+  assert.equal(flat.rows.length, 1 + Math.ceil(10000 / 7) + 1 + 1);
+  assert.equal(flat.height, 40 * 2 + 250 * (Math.ceil(10000 / 7) + 1));
+  const v = M.visibleRows(flat.rows, 250 * 700, 800, 2);
+  assert.ok(v.last - v.first <= 4 + 5, "only what is visible");
+  assert.ok(flat.rows[v.first + 2].top <= 250 * 700 && flat.rows[v.first + 3].top > 250 * 700);
+  assert.deepEqual(M.visibleRows([], 0, 500, 2), {first: 0, last: 0});
+});
