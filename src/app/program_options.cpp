@@ -33,10 +33,14 @@ bool ParseWorkArea(const char* text, platform::Rect* rect) {
 }
 
 constexpr const char* kUsage =
-    "usage: lumora [--headless [--work-area WxH+X+Y]] [--show-updates] [SERVER-LIST-URL MODE]\n"
+    "usage: lumora [--headless [--work-area WxH+X+Y] | --automation] [--show-updates]\n"
+    "              [SERVER-LIST-URL MODE]\n"
     "  --headless         run without a display, driven by JSON Lines on stdin/stdout\n"
     "  --work-area GEOM   the headless work area (default 1280x1024+0+0; sizes 1 to\n"
     "                     32767, positions -32768 to 32767)\n"
+    "  --automation       on the desktop, accept a WebDriver session (WebKitWebDriver,\n"
+    "                     browser options {\"binary\": PROGRAM, \"args\": [\"--automation\"]})\n"
+    "                     that drives the program's own web view\n"
     "  --show-updates     show the update window at start (F2 shows it later)\n";
 
 bool IsOption(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
@@ -50,8 +54,16 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
   for (int i = 1; i < *argc; ++i) {
     if (IsOption((*argv)[i], "--help")) options.help = true;
     if (IsOption((*argv)[i], "--headless")) options.headless = true;
+    if (IsOption((*argv)[i], "--automation")) options.automation = true;
   }
   if (options.help) return options;
+  if (options.headless && options.automation) {
+    options.error =
+        "--automation drives the desktop's web view; --headless has its own interface on "
+        "standard input and output";
+    options.bad_usage = true;
+    return options;
+  }
 
   // The desktop toolkit takes its own options out of the argument list first; what
   // remains is the program's.
@@ -60,7 +72,7 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
 
   for (int i = 1; i < *argc; ++i) {
     const char* arg = (*argv)[i];
-    if (IsOption(arg, "--headless")) continue;
+    if (IsOption(arg, "--headless") || IsOption(arg, "--automation")) continue;
     if (IsOption(arg, "--show-updates")) {
       options.show_updates = true;
       continue;

@@ -1,6 +1,7 @@
 // The program's command line:
 //
-//   lumora [--headless [--work-area WxH+X+Y]] [--show-updates] [SERVER-LIST-URL MODE]
+//   lumora [--headless [--work-area WxH+X+Y] | --automation] [--show-updates]
+//          [SERVER-LIST-URL MODE]
 //
 // The words after the options form the program's own command line, joined by single
 // spaces (give it as one quoted argument to keep other spacing). On the desktop the
@@ -19,6 +20,9 @@ struct ProgramOptions {
   bool help = false;
   bool headless = false;
   bool show_updates = false;  // --show-updates: the update window starts shown
+  // --automation: the desktop face accepts a WebDriver session (WebKitWebDriver) that
+  // drives the program's own web view. The desktop factory reads the option itself.
+  bool automation = false;
   platform::Rect work_area{0, 0, 1280, 1024};
   std::string command_line;
   std::unique_ptr<platform::Platform> face;  // the platform to run on

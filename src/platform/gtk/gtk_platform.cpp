@@ -1,5 +1,6 @@
 #include <gtk/gtk.h>
 
+#include <cstring>
 #include <memory>
 
 #include "platform/gtk/gtk_dialogs.h"
@@ -14,8 +15,9 @@ namespace {
 
 class GtkPlatform : public Platform {
  public:
-  GtkPlatform()
-      : window_(player_.widget()),
+  explicit GtkPlatform(bool automation)
+      : player_(automation),
+        window_(player_.widget()),
         dialogs_(window_.gtk_window()),
         update_window_(window_.gtk_window()) {}
 
@@ -42,11 +44,15 @@ class GtkPlatform : public Platform {
 }  // namespace
 
 std::unique_ptr<Platform> CreateGtkPlatform(int* argc, char*** argv, std::string* error) {
+  // "--automation" stays in the arguments for the program's own reading of them.
+  bool automation = false;
+  for (int i = 1; argc != nullptr && argv != nullptr && *argv != nullptr && i < *argc; ++i)
+    if ((*argv)[i] != nullptr && std::strcmp((*argv)[i], "--automation") == 0) automation = true;
   if (!gtk_init_check(argc, argv)) {
     *error = "cannot open a display (set DISPLAY, or run with --headless)";
     return nullptr;
   }
-  return std::make_unique<GtkPlatform>();
+  return std::make_unique<GtkPlatform>(automation);
 }
 
 }  // namespace platform

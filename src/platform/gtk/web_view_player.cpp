@@ -24,7 +24,7 @@ std::string JsString(const std::string& utf8) {
 
 }  // namespace
 
-WebViewPlayer::WebViewPlayer() {
+WebViewPlayer::WebViewPlayer(bool automation) : automation_(automation) {
   WebKitWebContext* context = webkit_web_context_get_default();
   static bool scheme_registered = false;
   if (!scheme_registered) {
@@ -51,7 +51,10 @@ WebViewPlayer::WebViewPlayer() {
   g_signal_connect(content, "script-message-received::lumora",
                    G_CALLBACK(&WebViewPlayer::OnScriptMessage), this);
   webkit_user_content_manager_register_script_message_handler(content, "lumora");
-  view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content));
+  // A view that an automation session drives must be made controlled by automation.
+  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", content,
+                                       "is-controlled-by-automation", automation ? TRUE : FALSE,
+                                       nullptr));
   g_object_unref(content);
   g_object_ref_sink(view_);
   g_object_set_data(G_OBJECT(view_), "lumora-player", this);
@@ -61,9 +64,31 @@ WebViewPlayer::WebViewPlayer() {
                    G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*,
                                   WebKitHitTestResult*, gpointer) -> gboolean { return TRUE; }),
                    nullptr);
+  if (automation_) {
+    webkit_web_context_set_automation_allowed(context, TRUE);
+    g_signal_connect(context, "automation-started",
+                     G_CALLBACK(&WebViewPlayer::OnAutomationStarted), this);
+  }
+}
+
+void WebViewPlayer::OnAutomationStarted(WebKitWebContext*, WebKitAutomationSession* session,
+                                        void* data) {
+  auto* self = static_cast<WebViewPlayer*>(data);
+  WebKitApplicationInfo* info = webkit_application_info_new();
+  webkit_application_info_set_name(info, "lumora");
+  webkit_automation_session_set_application_info(session, info);
+  webkit_application_info_unref(info);
+  // Every browsing context the session asks for is the movie's own view.
+  g_signal_connect(session, "create-web-view",
+                   G_CALLBACK(+[](WebKitAutomationSession*, gpointer player) -> WebKitWebView* {
+                     return static_cast<WebViewPlayer*>(player)->view_;
+                   }),
+                   self);
 }
 
 WebViewPlayer::~WebViewPlayer() {
+  if (automation_)
+    g_signal_handlers_disconnect_by_data(webkit_web_view_get_context(view_), this);
   g_signal_handlers_disconnect_by_data(view_, this);
   g_object_set_data(G_OBJECT(view_), "lumora-player", nullptr);
   WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view_);

@@ -9,6 +9,11 @@
 // ("lumora://movie/current/...") that the host named in MyAppDataDir and CurrentDir,
 // read-only, and nothing else (movie_files.h). Variables set before the page has loaded are
 // handed over, in order, once it has.
+//
+// A player made for automation lets the web context accept an automation session
+// (WebKitWebDriver starts the program with WEBKIT_INSPECTOR_SERVER set) and answers the
+// session's "create-web-view" with its own view, made controlled by automation, so a
+// WebDriver session drives the movie itself.
 #ifndef LUMORA_PLATFORM_GTK_WEB_VIEW_PLAYER_H_
 #define LUMORA_PLATFORM_GTK_WEB_VIEW_PLAYER_H_
 
@@ -23,12 +28,14 @@ typedef struct _WebKitWebView WebKitWebView;
 typedef struct _WebKitURISchemeRequest WebKitURISchemeRequest;
 typedef struct _WebKitJavascriptResult WebKitJavascriptResult;
 typedef struct _WebKitUserContentManager WebKitUserContentManager;
+typedef struct _WebKitWebContext WebKitWebContext;
+typedef struct _WebKitAutomationSession WebKitAutomationSession;
 
 namespace platform {
 
 class WebViewPlayer : public Player {
  public:
-  WebViewPlayer();
+  explicit WebViewPlayer(bool automation = false);
   ~WebViewPlayer() override;
   WebViewPlayer(const WebViewPlayer&) = delete;
   WebViewPlayer& operator=(const WebViewPlayer&) = delete;
@@ -51,6 +58,8 @@ class WebViewPlayer : public Player {
                               void* data);
   static void OnLoadChanged(WebKitWebView*, int event, void* data);
   void SendVariable(const std::string& name, const std::string& value);
+  static void OnAutomationStarted(WebKitWebContext*, WebKitAutomationSession* session,
+                                  void* data);
 
   WebKitWebView* view_;
   PlayerEvents* events_ = nullptr;
@@ -59,6 +68,7 @@ class WebViewPlayer : public Player {
   std::string data_dir_;
   std::string current_dir_;
   bool loaded_ = false;
+  bool automation_ = false;
   std::vector<std::pair<std::string, std::string>> pending_;
 };
 

@@ -1,0 +1,418 @@
+// The whole program driven through WebKitWebDriver, the way a user meets it: a copy of
+// the program in a temporary folder, started by the driver with "--automation" under the
+// virtual display, on the local vendor service with the sample catalogues; the test
+// clicks and types in the movie, reads what the page shows and checks the files the host
+// wrote. Screenshots go into the test's temporary folder (kept when LUMORA_KEEP_SHOTS
+// names a folder to copy them into).
+#include <arpa/inet.h>
+#include <iconv.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "support/temp_dir.h"
+#include "support/vendor_process.h"
+
+namespace {
+
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+
+constexpr const char* kElementKey = "element-6066-11e4-a52e-4f735466cecf";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+// UTF-8 to the catalogues' GB2312 (GBK) bytes.
+std::string Gbk(const std::string& utf8) {
+  gsize written = 0;
+  gchar* bytes = g_convert(utf8.data(), static_cast<gssize>(utf8.size()), "GBK", "UTF-8",
+                           nullptr, &written, nullptr);
+  std::string result = bytes ? std::string(bytes, written) : std::string();
+  g_free(bytes);
+  return result;
+}
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// Waits (a generous bound, not a timing) until |ready| holds; false when it never did.
+bool Eventually(const std::function<bool()>& ready, int seconds = 30) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (ready()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return ready();
+}
+
+// WebKitWebDriver on a free port of loopback, spoken to in plain HTTP.
+class Driver {
+ public:
+  // The driver starts the program in its own folder, |cwd|, as a user would.
+  explicit Driver(const std::string& cwd) {
+    port_ = FreePort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      std::string port = "--port=" + std::to_string(port_);
+      execlp("WebKitWebDriver", "WebKitWebDriver", port.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ready_ = Eventually([this] { return Listening() && Request("GET", "/status").contains("value"); });
+  }
+  ~Driver() {
+    if (!session_.empty()) Request("DELETE", "/session/" + session_);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+  }
+
+  bool ready() const { return ready_; }
+
+  // True once something accepts connections on the driver's port.
+  bool Listening() const {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port_));
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+  }
+
+  Json Request(const std::string& method, const std::string& path, const Json& body = nullptr) {
+    std::string payload = body.is_null() ? std::string() : body.dump();
+    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                          std::to_string(port_) + "\r\nConnection: close\r\n";
+    if (method == "POST") {
+      request += "Content-Type: application/json; charset=utf-8\r\nContent-Length: " +
+                 std::to_string(payload.size()) + "\r\n";
+    }
+    request += "\r\n" + payload;
+    HttpReply reply = Exchange(port_, request);
+    Json parsed = Json::parse(reply.body, nullptr, false);
+    return parsed.is_discarded() ? Json{{"raw", reply.raw}} : parsed;
+  }
+
+  // Starts a session on |program| with |args|; the answer's "value".
+  Json NewSession(const std::string& program, const std::vector<std::string>& args) {
+    Json options = {{"binary", program}, {"args", args}};
+    Json reply = Request("POST", "/session",
+                         {{"capabilities", {{"alwaysMatch", {{"webkitgtk:browserOptions", options}}}}}});
+    if (reply["value"].contains("sessionId")) session_ = reply["value"]["sessionId"];
+    return reply;
+  }
+  const std::string& session() const { return session_; }
+
+  Json Session(const std::string& method, const std::string& path, const Json& body = nullptr) {
+    return Request(method, "/session/" + session_ + path, body);
+  }
+  // Runs |script| in the page and returns its value.
+  Json Eval(const std::string& script, const Json& args = Json::array()) {
+    return Session("POST", "/execute/sync", {{"script", script}, {"args", args}})["value"];
+  }
+  std::string Text(const std::string& css) {
+    Json v = Eval("var e = document.querySelector(arguments[0]); return e ? e.textContent : null;",
+                  {css});
+    return v.is_string() ? v.get<std::string>() : std::string("<none>");
+  }
+  // The element id of |css|, empty when there is none.
+  std::string Find(const std::string& css) {
+    Json v = Session("POST", "/element", {{"using", "css selector"}, {"value", css}})["value"];
+    return v.is_object() && v.contains(kElementKey) ? v[kElementKey].get<std::string>() : "";
+  }
+  // A real click through the driver; false when the element is missing or the driver
+  // refused it (hidden, covered).
+  bool Click(const std::string& css) {
+    std::string id = Find(css);
+    if (id.empty()) return false;
+    Json v = Session("POST", "/element/" + id + "/click", Json::object())["value"];
+    return v.is_null();
+  }
+  bool Type(const std::string& css, const std::string& text) {
+    std::string id = Find(css);
+    if (id.empty()) return false;
+    Json v = Session("POST", "/element/" + id + "/value", {{"text", text}})["value"];
+    return v.is_null();
+  }
+  // Saves a screenshot of the page as PNG at |path|; false when none came.
+  bool Screenshot(const std::string& path) {
+    Json v = Session("GET", "/screenshot")["value"];
+    if (!v.is_string()) return false;
+    gsize size = 0;
+    guchar* png = g_base64_decode(v.get<std::string>().c_str(), &size);
+    WriteFile(path, std::string(reinterpret_cast<char*>(png), size));
+    g_free(png);
+    return size > 8;
+  }
+
+ private:
+  int port_ = 0;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+  std::string session_;
+};
+
+// The sample data of the repository, as scripts/provision and scripts/run lay it out.
+void Provision(const std::string& public_dir, const std::string& vendor_root) {
+  const fs::path res = fs::path(LUMORA_SOURCE_DIR) / "res";
+  fs::copy(res / "sample", public_dir, fs::copy_options::recursive);
+  fs::copy(res / "settings" / "vellariInfo.xml", fs::path(public_dir) / "vellariInfo.xml");
+  for (const auto& entry : fs::directory_iterator(res / "local"))
+    if (entry.path().extension() == ".jpg")
+      fs::copy(entry.path(), fs::path(public_dir) / "local" / entry.path().filename(),
+               fs::copy_options::skip_existing);
+  fs::create_directories(fs::path(vendor_root) / "Storage" / "XmlFile");
+  for (const char* name : {"accounts.txt", "purchases.txt"})
+    fs::copy(res / "demo" / "vendor" / name, fs::path(vendor_root) / name);
+  for (const auto& entry : fs::recursive_directory_iterator(res / "sample"))
+    if (entry.path().extension() == ".xml" && entry.path().filename() != "local1.xml")
+      fs::copy(entry.path(), fs::path(vendor_root) / "Storage" / "XmlFile" / entry.path().filename());
+}
+
+class WebDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    public_dir_ = home_ / "data/vellari/public";
+    fs::create_directories(public_dir_);
+    Provision(public_dir_, vendor_root_.path());
+    // A file of the vendor's to download: 1 MiB of known bytes.
+    for (int i = 0; i < (1 << 20); ++i) download_bytes_.push_back(static_cast<char>((i * 7) % 251));
+    WriteFile(vendor_root_ / "files/m01.pdf", download_bytes_);
+    program_dir_ = home_ / "program";
+    fs::create_directories(program_dir_);
+    program_ = program_dir_ + "/lumora";
+    fs::copy_file(LUMORA_BINARY, program_);
+    shots_ = home_ / "shots";
+    fs::create_directories(shots_);
+  }
+
+  // Starts the service (the download slowed down so that its progress can be seen)
+  // and points the program's servers at it through the environment the driver passes on.
+  void StartVendor() {
+    vendor_ = std::make_unique<VendorProcess>(std::vector<std::string>{
+        "--root", vendor_root_.path(), "--fault", "/files/=slow:32768:100"});
+    ASSERT_GT(vendor_->port(), 0);
+    const std::string host = "127.0.0.1:" + std::to_string(vendor_->port());
+    for (const char* name : {"LUMORA_SHOP_HOST", "LUMORA_LOGIN_HOST", "LUMORA_SHARE_HOST_1",
+                             "LUMORA_SHARE_HOST_2", "LUMORA_SHARE_HOST_3"})
+      setenv(name, host.c_str(), 1);
+    setenv("XDG_DATA_HOME", (home_ / "data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
+  }
+
+  // The first magazine gets a download address on the service.
+  void GiveDownloadUrl() {
+    std::string path = public_dir_ + "/maga/maga1.xml";
+    std::string xml = ReadFile(path);
+    const std::string url = "http://127.0.0.1:" + std::to_string(vendor_->port()) + "/files/m01.pdf";
+    std::size_t item = xml.find("id=\"m01\"");
+    ASSERT_NE(item, std::string::npos);
+    std::size_t dl = xml.find("DLurl=\"\"", item);
+    ASSERT_NE(dl, std::string::npos);
+    xml.replace(dl, 8, "DLurl=\"" + url + "\"");
+    WriteFile(path, xml);
+  }
+
+  // Starts the driver and the session and waits for the movie's navigation.
+  void StartProgram() {
+    driver_ = std::make_unique<Driver>(program_dir_);
+    ASSERT_TRUE(driver_->ready()) << "WebKitWebDriver did not answer";
+    Json reply = driver_->NewSession(program_, {"--automation"});
+    ASSERT_FALSE(driver_->session().empty()) << reply.dump();
+    ASSERT_TRUE(Eventually([&] {
+      return driver_->Eval("return !!document.querySelector('#nav button[data-view=\"maga\"]')") == true;
+    })) << "the movie never built its navigation";
+    // The first run's welcome, if it shows, is closed the way a user closes it.
+    if (driver_->Eval("return !document.getElementById('welcome').hidden") == true) {
+      ASSERT_TRUE(driver_->Click("#welcome-start"));
+    }
+  }
+
+  // The card titles the grid shows.
+  std::vector<std::string> CardTitles() {
+    Json v = driver_->Eval(
+        "return Array.from(document.querySelectorAll('#spacer .card .ctitle'))"
+        ".map(function (e) { return e.textContent; });");
+    return v.is_array() ? v.get<std::vector<std::string>>() : std::vector<std::string>{};
+  }
+  bool ShowsCard(const std::string& title) {
+    for (const auto& t : CardTitles())
+      if (t == title) return true;
+    return false;
+  }
+
+  std::string Shot(const std::string& name) {
+    std::string path = shots_ + "/" + name + ".png";
+    EXPECT_TRUE(driver_->Screenshot(path)) << name;
+    if (const char* keep = std::getenv("LUMORA_KEEP_SHOTS")) {
+      std::error_code ec;
+      fs::copy_file(path, std::string(keep) + "/" + name + ".png",
+                    fs::copy_options::overwrite_existing, ec);
+    }
+    return path;
+  }
+
+  TempDir home_;
+  TempDir vendor_root_;
+  std::string public_dir_, program_dir_, program_, shots_;
+  std::string download_bytes_;
+  std::unique_ptr<VendorProcess> vendor_;
+  std::unique_ptr<Driver> driver_;
+};
+
+TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
+  StartVendor();
+  GiveDownloadUrl();
+  StartProgram();
+  Shot("start");
+
+  // Sign in through the popover.
+  ASSERT_TRUE(driver_->Click("#btn-account"));
+  ASSERT_TRUE(driver_->Type("#signin-name", "reader"));
+  ASSERT_TRUE(driver_->Type("#signin-pass", "secret"));
+  ASSERT_TRUE(driver_->Click("#signin-submit"));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#btn-account") == "reader" &&
+           driver_->Text("#toasts").find("欢迎，reader") != std::string::npos;
+  })) << driver_->Text("#btn-account");
+  const std::string shelf = program_dir_ + "/reader/reader.xml";
+  EXPECT_TRUE(Eventually([&] { return fs::exists(shelf); })) << "no shelf file " << shelf;
+  Shot("signed-in");
+  driver_->Eval("document.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', bubbles: true}));");
+
+  // Browse the magazines.
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));
+  EXPECT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
+  EXPECT_EQ(driver_->Text("#view-title"), "杂志");
+  EXPECT_EQ(driver_->Text("#view-count"), "共 2 项");
+  EXPECT_TRUE(ShowsCard("摄影之友 第12期"));
+  Shot("magazines");
+
+  // Search for a keyword in every category.
+  ASSERT_TRUE(driver_->Type("#search-box", "摄影\xee\x80\x87"));  // U+E007: Enter
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#view-title") == "搜索结果" && ShowsCard("摄影之友 第12期");
+  })) << driver_->Text("#view-title");
+  EXPECT_FALSE(ShowsCard("城市旅行 2026年第1期"));
+  std::string results = ReadFile(program_dir_ + "/search.xml");
+  EXPECT_NE(results.find("m02"), std::string::npos);
+  EXPECT_EQ(results.find("m01"), std::string::npos);
+  Shot("search");
+
+  // Favourite the second magazine from its detail drawer.
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("摄影之友 第12期"); }));
+  ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"m02\"] .ctitle"));
+  ASSERT_TRUE(Eventually([&] {
+    return driver_->Eval("return !document.getElementById('drawer').hidden") == true;
+  }));
+  ASSERT_TRUE(driver_->Eval(
+                  "var b = Array.from(document.querySelectorAll('#drawer .acts button'))"
+                  ".filter(function (b) { return b.textContent === '收藏'; })[0];"
+                  "if (!b) return false; b.id = 'test-fav'; return true;") == true);
+  ASSERT_TRUE(driver_->Click("#test-fav"));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#toasts").find("已加入 我的收藏") != std::string::npos;
+  }));
+  const std::string favourites = Gbk("我的收藏");
+  EXPECT_TRUE(Eventually([&] {
+    std::string xml = ReadFile(shelf);
+    std::size_t group = xml.find("id=\"" + favourites + "\"");
+    return group != std::string::npos && xml.find("id=\"m02\"", group) != std::string::npos;
+  })) << ReadFile(shelf);
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Eval("return !!document.querySelector('#spacer .card[data-id=\"m02\"] .badge-fav')") == true;
+  }));
+  Shot("favourite");
+
+  // Download the first magazine and watch its progress in the downloads list.
+  driver_->Eval("window.Lumora.item.closeDrawer();");
+  ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"m01\"] .ctitle"));
+  ASSERT_TRUE(Eventually([&] {
+    return driver_->Eval(
+               "var b = Array.from(document.querySelectorAll('#drawer .acts button'))"
+               ".filter(function (b) { return b.textContent === '下载' && !b.disabled; })[0];"
+               "if (!b) return false; b.id = 'test-down'; return true;") == true;
+  }));
+  ASSERT_TRUE(driver_->Click("#test-down"));
+  ASSERT_TRUE(driver_->Click("#btn-downloads"));
+  std::vector<std::string> states;
+  bool shot_running = false;
+  EXPECT_TRUE(Eventually([&] {
+    std::string state = driver_->Text("#dl-list .dlrow[data-id=\"m01\"] .state");
+    if (states.empty() || states.back() != state) states.push_back(state);
+    if (!shot_running && state.find("% · 下载中") != std::string::npos && state != "0% · 下载中") {
+      shot_running = true;
+      Shot("downloading");
+    }
+    return state == "已完成";
+  }, 60)) << (states.empty() ? "" : states.back());
+  // Progress was shown on the way: a percentage between the ends, in increasing order.
+  int last = -1, between = 0;
+  for (const auto& s : states) {
+    std::size_t mark = s.find("% · 下载中");
+    if (mark == std::string::npos) continue;
+    int percent = std::atoi(s.c_str());
+    EXPECT_GE(percent, last) << s;
+    last = percent;
+    if (percent > 0 && percent < 100) ++between;
+  }
+  EXPECT_GE(between, 1) << "no progress seen";
+  EXPECT_TRUE(shot_running);
+  Shot("downloaded");
+
+  // The host wrote the file and moved the item to 已下载.
+  std::string downloaded;
+  for (const auto& entry : fs::directory_iterator(program_dir_ + "/reader/downloaded"))
+    downloaded = entry.path();
+  ASSERT_FALSE(downloaded.empty());
+  EXPECT_EQ(ReadFile(downloaded), download_bytes_);
+  std::string xml = ReadFile(shelf);
+  std::size_t done = xml.find("id=\"" + Gbk("已下载") + "\"");
+  ASSERT_NE(done, std::string::npos) << xml;
+  EXPECT_NE(xml.find("id=\"m01\"", done), std::string::npos) << xml;
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"done\"]"));
+  EXPECT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
+}
+
+}  // namespace
