@@ -97,10 +97,14 @@ window.Lumora = (function () {
 
   // Reads a file of one of the two folders as bytes: resolves to a Uint8Array, or
   // rejects when it is missing or unreadable.
+  // The host rewrites these files while the page runs (the shelf after every command,
+  // the search results): each read carries a query of its own, which the player ignores,
+  // so that the web view's cache never hands back an older copy.
+  var reads = 0;
   L.readFile = function (folder, relative) {
     return new Promise(function (resolve, reject) {
       var x = new XMLHttpRequest();
-      x.open("GET", L.model.fileUrl(folder, relative));
+      x.open("GET", L.model.fileUrl(folder, relative) + "?read=" + (++reads));
       x.responseType = "arraybuffer";
       x.timeout = 15000;
       x.onload = function () {

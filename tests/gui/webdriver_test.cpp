@@ -412,7 +412,10 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   ASSERT_NE(done, std::string::npos) << xml;
   EXPECT_NE(xml.find("id=\"m01\"", done), std::string::npos) << xml;
   ASSERT_TRUE(driver_->Click("#nav button[data-view=\"done\"]"));
-  EXPECT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
+  EXPECT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }))
+      << driver_->Text("#view-title") << " / " << driver_->Text("#empty-title") << " / "
+      << driver_->Text("#view-count");
+  Shot("downloaded-view");
 }
 
 }  // namespace
