@@ -92,6 +92,11 @@ TEST(HeadlessStartupTest, BadOptionsAndLinesGetClearErrors) {
   LumoraRun bad = RunLumora(o, {});
   EXPECT_EQ(bad.exit_code, 2);
   EXPECT_NE(bad.stderr_text.find("--work-area"), std::string::npos);
+  // A WebDriver session drives the desktop's web view; the headless face has none.
+  o.args = {"--automation"};
+  LumoraRun driven = RunLumora(o, {});
+  EXPECT_EQ(driven.exit_code, 2);
+  EXPECT_NE(driven.stderr_text.find("--automation"), std::string::npos) << driven.stderr_text;
 
   LumoraRun run = RunLumora(InFolders(home, home.path()),
                             {"not json", "[1,2]", R"({"a":1,"b":2})", R"({"nosuch":1})",
