@@ -81,6 +81,10 @@ class WindowTest : public ::testing::Test {
   void SetUp() override {
     if (g_getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display (run under xvfb-run)";
     setenv("XDG_DATA_HOME", (home_ / "data").c_str(), 1);
+    // The program folder is the current one: a folder of the test's, never build/.
+    home_.MakeDir("prog");
+    old_cwd_ = std::filesystem::current_path();
+    std::filesystem::current_path(home_ / "prog");
     int argc = 0;
     char** argv = nullptr;
     std::string error;
@@ -105,9 +109,11 @@ class WindowTest : public ::testing::Test {
   void TearDown() override {
     dialog_.reset();
     face_.reset();
+    if (!old_cwd_.empty()) std::filesystem::current_path(old_cwd_);
   }
 
   TempDir home_;
+  std::filesystem::path old_cwd_;
   std::unique_ptr<platform::Platform> face_;
   std::unique_ptr<CLumoraApp> app_;
   std::unique_ptr<CLumoraDlg> dialog_;
