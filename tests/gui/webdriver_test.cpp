@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -79,6 +80,17 @@ bool Eventually(const std::function<bool()>& ready, int seconds = 30) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return ready();
+}
+
+// Runs xdotool on the test's display; its standard output, empty when it failed.
+std::string XdoTool(const std::string& args) {
+  std::string out;
+  FILE* pipe = popen(("xdotool " + args + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  pclose(pipe);
+  return out;
 }
 
 // WebKitWebDriver on a free port of loopback, spoken to in plain HTTP.
@@ -416,6 +428,89 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
       << driver_->Text("#view-title") << " / " << driver_->Text("#empty-title") << " / "
       << driver_->Text("#view-count");
   Shot("downloaded-view");
+}
+
+// Adding a local file: the page's "添加文件" asks the host for the desktop's file chooser
+// ("openfile"). WebDriver cannot answer that chooser, so the test sees it open on the
+// display, puts a book into the local catalogue the way the host would have, and closes
+// the chooser with Escape; the host then answers AddLocalFileRetValue and the page must
+// show the local catalogue read afresh. Then a setting is changed in the settings panel
+// and the host's settings file and autostart entry are checked.
+TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
+  StartVendor();
+  StartProgram();
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
+  ASSERT_EQ(XdoTool("search --name '^打开$'"), "") << "a chooser is open before the click";
+
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"local\"]"));
+  ASSERT_TRUE(Eventually([&] { return driver_->Text("#view-title") == "本地文件"; }));
+  EXPECT_TRUE(CardTitles().empty());
+  ASSERT_TRUE(driver_->Click("#btn-add"));
+  std::string chooser;
+  ASSERT_TRUE(Eventually([&] {
+    chooser = XdoTool("search --onlyvisible --name '^打开$'");
+    return !chooser.empty();
+  })) << "the file chooser never opened";
+  chooser = chooser.substr(0, chooser.find('\n'));
+  Shot("chooser-open");  // the page, still there under the chooser
+  const std::string local = public_dir_ + "/local/local1.xml";
+  WriteFile(local, Gbk("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\n"
+                       "<目录 分类=\"本地文件\" 总数=\"1\" 最大值=\"1000\">\n"
+                       "    <分类 id=\"pdf\" 总数=\"1\" 最大值=\"100\">\n"
+                       "        <书 id=\"L0001\" name=\"我的笔记\" photo=\"/public/local/LocalDefaultPic.jpg\" "
+                       "date=\"\" pay=\"\" price=\"\" DLurl=\"\" RDurl=\"/tmp/notes.pdf\" BYurl=\"\" />\n"
+                       "    </分类>\n"
+                       "</目录>\n"));
+  EXPECT_FALSE(ShowsCard("我的笔记"));
+  XdoTool("windowfocus --sync " + chooser);
+  XdoTool("key --clearmodifiers Escape");
+  EXPECT_TRUE(Eventually([&] { return XdoTool("search --onlyvisible --name '^打开$'").empty(); }))
+      << "the chooser did not close";
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#view-title") == "本地文件" && ShowsCard("我的笔记");
+  })) << driver_->Text("#view-title");
+  Shot("local-refreshed");
+
+  // Settings: switch on "开机启动" and save.
+  const std::string settings_file = public_dir_ + "/vellariInfo.xml";
+  const std::string before = ReadFile(settings_file);
+  ASSERT_NE(before.find("id=\"autorun\" value=\"0\""), std::string::npos) << before;
+  const std::string autostart = home_ / "config/autostart/VellariShelf.desktop";
+  ASSERT_FALSE(fs::exists(autostart));
+  ASSERT_TRUE(driver_->Click("#btn-settings"));
+  ASSERT_TRUE(Eventually([&] {
+    return driver_->Eval("return !document.getElementById('settings').hidden") == true;
+  }));
+  EXPECT_EQ(driver_->Eval("return document.getElementById('set-sound').checked"), true);
+  EXPECT_EQ(driver_->Eval("return document.getElementById('set-autorun').checked"), false);
+  ASSERT_TRUE(driver_->Click("#set-autorun"));
+  EXPECT_EQ(driver_->Eval("return document.getElementById('set-autorun').checked"), true);
+  Shot("settings");
+  ASSERT_TRUE(driver_->Click("#settings-save"));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#toasts").find("设置已保存") != std::string::npos;
+  }));
+  EXPECT_TRUE(Eventually([&] {
+    return ReadFile(settings_file).find("id=\"autorun\" value=\"1\"") != std::string::npos;
+  })) << ReadFile(settings_file);
+  std::string after = ReadFile(settings_file);
+  EXPECT_NE(after.find("id=\"sound\" value=\"1\""), std::string::npos) << after;
+  EXPECT_NE(after.find("id=\"websetting\" value=\"0\""), std::string::npos) << after;
+  EXPECT_TRUE(Eventually([&] { return fs::exists(autostart); })) << autostart;
+  std::string entry = ReadFile(autostart);
+  EXPECT_NE(entry.find("[Desktop Entry]"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("Exec="), std::string::npos) << entry;
+
+  // Opened again, the panel shows what the file now holds.
+  ASSERT_TRUE(Eventually([&] {
+    return driver_->Eval("return document.getElementById('settings').hidden") == true;
+  }));
+  ASSERT_TRUE(driver_->Click("#btn-settings"));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Eval("var s = document.getElementById('settings');"
+                         "return !s.hidden && document.getElementById('set-autorun').checked") == true;
+  }));
+  Shot("settings-again");
 }
 
 }  // namespace
