@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -92,6 +93,48 @@ std::string XdoTool(const std::string& args) {
   pclose(pipe);
   return out;
 }
+
+// An Xvfb display of its own of |width| x |height|, named in DISPLAY while it lives.
+class SmallDisplay {
+ public:
+  SmallDisplay(int width, int height) {
+    const char* old = std::getenv("DISPLAY");
+    if (old != nullptr) old_display_ = old;
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      std::string fd = std::to_string(fds[1]);
+      std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+             "-nolisten", "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) return;
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    ready_ = true;
+  }
+  ~SmallDisplay() {
+    if (old_display_.empty()) unsetenv("DISPLAY"); else setenv("DISPLAY", old_display_.c_str(), 1);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+  }
+  bool ready() const { return ready_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool ready_ = false;
+  std::string old_display_;
+};
 
 // WebKitWebDriver on a free port of loopback, spoken to in plain HTTP.
 class Driver {
@@ -511,6 +554,78 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
                          "return !s.hidden && document.getElementById('set-autorun').checked") == true;
   }));
   Shot("settings-again");
+}
+
+// The window on a desktop whose work area is 800 x 570 (a display of that size of the
+// test's own): the top band, the navigation and the grid of covers stay inside the
+// window and do not overlap, and neither do the band's own controls or the covers.
+TEST_F(WebDriverTest, SmallWindowKeepsBandNavigationAndGridApart) {
+  SmallDisplay display(800, 570);
+  ASSERT_TRUE(display.ready()) << "Xvfb did not start";
+  StartVendor();
+  StartProgram();
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
+  // The host's "还原" on that work area: the window and its view take the whole of it.
+  ASSERT_TRUE(driver_->Click("#win-revert"));
+  ASSERT_TRUE(Eventually([&] {
+    return driver_->Eval("return window.innerWidth === 800 && window.innerHeight === 570 &&"
+                         " lumora.get('StageX') === '800' && lumora.get('StageY') === '570'") == true;
+  })) << driver_->Eval("return [window.innerWidth, window.innerHeight,"
+                       " lumora.get('StageX'), lumora.get('StageY')]").dump();
+
+  // Rectangles of the page, as [name, left, top, right, bottom], once the layout has settled.
+  const std::string script =
+      "function r(name, e) { var b = e.getBoundingClientRect();"
+      "  return [name, b.left, b.top, b.right, b.bottom]; }"
+      "var out = [r('band', document.getElementById('band')),"
+      "           r('nav', document.getElementById('nav')),"
+      "           r('grid', document.getElementById('scroller'))];"
+      "var parts = [r('title', document.getElementById('title')),"
+      "             r('search', document.getElementById('search-form'))];"
+      "document.querySelectorAll('#band .band-right button').forEach(function (b) {"
+      "  parts.push(r(b.id || b.textContent, b)); });"
+      "var cards = Array.from(document.querySelectorAll('#spacer .card')).map(function (c, i) {"
+      "  return r('card ' + c.getAttribute('data-id'), c); });"
+      "return {main: out, band: parts, cards: cards};";
+  auto inside = [](const Json& a, double w, double h) {
+    return a[1].get<double>() >= 0 && a[2].get<double>() >= 0 && a[3].get<double>() <= w &&
+           a[4].get<double>() <= h && a[3].get<double>() > a[1].get<double>() &&
+           a[4].get<double>() > a[2].get<double>();
+  };
+  auto overlap = [](const Json& a, const Json& b) {
+    double w = std::min(a[3].get<double>(), b[3].get<double>()) -
+               std::max(a[1].get<double>(), b[1].get<double>());
+    double h = std::min(a[4].get<double>(), b[4].get<double>()) -
+               std::max(a[2].get<double>(), b[2].get<double>());
+    return w > 0.5 && h > 0.5;
+  };
+  auto apart = [&](const Json& list) {
+    for (std::size_t i = 0; i < list.size(); ++i)
+      for (std::size_t j = i + 1; j < list.size(); ++j)
+        EXPECT_FALSE(overlap(list[i], list[j])) << list[i].dump() << " overlaps " << list[j].dump();
+  };
+  Json page = driver_->Eval(script);
+  ASSERT_TRUE(page.is_object()) << page.dump();
+  ASSERT_EQ(page["main"].size(), 3u);
+  for (const Json& a : page["main"]) EXPECT_TRUE(inside(a, 800, 570)) << a.dump();
+  apart(page["main"]);
+  for (const Json& a : page["band"]) {
+    EXPECT_TRUE(inside(a, 800, 570)) << a.dump();
+    EXPECT_GE(a[1].get<double>(), page["main"][0][1].get<double>()) << a.dump();
+    EXPECT_LE(a[4].get<double>(), page["main"][0][4].get<double>()) << a.dump();
+  }
+  apart(page["band"]);
+  // The covers sit in the grid's columns: none reaches past the grid's right edge.
+  ASSERT_FALSE(page["cards"].empty());
+  const Json& grid = page["main"][2];
+  for (const Json& c : page["cards"]) {
+    EXPECT_GE(c[1].get<double>(), grid[1].get<double>()) << c.dump();
+    EXPECT_LE(c[3].get<double>(), grid[3].get<double>()) << c.dump();
+  }
+  apart(page["cards"]);
+  std::string path = Shot("window-800x570");
+  EXPECT_TRUE(fs::file_size(path) > 0);
 }
 
 }  // namespace
