@@ -616,6 +616,20 @@ TEST_F(WebDriverTest, SmallWindowKeepsBandNavigationAndGridApart) {
     EXPECT_LE(a[4].get<double>(), page["main"][0][4].get<double>()) << a.dump();
   }
   apart(page["band"]);
+  // Every search chip shows whole, on one line, inside the band.
+  Json chips = driver_->Eval(
+      "var box = document.getElementById('chips').getBoundingClientRect();"
+      "return Array.from(document.querySelectorAll('#chips button')).map(function (c) {"
+      "  var b = c.getBoundingClientRect();"
+      "  return [c.textContent, b.left - box.left, box.right - b.right, b.height,"
+      "          c.scrollWidth <= c.clientWidth]; });");
+  ASSERT_EQ(chips.size(), 6u) << chips.dump();
+  for (const Json& c : chips) {
+    EXPECT_GE(c[1].get<double>(), 0) << c.dump();
+    EXPECT_GE(c[2].get<double>(), 0) << c.dump();
+    EXPECT_LE(c[3].get<double>(), 24) << c.dump();
+    EXPECT_EQ(c[4], true) << c.dump();
+  }
   // The covers sit in the grid's columns: none reaches past the grid's right edge.
   ASSERT_FALSE(page["cards"].empty());
   const Json& grid = page["main"][2];
