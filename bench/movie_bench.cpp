@@ -1,0 +1,263 @@
+// Time from start to the first catalogue painted: the program, started by WebKitWebDriver
+// with "--automation" on a magazine catalogue of kItems items, each with a cover file of
+// its own, against a bare WebKitGTK view (the MiniBrowser of the same WebKitGTK, started
+// by the same driver) loading a static page of the same covers and titles. Each run
+// counts from the request for the session to the moment the page has every card, every
+// cover decoded, and two animation frames after that. Needs a display (run it under
+// xvfb-run), WebKitWebDriver and the MiniBrowser:
+//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/movie_bench [RUNS]
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <glib.h>
+#include <nlohmann/json.hpp>
+
+#include "support/temp_dir.h"
+#include "support/vendor_process.h"
+
+namespace {
+
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kItems = 48;
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+std::string Gbk(const std::string& utf8) {
+  gsize written = 0;
+  gchar* bytes = g_convert(utf8.data(), static_cast<gssize>(utf8.size()), "GBK", "UTF-8",
+                           nullptr, &written, nullptr);
+  std::string result = bytes ? std::string(bytes, written) : std::string();
+  g_free(bytes);
+  return result;
+}
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// WebKitWebDriver on a free port of loopback, in |cwd|.
+class Driver {
+ public:
+  explicit Driver(const std::string& cwd) {
+    port_ = FreePort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      std::string port = "--port=" + std::to_string(port_);
+      execlp("WebKitWebDriver", "WebKitWebDriver", port.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    auto end = Clock::now() + std::chrono::seconds(30);
+    while (Clock::now() < end && !(Listening() && Request("GET", "/status").contains("value")))
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ~Driver() {
+    if (!session_.empty()) Request("DELETE", "/session/" + session_);
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  bool Listening() const {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port_));
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+  }
+  Json Request(const std::string& method, const std::string& path, const Json& body = nullptr) {
+    std::string payload = body.is_null() ? std::string() : body.dump();
+    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                          std::to_string(port_) + "\r\nConnection: close\r\n";
+    if (method == "POST")
+      request += "Content-Type: application/json\r\nContent-Length: " +
+                 std::to_string(payload.size()) + "\r\n";
+    request += "\r\n" + payload;
+    Json parsed = Json::parse(Exchange(port_, request).body, nullptr, false);
+    return parsed.is_discarded() ? Json::object() : parsed;
+  }
+  bool NewSession(const std::string& binary, const std::vector<std::string>& args) {
+    Json options = {{"binary", binary}, {"args", args}};
+    Json reply = Request("POST", "/session",
+                         {{"capabilities", {{"alwaysMatch", {{"webkitgtk:browserOptions", options}}}}}});
+    if (reply["value"].contains("sessionId")) session_ = reply["value"]["sessionId"];
+    return !session_.empty();
+  }
+  Json Session(const std::string& method, const std::string& path, const Json& body = nullptr) {
+    return Request(method, "/session/" + session_ + path, body);
+  }
+
+ private:
+  int port_ = 0;
+  pid_t pid_ = -1;
+  std::string session_;
+};
+
+// True once the grid holds |count| cards whose covers are all decoded; then waits two
+// animation frames, so that what was laid out has been painted.
+const char* kPainted =
+    "var done = arguments[1];"
+    "var cards = document.querySelectorAll('#spacer .card');"
+    "if (cards.length < arguments[0]) { done(false); return; }"
+    "var imgs = document.querySelectorAll('#spacer .card .cover img');"
+    "for (var i = 0; i < imgs.length; ++i)"
+    "  if (!imgs[i].complete || imgs[i].naturalWidth === 0) { done(false); return; }"
+    "if (imgs.length < arguments[0]) { done(false); return; }"
+    "requestAnimationFrame(function () { requestAnimationFrame(function () { done(true); }); });";
+
+// Milliseconds from the session's request to the first painted catalogue; negative when
+// it never came.
+double TimeToPainted(const std::string& cwd, const std::string& binary,
+                     const std::vector<std::string>& args, const std::string& url,
+                     int visible) {
+  Driver driver(cwd);
+  Clock::time_point start = Clock::now();
+  if (!driver.NewSession(binary, args)) return -1;
+  if (!url.empty()) driver.Session("POST", "/url", {{"url", url}});
+  Clock::time_point end = start + std::chrono::seconds(60);
+  while (Clock::now() < end) {
+    Json v = driver.Session("POST", "/execute/async",
+                            {{"script", kPainted}, {"args", Json::array({visible})}})["value"];
+    if (v == true)
+      return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  }
+  return -1;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  if (std::getenv("DISPLAY") == nullptr) {
+    std::fprintf(stderr, "movie_bench needs a display: run it under xvfb-run\n");
+    return 2;
+  }
+  TempDir home;
+  const fs::path res = fs::path(LUMORA_SOURCE_DIR) / "res";
+  const std::string public_dir = home / "data/vellari/public";
+  fs::create_directories(public_dir);
+  fs::copy(res / "sample", public_dir, fs::copy_options::recursive);
+  fs::copy(res / "settings" / "vellariInfo.xml", public_dir + "/vellariInfo.xml");
+  for (const auto& entry : fs::directory_iterator(res / "local"))
+    if (entry.path().extension() == ".jpg")
+      fs::copy(entry.path(), public_dir + "/local/" + entry.path().filename().string(),
+               fs::copy_options::skip_existing);
+
+  // The catalogue: kItems magazines, each cover a file of its own.
+  std::string items;
+  std::vector<std::string> cards;
+  for (int i = 0; i < kItems; ++i) {
+    const std::string id = "b" + std::to_string(100 + i);
+    const std::string cover = "cover" + std::to_string(i) + ".jpg";
+    fs::copy_file(res / "local" / "LocalDefaultPic.jpg", public_dir + "/local/" + cover);
+    const std::string name = "杂志 第" + std::to_string(i + 1) + "期";
+    items += "        <书 id=\"" + id + "\" name=\"" + name + "\" photo=\"/public/local/" + cover +
+             "\" date=\"2026-01\" pay=\"0\" price=\"0\" DLurl=\"\" RDurl=\"\" BYurl=\"\" />\n";
+    cards.push_back("<div class=\"card\" data-id=\"" + id + "\"><div class=\"cover\"><img alt=\"\" src=\"file://" +
+             public_dir + "/local/" + cover + "\"></div><div class=\"ctitle\">" + name +
+             "</div><div class=\"meta\"><span>2026-01</span><span>免费</span></div></div>\n");
+  }
+  WriteFile(public_dir + "/maga/maga1.xml",
+            Gbk("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\n<目录 分类=\"杂志\" 总数=\"" +
+                std::to_string(kItems) + "\" 最大值=\"1000\">\n    <分类 id=\"杂志精选\" 总数=\"" +
+                std::to_string(kItems) + "\" 最大值=\"100\">\n" + items +
+                "    </分类>\n</目录>\n"));
+  const std::string program_dir = home / "program";
+  fs::create_directories(program_dir);
+  const std::string program = program_dir + "/lumora";
+  fs::copy_file(LUMORA_BINARY, program);
+  // No server answers: the program never waits on the network for its catalogue.
+  for (const char* name : {"LUMORA_SHOP_HOST", "LUMORA_LOGIN_HOST", "LUMORA_SHARE_HOST_1",
+                           "LUMORA_SHARE_HOST_2", "LUMORA_SHARE_HOST_3"})
+    setenv(name, "127.0.0.1:9", 1);
+  setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+
+  // The program's grid builds only the rows in view: the cards of its first layout are
+  // counted once, and the static page holds as many.
+  const std::string mini = MINIBROWSER_BINARY;
+  std::vector<double> movie, bare;
+  int in_view = 0;
+  {
+    Driver probe(program_dir);
+    if (probe.NewSession(program, {"--automation"})) {
+      auto end = Clock::now() + std::chrono::seconds(60);
+      while (Clock::now() < end && in_view == 0) {
+        Json v = probe.Session("POST", "/execute/sync",
+                               {{"script", "return document.querySelectorAll('#spacer .card').length"},
+                                {"args", Json::array()}})["value"];
+        if (v.is_number() && v.get<int>() > 0) in_view = v.get<int>();
+      }
+    }
+  }
+  if (in_view == 0) {
+    std::fprintf(stderr, "the program never showed its catalogue\n");
+    return 1;
+  }
+  // The static page: the same covers and titles as the cards the program shows.
+  std::string shown;
+  for (int i = 0; i < in_view && i < kItems; ++i) shown += cards[i];
+  const std::string page = home / "static/covers.html";
+  WriteFile(page,
+            "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><style>"
+            "body{margin:0;font:14px sans-serif}#spacer{display:grid;gap:16px;padding:24px;"
+            "grid-template-columns:repeat(auto-fill,minmax(140px,1fr))}"
+            ".cover{height:186px;background:#eee}.cover img{width:100%;height:100%;object-fit:cover}"
+            "</style></head><body><div id=\"spacer\">\n" + shown + "</div></body></html>\n");
+
+  for (int i = 0; i < runs + 1; ++i) {  // the first pair warms the caches and is dropped
+    double m = TimeToPainted(program_dir, program, {"--automation"}, "", in_view);
+    double b = TimeToPainted(program_dir, mini, {"--automation"}, "file://" + page, in_view);
+    if (m < 0 || b < 0) {
+      std::fprintf(stderr, "a run never painted (program %.0f ms, bare view %.0f ms)\n", m, b);
+      return 1;
+    }
+    if (i == 0) continue;
+    movie.push_back(m);
+    bare.push_back(b);
+  }
+  const double m = Median(movie), b = Median(bare);
+  std::printf("start to first catalogue painted, median of %d runs\n", runs);
+  std::printf("  program (%d covers in view of %d): %8.1f ms\n", in_view, kItems, m);
+  std::printf("  bare WebKitGTK view, static page (%d covers): %8.1f ms\n", in_view, b);
+  std::printf("  ratio program / bare view: %.2f\n", b > 0 ? m / b : 0.0);
+  return 0;
+}
