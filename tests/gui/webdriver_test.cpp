@@ -474,11 +474,11 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
 }
 
 // Adding a local file: the page's "添加文件" asks the host for the desktop's file chooser
-// ("openfile"). WebDriver cannot answer that chooser, so the test sees it open on the
-// display, puts a book into the local catalogue the way the host would have, and closes
-// the chooser with Escape; the host then answers AddLocalFileRetValue and the page must
-// show the local catalogue read afresh. Then a setting is changed in the settings panel
-// and the host's settings file and autostart entry are checked.
+// ("openfile"). WebDriver cannot reach that chooser, so the keyboard does, as a user
+// would: the book's path is typed into it and the book's information confirmed; the
+// host adds the book and answers AddLocalFileRetValue, and the page must show the local
+// catalogue read afresh. Then a setting is changed in the settings panel and the host's
+// settings file and autostart entry are checked.
 TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
   StartVendor();
   StartProgram();
@@ -496,22 +496,37 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
   })) << "the file chooser never opened";
   chooser = chooser.substr(0, chooser.find('\n'));
   Shot("chooser-open");  // the page, still there under the chooser
-  const std::string local = public_dir_ + "/local/local1.xml";
-  WriteFile(local, Gbk("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\n"
-                       "<目录 分类=\"本地文件\" 总数=\"1\" 最大值=\"1000\">\n"
-                       "    <分类 id=\"pdf\" 总数=\"1\" 最大值=\"100\">\n"
-                       "        <书 id=\"L0001\" name=\"我的笔记\" photo=\"/public/local/LocalDefaultPic.jpg\" "
-                       "date=\"\" pay=\"\" price=\"\" DLurl=\"\" RDurl=\"/tmp/notes.pdf\" BYurl=\"\" />\n"
-                       "    </分类>\n"
-                       "</目录>\n"));
-  EXPECT_FALSE(ShowsCard("我的笔记"));
+  // The user types the book's full path into the chooser and confirms the book's
+  // information as the host's dialog offers it.
+  const std::string book = home_ / "notes.pdf";
+  WriteFile(book, "%PDF-1.4\n");
+  EXPECT_FALSE(ShowsCard("notes.pdf"));
   XdoTool("windowfocus --sync " + chooser);
-  XdoTool("key --clearmodifiers Escape");
-  EXPECT_TRUE(Eventually([&] { return XdoTool("search --onlyvisible --name '^打开$'").empty(); }))
-      << "the chooser did not close";
+  XdoTool("key --clearmodifiers ctrl+l");
+  XdoTool("type --delay 20 '" + book + "'");
+  // Return confirms the path; the location bar's completion may take the first one, so
+  // it is pressed again while the chooser stays open.
   EXPECT_TRUE(Eventually([&] {
-    return driver_->Text("#view-title") == "本地文件" && ShowsCard("我的笔记");
+    if (XdoTool("search --onlyvisible --name '^打开$'").empty()) return true;
+    XdoTool("windowfocus --sync " + chooser);
+    XdoTool("key --clearmodifiers Return");
+    return false;
+  })) << "the chooser did not close";
+  // The host asks for the book's information; its default button adds the book.
+  EXPECT_TRUE(Eventually([&] {
+    if (driver_->Text("#view-title") == "本地文件" && ShowsCard("notes.pdf")) return true;
+    std::string info = XdoTool("search --onlyvisible --name '^图书信息$'");
+    if (!info.empty()) {
+      info = info.substr(0, info.find('\n'));
+      XdoTool("windowfocus --sync " + info);
+      XdoTool("key --clearmodifiers Return");
+    }
+    return false;
   })) << driver_->Text("#view-title");
+  // What the host wrote: the book in its type's group, pointing at the file.
+  const std::string local = ReadFile(public_dir_ + "/local/local1.xml");
+  EXPECT_NE(local.find(Gbk("<分类 id=\"pdf文件\"")), std::string::npos) << local;
+  EXPECT_NE(local.find(Gbk("RDurl=\"" + book + "\"")), std::string::npos) << local;
   Shot("local-refreshed");
 
   // Settings: switch on "开机启动" and save.
