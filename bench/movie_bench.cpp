@@ -30,101 +30,15 @@
 
 #include "support/temp_dir.h"
 #include "support/vendor_process.h"
+#include "support/webdriver_client.h"
 
 namespace {
 
-using Json = nlohmann::json;
+using namespace webdriver;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kItems = 48;
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
-
-std::string Gbk(const std::string& utf8) {
-  gsize written = 0;
-  gchar* bytes = g_convert(utf8.data(), static_cast<gssize>(utf8.size()), "GBK", "UTF-8",
-                           nullptr, &written, nullptr);
-  std::string result = bytes ? std::string(bytes, written) : std::string();
-  g_free(bytes);
-  return result;
-}
-
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-// WebKitWebDriver on a free port of loopback, in |cwd|.
-class Driver {
- public:
-  explicit Driver(const std::string& cwd) {
-    port_ = FreePort();
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (chdir(cwd.c_str()) != 0) _exit(126);
-      std::string port = "--port=" + std::to_string(port_);
-      execlp("WebKitWebDriver", "WebKitWebDriver", port.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    auto end = Clock::now() + std::chrono::seconds(30);
-    while (Clock::now() < end && !(Listening() && Request("GET", "/status").contains("value")))
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ~Driver() {
-    if (!session_.empty()) Request("DELETE", "/session/" + session_);
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-  bool Listening() const {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port_));
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-  }
-  Json Request(const std::string& method, const std::string& path, const Json& body = nullptr) {
-    std::string payload = body.is_null() ? std::string() : body.dump();
-    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                          std::to_string(port_) + "\r\nConnection: close\r\n";
-    if (method == "POST")
-      request += "Content-Type: application/json\r\nContent-Length: " +
-                 std::to_string(payload.size()) + "\r\n";
-    request += "\r\n" + payload;
-    Json parsed = Json::parse(Exchange(port_, request).body, nullptr, false);
-    return parsed.is_discarded() ? Json::object() : parsed;
-  }
-  bool NewSession(const std::string& binary, const std::vector<std::string>& args) {
-    Json options = {{"binary", binary}, {"args", args}};
-    Json reply = Request("POST", "/session",
-                         {{"capabilities", {{"alwaysMatch", {{"webkitgtk:browserOptions", options}}}}}});
-    if (reply["value"].contains("sessionId")) session_ = reply["value"]["sessionId"];
-    return !session_.empty();
-  }
-  Json Session(const std::string& method, const std::string& path, const Json& body = nullptr) {
-    return Request(method, "/session/" + session_ + path, body);
-  }
-
- private:
-  int port_ = 0;
-  pid_t pid_ = -1;
-  std::string session_;
-};
 
 // True once the grid holds |count| cards whose covers are all decoded; then waits two
 // animation frames, so that what was laid out has been painted.
@@ -145,7 +59,8 @@ double TimeToPainted(const std::string& cwd, const std::string& binary,
                      int visible) {
   Driver driver(cwd);
   Clock::time_point start = Clock::now();
-  if (!driver.NewSession(binary, args)) return -1;
+  driver.NewSession(binary, args);
+  if (driver.session().empty()) return -1;
   if (!url.empty()) driver.Session("POST", "/url", {{"url", url}});
   Clock::time_point end = start + std::chrono::seconds(60);
   while (Clock::now() < end) {

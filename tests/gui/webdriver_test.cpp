@@ -30,58 +30,12 @@
 
 #include "support/temp_dir.h"
 #include "support/vendor_process.h"
+#include "support/webdriver_client.h"
 
 namespace {
 
-using Json = nlohmann::json;
+using namespace webdriver;
 namespace fs = std::filesystem;
-
-constexpr const char* kElementKey = "element-6066-11e4-a52e-4f735466cecf";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
-
-// UTF-8 to the catalogues' GB2312 (GBK) bytes.
-std::string Gbk(const std::string& utf8) {
-  gsize written = 0;
-  gchar* bytes = g_convert(utf8.data(), static_cast<gssize>(utf8.size()), "GBK", "UTF-8",
-                           nullptr, &written, nullptr);
-  std::string result = bytes ? std::string(bytes, written) : std::string();
-  g_free(bytes);
-  return result;
-}
-
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-// Waits (a generous bound, not a timing) until |ready| holds; false when it never did.
-bool Eventually(const std::function<bool()>& ready, int seconds = 30) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    if (ready()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return ready();
-}
 
 // Runs xdotool on the test's display; its standard output, empty when it failed.
 std::string XdoTool(const std::string& args) {
@@ -136,117 +90,6 @@ class SmallDisplay {
   pid_t pid_ = -1;
   bool ready_ = false;
   std::string old_display_;
-};
-
-// WebKitWebDriver on a free port of loopback, spoken to in plain HTTP.
-class Driver {
- public:
-  // The driver starts the program in its own folder, |cwd|, as a user would.
-  explicit Driver(const std::string& cwd) {
-    port_ = FreePort();
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (chdir(cwd.c_str()) != 0) _exit(126);
-      std::string port = "--port=" + std::to_string(port_);
-      execlp("WebKitWebDriver", "WebKitWebDriver", port.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ready_ = Eventually([this] { return Listening() && Request("GET", "/status").contains("value"); });
-  }
-  ~Driver() {
-    if (!session_.empty()) Request("DELETE", "/session/" + session_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-  }
-
-  bool ready() const { return ready_; }
-
-  // True once something accepts connections on the driver's port.
-  bool Listening() const {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port_));
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-  }
-
-  Json Request(const std::string& method, const std::string& path, const Json& body = nullptr) {
-    std::string payload = body.is_null() ? std::string() : body.dump();
-    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                          std::to_string(port_) + "\r\nConnection: close\r\n";
-    if (method == "POST") {
-      request += "Content-Type: application/json; charset=utf-8\r\nContent-Length: " +
-                 std::to_string(payload.size()) + "\r\n";
-    }
-    request += "\r\n" + payload;
-    HttpReply reply = Exchange(port_, request);
-    Json parsed = Json::parse(reply.body, nullptr, false);
-    return parsed.is_discarded() ? Json{{"raw", reply.raw}} : parsed;
-  }
-
-  // Starts a session on |program| with |args|; the answer's "value".
-  Json NewSession(const std::string& program, const std::vector<std::string>& args) {
-    Json options = {{"binary", program}, {"args", args}};
-    Json reply = Request("POST", "/session",
-                         {{"capabilities", {{"alwaysMatch", {{"webkitgtk:browserOptions", options}}}}}});
-    if (reply["value"].contains("sessionId")) session_ = reply["value"]["sessionId"];
-    return reply;
-  }
-  const std::string& session() const { return session_; }
-
-  Json Session(const std::string& method, const std::string& path, const Json& body = nullptr) {
-    return Request(method, "/session/" + session_ + path, body);
-  }
-  // Runs |script| in the page and returns its value.
-  Json Eval(const std::string& script, const Json& args = Json::array()) {
-    return Session("POST", "/execute/sync", {{"script", script}, {"args", args}})["value"];
-  }
-  std::string Text(const std::string& css) {
-    Json v = Eval("var e = document.querySelector(arguments[0]); return e ? e.textContent : null;",
-                  {css});
-    return v.is_string() ? v.get<std::string>() : std::string("<none>");
-  }
-  // The element id of |css|, empty when there is none.
-  std::string Find(const std::string& css) {
-    Json v = Session("POST", "/element", {{"using", "css selector"}, {"value", css}})["value"];
-    return v.is_object() && v.contains(kElementKey) ? v[kElementKey].get<std::string>() : "";
-  }
-  // A real click through the driver; false when the element is missing or the driver
-  // refused it (hidden, covered).
-  bool Click(const std::string& css) {
-    std::string id = Find(css);
-    if (id.empty()) return false;
-    Json v = Session("POST", "/element/" + id + "/click", Json::object())["value"];
-    return v.is_null();
-  }
-  bool Type(const std::string& css, const std::string& text) {
-    std::string id = Find(css);
-    if (id.empty()) return false;
-    Json v = Session("POST", "/element/" + id + "/value", {{"text", text}})["value"];
-    return v.is_null();
-  }
-  // Saves a screenshot of the page as PNG at |path|; false when none came.
-  bool Screenshot(const std::string& path) {
-    Json v = Session("GET", "/screenshot")["value"];
-    if (!v.is_string()) return false;
-    gsize size = 0;
-    guchar* png = g_base64_decode(v.get<std::string>().c_str(), &size);
-    WriteFile(path, std::string(reinterpret_cast<char*>(png), size));
-    g_free(png);
-    return size > 8;
-  }
-
- private:
-  int port_ = 0;
-  pid_t pid_ = -1;
-  bool ready_ = false;
-  std::string session_;
 };
 
 // The sample data of the repository, as scripts/provision and scripts/run lay it out.
