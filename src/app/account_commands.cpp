@@ -9,6 +9,7 @@
 #include "library/catalogues.h"
 #include "library/md5.h"
 #include "library/shelf_operations.h"
+#include "net/reply_value.h"
 #include "platform/ansi.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -18,11 +19,11 @@ namespace app {
 using library::CreateUserShelf;
 using library::ImportPurchasedList;
 using library::MD5String;
+using net::ReplyValue;
 
 namespace {
 
 constexpr const char* kSalt = "QornellGateway19981124";
-constexpr std::size_t kValueBytes = 63;  // a reply value's buffer holds 63 bytes
 constexpr std::size_t kShareUrlBytes = 511;
 
 // The login's own escaping of query values: space, "&", "=" and ";" are escaped, every
@@ -48,19 +49,6 @@ std::string UrlEscape(std::string_view text) {
     }
   }
   return out;
-}
-
-// A value of a service's reply: after the first occurrence of |key|, from the next ">"
-// to the next "<". Empty when any of the three is missing.
-std::string ReplyValue(const std::string& reply, const char* key) {
-  std::size_t at = reply.find(key);
-  if (at == std::string::npos) return {};
-  std::size_t start = reply.find('>', at);
-  if (start == std::string::npos) return {};
-  std::size_t end = reply.find('<', ++start);
-  if (end == std::string::npos) return {};
-  return std::string(
-      ansi::CutToBytes(std::string_view(reply).substr(start, end - start), kValueBytes));
 }
 
 // A user name that can be a folder of its own inside the program folder: not empty,

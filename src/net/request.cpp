@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "net/reply_body.h"
+#include "net/reply_header.h"
 #include "platform/dialogs.h"
 
 namespace net {
@@ -187,32 +188,24 @@ int Request::SendRequest(const std::string& url, const char* extra_headers, cons
   // The whole reply must come within the time-out.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
   // The header block, byte by byte, up to the empty line.
-  std::string head;
-  std::size_t line_length = 0;
+  ReplyHeader head;
   for (;;) {
     char c;
     const ssize_t n = socket.Receive(&c, 1, deadline);
-    if (n < 0 || head.size() >= kMaxReplyBytes) return 1;
-    if (n == 0) break;
-    head += c;
-    if (c == '\n') {
-      if (line_length == 0) break;
-      line_length = 0;
-    } else if (c != '\r') {
-      ++line_length;
-    }
+    if (n < 0 || head.text().size() >= kMaxReplyBytes) return 1;
+    if (n == 0 || head.Add(c)) break;
   }
   // The body, in pieces, until the server closes.
   std::string raw;
   char piece[kBodyPiece];
   for (;;) {
     const ssize_t n = socket.Receive(piece, sizeof piece, deadline);
-    if (n < 0 || head.size() + raw.size() > kMaxReplyBytes) return 1;
+    if (n < 0 || head.text().size() + raw.size() > kMaxReplyBytes) return 1;
     if (n == 0) break;
     raw.append(piece, static_cast<std::size_t>(n));
   }
   *request_text = std::move(sent);
-  *header = std::move(head);
+  *header = head.Take();
   *reply_body = ReplyBodyToAnsi(raw);
   return 0;
 }

@@ -58,7 +58,15 @@ AutomationChannel::~AutomationChannel() {
 void AutomationChannel::Start(Dispatcher dispatch, std::function<void()> end_of_input) {
   dispatch_ = std::move(dispatch);
   end_of_input_ = std::move(end_of_input);
-  reader_ = std::thread(&AutomationChannel::ReadLoop, this);
+  if (in_fd_ >= 0) reader_ = std::thread(&AutomationChannel::ReadLoop, this);
+}
+
+void AutomationChannel::Feed(std::string line) {
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    queued_bytes_ += line.size();
+  }
+  OnLine(std::move(line));
 }
 
 void AutomationChannel::ReadLoop() {

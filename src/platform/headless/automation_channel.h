@@ -12,11 +12,10 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/main_loop.h"
 
@@ -43,7 +42,12 @@ class AutomationChannel {
 
   // Starts reading. |dispatch| gets every object but "answer" and "wait";
   // |end_of_input| runs when the input has ended and every line before it was handled.
+  // A channel made with an |in_fd| below zero reads nothing: its lines come through Feed.
   void Start(Dispatcher dispatch, std::function<void()> end_of_input);
+
+  // Takes |line| (without its line end) as if it had been read, and handles it and every
+  // line waiting before it now, unless a "wait" holds them back. Main thread only.
+  void Feed(std::string line);
 
   // Writes one object as a line. Safe from any thread.
   void Emit(const Json& event);

@@ -94,8 +94,11 @@ bool HeadlessDialogs::Form(FormSpec* form) {
   bool confirmed = answer.is_object() || answer == "ok";
   if (answer.is_object()) {
     for (auto& [key, value] : answer.items()) {
+      // A lambda names the key through a reference of its own: clang before 16 cannot
+      // capture a structured binding.
+      const std::string& name = key;
       auto field = std::find_if(form->fields.begin(), form->fields.end(),
-                                [&](const FormField& f) { return f.name == key; });
+                                [&name](const FormField& f) { return f.name == name; });
       if (field == form->fields.end() || !value.is_string()) {
         channel_.EmitError("form \"" + form->kind + "\" has no text field \"" + key + "\"");
         continue;
