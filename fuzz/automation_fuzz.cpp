@@ -27,8 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> paths;
   (void)dialogs.OpenFiles({{"PDF", "*.pdf"}, {"all", "*.*"}}, true, &paths);
   platform::FormSpec form{"settings", "title", "OK", "Cancel", {}};
-  form.fields.push_back({"user", "User", "", false, {}});
-  form.fields.push_back({"folder", "Folder", "/tmp", true, {}});
+  platform::FormField user, folder;
+  user.name = "user";
+  folder.name = "folder";
+  folder.value = "/tmp";
+  folder.read_only = true;
+  form.fields = {user, folder};
   (void)dialogs.Form(&form);
   (void)dialogs.Question("text", "caption");
   return 0;

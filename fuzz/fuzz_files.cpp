@@ -26,10 +26,14 @@ void RemoveScratch() { RemoveTree(ScratchFolder()); }
 
 const std::string& ScratchFolder() {
   static const std::string folder = [] {
+    // scripts/fuzz names a parent folder of its own, which it removes after each run: a
+    // run that ends on a finding does not get to remove its scratch folder.
+    const char* parent = std::getenv("LUMORA_FUZZ_SCRATCH");
     struct stat shm {};
-    std::string pattern =
-        (stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) ? "/dev/shm" : "/tmp") +
-        std::string("/lumora-fuzz-XXXXXX");
+    std::string pattern = parent != nullptr && *parent != '\0'                  ? parent
+                          : stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) ? "/dev/shm"
+                                                                                : "/tmp";
+    pattern += "/lumora-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) Fail("cannot make the scratch folder");
     return pattern;
   }();

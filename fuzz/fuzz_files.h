@@ -9,8 +9,9 @@
 
 namespace fuzz {
 
-// A folder of this process on a memory file system (/dev/shm when there is one, else
-// the temporary folder), made on the first call and removed with all it holds at exit.
+// A folder of this process, made on the first call and removed with all it holds at a
+// normal exit: inside $LUMORA_FUZZ_SCRATCH when set, else on a memory file system
+// (/dev/shm when there is one, else /tmp).
 const std::string& ScratchFolder();
 
 // Writes |data| as the file |name| of the scratch folder, replacing it, and returns its

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include <tinyxml.h>
+
 namespace library::tinyxml_text {
 namespace {
 
@@ -112,6 +114,13 @@ bool NestingExceeds(std::string_view text, int limit) {
     }
   }
   return false;
+}
+
+void Parse(std::string* text, TiXmlDocument* document) {
+  const std::size_t size = text->size();
+  text->append(kParserPadding, '\0');
+  document->Parse(text->c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+  text->resize(size);
 }
 
 }  // namespace library::tinyxml_text

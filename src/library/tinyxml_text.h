@@ -3,8 +3,11 @@
 #ifndef LUMORA_LIBRARY_TINYXML_TEXT_H_
 #define LUMORA_LIBRARY_TINYXML_TEXT_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+
+class TiXmlDocument;
 
 namespace library::tinyxml_text {
 
@@ -19,6 +22,17 @@ void NormaliseLineEnds(std::string* text);
 // "<!" and "<?" markup hold no elements; a start tag ends at a '>' outside a value
 // quoted right after its "="; "/>" closes at once; "</" closes one level.
 bool NestingExceeds(std::string_view text, int limit);
+
+// Zero bytes kept behind a text while TinyXML parses it. In UTF-8 the parser steps over
+// a character by the length its lead byte announces (up to four bytes) without looking
+// for the end, so a text that ends in a cut character would be read past its terminating
+// zero; with these behind it every step lands inside the buffer, on a zero.
+inline constexpr std::size_t kParserPadding = 4;
+
+// Parses |text| (up to its first zero byte) into |document|, in the encoding its
+// declaration or byte order mark names, with kParserPadding zero bytes behind it.
+// |text| is as it was afterwards.
+void Parse(std::string* text, TiXmlDocument* document);
 
 }  // namespace library::tinyxml_text
 

@@ -110,7 +110,7 @@ bool CXmlFileObject::Load() {
   // of the text as it stands.
   TiXmlDocument document;
   tinyxml_text::NormaliseLineEnds(&text);
-  document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+  tinyxml_text::Parse(&text, &document);
   const TiXmlElement* root = document.Error() ? nullptr : document.RootElement();
   if (root == nullptr) return false;
   unreadable_ = false;

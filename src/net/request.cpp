@@ -138,7 +138,7 @@ void ParseUrl(const std::string& url, std::string* scheme, std::string* host,
     const char* end = host->c_str() + host->size();
     int parsed = 0;
     const auto [stop, error] = std::from_chars(digits, end, parsed);
-    *port = error == std::errc() ? parsed : 0;
+    *port = error == std::errc() && parsed > 0 && parsed <= 65535 ? parsed : 0;
     (void)stop;
     host->resize(port_colon);
   }

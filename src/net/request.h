@@ -20,7 +20,8 @@ namespace net {
 
 // Splits |url| into scheme, host, path and port. Scheme and host come upper-cased
 // (scheme "HTTP" when the URL has no colon); the path keeps its letter case and its
-// query; the port is 80 unless the host names one.
+// query; the port is 80 unless the host names one, and 0 when the one it names is no
+// number from 1 to 65535.
 void ParseUrl(const std::string& url, std::string* scheme, std::string* host,
               std::string* path, int* port);
 

@@ -1,5 +1,6 @@
 #include "settings/settings_store.h"
 
+#include <glib.h>
 #include <tinyxml.h>
 
 #include <cctype>
@@ -189,10 +190,14 @@ bool CSettingsStore::Load(const char* path) {
   crlf_ = text.find("\r\n") != std::string::npos;
   library::tinyxml_text::NormaliseLineEnds(&text);
   auto document = std::make_unique<TiXmlDocument>();
-  document->Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+  library::tinyxml_text::Parse(&text, document.get());
   if (document->Error() || document->RootElement() == nullptr) return false;
   utf8_ = IsUtf8Document(*document, byte_order_mark_);
   if (!utf8_ && HasReferenceBeyondAscii(text)) return false;
+  // In UTF-8 the parser takes a lead byte and the bytes it announces as one character,
+  // whatever they are: a quote or a '<' behind a stray lead byte would be swallowed once
+  // the value is written back between quotes, and the saved file would not read again.
+  if (utf8_ && !g_utf8_validate_len(text.data(), text.size(), nullptr)) return false;
   document_ = std::move(document);
   root_ = document_->RootElement();
   loaded_ = true;

@@ -3,16 +3,20 @@
 // the catalogue, and look-ups of files that are not there.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <tinyxml.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <future>
 
 #include "catalogue_text.h"
 #include "library/local_books.h"
 #include "library/shelf_operations.h"
+#include "library/tinyxml_text.h"
 
 namespace library {
 
@@ -123,6 +127,49 @@ TEST_F(CatalogueHostileTest, ValuesWithMarkupCharactersStillLoad) {
                 "<书 id=\"i\" name=\"a > b < c\" photo='p\"q' date=\"/>\" pay=\"\" "
                 "price=\"\" DLurl=\"\" RDurl=\"\" BYurl=\"\"/>\r\n</分类>\r\n</目录>\r\n"));
   EXPECT_EQ(ListItems(dir_ / "c.xml"), (std::vector<std::string>{"g/i=a > b < c"}));
+}
+
+// TinyXML steps over a UTF-8 character by the length its lead byte announces, also past
+// the end of a text that ends in a cut character. Each such text is put at the very end of
+// a page whose next page may not be read, with the zero bytes the loaders keep behind a
+// text: the parser must stop inside them.
+TEST(TinyXmlTextTest, TextsEndingInACutCharacterAreReadNoFurtherThanTheirPadding) {
+  const long page = sysconf(_SC_PAGESIZE);
+  void* const mapping =
+      mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapping, MAP_FAILED);
+  char* const memory = static_cast<char*>(mapping);
+  ASSERT_EQ(mprotect(memory + page, page, PROT_NONE), 0);
+  // In text, in a quoted value, in a name, and with no declaration or a UTF-8 one.
+  const std::vector<std::string> openings = {"<?xml version=\"1.0\"?>\n<a>\n  ",
+                                             "<?xml version=\"1.0\" encoding=\"utf-8\"?><a b=\"",
+                                             "\xEF\xBB\xBF<a>",
+                                             "\xEF\xBB\xBF<a b='x",
+                                             "\xEF\xBB\xBF<a><",
+                                             "\xEF\xBB\xBF<a><!-- "};
+  for (const std::string& opening : openings) {
+    for (const std::string lead :
+         {"\xC3", "\xE4", "\xE4\xB8", "\xF0", "\xF0\x9F", "\xF0\x9F\x98"}) {
+      std::string text = opening + lead;
+      const std::size_t size = text.size();
+      text.append(tinyxml_text::kParserPadding + 1, '\0');
+      char* const at = memory + page - text.size();
+      std::memcpy(at, text.data(), text.size());
+      TiXmlDocument document;
+      document.Parse(at, nullptr, TIXML_DEFAULT_ENCODING);
+      EXPECT_TRUE(document.Error()) << opening << " + " << lead.size() << " bytes";
+      EXPECT_EQ(std::string(at, size), text.substr(0, size));
+    }
+  }
+  munmap(mapping, 2 * page);
+}
+
+TEST_F(CatalogueHostileTest, AFileEndingInACutCharacterIsNotReadAndKept) {
+  const std::string text =
+      "<?xml version=\"1.0\" ?>\r\n<a b=\"1\" c=\"2\" d=\"3\">\r\n    \xD7\x65\xDC";
+  dir_.Write("cut.xml", text);
+  EXPECT_FALSE(Loads("cut.xml"));
+  EXPECT_EQ(dir_.Read("cut.xml"), text);
 }
 
 TEST_F(CatalogueHostileTest, FilesLargerThanTheLimitAreNotReadAndKept) {

@@ -62,4 +62,18 @@ TEST(ParseUrlTest, SchemeHostPathAndPort) {
   EXPECT_EQ(path.substr(0, 2), "/p");
 }
 
+TEST(ParseUrlTest, APortOutOfRangeIsNone) {
+  std::string scheme, host, path;
+  int port = 80;
+  // The host characters include '-': a negative number once came back as the port.
+  for (const char* url : {"http://h:-2222/", "http://h:99999/", "http://h:0/", "http://h:/",
+                          "http://h:x/", "http://h:4294967376/"}) {
+    net::ParseUrl(url, &scheme, &host, &path, &port);
+    EXPECT_EQ(port, 0) << url;
+    EXPECT_EQ(host, "H") << url;
+  }
+  net::ParseUrl("http://h:65535/", &scheme, &host, &path, &port);
+  EXPECT_EQ(port, 65535);
+}
+
 }  // namespace

@@ -340,6 +340,11 @@ TEST_F(SettingsStoreTest, HostileSettingsFilesAreNeitherLoadedNorReplaced) {
       {"huge", huge},
       {"reference beyond the code page", beyond},
       {"zero byte", zero},
+      // Read, the value (unquoted) ends at the '/'; written back between quotes, its lead
+      // byte would take the closing quote with it, and the file would not read again.
+      {"UTF-8 that is not", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+                            "<systemsetting><item id=\"sound\" value=\xE0\xCF\xDD\xDF/>"
+                            "<item id=\"autorun\" value=\"0\" /></systemsetting>\r\n"},
   };
   for (const auto& [what, text] : files) {
     SCOPED_TRACE(what);
