@@ -55,6 +55,17 @@ TiXmlElement* FindFrom(TiXmlElement* start, const std::string& name, const std::
   return nullptr;
 }
 
+// The file's text for |document|: indented, with the file's line ends and byte order mark.
+std::string PrintDocument(const TiXmlDocument& document, bool crlf, bool byte_order_mark) {
+  TiXmlPrinter printer;
+  printer.SetIndent("    ");
+  printer.SetLineBreak(crlf ? "\r\n" : "\n");
+  document.Accept(&printer);
+  std::string text = byte_order_mark ? std::string(kUtf8Mark) : std::string();
+  text += printer.Str();
+  return text;
+}
+
 // Whether the document is read as UTF-8, as TinyXML reads it: a byte order mark, or a
 // first declaration that names no encoding or UTF-8.
 bool IsUtf8Document(const TiXmlDocument& document, bool byte_order_mark) {
@@ -198,6 +209,14 @@ bool CSettingsStore::Load(const char* path) {
   // whatever they are: a quote or a '<' behind a stray lead byte would be swallowed once
   // the value is written back between quotes, and the saved file would not read again.
   if (utf8_ && !g_utf8_validate_len(text.data(), text.size(), nullptr)) return false;
+  // Nor does TinyXML escape the values of the declaration: whatever a save would write
+  // must read back as the same document, or the file is not taken.
+  std::string printed = PrintDocument(*document, crlf_, byte_order_mark_);
+  const std::string expected = printed;
+  library::tinyxml_text::NormaliseLineEnds(&printed);
+  TiXmlDocument reread;
+  library::tinyxml_text::Parse(&printed, &reread);
+  if (reread.Error() || PrintDocument(reread, crlf_, byte_order_mark_) != expected) return false;
   document_ = std::move(document);
   root_ = document_->RootElement();
   loaded_ = true;
@@ -258,12 +277,7 @@ bool CSettingsStore::SetAttribute(const char* element_path, const char* id, cons
 }
 
 bool CSettingsStore::Save() const {
-  TiXmlPrinter printer;
-  printer.SetIndent("    ");
-  printer.SetLineBreak(crlf_ ? "\r\n" : "\n");
-  document_->Accept(&printer);
-  std::string text = byte_order_mark_ ? std::string(kUtf8Mark) : std::string();
-  text += printer.Str();
+  const std::string text = PrintDocument(*document_, crlf_, byte_order_mark_);
   return platform::ReplaceFileContents(ansi::NativePath(path_), text).ok();
 }
 

@@ -8,8 +8,9 @@
 // attributes that are already there; it never makes the file, an element or an
 // attribute. A file that is there but cannot be read whole and understood (a folder, a
 // FIFO, too large, too deep, not well-formed, holding a zero byte or a character
-// reference the code page cannot keep, UTF-8 that is not) leaves the store unloaded, so it
-// is never overwritten.
+// reference the code page cannot keep, UTF-8 that is not, or anything else that would be
+// written back in a form that reads otherwise) leaves the store unloaded, so it is never
+// overwritten.
 //
 // It also keeps the desktop's records: the autostart entry that starts the program with
 // the session, and the open command and icon of .sla and .slr files, read from the
