@@ -308,10 +308,14 @@ void CSettingsStore::RecordFileHandlers(const char* settings_path) {
 
 void CSettingsStore::ApplySystemSettings(const char* argument) {
   std::string sound, autorun, web_setting;
-  app::ReadFieldList(argument != nullptr ? argument : "", {{&sound, kSettingValueBytes},
-                                                           {&autorun, kSettingValueBytes},
-                                                           {&web_setting, kSettingValueBytes}});
-  SetAutorun(ReadsAsOne(autorun));
+  // Missing fields stay empty and read as "not set".
+  (void)app::ReadFieldList(argument != nullptr ? argument : "",
+                           {{&sound, kSettingValueBytes},
+                            {&autorun, kSettingValueBytes},
+                            {&web_setting, kSettingValueBytes}});
+  // The desktop's autostart entry is the system's; one that cannot be changed stays
+  // as it was and the settings file still records the user's choice.
+  (void)SetAutorun(ReadsAsOne(autorun));
   if (IsLoaded() == nullptr) return;
   // Each value is saved as it is set; one that cannot be saved does not stop the next.
   (void)SetAttribute(kItemPath, "sound", "value", sound.c_str());
