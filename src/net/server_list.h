@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace net {
 
 // One update server: its label and the full address of its manifest (code page).
@@ -46,10 +48,11 @@ class ServerChoice {
   virtual void SetCurSel(int item) = 0;
 };
 
-// Splits one line of the server list. True, with the label and the URL, when the line
-// is a server by the rules above; false for a blank or malformed line. A line longer
-// than kMaxLineBytes, or a label or URL holding a control character, is refused too.
-[[nodiscard]] bool ParseServerLine(std::string_view line, std::string* label, std::string* url);
+// Splits one line of the server list. OK, with the label and the URL, when the line is a
+// server by the rules above; Invalid for a blank or malformed line, or a label or URL
+// holding a control character; TooLarge for a line longer than kMaxLineBytes.
+[[nodiscard]] platform::Status ParseServerLine(std::string_view line, std::string* label,
+                                               std::string* url);
 
 // The servers in the order they were added. The list owns them; every operation takes
 // the list's lock.
