@@ -71,9 +71,9 @@ class CServers {
   CServers& operator=(const CServers&) = delete;
 
   // Makes a server from |label| and |url| and adds it. True when added.
-  bool AddServer(std::string_view label, std::string_view url);
+  [[nodiscard]] bool AddServer(std::string_view label, std::string_view url);
   // Appends |server|; false, and nothing added, for a null pointer.
-  bool Add(std::unique_ptr<CServer> server);
+  [[nodiscard]] bool Add(std::unique_ptr<CServer> server);
   // For every server in list order: adds its label to |choice|, attaches the server to
   // the new item and selects it, so the last server ends up selected.
   void FillComboBox(ServerChoice* choice) const;
@@ -82,7 +82,7 @@ class CServers {
 
   std::size_t GetCount() const;
   // The server at |position| (owned by the list), or null past the end.
-  const CServer* GetAt(std::size_t position) const;
+  [[nodiscard]] const CServer* GetAt(std::size_t position) const;
 
   // Reads the server-list file at |path| (code page, '/' separators) and adds every
   // accepted line in file order; returns the number of servers added. Only a regular

@@ -40,7 +40,8 @@ struct FaultRule {
 std::vector<FaultRule> ReadFaultFile(const std::string& root);
 
 // The first rule of |rules| whose prefix starts |target|.
-std::optional<FaultRule> FindFault(const std::vector<FaultRule>& rules, std::string_view target);
+[[nodiscard]] std::optional<FaultRule> FindFault(const std::vector<FaultRule>& rules,
+                                                 std::string_view target);
 
 }  // namespace vendor
 
