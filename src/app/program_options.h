@@ -16,6 +16,8 @@
 
 #include "platform/platform.h"
 
+namespace app {
+
 struct ProgramOptions {
   bool help = false;
   bool headless = false;
@@ -42,5 +44,7 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
 
 // The usage text.
 const char* ProgramUsage();
+
+}  // namespace app
 
 #endif  // LUMORA_APP_PROGRAM_OPTIONS_H_

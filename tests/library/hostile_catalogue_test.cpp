@@ -2,6 +2,7 @@
 // catalogue names, documents nested too deep or too large, covers that would replace
 // the catalogue, and look-ups of files that are not there.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,11 +10,11 @@
 #include <filesystem>
 #include <future>
 
-#include <gtest/gtest.h>
-
 #include "catalogue_text.h"
 #include "library/local_books.h"
 #include "library/shelf_operations.h"
+
+namespace library {
 
 namespace {
 
@@ -88,7 +89,8 @@ TEST_F(CatalogueHostileTest, DocumentsNestedTooDeepAreRefusedAndKept) {
   EXPECT_FALSE(Loads("over.xml"));
   // Markup that holds no elements does not count, and neither do quoted values.
   std::string quiet = "<r>";
-  for (int i = 0; i < 1000; ++i) quiet += "<!-- <a> --><![CDATA[<a>]]><?pi <a>?><x v='<a>' w=\"<a>\"/>";
+  for (int i = 0; i < 1000; ++i)
+    quiet += "<!-- <a> --><![CDATA[<a>]]><?pi <a>?><x v='<a>' w=\"<a>\"/>";
   dir_.Write("quiet.xml", quiet + "</r>");
   EXPECT_TRUE(Loads("quiet.xml"));
   // A quote that does not open a value (the parser reads x' as an unquoted value) does
@@ -115,10 +117,11 @@ TEST_F(CatalogueHostileTest, DocumentsNestedTooDeepAreRefusedAndKept) {
 }
 
 TEST_F(CatalogueHostileTest, ValuesWithMarkupCharactersStillLoad) {
-  dir_.Write("c.xml", Gb("<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<目录 分类=\"1\" 总数=\"1\" "
-                         "最大值=\"9\">\r\n<分类 id=\"g\" 总数=\"1\" 最大值=\"9\">\r\n"
-                         "<书 id=\"i\" name=\"a > b < c\" photo='p\"q' date=\"/>\" pay=\"\" "
-                         "price=\"\" DLurl=\"\" RDurl=\"\" BYurl=\"\"/>\r\n</分类>\r\n</目录>\r\n"));
+  dir_.Write("c.xml",
+             Gb("<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<目录 分类=\"1\" 总数=\"1\" "
+                "最大值=\"9\">\r\n<分类 id=\"g\" 总数=\"1\" 最大值=\"9\">\r\n"
+                "<书 id=\"i\" name=\"a > b < c\" photo='p\"q' date=\"/>\" pay=\"\" "
+                "price=\"\" DLurl=\"\" RDurl=\"\" BYurl=\"\"/>\r\n</分类>\r\n</目录>\r\n"));
   EXPECT_EQ(ListItems(dir_ / "c.xml"), (std::vector<std::string>{"g/i=a > b < c"}));
 }
 
@@ -195,3 +198,5 @@ TEST_F(CoverHostileTest, CoversThatAreNotRegularFilesAreNotCopied) {
 }
 
 }  // namespace
+
+}  // namespace library
