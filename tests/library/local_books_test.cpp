@@ -65,7 +65,7 @@ class AddLocalBookTest : public ::testing::Test {
   }
   std::unique_ptr<CXmlFileObject> Local() {
     std::unique_ptr<CXmlFileObject> file;
-    CXmlFileObject::Open(&file, folders_.Path(Catalogue::kLocal).c_str());
+    (void)CXmlFileObject::Open(&file, folders_.Path(Catalogue::kLocal).c_str());
     return file;
   }
   // The photo of the item added at |seconds|.

@@ -35,7 +35,7 @@ TEST(ResourcesTest, SampleCataloguesAreStoredExactlyAsTheProgramWritesThem) {
     dir.Write("copy.xml", original);
     std::unique_ptr<CXmlFileObject> file;
     ASSERT_TRUE(CXmlFileObject::Open(&file, (dir / "copy.xml").c_str())) << entry.path();
-    CXmlFileObject::Release(std::move(file), true);
+    EXPECT_TRUE(CXmlFileObject::Release(std::move(file), true));
     EXPECT_EQ(dir.Read("copy.xml"), original) << entry.path();
     ++checked;
   }

@@ -41,7 +41,7 @@ TEST_F(ShelfOperationsTest, AnItemIsCopiedOnceAndBothFilesAreRewritten) {
   // Every string of the item is carried over.
   CXmlElement* item = nullptr;
   std::unique_ptr<CXmlFileObject> shelf;
-  CXmlFileObject::Open(&shelf, shelf_.c_str());
+  ASSERT_TRUE(CXmlFileObject::Open(&shelf, shelf_.c_str()));
   ASSERT_TRUE(shelf->FindItemInAnyGroup("y", &item));
   EXPECT_EQ(item->element_name(), Gb("书"));
   EXPECT_EQ(item->dl_url(), "http://d/y");
@@ -54,7 +54,7 @@ TEST_F(ShelfOperationsTest, AWrongSourceGroupFindsTheItemInTheFirstGroupInByteOr
   // An item that is nowhere: nothing copied, but a missing group is made.
   EXPECT_EQ(CopyItemToGroup(Book(), "b1", "none", shelf_, "new"), -1);
   std::unique_ptr<CXmlFileObject> shelf;
-  CXmlFileObject::Open(&shelf, shelf_.c_str());
+  ASSERT_TRUE(CXmlFileObject::Open(&shelf, shelf_.c_str()));
   CXmlGroup* group = nullptr;
   ASSERT_TRUE(shelf->FindGroup("new", &group));
   EXPECT_EQ(group->maximum(), "100");
@@ -102,7 +102,7 @@ TEST_F(ShelfOperationsTest, AFinishedDownloadMovesWithItsLocalPath) {
   EXPECT_FALSE(MoveDownloadedItem(shelf_, "y", &target));  // no longer downloading
   EXPECT_EQ(Shelf(), (std::vector<std::string>{"已下载/x=in b1", "已下载/y=why"}));
   std::unique_ptr<CXmlFileObject> shelf;
-  CXmlFileObject::Open(&shelf, shelf_.c_str());
+  ASSERT_TRUE(CXmlFileObject::Open(&shelf, shelf_.c_str()));
   CXmlElement* item = nullptr;
   ASSERT_TRUE(shelf->FindItemInAnyGroup("x", &item));
   EXPECT_EQ(item->rd_url(), target);

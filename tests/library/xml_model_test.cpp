@@ -27,7 +27,7 @@ class XmlModelTest : public ::testing::Test {
   }
   // Opens and releases with saving: the file in its normalised form.
   std::string Normalise(const std::string& relative) {
-    CXmlFileObject::Release(Load(relative), true);
+    (void)CXmlFileObject::Release(Load(relative), true);  // the caller compares the text
     return Utf8(dir_.Read(relative));
   }
   TempDir dir_;
@@ -68,7 +68,7 @@ TEST_F(XmlModelTest, AttributesAreReadByPositionAndWrittenUnderTheirNames) {
   EXPECT_EQ(item->name(), "I");
   EXPECT_EQ(item->photo(), "D");
   EXPECT_EQ(item->date(), "P");
-  CXmlFileObject::Release(std::move(file), true);
+  EXPECT_TRUE(CXmlFileObject::Release(std::move(file), true));
   const std::string saved = Utf8(dir_.Read("c.xml"));
   EXPECT_NE(saved.find("<g id=\"gid\" 总数=\"1\" 最大值=\"50\">"), std::string::npos) << saved;
   EXPECT_NE(saved.find("<i id=\"N\" name=\"I\" photo=\"D\" date=\"P\" pay=\"1\" price=\"2\" "
@@ -170,12 +170,12 @@ TEST_F(XmlModelTest, AnUnparsableFileIsNeverOverwritten) {
   CXmlGroup::Create(&group, "g", "new", "1");
   file->AddGroup(std::move(group));
   EXPECT_FALSE(file->Save());
-  CXmlFileObject::Release(std::move(file), true);
+  EXPECT_FALSE(CXmlFileObject::Release(std::move(file), true));
   EXPECT_EQ(dir_.Read("broken.xml"), broken);
 
   // A document without any element counts as unparsable too.
   dir_.Write("empty.xml", "<?xml version=\"1.0\"?>\r\n");
-  CXmlFileObject::Release(Load("empty.xml"), true);
+  EXPECT_FALSE(CXmlFileObject::Release(Load("empty.xml"), true));
   EXPECT_EQ(dir_.Read("empty.xml"), "<?xml version=\"1.0\"?>\r\n");
 }
 
@@ -183,11 +183,11 @@ TEST_F(XmlModelTest, AMissingFileIsWrittenWithARootElement) {
   bool loaded = true;
   auto file = Load("new.xml", &loaded);
   EXPECT_FALSE(loaded);
-  CXmlFileObject::Release(std::move(file), true);
+  EXPECT_TRUE(CXmlFileObject::Release(std::move(file), true));
   EXPECT_EQ(dir_.Read("new.xml"), Gb("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n"
                                      "<catalogue 分类=\"\" 总数=\"0\" 最大值=\"\" />\r\n"));
   // A missing folder is not made.
-  CXmlFileObject::Release(Load("no/such/folder.xml"), true);
+  EXPECT_FALSE(CXmlFileObject::Release(Load("no/such/folder.xml"), true));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "no"));
 }
 
