@@ -263,7 +263,7 @@ bool CSettingsStore::Save() const {
 }
 
 bool CSettingsStore::SetAutorun(bool enable) {
-  return entries_.SetAutostart(enable, platform::ProgramFile());
+  return entries_.SetAutostart(enable, platform::ProgramFile()).ok();
 }
 
 std::string CSettingsStore::ReadRegistryDefault(RegistryRoot root, const char* sub_key) const {
@@ -279,7 +279,7 @@ std::string CSettingsStore::ReadRegistryDefault(RegistryRoot root, const char* s
   if (!icon && value != "shell/open/command") return {};
   platform::FileHandler handler;
   const std::string extension = "." + ansi::ToUtf8Lossy(type.substr(0, type.size() - 4));
-  if (!entries_.FindDefaultHandler(extension, &handler)) return {};
+  if (!entries_.FindDefaultHandler(extension, &handler).ok()) return {};
   std::string text = ansi::FromUtf8Lossy(icon ? handler.icon : handler.command);
   // The terminating zero must fit as well.
   if (text.size() >= kRecordValueBytes) return {};
