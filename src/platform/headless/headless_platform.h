@@ -14,6 +14,7 @@
 #include "platform/headless/headless_update_window.h"
 #include "platform/headless/headless_window.h"
 #include "platform/platform.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -35,8 +36,8 @@ class HeadlessPlatform : public Platform {
   void Finish(int exit_code) override;
 
  private:
-  // Hands one input object to the part it is for; an error text, or empty.
-  std::string Dispatch(const AutomationChannel::Json& input);
+  // Hands one input object to the part it is for; the error is the line sent back.
+  Status Dispatch(const AutomationChannel::Json& input);
 
   MainLoop loop_;
   AutomationChannel channel_;
