@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fuzz_files.h"
+#include "platform/status.h"
 #include "platform/system_entries.h"
 #include "settings/settings_store.h"
 
@@ -13,10 +14,13 @@ namespace {
 // The desktop's records, played: every document type opens with one application.
 class PlayedEntries : public platform::SystemEntries {
  public:
-  bool SetAutostart(bool, const std::string&) override { return true; }
-  bool FindDefaultHandler(const std::string& extension, platform::FileHandler* out) override {
+  platform::Status SetAutostart(bool, const std::string&) override {
+    return platform::Status::Ok();
+  }
+  platform::Status FindDefaultHandler(const std::string& extension,
+                                      platform::FileHandler* out) override {
     *out = {"reader", "/usr/bin/reader %f " + extension};
-    return true;
+    return platform::Status::Ok();
   }
 };
 
