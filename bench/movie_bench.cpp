@@ -145,7 +145,8 @@ int main(int argc, char** argv) {
   int in_view = 0;
   {
     Driver probe(program_dir);
-    if (probe.NewSession(program, {"--automation"})) {
+    probe.NewSession(program, {"--automation"});
+    if (!probe.session().empty()) {
       auto end = Clock::now() + std::chrono::seconds(60);
       while (Clock::now() < end && in_view == 0) {
         Json v = probe.Session("POST", "/execute/sync",
