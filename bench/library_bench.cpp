@@ -20,7 +20,7 @@
 #include "library/shelf_operations.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"
-#include "platform/file_replace.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 
 #include "ratio_reporter.h"
@@ -145,7 +145,7 @@ void BM_AddLocalFile(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string local = library.files()[5];
   std::string original;
-  platform::ReadWholeFile(local, &original);
+  if (!platform::ReadWholeFile(local, &original).ok()) std::abort();
   ConfirmingDialogs dialogs;
   std::time_t second = 1700000000;
   for (auto _ : state) {

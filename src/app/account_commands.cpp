@@ -10,6 +10,7 @@
 #include "library/md5.h"
 #include "library/shelf_operations.h"
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 
 namespace {
@@ -154,13 +155,13 @@ void CLumoraDlg::OnLogon(const std::string& args) {
   const std::string user_folder = program_folder_ + user_name_;
   user_shelf_path_ = user_folder + "/" + user_name_ + ".xml";
   if (!platform::IsDirectory(ansi::NativePath(user_folder))) {
-    if (!platform::MakeDirectory(ansi::NativePath(user_folder))) {
+    if (!platform::MakeDirectory(ansi::NativePath(user_folder)).ok()) {
       platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
       return;
     }
     (void)CreateUserShelf(user_shelf_path_);
   }
-  if (!platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")))
+  if (!platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")).ok())
     platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
 }
 

@@ -5,7 +5,7 @@
 
 #include "app/lumora_dlg.h"
 #include "platform/ansi.h"
-#include "platform/regular_file.h"
+#include "platform/files.h"
 #include "settings/settings_store.h"
 
 namespace {

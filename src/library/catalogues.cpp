@@ -5,6 +5,7 @@
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
 #include "platform/ansi.h"
-#include "platform/file_replace.h"
+#include "platform/files.h"
 
 namespace {
 

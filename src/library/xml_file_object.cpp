@@ -5,8 +5,7 @@
 #include "library/shelf_names.h"
 #include "library/tinyxml_text.h"
 #include "platform/ansi.h"
-#include "platform/file_replace.h"
-#include "platform/regular_file.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -100,12 +99,12 @@ void CXmlFileObject::Release(std::unique_ptr<CXmlFileObject> object, bool save) 
 
 bool CXmlFileObject::Load() {
   std::string text;
-  const platform::FileRead read =
+  const platform::Status read =
       platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text);
   // A missing file may be written later; anything else that cannot be read (a folder,
   // a FIFO, a device, a file too large or too deep) is kept exactly as it is.
-  unreadable_ = read != platform::FileRead::kMissing;
-  if (read != platform::FileRead::kOk || tinyxml_text::NestingExceeds(text, kMaxDepth)) return false;
+  unreadable_ = !read.IsNotFound();
+  if (!read.ok() || tinyxml_text::NestingExceeds(text, kMaxDepth)) return false;
   // The encoding comes from the file itself; a "gb2312" declaration keeps every byte
   // of the text as it stands.
   TiXmlDocument document;
@@ -182,7 +181,7 @@ std::string CXmlFileObject::Print() const {
 bool CXmlFileObject::Save() {
   // A file that is there but could not be read is left exactly as it is.
   if (unreadable_) return false;
-  return platform::ReplaceFileContents(ansi::NativePath(path_), Print());
+  return platform::ReplaceFileContents(ansi::NativePath(path_), Print()).ok();
 }
 
 bool CXmlFileObject::FindGroup(const char* id, CXmlGroup** out) const {

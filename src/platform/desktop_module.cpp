@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/desktop_interface.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 
 namespace platform {

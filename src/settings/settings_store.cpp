@@ -11,9 +11,8 @@
 #include "app/field_list.h"
 #include "library/tinyxml_text.h"
 #include "platform/ansi.h"
-#include "platform/file_replace.h"
+#include "platform/files.h"
 #include "platform/folders.h"
-#include "platform/regular_file.h"
 
 namespace settings {
 namespace {
@@ -181,8 +180,7 @@ bool CSettingsStore::Load(const char* path) {
   document_.reset();
   loaded_ = false;
   std::string text;
-  if (platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text) !=
-          platform::FileRead::kOk ||
+  if (!platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text).ok() ||
       tinyxml_text::NestingExceeds(text, kMaxDepth))
     return false;
   // The parser stops at a zero byte: what follows it would be lost by the next save.
@@ -262,7 +260,7 @@ bool CSettingsStore::Save() const {
   document_->Accept(&printer);
   std::string text = byte_order_mark_ ? std::string(kUtf8Mark) : std::string();
   text += printer.Str();
-  return platform::ReplaceFileContents(ansi::NativePath(path_), text);
+  return platform::ReplaceFileContents(ansi::NativePath(path_), text).ok();
 }
 
 bool CSettingsStore::SetAutorun(bool enable) {

@@ -3,8 +3,7 @@
 #include <glib.h>
 
 #include "platform/ansi.h"
-#include "platform/file_replace.h"
-#include "platform/regular_file.h"
+#include "platform/files.h"
 
 namespace update {
 namespace {
@@ -24,14 +23,10 @@ bool IsRecordable(const std::string& text) {
 
 VersionIndex::ReadResult VersionIndex::Read(std::map<std::string, std::string>* entries) const {
   std::string contents;
-  switch (platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &contents)) {
-    case platform::FileRead::kOk:
-      break;
-    case platform::FileRead::kMissing:
-      return ReadResult::kMissing;
-    default:
-      return ReadResult::kUnusable;
-  }
+  if (const platform::Status read =
+          platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &contents);
+      !read.ok())
+    return read.IsNotFound() ? ReadResult::kMissing : ReadResult::kUnusable;
   std::size_t start = 0;
   while (start < contents.size() && entries->size() < kMaxEntries) {
     std::size_t end = contents.find('\n', start);
@@ -75,7 +70,7 @@ bool VersionIndex::Record(const std::string& target, const std::string& version)
   if (slash != std::string::npos && slash > 0 &&
       g_mkdir_with_parents(native.substr(0, slash).c_str(), 0755) != 0)
     return false;
-  return platform::ReplaceFileContents(native, contents);
+  return platform::ReplaceFileContents(native, contents).ok();
 }
 
 }  // namespace update

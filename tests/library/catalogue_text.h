@@ -9,6 +9,7 @@
 
 #include "library/xml_file_object.h"
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "../support/temp_dir.h"
 
