@@ -6,6 +6,8 @@
 
 #include "platform/files.h"
 
+namespace app {
+
 namespace {
 
 struct Key {
@@ -64,3 +66,5 @@ DeploymentSettings DeploymentSettings::Load(const std::string& program_file) {
   }
   return settings;
 }
+
+}  // namespace app

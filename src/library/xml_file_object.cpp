@@ -7,6 +7,8 @@
 #include "platform/ansi.h"
 #include "platform/files.h"
 
+namespace library {
+
 namespace {
 
 // The values of the first |count| attributes of |element|, by position; missing ones
@@ -75,8 +77,7 @@ class CatalogueText {
 CXmlFileObject::~CXmlFileObject() = default;
 
 bool CXmlFileObject::Create(std::unique_ptr<CXmlFileObject>* out, const char* path,
-                            const char* root_name, const char* category,
-                            const char* maximum) {
+                            const char* root_name, const char* category, const char* maximum) {
   if (out == nullptr || path == nullptr || root_name == nullptr || category == nullptr ||
       maximum == nullptr)
     return false;
@@ -93,8 +94,8 @@ bool CXmlFileObject::Open(std::unique_ptr<CXmlFileObject>* out, const char* path
   return (*out)->Load();
 }
 
-void CXmlFileObject::Release(std::unique_ptr<CXmlFileObject> object, bool save) {
-  if (object && save) object->Save();
+bool CXmlFileObject::Release(std::unique_ptr<CXmlFileObject> object, bool save) {
+  return !(object && save) || object->Save();
 }
 
 bool CXmlFileObject::Load() {
@@ -113,7 +114,6 @@ bool CXmlFileObject::Load() {
   const TiXmlElement* root = document.Error() ? nullptr : document.RootElement();
   if (root == nullptr) return false;
   unreadable_ = false;
-  loaded_ = true;
 
   // Root, groups and items are read by the position of their attributes. The second
   // attribute of the root and of a group is the stored count, which is recomputed.
@@ -134,8 +134,8 @@ bool CXmlFileObject::Load() {
       std::string v[9];
       ReadAttributes(*e, v);
       std::unique_ptr<CXmlElement> item;
-      CXmlElement::Create(&item, CXmlElement::Fields{e->ValueStr(), v[0], v[1], v[2], v[3],
-                                                     v[4], v[5], v[6], v[7], v[8]});
+      CXmlElement::Create(&item, CXmlElement::Fields{e->ValueStr(), v[0], v[1], v[2], v[3], v[4],
+                                                     v[5], v[6], v[7], v[8]});
       group->AddItem(std::move(item));  // a repeated id: the first item stays
     }
     AddGroup(std::move(group));  // a repeated id: the first group stays
@@ -147,29 +147,35 @@ std::string CXmlFileObject::Print() const {
   using namespace shelf_names;
   CatalogueText text;
   text.Declaration();
-  const std::string& root_name =
-      root_name_.empty() ? std::string(kDefaultRootName) : root_name_;
+  const std::string& root_name = root_name_.empty() ? std::string(kDefaultRootName) : root_name_;
   const bool has_groups = groups_.size() > 0;
   const std::string total = std::to_string(GetItemTotal());
-  text.Open(root_name, {{&CategoryAttribute(), &category_},
-                        {&TotalAttribute(), &total},
-                        {&MaximumAttribute(), &maximum_}},
+  text.Open(root_name,
+            {{&CategoryAttribute(), &category_},
+             {&TotalAttribute(), &total},
+             {&MaximumAttribute(), &maximum_}},
             has_groups);
   groups_.ForEach([&](const CXmlGroup& group) {
     const bool has_items = group.GetItemCount() > 0;
     const std::string count = std::to_string(group.GetItemCount());
-    text.Open(group.element_name(),
-              {{&kId, &group.id()}, {&TotalAttribute(), &count},
-               {&MaximumAttribute(), &group.maximum()}},
-              has_items);
+    text.Open(
+        group.element_name(),
+        {{&kId, &group.id()}, {&TotalAttribute(), &count}, {&MaximumAttribute(), &group.maximum()}},
+        has_items);
     for (int i = 0; i < group.GetItemCount(); ++i) {
       CXmlElement* item = nullptr;
       group.GetItemAt(i, &item);
       const CXmlElement::Fields& f = item->fields();
       text.Open(f.element_name,
-                {{&kId, &f.id}, {&kName, &f.name}, {&kPhoto, &f.photo}, {&kDate, &f.date},
-                 {&kPay, &f.pay}, {&kPrice, &f.price}, {&kDlUrl, &f.dl_url},
-                 {&kRdUrl, &f.rd_url}, {&kByUrl, &f.by_url}},
+                {{&kId, &f.id},
+                 {&kName, &f.name},
+                 {&kPhoto, &f.photo},
+                 {&kDate, &f.date},
+                 {&kPay, &f.pay},
+                 {&kPrice, &f.price},
+                 {&kDlUrl, &f.dl_url},
+                 {&kRdUrl, &f.rd_url},
+                 {&kByUrl, &f.by_url}},
                 false);
     }
     if (has_items) text.Close(group.element_name());
@@ -197,9 +203,7 @@ bool CXmlFileObject::AddGroup(std::unique_ptr<CXmlGroup> group) {
   return true;
 }
 
-bool CXmlFileObject::RemoveGroup(const char* id) {
-  return id != nullptr && groups_.Remove(id);
-}
+bool CXmlFileObject::RemoveGroup(const char* id) { return id != nullptr && groups_.Remove(id); }
 
 bool CXmlFileObject::GetGroupAt(int position, CXmlGroup** out) const {
   if (out == nullptr || position < 0) return false;
@@ -223,3 +227,19 @@ bool CXmlFileObject::FindItemInAnyGroup(const char* id, CXmlElement** out) const
   }
   return *out != nullptr;
 }
+
+CXmlGroup* FindOrAddGroup(CXmlFileObject& file, const std::string& id, const char* maximum,
+                          bool* made) {
+  CXmlGroup* group = nullptr;
+  const bool found = file.FindGroup(id.c_str(), &group);
+  if (made != nullptr) *made = !found;
+  if (!found) {
+    std::unique_ptr<CXmlGroup> fresh;
+    CXmlGroup::Create(&fresh, shelf_names::GroupElement().c_str(), id.c_str(), maximum);
+    group = fresh.get();
+    file.AddGroup(std::move(fresh));
+  }
+  return group;
+}
+
+}  // namespace library

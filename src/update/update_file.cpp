@@ -87,7 +87,7 @@ bool CUpdateFile::NeedsUpdate() {
 bool CUpdateFile::VerifyDownloaded(const std::string& native_path) const {
   if (sha256_.empty()) return true;
   std::string digest;
-  return Sha256OfFile(native_path, &digest) && digest == sha256_;
+  return Sha256OfFile(native_path, &digest).ok() && digest == sha256_;
 }
 
 }  // namespace update

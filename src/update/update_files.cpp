@@ -427,7 +427,7 @@ bool CUpdateFiles::IsPathExist(const std::string& path) const {
 bool CUpdateFiles::RecordInstalledVersion(const std::string& target_path,
                                           const std::string& version) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  return VersionIndex(folders_.version_index).Record(target_path, version);
+  return VersionIndex(folders_.version_index).Record(target_path, version).ok();
 }
 
 bool CUpdateFiles::AddScannedFile(const std::string& path) {
@@ -439,7 +439,7 @@ bool CUpdateFiles::AddScannedFile(const std::string& path) {
   auto entry = std::make_unique<CUpdateFile>(path, folders_.version_index);
   if (!entry->Scan()) return false;
   std::string digest;
-  if (Sha256OfFile(ansi::NativePath(path), &digest)) entry->sha256_ = digest;
+  if (Sha256OfFile(ansi::NativePath(path), &digest).ok()) entry->sha256_ = digest;
   entries_.push_back(std::move(entry));
   return true;
 }
