@@ -11,6 +11,8 @@
 #include <cstring>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -36,14 +38,32 @@ std::size_t LumoraRun::IndexOf(const std::string& key, std::size_t from) const {
   return events.size();
 }
 
+std::string InstallProgram(const std::string& folder) {
+  const std::filesystem::path module(LUMORA_DESKTOP_MODULE);
+  std::filesystem::copy_file(module, std::filesystem::path(folder) / module.filename());
+  const std::string program = folder + "/lumora";
+  std::filesystem::copy_file(LUMORA_BINARY, program);
+  return program;
+}
+
 const std::string& ProgramCopy() {
   static const TempDir folder;
-  static const std::string copy = [] {
-    const std::string path = folder / "lumora";
-    std::filesystem::copy_file(LUMORA_BINARY, path);
-    return path;
-  }();
+  static const std::string copy = InstallProgram(folder.path());
   return copy;
+}
+
+std::set<std::string> MappedFiles(int pid) {
+  std::set<std::string> files;
+  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  // ADDRESS PERMS OFFSET DEVICE INODE PATH: the path is the rest of the line.
+  for (std::string line; std::getline(maps, line);) {
+    std::istringstream fields(line);
+    std::string skip, path;
+    for (int i = 0; i < 5; ++i) fields >> skip;
+    std::getline(fields >> std::ws, path);
+    if (!path.empty() && path[0] == '/') files.insert(path);
+  }
+  return files;
 }
 
 LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>& script) {
@@ -73,7 +93,8 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   // The autostart entry and other records of the desktop go into a folder of the run's
   // own unless the test names one: no test touches the user's configuration.
   const TempDir config_home;
-  std::vector<std::string> args{binary, "--headless"};
+  std::vector<std::string> args{binary};
+  if (options.headless) args.push_back("--headless");
   args.insert(args.end(), options.args.begin(), options.args.end());
   pid_t pid = fork();
   if (pid == 0) {
