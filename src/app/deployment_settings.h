@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <string>
 
+namespace app {
+
 struct DeploymentSettings {
   static constexpr const char* kDefaultHost = "127.0.0.1:8480";
   static constexpr std::size_t kMaxFileBytes = 64u << 10;
@@ -26,5 +28,7 @@ struct DeploymentSettings {
   // Applies one "key=value" line; false when the key is unknown or the line malformed.
   bool ApplyLine(const std::string& line);
 };
+
+}  // namespace app
 
 #endif  // LUMORA_APP_DEPLOYMENT_SETTINGS_H_

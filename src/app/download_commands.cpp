@@ -7,6 +7,12 @@
 #include "library/shelf_operations.h"
 #include "platform/ansi.h"
 
+namespace app {
+
+using library::CopyItemToGroup;
+using library::GetItemName;
+namespace shelf_names = library::shelf_names;
+
 namespace {
 
 constexpr const char* kAlreadyDownloaded = "该作品已下载或正在下载";
@@ -37,16 +43,15 @@ void CLumoraDlg::StartShelfDownload(const std::string& item_id, const std::strin
     return;
   }
   const std::size_t slash = user_shelf_path_.rfind('/');
-  const std::string target =
-      user_shelf_path_.substr(0, slash + 1) + "downloaded/" + file_name;
+  const std::string target = user_shelf_path_.substr(0, slash + 1) + "downloaded/" + file_name;
   download_map_.emplace(item_id, target);  // the first target of an id stays
   update_client_->AddDownload(item_id, name, url, target);
 }
 
 void CLumoraDlg::OnDown(const std::string& args) {
   std::string unused, catalogue, group_id, item_id, url;
-  if (!ReadFieldList(args, {{&unused, 64}, {&catalogue, 256}, {&group_id, 64},
-                            {&item_id, 64}, {&url, 256}}))
+  if (!ReadFieldList(
+          args, {{&unused, 64}, {&catalogue, 256}, {&group_id, 64}, {&item_id, 64}, {&url, 256}}))
     return;
   std::string source;
   if (user_shelf_path_.empty() ||
@@ -58,8 +63,7 @@ void CLumoraDlg::OnDown(const std::string& args) {
     platform_.dialogs().Message(kAlreadyDownloaded, ApplicationTitleUtf8());
     return;
   }
-  if (CopyItemToGroup(source, group_id, item_id, user_shelf_path_,
-                      shelf_names::Downloading()) == 0)
+  if (CopyItemToGroup(source, group_id, item_id, user_shelf_path_, shelf_names::Downloading()) == 0)
     return;
   name.clear();
   (void)GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name);
@@ -78,8 +82,7 @@ void CLumoraDlg::OnDownloading(const std::string& args) {
       !ReadFieldList(args, {{&item_id, 64}, {&state, 12}, {&name, 64}, {&url, 256}}))
     return;
   std::string stored;
-  if (GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &stored))
-    name = stored;
+  if (GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &stored)) name = stored;
   StartShelfDownload(item_id, name, url);
 }
 
@@ -89,3 +92,5 @@ void CLumoraDlg::OnDownloadEnd(const std::string& item_id, int result) {
   if (result == 0) CompleteDownload(item_id);
   flash_.SetVariable("RetValDownloadEnd", "true");
 }
+
+}  // namespace app

@@ -31,16 +31,16 @@ __attribute__((constructor(101))) void OpenStandardDescriptors() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ProgramOptions options = ReadProgramOptions(&argc, &argv, &platform::CreateGtkPlatform);
+  app::ProgramOptions options = app::ReadProgramOptions(&argc, &argv, &platform::CreateGtkPlatform);
   if (options.help) {
-    std::fputs(ProgramUsage(), stdout);
+    std::fputs(app::ProgramUsage(), stdout);
     return 0;
   }
   if (!options.face) {
     std::fprintf(stderr, "lumora: %s\n", options.error.c_str());
     return options.bad_usage ? 2 : 1;
   }
-  CLumoraApp app(DeploymentSettings::Load(platform::ProgramFile()));
-  app.set_show_updates(options.show_updates);
-  return app.InitInstance(*options.face, options.command_line);
+  app::CLumoraApp application(app::DeploymentSettings::Load(platform::ProgramFile()));
+  application.set_show_updates(options.show_updates);
+  return application.InitInstance(*options.face, options.command_line);
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace app {
+
 namespace {
 
 // One integer of a geometry, within [low, high]; |text| moves past it.
@@ -96,3 +98,5 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
     options.face = platform::CreateHeadlessPlatform(0, stdout, options.work_area);
   return options;
 }
+
+}  // namespace app

@@ -16,6 +16,8 @@
 
 #include "platform/platform.h"
 
+namespace app {
+
 struct ProgramOptions {
   bool help = false;
   bool headless = false;
@@ -32,8 +34,8 @@ struct ProgramOptions {
 
 // Makes the desktop face from the arguments, taking out the toolkit's options; null
 // with |error| set when there is no display.
-using DesktopFactory = std::function<std::unique_ptr<platform::Platform>(
-    int* argc, char*** argv, std::string* error)>;
+using DesktopFactory =
+    std::function<std::unique_ptr<platform::Platform>(int* argc, char*** argv, std::string* error)>;
 
 // Reads the arguments and makes the face the program runs on: the headless face for
 // --headless, otherwise the desktop made by |make_desktop|. Nothing is made for
@@ -42,5 +44,7 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
 
 // The usage text.
 const char* ProgramUsage();
+
+}  // namespace app
 
 #endif  // LUMORA_APP_PROGRAM_OPTIONS_H_

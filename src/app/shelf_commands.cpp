@@ -11,6 +11,16 @@
 #include "library/shelf_operations.h"
 #include "platform/ansi.h"
 
+namespace app {
+
+using library::AddLocalBook;
+using library::CatalogueFolders;
+using library::CopyItemToGroup;
+using library::MoveDownloadedItem;
+using library::RemoveCatalogueItem;
+using library::Search;
+namespace shelf_names = library::shelf_names;
+
 namespace {
 
 // The item reference of "addfav", "read" and "Del": four fields, of which the
@@ -20,10 +30,9 @@ struct ItemReference {
 };
 
 bool ParseItemReference(const std::string& args, ItemReference* ref) {
-  return ReadFieldList(args, {{&ref->unused, 64},
-                              {&ref->catalogue, 256},
-                              {&ref->group_id, 64},
-                              {&ref->item_id, 64}});
+  return ReadFieldList(
+      args,
+      {{&ref->unused, 64}, {&ref->catalogue, 256}, {&ref->group_id, 64}, {&ref->item_id, 64}});
 }
 
 }  // namespace
@@ -94,8 +103,7 @@ void CLumoraDlg::OnOpenFile(const std::string&) {
 }
 
 void CLumoraDlg::OnAddFavourite(const std::string& args) {
-  if (flash_.GetVariable("UserPass") == "true")
-    AddToShelfGroup(args, shelf_names::Favourites());
+  if (flash_.GetVariable("UserPass") == "true") AddToShelfGroup(args, shelf_names::Favourites());
 }
 
 void CLumoraDlg::OnRead(const std::string& args) {
@@ -111,3 +119,5 @@ void CLumoraDlg::OnSearch(const std::string& args) {
   Search(catalogue_folders(), category_list, keyword);
   flash_.SetVariable("RetValSearch", "true");
 }
+
+}  // namespace app

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace library {
+
 // The catalogues of the data folder, in the order in which purchased items are
 // matched against them.
 class CXmlFileObject;
@@ -61,14 +63,11 @@ bool CatalogueOfPurchasedCategory(std::string_view category, Catalogue* catalogu
 // folder), and without a zero byte.
 bool IsSafeCatalogueName(std::string_view name);
 
-// The group |id| of |file|. When the file lacks it, a group "分类" with this id and
-// |maximum| is made and added, and |made| (when given) is set.
-CXmlGroup* FindOrAddGroup(CXmlFileObject& file, const std::string& id, const char* maximum,
-                          bool* made = nullptr);
-
 // Writes a new user shelf file at |path|: the root "书架" with category "5" and
 // maximum "1000", and the five shelf groups with maximum "1000". An existing file is
 // never re-created: false then, and false when the file cannot be written.
 bool CreateUserShelf(const std::string& path);
+
+}  // namespace library
 
 #endif  // LUMORA_LIBRARY_CATALOGUES_H_

@@ -1,7 +1,7 @@
 #include "net/server_list.h"
 
 #include "platform/ansi.h"
-#include "platform/regular_file.h"
+#include "platform/files.h"
 
 namespace net {
 namespace {
@@ -86,9 +86,7 @@ const CServer* CServers::GetAt(std::size_t position) const {
 
 std::size_t CServers::ReadFile(const std::string& path) {
   std::string contents;
-  if (platform::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &contents) !=
-      platform::FileRead::kOk)
-    return 0;
+  if (!platform::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &contents).ok()) return 0;
   std::size_t added = 0;
   std::size_t start = 0;
   for (std::size_t lines = 0; start < contents.size() && lines < kMaxLines; ++lines) {

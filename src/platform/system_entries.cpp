@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_replace.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 
 namespace platform {
@@ -171,7 +171,7 @@ class XdgEntries : public SystemEntries {
     const std::string text = AutostartEntryText(program);
     if (text.empty()) return false;
     const std::size_t slash = path.rfind('/');
-    return MakeFolders(path.substr(0, slash)) && ReplaceFileContents(path, text);
+    return MakeFolders(path.substr(0, slash)) && ReplaceFileContents(path, text).ok();
   }
 
   bool FindDefaultHandler(const std::string& extension, FileHandler* out) override {

@@ -1,6 +1,8 @@
+#include <gtest/gtest.h>
+
 #include "app/lumora_app.h"
 
-#include <gtest/gtest.h>
+namespace app {
 
 namespace {
 
@@ -49,3 +51,5 @@ TEST(CommandLineTest, DefaultUrlUsesTheShopHost) {
 }
 
 }  // namespace
+
+}  // namespace app

@@ -14,6 +14,7 @@
 
 #include "../support/temp_dir.h"
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "settings/settings_store.h"
 

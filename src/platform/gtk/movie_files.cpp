@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/regular_file.h"
+#include "platform/files.h"
 
 namespace platform {
 namespace {
@@ -113,37 +113,30 @@ ServeResult ServeMovieFile(const std::string& path, const std::string& data_dir,
   const std::string root = RealPath(folder);
   if (root.empty()) return ServeResult::kMissing;
 
-  FileRead why;
-  const int fd = OpenRegularFile(root + "/" + relative, &why);
-  if (fd < 0)
-    return why == FileRead::kMissing || why == FileRead::kNotRegular ? ServeResult::kMissing
-                                                                      : ServeResult::kNotServed;
+  UniqueFd file_fd;
+  if (Status s = OpenRegularFile(root + "/" + relative, &file_fd); !s.ok())
+    return s.IsNotFound() || s.code() == Status::Code::kNotRegular ? ServeResult::kMissing
+                                                                   : ServeResult::kNotServed;
+  const int fd = file_fd.get();
   // What was opened, links resolved, must lie inside the folder.
   const std::string opened = RealPath("/proc/self/fd/" + std::to_string(fd));
   const std::string prefix = root == "/" ? root : root + "/";
-  if (opened.empty() || !StartsWith(opened, prefix)) {
-    close(fd);
-    return ServeResult::kNotServed;
-  }
+  if (opened.empty() || !StartsWith(opened, prefix)) return ServeResult::kNotServed;
   file->bytes.clear();
   struct stat st;
-  if (fstat(fd, &st) != 0 || static_cast<std::size_t>(st.st_size) > kMaxServedFile) {
-    close(fd);
+  if (fstat(fd, &st) != 0 || static_cast<std::size_t>(st.st_size) > kMaxServedFile)
     return ServeResult::kTooLarge;
-  }
   char buffer[65536];
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     if (file->bytes.size() + static_cast<std::size_t>(n) > kMaxServedFile) {
-      close(fd);
       file->bytes.clear();
       return ServeResult::kTooLarge;
     }
     file->bytes.append(buffer, static_cast<std::size_t>(n));
   }
-  close(fd);
   file->content_type = ContentTypeFor(opened);
   return ServeResult::kOk;
 }

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/gtk/movie_files.h"
 
@@ -101,7 +102,7 @@ GtkWidget* WebViewPlayer::widget() const { return GTK_WIDGET(view_); }
 bool WebViewPlayer::LoadMovie(const std::string& path) {
   // The movie is opened like any file, through the C library.
   std::string bytes;
-  if (!ReadWholeFile(path, &bytes)) return false;
+  if (!ReadWholeFile(path, &bytes).ok()) return false;
   movie_bytes_ = std::move(bytes);
   loaded_ = false;
   webkit_web_view_load_uri(view_, kMovieUri);

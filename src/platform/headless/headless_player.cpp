@@ -1,5 +1,6 @@
 #include "platform/headless/headless_player.h"
 
+#include "platform/files.h"
 #include "platform/folders.h"
 
 namespace platform {
@@ -8,7 +9,7 @@ using Json = AutomationChannel::Json;
 
 bool HeadlessPlayer::LoadMovie(const std::string& path) {
   std::string movie;
-  if (!ReadWholeFile(path, &movie)) return false;
+  if (!ReadWholeFile(path, &movie).ok()) return false;
   channel_.Emit(Json{{"movie", {{"path", path}, {"size", movie.size()}}}});
   return true;
 }
