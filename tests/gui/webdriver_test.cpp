@@ -186,6 +186,22 @@ class WebDriverTest : public ::testing::Test {
     return false;
   }
 
+  // Clicks through the driver the enabled button inside |scope| whose text begins with
+  // |text|; false when there is none (yet).
+  bool ClickButton(const std::string& scope, const std::string& text) {
+    Json found = driver_->Eval(
+        "var text = arguments[1];"
+        "var b = Array.from(document.querySelectorAll(arguments[0] + ' button'))"
+        ".filter(function (b) { return b.textContent.indexOf(text) === 0 && !b.disabled; })[0];"
+        "if (!b) return false; b.setAttribute('data-test-click', ''); return true;",
+        {scope, text});
+    if (found != true) return false;
+    bool clicked = driver_->Click("[data-test-click]");
+    driver_->Eval(
+        "document.querySelectorAll('[data-test-click]').forEach(function (b) {"
+        "  b.removeAttribute('data-test-click'); });");
+    return clicked;
+  }
   // The ids of the cards in the grid's view, in reading order.
   std::vector<std::string> VisibleCards() {
     Json v = driver_->Eval(
@@ -280,10 +296,7 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"m02\"] .ctitle"));
   ASSERT_TRUE(Eventually(
       [&] { return driver_->Eval("return !document.getElementById('drawer').hidden") == true; }));
-  ASSERT_TRUE(driver_->Eval("var b = Array.from(document.querySelectorAll('#drawer .acts button'))"
-                            ".filter(function (b) { return b.textContent === '收藏'; })[0];"
-                            "if (!b) return false; b.id = 'test-fav'; return true;") == true);
-  ASSERT_TRUE(driver_->Click("#test-fav"));
+  ASSERT_TRUE(ClickButton("#drawer .acts", "收藏"));
   EXPECT_TRUE(Eventually(
       [&] { return driver_->Text("#toasts").find("已加入 我的收藏") != std::string::npos; }));
   const std::string favourites = Gbk("我的收藏");
@@ -302,13 +315,7 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   // Download the first magazine and watch its progress in the downloads list.
   driver_->Eval("window.Lumora.item.closeDrawer();");
   ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"m01\"] .ctitle"));
-  ASSERT_TRUE(Eventually([&] {
-    return driver_->Eval(
-               "var b = Array.from(document.querySelectorAll('#drawer .acts button'))"
-               ".filter(function (b) { return b.textContent === '下载' && !b.disabled; })[0];"
-               "if (!b) return false; b.id = 'test-down'; return true;") == true;
-  }));
-  ASSERT_TRUE(driver_->Click("#test-down"));
+  ASSERT_TRUE(Eventually([&] { return ClickButton("#drawer .acts", "下载"); }));
   ASSERT_TRUE(driver_->Click("#btn-downloads"));
   std::vector<std::string> states;
   bool shot_running = false;
@@ -772,13 +779,7 @@ TEST_F(WebDriverTest, SortAndJumpInTenThousandItems) {
 
   // 跳到分组 by mouse, back up to the second group.
   ASSERT_TRUE(driver_->Click("#btn-jump"));
-  ASSERT_TRUE(Eventually([&] {
-    return driver_->Eval(
-               "var b = Array.from(document.querySelectorAll('#menu button')).filter(function (b) {"
-               "  return b.textContent.indexOf('第二辑') === 0; })[0];"
-               "if (!b) return false; b.id = 'test-jump'; return true;") == true;
-  }));
-  ASSERT_TRUE(driver_->Click("#test-jump"));
+  ASSERT_TRUE(Eventually([&] { return ClickButton("#menu", "第二辑"); }));
   ASSERT_TRUE(Eventually([&] { return HeaderOffset("第二辑") == Json(0); }))
       << HeaderOffset("第二辑").dump();
   EXPECT_EQ(VisibleCards().front().rfind("g2-", 0), 0u);
