@@ -232,6 +232,12 @@ class WebDriverTest : public ::testing::Test {
   void ExpectLayoutFits(int width, int height);
 
   std::string Shot(const std::string& name) {
+    // What the page last laid out is painted first: two animation frames.
+    driver_->Session("POST", "/execute/async",
+                     {{"script",
+                       "var done = arguments[0]; requestAnimationFrame(function () {"
+                       "  requestAnimationFrame(function () { done(true); }); });"},
+                      {"args", Json::array()}});
     std::string path = shots_ + "/" + name + ".png";
     EXPECT_TRUE(driver_->Screenshot(path)) << name;
     if (const char* keep = std::getenv("LUMORA_KEEP_SHOTS")) {
@@ -553,7 +559,9 @@ constexpr const char* kLayoutScript = R"(
           navFits: nav.scrollHeight <= nav.clientHeight + 1,
           toolbarFits: toolbar.scrollWidth <= toolbar.clientWidth + 1,
           toolsWhole: Array.from(toolbar.querySelectorAll('button')).filter(shown).every(function (b) {
-            return b.scrollWidth <= b.clientWidth + 1; })};
+            return b.scrollWidth <= b.clientWidth + 1; }),
+          metaOnOneLine: Array.from(document.querySelectorAll('#spacer .card .meta')).every(function (m) {
+            return m.scrollHeight <= m.clientHeight + 1 && m.scrollWidth <= m.clientWidth + 1; })};
 )";
 
 // The window on a desktop whose work area is |width| x |height| (a display of that size of
@@ -625,6 +633,8 @@ void WebDriverTest::ExpectLayoutFits(int width, int height) {
     EXPECT_LE(c[3].get<double>(), grid[3].get<double>()) << c.dump();
   }
   ExpectApart(page["cards"], "grid");
+  // Each card's date, price and menu button stay on their one line, inside the card.
+  EXPECT_EQ(page["metaOnOneLine"], true);
   std::string path = Shot("window-" + size);
   EXPECT_TRUE(fs::file_size(path) > 0);
 
