@@ -91,9 +91,8 @@ class WindowTest : public ::testing::Test {
     std::filesystem::current_path(home_ / "prog");
     int argc = 0;
     char** argv = nullptr;
-    std::string error;
-    face_ = platform::CreateGtkPlatform(&argc, &argv, &error);
-    ASSERT_TRUE(face_) << error;
+    const platform::Status made = platform::CreateGtkPlatform(&argc, &argv, &face_);
+    ASSERT_TRUE(made.ok()) << made.ToString();
     // Nothing listens on port 1: the update window's fetch fails at once.
     DeploymentSettings nowhere;
     nowhere.shop_host = nowhere.login_host = "127.0.0.1:1";
