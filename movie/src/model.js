@@ -374,7 +374,7 @@
 
   // The numbers of a date text in their order ("2026-01" gives [2026, 1], "2026年第3期"
   // [2026, 3]): catalogue dates are free text, and comparing their numbers in turn
-  // orders years, months, days and issues alike. None gives an empty list.
+  // orders years, months, days and numbered editions alike. None gives an empty list.
   function dateNumbers(text) {
     var found = String(text || "").match(/[0-9]+/g) || [];
     return found.slice(0, 4).map(function (d) { return parseInt(d.slice(0, 9), 10); });

@@ -43,10 +43,10 @@ test("日期 puts the newest first; dates are read number by number; undated las
   assert.deepEqual(M.dateNumbers("未知"), []);
   const groups = [{id: "g", items: [
     item("old", "a", "1947"), item("none", "b", ""), item("dec", "c", "2025-12"), item("jan", "d", "2026-01"),
-    item("issue2", "e", "2026年第2期"), item("year", "f", "2026"), item("text", "g", "未知"),
+    item("edition2", "e", "2026年第2期"), item("year", "f", "2026"), item("text", "g", "未知"),
     item("day", "h", "2026-01-15")]}];
   assert.deepEqual(ids(M.orderGroups(groups, "date")),
-    [["issue2", "day", "jan", "year", "dec", "old", "none", "text"]]);
+    [["edition2", "day", "jan", "year", "dec", "old", "none", "text"]]);
   // Huge numbers stay numbers.
   assert.ok(M.compareDates(M.dateNumbers("99999999999999"), M.dateNumbers("2026")) < 0);
 });
