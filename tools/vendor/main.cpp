@@ -69,10 +69,10 @@ int Run(int argc, char** argv) {
   vendor::Options options;
   std::string error;
   if (!vendor::ParseOptions(argc - 1, argv + 1, &options, &error)) {
-    return Fail(error + "\nTry 'lumora-vendor --help'.", 2);
+    return Fail(error + "\nTry 'lumora-vendor --help' for more information.", 2);
   }
-  if (options.help) {
-    std::fputs(vendor::UsageText().c_str(), stdout);
+  if (options.help || options.version) {
+    std::fputs((options.help ? vendor::UsageText() : vendor::VersionText()).c_str(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   std::unique_ptr<char, FreeDeleter> root(::realpath(options.root.c_str(), nullptr));

@@ -5,6 +5,8 @@
 
 namespace vendor {
 
+std::string VersionText() { return "lumora-vendor " LUMORA_VERSION "\n"; }
+
 std::string UsageText() {
   return "Usage: lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE]\n"
          "                     [--fault PREFIX=SWITCH]...\n"
@@ -28,7 +30,8 @@ std::string UsageText() {
          "                     hang            never answer\n"
          "                   (repeatable; the first matching switch applies, then those of\n"
          "                   DIR/faults.txt)\n"
-         "  --help           print this text and exit\n"
+         "  -h, --help       print this text and exit\n"
+         "  --version        print the version and exit\n"
          "\n"
          "The first line of standard output is \"port N\", the port taken. SIGTERM or\n"
          "SIGINT ends the service with code 0.\n";
@@ -43,6 +46,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
       parsed.help = true;
       continue;
     }
+    if (arg == "--version") {
+      parsed.version = true;
+      continue;
+    }
     std::string_view name = arg;
     std::string_view value;
     bool has_value = false;
@@ -52,14 +59,18 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
       value = arg.substr(equals + 1);
       has_value = true;
     }
+    if (!arg.starts_with("-")) {
+      *error = "extra operand '" + std::string(arg) + "'";
+      return false;
+    }
     if (name != "--root" && name != "--port" && name != "--bind" && name != "--log" &&
         name != "--fault") {
-      *error = "unknown option '" + std::string(arg) + "'";
+      *error = "unrecognized option '" + std::string(arg) + "'";
       return false;
     }
     if (!has_value) {
       if (i + 1 >= argc) {
-        *error = "option '" + std::string(name) + "' needs a value";
+        *error = "option '" + std::string(name) + "' requires an argument";
         return false;
       }
       value = argv[++i];
@@ -98,7 +109,7 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
       parsed.faults.push_back(std::move(rule));
     }
   }
-  if (!have_root && !parsed.help) {
+  if (!have_root && !parsed.help && !parsed.version) {
     *error = "--root DIR is required";
     return false;
   }
