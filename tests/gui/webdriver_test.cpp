@@ -181,16 +181,7 @@ class WebDriverTest : public ::testing::Test {
     return false;
   }
 
-  std::string Shot(const std::string& name) {
-    std::string path = shots_ + "/" + name + ".png";
-    EXPECT_TRUE(driver_->Screenshot(path)) << name;
-    if (const char* keep = std::getenv("LUMORA_KEEP_SHOTS")) {
-      std::error_code ec;
-      fs::copy_file(path, std::string(keep) + "/" + name + ".png",
-                    fs::copy_options::overwrite_existing, ec);
-    }
-    return path;
-  }
+  std::string Shot(const std::string& name) { return KeepShot(*driver_, shots_, name); }
 
   TempDir home_;
   TempDir vendor_root_;

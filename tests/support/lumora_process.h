@@ -31,6 +31,14 @@ struct LumoraRun {
 // it; made once per test process and removed when it ends.
 const std::string& ProgramCopy();
 
+// A point of the script where the run waits for the program: the lines from
+// |before_line| on are written once an output line satisfies |ready| (each line
+// satisfies one gate at most, gates in script order). A gate never passed fails the run.
+struct ScriptGate {
+  std::size_t before_line = 0;
+  std::function<bool(const Json&)> ready;
+};
+
 struct LumoraOptions {
   std::string binary;  // defaults to ProgramCopy()
   std::vector<std::string> args;
@@ -38,6 +46,7 @@ struct LumoraOptions {
   std::vector<std::pair<std::string, std::string>> env;
   int timeout_ms = 30000;
   bool close_stdin = false;  // start with standard input closed (the script is not sent)
+  std::vector<ScriptGate> gates;
 };
 
 // Runs the program with |script| as its input. Each element is written as one line.
