@@ -4,11 +4,10 @@
 // files it works on, and each operation's growth from 1,000 to 10,000 items (10 is
 // linear).
 #include <benchmark/benchmark.h>
-
-#include <cstdlib>
 #include <tinyxml.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -20,10 +19,16 @@
 #include "library/shelf_operations.h"
 #include "platform/ansi.h"
 #include "platform/dialogs.h"
-#include "platform/file_replace.h"
+#include "platform/files.h"
 #include "platform/folders.h"
-
 #include "ratio_reporter.h"
+
+using library::AddLocalBook;
+using library::Catalogue;
+using library::CatalogueFolders;
+using library::CopyItemToGroup;
+using library::CreateUserShelf;
+using library::Search;
 
 namespace {
 
@@ -48,7 +53,8 @@ class ConfirmingDialogs : public platform::Dialogs {
 // A data folder and a program folder with six catalogues of |items| items each.
 class Library {
  public:
-  explicit Library(int items) : root_(MakeRoot(items)), folders_(root_ + "/data/", root_ + "/prog/") {
+  explicit Library(int items)
+      : root_(MakeRoot(items)), folders_(root_ + "/data/", root_ + "/prog/") {
     fs::create_directories(root_ + "/prog/me");
     const char* tokens[] = {"maga", "book", "audio", "mics", "video", "local"};
     for (const char* t : tokens) {
@@ -67,22 +73,25 @@ class Library {
 
  private:
   static std::string MakeRoot(int items) {
-    std::string root = (fs::temp_directory_path() / ("lumora-library-bench-" + std::to_string(items))).string();
+    std::string root =
+        (fs::temp_directory_path() / ("lumora-library-bench-" + std::to_string(items))).string();
     fs::remove_all(root);
     return root;
   }
   // One group of |items| items; one item in a hundred has "星" in its name.
   static std::string Catalogue(const std::string& tag, int items) {
-    std::string xml = Gb("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n<目录 分类=\"1\" 总数=\"0\" 最大值=\"1000\">\r\n"
-                         "    <分类 id=\"") + Gb(tag == "local" ? "pdf文件" : "精选") +
+    std::string xml = Gb("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n<目录 分类=\"1\" "
+                         "总数=\"0\" 最大值=\"1000\">\r\n"
+                         "    <分类 id=\"") +
+                      Gb(tag == "local" ? "pdf文件" : "精选") +
                       Gb("\" 总数=\"0\" 最大值=\"1000\">\r\n");
     for (int i = 0; i < items; ++i) {
       std::string id = tag == "local" ? "local_" + std::to_string(i) : tag + std::to_string(i);
       xml += "        <" + Gb("书") + " id=\"" + id + "\" name=\"" +
              Gb(i % 100 == 7 ? "星空之书 第" : "山海经注 第") + std::to_string(i) +
              "\" photo=\"/public/local/LocalDefaultPic.jpg\" date=\"2026-" +
-             std::to_string(i % 12 + 1) + "\" pay=\"0\" price=\"12.50\" DLurl=\"http://shop/" +
-             id + ".pdf\" RDurl=\"\" BYurl=\"http://shop/buy/" + id + "\" />\r\n";
+             std::to_string(i % 12 + 1) + "\" pay=\"0\" price=\"12.50\" DLurl=\"http://shop/" + id +
+             ".pdf\" RDurl=\"\" BYurl=\"http://shop/buy/" + id + "\" />\r\n";
     }
     return xml + Gb("    </分类>\r\n</目录>\r\n");
   }
@@ -134,7 +143,7 @@ void BM_CopyItemToGroup(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     fs::remove(library.shelf());
-    CreateUserShelf(library.shelf());
+    if (!CreateUserShelf(library.shelf())) state.SkipWithError("no shelf");
     const std::string id = "book" + std::to_string(next++ % state.range(0));
     state.ResumeTiming();
     CopyItemToGroup(library.files()[1], Gb("精选"), id, library.shelf(), favourites);
@@ -145,14 +154,14 @@ void BM_AddLocalFile(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string local = library.files()[5];
   std::string original;
-  platform::ReadWholeFile(local, &original);
+  if (!platform::ReadWholeFile(local, &original).ok()) std::abort();
   ConfirmingDialogs dialogs;
   std::time_t second = 1700000000;
   for (auto _ : state) {
     state.PauseTiming();
     if (!platform::ReplaceFileContents(local, original)) state.SkipWithError("reset failed");
     state.ResumeTiming();
-    CLocalFileInfo dialog("/home/reader/Report.PDF", dialogs);
+    app::CLocalFileInfo dialog("/home/reader/Report.PDF", dialogs);
     if (dialog.DoModal()) AddLocalBook(library.folders(), dialog.info(), ++second);
   }
 }

@@ -10,7 +10,14 @@
 #include "library/md5.h"
 #include "library/shelf_operations.h"
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "platform/folders.h"
+
+namespace app {
+
+using library::CreateUserShelf;
+using library::ImportPurchasedList;
+using library::MD5String;
 
 namespace {
 
@@ -24,11 +31,20 @@ std::string UrlEscape(std::string_view text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case ' ': out += '+'; break;
-      case '&': out += "%26"; break;
-      case '=': out += "%3D"; break;
-      case ';': out += "%3B"; break;
-      default: out += c;
+      case ' ':
+        out += '+';
+        break;
+      case '&':
+        out += "%26";
+        break;
+      case '=':
+        out += "%3D";
+        break;
+      case ';':
+        out += "%3B";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -43,8 +59,8 @@ std::string ReplyValue(const std::string& reply, const char* key) {
   if (start == std::string::npos) return {};
   std::size_t end = reply.find('<', ++start);
   if (end == std::string::npos) return {};
-  return std::string(ansi::CutToBytes(std::string_view(reply).substr(start, end - start),
-                                      kValueBytes));
+  return std::string(
+      ansi::CutToBytes(std::string_view(reply).substr(start, end - start), kValueBytes));
 }
 
 // A user name that can be a folder of its own inside the program folder: not empty,
@@ -67,8 +83,10 @@ std::string EncodeShareTitle(std::string_view title) {
   for (std::size_t pos = 0; pos < title.size();) {
     const std::size_t length = ansi::CharLength(title, pos);
     std::string piece;
-    if (ansi::ToUtf8(title.substr(pos, length), &piece)) utf8 += piece;
-    else utf8 += '?';  // a lead byte without its trail
+    if (ansi::ToUtf8(title.substr(pos, length), &piece))
+      utf8 += piece;
+    else
+      utf8 += '?';  // a lead byte without its trail
     pos += length;
   }
   utf8 += ' ';
@@ -115,8 +133,8 @@ void CLumoraDlg::OnLogon(const std::string& args) {
   std::string unused_3, unused_4;
   user_name_.clear();
   password_.clear();
-  (void)ReadFieldList(args, {{&user_name_, 64}, {&password_, 64}, {&unused_3, 64},
-                             {&unused_4, 64}});
+  (void)ReadFieldList(args,
+                      {{&user_name_, 64}, {&password_, 64}, {&unused_3, 64}, {&unused_4, 64}});
   // Only the digest of the salted password is sent; the password itself is dropped
   // at once.
   password_.insert(0, kSalt);
@@ -154,13 +172,13 @@ void CLumoraDlg::OnLogon(const std::string& args) {
   const std::string user_folder = program_folder_ + user_name_;
   user_shelf_path_ = user_folder + "/" + user_name_ + ".xml";
   if (!platform::IsDirectory(ansi::NativePath(user_folder))) {
-    if (!platform::MakeDirectory(ansi::NativePath(user_folder))) {
+    if (!platform::MakeDirectory(ansi::NativePath(user_folder)).ok()) {
       platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
       return;
     }
     (void)CreateUserShelf(user_shelf_path_);
   }
-  if (!platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")))
+  if (!platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")).ok())
     platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
 }
 
@@ -171,8 +189,8 @@ void CLumoraDlg::OnPurchasedList(const std::string&) {
   reply_body_.clear();
   const std::string digest = MD5String(user_id_.c_str());
   request_.Retrieve(false,
-                    "http://" + app_.deployment().shop_host + "/GetBuyedList.aspx?UserID=" +
-                        user_id_ + "&p=" + digest,
+                    "http://" + app_.deployment().shop_host +
+                        "/GetBuyedList.aspx?UserID=" + user_id_ + "&p=" + digest,
                     &request_text_, &reply_header_, &reply_body_);
   if (ReplyValue(reply_body_, "Code") != "0") return;
   // Without a sign-in there is no shelf to import into.
@@ -197,3 +215,5 @@ void CLumoraDlg::OnShare(const std::string& args) {
     return;  // any other site, "人人网" included, has no share page
   platform_.shell().Open(CutUrl(url, kShareUrlBytes), "");
 }
+
+}  // namespace app

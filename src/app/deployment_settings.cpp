@@ -4,7 +4,9 @@
 #include <sstream>
 #include <utility>
 
-#include "platform/regular_file.h"
+#include "platform/files.h"
+
+namespace app {
 
 namespace {
 
@@ -50,14 +52,13 @@ DeploymentSettings DeploymentSettings::Load(const std::string& program_file) {
   std::string folder = program_file.substr(0, program_file.rfind('/') + 1);
   // Only a regular file of a sane size is read, without ever blocking on a FIFO.
   std::string text;
-  if (platform::ReadRegularFile(folder + "lumora.conf", kMaxFileBytes, &text) !=
-      platform::FileRead::kOk)
-    text.clear();
+  // A missing or unusable file leaves |text| empty: the built-in settings hold.
+  (void)platform::ReadRegularFile(folder + "lumora.conf", kMaxFileBytes, &text);
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     std::string t = Trim(line);
     if (t.empty() || t[0] == '#') continue;
-    settings.ApplyLine(t);
+    (void)settings.ApplyLine(t);  // a line not understood is passed over
   }
   for (const Key& k : kKeys) {
     const char* v = std::getenv(k.env);
@@ -65,3 +66,5 @@ DeploymentSettings DeploymentSettings::Load(const std::string& program_file) {
   }
   return settings;
 }
+
+}  // namespace app

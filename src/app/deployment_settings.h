@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <string>
 
+namespace app {
+
 struct DeploymentSettings {
   static constexpr const char* kDefaultHost = "127.0.0.1:8480";
   static constexpr std::size_t kMaxFileBytes = 64u << 10;
@@ -24,7 +26,9 @@ struct DeploymentSettings {
   // environment.
   static DeploymentSettings Load(const std::string& program_file);
   // Applies one "key=value" line; false when the key is unknown or the line malformed.
-  bool ApplyLine(const std::string& line);
+  [[nodiscard]] bool ApplyLine(const std::string& line);
 };
+
+}  // namespace app
 
 #endif  // LUMORA_APP_DEPLOYMENT_SETTINGS_H_

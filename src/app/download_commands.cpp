@@ -7,6 +7,12 @@
 #include "library/shelf_operations.h"
 #include "platform/ansi.h"
 
+namespace app {
+
+using library::CopyItemToGroup;
+using library::GetItemName;
+namespace shelf_names = library::shelf_names;
+
 namespace {
 
 constexpr const char* kAlreadyDownloaded = "该作品已下载或正在下载";
@@ -37,16 +43,17 @@ void CLumoraDlg::StartShelfDownload(const std::string& item_id, const std::strin
     return;
   }
   const std::size_t slash = user_shelf_path_.rfind('/');
-  const std::string target =
-      user_shelf_path_.substr(0, slash + 1) + "downloaded/" + file_name;
+  const std::string target = user_shelf_path_.substr(0, slash + 1) + "downloaded/" + file_name;
   download_map_.emplace(item_id, target);  // the first target of an id stays
-  update_client_->AddDownload(item_id, name, url, target);
+  // A download that cannot start is named in the update window's log; the movie keeps
+  // the item in "正在下载", from where it can be started again.
+  (void)update_client_->AddDownload(item_id, name, url, target);
 }
 
 void CLumoraDlg::OnDown(const std::string& args) {
   std::string unused, catalogue, group_id, item_id, url;
-  if (!ReadFieldList(args, {{&unused, 64}, {&catalogue, 256}, {&group_id, 64},
-                            {&item_id, 64}, {&url, 256}}))
+  if (!ReadFieldList(
+          args, {{&unused, 64}, {&catalogue, 256}, {&group_id, 64}, {&item_id, 64}, {&url, 256}}))
     return;
   std::string source;
   if (user_shelf_path_.empty() ||
@@ -58,8 +65,7 @@ void CLumoraDlg::OnDown(const std::string& args) {
     platform_.dialogs().Message(kAlreadyDownloaded, ApplicationTitleUtf8());
     return;
   }
-  if (CopyItemToGroup(source, group_id, item_id, user_shelf_path_,
-                      shelf_names::Downloading()) == 0)
+  if (CopyItemToGroup(source, group_id, item_id, user_shelf_path_, shelf_names::Downloading()) == 0)
     return;
   name.clear();
   (void)GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name);
@@ -70,7 +76,7 @@ void CLumoraDlg::OnDownloading(const std::string& args) {
   std::string item_id, state;
   (void)ReadFieldList(args, {{&item_id, 64}, {&state, 12}});
   if (state.find("false") != std::string::npos) {
-    update_client_->StopDownload(item_id);
+    (void)update_client_->StopDownload(item_id);  // one not running has nothing to stop
     return;
   }
   std::string name, url;
@@ -78,14 +84,16 @@ void CLumoraDlg::OnDownloading(const std::string& args) {
       !ReadFieldList(args, {{&item_id, 64}, {&state, 12}, {&name, 64}, {&url, 256}}))
     return;
   std::string stored;
-  if (GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &stored))
-    name = stored;
+  if (GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &stored)) name = stored;
   StartShelfDownload(item_id, name, url);
 }
 
 void CLumoraDlg::OnDownloadEnd(const std::string& item_id, int result) {
   // A failed download stays in "正在下载", where it can be resumed; the update window's
   // log has named the failure.
-  if (result == 0) CompleteDownload(item_id);
+  // An item no longer in "正在下载" (deleted meanwhile) has nothing to move.
+  if (result == 0) (void)CompleteDownload(item_id);
   flash_.SetVariable("RetValDownloadEnd", "true");
 }
+
+}  // namespace app

@@ -2,6 +2,8 @@
 
 #include "platform/ansi.h"
 
+namespace app {
+
 bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fields) {
   for (const FieldBuffer& field : fields) field.value->clear();
   std::size_t pos = 0;
@@ -20,3 +22,5 @@ bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fie
   }
   return true;
 }
+
+}  // namespace app

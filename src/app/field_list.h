@@ -17,11 +17,15 @@
 #include <string>
 #include <string_view>
 
+namespace app {
+
 struct FieldBuffer {
   std::string* value;
   std::size_t size;
 };
 
-bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fields);
+[[nodiscard]] bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fields);
+
+}  // namespace app
 
 #endif  // LUMORA_APP_FIELD_LIST_H_

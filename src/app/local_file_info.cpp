@@ -2,8 +2,10 @@
 
 #include "platform/ansi.h"
 
+namespace app {
+
 CLocalFileInfo::CLocalFileInfo(const std::string& path, platform::Dialogs& dialogs)
-    : dialogs_(dialogs), info_(InitialBookInfo(path)) {}
+    : dialogs_(dialogs), info_(library::InitialBookInfo(path)) {}
 
 bool CLocalFileInfo::DoModal() {
   using ansi::ToUtf8Lossy;
@@ -16,8 +18,12 @@ bool CLocalFileInfo::DoModal() {
       {"title", "书名:", ToUtf8Lossy(info_.title), false, {}, {}},
       {"issue", "图书刊号:", ToUtf8Lossy(info_.issue), false, {}, {}},
       {"path", "图书路径:", ToUtf8Lossy(info_.path), true, {}, {}},
-      {"cover", "封面图片:", ToUtf8Lossy(info_.cover), false,
-       {{"Files (*.BMP;*.JPG)", "*.BMP;*.JPG"}}, "浏览"},
+      {"cover",
+       "封面图片:",
+       ToUtf8Lossy(info_.cover),
+       false,
+       {{"Files (*.BMP;*.JPG)", "*.BMP;*.JPG"}},
+       "浏览"},
   };
   if (!dialogs_.Form(&form)) return false;
   // The path is read only and keeps its bytes exactly; the others come back as typed.
@@ -26,3 +32,5 @@ bool CLocalFileInfo::DoModal() {
   info_.cover = ansi::FromUtf8Lossy(form.fields[3].value);
   return true;
 }
+
+}  // namespace app

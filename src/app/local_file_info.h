@@ -10,6 +10,8 @@
 #include "library/local_books.h"
 #include "platform/dialogs.h"
 
+namespace app {
+
 class CLocalFileInfo {
  public:
   static constexpr const char* kFormKind = "bookInfo";
@@ -21,11 +23,13 @@ class CLocalFileInfo {
   // fields' texts. No validation: empty fields are accepted.
   bool DoModal();
 
-  const LocalBookInfo& info() const { return info_; }
+  const library::LocalBookInfo& info() const { return info_; }
 
  private:
   platform::Dialogs& dialogs_;
-  LocalBookInfo info_;
+  library::LocalBookInfo info_;
 };
+
+}  // namespace app
 
 #endif  // LUMORA_APP_LOCAL_FILE_INFO_H_

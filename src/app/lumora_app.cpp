@@ -4,17 +4,19 @@
 
 #include "app/lumora_dlg.h"
 
+namespace app {
+
 CLumoraApp::CLumoraApp(const DeploymentSettings& deployment)
     : deployment_(deployment),
-      m_strServerListUrl("http://" + deployment.shop_host + kServerListPath) {}
+      server_list_url_("http://" + deployment.shop_host + kServerListPath) {}
 
 void CLumoraApp::ParseCommandLine(const std::string& command_line) {
   if (command_line.empty()) return;
   std::size_t space = command_line.find(' ');
   if (space == std::string::npos || space == 0) return;
-  m_strServerListUrl = command_line.substr(0, space);
+  server_list_url_ = command_line.substr(0, space);
   const std::string mode = command_line.substr(space + 1);
-  if (strcasecmp(mode.c_str(), "auto") == 0) m_bAutoUpdate = true;
+  if (strcasecmp(mode.c_str(), "auto") == 0) auto_update_ = true;
 }
 
 int CLumoraApp::InitInstance(platform::Platform& platform, const std::string& command_line) {
@@ -24,3 +26,5 @@ int CLumoraApp::InitInstance(platform::Platform& platform, const std::string& co
   CLumoraDlg dialog(*this, platform);
   return dialog.DoModal();
 }
+
+}  // namespace app

@@ -8,6 +8,8 @@
 #include "app/deployment_settings.h"
 #include "platform/platform.h"
 
+namespace app {
+
 class CLumoraApp {
  public:
   // The path of the server list on the shop web server.
@@ -23,8 +25,8 @@ class CLumoraApp {
   // Runs the main window modally on |platform| and returns the exit code.
   int InitInstance(platform::Platform& platform, const std::string& command_line);
 
-  const std::string& server_list_url() const { return m_strServerListUrl; }
-  bool auto_update() const { return m_bAutoUpdate; }
+  const std::string& server_list_url() const { return server_list_url_; }
+  bool auto_update() const { return auto_update_; }
   // Whether the update window is shown at start (--show-updates).
   bool show_updates() const { return show_updates_; }
   void set_show_updates(bool show) { show_updates_ = show; }
@@ -32,9 +34,11 @@ class CLumoraApp {
 
  private:
   DeploymentSettings deployment_;
-  std::string m_strServerListUrl;
-  bool m_bAutoUpdate = false;
+  std::string server_list_url_;
+  bool auto_update_ = false;
   bool show_updates_ = false;
 };
+
+}  // namespace app
 
 #endif  // LUMORA_APP_LUMORA_APP_H_

@@ -8,6 +8,8 @@
 #include "settings/settings_store.h"
 #include "storage/mem_file_mgr.h"
 
+namespace app {
+
 namespace {
 
 std::string WithTrailingSlash(std::string folder) {
@@ -24,9 +26,7 @@ CLumoraDlg::CLumoraDlg(const CLumoraApp& app, platform::Platform& platform)
       mover_(platform.window(), [this](int width, int height) { SetStageSize(width, height); }),
       request_(platform.dialogs()) {
   flash_.SetFSCommandHandler(
-      [this](const std::string& command, const std::string& args) {
-        OnFSCommand(command, args);
-      });
+      [this](const std::string& command, const std::string& args) { OnFSCommand(command, args); });
   platform_.window().SetEvents(this);
 }
 
@@ -112,8 +112,7 @@ bool CLumoraDlg::OnInitDialog() {
   return true;
 }
 
-bool CLumoraDlg::FromSystemPath(const std::string& native, const char* message,
-                                std::string* core) {
+bool CLumoraDlg::FromSystemPath(const std::string& native, const char* message, std::string* core) {
   if (ansi::CorePath(native, core)) return true;
   const std::string shown = ansi::ToUtf8Lossy(ansi::CorePathLossy(native));
   std::fprintf(stderr, "lumora: cannot use %s: its name is not valid UTF-8\n", shown.c_str());
@@ -145,10 +144,18 @@ void CLumoraDlg::OnCancel() { AskToQuit(); }
 
 void CLumoraDlg::OnKey(platform::Key key) {
   switch (key) {
-    case platform::Key::kEscape: OnCancel(); break;
-    case platform::Key::kReturn: OnOK(); break;
-    case platform::Key::kAbout: platform_.dialogs().About(); break;
-    case platform::Key::kUpdates: update_client_->ShowWindow(); break;
+    case platform::Key::kEscape:
+      OnCancel();
+      break;
+    case platform::Key::kReturn:
+      OnOK();
+      break;
+    case platform::Key::kAbout:
+      platform_.dialogs().About();
+      break;
+    case platform::Key::kUpdates:
+      update_client_->ShowWindow();
+      break;
   }
 }
 
@@ -169,3 +176,5 @@ std::string CLumoraDlg::ApplicationTitle() const {
   if (dot != std::string::npos && dot > 0) name.resize(dot);
   return name;
 }
+
+}  // namespace app

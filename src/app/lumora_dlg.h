@@ -12,8 +12,10 @@
 #include "app/window_mover.h"
 #include "library/catalogues.h"
 #include "net/request.h"
-#include "update/auto_update_client_dlg.h"
 #include "platform/platform.h"
+#include "update/auto_update_client_dlg.h"
+
+namespace app {
 
 class CLumoraApp;
 
@@ -45,7 +47,7 @@ class CLumoraDlg : public platform::WindowEvents {
   const std::string& data_folder() const { return data_folder_; }
   const std::string& program_file_folder() const { return program_file_folder_; }
   CShockwaveFlash& flash() { return flash_; }
-  CatalogueFolders catalogue_folders() const;
+  library::CatalogueFolders catalogue_folders() const;
 
   // Shelf operations (arguments in the code page).
   // Asks for the book's information and adds the file to the local catalogue: 1 when
@@ -54,9 +56,9 @@ class CLumoraDlg : public platform::WindowEvents {
   // Copies the item of an item reference into a group of the user shelf file.
   void AddToShelfGroup(const std::string& args, const std::string& group_id);
   // Removes the item of an item reference from its catalogue.
-  bool DeleteItem(const std::string& args);
+  [[nodiscard]] bool DeleteItem(const std::string& args);
   // Moves a finished download into "已下载" with its local path as RDurl.
-  bool CompleteDownload(const std::string& item_id);
+  [[nodiscard]] bool CompleteDownload(const std::string& item_id);
 
  private:
   // WindowEvents.
@@ -73,10 +75,19 @@ class CLumoraDlg : public platform::WindowEvents {
   // A path from the system in the core's text. False when its name is not valid UTF-8
   // (it would name another file once converted back): then the user is told, with
   // |message| before the name, and standard error says so too.
-  bool FromSystemPath(const std::string& native, const char* message, std::string* core);
+  [[nodiscard]] bool FromSystemPath(const std::string& native, const char* message,
+                                    std::string* core);
   void SetStageSize(int width, int height);
 
-  // Commands.
+  // The movie's commands, dispatched by OnFSCommand (command_dispatch.cpp). Where they
+  // are handled:
+  //   system_commands.cpp    "win", "exec", "系统设置", and "收藏", "评论", "RSS设置",
+  //                          "文件关联" (a message box with the argument)
+  //   shelf_commands.cpp     "openfile", "addfav", "read", "Del", "search", files
+  //                          dropped on the window, and the shelf operations above
+  //   account_commands.cpp   "logon", "yigoumai", "分享"
+  //   download_commands.cpp  "down", "downloading", and the end of a download
+  //   command_dispatch.cpp   "drag", "skin", "update" (taken and ignored)
   void OnWin(const std::string& args);
   void OnExec(const std::string& args);
   void OnMessageBoxCommand(const std::string& args);
@@ -107,12 +118,12 @@ class CLumoraDlg : public platform::WindowEvents {
   CShockwaveFlash flash_;
   CWindowMover mover_;  // the mouse state of moving and resizing the window
 
-  std::string user_id_;           // 64
-  std::string user_name_;         // 64
-  std::string password_;          // 64
-  std::string user_shelf_path_;   // 256
+  std::string user_id_;          // 64
+  std::string user_name_;        // 64
+  std::string password_;         // 64
+  std::string user_shelf_path_;  // 256
   std::string program_file_folder_;
-  std::string app_data_path_;     // 260
+  std::string app_data_path_;  // 260
   std::string data_folder_;
   std::string program_folder_;
   net::Request request_;
@@ -123,5 +134,7 @@ class CLumoraDlg : public platform::WindowEvents {
   std::map<std::string, std::string> download_map_;
   std::unique_ptr<update::CAutoUpdateClientDlg> update_client_;
 };
+
+}  // namespace app
 
 #endif  // LUMORA_APP_LUMORA_DLG_H_

@@ -32,9 +32,9 @@ __attribute__((constructor(101))) void OpenStandardDescriptors() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ProgramOptions options = ReadProgramOptions(&argc, &argv, &platform::CreateGtkPlatform);
+  app::ProgramOptions options = app::ReadProgramOptions(&argc, &argv, &platform::CreateGtkPlatform);
   if (options.help || options.version) {
-    std::fputs(options.help ? ProgramUsage() : ProgramVersion(), stdout);
+    std::fputs(options.help ? app::ProgramUsage() : app::ProgramVersion(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   if (!options.face) {
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     std::fputs("Try 'lumora --help' for more information.\n", stderr);
     return 2;
   }
-  CLumoraApp app(DeploymentSettings::Load(platform::ProgramFile()));
-  app.set_show_updates(options.show_updates);
-  return app.InitInstance(*options.face, options.command_line);
+  app::CLumoraApp application(app::DeploymentSettings::Load(platform::ProgramFile()));
+  application.set_show_updates(options.show_updates);
+  return application.InitInstance(*options.face, options.command_line);
 }

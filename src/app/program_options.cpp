@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+namespace app {
+
 namespace {
 
 // One integer of a geometry, within [low, high]; |text| moves past it.
@@ -178,8 +180,12 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
 
   // The desktop toolkit takes its own options out of the argument list first; what
   // remains is the program's, and anything else that looks like an option is a mistake.
-  if (!options.headless && !(options.face = make_desktop(argc, argv, &options.error)))
-    return options;
+  if (!options.headless) {
+    if (platform::Status made = make_desktop(argc, argv, &options.face); !made.ok()) {
+      options.error = made.message();
+      return options;
+    }
+  }
   std::string error;
   const auto on_word = [&options](const char* word) {
     if (!options.command_line.empty()) options.command_line += ' ';
@@ -195,3 +201,5 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
     options.face = platform::CreateHeadlessPlatform(0, stdout, options.work_area);
   return options;
 }
+
+}  // namespace app

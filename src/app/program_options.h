@@ -19,6 +19,8 @@
 
 #include "platform/platform.h"
 
+namespace app {
+
 struct ProgramOptions {
   bool help = false;
   bool version = false;
@@ -34,10 +36,10 @@ struct ProgramOptions {
   bool bad_usage = false;                    // the error is in the arguments
 };
 
-// Makes the desktop face from the arguments, taking out the toolkit's options; null
-// with |error| set when there is no display.
-using DesktopFactory =
-    std::function<std::unique_ptr<platform::Platform>(int* argc, char*** argv, std::string* error)>;
+// Makes the desktop face from the arguments, taking out the toolkit's options; fails
+// when there is no display.
+using DesktopFactory = std::function<platform::Status(int* argc, char*** argv,
+                                                      std::unique_ptr<platform::Platform>* face)>;
 
 // Reads the arguments and makes the face the program runs on: the headless face for
 // --headless, otherwise the desktop made by |make_desktop|. Nothing is made for --help,
@@ -49,5 +51,7 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
 const char* ProgramUsage();
 // The text of --version.
 const char* ProgramVersion();
+
+}  // namespace app
 
 #endif  // LUMORA_APP_PROGRAM_OPTIONS_H_

@@ -11,6 +11,16 @@
 #include "library/shelf_operations.h"
 #include "platform/ansi.h"
 
+namespace app {
+
+using library::AddLocalBook;
+using library::CatalogueFolders;
+using library::CopyItemToGroup;
+using library::MoveDownloadedItem;
+using library::RemoveCatalogueItem;
+using library::Search;
+namespace shelf_names = library::shelf_names;
+
 namespace {
 
 // The item reference of "addfav", "read" and "Del": four fields, of which the
@@ -20,10 +30,9 @@ struct ItemReference {
 };
 
 bool ParseItemReference(const std::string& args, ItemReference* ref) {
-  return ReadFieldList(args, {{&ref->unused, 64},
-                              {&ref->catalogue, 256},
-                              {&ref->group_id, 64},
-                              {&ref->item_id, 64}});
+  return ReadFieldList(
+      args,
+      {{&ref->unused, 64}, {&ref->catalogue, 256}, {&ref->group_id, 64}, {&ref->item_id, 64}});
 }
 
 }  // namespace
@@ -56,7 +65,8 @@ bool CLumoraDlg::DeleteItem(const std::string& args) {
       !catalogue_folders().ResolveForDelete(ref.catalogue, &path))
     return false;
   // An item of "正在下载" has its transfer cancelled and discarded first, found or not.
-  if (ref.group_id == shelf_names::Downloading()) update_client_->RemoveDownload(ref.item_id);
+  // (Found or not: either way no transfer of it is left.)
+  if (ref.group_id == shelf_names::Downloading()) (void)update_client_->RemoveDownload(ref.item_id);
   return RemoveCatalogueItem(path, ref.group_id, ref.item_id);
 }
 
@@ -94,20 +104,24 @@ void CLumoraDlg::OnOpenFile(const std::string&) {
 }
 
 void CLumoraDlg::OnAddFavourite(const std::string& args) {
-  if (flash_.GetVariable("UserPass") == "true")
-    AddToShelfGroup(args, shelf_names::Favourites());
+  if (flash_.GetVariable("UserPass") == "true") AddToShelfGroup(args, shelf_names::Favourites());
 }
 
 void CLumoraDlg::OnRead(const std::string& args) {
   if (flash_.GetVariable("UserPass") == "true") AddToShelfGroup(args, shelf_names::ReadList());
 }
 
-void CLumoraDlg::OnDelete(const std::string& args) { DeleteItem(args); }
+void CLumoraDlg::OnDelete(const std::string& args) {
+  // The movie re-reads the catalogue after "Del"; nothing else is told.
+  (void)DeleteItem(args);
+}
 
 void CLumoraDlg::OnSearch(const std::string& args) {
   // A malformed argument leaves the missing fields empty; the search runs anyway.
   std::string unused, keyword, category_list;
-  ReadFieldList(args, {{&unused, 256}, {&keyword, 64}, {&category_list, 256}});
+  (void)ReadFieldList(args, {{&unused, 256}, {&keyword, 64}, {&category_list, 256}});
   Search(catalogue_folders(), category_list, keyword);
   flash_.SetVariable("RetValSearch", "true");
 }
+
+}  // namespace app

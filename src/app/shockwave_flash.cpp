@@ -2,6 +2,8 @@
 
 #include "platform/ansi.h"
 
+namespace app {
+
 namespace {
 
 // The movie's texts are C strings: a text from the page ends at its first zero byte,
@@ -57,3 +59,5 @@ void CShockwaveFlash::OnFSCommand(const std::string& command, const std::string&
 void CShockwaveFlash::OnVariableChanged(const std::string& name, const std::string& value) {
   variables_[FromMovie(name)] = FromMovie(value);
 }
+
+}  // namespace app

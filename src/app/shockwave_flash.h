@@ -15,10 +15,11 @@
 #include "platform/player.h"
 #include "update/movie_variables.h"
 
+namespace app {
+
 class CShockwaveFlash : public platform::PlayerEvents, public update::MovieVariables {
  public:
-  using CommandHandler =
-      std::function<void(const std::string& command, const std::string& args)>;
+  using CommandHandler = std::function<void(const std::string& command, const std::string& args)>;
 
   explicit CShockwaveFlash(platform::Player& player);
   ~CShockwaveFlash() override;
@@ -52,5 +53,7 @@ class CShockwaveFlash : public platform::PlayerEvents, public update::MovieVaria
   int scale_mode_ = 0;
   std::map<std::string, std::string> variables_;
 };
+
+}  // namespace app
 
 #endif  // LUMORA_APP_SHOCKWAVE_FLASH_H_

@@ -2,13 +2,15 @@
 
 #include <algorithm>
 
+namespace app {
+
 using platform::Cursor;
 using platform::Point;
 using platform::Rect;
 
 CWindowMover::Zone CWindowMover::ZoneAt(const Rect& w, Point c) {
-  const bool left = c.x < w.left + kBorder, right = c.x > w.right - kBorder;
-  const bool top = c.y < w.top + kBorder, bottom = c.y > w.bottom - kBorder;
+  const bool left = c.x<w.left + kBorder, right = c.x> w.right - kBorder;
+  const bool top = c.y<w.top + kBorder, bottom = c.y> w.bottom - kBorder;
   const bool across = w.left + kBorder < c.x && c.x < w.right - kBorder;
   const bool down = w.top + kBorder < c.y && c.y < w.bottom - kBorder;
   if (left && top) return kTopLeft;
@@ -25,14 +27,19 @@ CWindowMover::Zone CWindowMover::ZoneAt(const Rect& w, Point c) {
 Cursor CWindowMover::CursorOf(Zone zone) {
   switch (zone) {
     case kTopLeft:
-    case kBottomRight: return Cursor::kDiagonalNwSe;
+    case kBottomRight:
+      return Cursor::kDiagonalNwSe;
     case kTopRight:
-    case kBottomLeft: return Cursor::kDiagonalNeSw;
+    case kBottomLeft:
+      return Cursor::kDiagonalNeSw;
     case kRight:
-    case kLeft: return Cursor::kHorizontal;
+    case kLeft:
+      return Cursor::kHorizontal;
     case kTop:
-    case kBottom: return Cursor::kVertical;
-    case kNone: break;
+    case kBottom:
+      return Cursor::kVertical;
+    case kNone:
+      break;
   }
   return Cursor::kArrow;
 }
@@ -45,9 +52,15 @@ bool CWindowMover::OnMouse(platform::MouseAction action, platform::MouseButton b
   if (button == platform::MouseButton::kRight && action != MouseAction::kMove)
     return action == MouseAction::kDown;
   switch (action) {
-    case MouseAction::kDown: OnButtonDown(cursor); break;
-    case MouseAction::kMove: OnMove(cursor); break;
-    case MouseAction::kUp: OnButtonUp(cursor); break;
+    case MouseAction::kDown:
+      OnButtonDown(cursor);
+      break;
+    case MouseAction::kMove:
+      OnMove(cursor);
+      break;
+    case MouseAction::kUp:
+      OnButtonUp(cursor);
+      break;
   }
   return false;  // the movie sees every left click and move
 }
@@ -83,8 +96,7 @@ void CWindowMover::OnMove(Point cursor) {
       const bool moves_left = zone_ == kTopLeft || zone_ == kBottomLeft || zone_ == kLeft;
       const bool moves_right = zone_ == kTopRight || zone_ == kRight || zone_ == kBottomRight;
       const bool moves_top = zone_ == kTopLeft || zone_ == kTop || zone_ == kTopRight;
-      const bool moves_bottom =
-          zone_ == kBottomRight || zone_ == kBottom || zone_ == kBottomLeft;
+      const bool moves_bottom = zone_ == kBottomRight || zone_ == kBottom || zone_ == kBottomLeft;
       // An edge that follows the mouse never passes the opposite edge.
       if (moves_left) r.left = std::min(r.left + dx, r.right);
       if (moves_right) r.right = std::max(r.right + dx, r.left);
@@ -107,3 +119,5 @@ void CWindowMover::OnButtonUp(Point cursor) {
   stage_size_(r.Width(), r.Height());
   window_.CaptureMouse(false);
 }
+
+}  // namespace app

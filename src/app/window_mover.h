@@ -9,14 +9,15 @@
 
 #include "platform/main_window.h"
 
+namespace app {
+
 class CWindowMover {
  public:
-  static constexpr int kBorder = 5;     // the width of the resize zones
-  static constexpr int kTopBand = 80;   // the band that moves the window
+  static constexpr int kBorder = 5;    // the width of the resize zones
+  static constexpr int kTopBand = 80;  // the band that moves the window
 
   // The zones of the window's edges and corners, tested in this order.
-  enum Zone { kNone, kTopLeft, kTop, kTopRight, kRight, kBottomRight, kBottom, kBottomLeft,
-              kLeft };
+  enum Zone { kNone, kTopLeft, kTop, kTopRight, kRight, kBottomRight, kBottom, kBottomLeft, kLeft };
 
   // |stage_size| tells the movie the window's size after a drag.
   CWindowMover(platform::MainWindow& window, std::function<void(int, int)> stage_size)
@@ -31,7 +32,7 @@ class CWindowMover {
   // A mouse event on the player, in screen coordinates. True when the player must not
   // see it (a right-button press: the player's context menu is never shown).
   [[nodiscard]] bool OnMouse(platform::MouseAction action, platform::MouseButton button,
-               platform::Point cursor);
+                             platform::Point cursor);
 
  private:
   void ZoneTest(platform::Point cursor);
@@ -50,5 +51,7 @@ class CWindowMover {
   bool has_last_ = false;
   platform::Point last_;
 };
+
+}  // namespace app
 
 #endif  // LUMORA_APP_WINDOW_MOVER_H_

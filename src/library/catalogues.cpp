@@ -5,7 +5,10 @@
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "platform/folders.h"
+
+namespace library {
 
 namespace {
 
@@ -20,15 +23,14 @@ const std::vector<CatalogueInfo>& Catalogues() {
   static const std::vector<CatalogueInfo> catalogues = [] {
     auto gb = [](const char* utf8) { return ansi::FromUtf8Lossy(utf8); };
     return std::vector<CatalogueInfo>{
-        {Catalogue::kMagazines, "public/maga/maga1.xml", gb("杂志"),
-         {gb("杂志"), gb("设计稿件")}},
+        {Catalogue::kMagazines, "public/maga/maga1.xml", gb("杂志"), {gb("杂志"), gb("设计稿件")}},
         {Catalogue::kBooks, "public/book/book1.xml", gb("图书"), {gb("图书"), gb("书刊文档")}},
-        {Catalogue::kAudio, "public/audio/audio1.xml", gb("音频"),
-         {gb("音频"), gb("有声读物")}},
-        {Catalogue::kMiscellaneous, "public/mics/mics1.xml", gb("程序"),
+        {Catalogue::kAudio, "public/audio/audio1.xml", gb("音频"), {gb("音频"), gb("有声读物")}},
+        {Catalogue::kMiscellaneous,
+         "public/mics/mics1.xml",
+         gb("程序"),
          {gb("杂项"), gb("软件源码")}},
-        {Catalogue::kVideo, "public/video/video1.xml", gb("视频"),
-         {gb("视频"), gb("摄影图片")}},
+        {Catalogue::kVideo, "public/video/video1.xml", gb("视频"), {gb("视频"), gb("摄影图片")}},
         {Catalogue::kLocal, CatalogueFolders::kLocalCatalogueName, gb("本地文件"), {}},
     };
   }();
@@ -43,12 +45,10 @@ std::string CatalogueFolders::Path(Catalogue catalogue) const {
   return {};
 }
 
-bool CatalogueFolders::ResolveForCopy(const std::string& name,
-                                      const std::string& user_shelf_path,
+bool CatalogueFolders::ResolveForCopy(const std::string& name, const std::string& user_shelf_path,
                                       std::string* path) const {
   if (!IsSafeCatalogueName(name)) return false;
-  bool in_program_folder =
-      name == kSearchResultsName || program_folder_ + name == user_shelf_path;
+  bool in_program_folder = name == kSearchResultsName || program_folder_ + name == user_shelf_path;
   *path = (in_program_folder ? program_folder_ : data_folder_) + name;
   return true;
 }
@@ -98,20 +98,6 @@ bool IsSafeCatalogueName(std::string_view name) {
   }
 }
 
-CXmlGroup* FindOrAddGroup(CXmlFileObject& file, const std::string& id, const char* maximum,
-                          bool* made) {
-  CXmlGroup* group = nullptr;
-  const bool found = file.FindGroup(id.c_str(), &group);
-  if (made != nullptr) *made = !found;
-  if (!found) {
-    std::unique_ptr<CXmlGroup> fresh;
-    CXmlGroup::Create(&fresh, shelf_names::GroupElement().c_str(), id.c_str(), maximum);
-    group = fresh.get();
-    file.AddGroup(std::move(fresh));
-  }
-  return group;
-}
-
 bool CreateUserShelf(const std::string& path) {
   using namespace shelf_names;
   if (platform::PathExists(ansi::NativePath(path))) return false;
@@ -125,3 +111,5 @@ bool CreateUserShelf(const std::string& path) {
   }
   return shelf->Save();
 }
+
+}  // namespace library

@@ -7,7 +7,9 @@
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
 #include "platform/ansi.h"
-#include "platform/file_replace.h"
+#include "platform/files.h"
+
+namespace library {
 
 namespace {
 
@@ -16,8 +18,7 @@ constexpr const char* kCoverPrefix = "cover-";
 
 // The item id from the next four values of the seeded generator.
 std::string NextLocalId() {
-  int a = std::rand() % 100, b = std::rand() % 100, c = std::rand() % 100,
-      d = std::rand() % 100;
+  int a = std::rand() % 100, b = std::rand() % 100, c = std::rand() % 100, d = std::rand() % 100;
   char id[64];
   std::snprintf(id, sizeof id, "local_%d%d%d%d", a, b, c, d);
   return id;
@@ -75,11 +76,12 @@ std::string FormLocalId(const CXmlGroup* group, std::time_t seconds) {
   return id;
 }
 
-void AddLocalBook(const CatalogueFolders& folders, const LocalBookInfo& info,
-                  std::time_t seconds) {
+void AddLocalBook(const CatalogueFolders& folders, const LocalBookInfo& info, std::time_t seconds) {
   std::unique_ptr<CXmlFileObject> local;
   const std::string local_path = folders.Path(Catalogue::kLocal);
-  CXmlFileObject::Open(&local, local_path.c_str());
+  // A missing local catalogue starts empty and is made here; an unreadable one is kept
+  // as it is (its Save refuses).
+  (void)CXmlFileObject::Open(&local, local_path.c_str());
   const std::string group_id = LocalGroupId(info.path);
 
   // The picture goes into the local folder under its own file name; the item names
@@ -96,9 +98,13 @@ void AddLocalBook(const CatalogueFolders& folders, const LocalBookInfo& info,
   const std::string id = FormLocalId(made ? nullptr : group, seconds);
 
   std::unique_ptr<CXmlElement> item;
-  CXmlElement::Create(&item, CXmlElement::Fields{shelf_names::LocalItemElement(), id,
-                                                 info.title, kPictureFolder + picture,
-                                                 info.issue, "", "", "", info.path, ""});
+  CXmlElement::Create(
+      &item, CXmlElement::Fields{shelf_names::LocalItemElement(), id, info.title,
+                                 kPictureFolder + picture, info.issue, "", "", "", info.path, ""});
   group->AddItem(std::move(item));
-  CXmlFileObject::Release(std::move(local), true);
+  // The movie re-reads the catalogue whatever happened; a book that could not be
+  // written simply does not show.
+  (void)CXmlFileObject::Release(std::move(local), true);
 }
+
+}  // namespace library

@@ -9,6 +9,8 @@
 
 #include "library/catalogues.h"
 
+namespace library {
+
 class CXmlGroup;
 
 // What the book information dialog holds (code page).
@@ -42,8 +44,10 @@ std::string CoverFileName(const std::string& cover);
 std::string FormLocalId(const CXmlGroup* group, std::time_t seconds);
 
 // Adds the book to the local catalogue and copies its cover picture (a failed copy
-// is ignored; only a regular file is copied, streamed, so a device never fills memory). The item's id is formed with the time |seconds|.
-void AddLocalBook(const CatalogueFolders& folders, const LocalBookInfo& info,
-                  std::time_t seconds);
+// is ignored; only a regular file is copied, streamed, so a device never fills memory). The item's
+// id is formed with the time |seconds|.
+void AddLocalBook(const CatalogueFolders& folders, const LocalBookInfo& info, std::time_t seconds);
+
+}  // namespace library
 
 #endif  // LUMORA_LIBRARY_LOCAL_BOOKS_H_

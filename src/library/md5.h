@@ -30,12 +30,12 @@ class Md5 {
 // The digest of |bytes| as 32 lower-case hexadecimal digits.
 std::string Md5Hex(std::string_view bytes);
 
-}  // namespace library
-
 // The digest of the zero-terminated |text|, its bytes exactly as they stand (the code
 // page), as 32 lower-case hexadecimal digits in one buffer of this module's: every call
 // overwrites it, so a caller that needs a result after the next call copies it first.
 // Main thread only.
 const char* MD5String(const char* text);
+
+}  // namespace library
 
 #endif  // LUMORA_LIBRARY_MD5_H_

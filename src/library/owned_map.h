@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+namespace library {
+
 template <typename T>
 class OwnedMap {
  public:
@@ -62,8 +64,7 @@ class OwnedMap {
           position >= cursor_pos_ ? position - cursor_pos_ : cursor_pos_ - position;
       if (from_cursor < best) {
         it = cursor_;
-        steps = static_cast<std::ptrdiff_t>(position) -
-                static_cast<std::ptrdiff_t>(cursor_pos_);
+        steps = static_cast<std::ptrdiff_t>(position) - static_cast<std::ptrdiff_t>(cursor_pos_);
       }
     }
     std::advance(it, steps);
@@ -86,5 +87,7 @@ class OwnedMap {
   mutable std::size_t cursor_pos_ = 0;
   mutable bool cursor_valid_ = false;
 };
+
+}  // namespace library
 
 #endif  // LUMORA_LIBRARY_OWNED_MAP_H_

@@ -5,23 +5,26 @@
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
 
+namespace library {
+
 void Search(const CatalogueFolders& folders, const std::string& category_list,
             const std::string& keyword) {
   const std::string results_path = folders.SearchResultsPath();
+  // A results file that is missing or unreadable starts empty; one that cannot be
+  // written leaves the catalogues' hits unrecorded, which the movie shows as none.
   std::unique_ptr<CXmlFileObject> results;
-  CXmlFileObject::Open(&results, results_path.c_str());
+  (void)CXmlFileObject::Open(&results, results_path.c_str());
   results->RemoveGroup(shelf_names::SearchResults().c_str());
   FindOrAddGroup(*results, shelf_names::SearchResults(), "1000");
-  CXmlFileObject::Release(std::move(results), true);
+  (void)CXmlFileObject::Release(std::move(results), true);
 
   std::size_t start = 0;
   while (start <= category_list.size()) {
     std::size_t end = category_list.find('&', start);
     if (end == std::string::npos) end = category_list.size();
     Catalogue catalogue;
-    if (end > start &&
-        CatalogueOfSearchToken(std::string_view(category_list).substr(start, end - start),
-                               &catalogue))
+    if (end > start && CatalogueOfSearchToken(
+                           std::string_view(category_list).substr(start, end - start), &catalogue))
       SearchCatalogue(results_path, folders.Path(catalogue), keyword);
     start = end + 1;
   }
@@ -29,12 +32,14 @@ void Search(const CatalogueFolders& folders, const std::string& category_list,
 
 void SearchCatalogue(const std::string& results_path, const std::string& catalogue_path,
                      const std::string& keyword) {
+  // As above: a results file that cannot be read starts empty, and a catalogue that
+  // cannot be read has no hits.
   std::unique_ptr<CXmlFileObject> results;
-  CXmlFileObject::Open(&results, results_path.c_str());
+  (void)CXmlFileObject::Open(&results, results_path.c_str());
   CXmlGroup* hits = FindOrAddGroup(*results, shelf_names::SearchResults(), "1000");
 
   std::unique_ptr<CXmlFileObject> catalogue;
-  CXmlFileObject::Open(&catalogue, catalogue_path.c_str());
+  (void)CXmlFileObject::Open(&catalogue, catalogue_path.c_str());
   for (int g = 0; g < catalogue->GetGroupCount(); ++g) {
     CXmlGroup* group = nullptr;
     catalogue->GetGroupAt(g, &group);
@@ -49,6 +54,8 @@ void SearchCatalogue(const std::string& results_path, const std::string& catalog
       hits->AddItem(std::move(copy));  // an id already found stays as it is
     }
   }
-  CXmlFileObject::Release(std::move(catalogue), false);
-  CXmlFileObject::Release(std::move(results), true);
+  (void)CXmlFileObject::Release(std::move(catalogue), false);  // nothing to save
+  (void)CXmlFileObject::Release(std::move(results), true);
 }
+
+}  // namespace library

@@ -8,6 +8,8 @@
 
 #include "library/catalogues.h"
 
+namespace library {
+
 // Empties the results, then searches the catalogues named by the search tokens of
 // |category_list| ("&"-separated; empty and unknown tokens are skipped) in the order
 // given. An item id found twice keeps the copy found first.
@@ -18,5 +20,7 @@ void Search(const CatalogueFolders& folders, const std::string& category_list,
 // catalogue is read, never rewritten.
 void SearchCatalogue(const std::string& results_path, const std::string& catalogue_path,
                      const std::string& keyword);
+
+}  // namespace library
 
 #endif  // LUMORA_LIBRARY_SEARCH_H_

@@ -2,12 +2,12 @@
 
 #include "platform/ansi.h"
 
-namespace shelf_names {
+namespace library::shelf_names {
 
-#define LUMORA_SHELF_NAME(function, utf8)                            \
-  const std::string& function() {                                   \
-    static const std::string name = ansi::FromUtf8Lossy(utf8);      \
-    return name;                                                    \
+#define LUMORA_SHELF_NAME(function, utf8)                      \
+  const std::string& function() {                              \
+    static const std::string name = ansi::FromUtf8Lossy(utf8); \
+    return name;                                               \
   }
 
 LUMORA_SHELF_NAME(CategoryAttribute, "分类")
@@ -26,4 +26,4 @@ LUMORA_SHELF_NAME(FileSuffix, "文件")
 
 #undef LUMORA_SHELF_NAME
 
-}  // namespace shelf_names
+}  // namespace library::shelf_names

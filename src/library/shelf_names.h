@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace shelf_names {
+namespace library::shelf_names {
 
 // Attributes of the root and of groups.
 const std::string& CategoryAttribute();  // 分类
@@ -29,6 +29,6 @@ const std::string& SearchResults();  // 搜索结果
 // What follows the file type in a local catalogue's group id.
 const std::string& FileSuffix();  // 文件
 
-}  // namespace shelf_names
+}  // namespace library::shelf_names
 
 #endif  // LUMORA_LIBRARY_SHELF_NAMES_H_

@@ -10,6 +10,8 @@
 
 #include "library/catalogues.h"
 
+namespace library {
+
 // Copies an item into a group of another (or the same) catalogue, making the group
 // (maximum "100") when it is missing. The item is looked up in the source group, or
 // when that fails in any group of the source. 1 when copied; -1 when the destination
@@ -21,18 +23,18 @@ int CopyItemToGroup(const std::string& source_path, const std::string& source_gr
 
 // The name of an item (cut to 63 bytes), found by group and id. The catalogue is
 // rewritten by the lookup.
-bool GetItemName(const std::string& path, const std::string& item_id,
-                 const std::string& group_id, std::string* name);
+[[nodiscard]] bool GetItemName(const std::string& path, const std::string& item_id,
+                               const std::string& group_id, std::string* name);
 
 // Removes an item from a group; true when it was there. The catalogue is rewritten.
-bool RemoveCatalogueItem(const std::string& path, const std::string& group_id,
-                         const std::string& item_id);
+[[nodiscard]] bool RemoveCatalogueItem(const std::string& path, const std::string& group_id,
+                                       const std::string& item_id);
 
 // Moves a finished download from "正在下载" to "已下载" of the user shelf file. Its
 // RDurl becomes |target_path| when one is given and stays as it was otherwise. True
 // when both groups and the item were found.
-bool MoveDownloadedItem(const std::string& user_shelf_path, const std::string& item_id,
-                        const std::string* target_path);
+[[nodiscard]] bool MoveDownloadedItem(const std::string& user_shelf_path,
+                                      const std::string& item_id, const std::string* target_path);
 
 // One entry of the purchased list.
 struct PurchasedEntry {
@@ -54,5 +56,7 @@ void ImportPurchasedList(const CatalogueFolders& folders, const std::string& use
 int ImportPurchasedItem(const CatalogueFolders& folders, const std::string& user_shelf_path,
                         const std::string& item_id, const std::string& category,
                         const std::string& class_id);
+
+}  // namespace library
 
 #endif  // LUMORA_LIBRARY_SHELF_OPERATIONS_H_

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-namespace tinyxml_text {
+namespace library::tinyxml_text {
 namespace {
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -114,4 +114,4 @@ bool NestingExceeds(std::string_view text, int limit) {
   return false;
 }
 
-}  // namespace tinyxml_text
+}  // namespace library::tinyxml_text

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace tinyxml_text {
+namespace library::tinyxml_text {
 
 // Line ends as TinyXML's own file reader leaves them: CR LF and a lone CR become LF,
 // and the text ends at its first zero byte.
@@ -20,6 +20,6 @@ void NormaliseLineEnds(std::string* text);
 // quoted right after its "="; "/>" closes at once; "</" closes one level.
 bool NestingExceeds(std::string_view text, int limit);
 
-}  // namespace tinyxml_text
+}  // namespace library::tinyxml_text
 
 #endif  // LUMORA_LIBRARY_TINYXML_TEXT_H_

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace library {
+
 class CXmlElement {
  public:
   // The ten strings, in the order in which they are read and written.
@@ -28,10 +30,9 @@ class CXmlElement {
 
   // A new item. False, and nothing made, when |out| or any string is missing; empty
   // strings are allowed.
-  static bool Create(std::unique_ptr<CXmlElement>* out, const char* element_name,
-                     const char* id, const char* name, const char* photo, const char* date,
-                     const char* pay, const char* price, const char* dl_url,
-                     const char* rd_url, const char* by_url);
+  static bool Create(std::unique_ptr<CXmlElement>* out, const char* element_name, const char* id,
+                     const char* name, const char* photo, const char* date, const char* pay,
+                     const char* price, const char* dl_url, const char* rd_url, const char* by_url);
   // A new item from its ten strings. False only when |out| is missing.
   static bool Create(std::unique_ptr<CXmlElement>* out, Fields fields);
 
@@ -52,5 +53,7 @@ class CXmlElement {
 
   const Fields fields_;
 };
+
+}  // namespace library
 
 #endif  // LUMORA_LIBRARY_XML_ELEMENT_H_

@@ -5,8 +5,9 @@
 #include "library/shelf_names.h"
 #include "library/tinyxml_text.h"
 #include "platform/ansi.h"
-#include "platform/file_replace.h"
-#include "platform/regular_file.h"
+#include "platform/files.h"
+
+namespace library {
 
 namespace {
 
@@ -76,8 +77,7 @@ class CatalogueText {
 CXmlFileObject::~CXmlFileObject() = default;
 
 bool CXmlFileObject::Create(std::unique_ptr<CXmlFileObject>* out, const char* path,
-                            const char* root_name, const char* category,
-                            const char* maximum) {
+                            const char* root_name, const char* category, const char* maximum) {
   if (out == nullptr || path == nullptr || root_name == nullptr || category == nullptr ||
       maximum == nullptr)
     return false;
@@ -94,18 +94,18 @@ bool CXmlFileObject::Open(std::unique_ptr<CXmlFileObject>* out, const char* path
   return (*out)->Load();
 }
 
-void CXmlFileObject::Release(std::unique_ptr<CXmlFileObject> object, bool save) {
-  if (object && save) object->Save();
+bool CXmlFileObject::Release(std::unique_ptr<CXmlFileObject> object, bool save) {
+  return !(object && save) || object->Save();
 }
 
 bool CXmlFileObject::Load() {
   std::string text;
-  const platform::FileRead read =
+  const platform::Status read =
       platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text);
   // A missing file may be written later; anything else that cannot be read (a folder,
   // a FIFO, a device, a file too large or too deep) is kept exactly as it is.
-  unreadable_ = read != platform::FileRead::kMissing;
-  if (read != platform::FileRead::kOk || tinyxml_text::NestingExceeds(text, kMaxDepth)) return false;
+  unreadable_ = !read.IsNotFound();
+  if (!read.ok() || tinyxml_text::NestingExceeds(text, kMaxDepth)) return false;
   // The encoding comes from the file itself; a "gb2312" declaration keeps every byte
   // of the text as it stands.
   TiXmlDocument document;
@@ -114,7 +114,6 @@ bool CXmlFileObject::Load() {
   const TiXmlElement* root = document.Error() ? nullptr : document.RootElement();
   if (root == nullptr) return false;
   unreadable_ = false;
-  loaded_ = true;
 
   // Root, groups and items are read by the position of their attributes. The second
   // attribute of the root and of a group is the stored count, which is recomputed.
@@ -135,8 +134,8 @@ bool CXmlFileObject::Load() {
       std::string v[9];
       ReadAttributes(*e, v);
       std::unique_ptr<CXmlElement> item;
-      CXmlElement::Create(&item, CXmlElement::Fields{e->ValueStr(), v[0], v[1], v[2], v[3],
-                                                     v[4], v[5], v[6], v[7], v[8]});
+      CXmlElement::Create(&item, CXmlElement::Fields{e->ValueStr(), v[0], v[1], v[2], v[3], v[4],
+                                                     v[5], v[6], v[7], v[8]});
       group->AddItem(std::move(item));  // a repeated id: the first item stays
     }
     AddGroup(std::move(group));  // a repeated id: the first group stays
@@ -148,29 +147,35 @@ std::string CXmlFileObject::Print() const {
   using namespace shelf_names;
   CatalogueText text;
   text.Declaration();
-  const std::string& root_name =
-      root_name_.empty() ? std::string(kDefaultRootName) : root_name_;
+  const std::string& root_name = root_name_.empty() ? std::string(kDefaultRootName) : root_name_;
   const bool has_groups = groups_.size() > 0;
   const std::string total = std::to_string(GetItemTotal());
-  text.Open(root_name, {{&CategoryAttribute(), &category_},
-                        {&TotalAttribute(), &total},
-                        {&MaximumAttribute(), &maximum_}},
+  text.Open(root_name,
+            {{&CategoryAttribute(), &category_},
+             {&TotalAttribute(), &total},
+             {&MaximumAttribute(), &maximum_}},
             has_groups);
   groups_.ForEach([&](const CXmlGroup& group) {
     const bool has_items = group.GetItemCount() > 0;
     const std::string count = std::to_string(group.GetItemCount());
-    text.Open(group.element_name(),
-              {{&kId, &group.id()}, {&TotalAttribute(), &count},
-               {&MaximumAttribute(), &group.maximum()}},
-              has_items);
+    text.Open(
+        group.element_name(),
+        {{&kId, &group.id()}, {&TotalAttribute(), &count}, {&MaximumAttribute(), &group.maximum()}},
+        has_items);
     for (int i = 0; i < group.GetItemCount(); ++i) {
       CXmlElement* item = nullptr;
       group.GetItemAt(i, &item);
       const CXmlElement::Fields& f = item->fields();
       text.Open(f.element_name,
-                {{&kId, &f.id}, {&kName, &f.name}, {&kPhoto, &f.photo}, {&kDate, &f.date},
-                 {&kPay, &f.pay}, {&kPrice, &f.price}, {&kDlUrl, &f.dl_url},
-                 {&kRdUrl, &f.rd_url}, {&kByUrl, &f.by_url}},
+                {{&kId, &f.id},
+                 {&kName, &f.name},
+                 {&kPhoto, &f.photo},
+                 {&kDate, &f.date},
+                 {&kPay, &f.pay},
+                 {&kPrice, &f.price},
+                 {&kDlUrl, &f.dl_url},
+                 {&kRdUrl, &f.rd_url},
+                 {&kByUrl, &f.by_url}},
                 false);
     }
     if (has_items) text.Close(group.element_name());
@@ -182,7 +187,7 @@ std::string CXmlFileObject::Print() const {
 bool CXmlFileObject::Save() {
   // A file that is there but could not be read is left exactly as it is.
   if (unreadable_) return false;
-  return platform::ReplaceFileContents(ansi::NativePath(path_), Print());
+  return platform::ReplaceFileContents(ansi::NativePath(path_), Print()).ok();
 }
 
 bool CXmlFileObject::FindGroup(const char* id, CXmlGroup** out) const {
@@ -198,9 +203,7 @@ bool CXmlFileObject::AddGroup(std::unique_ptr<CXmlGroup> group) {
   return true;
 }
 
-bool CXmlFileObject::RemoveGroup(const char* id) {
-  return id != nullptr && groups_.Remove(id);
-}
+bool CXmlFileObject::RemoveGroup(const char* id) { return id != nullptr && groups_.Remove(id); }
 
 bool CXmlFileObject::GetGroupAt(int position, CXmlGroup** out) const {
   if (out == nullptr || position < 0) return false;
@@ -224,3 +227,19 @@ bool CXmlFileObject::FindItemInAnyGroup(const char* id, CXmlElement** out) const
   }
   return *out != nullptr;
 }
+
+CXmlGroup* FindOrAddGroup(CXmlFileObject& file, const std::string& id, const char* maximum,
+                          bool* made) {
+  CXmlGroup* group = nullptr;
+  const bool found = file.FindGroup(id.c_str(), &group);
+  if (made != nullptr) *made = !found;
+  if (!found) {
+    std::unique_ptr<CXmlGroup> fresh;
+    CXmlGroup::Create(&fresh, shelf_names::GroupElement().c_str(), id.c_str(), maximum);
+    group = fresh.get();
+    file.AddGroup(std::move(fresh));
+  }
+  return group;
+}
+
+}  // namespace library

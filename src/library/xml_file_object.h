@@ -16,6 +16,8 @@
 #include "library/owned_map.h"
 #include "library/xml_group.h"
 
+namespace library {
+
 class CXmlFileObject {
  public:
   // The root name written for a file that did not exist when it was opened.
@@ -30,24 +32,22 @@ class CXmlFileObject {
 
   // A new empty file object for |path| (code page, '/' separators); the file is not
   // touched. False, and nothing made, when an argument is missing.
-  static bool Create(std::unique_ptr<CXmlFileObject>* out, const char* path,
-                     const char* root_name, const char* category, const char* maximum);
+  static bool Create(std::unique_ptr<CXmlFileObject>* out, const char* path, const char* root_name,
+                     const char* category, const char* maximum);
   // A file object for |path| with empty root fields, delivered in any case, then
-  // loaded: the result is Load's. False without an object only when an argument is
-  // missing.
-  static bool Open(std::unique_ptr<CXmlFileObject>* out, const char* path);
-  // Saves first when |save| is set, then destroys the object and all it owns.
-  static void Release(std::unique_ptr<CXmlFileObject> object, bool save);
+  // loaded: the result is Load's, true when the file was there and understood, so
+  // writing it back loses nothing (operations that only look up or remove write a file
+  // back only then). False without an object only when an argument is missing.
+  [[nodiscard]] static bool Open(std::unique_ptr<CXmlFileObject>* out, const char* path);
+  // Saves first when |save| is set, then destroys the object and all it owns. False
+  // only when a save was asked for and failed.
+  [[nodiscard]] static bool Release(std::unique_ptr<CXmlFileObject> object, bool save);
 
   // Reads the file: true when it was parsed. On failure the object stays empty. Only a
   // regular file is read, without ever blocking on a FIFO or a device.
-  bool Load();
-  // True when the file was there and understood, so writing it back loses nothing.
-  // Operations that only look up or remove write a file back only then.
-  bool loaded() const { return loaded_; }
-  // Writes the whole file. The result says whether it was written; callers of the
-  // catalogue operations do not look at it.
-  bool Save();
+  [[nodiscard]] bool Load();
+  // Writes the whole file. The result says whether it was written.
+  [[nodiscard]] bool Save();
 
   bool FindGroup(const char* id, CXmlGroup** out) const;
   // Takes |group|; a group whose id is present is discarded and the existing one
@@ -77,8 +77,14 @@ class CXmlFileObject {
   std::string maximum_;
   // Set when the file is there but could not be read: Save never replaces it.
   bool unreadable_ = false;
-  bool loaded_ = false;
   OwnedMap<CXmlGroup> groups_;
 };
+
+// The group |id| of |file|. When the file lacks it, a group "分类" with this id and
+// |maximum| is made and added, and |made| (when given) is set.
+CXmlGroup* FindOrAddGroup(CXmlFileObject& file, const std::string& id, const char* maximum,
+                          bool* made = nullptr);
+
+}  // namespace library
 
 #endif  // LUMORA_LIBRARY_XML_FILE_OBJECT_H_

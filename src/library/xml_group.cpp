@@ -1,9 +1,11 @@
 #include "library/xml_group.h"
 
+namespace library {
+
 CXmlGroup::~CXmlGroup() = default;
 
-bool CXmlGroup::Create(std::unique_ptr<CXmlGroup>* out, const char* element_name,
-                       const char* id, const char* maximum) {
+bool CXmlGroup::Create(std::unique_ptr<CXmlGroup>* out, const char* element_name, const char* id,
+                       const char* maximum) {
   if (out == nullptr || element_name == nullptr || id == nullptr || maximum == nullptr)
     return false;
   out->reset(new CXmlGroup(element_name, id, maximum));
@@ -30,3 +32,5 @@ bool CXmlGroup::GetItemAt(int position, CXmlElement** out) const {
   *out = items_.At(static_cast<std::size_t>(position));
   return *out != nullptr;
 }
+
+}  // namespace library

@@ -11,6 +11,8 @@
 #include "library/owned_map.h"
 #include "library/xml_element.h"
 
+namespace library {
+
 class CXmlGroup {
  public:
   virtual ~CXmlGroup();
@@ -18,8 +20,8 @@ class CXmlGroup {
   CXmlGroup& operator=(const CXmlGroup&) = delete;
 
   // A new empty group. False, and nothing made, when an argument is missing.
-  static bool Create(std::unique_ptr<CXmlGroup>* out, const char* element_name,
-                     const char* id, const char* maximum);
+  static bool Create(std::unique_ptr<CXmlGroup>* out, const char* element_name, const char* id,
+                     const char* maximum);
 
   // The item with this id. False with |out| set to null when absent; false when an
   // argument is missing. The group keeps the item.
@@ -40,13 +42,14 @@ class CXmlGroup {
 
  private:
   CXmlGroup(std::string element_name, std::string id, std::string maximum)
-      : element_name_(std::move(element_name)), id_(std::move(id)),
-        maximum_(std::move(maximum)) {}
+      : element_name_(std::move(element_name)), id_(std::move(id)), maximum_(std::move(maximum)) {}
 
   const std::string element_name_;
   const std::string id_;
   const std::string maximum_;
   OwnedMap<CXmlElement> items_;
 };
+
+}  // namespace library
 
 #endif  // LUMORA_LIBRARY_XML_GROUP_H_

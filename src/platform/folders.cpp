@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -56,30 +56,9 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool MakeDirectory(const std::string& path) {
-  return IsDirectory(path) || mkdir(path.c_str(), 0777) == 0;
-}
-
-bool PathExists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-}  // namespace platform
-
-namespace platform {
-
-bool ReadWholeFile(const std::string& path, std::string* contents) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  contents->clear();
-  char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-    contents->append(buffer, n);
-  // A folder opens but cannot be read.
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
+Status MakeDirectory(const std::string& path) {
+  if (IsDirectory(path) || mkdir(path.c_str(), 0777) == 0) return Status::Ok();
+  return PosixError(path, errno);
 }
 
 }  // namespace platform

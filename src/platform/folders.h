@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/status.h"
+
 namespace platform {
 
 // The user's data folder: $XDG_DATA_HOME, or ~/.local/share when it is unset or not an
@@ -17,14 +19,8 @@ std::string CurrentDirectory();
 std::string ProgramFile();
 // True when |path| names an existing directory.
 bool IsDirectory(const std::string& path);
-// Makes the folder |path| unless it is one already (its parent must exist). True when
-// it is a folder afterwards.
-bool MakeDirectory(const std::string& path);
-// True when something exists at |path| (a file, a folder or a dangling link).
-bool PathExists(const std::string& path);
-// Reads the whole file through the C library's stream functions, as any component of
-// the process would (so memory files are served too). False when it cannot be opened.
-bool ReadWholeFile(const std::string& path, std::string* contents);
+// Makes the folder |path| unless it is one already (its parent must exist).
+Status MakeDirectory(const std::string& path);
 
 }  // namespace platform
 

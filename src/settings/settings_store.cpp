@@ -1,19 +1,18 @@
 #include "settings/settings_store.h"
 
+#include <tinyxml.h>
+
 #include <cctype>
 #include <map>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include <tinyxml.h>
-
 #include "app/field_list.h"
 #include "library/tinyxml_text.h"
 #include "platform/ansi.h"
-#include "platform/file_replace.h"
+#include "platform/files.h"
 #include "platform/folders.h"
-#include "platform/regular_file.h"
 
 namespace settings {
 namespace {
@@ -143,8 +142,8 @@ std::string JoinHandlerList(const HandlerMap& handlers) {
   const std::string separator = CSettingsStore::kHandlerSeparator;
   std::string list;
   for (const auto& [extension, handler] : handlers)
-    list += extension + separator + handler.first + separator + handler.second + separator +
-            separator;
+    list +=
+        extension + separator + handler.first + separator + handler.second + separator + separator;
   return list;
 }
 
@@ -181,15 +180,14 @@ bool CSettingsStore::Load(const char* path) {
   document_.reset();
   loaded_ = false;
   std::string text;
-  if (platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text) !=
-          platform::FileRead::kOk ||
-      tinyxml_text::NestingExceeds(text, kMaxDepth))
+  if (!platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text).ok() ||
+      library::tinyxml_text::NestingExceeds(text, kMaxDepth))
     return false;
   // The parser stops at a zero byte: what follows it would be lost by the next save.
   if (text.find('\0') != std::string::npos) return false;
   byte_order_mark_ = text.starts_with(kUtf8Mark);
   crlf_ = text.find("\r\n") != std::string::npos;
-  tinyxml_text::NormaliseLineEnds(&text);
+  library::tinyxml_text::NormaliseLineEnds(&text);
   auto document = std::make_unique<TiXmlDocument>();
   document->Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   if (document->Error() || document->RootElement() == nullptr) return false;
@@ -216,8 +214,7 @@ TiXmlElement* CSettingsStore::FindElement(const char* element_path, const char* 
   TiXmlElement* current = root_;
   for (std::size_t i = 0; i < parts.size() && current != nullptr; ++i) {
     const bool last = i + 1 == parts.size();
-    current = FindFrom(current, ToFileText(parts[i]),
-                       last && id != nullptr ? &file_id : nullptr);
+    current = FindFrom(current, ToFileText(parts[i]), last && id != nullptr ? &file_id : nullptr);
   }
   return parts.empty() ? nullptr : current;
 }
@@ -262,11 +259,11 @@ bool CSettingsStore::Save() const {
   document_->Accept(&printer);
   std::string text = byte_order_mark_ ? std::string(kUtf8Mark) : std::string();
   text += printer.Str();
-  return platform::ReplaceFileContents(ansi::NativePath(path_), text);
+  return platform::ReplaceFileContents(ansi::NativePath(path_), text).ok();
 }
 
 bool CSettingsStore::SetAutorun(bool enable) {
-  return entries_.SetAutostart(enable, platform::ProgramFile());
+  return entries_.SetAutostart(enable, platform::ProgramFile()).ok();
 }
 
 std::string CSettingsStore::ReadRegistryDefault(RegistryRoot root, const char* sub_key) const {
@@ -282,7 +279,7 @@ std::string CSettingsStore::ReadRegistryDefault(RegistryRoot root, const char* s
   if (!icon && value != "shell/open/command") return {};
   platform::FileHandler handler;
   const std::string extension = "." + ansi::ToUtf8Lossy(type.substr(0, type.size() - 4));
-  if (!entries_.FindDefaultHandler(extension, &handler)) return {};
+  if (!entries_.FindDefaultHandler(extension, &handler).ok()) return {};
   std::string text = ansi::FromUtf8Lossy(icon ? handler.icon : handler.command);
   // The terminating zero must fit as well.
   if (text.size() >= kRecordValueBytes) return {};
@@ -311,10 +308,14 @@ void CSettingsStore::RecordFileHandlers(const char* settings_path) {
 
 void CSettingsStore::ApplySystemSettings(const char* argument) {
   std::string sound, autorun, web_setting;
-  ReadFieldList(argument != nullptr ? argument : "",
-                {{&sound, kSettingValueBytes}, {&autorun, kSettingValueBytes},
-                 {&web_setting, kSettingValueBytes}});
-  SetAutorun(ReadsAsOne(autorun));
+  // Missing fields stay empty and read as "not set".
+  (void)app::ReadFieldList(argument != nullptr ? argument : "",
+                           {{&sound, kSettingValueBytes},
+                            {&autorun, kSettingValueBytes},
+                            {&web_setting, kSettingValueBytes}});
+  // The desktop's autostart entry is the system's; one that cannot be changed stays
+  // as it was and the settings file still records the user's choice.
+  (void)SetAutorun(ReadsAsOne(autorun));
   if (IsLoaded() == nullptr) return;
   // Each value is saved as it is set; one that cannot be saved does not stop the next.
   (void)SetAttribute(kItemPath, "sound", "value", sound.c_str());

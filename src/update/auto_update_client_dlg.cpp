@@ -353,7 +353,7 @@ void CAutoUpdateClientDlg::InstallFile(const net::CInetFile& t) {
   // A publisher's digest is checked before anything is replaced.
   if (install != installs_.end() && !install->second.sha256.empty()) {
     std::string digest;
-    if (!Sha256OfFile(body, &digest) || digest != install->second.sha256) {
+    if (!Sha256OfFile(body, &digest).ok() || digest != install->second.sha256) {
       Log("文件校验失败 [" + name + "]");
       return;
     }

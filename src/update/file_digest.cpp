@@ -6,28 +6,13 @@
 #include <cerrno>
 #include <memory>
 
-#include "platform/regular_file.h"
+#include "platform/files.h"
 
 namespace update {
 namespace {
 
 struct ChecksumFree {
-  void operator()(GChecksum* checksum) const { g_checksum_free(checksum); }
-};
-
-// Closes the descriptor it holds.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
+  void operator()(GChecksum* checksum) const noexcept { g_checksum_free(checksum); }
 };
 
 bool IsHexDigit(char c) {
@@ -36,20 +21,20 @@ bool IsHexDigit(char c) {
 
 }  // namespace
 
-bool Sha256OfFile(const std::string& native_path, std::string* hex) {
-  Descriptor file(platform::OpenRegularFile(native_path));
-  if (file.get() < 0) return false;
+platform::Status Sha256OfFile(const std::string& native_path, std::string* hex) {
+  platform::UniqueFd file;
+  if (platform::Status s = platform::OpenRegularFile(native_path, &file); !s.ok()) return s;
   std::unique_ptr<GChecksum, ChecksumFree> checksum(g_checksum_new(G_CHECKSUM_SHA256));
   char buffer[65536];
   for (;;) {
     const ssize_t n = read(file.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
+    if (n < 0) return platform::PosixError(native_path, errno);
     if (n == 0) break;
     g_checksum_update(checksum.get(), reinterpret_cast<const guchar*>(buffer), n);
   }
   hex->assign(g_checksum_get_string(checksum.get()));
-  return true;
+  return platform::Status::Ok();
 }
 
 bool NormalizeSha256(std::string_view text, std::string* hex) {

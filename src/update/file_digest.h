@@ -6,14 +6,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace update {
 
 // Length of a SHA-256 digest written out in hexadecimal.
 inline constexpr std::size_t kSha256HexLength = 64;
 
 // The SHA-256 digest of the regular file at |native_path| (UTF-8) as 64 lower-case
-// hexadecimal digits. False when it is not a readable regular file; never blocks.
-[[nodiscard]] bool Sha256OfFile(const std::string& native_path, std::string* hex);
+// hexadecimal digits. Fails when it is not a readable regular file; never blocks.
+platform::Status Sha256OfFile(const std::string& native_path, std::string* hex);
 
 // |text| as a digest: 64 hexadecimal digits of either case, with white space around
 // them dropped, lower-cased. False when it is anything else.

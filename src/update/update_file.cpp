@@ -6,7 +6,7 @@
 #include <charconv>
 
 #include "platform/ansi.h"
-#include "platform/regular_file.h"
+#include "platform/files.h"
 #include "update/file_digest.h"
 #include "update/version_index.h"
 
@@ -42,12 +42,10 @@ CUpdateFile::~CUpdateFile() = default;
 
 bool CUpdateFile::Scan() {
   if (target_path_.empty()) return false;
-  const int fd = platform::OpenRegularFile(ansi::NativePath(target_path_));
-  if (fd < 0) return false;
+  platform::UniqueFd file;
+  if (!platform::OpenRegularFile(ansi::NativePath(target_path_), &file).ok()) return false;
   struct stat st;
-  const bool ok = fstat(fd, &st) == 0;
-  close(fd);
-  if (!ok) return false;
+  if (fstat(file.get(), &st) != 0) return false;
   length_ = static_cast<std::uint64_t>(st.st_size);
   file_name_ = std::string(ansi::AfterLastSeparator(target_path_));
   file_time_ = ToFileTime(st.st_mtim);
@@ -89,7 +87,7 @@ bool CUpdateFile::NeedsUpdate() {
 bool CUpdateFile::VerifyDownloaded(const std::string& native_path) const {
   if (sha256_.empty()) return true;
   std::string digest;
-  return Sha256OfFile(native_path, &digest) && digest == sha256_;
+  return Sha256OfFile(native_path, &digest).ok() && digest == sha256_;
 }
 
 }  // namespace update

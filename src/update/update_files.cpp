@@ -13,9 +13,8 @@
 #include <optional>
 
 #include "platform/ansi.h"
-#include "platform/file_replace.h"
+#include "platform/files.h"
 #include "platform/folders.h"
-#include "platform/regular_file.h"
 #include "update/file_digest.h"
 #include "update/version_index.h"
 
@@ -245,9 +244,7 @@ bool CUpdateFiles::Load(const std::string& path) {
   Clear();
   refused_.clear();
   std::string bytes;
-  if (platform::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &bytes) !=
-      platform::FileRead::kOk)
-    return false;
+  if (!platform::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &bytes).ok()) return false;
   const auto doc = ParseManifest(bytes);
   if (doc == nullptr) return false;
   xmlNode* root = xmlDocGetRootElement(doc.get());
@@ -430,7 +427,7 @@ bool CUpdateFiles::IsPathExist(const std::string& path) const {
 bool CUpdateFiles::RecordInstalledVersion(const std::string& target_path,
                                           const std::string& version) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  return VersionIndex(folders_.version_index).Record(target_path, version);
+  return VersionIndex(folders_.version_index).Record(target_path, version).ok();
 }
 
 bool CUpdateFiles::AddScannedFile(const std::string& path) {
@@ -447,7 +444,7 @@ bool CUpdateFiles::AddScannedFile(const std::string& path, const std::string& in
   auto entry = std::make_unique<CUpdateFile>(path, folders_.version_index);
   if (!entry->Scan()) return false;
   std::string digest;
-  if (Sha256OfFile(ansi::NativePath(path), &digest)) entry->sha256_ = digest;
+  if (Sha256OfFile(ansi::NativePath(path), &digest).ok()) entry->sha256_ = digest;
   entry->install_dir_ = install_dir;
   entry->local_path_ = local_path;
   entries_.push_back(std::move(entry));
@@ -497,7 +494,7 @@ std::string CUpdateFiles::Print(std::time_t now) {
 
 bool CUpdateFiles::Save(const std::string& path) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  return platform::ReplaceFileContents(ansi::NativePath(path), Print(std::time(nullptr)));
+  return platform::ReplaceFileContents(ansi::NativePath(path), Print(std::time(nullptr))).ok();
 }
 
 void CUpdateFiles::SetBaseUrl(std::string url) {

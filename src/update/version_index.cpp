@@ -2,9 +2,10 @@
 
 #include <glib.h>
 
+#include <cerrno>
+
 #include "platform/ansi.h"
-#include "platform/file_replace.h"
-#include "platform/regular_file.h"
+#include "platform/files.h"
 
 namespace update {
 namespace {
@@ -22,16 +23,12 @@ bool IsRecordable(const std::string& text) {
 
 }  // namespace
 
-VersionIndex::ReadResult VersionIndex::Read(std::map<std::string, std::string>* entries) const {
+platform::Status VersionIndex::Read(std::map<std::string, std::string>* entries) const {
   std::string contents;
-  switch (platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &contents)) {
-    case platform::FileRead::kOk:
-      break;
-    case platform::FileRead::kMissing:
-      return ReadResult::kMissing;
-    default:
-      return ReadResult::kUnusable;
-  }
+  if (platform::Status read =
+          platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &contents);
+      !read.ok())
+    return read;
   std::size_t start = 0;
   while (start < contents.size() && entries->size() < kMaxEntries) {
     std::size_t end = contents.find('\n', start);
@@ -45,36 +42,40 @@ VersionIndex::ReadResult VersionIndex::Read(std::map<std::string, std::string>* 
     if (!IsRecordable(version) || !IsRecordable(target)) continue;
     (*entries)[std::move(target)] = std::move(version);
   }
-  return ReadResult::kOk;
+  return platform::Status::Ok();
 }
 
 bool VersionIndex::Lookup(const std::string& target, std::string* version) const {
   std::map<std::string, std::string> entries;
-  if (Read(&entries) != ReadResult::kOk) return false;
+  if (!Read(&entries).ok()) return false;
   auto found = entries.find(target);
   if (found == entries.end()) return false;
   *version = found->second;
   return true;
 }
 
-bool VersionIndex::Record(const std::string& target, const std::string& version) const {
-  if (target.empty() || !IsRecordable(target) || !IsRecordable(version)) return false;
+platform::Status VersionIndex::Record(const std::string& target,
+                                      const std::string& version) const {
+  if (target.empty() || !IsRecordable(target) || !IsRecordable(version))
+    return platform::Status::Invalid("a path or version that cannot be recorded");
   std::map<std::string, std::string> entries;
-  if (Read(&entries) == ReadResult::kUnusable) return false;
+  if (platform::Status read = Read(&entries); !read.ok() && !read.IsNotFound()) return read;
   if (version.empty()) {
     entries.erase(target);
   } else {
-    if (entries.size() >= kMaxEntries && entries.count(target) == 0) return false;
+    if (entries.size() >= kMaxEntries && entries.count(target) == 0)
+      return platform::Status::TooLarge(path_ + ": the index is full");
     entries[target] = version;
   }
   std::string contents;
   for (const auto& [path, recorded] : entries) contents += recorded + "\t" + path + "\n";
-  if (contents.size() > kMaxFileBytes) return false;
+  if (contents.size() > kMaxFileBytes)
+    return platform::Status::TooLarge(path_ + ": the index is full");
   const std::string native = ansi::NativePath(path_);
   const std::size_t slash = native.rfind('/');
   if (slash != std::string::npos && slash > 0 &&
       g_mkdir_with_parents(native.substr(0, slash).c_str(), 0755) != 0)
-    return false;
+    return platform::PosixError(native.substr(0, slash), errno);
   return platform::ReplaceFileContents(native, contents);
 }
 

@@ -14,6 +14,8 @@
 #include <map>
 #include <string>
 
+#include "platform/status.h"
+
 namespace update {
 
 class VersionIndex {
@@ -33,15 +35,15 @@ class VersionIndex {
   [[nodiscard]] bool Lookup(const std::string& target, std::string* version) const;
 
   // Records |version| for |target|, replacing what was recorded; an empty version
-  // removes the record. The index's folder is made when missing. False, and the index
-  // unchanged, when a text holds a control character or is too long, the index is
-  // there but is not a readable regular file within the limit, it is full, or it
-  // cannot be written.
-  [[nodiscard]] bool Record(const std::string& target, const std::string& version) const;
+  // removes the record. The index's folder is made when missing. Fails, and the index
+  // stays unchanged, when a text holds a control character or is too long (Invalid),
+  // the index is there but is not a readable regular file within the limit, it is
+  // full (TooLarge), or it cannot be written.
+  platform::Status Record(const std::string& target, const std::string& version) const;
 
  private:
-  enum class ReadResult { kOk, kMissing, kUnusable };
-  ReadResult Read(std::map<std::string, std::string>* entries) const;
+  // The entries of the index; NotFound when there is none yet.
+  platform::Status Read(std::map<std::string, std::string>* entries) const;
 
   std::string path_;
 };

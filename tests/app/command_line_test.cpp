@@ -1,8 +1,9 @@
-#include "app/lumora_app.h"
-
 #include <gtest/gtest.h>
 
+#include "app/lumora_app.h"
 #include "app/program_options.h"
+
+namespace app {
 
 namespace {
 
@@ -66,19 +67,21 @@ class ProgramArgumentsTest : public ::testing::Test {
     argv_.push_back(nullptr);
     int argc = static_cast<int>(words_.size());
     char** argv = argv_.data();
-    return ReadProgramOptions(&argc, &argv, [this](int* count, char*** args, std::string*) {
-      ++desktops_;
-      int kept = 1;
-      for (int i = 1; i < *count; ++i) {
-        if (std::string((*args)[i]) == "--display" && i + 1 < *count) {
-          ++i;
-          continue;
-        }
-        (*args)[kept++] = (*args)[i];
-      }
-      *count = kept;
-      return platform::CreateHeadlessPlatform(0, stdout, platform::Rect{0, 0, 10, 10});
-    });
+    return ReadProgramOptions(
+        &argc, &argv, [this](int* count, char*** args, std::unique_ptr<platform::Platform>* face) {
+          ++desktops_;
+          int kept = 1;
+          for (int i = 1; i < *count; ++i) {
+            if (std::string((*args)[i]) == "--display" && i + 1 < *count) {
+              ++i;
+              continue;
+            }
+            (*args)[kept++] = (*args)[i];
+          }
+          *count = kept;
+          *face = platform::CreateHeadlessPlatform(0, stdout, platform::Rect{0, 0, 10, 10});
+          return platform::Status::Ok();
+        });
   }
 
   std::vector<std::string> words_;
@@ -151,3 +154,5 @@ TEST_F(ProgramArgumentsTest, TheFirstOfHelpVersionAndAMistakeDecides) {
 }
 
 }  // namespace
+
+}  // namespace app

@@ -1,10 +1,12 @@
 #include "app/deployment_settings.h"
 
-#include <cstdlib>
-
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "../support/temp_dir.h"
+
+namespace app {
 
 namespace {
 
@@ -31,3 +33,5 @@ TEST(DeploymentSettingsTest, NoFileMeansLoopbackDefaults) {
 }
 
 }  // namespace
+
+}  // namespace app

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace app {
+
 namespace {
 
 TEST(FieldListTest, ReadsValuesByPositionIgnoringKeys) {
@@ -70,3 +72,5 @@ TEST(FieldListHostileTest, TrailBytesThatLookLikeSeparatorsStayInTheirCharacter)
 }
 
 }  // namespace
+
+}  // namespace app

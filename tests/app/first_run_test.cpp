@@ -21,6 +21,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using library::CXmlElement;
+using library::CXmlFileObject;
+using library::CXmlGroup;
 
 std::string Command(const std::string& command, const std::string& args) {
   return Json{{"fscommand", command}, {"args", args}}.dump();
@@ -158,11 +161,11 @@ TEST_F(FirstRunTest, TheUpdaterFillsAFreshDataFolderAndASecondStartFindsItUpToDa
       }
     }
     EXPECT_EQ(items, ListedItems(category)) << category;
-    CXmlFileObject::Release(std::move(file), false);
+    ASSERT_TRUE(CXmlFileObject::Release(std::move(file), false));
     TempDir copy;
     copy.Write("copy.xml", ReadBytes(path));
     ASSERT_TRUE(CXmlFileObject::Open(&file, (copy / "copy.xml").c_str()));
-    CXmlFileObject::Release(std::move(file), true);
+    ASSERT_TRUE(CXmlFileObject::Release(std::move(file), true));
     EXPECT_EQ(copy.Read("copy.xml"), ReadBytes(path)) << category;
   }
 
@@ -182,7 +185,7 @@ TEST_F(FirstRunTest, TheUpdaterFillsAFreshDataFolderAndASecondStartFindsItUpToDa
   CXmlElement* bought = nullptr;
   ASSERT_TRUE(books->FindItemInAnyGroup("b003", &bought));
   const std::string url = Utf8(bought->dl_url());
-  CXmlFileObject::Release(std::move(books), false);
+  ASSERT_TRUE(CXmlFileObject::Release(std::move(books), false));
   Start({Command("logon", "u=reader|p=secret|x=|y="), Command("yigoumai", ""),
          Command("down", "a=|c=public/book/book1.xml|g=文学小说|i=b003|u=" + url)},
         {ScriptGate{3, [](const Json& event) {

@@ -9,6 +9,8 @@
 #include "../support/temp_dir.h"
 #include "../support/vendor_process.h"
 
+using library::CXmlFileObject;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -57,9 +59,9 @@ TEST_F(ShareTest, OtherSitesOpenNothingAndSymbolsAreEscaped) {
             (std::vector<std::string>{
                 "http://three.test/repaste/share.php?rtitle=50%25%26b%2F%3F%23%C2%B7++"}));
   // A page's address is kept within 511 bytes, never cut inside an escape.
-  std::vector<std::string> long_page =
-      Opened({Command("分享", "s=开心网|a=" + std::string(63, 'x') + "|b=" +
-                                  std::string(85, '\x01') + "中中中中中中中中中中中中中中中中中中")});
+  std::vector<std::string> long_page = Opened(
+      {Command("分享", "s=开心网|a=" + std::string(63, 'x') + "|b=" + std::string(85, '\x01') +
+                           "中中中中中中中中中中中中中中中中中中")});
   ASSERT_EQ(long_page.size(), 1u);
   EXPECT_LE(long_page[0].size(), 511u);
   EXPECT_NE(long_page[0].back(), '%');
@@ -126,9 +128,8 @@ class SignInTest : public ::testing::Test {
     LumoraOptions o;
     o.cwd = home_ / "prog";
     const std::string host = "127.0.0.1:" + std::to_string(vendor_->port());
-    o.env = {{"XDG_DATA_HOME", home_ / "data"},
-             {"LUMORA_LOGIN_HOST", host},
-             {"LUMORA_SHOP_HOST", host}};
+    o.env = {
+        {"XDG_DATA_HOME", home_ / "data"}, {"LUMORA_LOGIN_HOST", host}, {"LUMORA_SHOP_HOST", host}};
     LumoraRun run = RunLumora(o, script);
     EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
     return run;
@@ -156,9 +157,9 @@ TEST_F(SignInTest, ASuccessfulSignInMakesTheUsersFoldersAndShelf) {
   EXPECT_EQ(run.Variable("UserName"), "reader");
   EXPECT_EQ(run.Variable("UserPass"), "true");
   EXPECT_EQ(run.Variable("UserID"), "U100");
-  EXPECT_EQ(RequestLines(), (std::vector<std::string>{
-                                "GET /login4shelf.aspx?username=reader&password=" +
-                                Md5(kSalt + "secret") + " HTTP/1.0"}));
+  EXPECT_EQ(RequestLines(),
+            (std::vector<std::string>{"GET /login4shelf.aspx?username=reader&password=" +
+                                      Md5(kSalt + "secret") + " HTTP/1.0"}));
   EXPECT_TRUE(fs::is_directory(home_ / "prog/reader/downloaded"));
   EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"), std::vector<std::string>{});
   std::unique_ptr<CXmlFileObject> shelf;
@@ -195,8 +196,8 @@ TEST_F(SignInTest, NamesAreEscapedTheServicesWayAndChineseGoesInTheCodePage) {
   EXPECT_EQ(lines[0], "GET /login4shelf.aspx?username=a+b%26c%3Dd%3B&password=" +
                           Md5(kSalt + "pw") + " HTTP/1.0");
   // The name's bytes in the code page, unescaped; the digest over the code page's bytes.
-  EXPECT_EQ(lines[1], "GET /login4shelf.aspx?username=" + Gb("读者") + "&password=" +
-                          Md5(kSalt + Gb("密码")) + " HTTP/1.0");
+  EXPECT_EQ(lines[1], "GET /login4shelf.aspx?username=" + Gb("读者") +
+                          "&password=" + Md5(kSalt + Gb("密码")) + " HTTP/1.0");
   EXPECT_TRUE(fs::is_directory(home_ / "prog/读者/downloaded"));
   EXPECT_TRUE(fs::is_regular_file(home_ / "prog/读者/读者.xml"));
   EXPECT_TRUE(fs::is_directory(home_ / "prog/a b&c=d;/downloaded"));
@@ -238,13 +239,14 @@ TEST_F(SignInTest, PurchasesAreMergedIntoTheShelfByCategory) {
               CatalogueXml(GroupXml("g1", ItemXml("b1", "一") + ItemXml("b2", "二"))));
   home_.Write("data/vellari/public/maga/maga1.xml",
               CatalogueXml(GroupXml("g7", ItemXml("m9", "九"))));
-  LumoraRun run = Run({Command("yigoumai", ""), Logon("reader", "secret"),
-                       Command("yigoumai", "")});
+  LumoraRun run =
+      Run({Command("yigoumai", ""), Logon("reader", "secret"), Command("yigoumai", "")});
   const std::vector<std::string> lines = RequestLines();
   ASSERT_EQ(lines.size(), 3u);
   // Before any sign-in: an empty id, and the digest of the empty text.
-  EXPECT_EQ(lines[0], "GET /GetBuyedList.aspx?UserID=&p=d41d8cd98f00b204e9800998ecf8427e "
-                      "HTTP/1.0");
+  EXPECT_EQ(lines[0],
+            "GET /GetBuyedList.aspx?UserID=&p=d41d8cd98f00b204e9800998ecf8427e "
+            "HTTP/1.0");
   EXPECT_EQ(lines[2], "GET /GetBuyedList.aspx?UserID=U100&p=" + Md5("U100") + " HTTP/1.0");
   // 书刊文档 is a books category; the magazine's group is not there, so it is found in
   // any group.

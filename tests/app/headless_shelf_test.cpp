@@ -8,6 +8,10 @@
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
 
+using library::CXmlElement;
+using library::CXmlFileObject;
+using library::CXmlGroup;
+
 namespace {
 
 std::string Command(const std::string& command, const std::string& args) {
@@ -53,8 +57,7 @@ TEST_F(ShelfCommandsTest, OpenFileOffersTheFiltersInOrderAndAnswersWhenCancelled
   EXPECT_EQ(names, (Json{"所有文件(*.*)", "SLR文件(*.slr)", "SLA文件(*.sla)", "WMA文件(*.wma)",
                          "WMV文件(*.wmv)", "EXE文件(*.exe)", "Office文件(*.doc;*.ppt;*.xls)",
                          "PDF文件(*.pdf)"}));
-  EXPECT_EQ(choosers[0]["filters"][6]["patterns"],
-            "*.doc;*.docx;*.ppt;*.pptx;*.xls;*.xlsx;*.txt");
+  EXPECT_EQ(choosers[0]["filters"][6]["patterns"], "*.doc;*.docx;*.ppt;*.pptx;*.xls;*.xlsx;*.txt");
   EXPECT_TRUE(Dialogs(run, "bookInfo").empty());
   EXPECT_EQ(run.Variable("AddLocalFileRetValue"), "true");
 }
@@ -64,19 +67,21 @@ TEST_F(ShelfCommandsTest, OpenFileAddsEachChosenFileAfterItsBookInformation) {
   const std::string pdf = home_ / "书/Report.PDF", epub = home_ / "书/novel.epub";
   home_.Write("书/Report.PDF", "%PDF");
   home_.Write("书/novel.epub", "PK");
-  LumoraRun run = Run({Answer({{"files", {pdf, epub}}}),
-                       Answer({{"title", "新书"}, {"issue", "第1期"}}), Answer("cancel"),
-                       Command("openfile", "")});
+  LumoraRun run =
+      Run({Answer({{"files", {pdf, epub}}}), Answer({{"title", "新书"}, {"issue", "第1期"}}),
+           Answer("cancel"), Command("openfile", "")});
   auto forms = Dialogs(run, "bookInfo");
   ASSERT_EQ(forms.size(), 2u);
   EXPECT_EQ(forms[0]["caption"], "图书信息");
-  EXPECT_EQ(forms[0]["fields"], (Json{{"path", pdf}, {"title", "新书"}, {"issue", "第1期"},
+  EXPECT_EQ(forms[0]["fields"], (Json{{"path", pdf},
+                                      {"title", "新书"},
+                                      {"issue", "第1期"},
                                       {"cover", "/public/local/LocalDefaultPdfPic.jpg"}}));
   EXPECT_EQ(forms[1]["fields"]["title"], "novel.epub");
   EXPECT_EQ(forms[1]["answer"], "cancel");
   EXPECT_EQ(ListItems(Local()).size(), 1u);
   std::unique_ptr<CXmlFileObject> local;
-  CXmlFileObject::Open(&local, Local().c_str());
+  ASSERT_TRUE(CXmlFileObject::Open(&local, Local().c_str()));
   CXmlGroup* group = nullptr;
   ASSERT_TRUE(local->FindGroup(Gb("pdf文件").c_str(), &group));
   CXmlElement* item = nullptr;
@@ -84,7 +89,8 @@ TEST_F(ShelfCommandsTest, OpenFileAddsEachChosenFileAfterItsBookInformation) {
   EXPECT_EQ(item->name(), Gb("新书"));
   EXPECT_EQ(item->date(), Gb("第1期"));
   EXPECT_EQ(item->rd_url(), Gb(pdf));
-  EXPECT_GT(SetIndex(run, "AddLocalFileRetValue"), run.IndexOf("dialog", run.IndexOf("dialog") + 2));
+  EXPECT_GT(SetIndex(run, "AddLocalFileRetValue"),
+            run.IndexOf("dialog", run.IndexOf("dialog") + 2));
 }
 
 TEST_F(ShelfCommandsTest, DroppedFilesAreAddedInOrderThenAnsweredOnce) {
@@ -119,14 +125,14 @@ TEST_F(ShelfCommandsTest, SearchAlwaysAnswersTrueAndWritesItsHits) {
 }
 
 TEST_F(ShelfCommandsTest, DelRemovesItemsButNeverLeavesItsFolders) {
-  const std::string catalogue = CatalogueXml(GroupXml("pdf文件", ItemXml("local_1", "a") +
-                                                                  ItemXml("local_2", "b")));
+  const std::string catalogue =
+      CatalogueXml(GroupXml("pdf文件", ItemXml("local_1", "a") + ItemXml("local_2", "b")));
   home_.Write("data/vellari/public/local/local1.xml", catalogue);
   home_.Write("prog/mine.xml", catalogue);
   home_.Write("outside.xml", catalogue);
   Run({Command("Del", "t=1|f=public/local/local1.xml|g=pdf文件|i=local_1"),
        Command("Del", "t=1|f=mine.xml|g=pdf文件|i=local_2"),
-       Command("del", "t=1|f=mine.xml|g=pdf文件|i=local_1"),       // wrong case: ignored
+       Command("del", "t=1|f=mine.xml|g=pdf文件|i=local_1"),        // wrong case: ignored
        Command("Del", "t=1|f=../outside.xml|g=pdf文件|i=local_1"),  // leaves its folder
        Command("Del", "t=1|f=mine.xml|g=pdf文件")});                // no item id
   EXPECT_EQ(ListItems(Local()), std::vector<std::string>{"pdf文件/local_2=b"});

@@ -11,6 +11,9 @@
 #include "../support/temp_dir.h"
 #include "../support/vendor_process.h"
 
+using library::CXmlElement;
+using library::CXmlFileObject;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -25,7 +28,8 @@ std::string FileEntry(const std::string& name, std::size_t length, const std::st
                       const std::string& extra = "") {
   return "<File><FileName>" + name + "</FileName><Length>" + std::to_string(length) +
          "</Length><InstallDir>APPDATADIR</InstallDir><LocalPath>vellari\\public\\upd"
-         "</LocalPath><URL>" + url + "</URL>" + extra + "</File>\r\n";
+         "</LocalPath><URL>" +
+         url + "</URL>" + extra + "</File>\r\n";
 }
 
 std::string Manifest(const std::string& files) {
@@ -52,9 +56,8 @@ class UpdateRunTest : public ::testing::Test {
     LumoraOptions o;
     o.cwd = home_ / "prog";
     const std::string host = "127.0.0.1:" + std::to_string(vendor_->port());
-    o.env = {{"XDG_DATA_HOME", home_ / "data"},
-             {"LUMORA_SHOP_HOST", host},
-             {"LUMORA_LOGIN_HOST", host}};
+    o.env = {
+        {"XDG_DATA_HOME", home_ / "data"}, {"LUMORA_SHOP_HOST", host}, {"LUMORA_LOGIN_HOST", host}};
     o.args = {Url("/Storage/XmlFile/serverlist.txt"), auto_update ? "auto" : "manual"};
     LumoraRun run = RunLumora(o, script);
     EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
@@ -77,7 +80,9 @@ class UpdateRunTest : public ::testing::Test {
       if (v["name"] == name) values.push_back(v["value"]);
     return values;
   }
-  std::string Upd(const std::string& name) const { return home_ / ("data/vellari/public/upd/" + name); }
+  std::string Upd(const std::string& name) const {
+    return home_ / ("data/vellari/public/upd/" + name);
+  }
 
   TempDir home_, root_;
   std::unique_ptr<VendorProcess> vendor_;
@@ -98,8 +103,7 @@ TEST_F(UpdateRunTest, ThreeFilesAreFetchedInstalledAndCounted) {
                           "需更新文件总数: 3, 文件总长度: 5 KB", "正在更新文件：a.bin",
                           "下载文件成功 [a.bin]", "正在更新文件：b.bin", "下载文件成功 [b.bin]",
                           "正在更新文件：c.bin", "下载文件成功 [c.bin]", "更新完毕"}));
-  EXPECT_EQ(Values(run, "TotalUpdateFile"),
-            (std::vector<std::string>{"0", "3", "3", "3", "3"}));
+  EXPECT_EQ(Values(run, "TotalUpdateFile"), (std::vector<std::string>{"0", "3", "3", "3", "3"}));
   EXPECT_EQ(Values(run, "UpdatedFile"), (std::vector<std::string>{"0", "0", "1", "2", "3"}));
   EXPECT_EQ(home_.Read("data/vellari/public/upd/c.bin"), std::string(3000, 'c'));
   EXPECT_FALSE(fs::exists(Upd("c.bin.update")));
@@ -151,8 +155,8 @@ TEST_F(UpdateRunTest, InstalledFilesRunAndRegisterAsTheManifestSays) {
 }
 
 TEST_F(UpdateRunTest, AnotherServerChosenLaterIsCheckedWithoutDownloading) {
-  root_.Write("Storage/XmlFile/serverlist.txt",
-              Gb("甲|" + Url("/update/manifest.xml") + "\r\n乙|" + Url("/update/two.xml") + "\r\n"));
+  root_.Write("Storage/XmlFile/serverlist.txt", Gb("甲|" + Url("/update/manifest.xml") + "\r\n乙|" +
+                                                   Url("/update/two.xml") + "\r\n"));
   root_.Write("update/files/a.bin", "a");
   root_.Write("update/manifest.xml", Manifest(FileEntry("a.bin", 1, Url("/update/files/a.bin"))));
   root_.Write("update/two.xml", Manifest(FileEntry("b.bin", 1, Url("/update/files/a.bin"))));
@@ -192,8 +196,8 @@ class ShelfDownloadTest : public UpdateRunTest {
 };
 
 TEST_F(ShelfDownloadTest, AFinishedDownloadMovesToDownloadedWithItsPath) {
-  LumoraRun run = Run({Logon(), Down("b1", "/items/one.pdf"), Wait(1000),
-                       Down("b1", "/items/one.pdf")});
+  LumoraRun run =
+      Run({Logon(), Down("b1", "/items/one.pdf"), Wait(1000), Down("b1", "/items/one.pdf")});
   const std::string target = home_ / "prog/reader/downloaded/一-one.pdf";
   EXPECT_EQ(home_.Read("prog/reader/downloaded/一-one.pdf"), std::string(5000, 'x'));
   EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
@@ -223,10 +227,10 @@ TEST_F(ShelfDownloadTest, AFailedDownloadStaysToBeResumed) {
 
 TEST_F(ShelfDownloadTest, PausedResumedAndDeletedDownloads) {
   // Paused while the slow body trickles, resumed, it completes.
-  LumoraRun run = Run({Logon(), Down("b1", "/slow/items/one.pdf"), Wait(300),
-                       Command("downloading", "i=b1|s=false"), Wait(300),
-                       Command("downloading", "i=b1|s=true|n=x|u=" + Url("/items/one.pdf")),
-                       Wait(1000)});
+  LumoraRun run =
+      Run({Logon(), Down("b1", "/slow/items/one.pdf"), Wait(300),
+           Command("downloading", "i=b1|s=false"), Wait(300),
+           Command("downloading", "i=b1|s=true|n=x|u=" + Url("/items/one.pdf")), Wait(1000)});
   EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
   EXPECT_EQ(home_.Read("prog/reader/downloaded/一-one.pdf"), std::string(5000, 'x'));
   // Deleted while it hangs: cancelled and discarded, never reported as ended.
@@ -234,8 +238,7 @@ TEST_F(ShelfDownloadTest, PausedResumedAndDeletedDownloads) {
                            Command("Del", "a=|c=reader/reader.xml|g=正在下载|i=b2"), Wait(300)});
   EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
   EXPECT_EQ(deleted.Variable("RetValDownloadEnd"), "<unset>");
-  for (const Json& v : deleted.All("setVariable"))
-    EXPECT_NE(v["value"], "b2|100") << v.dump();
+  for (const Json& v : deleted.All("setVariable")) EXPECT_NE(v["value"], "b2|100") << v.dump();
 }
 
 TEST_F(ShelfDownloadTest, ResumingARunningDownloadNeverWaitsForIt) {

@@ -7,6 +7,8 @@
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
 
+namespace app {
+
 namespace {
 
 using platform::Point;
@@ -41,7 +43,10 @@ class RecordingWindow : public platform::MainWindow {
   void SetEvents(platform::WindowEvents*) override {}
   Rect WorkArea() const override { return Rect{0, 0, 1280, 1024}; }
   Rect GetRect() const override { return rect; }
-  void Move(const Rect& r) override { rect = r; ++moves; }
+  void Move(const Rect& r) override {
+    rect = r;
+    ++moves;
+  }
   void Show() override {}
   void Minimize() override {}
   void SetPlayerRect(const Rect&) override {}
@@ -116,19 +121,19 @@ class WindowMouseTest : public ::testing::Test {
 };
 
 TEST_F(WindowMouseTest, APressInTheTopBandMovesTheWindowWithoutResizingIt) {
-  LumoraRun run = Run({Mouse("move", 600, 168), Mouse("down", 600, 168),
-                       Mouse("move", 630, 188), Mouse("up", 630, 188)});
+  LumoraRun run = Run({Mouse("move", 600, 168), Mouse("down", 600, 168), Mouse("move", 630, 188),
+                       Mouse("up", 630, 188)});
   auto moves = Moves(run);
   ASSERT_EQ(moves.size(), 1u);
-  EXPECT_EQ(moves[0], (Json{{"x", 158}, {"y", 148}, {"width", 1024}, {"height", 768},
-                            {"state", "normal"}}));
+  EXPECT_EQ(moves[0],
+            (Json{{"x", 158}, {"y", 148}, {"width", 1024}, {"height", 768}, {"state", "normal"}}));
   EXPECT_EQ(StageSizes(run), (std::vector<std::string>{"1024"}));
   EXPECT_TRUE(Cursors(run).empty());  // no zone was crossed
 }
 
 TEST_F(WindowMouseTest, APressBelowTheBandMovesNothingButTheSizeIsStillSent) {
-  LumoraRun run = Run({Mouse("move", 600, 228), Mouse("down", 600, 228),
-                       Mouse("move", 700, 300), Mouse("up", 700, 300)});
+  LumoraRun run = Run({Mouse("move", 600, 228), Mouse("down", 600, 228), Mouse("move", 700, 300),
+                       Mouse("up", 700, 300)});
   EXPECT_TRUE(Moves(run).empty());
   EXPECT_EQ(StageSizes(run), (std::vector<std::string>{"1024"}));
   EXPECT_EQ(run.Variable("StageY"), "768");
@@ -136,8 +141,8 @@ TEST_F(WindowMouseTest, APressBelowTheBandMovesNothingButTheSizeIsStillSent) {
 
 TEST_F(WindowMouseTest, EdgesFollowTheMouseButNeverPassEachOther) {
   // The right edge dragged left past the left edge stops there: width 0.
-  LumoraRun run = Run({Mouse("move", 1150, 500), Mouse("down", 1150, 500),
-                       Mouse("move", 1100, 500), Mouse("move", 100, 500), Mouse("up", 100, 500)});
+  LumoraRun run = Run({Mouse("move", 1150, 500), Mouse("down", 1150, 500), Mouse("move", 1100, 500),
+                       Mouse("move", 100, 500), Mouse("up", 100, 500)});
   auto moves = Moves(run);
   ASSERT_EQ(moves.size(), 2u);
   EXPECT_EQ(moves[0]["width"], 974);
@@ -153,18 +158,18 @@ TEST_F(WindowMouseTest, EdgesFollowTheMouseButNeverPassEachOther) {
 
 TEST_F(WindowMouseTest, ACornerInTheTopBandResizesRatherThanMoves) {
   // Top-left corner: both the left and the top edge follow.
-  LumoraRun run = Run({Mouse("move", 130, 130), Mouse("down", 130, 130),
-                       Mouse("move", 110, 120), Mouse("up", 110, 120)});
+  LumoraRun run = Run({Mouse("move", 130, 130), Mouse("down", 130, 130), Mouse("move", 110, 120),
+                       Mouse("up", 110, 120)});
   auto moves = Moves(run);
   ASSERT_EQ(moves.size(), 1u);
-  EXPECT_EQ(moves[0], (Json{{"x", 108}, {"y", 118}, {"width", 1044}, {"height", 778},
-                            {"state", "normal"}}));
+  EXPECT_EQ(moves[0],
+            (Json{{"x", 108}, {"y", 118}, {"width", 1044}, {"height", 778}, {"state", "normal"}}));
   EXPECT_EQ(Cursors(run).front(), "nwse-resize");
 }
 
 TEST_F(WindowMouseTest, CursorsFollowTheZonesAndTheRightButtonDoesNothing) {
-  LumoraRun run = Run({Mouse("move", 600, 130), Mouse("move", 1150, 130),
-                       Mouse("move", 130, 894), Mouse("move", 133, 500),  // x = l+5
+  LumoraRun run = Run({Mouse("move", 600, 130), Mouse("move", 1150, 130), Mouse("move", 130, 894),
+                       Mouse("move", 133, 500),  // x = l+5
                        Mouse("down", 600, 140, "right"), Mouse("move", 700, 150),
                        Mouse("up", 700, 150, "right")});
   // Top, top-right, bottom-left (the same arrows: no change reported), then none.
@@ -184,3 +189,5 @@ TEST_F(WindowMouseTest, CoordinatesOutOfRangeAreRefused) {
 }
 
 }  // namespace
+
+}  // namespace app

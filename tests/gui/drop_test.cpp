@@ -1,18 +1,22 @@
 // Files dragged from another window and dropped on the main window, answered through
 // the real book information dialog. The drag is made with the X test extension
 // (xdotool), so it goes through the desktop's own drag-and-drop protocol.
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <chrono>
 #include <functional>
-#include <gtest/gtest.h>
 
 #include "../library/catalogue_text.h"
 #include "app/lumora_app.h"
 #include "app/lumora_dlg.h"
+#include "gui_support.h"
 #include "platform/gtk/gtk_window.h"
 #include "platform/platform.h"
-#include "gui_support.h"
+
+using app::CLumoraApp;
+using app::CLumoraDlg;
+using app::DeploymentSettings;
 
 namespace {
 
@@ -68,7 +72,8 @@ gboolean AnswerBookDialog(gpointer data) {
   seen->editable.clear();
   std::vector<GtkWidget*> entries;
   for (GtkWidget* w : widgets) {
-    if (GTK_IS_LABEL(w) && !GTK_IS_BUTTON(gtk_widget_get_parent(w))) seen->labels.push_back(gtk_label_get_text(GTK_LABEL(w)));
+    if (GTK_IS_LABEL(w) && !GTK_IS_BUTTON(gtk_widget_get_parent(w)))
+      seen->labels.push_back(gtk_label_get_text(GTK_LABEL(w)));
     if (GTK_IS_BUTTON(w)) seen->labels.push_back(gtk_button_get_label(GTK_BUTTON(w)) ?: "");
     if (GTK_IS_ENTRY(w)) {
       entries.push_back(w);
@@ -96,9 +101,9 @@ TEST(DropTest, DroppedFilesBecomeLocalBooksThroughTheBookDialog) {
   setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
   int argc = 0;
   char** argv = nullptr;
-  std::string error;
-  auto face = platform::CreateGtkPlatform(&argc, &argv, &error);
-  ASSERT_TRUE(face) << error;
+  std::unique_ptr<platform::Platform> face;
+  const platform::Status made = platform::CreateGtkPlatform(&argc, &argv, &face);
+  ASSERT_TRUE(made.ok()) << made.ToString();
   CLumoraApp app{DeploymentSettings{}};
   CLumoraDlg dialog(app, *face);
   dialog.OnInitDialog();
@@ -122,29 +127,31 @@ TEST(DropTest, DroppedFilesBecomeLocalBooksThroughTheBookDialog) {
   BookDialogSeen seen;
   guint answering = g_timeout_add(100, &AnswerBookDialog, &seen);
   // Press on the source, pass the drag threshold, cross to the main window, release.
-  std::vector<std::string> words = {"xdotool", "mousemove", "100", "100", "mousedown", "1",
-                                    "sleep", "0.3", "mousemove", "130", "130", "sleep", "0.3",
-                                    "mousemove", "500", "400", "sleep", "0.5", "mousemove",
-                                    "520", "420", "sleep", "0.5", "mouseup", "1"};
+  std::vector<std::string> words = {"xdotool", "mousemove", "100", "100",       "mousedown",
+                                    "1",       "sleep",     "0.3", "mousemove", "130",
+                                    "130",     "sleep",     "0.3", "mousemove", "500",
+                                    "400",     "sleep",     "0.5", "mousemove", "520",
+                                    "420",     "sleep",     "0.5", "mouseup",   "1"};
   std::vector<gchar*> command;
   for (std::string& w : words) command.push_back(w.data());
   command.push_back(nullptr);
-  ASSERT_TRUE(g_spawn_async(nullptr, command.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
-                            nullptr, nullptr, nullptr));
+  ASSERT_TRUE(g_spawn_async(nullptr, command.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                            nullptr, nullptr));
 
-  EXPECT_TRUE(SpinUntil([&] { return dialog.flash().GetVariable("AddLocalFileRetValue") == "true"; }))
-      << "the drop never reached the host";
+  EXPECT_TRUE(SpinUntil([&] {
+    return dialog.flash().GetVariable("AddLocalFileRetValue") == "true";
+  })) << "the drop never reached the host";
   g_source_remove(answering);
   gtk_widget_destroy(source);
 
   EXPECT_EQ(seen.opened, 2);
-  EXPECT_EQ(seen.labels, (std::vector<std::string>{"书名:", "图书刊号:", "图书路径:",
-                                                    "封面图片:", "浏览", "确定", "取消"}));
+  EXPECT_EQ(seen.labels, (std::vector<std::string>{"书名:", "图书刊号:", "图书路径:", "封面图片:",
+                                                   "浏览", "确定", "取消"}));
   ASSERT_EQ(seen.entries.size(), 4u);
   // The second file's dialog as it opened: its name, no issue, its path (read only),
   // the default picture of its type.
   EXPECT_EQ(seen.entries, (std::vector<std::string>{"talk.wma", "", home / "talk.wma",
-                                                     "/public/local/LocalDefaultWmaPic.jpg"}));
+                                                    "/public/local/LocalDefaultWmaPic.jpg"}));
   EXPECT_EQ(seen.editable, (std::vector<bool>{true, true, false, true}));
   EXPECT_EQ(ListItems(home / "data/vellari/public/local/local1.xml").size(), 2u);
   std::vector<std::string> items = ListItems(home / "data/vellari/public/local/local1.xml");

@@ -1,4 +1,5 @@
 // The real window under a (virtual) display: the GTK face with its WebKit player.
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,21 +9,25 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "../support/lumora_process.h"
+#include "../support/temp_dir.h"
 #include "app/lumora_app.h"
 #include "app/lumora_dlg.h"
 #include "app/program_options.h"
+#include "gui_support.h"
 #include "platform/ansi.h"
 #include "platform/platform.h"
-#include "../support/lumora_process.h"
-#include "../support/temp_dir.h"
-#include "gui_support.h"
+
+using app::CLumoraApp;
+using app::CLumoraDlg;
+using app::DeploymentSettings;
+using app::ProgramOptions;
+using app::ReadProgramOptions;
 
 namespace {
 
@@ -31,8 +36,7 @@ WebKitWebView* FindWebView(GtkWidget* widget) {
   if (!GTK_IS_CONTAINER(widget)) return nullptr;
   WebKitWebView* found = nullptr;
   GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-  for (GList* it = children; it && !found; it = it->next)
-    found = FindWebView(GTK_WIDGET(it->data));
+  for (GList* it = children; it && !found; it = it->next) found = FindWebView(GTK_WIDGET(it->data));
   g_list_free(children);
   return found;
 }
@@ -58,8 +62,8 @@ std::string Eval(WebKitWebView* view, const std::string& script) {
       [](GObject* object, GAsyncResult* res, gpointer data) {
         auto* r = static_cast<Result*>(data);
         GError* error = nullptr;
-        JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), res,
-                                                                 &error);
+        JSCValue* v =
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), res, &error);
         if (v != nullptr) {
           char* s = jsc_value_to_string(v);
           r->value = s;
@@ -87,9 +91,8 @@ class WindowTest : public ::testing::Test {
     std::filesystem::current_path(home_ / "prog");
     int argc = 0;
     char** argv = nullptr;
-    std::string error;
-    face_ = platform::CreateGtkPlatform(&argc, &argv, &error);
-    ASSERT_TRUE(face_) << error;
+    const platform::Status made = platform::CreateGtkPlatform(&argc, &argv, &face_);
+    ASSERT_TRUE(made.ok()) << made.ToString();
     // Nothing listens on port 1: the update window's fetch fails at once.
     DeploymentSettings nowhere;
     nowhere.shop_host = nowhere.login_host = "127.0.0.1:1";
@@ -160,8 +163,9 @@ TEST_F(WindowTest, TheMovieShowsTheCataloguesOfTheDataFolderAndReadsNothingElse)
   const std::string sample = std::string(LUMORA_SOURCE_DIR) + "/res/sample/";
   for (const char* name : {"book/book1.xml", "maga/maga1.xml", "local/local1.xml"}) {
     std::ifstream in(sample + name, std::ios::binary);
-    home_.Write(std::string("data/vellari/public/") + name,
-                std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    home_.Write(
+        std::string("data/vellari/public/") + name,
+        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
   }
   home_.Write("outside.xml", "<secret/>");
   Eval(view_, "Lumora.closeTop(); Lumora.showView('book'); 1");
@@ -170,8 +174,9 @@ TEST_F(WindowTest, TheMovieShowsTheCataloguesOfTheDataFolderAndReadsNothingElse)
   })) << Eval(view_, "document.getElementById('empty').textContent");
   EXPECT_EQ(Eval(view_, "document.getElementById('view-title').textContent"), "图书");
   // The titles decode from GB2312 and stay text.
-  const std::string titles =
-      Eval(view_, "Array.from(document.querySelectorAll('#spacer .ctitle')).map(e => e.textContent).join('|')");
+  const std::string titles = Eval(
+      view_,
+      "Array.from(document.querySelectorAll('#spacer .ctitle')).map(e => e.textContent).join('|')");
   EXPECT_NE(titles.find("山"), std::string::npos) << titles;
   // A search sends the field texts the host reads.
   Eval(view_, "Lumora.search.run('山'); 1");
@@ -180,15 +185,22 @@ TEST_F(WindowTest, TheMovieShowsTheCataloguesOfTheDataFolderAndReadsNothingElse)
   // Nothing outside the two folders is served.
   for (const char* path : {"data/../../outside.xml", "data/%2e%2e/%2e%2e/outside.xml",
                            "data/..%2f..%2foutside.xml", "current/../outside.xml"}) {
-    EXPECT_EQ(EvalAsync(view_, std::string("var x=new XMLHttpRequest(); x.open('GET','lumora://movie/") +
-                                   path + "'); x.onload=()=>done('read ' + x.status + ' ' + x.responseText);"
-                                   "x.onerror=()=>done('refused'); x.send();"),
-              "refused") << path;
-  }
-  EXPECT_EQ(EvalAsync(view_, "var x=new XMLHttpRequest(); x.open('GET','lumora://movie/data/public/local/local1.xml');"
-                             "x.onload=()=>done(x.responseXML ? x.responseXML.documentElement.getAttribute('分类') : 'no XML');"
+    EXPECT_EQ(
+        EvalAsync(view_, std::string("var x=new XMLHttpRequest(); x.open('GET','lumora://movie/") +
+                             path +
+                             "'); x.onload=()=>done('read ' + x.status + ' ' + x.responseText);"
                              "x.onerror=()=>done('refused'); x.send();"),
-            "本地文件");
+        "refused")
+        << path;
+  }
+  EXPECT_EQ(
+      EvalAsync(
+          view_,
+          "var x=new XMLHttpRequest(); x.open('GET','lumora://movie/data/public/local/local1.xml');"
+          "x.onload=()=>done(x.responseXML ? x.responseXML.documentElement.getAttribute('分类') : "
+          "'no XML');"
+          "x.onerror=()=>done('refused'); x.send();"),
+      "本地文件");
   // A photograph for a person to look at.
   g_usleep(300000);
   SpinUntil([] { return false; }, 1.0);
@@ -224,10 +236,11 @@ TEST_F(WindowTest, ScreenshotShowsTheChineseTitle) {
   Eval(view_, "Lumora.closeTop(); 1");
   g_usleep(500000);
   SpinUntil([] { return false; }, 1.0);
-  std::string rect = Eval(view_,
-      "(function(){var r=document.getElementById('title').getBoundingClientRect();"
-      "return [Math.round(r.left),Math.round(r.top),Math.round(r.width),"
-      "Math.round(r.height)].join(' ');})()");
+  std::string rect =
+      Eval(view_,
+           "(function(){var r=document.getElementById('title').getBoundingClientRect();"
+           "return [Math.round(r.left),Math.round(r.top),Math.round(r.width),"
+           "Math.round(r.height)].join(' ');})()");
   int x, y, w, h;
   ASSERT_EQ(std::sscanf(rect.c_str(), "%d %d %d %d", &x, &y, &w, &h), 4) << rect;
   ASSERT_GT(w, 0);
@@ -236,8 +249,8 @@ TEST_F(WindowTest, ScreenshotShowsTheChineseTitle) {
   ASSERT_EQ(std::system(("import -window root " + shot).c_str()), 0);
   char geometry[64];
   std::snprintf(geometry, sizeof geometry, "%dx%d+%d+%d", w, h, x, y);
-  ASSERT_EQ(std::system(("convert " + shot + " -crop " + geometry + " -depth 8 rgb:" + raw)
-                            .c_str()), 0);
+  ASSERT_EQ(
+      std::system(("convert " + shot + " -crop " + geometry + " -depth 8 rgb:" + raw).c_str()), 0);
   std::ifstream in(raw, std::ios::binary);
   std::string pixels((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_EQ(pixels.size(), static_cast<std::size_t>(w * h * 3));
@@ -282,16 +295,16 @@ TEST_F(WindowTest, F2BringsTheUpdateWindowForwardWithItsLog) {
   GdkEvent* key = gdk_event_new(GDK_KEY_PRESS);
   key->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(window_))));
   key->key.keyval = GDK_KEY_F2;
-  gdk_event_set_device(key, gdk_seat_get_keyboard(gdk_display_get_default_seat(
-                                gdk_display_get_default())));
+  gdk_event_set_device(
+      key, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
   gtk_widget_event(GTK_WIDGET(window_), key);
   gdk_event_free(key);
   ASSERT_TRUE(SpinUntil([&] { return gtk_widget_get_visible(GTK_WIDGET(updates)) != 0; }));
   // The list of servers could not be fetched: both steps are in the log, with times.
   ASSERT_TRUE(SpinUntil([&] {
     std::vector<std::string> rows = Texts(GTK_WIDGET(updates), GTK_TYPE_LABEL);
-    return std::find(rows.begin(), rows.end(), "更新总进度") != rows.end() &&
-           rows.size() >= 5 && rows[1].find("获得服务器列表失败") != std::string::npos;
+    return std::find(rows.begin(), rows.end(), "更新总进度") != rows.end() && rows.size() >= 5 &&
+           rows[1].find("获得服务器列表失败") != std::string::npos;
   })) << ::testing::PrintToString(Texts(GTK_WIDGET(updates), GTK_TYPE_LABEL));
   std::vector<std::string> rows = Texts(GTK_WIDGET(updates), GTK_TYPE_LABEL);
   EXPECT_NE(rows[0].find("正在连接获取服务器列表"), std::string::npos);
@@ -331,8 +344,7 @@ TEST(ProgramOptionsTest, DesktopOptionsAreTakenBeforeTheCommandLine) {
     return;
   }
   std::string display = g_getenv("DISPLAY");
-  std::vector<std::string> words = {"lumora", "--display", display, "http://h/list.txt",
-                                    "AUTO"};
+  std::vector<std::string> words = {"lumora", "--display", display, "http://h/list.txt", "AUTO"};
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
@@ -374,14 +386,14 @@ TEST(ProgramWindowTest, TheProgramOpensItsBorderlessWindowWithItsIcon) {
   GdkRectangle work;
   gdk_init(nullptr, nullptr);
   gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &work);
-  const std::string position =
-      "Position: " + std::to_string(work.x) + "," + std::to_string(work.y);
+  const std::string position = "Position: " + std::to_string(work.x) + "," + std::to_string(work.y);
   const std::string size =
       "Geometry: " + std::to_string(work.width) + "x" + std::to_string(work.height);
   const std::string find = "xdotool search --onlyvisible --name '^Lumora$'";
   std::string geometry;
   for (int i = 0; i < 100 && (geometry.find(position) == std::string::npos ||
-                              geometry.find(size) == std::string::npos); ++i) {
+                              geometry.find(size) == std::string::npos);
+       ++i) {
     g_usleep(200000);
     geometry = Output(find + " getwindowgeometry 2>/dev/null");
   }

@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "../support/temp_dir.h"
 #include "library/xml_file_object.h"
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "platform/folders.h"
-#include "../support/temp_dir.h"
 
 inline std::string Gb(const std::string& utf8) { return ansi::FromUtf8Lossy(utf8); }
 inline std::string Utf8(const std::string& gb) { return ansi::ToUtf8Lossy(gb); }
 
 // A catalogue file in the usual layout, from UTF-8 text of its groups and items.
-inline std::string CatalogueXml(const std::string& groups_utf8,
-                                const std::string& root = "目录") {
+inline std::string CatalogueXml(const std::string& groups_utf8, const std::string& root = "目录") {
   return Gb("<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<" + root +
             " 分类=\"1\" 总数=\"0\" 最大值=\"1000\">\r\n" + groups_utf8 + "</" + root + ">\r\n");
 }
@@ -25,8 +25,7 @@ inline std::string CatalogueXml(const std::string& groups_utf8,
 // One item element with the nine attributes in the standard order.
 inline std::string ItemXml(const std::string& id, const std::string& name,
                            const std::string& date = "", const std::string& element = "书") {
-  return "<" + element + " id=\"" + id + "\" name=\"" + name +
-         "\" photo=\"p.jpg\" date=\"" + date +
+  return "<" + element + " id=\"" + id + "\" name=\"" + name + "\" photo=\"p.jpg\" date=\"" + date +
          "\" pay=\"1\" price=\"2\" DLurl=\"http://d/" + id + "\" RDurl=\"\" BYurl=\"b\"/>\r\n";
 }
 
@@ -36,14 +35,14 @@ inline std::string GroupXml(const std::string& id, const std::string& items) {
 
 // Every item of a catalogue file as "group/id=name", in enumeration order (UTF-8).
 inline std::vector<std::string> ListItems(const std::string& path) {
-  std::unique_ptr<CXmlFileObject> file;
-  CXmlFileObject::Open(&file, path.c_str());
+  std::unique_ptr<library::CXmlFileObject> file;
+  (void)library::CXmlFileObject::Open(&file, path.c_str());  // a missing file lists nothing
   std::vector<std::string> items;
   for (int g = 0; g < file->GetGroupCount(); ++g) {
-    CXmlGroup* group = nullptr;
+    library::CXmlGroup* group = nullptr;
     file->GetGroupAt(g, &group);
     for (int i = 0; i < group->GetItemCount(); ++i) {
-      CXmlElement* item = nullptr;
+      library::CXmlElement* item = nullptr;
       group->GetItemAt(i, &item);
       items.push_back(Utf8(group->id() + "/" + item->id() + "=" + item->name()));
     }

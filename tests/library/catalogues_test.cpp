@@ -1,9 +1,12 @@
 // Where catalogue names from the movie lead, and which catalogue a token or a
 // purchased category names.
+#include "library/catalogues.h"
+
 #include <gtest/gtest.h>
 
 #include "catalogue_text.h"
-#include "library/catalogues.h"
+
+namespace library {
 
 namespace {
 
@@ -74,3 +77,5 @@ TEST(CataloguesTest, PurchasedCategoriesMatchKeywordsInCatalogueOrder) {
 }
 
 }  // namespace
+
+}  // namespace library

@@ -2,6 +2,7 @@
 // catalogue names, documents nested too deep or too large, covers that would replace
 // the catalogue, and look-ups of files that are not there.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,11 +10,11 @@
 #include <filesystem>
 #include <future>
 
-#include <gtest/gtest.h>
-
 #include "catalogue_text.h"
 #include "library/local_books.h"
 #include "library/shelf_operations.h"
+
+namespace library {
 
 namespace {
 
@@ -25,7 +26,7 @@ bool OpenAndSaveWithoutBlocking(const std::string& path, bool* loaded) {
   auto done = std::async(std::launch::async, [&] {
     std::unique_ptr<CXmlFileObject> file;
     *loaded = CXmlFileObject::Open(&file, path.c_str());
-    CXmlFileObject::Release(std::move(file), true);
+    (void)CXmlFileObject::Release(std::move(file), true);  // the file must stay as it is
   });
   if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return true;
   // Unblock the reader so that the test can end, then report the hang.
@@ -47,7 +48,7 @@ class CatalogueHostileTest : public ::testing::Test {
   bool Loads(const std::string& relative) {
     std::unique_ptr<CXmlFileObject> file;
     bool ok = CXmlFileObject::Open(&file, (dir_ / relative).c_str());
-    CXmlFileObject::Release(std::move(file), true);
+    (void)CXmlFileObject::Release(std::move(file), true);  // callers check the file
     return ok;
   }
   TempDir dir_;
@@ -88,7 +89,8 @@ TEST_F(CatalogueHostileTest, DocumentsNestedTooDeepAreRefusedAndKept) {
   EXPECT_FALSE(Loads("over.xml"));
   // Markup that holds no elements does not count, and neither do quoted values.
   std::string quiet = "<r>";
-  for (int i = 0; i < 1000; ++i) quiet += "<!-- <a> --><![CDATA[<a>]]><?pi <a>?><x v='<a>' w=\"<a>\"/>";
+  for (int i = 0; i < 1000; ++i)
+    quiet += "<!-- <a> --><![CDATA[<a>]]><?pi <a>?><x v='<a>' w=\"<a>\"/>";
   dir_.Write("quiet.xml", quiet + "</r>");
   EXPECT_TRUE(Loads("quiet.xml"));
   // A quote that does not open a value (the parser reads x' as an unquoted value) does
@@ -115,10 +117,11 @@ TEST_F(CatalogueHostileTest, DocumentsNestedTooDeepAreRefusedAndKept) {
 }
 
 TEST_F(CatalogueHostileTest, ValuesWithMarkupCharactersStillLoad) {
-  dir_.Write("c.xml", Gb("<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<目录 分类=\"1\" 总数=\"1\" "
-                         "最大值=\"9\">\r\n<分类 id=\"g\" 总数=\"1\" 最大值=\"9\">\r\n"
-                         "<书 id=\"i\" name=\"a > b < c\" photo='p\"q' date=\"/>\" pay=\"\" "
-                         "price=\"\" DLurl=\"\" RDurl=\"\" BYurl=\"\"/>\r\n</分类>\r\n</目录>\r\n"));
+  dir_.Write("c.xml",
+             Gb("<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<目录 分类=\"1\" 总数=\"1\" "
+                "最大值=\"9\">\r\n<分类 id=\"g\" 总数=\"1\" 最大值=\"9\">\r\n"
+                "<书 id=\"i\" name=\"a > b < c\" photo='p\"q' date=\"/>\" pay=\"\" "
+                "price=\"\" DLurl=\"\" RDurl=\"\" BYurl=\"\"/>\r\n</分类>\r\n</目录>\r\n"));
   EXPECT_EQ(ListItems(dir_ / "c.xml"), (std::vector<std::string>{"g/i=a > b < c"}));
 }
 
@@ -195,3 +198,5 @@ TEST_F(CoverHostileTest, CoversThatAreNotRegularFilesAreNotCopied) {
 }
 
 }  // namespace
+
+}  // namespace library

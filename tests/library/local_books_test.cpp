@@ -1,11 +1,14 @@
 // Local books: file-type keys, default pictures, group and item ids, cover copies.
+#include "library/local_books.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "catalogue_text.h"
-#include "library/local_books.h"
 #include "library/shelf_names.h"
+
+namespace library {
 
 namespace {
 
@@ -62,7 +65,7 @@ class AddLocalBookTest : public ::testing::Test {
   }
   std::unique_ptr<CXmlFileObject> Local() {
     std::unique_ptr<CXmlFileObject> file;
-    CXmlFileObject::Open(&file, folders_.Path(Catalogue::kLocal).c_str());
+    (void)CXmlFileObject::Open(&file, folders_.Path(Catalogue::kLocal).c_str());
     return file;
   }
   // The photo of the item added at |seconds|.
@@ -141,3 +144,5 @@ TEST_F(AddLocalBookTest, ACoverNameNeverLeadsOutOfTheLocalFolder) {
 }
 
 }  // namespace
+
+}  // namespace library

@@ -2,10 +2,11 @@
 #include "library/md5.h"
 
 #include <glib.h>
+#include <gtest/gtest.h>
 
 #include <random>
 
-#include <gtest/gtest.h>
+namespace library {
 
 namespace {
 
@@ -61,3 +62,5 @@ TEST(Md5Test, CodePageBytesAndTheSharedResult) {
 }
 
 }  // namespace
+
+}  // namespace library

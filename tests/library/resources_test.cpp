@@ -7,16 +7,17 @@
 #include "catalogue_text.h"
 #include "library/local_books.h"
 
+namespace library {
+
 namespace {
 
 const std::string kRes = std::string(LUMORA_SOURCE_DIR) + "/res";
 
 TEST(ResourcesTest, EveryDefaultCoverPictureIsAJpegOfItsName) {
-  for (const char* path : {"a.slr", "a.sla", "a.wma", "a.wmv", "a.exe", "a.doc", "a.ppt",
-                           "a.xls", "a.pdf", "a.epub", "a.other"}) {
+  for (const char* path : {"a.slr", "a.sla", "a.wma", "a.wmv", "a.exe", "a.doc", "a.ppt", "a.xls",
+                           "a.pdf", "a.epub", "a.other"}) {
     const std::string picture = DefaultCoverPicture(path);
-    const std::string file =
-        kRes + "/local/" + std::string(ansi::AfterLastSeparator(picture));
+    const std::string file = kRes + "/local/" + std::string(ansi::AfterLastSeparator(picture));
     std::string bytes;
     ASSERT_TRUE(platform::ReadWholeFile(file, &bytes)) << file;
     ASSERT_GT(bytes.size(), 2u);
@@ -34,7 +35,7 @@ TEST(ResourcesTest, SampleCataloguesAreStoredExactlyAsTheProgramWritesThem) {
     dir.Write("copy.xml", original);
     std::unique_ptr<CXmlFileObject> file;
     ASSERT_TRUE(CXmlFileObject::Open(&file, (dir / "copy.xml").c_str())) << entry.path();
-    CXmlFileObject::Release(std::move(file), true);
+    EXPECT_TRUE(CXmlFileObject::Release(std::move(file), true));
     EXPECT_EQ(dir.Read("copy.xml"), original) << entry.path();
     ++checked;
   }
@@ -42,3 +43,5 @@ TEST(ResourcesTest, SampleCataloguesAreStoredExactlyAsTheProgramWritesThem) {
 }
 
 }  // namespace
+
+}  // namespace library

@@ -1,8 +1,11 @@
 // Search over the catalogues into the search results file.
+#include "library/search.h"
+
 #include <gtest/gtest.h>
 
 #include "catalogue_text.h"
-#include "library/search.h"
+
+namespace library {
 
 namespace {
 
@@ -11,8 +14,8 @@ class SearchTest : public ::testing::Test {
   SearchTest() : folders_(dir_ / "data/", dir_ / "prog/") {
     dir_.MakeDir("prog");
     dir_.Write("data/public/maga/maga1.xml",
-               CatalogueXml(GroupXml("m1", ItemXml("same", "杂志 Alpha") +
-                                               ItemXml("m-date", "无", "2009 Alpha"))));
+               CatalogueXml(GroupXml(
+                   "m1", ItemXml("same", "杂志 Alpha") + ItemXml("m-date", "无", "2009 Alpha"))));
     dir_.Write("data/public/book/book1.xml",
                CatalogueXml(GroupXml("b1", ItemXml("same", "图书 Alpha") +
                                                ItemXml("b-lower", "alpha 小写")) +
@@ -33,8 +36,7 @@ TEST_F(SearchTest, EmptyTokensAreSkippedAndTheFirstCatalogueWins) {
   Run("杂志&&图书&", "Alpha");
   // One group, hits in id order; "same" comes from the magazines, named first. The
   // date match counts; the lower-case name does not.
-  EXPECT_EQ(Hits(), (std::vector<std::string>{"搜索结果/b-only=Alpha 图书",
-                                              "搜索结果/m-date=无",
+  EXPECT_EQ(Hits(), (std::vector<std::string>{"搜索结果/b-only=Alpha 图书", "搜索结果/m-date=无",
                                               "搜索结果/same=杂志 Alpha"}));
   Run("图书&杂志", "Alpha");
   EXPECT_EQ(Hits()[2], "搜索结果/same=图书 Alpha");
@@ -53,9 +55,8 @@ TEST_F(SearchTest, UnknownTokensSelectNothingAndEachSearchStartsAfresh) {
 
 TEST_F(SearchTest, CataloguesAreReadWithoutBeingRewritten) {
   const std::string before = dir_.Read("data/public/book/book1.xml");
-  dir_.Write("prog/search.xml",
-             CatalogueXml(GroupXml("搜索结果", ItemXml("stale", "old")) +
-                          GroupXml("other", ItemXml("kept", "kept"))));
+  dir_.Write("prog/search.xml", CatalogueXml(GroupXml("搜索结果", ItemXml("stale", "old")) +
+                                             GroupXml("other", ItemXml("kept", "kept"))));
   Run("图书", "小写");
   EXPECT_EQ(dir_.Read("data/public/book/book1.xml"), before);
   EXPECT_EQ(Hits(), (std::vector<std::string>{"other/kept=kept", "搜索结果/b-lower=alpha 小写"}));
@@ -66,10 +67,11 @@ TEST_F(SearchTest, CataloguesAreReadWithoutBeingRewritten) {
 TEST_F(SearchTest, KeywordsMatchBytesNotCharacters) {
   // "杂志" is D4D3 D6BE in the code page: the bytes D3 D6 lie across the boundary of
   // its two characters and still match.
-  dir_.Write("data/public/video/video1.xml",
-             CatalogueXml(GroupXml("v", ItemXml("v1", "杂志"))));
+  dir_.Write("data/public/video/video1.xml", CatalogueXml(GroupXml("v", ItemXml("v1", "杂志"))));
   Search(folders_, Gb("视频"), "\xD3\xD6");
   EXPECT_EQ(Hits().size(), 1u);
 }
 
 }  // namespace
+
+}  // namespace library

@@ -1,9 +1,12 @@
 // Copying into the shelf, deleting, names, finished downloads and purchased items.
+#include "library/shelf_operations.h"
+
 #include <gtest/gtest.h>
 
 #include "catalogue_text.h"
 #include "library/shelf_names.h"
-#include "library/shelf_operations.h"
+
+namespace library {
 
 namespace {
 
@@ -12,7 +15,7 @@ class ShelfOperationsTest : public ::testing::Test {
   ShelfOperationsTest()
       : folders_(dir_ / "data/", dir_ / "prog/"), shelf_(dir_ / "prog/me/me.xml") {
     dir_.MakeDir("prog/me");
-    CreateUserShelf(shelf_);
+    EXPECT_TRUE(CreateUserShelf(shelf_));
     dir_.Write("data/public/book/book1.xml",
                CatalogueXml(GroupXml("b2", ItemXml("x", "in b2")) +
                             GroupXml("b1", ItemXml("x", "in b1") + ItemXml("y", "why"))));
@@ -38,7 +41,7 @@ TEST_F(ShelfOperationsTest, AnItemIsCopiedOnceAndBothFilesAreRewritten) {
   // Every string of the item is carried over.
   CXmlElement* item = nullptr;
   std::unique_ptr<CXmlFileObject> shelf;
-  CXmlFileObject::Open(&shelf, shelf_.c_str());
+  ASSERT_TRUE(CXmlFileObject::Open(&shelf, shelf_.c_str()));
   ASSERT_TRUE(shelf->FindItemInAnyGroup("y", &item));
   EXPECT_EQ(item->element_name(), Gb("书"));
   EXPECT_EQ(item->dl_url(), "http://d/y");
@@ -51,7 +54,7 @@ TEST_F(ShelfOperationsTest, AWrongSourceGroupFindsTheItemInTheFirstGroupInByteOr
   // An item that is nowhere: nothing copied, but a missing group is made.
   EXPECT_EQ(CopyItemToGroup(Book(), "b1", "none", shelf_, "new"), -1);
   std::unique_ptr<CXmlFileObject> shelf;
-  CXmlFileObject::Open(&shelf, shelf_.c_str());
+  ASSERT_TRUE(CXmlFileObject::Open(&shelf, shelf_.c_str()));
   CXmlGroup* group = nullptr;
   ASSERT_TRUE(shelf->FindGroup("new", &group));
   EXPECT_EQ(group->maximum(), "100");
@@ -72,15 +75,16 @@ TEST_F(ShelfOperationsTest, ACopyWithinTheShelfKeepsBothGroups) {
   std::string source;
   ASSERT_TRUE(folders_.ResolveForCopy("me/me.xml", shelf_, &source));
   EXPECT_EQ(source, shelf_);
-  EXPECT_EQ(CopyItemToGroup(source, shelf_names::Downloading(), "y", shelf_,
-                            shelf_names::Favourites()),
-            1);
+  EXPECT_EQ(
+      CopyItemToGroup(source, shelf_names::Downloading(), "y", shelf_, shelf_names::Favourites()),
+      1);
   EXPECT_EQ(Shelf(), (std::vector<std::string>{"我的收藏/y=why", "正在下载/y=why"}));
 }
 
 TEST_F(ShelfOperationsTest, NamesAreLookedUpByGroupAndCut) {
   const std::string long_name(40, 'a');
-  dir_.Write("prog/c.xml", CatalogueXml(GroupXml("g", ItemXml("i", long_name + "书书书书书书书书书书书书"))));
+  dir_.Write("prog/c.xml",
+             CatalogueXml(GroupXml("g", ItemXml("i", long_name + "书书书书书书书书书书书书"))));
   std::string name = "unchanged";
   EXPECT_FALSE(GetItemName(dir_ / "prog/c.xml", "i", "other", &name));
   EXPECT_EQ(name, "unchanged");
@@ -98,7 +102,7 @@ TEST_F(ShelfOperationsTest, AFinishedDownloadMovesWithItsLocalPath) {
   EXPECT_FALSE(MoveDownloadedItem(shelf_, "y", &target));  // no longer downloading
   EXPECT_EQ(Shelf(), (std::vector<std::string>{"已下载/x=in b1", "已下载/y=why"}));
   std::unique_ptr<CXmlFileObject> shelf;
-  CXmlFileObject::Open(&shelf, shelf_.c_str());
+  ASSERT_TRUE(CXmlFileObject::Open(&shelf, shelf_.c_str()));
   CXmlElement* item = nullptr;
   ASSERT_TRUE(shelf->FindItemInAnyGroup("x", &item));
   EXPECT_EQ(item->rd_url(), target);
@@ -113,12 +117,12 @@ TEST_F(ShelfOperationsTest, ItemsAreRemovedFromTheirGroupOnly) {
 }
 
 TEST(PurchasedListTest, CompleteEntriesAreReadAndOthersSkipped) {
-  const std::string reply =
-      "<r Code=\"0\"><i PID=\"p1\" BigClass=\"" + Gb("图书") + "\" Class=\"c1\"/>"
-      "<i PID=\"p2\" BigClass=\"v\"/>"                      // no Class
-      "<i PID=\"p3\" Class=\"c3\"/>"                        // no BigClass
-      "<i PID=\"p4\" BigClass=\"\" Class=\"c4\">"
-      "<i PID=\"p5\" BigClass=\"b\" Class=\"c5\"";          // never closed
+  const std::string reply = "<r Code=\"0\"><i PID=\"p1\" BigClass=\"" + Gb("图书") +
+                            "\" Class=\"c1\"/>"
+                            "<i PID=\"p2\" BigClass=\"v\"/>"  // no Class
+                            "<i PID=\"p3\" Class=\"c3\"/>"    // no BigClass
+                            "<i PID=\"p4\" BigClass=\"\" Class=\"c4\">"
+                            "<i PID=\"p5\" BigClass=\"b\" Class=\"c5\"";  // never closed
   std::vector<PurchasedEntry> entries = ParsePurchasedList(reply);
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].item_id, "p1");
@@ -130,7 +134,8 @@ TEST(PurchasedListTest, CompleteEntriesAreReadAndOthersSkipped) {
   EXPECT_TRUE(ParsePurchasedList("no entries").empty());
   // Values are cut to 63 bytes.
   EXPECT_EQ(ParsePurchasedList("PID=\"" + std::string(100, 'p') + "\" BigClass=\"b\" Class=\"c\">")
-                .at(0).item_id.size(),
+                .at(0)
+                .item_id.size(),
             63u);
 }
 
@@ -145,3 +150,5 @@ TEST_F(ShelfOperationsTest, PurchasedItemsGoToTheirCatalogueIntoPurchased) {
 }
 
 }  // namespace
+
+}  // namespace library

@@ -4,15 +4,16 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
 #include <tinyxml.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 #include "catalogue_text.h"
 #include "library/catalogues.h"
 #include "library/owned_map.h"
+
+namespace library {
 
 namespace {
 
@@ -26,7 +27,7 @@ class XmlModelTest : public ::testing::Test {
   }
   // Opens and releases with saving: the file in its normalised form.
   std::string Normalise(const std::string& relative) {
-    CXmlFileObject::Release(Load(relative), true);
+    (void)CXmlFileObject::Release(Load(relative), true);  // the caller compares the text
     return Utf8(dir_.Read(relative));
   }
   TempDir dir_;
@@ -49,10 +50,11 @@ TEST_F(XmlModelTest, SaveSortsByteWiseAndRecountsAndKeepsEveryAttribute) {
 }
 
 TEST_F(XmlModelTest, AttributesAreReadByPositionAndWrittenUnderTheirNames) {
-  dir_.Write("c.xml", CatalogueXml(
-      "<g a=\"gid\" b=\"7\" c=\"50\" extra=\"x\">"
-      "<i name=\"N\" id=\"I\" date=\"D\" photo=\"P\" pay=\"1\" price=\"2\" DLurl=\"3\" "
-      "RDurl=\"4\" BYurl=\"5\" tenth=\"lost\">text<sub/></i><!-- comment --></g>"));
+  dir_.Write("c.xml",
+             CatalogueXml(
+                 "<g a=\"gid\" b=\"7\" c=\"50\" extra=\"x\">"
+                 "<i name=\"N\" id=\"I\" date=\"D\" photo=\"P\" pay=\"1\" price=\"2\" DLurl=\"3\" "
+                 "RDurl=\"4\" BYurl=\"5\" tenth=\"lost\">text<sub/></i><!-- comment --></g>"));
   bool loaded = false;
   auto file = Load("c.xml", &loaded);
   ASSERT_TRUE(loaded);
@@ -66,7 +68,7 @@ TEST_F(XmlModelTest, AttributesAreReadByPositionAndWrittenUnderTheirNames) {
   EXPECT_EQ(item->name(), "I");
   EXPECT_EQ(item->photo(), "D");
   EXPECT_EQ(item->date(), "P");
-  CXmlFileObject::Release(std::move(file), true);
+  EXPECT_TRUE(CXmlFileObject::Release(std::move(file), true));
   const std::string saved = Utf8(dir_.Read("c.xml"));
   EXPECT_NE(saved.find("<g id=\"gid\" 总数=\"1\" 最大值=\"50\">"), std::string::npos) << saved;
   EXPECT_NE(saved.find("<i id=\"N\" name=\"I\" photo=\"D\" date=\"P\" pay=\"1\" price=\"2\" "
@@ -82,8 +84,7 @@ TEST_F(XmlModelTest, RepeatedIdsKeepTheFirstOne) {
   dir_.Write("c.xml", CatalogueXml(GroupXml("g", ItemXml("a", "first") + ItemXml("a", "second")) +
                                    GroupXml("g", ItemXml("z", "in the second g")) +
                                    GroupXml("h", ItemXml("a", "other group"))));
-  EXPECT_EQ(ListItems(dir_ / "c.xml"),
-            (std::vector<std::string>{"g/a=first", "h/a=other group"}));
+  EXPECT_EQ(ListItems(dir_ / "c.xml"), (std::vector<std::string>{"g/a=first", "h/a=other group"}));
 
   // Adding an item or a group under a present id reports success and changes nothing.
   auto file = Load("c.xml");
@@ -169,12 +170,12 @@ TEST_F(XmlModelTest, AnUnparsableFileIsNeverOverwritten) {
   CXmlGroup::Create(&group, "g", "new", "1");
   file->AddGroup(std::move(group));
   EXPECT_FALSE(file->Save());
-  CXmlFileObject::Release(std::move(file), true);
+  EXPECT_FALSE(CXmlFileObject::Release(std::move(file), true));
   EXPECT_EQ(dir_.Read("broken.xml"), broken);
 
   // A document without any element counts as unparsable too.
   dir_.Write("empty.xml", "<?xml version=\"1.0\"?>\r\n");
-  CXmlFileObject::Release(Load("empty.xml"), true);
+  EXPECT_FALSE(CXmlFileObject::Release(Load("empty.xml"), true));
   EXPECT_EQ(dir_.Read("empty.xml"), "<?xml version=\"1.0\"?>\r\n");
 }
 
@@ -182,18 +183,18 @@ TEST_F(XmlModelTest, AMissingFileIsWrittenWithARootElement) {
   bool loaded = true;
   auto file = Load("new.xml", &loaded);
   EXPECT_FALSE(loaded);
-  CXmlFileObject::Release(std::move(file), true);
-  EXPECT_EQ(dir_.Read("new.xml"),
-            Gb("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n"
-               "<catalogue 分类=\"\" 总数=\"0\" 最大值=\"\" />\r\n"));
+  EXPECT_TRUE(CXmlFileObject::Release(std::move(file), true));
+  EXPECT_EQ(dir_.Read("new.xml"), Gb("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n"
+                                     "<catalogue 分类=\"\" 总数=\"0\" 最大值=\"\" />\r\n"));
   // A missing folder is not made.
-  CXmlFileObject::Release(Load("no/such/folder.xml"), true);
+  EXPECT_FALSE(CXmlFileObject::Release(Load("no/such/folder.xml"), true));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "no"));
 }
 
 TEST_F(XmlModelTest, TextOfTheCodePageAndEscapesSurviveARoundTrip) {
   // GBK characters beyond GB2312 and characters that need escaping.
-  dir_.Write("c.xml", CatalogueXml(GroupXml("组", ItemXml("一", "镕 &amp; &lt;书&gt; &quot;")), "根"));
+  dir_.Write("c.xml",
+             CatalogueXml(GroupXml("组", ItemXml("一", "镕 &amp; &lt;书&gt; &quot;")), "根"));
   const std::string once = Normalise("c.xml");
   // The printer quotes a value holding a double quote with single quotes.
   EXPECT_NE(once.find("name='镕 &amp; &lt;书&gt; &quot;'"), std::string::npos) << once;
@@ -224,9 +225,10 @@ std::string PrintWithTinyXml(const CXmlFileObject& file) {
       CXmlElement* item = nullptr;
       group->GetItemAt(i, &item);
       TiXmlElement ie(item->element_name());
-      const char* names[] = {"id", "name", "photo", "date", "pay", "price", "DLurl", "RDurl", "BYurl"};
-      const std::string* values[] = {&item->id(), &item->name(), &item->photo(),
-                                     &item->date(), &item->pay(), &item->price(),
+      const char* names[] = {"id",    "name",  "photo", "date", "pay",
+                             "price", "DLurl", "RDurl", "BYurl"};
+      const std::string* values[] = {&item->id(),     &item->name(),   &item->photo(),
+                                     &item->date(),   &item->pay(),    &item->price(),
                                      &item->dl_url(), &item->rd_url(), &item->by_url()};
       for (int a = 0; a < 9; ++a) ie.SetAttribute(names[a], *values[a]);
       ge.InsertEndChild(ie);
@@ -241,13 +243,16 @@ std::string PrintWithTinyXml(const CXmlFileObject& file) {
 }
 
 TEST_F(XmlModelTest, PrintsExactlyAsTinyXmlPrintsTheSameTree) {
-  dir_.Write("c.xml", CatalogueXml(
-      GroupXml("empty", "") +
-      GroupXml("g", "<书 id=\"q\" name='say \"hi\" &amp; it&apos;s' photo=\"&#x41;&#x09;\" "
-                    "date=\"a&lt;b&gt;c\" pay=\"&#x1F;\" price=\"\" DLurl=\"x?a=1&amp;b=2\" "
-                    "RDurl=\"/书/报告.pdf\" BYurl=\"镕\"/>\r\n" +
-                    ItemXml("r", "plain")),
-      "根"));
+  dir_.Write(
+      "c.xml",
+      CatalogueXml(
+          GroupXml("empty", "") +
+              GroupXml("g",
+                       "<书 id=\"q\" name='say \"hi\" &amp; it&apos;s' photo=\"&#x41;&#x09;\" "
+                       "date=\"a&lt;b&gt;c\" pay=\"&#x1F;\" price=\"\" DLurl=\"x?a=1&amp;b=2\" "
+                       "RDurl=\"/书/报告.pdf\" BYurl=\"镕\"/>\r\n" +
+                           ItemXml("r", "plain")),
+          "根"));
   auto file = Load("c.xml");
   ASSERT_EQ(file->GetItemTotal(), 2);
   EXPECT_EQ(file->Print(), PrintWithTinyXml(*file));
@@ -277,8 +282,8 @@ TEST_F(XmlModelTest, AnInterruptedSaveLeavesTheOldFileWhole) {
     file->FindGroup("g", &g);
     for (int i = 0; i < 1000; ++i) {
       std::unique_ptr<CXmlElement> item;
-      CXmlElement::Create(&item, "e", ("n" + std::to_string(i)).c_str(), "new", "", "", "", "",
-                          "", "", "");
+      CXmlElement::Create(&item, "e", ("n" + std::to_string(i)).c_str(), "new", "", "", "", "", "",
+                          "", "");
       g->AddItem(std::move(item));
     }
     _exit(file->Save() ? 1 : 0);
@@ -295,3 +300,5 @@ TEST_F(XmlModelTest, AnInterruptedSaveLeavesTheOldFileWhole) {
 }
 
 }  // namespace
+
+}  // namespace library

@@ -1,5 +1,5 @@
 // Replacing files: what the user set on the old file survives the replacement.
-#include "platform/file_replace.h"
+#include "platform/files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,0 +1,56 @@
+// The program's file helpers. Paths are UTF-8.
+//
+// Reading: files that come from outside are read without trusting what they are. Only
+// regular files are read, they are opened without blocking (a FIFO or a device named
+// like a catalogue never stalls the program) and their size is bounded.
+//
+// Replacing: whole files are replaced so that a crash or a full disk never leaves half
+// a file. The new content goes to a temporary file in the same folder, is flushed to
+// the disk and then renamed over the old file. A replacement keeps what the user set on
+// the old file: its permission bits, and a symbolic link stays a link (the file it
+// points to is replaced). A new file gets the usual mode of a new file (0666 less the
+// umask). A read-only file, and anything that is not a regular file (a folder, a FIFO,
+// a device), is never replaced.
+#ifndef LUMORA_PLATFORM_FILES_H_
+#define LUMORA_PLATFORM_FILES_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+#include "platform/unique_file.h"
+
+namespace platform {
+
+// Opens the regular file at |path| for reading, without blocking and closed on exec.
+// NotFound when nothing is there (or a link dangles), NotRegular for a folder, FIFO,
+// socket or device, IoError when it cannot be opened.
+Status OpenRegularFile(const std::string& path, UniqueFd* file);
+
+// Reads the whole regular file at |path| into |contents| when it holds at most
+// |max_bytes| bytes (TooLarge otherwise; |contents| is then empty).
+Status ReadRegularFile(const std::string& path, std::size_t max_bytes, std::string* contents);
+
+// True when |path| can be opened for reading as a regular file. Never blocks.
+bool IsReadableFile(const std::string& path);
+
+// True when something exists at |path| (a file, a folder or a dangling link).
+bool PathExists(const std::string& path);
+
+// Reads the whole file through the C library's stream functions, as any component of
+// the process would (so memory files are served too).
+Status ReadWholeFile(const std::string& path, std::string* contents);
+
+// Writes |contents| as the file at |path|. On failure the old file is untouched and no
+// temporary file is left; the folder must exist.
+Status ReplaceFileContents(const std::string& path, std::string_view contents);
+
+// Copies the regular file |from| over |to| the same way, streaming it (memory stays
+// bounded whatever its size). Copying a file onto itself leaves it as it is and
+// succeeds. Fails when |from| is not a readable regular file or |to| cannot be written.
+Status CopyFileReplacing(const std::string& from, const std::string& to);
+
+}  // namespace platform
+
+#endif  // LUMORA_PLATFORM_FILES_H_

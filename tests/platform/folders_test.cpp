@@ -1,0 +1,95 @@
+// The folders the program starts from, and making folders.
+#include "platform/folders.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "../support/temp_dir.h"
+
+namespace {
+
+// Sets (or, with nullopt, unsets) an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value)
+      setenv(name, value->c_str(), 1);
+    else
+      unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(FoldersTest, XdgFoldersTakeAbsoluteSettingsOnlyAndFallBackBelowHome) {
+  ScopedEnv home("HOME", "/home/reader/");
+  {
+    ScopedEnv data("XDG_DATA_HOME", "/srv/data");
+    ScopedEnv config("XDG_CONFIG_HOME", "/srv/config");
+    EXPECT_EQ(platform::DataHome(), "/srv/data");
+    EXPECT_EQ(platform::ConfigHome(), "/srv/config");
+  }
+  // A relative setting would name a folder that moves with the current directory.
+  ScopedEnv data("XDG_DATA_HOME", "relative/data");
+  ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+  EXPECT_EQ(platform::DataHome(), "/home/reader/.local/share");
+  EXPECT_EQ(platform::ConfigHome(), "/home/reader/.config");
+}
+
+TEST(FoldersTest, HomeAtTheRootGivesNoDoubleSeparator) {
+  ScopedEnv home("HOME", "/");
+  ScopedEnv data("XDG_DATA_HOME", "");
+  EXPECT_EQ(platform::DataHome(), "/.local/share");
+}
+
+TEST(FoldersTest, ProgramFileAndCurrentDirectoryAreAbsolute) {
+  const std::string program = platform::ProgramFile();
+  ASSERT_FALSE(program.empty());
+  EXPECT_EQ(program[0], '/');
+  EXPECT_EQ(access(program.c_str(), X_OK), 0) << program;
+
+  TempDir dir;
+  char old[4096];
+  ASSERT_NE(getcwd(old, sizeof old), nullptr);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  char resolved[4096];
+  ASSERT_NE(realpath(dir.path().c_str(), resolved), nullptr);
+  EXPECT_EQ(platform::CurrentDirectory(), resolved);
+  ASSERT_EQ(chdir(old), 0);
+}
+
+TEST(FoldersTest, MakeDirectoryMakesOneLevelAndSaysWhyItCannot) {
+  TempDir dir;
+  EXPECT_TRUE(platform::MakeDirectory(dir / "made").ok());
+  EXPECT_TRUE(platform::IsDirectory(dir / "made"));
+  // A folder that is there already is fine.
+  EXPECT_TRUE(platform::MakeDirectory(dir / "made").ok());
+
+  // Its parent must exist.
+  const platform::Status no_parent = platform::MakeDirectory(dir / "a/b");
+  EXPECT_TRUE(no_parent.IsNotFound()) << no_parent.ToString();
+  EXPECT_FALSE(platform::IsDirectory(dir / "a"));
+
+  // A file in the way is not a folder, and stays what it is.
+  dir.Write("file", "kept");
+  const platform::Status file = platform::MakeDirectory(dir / "file");
+  EXPECT_FALSE(file.ok());
+  EXPECT_NE(file.message().find(dir / "file"), std::string::npos) << file.ToString();
+  EXPECT_EQ(dir.Read("file"), "kept");
+}
+
+}  // namespace
