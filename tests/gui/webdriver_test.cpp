@@ -92,7 +92,8 @@ class SmallDisplay {
   std::string old_display_;
 };
 
-// The sample data of the repository, as scripts/provision and scripts/run lay it out.
+// The small sample catalogues of the repository (res/sample), the default cover pictures,
+// the first settings file and the test accounts, laid out for the program and the service.
 void Provision(const std::string& public_dir, const std::string& vendor_root) {
   const fs::path res = fs::path(LUMORA_SOURCE_DIR) / "res";
   fs::copy(res / "sample", public_dir, fs::copy_options::recursive);
