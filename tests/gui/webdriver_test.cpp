@@ -99,7 +99,8 @@ class SmallDisplay {
   std::string old_display_;
 };
 
-// The sample data of the repository, as scripts/provision and scripts/run lay it out.
+// The small sample catalogues of the repository (res/sample), the default cover pictures,
+// the first settings file and the test accounts, laid out for the program and the service.
 void Provision(const std::string& public_dir, const std::string& vendor_root) {
   const fs::path res = fs::path(LUMORA_SOURCE_DIR) / "res";
   fs::copy(res / "sample", public_dir, fs::copy_options::recursive);
@@ -242,14 +243,7 @@ class WebDriverTest : public ::testing::Test {
                        "var done = arguments[0]; requestAnimationFrame(function () {"
                        "  requestAnimationFrame(function () { done(true); }); });"},
                       {"args", Json::array()}});
-    std::string path = shots_ + "/" + name + ".png";
-    EXPECT_TRUE(driver_->Screenshot(path)) << name;
-    if (const char* keep = std::getenv("LUMORA_KEEP_SHOTS")) {
-      std::error_code ec;
-      fs::copy_file(path, std::string(keep) + "/" + name + ".png",
-                    fs::copy_options::overwrite_existing, ec);
-    }
-    return path;
+    return KeepShot(*driver_, shots_, name);
   }
 
   TempDir home_;

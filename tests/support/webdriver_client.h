@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,6 +24,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "support/vendor_process.h"
 
@@ -262,6 +267,20 @@ class Driver {
   bool ready_ = false;
   std::string session_;
 };
+
+// Saves a screenshot of |driver|'s page as |folder|/|name|.png, with a copy in the
+// folder that LUMORA_KEEP_SHOTS names, if any, for a person to look at. The path; the
+// test fails when no screenshot came.
+inline std::string KeepShot(Driver& driver, const std::string& folder, const std::string& name) {
+  const std::string path = folder + "/" + name + ".png";
+  EXPECT_TRUE(driver.Screenshot(path)) << name;
+  if (const char* keep = std::getenv("LUMORA_KEEP_SHOTS")) {
+    std::error_code ec;
+    fs::copy_file(path, std::string(keep) + "/" + name + ".png",
+                  fs::copy_options::overwrite_existing, ec);
+  }
+  return path;
+}
 
 }  // namespace webdriver
 
