@@ -7,9 +7,11 @@
 #include "fuzz_files.h"
 #include "storage/pack_file_mgr.h"
 
+using storage::CPackFileMgr;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = fuzz::WriteScratchFile("program", data, size);
-  CPackFileMgr::UseStoreFile(path);
+  CPackFileMgr::TEST_UseStoreFile(path);
   if (!CPackFileMgr::LoadDirectory()) return 0;
   // The program's own movie, and a short name the fuzzer can find in the directory.
   for (const char* name : {"main12.swf", "a"}) {
