@@ -1,14 +1,12 @@
 // Replacing files: what the user set on the old file survives the replacement.
-#include "platform/files.h"
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
-#include <gtest/gtest.h>
-
 #include "../support/temp_dir.h"
+#include "platform/files.h"
 
 namespace {
 
