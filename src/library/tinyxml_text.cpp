@@ -1,10 +1,10 @@
 #include "library/tinyxml_text.h"
 
+#include <tinyxml.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-
-#include <tinyxml.h>
 
 namespace library::tinyxml_text {
 namespace {

@@ -343,16 +343,18 @@ TEST_F(SettingsStoreTest, HostileSettingsFilesAreNeitherLoadedNorReplaced) {
       {"zero byte", zero},
       // Read, the value (unquoted) ends at the '/'; written back between quotes, its lead
       // byte would take the closing quote with it, and the file would not read again.
-      {"UTF-8 that is not", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-                            "<systemsetting><item id=\"sound\" value=\xE0\xCF\xDD\xDF/>"
-                            "<item id=\"autorun\" value=\"0\" /></systemsetting>\r\n"},
+      {"UTF-8 that is not",
+       "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+       "<systemsetting><item id=\"sound\" value=\xE0\xCF\xDD\xDF/>"
+       "<item id=\"autorun\" value=\"0\" /></systemsetting>\r\n"},
       // TinyXML writes the declaration's values back unescaped: the encoding would come
       // back empty, the file would read as UTF-8, and "测" in the code page would take
       // its value's closing quote.
-      {"entity in the declaration", "<?xml version=\"1.0\" encoding=\"&quot;\" ?>\r\n"
-                                    "<systemsetting>\r\n<item id=\"sound\" value=\"0\" />\r\n"
-                                    "<item id=\"name\" value=\"\xB2\xE2\" />\r\n"
-                                    "</systemsetting>\r\n"},
+      {"entity in the declaration",
+       "<?xml version=\"1.0\" encoding=\"&quot;\" ?>\r\n"
+       "<systemsetting>\r\n<item id=\"sound\" value=\"0\" />\r\n"
+       "<item id=\"name\" value=\"\xB2\xE2\" />\r\n"
+       "</systemsetting>\r\n"},
   };
   for (const auto& [what, text] : files) {
     SCOPED_TRACE(what);
