@@ -1,11 +1,13 @@
 #include "library/catalogue_scan.h"
 
 #include <array>
+#include <bit>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
-#include <unordered_map>
 #include <utility>
 
 namespace library {
@@ -83,11 +85,17 @@ class Scanner {
 
  private:
   // An attribute as it stands in the text: its name and its value between the quotes.
+  // (Left uninitialised until read: an element reserves room for many.)
   struct Attribute {
-    std::string_view name;
+    const char* name;
+    std::uint32_t name_length;
+    // The name's length, first and last byte: names with distinct keys are distinct.
+    std::uint32_t key;
     const char* value;
     const char* value_end;
     bool plain;  // no entity and no CR: the bytes are the value
+
+    std::string_view Name() const { return std::string_view(name, name_length); }
   };
   // More attributes on one element than this are left to the model (whose check for
   // repeated names takes time quadratic in their number anyway).
@@ -118,9 +126,10 @@ class Scanner {
   // UTF-8 the first bytes of sequences.
   std::array<bool, 256> value_stop_{};
   bool utf8_ = false;
-  // Per level, the last attribute names found distinct: an element whose names repeat
-  // them (or a prefix of them) needs no further check.
-  std::vector<std::string_view> names_seen_[kItemDepth + 1];
+  // Per level, the keys of the last attribute names found distinct with distinct keys:
+  // an element whose keys repeat them (or a prefix of them) needs no further check.
+  std::vector<std::uint32_t> keys_seen_[kItemDepth + 1];
+  const char* text_end_ = nullptr;
 
   // The groups read, each id's first only, with their matching items.
   std::map<std::string, std::vector<Fields>> groups_;
@@ -132,6 +141,7 @@ class Scanner {
   bool ids_rise_ = true;
   std::vector<std::pair<std::size_t, Fields>> pending_;
   std::deque<std::string> decoded_ids_;  // ids that differ from their bytes
+  std::vector<std::uint32_t> slots_;     // a hash table of the pending ids' positions
   std::string scratch_;
 };
 
@@ -177,13 +187,9 @@ const char* Scanner::PastComment(const char* p) const {
 bool Scanner::Declaration(const char** at, std::string* encoding) const {
   const char* p = *at + 5;
   for (;;) {
-    if (*p == '>') {
-      *at = p + 1;
-      return true;
-    }
     while (IsGuardSpace(*p)) ++p;
-    if (p[0] == '?' && p[1] == '>') {
-      *at = p + 2;
+    if (p[0] == '>' || (p[0] == '?' && p[1] == '>')) {
+      *at = p + (p[0] == '>' ? 1 : 2);
       return true;
     }
     const char* name = p;
@@ -209,8 +215,27 @@ bool Scanner::Declaration(const char** at, std::string* encoding) const {
 // when the scan is not sure of it. |plain| is cleared when the value holds an entity
 // or a CR (line ends are normalised before parsing).
 const char* Scanner::ScanValue(const char* p, char quote, bool* plain) const {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
   *plain = true;
   for (;;) {
+    // Eight bytes at a time while none of them is below '(' (which the zero byte, CR,
+    // the quotes and '&' all are) nor, in UTF-8, a high byte.
+    while (text_end_ - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      std::uint64_t candidates = (word - kOnes * '(') & ~word & kHighBits;
+      if (utf8_) candidates |= word & kHighBits;
+      if (candidates == 0) {
+        p += 8;
+        continue;
+      }
+      // The first candidate in text order (the lowest byte of the word read as little
+      // endian; a big-endian machine just steps byte by byte from here).
+      if constexpr (std::endian::native == std::endian::little)
+        p += std::countr_zero(candidates) / 8;
+      break;
+    }
     while (!value_stop_[Byte(*p)]) ++p;
     const char c = *p;
     if (c == quote) return p;
@@ -355,17 +380,24 @@ bool Scanner::Contains(const Attribute* attributes, int count, int position) {
 
 // TinyXML refuses an element with two attributes of the same name.
 bool Scanner::DistinctNames(const Attribute* attributes, int count, int depth) {
-  std::vector<std::string_view>& seen = names_seen_[depth];
+  std::vector<std::uint32_t>& seen = keys_seen_[depth];
   if (static_cast<std::size_t>(count) <= seen.size()) {
     int i = 0;
-    while (i < count && attributes[i].name == seen[static_cast<std::size_t>(i)]) ++i;
+    while (i < count && attributes[i].key == seen[static_cast<std::size_t>(i)]) ++i;
     if (i == count) return true;
   }
-  for (int i = 1; i < count; ++i)
-    for (int j = 0; j < i; ++j)
-      if (attributes[i].name == attributes[j].name) return false;
-  seen.clear();
-  for (int i = 0; i < count; ++i) seen.push_back(attributes[i].name);
+  bool distinct_keys = true;
+  for (int i = 1; i < count; ++i) {
+    for (int j = 0; j < i; ++j) {
+      if (attributes[i].key != attributes[j].key) continue;
+      if (attributes[i].Name() == attributes[j].Name()) return false;
+      distinct_keys = false;
+    }
+  }
+  if (distinct_keys) {
+    seen.clear();
+    for (int i = 0; i < count; ++i) seen.push_back(attributes[i].key);
+  }
   return true;
 }
 
@@ -395,9 +427,10 @@ bool Scanner::Element(const char** at, int depth) {
     }
     if (!classes_.name_start[Byte(*p)] || count == kMaxAttributes) return false;
     Attribute& a = attributes[count++];
-    const char* attribute_name = p;
+    a.name = p;
     while (classes_.name_char[Byte(*p)]) ++p;
-    a.name = std::string_view(attribute_name, static_cast<std::size_t>(p - attribute_name));
+    a.name_length = static_cast<std::uint32_t>(p - a.name);
+    a.key = a.name_length << 16 | static_cast<std::uint32_t>(Byte(a.name[0])) << 8 | Byte(p[-1]);
     p = SkipSpace(p);
     if (*p != '=') return false;
     ++p;
@@ -427,7 +460,9 @@ bool Scanner::Element(const char** at, int depth) {
     while (*p != '\0') {
       if (*p != '<') return false;  // text
       if (p[1] == '/') break;
-      if (std::strncmp(p, "<!--", 4) == 0) {
+      if (depth < kItemDepth && classes_.name_start[Byte(p[1])]) {
+        if (!Element(&p, depth + 1)) return false;
+      } else if (std::strncmp(p, "<!--", 4) == 0) {
         p = PastComment(p);
       } else if (std::strncmp(p, "<![CDATA[", 9) == 0) {
         const std::size_t end =
@@ -435,8 +470,6 @@ bool Scanner::Element(const char** at, int depth) {
         if (end == std::string_view::npos) return false;
         p = text_.data() + end + 3;
         if (*p == '\0') return false;
-      } else if (depth < kItemDepth && classes_.name_start[Byte(p[1])]) {
-        if (!Element(&p, depth + 1)) return false;
       } else {
         return false;  // a declaration, "<!" or "<?" markup, or elements below the items
       }
@@ -445,8 +478,9 @@ bool Scanner::Element(const char** at, int depth) {
     if (*p == '\0') return false;
     // The end tag: "</", the name, white space, '>'.
     p += 2;
-    if (std::strncmp(p, element_name.data(), element_name.size()) != 0) return false;
-    p = SkipSpace(p + element_name.size());
+    for (const char c : element_name)
+      if (*p++ != c) return false;  // the zero byte at the end differs from every name byte
+    p = SkipSpace(p);
     if (*p != '>') return false;
     ++p;
   }
@@ -485,17 +519,33 @@ void Scanner::Item(std::string_view element_name, const Attribute* attributes, i
   pending_.emplace_back(ids_.size() - 1, std::move(fields));
 }
 
-// A group's matches are its items that match and came first with their id.
+// A group's matches are its items that match and came first with their id. When the
+// ids did not rise, each id up to the last match is looked up in a small hash table of
+// the matches' ids: an earlier item of the same id hides the match.
 void Scanner::EndGroup() {
   if (group_ == nullptr) return;
-  if (ids_rise_) {
+  if (!ids_rise_ && !pending_.empty()) {
+    std::size_t size = 8;
+    while (size < pending_.size() * 2) size *= 2;
+    slots_.assign(size, 0);  // 0 is free, else a position in pending_ plus one
+    const std::hash<std::string_view> hash;
+    for (std::size_t k = 0; k < pending_.size(); ++k) {
+      std::size_t slot = hash(ids_[pending_[k].first]) & (size - 1);
+      while (slots_[slot] != 0) slot = (slot + 1) & (size - 1);
+      slots_[slot] = static_cast<std::uint32_t>(k + 1);
+    }
+    std::vector<bool> hidden(pending_.size(), false);
+    for (std::size_t i = 0; i < pending_.back().first; ++i) {
+      for (std::size_t slot = hash(ids_[i]) & (size - 1); slots_[slot] != 0;
+           slot = (slot + 1) & (size - 1)) {
+        const std::size_t k = slots_[slot] - 1;
+        if (pending_[k].first > i && ids_[pending_[k].first] == ids_[i]) hidden[k] = true;
+      }
+    }
+    for (std::size_t k = 0; k < pending_.size(); ++k)
+      if (!hidden[k]) group_->push_back(std::move(pending_[k].second));
+  } else {
     for (auto& [position, fields] : pending_) group_->push_back(std::move(fields));
-  } else if (!pending_.empty()) {
-    std::unordered_map<std::string_view, std::size_t> first;
-    first.reserve(ids_.size());
-    for (std::size_t i = 0; i < ids_.size(); ++i) first.try_emplace(ids_[i], i);
-    for (auto& [position, fields] : pending_)
-      if (first[ids_[position]] == position) group_->push_back(std::move(fields));
   }
   group_ = nullptr;
 }
@@ -505,6 +555,7 @@ bool Scanner::Read(std::vector<Fields>* matches) {
   // it: such a file is left to the model.
   if (std::memchr(text_.data(), 0, text_.size()) != nullptr) return false;
   const char* p = text_.c_str();
+  text_end_ = p + text_.size();
   // A byte-order mark makes the text UTF-8 whatever is declared; without one the first
   // declaration decides, and without a declaration every byte stands alone.
   const bool mark = Byte(p[0]) == 0xEF && Byte(p[1]) == 0xBB && Byte(p[2]) == 0xBF;
