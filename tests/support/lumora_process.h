@@ -5,6 +5,7 @@
 #define LUMORA_TESTS_SUPPORT_LUMORA_PROCESS_H_
 
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,21 @@ struct LumoraRun {
 // it; made once per test process and removed when it ends.
 const std::string& ProgramCopy();
 
+// Copies the built program and its desktop module into |folder|, as an installation
+// holds them; returns the program's path there.
+std::string InstallProgram(const std::string& folder);
+
+// The files mapped into process |pid| (the paths of /proc/PID/maps), each once.
+std::set<std::string> MappedFiles(int pid);
+
+// A point of the script where the run waits for the program: the lines from
+// |before_line| on are written once an output line satisfies |ready| (each line
+// satisfies one gate at most, gates in script order). A gate never passed fails the run.
+struct ScriptGate {
+  std::size_t before_line = 0;
+  std::function<bool(const Json&)> ready;
+};
+
 struct LumoraOptions {
   std::string binary;  // defaults to ProgramCopy()
   std::vector<std::string> args;
@@ -38,6 +54,8 @@ struct LumoraOptions {
   std::vector<std::pair<std::string, std::string>> env;
   int timeout_ms = 30000;
   bool close_stdin = false;  // start with standard input closed (the script is not sent)
+  bool headless = true;      // started with --headless
+  std::vector<ScriptGate> gates;
 };
 
 // Runs the program with |script| as its input. Each element is written as one line.

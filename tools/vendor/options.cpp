@@ -5,6 +5,10 @@
 
 namespace vendor {
 
+using platform::Status;
+
+std::string VersionText() { return "lumora-vendor " LUMORA_VERSION "\n"; }
+
 std::string UsageText() {
   return "Usage: lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE]\n"
          "                     [--fault PREFIX=SWITCH]...\n"
@@ -28,19 +32,24 @@ std::string UsageText() {
          "                     hang            never answer\n"
          "                   (repeatable; the first matching switch applies, then those of\n"
          "                   DIR/faults.txt)\n"
-         "  --help           print this text and exit\n"
+         "  -h, --help       print this text and exit\n"
+         "  --version        print the version and exit\n"
          "\n"
          "The first line of standard output is \"port N\", the port taken. SIGTERM or\n"
          "SIGINT ends the service with code 0.\n";
 }
 
-bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error) {
+Status ParseOptions(int argc, const char* const* argv, Options* options) {
   Options parsed;
   bool have_root = false;
   for (int i = 0; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       parsed.help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      parsed.version = true;
       continue;
     }
     std::string_view name = arg;
@@ -52,22 +61,20 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
       value = arg.substr(equals + 1);
       has_value = true;
     }
+    if (!arg.starts_with("-")) return Status::Invalid("extra operand '" + std::string(arg) + "'");
     if (name != "--root" && name != "--port" && name != "--bind" && name != "--log" &&
         name != "--fault") {
-      *error = "unknown option '" + std::string(arg) + "'";
-      return false;
+      return Status::Invalid("unrecognized option '" + std::string(arg) + "'");
     }
     if (!has_value) {
       if (i + 1 >= argc) {
-        *error = "option '" + std::string(name) + "' needs a value";
-        return false;
+        return Status::Invalid("option '" + std::string(name) + "' requires an argument");
       }
       value = argv[++i];
     }
     if (name == "--root") {
       if (value.empty()) {
-        *error = "--root needs a folder";
-        return false;
+        return Status::Invalid("--root needs a folder");
       }
       parsed.root = std::string(value);
       have_root = true;
@@ -76,34 +83,31 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
       auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
       if (value.empty() || ec != std::errc() || end != value.data() + value.size() || port < 0 ||
           port > 65535) {
-        *error = "--port '" + std::string(value) + "' is not a port number from 0 to 65535";
-        return false;
+        return Status::Invalid("--port '" + std::string(value) +
+                               "' is not a port number from 0 to 65535");
       }
       parsed.port = port;
     } else if (name == "--bind") {
       if (value.empty()) {
-        *error = "--bind needs an address";
-        return false;
+        return Status::Invalid("--bind needs an address");
       }
       parsed.bind = std::string(value);
     } else if (name == "--log") {
       if (value.empty()) {
-        *error = "--log needs a file name";
-        return false;
+        return Status::Invalid("--log needs a file name");
       }
       parsed.log_path = std::string(value);
     } else {
       FaultRule rule;
-      if (!ParseFaultRule(value, &rule, error)) return false;
+      if (Status s = ParseFaultRule(value, &rule); !s.ok()) return s;
       parsed.faults.push_back(std::move(rule));
     }
   }
-  if (!have_root && !parsed.help) {
-    *error = "--root DIR is required";
-    return false;
+  if (!have_root && !parsed.help && !parsed.version) {
+    return Status::Invalid("--root DIR is required");
   }
   *options = std::move(parsed);
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace vendor
