@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <map>
 #include <utility>
 
@@ -38,6 +37,22 @@ bool IsGuardSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\
 bool IsDeclarationValueByte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
          c == '-' || c == '_' || c == ':';
+}
+
+// A hash of a short id for the table of EndGroup: eight bytes at a time, mixed.
+std::uint64_t HashId(std::string_view id) {
+  std::uint64_t hash = id.size() * 0x9E3779B97F4A7C15u;
+  std::size_t i = 0;
+  for (; i + 8 <= id.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, id.data() + i, sizeof word);
+    hash = (hash ^ word) * 0xFF51AFD7ED558CCDu;
+    hash ^= hash >> 32;
+  }
+  std::uint64_t tail = 0;
+  for (; i < id.size(); ++i) tail = tail << 8 | Byte(id[i]);
+  hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53u;
+  return hash ^ hash >> 29;
 }
 
 int HexDigit(char c) {
@@ -104,7 +119,12 @@ class Scanner {
   static constexpr int kItemDepth = 2;
 
   void SetUtf8(bool utf8);
-  const char* SkipSpace(const char* p) const;
+  // Past the white space at |p|; most places have none or one blank.
+  const char* SkipSpace(const char* p) const {
+    if (!classes_.space[Byte(*p)] && Byte(*p) != 0xEF) return p;
+    return SkipSpaceFrom(p);
+  }
+  const char* SkipSpaceFrom(const char* p) const;
   const char* PastComment(const char* p) const;
   bool Declaration(const char** at, std::string* encoding) const;
   bool Element(const char** at, int depth);
@@ -142,6 +162,7 @@ class Scanner {
   std::vector<std::pair<std::size_t, Fields>> pending_;
   std::deque<std::string> decoded_ids_;  // ids that differ from their bytes
   std::vector<std::uint32_t> slots_;     // a hash table of the pending ids' positions
+  bool gave_up_ = false;
   std::string scratch_;
 };
 
@@ -155,7 +176,7 @@ void Scanner::SetUtf8(bool utf8) {
 
 // TinyXML's SkipWhiteSpace: in UTF-8 the byte-order mark and the two non-characters
 // EF BF BE and EF BF BF count as white space wherever it skips.
-const char* Scanner::SkipSpace(const char* p) const {
+const char* Scanner::SkipSpaceFrom(const char* p) const {
   for (;;) {
     const unsigned char c = Byte(*p);
     if (classes_.space[c]) {
@@ -484,7 +505,10 @@ bool Scanner::Element(const char** at, int depth) {
     if (*p != '>') return false;
     ++p;
   }
-  if (depth == 1) EndGroup();
+  if (depth == 1) {
+    EndGroup();
+    if (gave_up_) return false;
+  }
   *at = p;
   return true;
 }
@@ -508,7 +532,7 @@ void Scanner::Item(std::string_view element_name, const Attribute* attributes, i
     Decode(attributes[0], &decoded_ids_.emplace_back());
     id = decoded_ids_.back();
   }
-  if (!ids_.empty() && !(ids_.back() < id)) ids_rise_ = false;
+  if (ids_rise_ && !ids_.empty() && !(ids_.back() < id)) ids_rise_ = false;
   ids_.push_back(id);
   if (!Contains(attributes, count, 1) && !Contains(attributes, count, 3)) return;
   Fields fields{std::string(element_name),   std::string(id),
@@ -520,24 +544,38 @@ void Scanner::Item(std::string_view element_name, const Attribute* attributes, i
 }
 
 // A group's matches are its items that match and came first with their id. When the
-// ids did not rise, each id up to the last match is looked up in a small hash table of
-// the matches' ids: an earlier item of the same id hides the match.
+// ids did not rise, the matches' ids go into a small hash table (a match whose id is
+// there already is hidden by that earlier one), and each id before the last match is
+// looked up in it: an earlier item of the same id hides a match. Ids made to collide
+// would make that slow: past a bound on the probes the scan gives the file up.
 void Scanner::EndGroup() {
   if (group_ == nullptr) return;
   if (!ids_rise_ && !pending_.empty()) {
     std::size_t size = 8;
     while (size < pending_.size() * 2) size *= 2;
+    const std::size_t mask = size - 1;
     slots_.assign(size, 0);  // 0 is free, else a position in pending_ plus one
-    const std::hash<std::string_view> hash;
-    for (std::size_t k = 0; k < pending_.size(); ++k) {
-      std::size_t slot = hash(ids_[pending_[k].first]) & (size - 1);
-      while (slots_[slot] != 0) slot = (slot + 1) & (size - 1);
-      slots_[slot] = static_cast<std::uint32_t>(k + 1);
-    }
+    const std::size_t last = pending_.back().first;
+    std::size_t probes_left = 16 * (last + pending_.size()) + 1024;
     std::vector<bool> hidden(pending_.size(), false);
-    for (std::size_t i = 0; i < pending_.back().first; ++i) {
-      for (std::size_t slot = hash(ids_[i]) & (size - 1); slots_[slot] != 0;
-           slot = (slot + 1) & (size - 1)) {
+    for (std::size_t k = 0; k < pending_.size(); ++k) {
+      const std::string_view id = ids_[pending_[k].first];
+      std::size_t slot = HashId(id) & mask;
+      for (; slots_[slot] != 0 && !hidden[k]; slot = (slot + 1) & mask) {
+        if (probes_left-- == 0) {
+          gave_up_ = true;
+          return;
+        }
+        hidden[k] = ids_[pending_[slots_[slot] - 1].first] == id;
+      }
+      if (!hidden[k]) slots_[slot] = static_cast<std::uint32_t>(k + 1);
+    }
+    for (std::size_t i = 0; i < last; ++i) {
+      for (std::size_t slot = HashId(ids_[i]) & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
+        if (probes_left-- == 0) {
+          gave_up_ = true;
+          return;
+        }
         const std::size_t k = slots_[slot] - 1;
         if (pending_[k].first > i && ids_[pending_[k].first] == ids_[i]) hidden[k] = true;
       }

@@ -490,6 +490,21 @@ TEST_F(CatalogueScanTest, TheProgramsOwnFilesAreScanned) {
   EXPECT_EQ(ListItems(dir_ / "scan/search.xml").size(), 4u);
 }
 
+TEST_F(CatalogueScanTest, ManyItemsOfOneIdKeepTheFirst) {
+  // 200,000 items of a group share their ids, out of order, and all match: the check
+  // for repeated ids must stay linear (this ran for minutes when it was not).
+  std::string items;
+  for (int i = 0; i < 200000; ++i)
+    items += i % 2 == 0 ? "<i/>" : "<i id=\"x\" name=\"" + std::to_string(i) + "\"/>";
+  dir_.Write("data/public/maga/maga1.xml", CatalogueXml(GroupXml("g", items)));
+  EXPECT_TRUE(Scanned(dir_.Read("data/public/maga/maga1.xml")));
+  std::string scanned, modelled;
+  SearchBothWays(Gb("杂志"), "", &scanned, &modelled);
+  EXPECT_EQ(scanned, modelled);
+  EXPECT_EQ(ListItems(dir_ / "scan/search.xml"),
+            (std::vector<std::string>{Utf8(Gb("搜索结果")) + "/=", Utf8(Gb("搜索结果")) + "/x=1"}));
+}
+
 TEST_F(CatalogueScanTest, WhatIsNotARegularFileOrIsTooLargeHasNoHits) {
   // A FIFO (never waited on), a folder, a link to a device and a file over the size
   // limit under catalogue names: the scan reads none of them, nor does the model.
