@@ -257,7 +257,10 @@ const char* Scanner::ScanValue(const char* p, char quote, bool* plain) const {
         p += std::countr_zero(candidates) / 8;
       break;
     }
-    while (!value_stop_[Byte(*p)]) ++p;
+    if (!value_stop_[Byte(*p)]) {
+      ++p;  // a byte that only looked like one that stops the run
+      continue;
+    }
     const char c = *p;
     if (c == quote) return p;
     switch (c) {
