@@ -1,8 +1,10 @@
 // The catalogue operations against plain TinyXML on the same files. Catalogues of 100,
 // 1,000 and 10,000 items each (one group, so that enumeration by position is tested at
-// full length). Prints each operation's time as a ratio to parsing and printing the
-// files it works on, and each operation's growth from 1,000 to 10,000 items (10 is
-// linear).
+// full length), and of 100,000 for the search. Prints each operation's time as a ratio
+// to parsing and printing the files it works on, and each operation's growth from 1,000
+// to 10,000 items (10 is linear). Then the search, by scanning the catalogues and by
+// reading them through the model, and the scan of one catalogue alone, as ratios to
+// TinyXML parsing the same files, from 1,000 to 100,000 items.
 #include <benchmark/benchmark.h>
 #include <tinyxml.h>
 
@@ -14,6 +16,7 @@
 #include <string>
 
 #include "app/local_file_info.h"
+#include "library/catalogue_scan.h"
 #include "library/local_books.h"
 #include "library/search.h"
 #include "library/shelf_operations.h"
@@ -26,6 +29,8 @@
 using library::AddLocalBook;
 using library::Catalogue;
 using library::CatalogueFolders;
+using library::CatalogueReading;
+using library::CatalogueScan;
 using library::CopyItemToGroup;
 using library::CreateUserShelf;
 using library::Search;
@@ -123,6 +128,20 @@ void ParsePrint(const std::string& path, const std::string& out) {
   std::fclose(o);
 }
 
+// Plain TinyXML: parse one catalogue file (the tree is destroyed with the document).
+void Parse(const std::string& path) {
+  TiXmlDocument document;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  document.LoadFile(f, TIXML_DEFAULT_ENCODING);
+  std::fclose(f);
+  if (document.Error()) std::abort();
+}
+
+void BM_Parse(benchmark::State& state) {
+  Library& library = LibraryOf(static_cast<int>(state.range(0)));
+  for (auto _ : state) Parse(library.files()[1]);
+}
+
 void BM_ParsePrint(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string out = library.files()[1] + ".printed";
@@ -134,6 +153,35 @@ void BM_Search(benchmark::State& state) {
   const std::string tokens = Gb("杂志&图书&音频&程序&视频&本地文件");
   const std::string keyword = Gb("星空");
   for (auto _ : state) Search(library.folders(), tokens, keyword);
+}
+
+void BM_SearchThroughModel(benchmark::State& state) {
+  Library& library = LibraryOf(static_cast<int>(state.range(0)));
+  const std::string tokens = Gb("杂志&图书&音频&程序&视频&本地文件");
+  const std::string keyword = Gb("星空");
+  for (auto _ : state) Search(library.folders(), tokens, keyword, CatalogueReading::kModel);
+}
+
+// What a search costs besides reading the catalogues: a category list that names none
+// only resets the results file (read and written through the model, flushed to disk).
+// A search of six catalogues does this seven times.
+void BM_ResultsReset(benchmark::State& state) {
+  Library& library = LibraryOf(static_cast<int>(state.range(0)));
+  const std::string keyword = Gb("星空");
+  for (auto _ : state) Search(library.folders(), Gb("杂项"), keyword);
+}
+
+// The scan alone: reading one catalogue file and scanning it.
+void BM_Scan(benchmark::State& state) {
+  Library& library = LibraryOf(static_cast<int>(state.range(0)));
+  const std::string keyword = Gb("星空");
+  std::vector<library::CXmlElement::Fields> matches;
+  for (auto _ : state) {
+    std::string text;
+    if (!platform::ReadRegularFile(library.files()[1], 64 << 20, &text).ok()) std::abort();
+    if (CatalogueScan::FindMatches(text, keyword, &matches) != CatalogueScan::Result::kRead)
+      state.SkipWithError("the scan did not read the catalogue");
+  }
 }
 
 void BM_CopyItemToGroup(benchmark::State& state) {
@@ -167,7 +215,11 @@ void BM_AddLocalFile(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ParsePrint)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Search)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Parse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Search)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchThroughModel)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResultsReset)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scan)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopyItemToGroup)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AddLocalFile)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
@@ -203,5 +255,25 @@ int main(int argc, char** argv) {
   double pp = time("BM_ParsePrint", 1000);
   std::printf("%-20s %10s %10s %10s %14.2f\n", "ParsePrint", "1.00", "1.00", "1.00",
               pp > 0 ? time("BM_ParsePrint", 10000) / pp : 0.0);
+
+  // The search against parsing alone: six catalogues for a search, one for the scan.
+  const struct {
+    const char* name;
+    double files;
+  } reads[] = {{"BM_Search", 6}, {"BM_SearchThroughModel", 6}, {"BM_Scan", 1}, {"BM_Parse", 1}};
+  std::printf("\n%-20s %10s %10s %10s %10s %10s\n", "ratio to parse", "1000", "10000", "100000",
+              "1k->10k", "10k->100k");
+  for (const auto& op : reads) {
+    std::printf("%-20s", op.name + 3);
+    for (int n : {1000, 10000, 100000}) {
+      double base = time("BM_Parse", n) * op.files;
+      std::printf(" %10.2f", base > 0 ? time(op.name, n) / base : 0.0);
+    }
+    for (int n : {1000, 10000}) {
+      double small = time(op.name, n);
+      std::printf(" %10.2f", small > 0 ? time(op.name, n * 10) / small : 0.0);
+    }
+    std::printf("\n");
+  }
   return 0;
 }

@@ -1,14 +1,65 @@
 #include "library/search.h"
 
 #include <memory>
+#include <vector>
 
+#include "library/catalogue_scan.h"
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
+#include "platform/ansi.h"
+#include "platform/files.h"
 
 namespace library {
 
+namespace {
+
+using Fields = CXmlElement::Fields;
+
+// The matches of a catalogue read through the model: its groups in id order, in each
+// its items in id order.
+std::vector<Fields> MatchesThroughModel(const std::string& catalogue_path,
+                                        const std::string& keyword) {
+  std::vector<Fields> matches;
+  // A catalogue that cannot be read has no hits.
+  std::unique_ptr<CXmlFileObject> catalogue;
+  (void)CXmlFileObject::Open(&catalogue, catalogue_path.c_str());
+  for (int g = 0; g < catalogue->GetGroupCount(); ++g) {
+    CXmlGroup* group = nullptr;
+    catalogue->GetGroupAt(g, &group);
+    for (int i = 0; i < group->GetItemCount(); ++i) {
+      CXmlElement* item = nullptr;
+      group->GetItemAt(i, &item);
+      if (item->name().find(keyword) != std::string::npos ||
+          item->date().find(keyword) != std::string::npos)
+        matches.push_back(item->fields());
+    }
+  }
+  (void)CXmlFileObject::Release(std::move(catalogue), false);  // nothing to save
+  return matches;
+}
+
+// The same from the catalogue's text, read as the model reads its file; a text the
+// scan is not sure of goes through the model.
+std::vector<Fields> Matches(const std::string& catalogue_path, const std::string& keyword,
+                            CatalogueReading reading) {
+  if (reading == CatalogueReading::kScan) {
+    std::string text;
+    // What the model cannot read (missing, not a regular file, too large) has no hits.
+    if (!platform::ReadRegularFile(ansi::NativePath(catalogue_path), CXmlFileObject::kMaxFileBytes,
+                                   &text)
+             .ok())
+      return {};
+    std::vector<Fields> matches;
+    if (CatalogueScan::FindMatches(text, keyword, &matches) == CatalogueScan::Result::kRead)
+      return matches;
+  }
+  return MatchesThroughModel(catalogue_path, keyword);
+}
+
+}  // namespace
+
 void Search(const CatalogueFolders& folders, const std::string& category_list,
-            const std::string& keyword) {
+            const std::string& keyword, CatalogueReading reading) {
   const std::string results_path = folders.SearchResultsPath();
   // A results file that is missing or unreadable starts empty; one that cannot be
   // written leaves the catalogues' hits unrecorded, which the movie shows as none.
@@ -25,36 +76,23 @@ void Search(const CatalogueFolders& folders, const std::string& category_list,
     Catalogue catalogue;
     if (end > start && CatalogueOfSearchToken(
                            std::string_view(category_list).substr(start, end - start), &catalogue))
-      SearchCatalogue(results_path, folders.Path(catalogue), keyword);
+      SearchCatalogue(results_path, folders.Path(catalogue), keyword, reading);
     start = end + 1;
   }
 }
 
 void SearchCatalogue(const std::string& results_path, const std::string& catalogue_path,
-                     const std::string& keyword) {
-  // As above: a results file that cannot be read starts empty, and a catalogue that
-  // cannot be read has no hits.
+                     const std::string& keyword, CatalogueReading reading) {
+  // As above: a results file that cannot be read starts empty.
   std::unique_ptr<CXmlFileObject> results;
   (void)CXmlFileObject::Open(&results, results_path.c_str());
   CXmlGroup* hits = FindOrAddGroup(*results, shelf_names::SearchResults(), "1000");
 
-  std::unique_ptr<CXmlFileObject> catalogue;
-  (void)CXmlFileObject::Open(&catalogue, catalogue_path.c_str());
-  for (int g = 0; g < catalogue->GetGroupCount(); ++g) {
-    CXmlGroup* group = nullptr;
-    catalogue->GetGroupAt(g, &group);
-    for (int i = 0; i < group->GetItemCount(); ++i) {
-      CXmlElement* item = nullptr;
-      group->GetItemAt(i, &item);
-      if (item->name().find(keyword) == std::string::npos &&
-          item->date().find(keyword) == std::string::npos)
-        continue;
-      std::unique_ptr<CXmlElement> copy;
-      CXmlElement::Create(&copy, item->fields());
-      hits->AddItem(std::move(copy));  // an id already found stays as it is
-    }
+  for (Fields& fields : Matches(catalogue_path, keyword, reading)) {
+    std::unique_ptr<CXmlElement> copy;
+    CXmlElement::Create(&copy, std::move(fields));
+    hits->AddItem(std::move(copy));  // an id already found stays as it is
   }
-  (void)CXmlFileObject::Release(std::move(catalogue), false);  // nothing to save
   (void)CXmlFileObject::Release(std::move(results), true);
 }
 

@@ -10,16 +10,23 @@
 
 namespace library {
 
+// How a search reads the catalogues: by scanning their text (CatalogueScan), which
+// hands a file it is not sure of to the model, or through the model alone. Both give
+// the same results file byte for byte; the scan is several times faster.
+enum class CatalogueReading { kScan, kModel };
+
 // Empties the results, then searches the catalogues named by the search tokens of
 // |category_list| ("&"-separated; empty and unknown tokens are skipped) in the order
 // given. An item id found twice keeps the copy found first.
 void Search(const CatalogueFolders& folders, const std::string& category_list,
-            const std::string& keyword);
+            const std::string& keyword, CatalogueReading reading = CatalogueReading::kScan);
 
 // Adds the matches of one catalogue to the results group of |results_path|. The
-// catalogue is read, never rewritten.
+// catalogue is read, never rewritten; the results file is read and written through
+// the model.
 void SearchCatalogue(const std::string& results_path, const std::string& catalogue_path,
-                     const std::string& keyword);
+                     const std::string& keyword,
+                     CatalogueReading reading = CatalogueReading::kScan);
 
 }  // namespace library
 
