@@ -5,11 +5,10 @@
 #define LUMORA_TESTS_SUPPORT_LUMORA_PROCESS_H_
 
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 using Json = nlohmann::json;
 
@@ -39,6 +38,17 @@ struct LumoraOptions {
   int timeout_ms = 30000;
   bool close_stdin = false;  // start with standard input closed (the script is not sent)
 };
+
+// The program file a run of |options| starts: the copy linked into the run's own
+// temporary folder when it runs in one (|linked| names the link then, to be removed
+// after the run; empty otherwise).
+std::string ProgramToRun(const LumoraOptions& options, std::string* linked);
+
+// In a child process: goes into the run's folder, sets its environment (|config_home|
+// as XDG_CONFIG_HOME unless |options| names another) and replaces the process with
+// `|binary| --headless ARGS...`. Never returns.
+[[noreturn]] void ExecProgram(const std::string& binary, const LumoraOptions& options,
+                              const std::string& config_home);
 
 // Runs the program with |script| as its input. Each element is written as one line.
 LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>& script);
