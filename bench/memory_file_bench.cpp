@@ -26,9 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/mem_file_mgr.h"
-
 #include "ratio_reporter.h"
+#include "storage/mem_file_mgr.h"
 
 namespace {
 
@@ -45,8 +44,7 @@ struct FreeDeleter {
 // page faults.
 std::unique_ptr<char, FreeDeleter> PageAlignedBuffer(std::size_t size) {
   const std::size_t rounded = (size + kPage - 1) / kPage * kPage;
-  std::unique_ptr<char, FreeDeleter> buffer(
-      static_cast<char*>(std::aligned_alloc(kPage, rounded)));
+  std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::aligned_alloc(kPage, rounded)));
   std::memset(buffer.get(), 1, rounded);
   return buffer;
 }
@@ -115,7 +113,7 @@ void CopyFromMapping(benchmark::State& state, const char* mapping, std::size_t s
   Finish(state, size);
 }
 
-// A file of |size| bytes at |path| holding |image|.
+// Writes |image| as the file at |path|.
 bool WriteFile(const std::string& path, const std::string& image) {
   std::ofstream out(path, std::ios::binary);
   out << image;
@@ -134,7 +132,7 @@ int main(int argc, char** argv) {
   char dir[] = "/tmp/lumora-bench-XXXXXX";
   char shm_dir[] = "/dev/shm/lumora-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr || mkdtemp(shm_dir) == nullptr) return 1;
-  CMemFileMgr::InstallFileHooks();
+  if (!storage::CMemFileMgr::InstallFileHooks()) return 1;
 
   std::vector<std::string> cleanup;
   std::vector<int> memfds;
@@ -150,8 +148,8 @@ int main(int argc, char** argv) {
     if (!WriteFile(disk, image) || !WriteFile(shm, image)) return 1;
     cleanup.push_back(disk);
     cleanup.push_back(shm);
-    if (!CMemFileMgr::AddMemoryFile(memory, image.data(), static_cast<std::uint32_t>(size),
-                                    false))
+    if (!storage::CMemFileMgr::AddMemoryFile(memory, image.data(), static_cast<std::uint32_t>(size),
+                                             false))
       return 1;
     const int memfd = open(memory.c_str(), O_RDONLY | O_CLOEXEC);
     void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, memfd, 0);
@@ -163,14 +161,13 @@ int main(int argc, char** argv) {
     const std::pair<const char*, Reader> readers[] = {
         {"open+read", OpenRead}, {"fopen+fread", FopenRead}, {"ifstream", IfstreamRead}};
     for (const auto& [reader, run] : readers) {
-      benchmark::RegisterBenchmark((std::string(reader) + "/memory/" + name).c_str(), run,
-                                   memory, size);
-      benchmark::RegisterBenchmark((std::string(reader) + "/page-cache/" + name).c_str(), run,
-                                   disk, size);
+      benchmark::RegisterBenchmark((std::string(reader) + "/memory/" + name).c_str(), run, memory,
+                                   size);
+      benchmark::RegisterBenchmark((std::string(reader) + "/page-cache/" + name).c_str(), run, disk,
+                                   size);
     }
     benchmark::RegisterBenchmark(("floor:open+read/tmpfs/" + name).c_str(), OpenRead, shm, size);
-    benchmark::RegisterBenchmark(("floor:ifstream/tmpfs/" + name).c_str(), IfstreamRead, shm,
-                                 size);
+    benchmark::RegisterBenchmark(("floor:ifstream/tmpfs/" + name).c_str(), IfstreamRead, shm, size);
     benchmark::RegisterBenchmark(("pread/open-memfd/" + name).c_str(), PreadOpen, memfd, size);
     benchmark::RegisterBenchmark(("memcpy/mapping/" + name).c_str(), CopyFromMapping,
                                  static_cast<const char*>(mapped), size);
@@ -195,8 +192,9 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
 
   std::printf("\nMedian time ratios (below 1 is faster).\n");
-  std::printf("floor = the same reader on the same bytes in a file on tmpfs (/dev/shm);\n"
-              "pread = pread of the whole image on an already open memfd\n");
+  std::printf(
+      "floor = the same reader on the same bytes in a file on tmpfs (/dev/shm);\n"
+      "pread = pread of the whole image on an already open memfd\n");
   std::printf("%-8s %12s %12s %12s %14s %14s %14s\n", "size", "open:mem/pc", "fopen:mem/pc",
               "ifstr:mem/pc", "open:mem/floor", "ifstr:mem/floor", "pread/floor");
   for (const char* name : kSizeNames) {
@@ -216,7 +214,7 @@ int main(int argc, char** argv) {
 
   for (auto& [mapping, size] : mappings) munmap(mapping, size);
   for (int fd : memfds) close(fd);
-  CMemFileMgr::RemoveAll();
+  storage::CMemFileMgr::RemoveAll();
   for (const std::string& path : cleanup) unlink(path.c_str());
   rmdir(dir);
   rmdir(shm_dir);

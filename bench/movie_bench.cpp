@@ -5,7 +5,9 @@
 // counts from the request for the session to the moment the page has every card, every
 // cover decoded, and two animation frames after that. Needs a display (run it under
 // xvfb-run), WebKitWebDriver and the MiniBrowser:
-//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/movie_bench [RUNS]
+//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/movie_bench [RUNS [BASELINE]]
+// BASELINE, another build of the program (with its desktop module beside it, if it has
+// one), is timed in the same rounds, and the ratio program / baseline printed too.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -28,6 +30,7 @@
 #include <glib.h>
 #include <nlohmann/json.hpp>
 
+#include "support/lumora_process.h"
 #include "support/temp_dir.h"
 #include "support/vendor_process.h"
 #include "support/webdriver_client.h"
@@ -117,8 +120,17 @@ int main(int argc, char** argv) {
                 "    </分类>\n</目录>\n"));
   const std::string program_dir = home / "program";
   fs::create_directories(program_dir);
-  const std::string program = program_dir + "/lumora";
-  fs::copy_file(LUMORA_BINARY, program);
+  const std::string program = InstallProgram(program_dir);
+  // The baseline in a folder of its own, started from the same program folder.
+  std::string baseline;
+  if (argc > 2) {
+    const fs::path from(argv[2]), folder = home / "baseline";
+    fs::create_directories(folder);
+    baseline = (folder / "lumora").string();
+    fs::copy_file(from, baseline);
+    const fs::path module = from.parent_path() / fs::path(LUMORA_DESKTOP_MODULE).filename();
+    if (fs::exists(module)) fs::copy_file(module, folder / module.filename());
+  }
   // No server answers: the program never waits on the network for its catalogue.
   for (const char* name : {"LUMORA_SHOP_HOST", "LUMORA_LOGIN_HOST", "LUMORA_SHARE_HOST_1",
                            "LUMORA_SHARE_HOST_2", "LUMORA_SHARE_HOST_3"})
@@ -129,11 +141,12 @@ int main(int argc, char** argv) {
   // The program's grid builds only the rows in view: the cards of its first layout are
   // counted once, and the static page holds as many.
   const std::string mini = MINIBROWSER_BINARY;
-  std::vector<double> movie, bare;
+  std::vector<double> movie, bare, base, ratios;
   int in_view = 0;
   {
     Driver probe(program_dir);
-    if (probe.NewSession(program, {"--automation"})) {
+    probe.NewSession(program, {"--automation"});
+    if (!probe.session().empty()) {
       auto end = Clock::now() + std::chrono::seconds(60);
       while (Clock::now() < end && in_view == 0) {
         Json v = probe.Session("POST", "/execute/sync",
@@ -161,18 +174,32 @@ int main(int argc, char** argv) {
   for (int i = 0; i < runs + 1; ++i) {  // the first pair warms the caches and is dropped
     double m = TimeToPainted(program_dir, program, {"--automation"}, "", in_view);
     double b = TimeToPainted(program_dir, mini, {"--automation"}, "file://" + page, in_view);
-    if (m < 0 || b < 0) {
-      std::fprintf(stderr, "a run never painted (program %.0f ms, bare view %.0f ms)\n", m, b);
+    double o = baseline.empty()
+                   ? 0
+                   : TimeToPainted(program_dir, baseline, {"--automation"}, "", in_view);
+    if (m < 0 || b < 0 || o < 0) {
+      std::fprintf(stderr,
+                   "a run never painted (program %.0f ms, bare view %.0f ms, baseline %.0f ms)\n",
+                   m, b, o);
       return 1;
     }
     if (i == 0) continue;
     movie.push_back(m);
     bare.push_back(b);
+    if (!baseline.empty()) {
+      base.push_back(o);
+      ratios.push_back(m / o);
+    }
   }
   const double m = Median(movie), b = Median(bare);
   std::printf("start to first catalogue painted, median of %d runs\n", runs);
   std::printf("  program (%d covers in view of %d): %8.1f ms\n", in_view, kItems, m);
   std::printf("  bare WebKitGTK view, static page (%d covers): %8.1f ms\n", in_view, b);
   std::printf("  ratio program / bare view: %.2f\n", b > 0 ? m / b : 0.0);
+  if (!baseline.empty()) {
+    std::printf("  baseline %s: %8.1f ms\n", argv[2], Median(base));
+    std::printf("  ratio program / baseline, median of the rounds' ratios: %.3f\n",
+                Median(ratios));
+  }
   return 0;
 }

@@ -58,7 +58,7 @@ DeploymentSettings DeploymentSettings::Load(const std::string& program_file) {
   for (std::string line; std::getline(in, line);) {
     std::string t = Trim(line);
     if (t.empty() || t[0] == '#') continue;
-    settings.ApplyLine(t);
+    (void)settings.ApplyLine(t);  // a line not understood is passed over
   }
   for (const Key& k : kKeys) {
     const char* v = std::getenv(k.env);

@@ -26,7 +26,7 @@ struct DeploymentSettings {
   // environment.
   static DeploymentSettings Load(const std::string& program_file);
   // Applies one "key=value" line; false when the key is unknown or the line malformed.
-  bool ApplyLine(const std::string& line);
+  [[nodiscard]] bool ApplyLine(const std::string& line);
 };
 
 }  // namespace app

@@ -45,7 +45,9 @@ void CLumoraDlg::StartShelfDownload(const std::string& item_id, const std::strin
   const std::size_t slash = user_shelf_path_.rfind('/');
   const std::string target = user_shelf_path_.substr(0, slash + 1) + "downloaded/" + file_name;
   download_map_.emplace(item_id, target);  // the first target of an id stays
-  update_client_->AddDownload(item_id, name, url, target);
+  // A download that cannot start is named in the update window's log; the movie keeps
+  // the item in "正在下载", from where it can be started again.
+  (void)update_client_->AddDownload(item_id, name, url, target);
 }
 
 void CLumoraDlg::OnDown(const std::string& args) {
@@ -74,7 +76,7 @@ void CLumoraDlg::OnDownloading(const std::string& args) {
   std::string item_id, state;
   (void)ReadFieldList(args, {{&item_id, 64}, {&state, 12}});
   if (state.find("false") != std::string::npos) {
-    update_client_->StopDownload(item_id);
+    (void)update_client_->StopDownload(item_id);  // one not running has nothing to stop
     return;
   }
   std::string name, url;
@@ -89,7 +91,8 @@ void CLumoraDlg::OnDownloading(const std::string& args) {
 void CLumoraDlg::OnDownloadEnd(const std::string& item_id, int result) {
   // A failed download stays in "正在下载", where it can be resumed; the update window's
   // log has named the failure.
-  if (result == 0) CompleteDownload(item_id);
+  // An item no longer in "正在下载" (deleted meanwhile) has nothing to move.
+  if (result == 0) (void)CompleteDownload(item_id);
   flash_.SetVariable("RetValDownloadEnd", "true");
 }
 

@@ -24,7 +24,7 @@ struct FieldBuffer {
   std::size_t size;
 };
 
-bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fields);
+[[nodiscard]] bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fields);
 
 }  // namespace app
 

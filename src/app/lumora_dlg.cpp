@@ -53,8 +53,9 @@ int CLumoraDlg::DoModal() {
 
 bool CLumoraDlg::OnInitDialog() {
   // The packed store's directory and the file interception, before anything opens
-  // the movie.
-  CMemFileMgr::Startup();
+  // the movie. Without the interception the player finds no movie and the window
+  // stays empty; the program goes on either way.
+  static_cast<void>(storage::CMemFileMgr::Startup());
 
   // The folders the program works in. One whose name cannot be written in the core's
   // text would be a different folder once converted back, and every file written
@@ -127,9 +128,10 @@ void CLumoraDlg::LoadMovie(const std::string& program_file) {
   std::size_t slash = program_file.rfind('/');
   program_file_folder_ = program_file.substr(0, slash == std::string::npos ? 0 : slash + 1);
   // The movie exists only in memory, under a path beside the program file. Without
-  // it in the store the player finds no file and the window stays empty.
+  // it in the store the player finds no file and the window stays empty, so the
+  // result is not needed.
   const std::string movie_path = program_file_folder_ + kMovieName;
-  CMemFileMgr::AddPackedFile(movie_path, kMovieName);
+  static_cast<void>(storage::CMemFileMgr::AddPackedFile(movie_path, kMovieName));
   flash_.Movie(movie_path);
 }
 

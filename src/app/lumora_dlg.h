@@ -56,9 +56,9 @@ class CLumoraDlg : public platform::WindowEvents {
   // Copies the item of an item reference into a group of the user shelf file.
   void AddToShelfGroup(const std::string& args, const std::string& group_id);
   // Removes the item of an item reference from its catalogue.
-  bool DeleteItem(const std::string& args);
+  [[nodiscard]] bool DeleteItem(const std::string& args);
   // Moves a finished download into "已下载" with its local path as RDurl.
-  bool CompleteDownload(const std::string& item_id);
+  [[nodiscard]] bool CompleteDownload(const std::string& item_id);
 
  private:
   // WindowEvents.
@@ -75,7 +75,8 @@ class CLumoraDlg : public platform::WindowEvents {
   // A path from the system in the core's text. False when its name is not valid UTF-8
   // (it would name another file once converted back): then the user is told, with
   // |message| before the name, and standard error says so too.
-  bool FromSystemPath(const std::string& native, const char* message, std::string* core);
+  [[nodiscard]] bool FromSystemPath(const std::string& native, const char* message,
+                                    std::string* core);
   void SetStageSize(int width, int height);
 
   // The movie's commands, dispatched by OnFSCommand (command_dispatch.cpp). Where they

@@ -8,6 +8,7 @@
 #include "app/deployment_settings.h"
 #include "app/lumora_app.h"
 #include "app/program_options.h"
+#include "platform/desktop_module.h"
 #include "platform/folders.h"
 #include "platform/platform.h"
 
@@ -31,7 +32,8 @@ __attribute__((constructor(101))) void OpenStandardDescriptors() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  app::ProgramOptions options = app::ReadProgramOptions(&argc, &argv, &platform::CreateGtkPlatform);
+  app::ProgramOptions options =
+      app::ReadProgramOptions(&argc, &argv, &platform::LoadDesktopPlatform);
   if (options.help) {
     std::fputs(app::ProgramUsage(), stdout);
     return 0;

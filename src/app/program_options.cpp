@@ -69,8 +69,12 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
 
   // The desktop toolkit takes its own options out of the argument list first; what
   // remains is the program's.
-  if (!options.headless && !(options.face = make_desktop(argc, argv, &options.error)))
-    return options;
+  if (!options.headless) {
+    if (platform::Status made = make_desktop(argc, argv, &options.face); !made.ok()) {
+      options.error = made.message();
+      return options;
+    }
+  }
 
   for (int i = 1; i < *argc; ++i) {
     const char* arg = (*argv)[i];

@@ -32,10 +32,10 @@ struct ProgramOptions {
   bool bad_usage = false;                    // the error is in the arguments
 };
 
-// Makes the desktop face from the arguments, taking out the toolkit's options; null
-// with |error| set when there is no display.
-using DesktopFactory =
-    std::function<std::unique_ptr<platform::Platform>(int* argc, char*** argv, std::string* error)>;
+// Makes the desktop face from the arguments, taking out the toolkit's options; fails
+// when there is no display.
+using DesktopFactory = std::function<platform::Status(int* argc, char*** argv,
+                                                      std::unique_ptr<platform::Platform>* face)>;
 
 // Reads the arguments and makes the face the program runs on: the headless face for
 // --headless, otherwise the desktop made by |make_desktop|. Nothing is made for

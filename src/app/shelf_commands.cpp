@@ -65,7 +65,8 @@ bool CLumoraDlg::DeleteItem(const std::string& args) {
       !catalogue_folders().ResolveForDelete(ref.catalogue, &path))
     return false;
   // An item of "正在下载" has its transfer cancelled and discarded first, found or not.
-  if (ref.group_id == shelf_names::Downloading()) update_client_->RemoveDownload(ref.item_id);
+  // (Found or not: either way no transfer of it is left.)
+  if (ref.group_id == shelf_names::Downloading()) (void)update_client_->RemoveDownload(ref.item_id);
   return RemoveCatalogueItem(path, ref.group_id, ref.item_id);
 }
 
@@ -110,12 +111,15 @@ void CLumoraDlg::OnRead(const std::string& args) {
   if (flash_.GetVariable("UserPass") == "true") AddToShelfGroup(args, shelf_names::ReadList());
 }
 
-void CLumoraDlg::OnDelete(const std::string& args) { DeleteItem(args); }
+void CLumoraDlg::OnDelete(const std::string& args) {
+  // The movie re-reads the catalogue after "Del"; nothing else is told.
+  (void)DeleteItem(args);
+}
 
 void CLumoraDlg::OnSearch(const std::string& args) {
   // A malformed argument leaves the missing fields empty; the search runs anyway.
   std::string unused, keyword, category_list;
-  ReadFieldList(args, {{&unused, 256}, {&keyword, 64}, {&category_list, 256}});
+  (void)ReadFieldList(args, {{&unused, 256}, {&keyword, 64}, {&category_list, 256}});
   Search(catalogue_folders(), category_list, keyword);
   flash_.SetVariable("RetValSearch", "true");
 }

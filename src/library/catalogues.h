@@ -51,12 +51,12 @@ class CatalogueFolders {
 
 // The catalogue a search token names ("杂志", "图书", "音频", "程序", "视频",
 // "本地文件", in the code page); false for any other text.
-bool CatalogueOfSearchToken(std::string_view token, Catalogue* catalogue);
+[[nodiscard]] bool CatalogueOfSearchToken(std::string_view token, Catalogue* catalogue);
 
 // The category catalogue for the category text of a purchased item: the first of
 // magazines, books, audio, miscellaneous and video with a keyword that occurs in the
 // text. False when none does.
-bool CatalogueOfPurchasedCategory(std::string_view category, Catalogue* catalogue);
+[[nodiscard]] bool CatalogueOfPurchasedCategory(std::string_view category, Catalogue* catalogue);
 
 // True when a relative name names a file inside its folder: not empty, not absolute,
 // without a ".." part, not "." and not ending in "/." or a separator (those name a
@@ -66,7 +66,7 @@ bool IsSafeCatalogueName(std::string_view name);
 // Writes a new user shelf file at |path|: the root "书架" with category "5" and
 // maximum "1000", and the five shelf groups with maximum "1000". An existing file is
 // never re-created: false then, and false when the file cannot be written.
-bool CreateUserShelf(const std::string& path);
+[[nodiscard]] bool CreateUserShelf(const std::string& path);
 
 }  // namespace library
 

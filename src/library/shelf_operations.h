@@ -23,18 +23,18 @@ int CopyItemToGroup(const std::string& source_path, const std::string& source_gr
 
 // The name of an item (cut to 63 bytes), found by group and id. The catalogue is
 // rewritten by the lookup.
-bool GetItemName(const std::string& path, const std::string& item_id, const std::string& group_id,
-                 std::string* name);
+[[nodiscard]] bool GetItemName(const std::string& path, const std::string& item_id,
+                               const std::string& group_id, std::string* name);
 
 // Removes an item from a group; true when it was there. The catalogue is rewritten.
-bool RemoveCatalogueItem(const std::string& path, const std::string& group_id,
-                         const std::string& item_id);
+[[nodiscard]] bool RemoveCatalogueItem(const std::string& path, const std::string& group_id,
+                                       const std::string& item_id);
 
 // Moves a finished download from "正在下载" to "已下载" of the user shelf file. Its
 // RDurl becomes |target_path| when one is given and stays as it was otherwise. True
 // when both groups and the item were found.
-bool MoveDownloadedItem(const std::string& user_shelf_path, const std::string& item_id,
-                        const std::string* target_path);
+[[nodiscard]] bool MoveDownloadedItem(const std::string& user_shelf_path,
+                                      const std::string& item_id, const std::string* target_path);
 
 // One entry of the purchased list.
 struct PurchasedEntry {

@@ -14,9 +14,16 @@
 #include <string_view>
 
 #include "platform/ansi.h"
+#include "platform/callback_guard.h"
+#include "platform/status.h"
+#include "platform/unique_file.h"
 
 namespace net {
 namespace {
+
+using platform::Guarded;
+using platform::PosixError;
+using platform::Status;
 
 // Transfers made in this process: the slot of each new one, and the source of ids.
 std::atomic<std::uint32_t> g_transfers_made{0};
@@ -51,7 +58,9 @@ const std::array<std::string, kMessageCount>& Messages() {
   return messages;
 }
 
-// libcurl is set up once for the process, before its first handle.
+// libcurl is set up once for the process, before its first handle. Its result is not
+// looked at: when the set-up failed, making a handle fails too, and the transfer ends
+// as a failure of the HTTP layer.
 void EnsureCurl() {
   static const CURLcode init = curl_global_init(CURL_GLOBAL_DEFAULT);
   (void)init;
@@ -73,35 +82,33 @@ struct CurlFree {
 // The output file: created (truncated) once, written whole, closed when it goes.
 class OutputFile {
  public:
-  OutputFile() = default;
-  ~OutputFile() { (void)Close(); }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  [[nodiscard]] bool Create(const std::string& native_path) {
-    fd_ = ::open(native_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return fd_ >= 0;
+  [[nodiscard]] Status Create(const std::string& native_path) {
+    path_ = native_path;
+    file_.Reset(::open(native_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    return file_.valid() ? Status::Ok() : PosixError(path_, errno);
   }
-  // All of |size| bytes, or false.
-  [[nodiscard]] bool WriteAll(const char* data, std::size_t size) {
+  // All of |size| bytes.
+  [[nodiscard]] Status WriteAll(const char* data, std::size_t size) {
     while (size > 0) {
-      const ssize_t n = ::write(fd_, data, size);
+      const ssize_t n = ::write(file_.get(), data, size);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
+      if (n < 0) return PosixError(path_, errno);
+      if (n == 0) return Status::IoError(path_ + ": nothing written");
       data += n;
       size -= static_cast<std::size_t>(n);
     }
-    return true;
+    return Status::Ok();
   }
-  [[nodiscard]] bool Close() {
-    if (fd_ < 0) return true;
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
+  // Closes the file, if open; fails when the system reports that its data did not all
+  // reach the file.
+  [[nodiscard]] Status Close() {
+    if (!file_.valid()) return Status::Ok();
+    return ::close(file_.Release()) == 0 ? Status::Ok() : PosixError(path_, errno);
   }
 
  private:
-  int fd_ = -1;
+  std::string path_;
+  platform::UniqueFd file_;
 };
 
 // Whether the header line |line| is named |name| (any letter case); its value then.
@@ -113,8 +120,8 @@ bool HeaderValue(std::string_view line, std::string_view name, std::string_view*
   }
   line.remove_prefix(name.size() + 1);
   while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ' ||
-                           line.back() == '\t'))
+  while (!line.empty() &&
+         (line.back() == '\r' || line.back() == '\n' || line.back() == ' ' || line.back() == '\t'))
     line.remove_suffix(1);
   *value = line;
   return true;
@@ -147,15 +154,15 @@ struct Transfer {
 
   // The status is known to be 200: the expected length is taken and the output file
   // made, the body counted from zero.
-  [[nodiscard]] bool Open() {
+  [[nodiscard]] Status Open() {
     expected_length->store(content_length);
-    if (!file.Create(output_path)) {
+    if (Status made = file.Create(output_path); !made.ok()) {
       create_failed = true;
-      return false;
+      return made;
     }
     opened = true;
     bytes_received->store(0);
-    return true;
+    return Status::Ok();
   }
 };
 
@@ -167,9 +174,7 @@ long StatusOf(CURL* easy) {
 
 // Each header line of each answer (redirects and interim answers included). The line
 // that ends a header block makes the output file when that answer is a 200.
-std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) noexcept {
-  Transfer& t = *static_cast<Transfer*>(user);
-  const std::size_t bytes = size * count;
+std::size_t ReadHeader(Transfer& t, char* data, std::size_t bytes) {
   const std::string_view line(data, bytes);
   if (t.opened) return bytes;  // trailers of the body
   if (line.starts_with("HTTP/")) {
@@ -190,15 +195,19 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   // An interim answer, a redirect that is followed and a failure are told apart once
   // the transfer ends; only a 200 makes the file.
   if (StatusOf(t.easy) != 200) return bytes;
-  return t.Open() ? bytes : 0;
+  return t.Open().ok() ? bytes : 0;
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) noexcept {
+  // Anything thrown ends the transfer as a failure of the HTTP layer.
+  return Guarded("reading a header", std::size_t{0},
+                 [&] { return ReadHeader(*static_cast<Transfer*>(user), data, size * count); });
 }
 
 // The body, as it arrives. It is written in chunks of kChunk bytes, the cancel flag
 // read after each; the chunks that came in one call are written with one system call
 // and reported in one progress message carrying their sum, after they are in the file.
-std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) noexcept {
-  Transfer& t = *static_cast<Transfer*>(user);
-  const std::size_t bytes = size * count;
+std::size_t TakeBody(Transfer& t, char* data, std::size_t bytes) {
   if (!t.opened) {
     // The body of a redirect being followed is dropped; any other answer but a 200
     // fails the status test, and its body is not read.
@@ -214,7 +223,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     stop = t.cancel->load(std::memory_order_relaxed);
   }
   if (taken > 0) {
-    if (!t.file.WriteAll(data, taken)) {
+    if (!t.file.WriteAll(data, taken).ok()) {
       t.write_failed = true;
       return 0;
     }
@@ -228,6 +237,12 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return 0;
   }
   return bytes;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) noexcept {
+  // Anything thrown ends the transfer as a failure of the HTTP layer.
+  return Guarded("receiving a body", std::size_t{0},
+                 [&] { return TakeBody(*static_cast<Transfer*>(user), data, size * count); });
 }
 
 // Called by curl while it works, and about once a second while nothing arrives: the
@@ -251,71 +266,67 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
   return 0;
 }
 
-// Parses |url| into |parsed|; true when it is an http URL with a host.
-bool ParseHttpUrl(const std::string& url, CURLU* parsed) {
-  if (url.find('\0') != std::string::npos) return false;
+// Parses |url| into |parsed|; Invalid unless it is an http URL with a host.
+Status ParseHttpUrl(const std::string& url, CURLU* parsed) {
+  if (url.find('\0') != std::string::npos) return Status::Invalid("a zero byte in the URL");
   if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK)
-    return false;
+    return Status::Invalid("not a URL: " + url);
   char* raw = nullptr;
-  if (curl_url_get(parsed, CURLUPART_SCHEME, &raw, 0) != CURLUE_OK) return false;
+  if (curl_url_get(parsed, CURLUPART_SCHEME, &raw, 0) != CURLUE_OK)
+    return Status::Invalid("no scheme: " + url);
   const std::unique_ptr<char, CurlFree> scheme(raw);
-  return std::string_view(scheme.get()) == "http";
+  if (std::string_view(scheme.get()) != "http") return Status::Invalid("not http: " + url);
+  return Status::Ok();
 }
 
-// How a run ended: its result, and whether the error message takes the result's text
-// (a failure of the HTTP layer keeps the message as it was).
-struct Outcome {
-  int result;
-  bool raised;
-};
-
-Outcome Fetch(Transfer& t, const std::string& url) {
+// The run of one transfer; its result code. A failure of the HTTP layer is
+// kInternetError; every other failure has a message of its own.
+int Fetch(Transfer& t, const std::string& url) {
   const std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
-  if (!parsed) return {CInetFile::kInternetError, false};
-  if (!ParseHttpUrl(url, parsed.get())) return {CInetFile::kBadUrl, true};
+  if (!parsed) return CInetFile::kInternetError;
+  if (!ParseHttpUrl(url, parsed.get()).ok()) return CInetFile::kBadUrl;
 
   // The two headers of the request, in this order; curl adds only Host.
   std::unique_ptr<curl_slist, ListDeleter> headers;
   const std::string agent = std::string("User-Agent: ") + CInetFile::kUserAgent;
   for (const char* header : {"Accept: */*", agent.c_str()}) {
     curl_slist* grown = curl_slist_append(headers.get(), header);
-    if (grown == nullptr) return {CInetFile::kInternetError, false};
+    if (grown == nullptr) return CInetFile::kInternetError;
     (void)headers.release();
     headers.reset(grown);
   }
 
   // Released before the header list and the parsed URL, which it refers to.
   const std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-  if (!easy) return {CInetFile::kInternetError, false};
+  if (!easy) return CInetFile::kInternetError;
   CURL* h = t.easy = easy.get();
-  const bool set =
-      curl_easy_setopt(h, CURLOPT_CURLU, parsed.get()) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http") == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-      // No signals on a worker thread: the process has other threads.
-      curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBuffer) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_HEADERDATA, &t) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t) == CURLE_OK;
-  if (!set) return {CInetFile::kInternetError, false};
+  const bool set = curl_easy_setopt(h, CURLOPT_CURLU, parsed.get()) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http") == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+                   // No signals on a worker thread: the process has other threads.
+                   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBuffer) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_HEADERDATA, &t) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t) == CURLE_OK;
+  if (!set) return CInetFile::kInternetError;
 
   const CURLcode done = curl_easy_perform(h);
-  if (t.cancelled) return {CInetFile::kCancelled, true};
-  if (t.create_failed || t.write_failed) return {CInetFile::kCannotCreate, true};
-  if (t.bad_status) return {CInetFile::kNotFound, true};
-  if (done != CURLE_OK) return {CInetFile::kInternetError, false};
-  if (StatusOf(h) != 200) return {CInetFile::kNotFound, true};
-  if (!t.opened && !t.Open()) return {CInetFile::kCannotCreate, true};
-  if (!t.file.Close()) return {CInetFile::kCannotCreate, true};
-  return {CInetFile::kSuccess, false};
+  if (t.cancelled) return CInetFile::kCancelled;
+  if (t.create_failed || t.write_failed) return CInetFile::kCannotCreate;
+  if (t.bad_status) return CInetFile::kNotFound;
+  if (done != CURLE_OK) return CInetFile::kInternetError;
+  if (StatusOf(h) != 200) return CInetFile::kNotFound;
+  if (!t.opened && !t.Open().ok()) return CInetFile::kCannotCreate;
+  if (!t.file.Close().ok()) return CInetFile::kCannotCreate;
+  return CInetFile::kSuccess;
 }
 
 }  // namespace
@@ -360,15 +371,17 @@ void CInetFile::Run() {
   t.kind = kind;
   t.id = id_;
   t.stall_limit = std::chrono::milliseconds(std::max(stall_timeout_ms, 1));
-  const Outcome outcome = Fetch(t, url);
-  if (outcome.raised) {
+  // Anything thrown ends the transfer as a failure of the HTTP layer.
+  const int result = Guarded("a transfer", int{kInternetError}, [&] { return Fetch(t, url); });
+  if (result != kSuccess && result != kInternetError) {
     std::lock_guard<std::mutex> lock(message_mutex_);
-    error_message_ = MessageOf(outcome.result);
+    error_message_ = MessageOf(result);
   }
   // The file is closed (and curl's handle released) before the owner hears of the end.
+  // A run that failed has its result already; a successful one closed the file itself.
   (void)t.file.Close();
   if (notify && !cancel_.load()) {
-    notify(TransferMessage::kEnd, kind, static_cast<std::uint32_t>(outcome.result), id_);
+    notify(TransferMessage::kEnd, kind, static_cast<std::uint32_t>(result), id_);
   }
 }
 

@@ -22,8 +22,8 @@ namespace net {
 // The messages of a transfer: progress (bytes written since the last progress message,
 // at least 1) and end (the result code).
 enum class TransferMessage { kProgress = 1124, kEnd = 1125 };
-using TransferNotify = std::function<void(TransferMessage message, int kind,
-                                          std::uint32_t value, std::uint64_t transfer_id)>;
+using TransferNotify = std::function<void(TransferMessage message, int kind, std::uint32_t value,
+                                          std::uint64_t transfer_id)>;
 
 class CInetFile : public CNuvexThread {
  public:
@@ -32,10 +32,10 @@ class CInetFile : public CNuvexThread {
   // Result codes of a transfer.
   enum Result {
     kSuccess = 0,
-    kBadUrl = 1,        // not parsed, or not http
-    kInternetError = 2, // no connection, no name, a broken or stalled transfer
-    kNotFound = 6,      // the status was not 200
-    kCannotCreate = 7,  // the local file cannot be made
+    kBadUrl = 1,         // not parsed, or not http
+    kInternetError = 2,  // no connection, no name, a broken or stalled transfer
+    kNotFound = 6,       // the status was not 200
+    kCannotCreate = 7,   // the local file cannot be made
     kCancelled = 8,
   };
   static constexpr std::size_t kChunk = 1024;
@@ -50,7 +50,7 @@ class CInetFile : public CNuvexThread {
 
   // Counts an attempt, waits for an earlier run, clears the cancel flag and starts.
   // True when a thread was started.
-  bool StartTransfer();
+  [[nodiscard]] bool StartTransfer();
   // The text of the last failure (code page).
   std::string GetErrorMessage() const;
   // Stops the transfer after the current chunk (or within a second while nothing

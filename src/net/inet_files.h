@@ -25,14 +25,14 @@ class CInetFiles {
   void Add(std::unique_ptr<CInetFile> transfer);
   std::size_t GetCount() const;
   // The first transfer, or null. The pointer stays valid until the transfer is removed.
-  CInetFile* GetFront() const;
+  [[nodiscard]] CInetFile* GetFront() const;
   // Removes (and deletes) every entry that is |transfer|.
   void Remove(const CInetFile* transfer);
   // The first transfer whose display name is |name| without regard to letter case
   // (code page, double-byte characters compared as they are); null if none.
-  CInetFile* FindByName(const std::string& name) const;
+  [[nodiscard]] CInetFile* FindByName(const std::string& name) const;
   // The transfer with this id, or null.
-  CInetFile* FindById(std::uint64_t id) const;
+  [[nodiscard]] CInetFile* FindById(std::uint64_t id) const;
   // Deletes all transfers, first to last.
   void DeleteAll();
 

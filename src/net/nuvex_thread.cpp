@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/callback_guard.h"
+
 namespace net {
 
 // A derived class waits in its own destructor; this one only joins a thread that has
@@ -16,7 +18,9 @@ bool CNuvexThread::Start() {
   done_ = false;
   try {
     thread_ = std::thread([this] {
-      Run();
+      // A run ends in its own result; what it throws is reported here, and the run still
+      // counts as ended for those who wait for it.
+      platform::Guarded("a worker thread", [this] { Run(); });
       // Signalled under the lock: the waiter cannot see done_ and destroy the object
       // while the notification is still being made.
       std::lock_guard<std::mutex> done_lock(mutex_);

@@ -18,7 +18,7 @@ class CNuvexThread {
   CNuvexThread& operator=(const CNuvexThread&) = delete;
 
   // Starts a thread that runs Run, unless one is held; true when a thread is held.
-  bool Start();
+  [[nodiscard]] bool Start();
   // Waits until the current run (if any) has ended, then joins its thread.
   void Wait();
 

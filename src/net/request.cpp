@@ -9,14 +9,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "net/reply_body.h"
 #include "platform/dialogs.h"
+#include "platform/unique_file.h"
 
 namespace net {
 namespace {
@@ -25,93 +27,109 @@ namespace {
 constexpr std::size_t kMaxScheme = 19, kMaxHost = 255, kMaxPath = 1023;
 constexpr std::size_t kBodyPiece = 511;
 
+using platform::PosixError;
+using platform::Status;
+
 // A connected socket, closed when it goes out of scope.
 class Socket {
  public:
-  Socket() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
-  ~Socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-
-  bool ok() const { return fd_ >= 0; }
-
-  // Connects within |timeout_ms|.
-  bool Connect(const sockaddr_in& address, int timeout_ms) {
-    const int flags = fcntl(fd_, F_GETFL);
-    if (flags < 0 || fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) return false;
-    if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      if (errno != EINPROGRESS) return false;
-      pollfd p{fd_, POLLOUT, 0};
+  // Connects to |address| within |timeout_ms|.
+  [[nodiscard]] Status Connect(const sockaddr_in& address, int timeout_ms) {
+    fd_.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd_.valid()) return PosixError("socket", errno);
+    const int flags = fcntl(fd_.get(), F_GETFL);
+    if (flags < 0 || fcntl(fd_.get(), F_SETFL, flags | O_NONBLOCK) != 0)
+      return PosixError("fcntl", errno);
+    if (connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      if (errno != EINPROGRESS) return PosixError("connect", errno);
+      pollfd p{fd_.get(), POLLOUT, 0};
+      const int ready = poll(&p, 1, timeout_ms);
+      if (ready == 0) return Status::Unavailable("connect: no answer in time");
+      if (ready < 0) return PosixError("poll", errno);
       int error = 0;
       socklen_t size = sizeof error;
-      if (poll(&p, 1, timeout_ms) != 1 ||
-          getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
-        return false;
+      if (getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return PosixError("getsockopt", errno);
+      if (error != 0) return PosixError("connect", error);
     }
-    if (fcntl(fd_, F_SETFL, flags) != 0) return false;
+    if (fcntl(fd_.get(), F_SETFL, flags) != 0) return PosixError("fcntl", errno);
     // Sending may not wait longer either.
     timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    return setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+    if (setsockopt(fd_.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0)
+      return PosixError("setsockopt", errno);
+    return Status::Ok();
   }
 
-  // Sends all of |piece|; false when the connection fails.
-  bool Send(std::string_view piece) {
+  // Sends all of |piece|; fails when the connection does.
+  [[nodiscard]] Status Send(std::string_view piece) {
     while (!piece.empty()) {
-      ssize_t n = send(fd_, piece.data(), piece.size(), MSG_NOSIGNAL);
+      ssize_t n = send(fd_.get(), piece.data(), piece.size(), MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
+      if (n < 0) return PosixError("send", errno);
+      if (n == 0) return Status::IoError("send: nothing taken");
       piece.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+    return Status::Ok();
   }
 
-  // Up to |size| bytes: the count, 0 when the server closed or the connection broke,
-  // -1 when |deadline| passed first.
-  ssize_t Receive(char* buffer, std::size_t size, std::chrono::steady_clock::time_point deadline) {
+  // Up to |size| bytes into |buffer|, their count in |received|: 0 when the server
+  // closed or the connection broke (both end what is being read). Unavailable when
+  // |deadline| passed first.
+  [[nodiscard]] Status Receive(char* buffer, std::size_t size,
+                               std::chrono::steady_clock::time_point deadline,
+                               std::size_t* received) {
+    *received = 0;
     for (;;) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             deadline - std::chrono::steady_clock::now())
                             .count();
-      pollfd p{fd_, POLLIN, 0};
+      pollfd p{fd_.get(), POLLIN, 0};
       const int ready = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
       if (ready < 0 && errno == EINTR) continue;
-      if (ready == 0) return -1;
-      if (ready < 0) return 0;
-      ssize_t n = recv(fd_, buffer, size, 0);
-      if (n >= 0) return n;
+      if (ready == 0) return Status::Unavailable("the reply took too long");
+      if (ready < 0) return Status::Ok();
+      const ssize_t n = recv(fd_.get(), buffer, size, 0);
+      if (n >= 0) {
+        *received = static_cast<std::size_t>(n);
+        return Status::Ok();
+      }
       if (errno == EINTR || errno == EAGAIN) continue;
-      return 0;
+      return Status::Ok();
     }
   }
 
  private:
-  int fd_;
+  platform::UniqueFd fd_;
 };
 
-// The first IPv4 address of |host|.
-bool Resolve(const std::string& host, int port, sockaddr_in* address) {
+struct AddressInfoFree {
+  void operator()(addrinfo* info) const noexcept { freeaddrinfo(info); }
+};
+
+// The first IPv4 address of |host|, with |port|.
+Status Resolve(const std::string& host, int port, sockaddr_in* address) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  const int error = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  const std::unique_ptr<addrinfo, AddressInfoFree> owned(found);
+  if (error != 0) return Status::NotFound(host + ": " + gai_strerror(error));
+  if (found == nullptr) return Status::NotFound(host + ": no address");
   *address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
   address->sin_port = htons(static_cast<std::uint16_t>(port));
-  freeaddrinfo(found);
-  return true;
+  return Status::Ok();
 }
 
 bool IsHostCharacter(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-         c == '-' || c == '.' || c == ':';
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' ||
+         c == '.' || c == ':';
 }
 
 }  // namespace
 
-void ParseUrl(const std::string& url, std::string* scheme, std::string* host,
-              std::string* path, int* port) {
+void ParseUrl(const std::string& url, std::string* scheme, std::string* host, std::string* path,
+              int* port) {
   std::string upper = url;
   // Only ASCII letters change, whatever the locale.
   for (char& c : upper)
@@ -146,53 +164,67 @@ void ParseUrl(const std::string& url, std::string* scheme, std::string* host,
 int Request::SendRequest(const std::string& url, const char* extra_headers, const char* body,
                          long body_length, std::string* request_text, std::string* header,
                          std::string* reply_body) {
+  Reply reply;
+  if (!Exchange(url, extra_headers, body, body_length, &reply).ok()) return 1;
+  *request_text = std::move(reply.sent);
+  *header = std::move(reply.head);
+  *reply_body = ReplyBodyToAnsi(reply.raw_body);
+  return 0;
+}
+
+Status Request::Exchange(const std::string& url, const char* extra_headers, const char* body,
+                         long body_length, Reply* reply) const {
   std::string scheme, host, path;
   int port = 80;
   ParseUrl(url, &scheme, &host, &path, &port);
+  if (scheme != "HTTP") return Status::Invalid("not an http URL: " + url);
   // A control character (a line end above all) or a space in the path would end the
   // request line early and let the rest pass for more of the request.
   const bool controls = std::any_of(path.begin(), path.end(), [](char c) {
     return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F;
   });
+  if (controls) return Status::Invalid("a control character or a space in the path: " + url);
+  if (port <= 0 || port > 65535) return Status::Invalid("no port from 1 to 65535: " + url);
   sockaddr_in address{};
-  if (scheme != "HTTP" || controls || port <= 0 || port > 65535 ||
-      !Resolve(host, port, &address))
-    return 1;
+  if (Status s = Resolve(host, port, &address); !s.ok()) return s;
   Socket socket;
-  if (!socket.ok() || !socket.Connect(address, timeout_ms_)) return 1;
+  if (Status s = socket.Connect(address, timeout_ms_); !s.ok()) return s;
   if (path.empty()) path = "/";
 
   // Each piece is sent on its own, and kept as sent.
-  std::string sent;
+  std::string& sent = reply->sent;
   auto send_piece = [&](std::string_view piece) {
     sent.append(piece);
-    return socket.Send(piece);
+    return socket.Send(piece).ok();
   };
   const std::size_t length = body != nullptr && body_length > 0 ? body_length : 0;
-  bool ok = send_piece(body != nullptr ? "POST " : "GET ") && send_piece(path) &&
-            send_piece(" HTTP/1.0\r\n") &&
-            send_piece("Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
-                       "application/vnd.ms-excel, application/msword, "
-                       "application/vnd.ms-powerpoint, */*\r\n") &&
-            send_piece("Accept-Language: en-us\r\n") &&
-            send_piece("Accept-Encoding: gzip, deflate\r\n") &&
-            send_piece("User-Agent: Mozilla/4.0\r\n") &&
-            (length == 0 || send_piece("Content-Length: " + std::to_string(length) + "\r\n")) &&
-            send_piece("Host: " + host + "\r\n") &&
-            (extra_headers == nullptr || *extra_headers == '\0' || send_piece(extra_headers)) &&
-            send_piece("\r\n") && (length == 0 || send_piece(std::string_view(body, length)));
-  // A server may answer before it has taken the whole request: the reply still counts.
-  (void)ok;
+  (void)(send_piece(body != nullptr ? "POST " : "GET ") && send_piece(path) &&
+         send_piece(" HTTP/1.0\r\n") &&
+         send_piece("Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
+                    "application/vnd.ms-excel, application/msword, "
+                    "application/vnd.ms-powerpoint, */*\r\n") &&
+         send_piece("Accept-Language: en-us\r\n") &&
+         send_piece("Accept-Encoding: gzip, deflate\r\n") &&
+         send_piece("User-Agent: Mozilla/4.0\r\n") &&
+         (length == 0 || send_piece("Content-Length: " + std::to_string(length) + "\r\n")) &&
+         send_piece("Host: " + host + "\r\n") &&
+         (extra_headers == nullptr || *extra_headers == '\0' || send_piece(extra_headers)) &&
+         send_piece("\r\n") && (length == 0 || send_piece(std::string_view(body, length))));
+  // A server may answer before it has taken the whole request: the reply still counts,
+  // so whether all of it went is not looked at.
 
   // The whole reply must come within the time-out.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
+  const Status too_large =
+      Status::TooLarge("a reply over " + std::to_string(kMaxReplyBytes) + " bytes: " + url);
   // The header block, byte by byte, up to the empty line.
-  std::string head;
+  std::string& head = reply->head;
   std::size_t line_length = 0;
   for (;;) {
     char c;
-    const ssize_t n = socket.Receive(&c, 1, deadline);
-    if (n < 0 || head.size() >= kMaxReplyBytes) return 1;
+    std::size_t n = 0;
+    if (Status s = socket.Receive(&c, 1, deadline, &n); !s.ok()) return s;
+    if (head.size() >= kMaxReplyBytes) return too_large;
     if (n == 0) break;
     head += c;
     if (c == '\n') {
@@ -203,18 +235,16 @@ int Request::SendRequest(const std::string& url, const char* extra_headers, cons
     }
   }
   // The body, in pieces, until the server closes.
-  std::string raw;
+  std::string& raw = reply->raw_body;
   char piece[kBodyPiece];
   for (;;) {
-    const ssize_t n = socket.Receive(piece, sizeof piece, deadline);
-    if (n < 0 || head.size() + raw.size() > kMaxReplyBytes) return 1;
+    std::size_t n = 0;
+    if (Status s = socket.Receive(piece, sizeof piece, deadline, &n); !s.ok()) return s;
+    if (head.size() + raw.size() > kMaxReplyBytes) return too_large;
     if (n == 0) break;
-    raw.append(piece, static_cast<std::size_t>(n));
+    raw.append(piece, n);
   }
-  *request_text = std::move(sent);
-  *header = std::move(head);
-  *reply_body = ReplyBodyToAnsi(raw);
-  return 0;
+  return Status::Ok();
 }
 
 void Request::Retrieve(bool post, const std::string& url, std::string* request_text,
@@ -222,8 +252,8 @@ void Request::Retrieve(bool post, const std::string& url, std::string* request_t
   std::string sent, head, text;
   const std::string form = post ? *request_text : std::string();
   const int result =
-      post ? SendRequest(url, "Content-Type: application/x-www-form-urlencoded\r\n",
-                         form.c_str(), static_cast<long>(form.size()), &sent, &head, &text)
+      post ? SendRequest(url, "Content-Type: application/x-www-form-urlencoded\r\n", form.c_str(),
+                         static_cast<long>(form.size()), &sent, &head, &text)
            : SendRequest(url, nullptr, nullptr, 0, &sent, &head, &text);
   if (result != 0) {
     dialogs_.Message(kFailedMessage, "");

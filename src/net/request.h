@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/status.h"
+
 namespace platform {
 class Dialogs;
 }
@@ -21,8 +23,8 @@ namespace net {
 // Splits |url| into scheme, host, path and port. Scheme and host come upper-cased
 // (scheme "HTTP" when the URL has no colon); the path keeps its letter case and its
 // query; the port is 80 unless the host names one.
-void ParseUrl(const std::string& url, std::string* scheme, std::string* host,
-              std::string* path, int* port);
+void ParseUrl(const std::string& url, std::string* scheme, std::string* host, std::string* path,
+              int* port);
 
 class Request {
  public:
@@ -40,21 +42,34 @@ class Request {
   // |request_text| becomes the request as sent, |header| the reply's header block and
   // |body| its converted body; on failure the message box "Retrieve Failed" is shown
   // and the three strings keep what they held.
-  void Retrieve(bool post, const std::string& url, std::string* request_text,
-                std::string* header, std::string* body);
+  void Retrieve(bool post, const std::string& url, std::string* request_text, std::string* header,
+                std::string* body);
 
   // Sends one request: a POST when |body| is given (even empty), a GET otherwise, with
   // |extra_headers| (whole lines) when given. 0 on success with the three texts; 1 on
   // failure (another scheme than http, a control character or a space in the path, no
   // address, no connection, a time-out, a reply over the cap).
   [[nodiscard]] int SendRequest(const std::string& url, const char* extra_headers, const char* body,
-                  long body_length, std::string* request_text, std::string* header,
-                  std::string* reply_body);
+                                long body_length, std::string* request_text, std::string* header,
+                                std::string* reply_body);
 
   // How long connecting, and then receiving the whole reply, may take.
   void set_timeout_ms(int ms) { timeout_ms_ = ms; }
 
  private:
+  // One exchange as it went: the bytes sent, the header block and the body as received.
+  struct Reply {
+    std::string sent;
+    std::string head;
+    std::string raw_body;
+  };
+  // The exchange of SendRequest, which is its result code: Invalid for a URL it cannot
+  // send (another scheme, a control character or a space in the path, no port), NotFound
+  // for a host without an address, the failure to connect, Unavailable for a reply that
+  // took too long, TooLarge for one over kMaxReplyBytes.
+  [[nodiscard]] platform::Status Exchange(const std::string& url, const char* extra_headers,
+                                          const char* body, long body_length, Reply* reply) const;
+
   platform::Dialogs& dialogs_;
   int timeout_ms_ = kDefaultTimeoutMs;
 };

@@ -6,6 +6,8 @@
 namespace net {
 namespace {
 
+using platform::Status;
+
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
@@ -27,21 +29,24 @@ bool HasControl(std::string_view text) {
 
 }  // namespace
 
-bool ParseServerLine(std::string_view line, std::string* label, std::string* url) {
+Status ParseServerLine(std::string_view line, std::string* label, std::string* url) {
   // The line was a C string: it ends at its first zero byte.
   line = line.substr(0, line.find('\0'));
   if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  if (line.size() > CServers::kMaxLineBytes) return false;
+  if (line.size() > CServers::kMaxLineBytes)
+    return Status::TooLarge("a line over " + std::to_string(CServers::kMaxLineBytes) + " bytes");
   line = Trim(line);
   const std::size_t bar = ansi::FindChar(line, '|');
-  if (bar == std::string_view::npos || bar == 0) return false;
+  if (bar == std::string_view::npos) return Status::Invalid("no \"|\"");
   const std::string_view left = Trim(line.substr(0, bar));
   const std::string_view right = Trim(line.substr(bar + 1));
-  if (left.empty() || right.empty() || HasControl(left) || HasControl(right)) return false;
+  if (left.empty()) return Status::Invalid("no label");
+  if (right.empty()) return Status::Invalid("no URL");
+  if (HasControl(left) || HasControl(right)) return Status::Invalid("a control character");
   label->assign(left);
   url->assign(right);
-  return true;
+  return Status::Ok();
 }
 
 CServers::~CServers() { DeleteAll(); }
@@ -86,6 +91,8 @@ const CServer* CServers::GetAt(std::size_t position) const {
 
 std::size_t CServers::ReadFile(const std::string& path) {
   std::string contents;
+  // A file that cannot be read, is too large or is no file at all adds nothing, as an
+  // empty one does: the count tells the caller.
   if (!platform::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &contents).ok()) return 0;
   std::size_t added = 0;
   std::size_t start = 0;
@@ -93,7 +100,7 @@ std::size_t CServers::ReadFile(const std::string& path) {
     std::size_t end = contents.find('\n', start);
     if (end == std::string::npos) end = contents.size();
     std::string label, url;
-    if (ParseServerLine(std::string_view(contents).substr(start, end - start), &label, &url) &&
+    if (ParseServerLine(std::string_view(contents).substr(start, end - start), &label, &url).ok() &&
         AddServer(label, url))
       ++added;
     start = end + 1;

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace net {
 
 // One update server: its label and the full address of its manifest (code page).
@@ -46,10 +48,11 @@ class ServerChoice {
   virtual void SetCurSel(int item) = 0;
 };
 
-// Splits one line of the server list. True, with the label and the URL, when the line
-// is a server by the rules above; false for a blank or malformed line. A line longer
-// than kMaxLineBytes, or a label or URL holding a control character, is refused too.
-[[nodiscard]] bool ParseServerLine(std::string_view line, std::string* label, std::string* url);
+// Splits one line of the server list. OK, with the label and the URL, when the line is a
+// server by the rules above; Invalid for a blank or malformed line, or a label or URL
+// holding a control character; TooLarge for a line longer than kMaxLineBytes.
+[[nodiscard]] platform::Status ParseServerLine(std::string_view line, std::string* label,
+                                               std::string* url);
 
 // The servers in the order they were added. The list owns them; every operation takes
 // the list's lock.
@@ -68,9 +71,9 @@ class CServers {
   CServers& operator=(const CServers&) = delete;
 
   // Makes a server from |label| and |url| and adds it. True when added.
-  bool AddServer(std::string_view label, std::string_view url);
+  [[nodiscard]] bool AddServer(std::string_view label, std::string_view url);
   // Appends |server|; false, and nothing added, for a null pointer.
-  bool Add(std::unique_ptr<CServer> server);
+  [[nodiscard]] bool Add(std::unique_ptr<CServer> server);
   // For every server in list order: adds its label to |choice|, attaches the server to
   // the new item and selects it, so the last server ends up selected.
   void FillComboBox(ServerChoice* choice) const;
@@ -79,7 +82,7 @@ class CServers {
 
   std::size_t GetCount() const;
   // The server at |position| (owned by the list), or null past the end.
-  const CServer* GetAt(std::size_t position) const;
+  [[nodiscard]] const CServer* GetAt(std::size_t position) const;
 
   // Reads the server-list file at |path| (code page, '/' separators) and adds every
   // accepted line in file order; returns the number of servers added. Only a regular

@@ -2,63 +2,87 @@
 
 #include <glib.h>
 
+#include <utility>
+#include <vector>
+
+#include "platform/callback_guard.h"
+
 namespace platform {
 
 struct MainLoop::Timer {
   MainLoop* owner;
   unsigned id;
-  guint source;
   std::function<void()> tick;
+  guint source = 0;
+  // Killed: its source is destroyed, and the entry goes when the source lets it go.
+  bool killed = false;
 };
+
+void MainLoop::LoopUnref::operator()(GMainLoop* loop) const noexcept { g_main_loop_unref(loop); }
 
 MainLoop::MainLoop() : loop_(g_main_loop_new(nullptr, FALSE)) {}
 
 MainLoop::~MainLoop() {
-  for (auto& [id, timer] : timers_) {
-    g_source_remove(timer->source);
-    delete timer;
-  }
+  // Outside a tick, destroying a source runs its destroy notify at once, which erases
+  // the entry: the sources are gathered first.
+  std::vector<guint> sources;
+  for (const auto& [source, timer] : timers_)
+    if (!timer->killed) sources.push_back(source);
+  for (const guint source : sources) g_source_remove(source);
   g_idle_remove_by_data(this);
-  g_main_loop_unref(loop_);
 }
 
 int MainLoop::Run() {
   quitting_ = false;
-  g_main_loop_run(loop_);
+  g_main_loop_run(loop_.get());
   return exit_code_;
 }
 
 void MainLoop::Quit(int code) {
   exit_code_ = code;
   quitting_ = true;
-  g_main_loop_quit(loop_);
+  g_main_loop_quit(loop_.get());
 }
 
 void MainLoop::SetTimer(unsigned id, unsigned interval_ms, std::function<void()> tick) {
   KillTimer(id);
-  auto* timer = new Timer{this, id, 0, std::move(tick)};
-  timer->source = g_timeout_add(interval_ms, &MainLoop::OnTimer, timer);
-  timers_[id] = timer;
+  auto timer = std::make_unique<Timer>(Timer{this, id, std::move(tick)});
+  Timer* held = timer.get();
+  held->source = g_timeout_add_full(G_PRIORITY_DEFAULT, interval_ms, &MainLoop::OnTimer, held,
+                                    &MainLoop::OnTimerGone);
+  try {
+    timers_.emplace(held->source, std::move(timer));
+  } catch (...) {
+    // The table has no room: the source goes again (its notify finds no entry), and
+    // |timer| still owns the timer.
+    g_source_remove(held->source);
+    throw;
+  }
 }
 
 void MainLoop::KillTimer(unsigned id) {
-  auto it = timers_.find(id);
-  if (it == timers_.end()) return;
-  g_source_remove(it->second->source);
-  delete it->second;
-  timers_.erase(it);
+  for (auto& [source, timer] : timers_) {
+    if (timer->id != id || timer->killed) continue;
+    timer->killed = true;
+    // Outside the timer's own tick this erases the entry at once: nothing of the
+    // iteration is used after it.
+    const guint doomed = source;
+    g_source_remove(doomed);
+    return;
+  }
 }
 
-int MainLoop::OnTimer(void* data) {
+int MainLoop::OnTimer(void* data) noexcept {
   auto* timer = static_cast<Timer*>(data);
-  // The tick may kill or replace this very timer: hold the callback meanwhile.
-  std::function<void()> tick = timer->tick;
-  MainLoop* owner = timer->owner;
-  unsigned id = timer->id;
-  tick();
-  auto it = owner->timers_.find(id);
-  return it != owner->timers_.end() && it->second == timer ? G_SOURCE_CONTINUE
-                                                           : G_SOURCE_REMOVE;
+  // The source holds the timer for the whole of this call, even when the tick kills or
+  // replaces it: GLib runs the destroy notify only once the call has returned.
+  Guarded("timer", [timer] { timer->tick(); });
+  return timer->killed ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+}
+
+void MainLoop::OnTimerGone(void* data) noexcept {
+  auto* timer = static_cast<Timer*>(data);
+  timer->owner->timers_.erase(timer->source);
 }
 
 void MainLoop::Post(std::function<void()> message) {
@@ -70,8 +94,8 @@ void MainLoop::Post(std::function<void()> message) {
   }
 }
 
-int MainLoop::OnPosted(void* data) {
-  static_cast<MainLoop*>(data)->DrainPosted();
+int MainLoop::OnPosted(void* data) noexcept {
+  Guarded("posted messages", [data] { static_cast<MainLoop*>(data)->DrainPosted(); });
   return G_SOURCE_REMOVE;
 }
 
@@ -87,7 +111,8 @@ void MainLoop::DrainPosted() {
       message = std::move(posted_.front());
       posted_.pop_front();
     }
-    message();
+    // A message that throws is reported; those after it still run.
+    Guarded("posted message", message);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 
 typedef struct _GMainLoop GMainLoop;
@@ -28,7 +29,7 @@ class MainLoop {
   bool quitting() const { return quitting_; }
 
   // Calls |tick| every |interval_ms| until KillTimer(id); setting an id again replaces
-  // the old timer. Main thread only.
+  // the old timer. A tick may kill or replace its own timer. Main thread only.
   void SetTimer(unsigned id, unsigned interval_ms, std::function<void()> tick);
   void KillTimer(unsigned id);
 
@@ -36,21 +37,28 @@ class MainLoop {
   // in the order they were posted.
   void Post(std::function<void()> message);
 
-  // Runs the queued messages now (the loop does this by itself; tests call it).
-  void DrainPosted();
-
   // Milliseconds of a monotonic clock.
   static std::uint64_t TickCount();
 
  private:
   struct Timer;
-  static int OnTimer(void* data);
-  static int OnPosted(void* data);
+  struct LoopUnref {
+    void operator()(GMainLoop* loop) const noexcept;
+  };
+  static int OnTimer(void* data) noexcept;
+  static void OnTimerGone(void* data) noexcept;
+  static int OnPosted(void* data) noexcept;
+  // Runs the queued messages, in order, until the queue is empty.
+  void DrainPosted();
 
-  GMainLoop* loop_;
+  std::unique_ptr<GMainLoop, LoopUnref> loop_;
   int exit_code_ = 0;
   bool quitting_ = false;
-  std::map<unsigned, Timer*> timers_;
+  // Every timer whose GLib source still holds it, keyed by that source's id (a timer
+  // killed within its own tick stays until the tick has returned, beside the timer that
+  // may replace it under the same timer id). Only the source's destroy notify removes
+  // an entry.
+  std::map<unsigned, std::unique_ptr<Timer>> timers_;
   std::mutex posted_mutex_;
   std::deque<std::function<void()>> posted_;
   bool wake_pending_ = false;

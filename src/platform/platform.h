@@ -15,6 +15,7 @@
 #include "platform/main_window.h"
 #include "platform/player.h"
 #include "platform/shell.h"
+#include "platform/status.h"
 #include "platform/update_window.h"
 
 namespace platform {
@@ -35,12 +36,13 @@ class Platform {
   virtual void Finish(int exit_code) = 0;
 };
 
-// The GTK desktop. Null with |error| set when there is no display.
-std::unique_ptr<Platform> CreateGtkPlatform(int* argc, char*** argv, std::string* error);
+// The GTK desktop, made into |platform|; the toolkit takes its own options out of the
+// arguments. Unavailable when there is no display.
+[[nodiscard]] Status CreateGtkPlatform(int* argc, char*** argv,
+                                       std::unique_ptr<Platform>* platform);
 
 // The automation interface, reading |in| and writing |out|.
-std::unique_ptr<Platform> CreateHeadlessPlatform(int in_fd, std::FILE* out,
-                                                 const Rect& work_area);
+std::unique_ptr<Platform> CreateHeadlessPlatform(int in_fd, std::FILE* out, const Rect& work_area);
 
 }  // namespace platform
 

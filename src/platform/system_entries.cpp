@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -18,27 +17,6 @@
 namespace platform {
 namespace {
 
-struct GFreeDeleter {
-  void operator()(gchar* p) const noexcept { g_free(p); }
-};
-using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
-
-struct GObjectDeleter {
-  void operator()(gpointer p) const noexcept { g_object_unref(p); }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
-
-struct GDirDeleter {
-  void operator()(GDir* p) const noexcept { g_dir_close(p); }
-};
-using GDirPtr = std::unique_ptr<GDir, GDirDeleter>;
-
-struct GStrvDeleter {
-  void operator()(gchar** p) const noexcept { g_strfreev(p); }
-};
-using GStrvPtr = std::unique_ptr<gchar*, GStrvDeleter>;
-
 // Characters that make an Exec argument need quotation marks.
 constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#`()";
 
@@ -46,8 +24,10 @@ constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#`()";
 std::string EscapeValue(std::string_view value) {
   std::string out;
   for (char c : value) {
-    if (c == '\\') out += "\\\\";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else
+      out += c;
   }
   return out;
 }
@@ -63,8 +43,10 @@ bool IsWritablePath(const std::string& path) {
 }
 
 // Makes |folder| and its missing parents, new ones readable by the user alone.
-bool MakeFolders(const std::string& folder) {
-  return g_mkdir_with_parents(folder.c_str(), 0700) == 0 && IsDirectory(folder);
+Status MakeFolders(const std::string& folder) {
+  if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) return PosixError(folder, errno);
+  if (!IsDirectory(folder)) return Status::NotRegular(folder + " is not a folder");
+  return Status::Ok();
 }
 
 // The folders of a colon-separated XDG list, or |fallback| when it is unset or empty;
@@ -96,42 +78,44 @@ bool SafeToRead(const std::string& path) {
   return S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_size <= kMaxRecordFile);
 }
 
+// The refusal of a record that is not safe to read.
+Status Unsafe(const std::string& path) {
+  return Status::NotRegular(path + " is not a regular file of a sane size");
+}
+
 // Looks through the desktop entries below |folder| (at most |depth| levels of
 // sub-folders) for one that is not safe to read. More names than |budget| allows count
 // as unsafe too, so that nothing is left unchecked.
-bool EntriesSafeToRead(const std::string& folder, int depth, int* budget,
-                       std::string* offender) {
-  GDirPtr dir(g_dir_open(folder.c_str(), 0, nullptr));
-  if (!dir) return true;
-  while (const gchar* name = g_dir_read_name(dir.get())) {
+Status EntriesSafeToRead(const std::string& folder, int depth, int* budget) {
+  g_autoptr(GDir) dir = g_dir_open(folder.c_str(), 0, nullptr);
+  if (!dir) return Status::Ok();
+  while (const gchar* name = g_dir_read_name(dir)) {
     const std::string path = folder + "/" + name;
-    if (--*budget < 0 || (g_str_has_suffix(name, ".desktop") && !SafeToRead(path))) {
-      *offender = path;
-      return false;
+    if (--*budget < 0 || (g_str_has_suffix(name, ".desktop") && !SafeToRead(path)))
+      return Unsafe(path);
+    if (depth > 0 && IsDirectory(path)) {
+      if (Status s = EntriesSafeToRead(path, depth - 1, budget); !s.ok()) return s;
     }
-    if (depth > 0 && IsDirectory(path) &&
-        !EntriesSafeToRead(path, depth - 1, budget, offender))
-      return false;
   }
-  return true;
+  return Status::Ok();
 }
 
 // GIO and its MIME database open their files with blocking reads and read them whole:
 // a FIFO or a device in their place would stall the program for good. Every file they
-// may read for a default application is checked first; |offender| names the first one
+// may read for a default application is checked first; a failure names the first one
 // that is not safe.
-bool DesktopRecordsSafeToRead(std::string* offender) {
+Status DesktopRecordsSafeToRead() {
   std::vector<std::string> config = FolderList("XDG_CONFIG_DIRS", "/etc/xdg");
   config.insert(config.begin(), ConfigHome());
   std::vector<std::string> data = FolderList("XDG_DATA_DIRS", "/usr/local/share:/usr/share");
   data.insert(data.begin(), DataHome());
   std::vector<std::string> lists = {"mimeapps.list"};
   if (const char* desktops = std::getenv("XDG_CURRENT_DESKTOP")) {
-    GStrvPtr names(g_strsplit(desktops, ":", -1));
-    for (gchar** n = names.get(); *n != nullptr; ++n) {
+    g_auto(GStrv) names = g_strsplit(desktops, ":", -1);
+    for (gchar** n = names; *n != nullptr; ++n) {
       if (**n == '\0') continue;
-      GCharPtr lower(g_ascii_strdown(*n, -1));
-      lists.push_back(std::string(lower.get()) + "-mimeapps.list");
+      g_autofree gchar* lower = g_ascii_strdown(*n, -1);
+      lists.push_back(std::string(lower) + "-mimeapps.list");
     }
   }
   std::vector<std::string> files;
@@ -146,65 +130,66 @@ bool DesktopRecordsSafeToRead(std::string* offender) {
     for (const char* name : {"mime.cache", "globs2", "globs", "magic", "aliases", "subclasses",
                              "icons", "generic-icons", "XMLnamespaces", "types"})
       files.push_back(folder + "/mime/" + name);
-    if (!EntriesSafeToRead(applications, 8, &budget, offender)) return false;
+    if (Status s = EntriesSafeToRead(applications, 8, &budget); !s.ok()) return s;
   }
   for (const std::string& file : files) {
-    if (!SafeToRead(file)) {
-      *offender = file;
-      return false;
-    }
+    if (!SafeToRead(file)) return Unsafe(file);
   }
-  return true;
+  return Status::Ok();
 }
 
 class XdgEntries : public SystemEntries {
  public:
-  bool SetAutostart(bool enable, const std::string& program) override {
+  Status SetAutostart(bool enable, const std::string& program) override {
     const std::string path = AutostartEntryPath();
     if (!enable) {
       // Only an entry of the program's name goes; a folder of that name stays.
       struct stat st;
-      if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-      if (S_ISDIR(st.st_mode)) return false;
-      return unlink(path.c_str()) == 0;
+      if (lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? Status::Ok() : PosixError(path, errno);
+      if (S_ISDIR(st.st_mode)) return Status::NotRegular(path + " is a folder");
+      if (unlink(path.c_str()) != 0) return PosixError(path, errno);
+      return Status::Ok();
     }
     const std::string text = AutostartEntryText(program);
-    if (text.empty()) return false;
+    if (text.empty())
+      return Status::Invalid("not an absolute UTF-8 path a desktop entry can name: " + program);
     const std::size_t slash = path.rfind('/');
-    return MakeFolders(path.substr(0, slash)) && ReplaceFileContents(path, text).ok();
+    if (Status s = MakeFolders(path.substr(0, slash)); !s.ok()) return s;
+    return ReplaceFileContents(path, text);
   }
 
-  bool FindDefaultHandler(const std::string& extension, FileHandler* out) override {
+  Status FindDefaultHandler(const std::string& extension, FileHandler* out) override {
     if (out == nullptr || extension.empty() || extension.find('/') != std::string::npos)
-      return false;
-    std::string offender;
-    if (!DesktopRecordsSafeToRead(&offender)) {
+      return Status::Invalid("not a file name ending: " + extension);
+    if (Status safe = DesktopRecordsSafeToRead(); !safe.ok()) {
       static bool told = false;
       if (!std::exchange(told, true))
-        std::fprintf(stderr, "lumora: not looking up the application for %s files: %s is not "
-                   "a regular file of a sane size\n",
-                     extension.c_str(), offender.c_str());
-      return false;
+        std::fprintf(stderr, "lumora: not looking up the application for %s files: %s\n",
+                     extension.c_str(), safe.message().c_str());
+      return safe;
     }
     // The type of a file name with that ending, by the globs of the MIME database.
     const std::string name = "document" + extension;
     gboolean uncertain = FALSE;
-    GCharPtr type(g_content_type_guess(name.c_str(), nullptr, 0, &uncertain));
-    if (!type || g_content_type_is_unknown(type.get())) return false;
-    GObjectPtr<GAppInfo> app(g_app_info_get_default_for_type(type.get(), FALSE));
-    if (!app) return false;
-    const char* command = g_app_info_get_commandline(app.get());
-    if (command == nullptr || command[0] == '\0') return false;
+    g_autofree gchar* type = g_content_type_guess(name.c_str(), nullptr, 0, &uncertain);
+    if (type == nullptr || g_content_type_is_unknown(type))
+      return Status::NotFound("no type of document for " + name);
+    g_autoptr(GAppInfo) app = g_app_info_get_default_for_type(type, FALSE);
+    if (!app) return Status::NotFound(std::string("no application for ") + type);
+    const char* command = g_app_info_get_commandline(app);
+    if (command == nullptr || command[0] == '\0')
+      return Status::NotFound(std::string("no command line for ") + type);
     FileHandler found;
     found.command = command;
-    if (G_IS_DESKTOP_APP_INFO(app.get())) {
+    if (G_IS_DESKTOP_APP_INFO(app)) {
       // The entry's own Icon value: a theme icon name or an icon file.
-      GCharPtr icon(g_desktop_app_info_get_string(G_DESKTOP_APP_INFO(app.get()),
-                                                  G_KEY_FILE_DESKTOP_KEY_ICON));
-      if (icon) found.icon = icon.get();
+      g_autofree gchar* icon =
+          g_desktop_app_info_get_string(G_DESKTOP_APP_INFO(app), G_KEY_FILE_DESKTOP_KEY_ICON);
+      if (icon != nullptr) found.icon = icon;
     }
     *out = std::move(found);
-    return true;
+    return Status::Ok();
   }
 };
 
@@ -215,9 +200,7 @@ SystemEntries& XdgSystemEntries() {
   return entries;
 }
 
-std::string AutostartEntryPath() {
-  return ConfigHome() + "/autostart/" + kAutostartEntryName;
-}
+std::string AutostartEntryPath() { return ConfigHome() + "/autostart/" + kAutostartEntryName; }
 
 std::string QuoteExecArgument(std::string_view argument) {
   std::string out;
@@ -241,8 +224,12 @@ std::string AutostartEntryText(const std::string& program) {
          "Version=1.0\n"
          "Name=Lumora\n"
          "Comment=Opens the bookshelf when the session starts\n"
-         "Exec=" + EscapeValue(QuoteExecArgument(program)) + "\n"
-         "Path=" + EscapeValue(folder) + "\n"
+         "Exec=" +
+         EscapeValue(QuoteExecArgument(program)) +
+         "\n"
+         "Path=" +
+         EscapeValue(folder) +
+         "\n"
          "Terminal=false\n";
 }
 

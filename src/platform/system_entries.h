@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace platform {
 
 // The application that opens a type of document.
@@ -24,13 +26,16 @@ class SystemEntries {
  public:
   virtual ~SystemEntries() = default;
   // Makes the desktop session start |program| (a full path) when |enable|, or no longer
-  // start it. True when the desktop's record is as asked afterwards.
-  [[nodiscard]] virtual bool SetAutostart(bool enable, const std::string& program) = 0;
-  // The default application of files whose names end in |extension| (".sla"). False,
+  // start it. OK when the desktop's record is as asked afterwards (no entry to remove is
+  // fine); Invalid for a program path that an entry cannot carry, NotRegular when a
+  // folder stands where the entry goes, or why the entry could not be written.
+  [[nodiscard]] virtual Status SetAutostart(bool enable, const std::string& program) = 0;
+  // The default application of files whose names end in |extension| (".sla"). NotFound,
   // and |out| untouched, when the desktop knows no type for such a name or no
-  // application for that type.
-  [[nodiscard]] virtual bool FindDefaultHandler(const std::string& extension,
-                                                FileHandler* out) = 0;
+  // application for that type; NotRegular when one of the desktop's records is not
+  // safe to read (a FIFO or a device in its place), Invalid for no name ending.
+  [[nodiscard]] virtual Status FindDefaultHandler(const std::string& extension,
+                                                  FileHandler* out) = 0;
 };
 
 // The freedesktop records: the XDG autostart entry, and the default application that

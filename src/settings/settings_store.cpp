@@ -263,7 +263,7 @@ bool CSettingsStore::Save() const {
 }
 
 bool CSettingsStore::SetAutorun(bool enable) {
-  return entries_.SetAutostart(enable, platform::ProgramFile());
+  return entries_.SetAutostart(enable, platform::ProgramFile()).ok();
 }
 
 std::string CSettingsStore::ReadRegistryDefault(RegistryRoot root, const char* sub_key) const {
@@ -279,7 +279,7 @@ std::string CSettingsStore::ReadRegistryDefault(RegistryRoot root, const char* s
   if (!icon && value != "shell/open/command") return {};
   platform::FileHandler handler;
   const std::string extension = "." + ansi::ToUtf8Lossy(type.substr(0, type.size() - 4));
-  if (!entries_.FindDefaultHandler(extension, &handler)) return {};
+  if (!entries_.FindDefaultHandler(extension, &handler).ok()) return {};
   std::string text = ansi::FromUtf8Lossy(icon ? handler.icon : handler.command);
   // The terminating zero must fit as well.
   if (text.size() >= kRecordValueBytes) return {};
@@ -308,10 +308,14 @@ void CSettingsStore::RecordFileHandlers(const char* settings_path) {
 
 void CSettingsStore::ApplySystemSettings(const char* argument) {
   std::string sound, autorun, web_setting;
-  app::ReadFieldList(argument != nullptr ? argument : "", {{&sound, kSettingValueBytes},
-                                                           {&autorun, kSettingValueBytes},
-                                                           {&web_setting, kSettingValueBytes}});
-  SetAutorun(ReadsAsOne(autorun));
+  // Missing fields stay empty and read as "not set".
+  (void)app::ReadFieldList(argument != nullptr ? argument : "",
+                           {{&sound, kSettingValueBytes},
+                            {&autorun, kSettingValueBytes},
+                            {&web_setting, kSettingValueBytes}});
+  // The desktop's autostart entry is the system's; one that cannot be changed stays
+  // as it was and the settings file still records the user's choice.
+  (void)SetAutorun(ReadsAsOne(autorun));
   if (IsLoaded() == nullptr) return;
   // Each value is saved as it is set; one that cannot be saved does not stop the next.
   (void)SetAttribute(kItemPath, "sound", "value", sound.c_str());

@@ -62,7 +62,7 @@ class CSettingsStore {
 
   // Remembers |path| and reads the file there; true when it was understood and has a
   // root element. Whatever was loaded before is dropped first.
-  bool Load(const char* path);
+  [[nodiscard]] bool Load(const char* path);
   // This store when it is loaded, else null.
   CSettingsStore* IsLoaded() { return loaded_ ? this : nullptr; }
 
@@ -79,7 +79,7 @@ class CSettingsStore {
 
   // Starts the running program with the desktop session, or no longer. False when the
   // autostart entry could not be written or removed.
-  bool SetAutorun(bool enable);
+  [[nodiscard]] bool SetAutorun(bool enable);
   // The value of the record |sub_key| below |root|: for a document type, the icon or the
   // open command of its default application. Empty when there is none or it does not
   // fit kRecordValueBytes.
@@ -99,7 +99,7 @@ class CSettingsStore {
   TiXmlElement* FindElement(const char* element_path, const char* id) const;
   // Prints the document as the file was written (code page, line ends, byte order
   // mark) and replaces the file with it.
-  bool Save() const;
+  [[nodiscard]] bool Save() const;
   // Texts between the core and the file's own encoding.
   std::string ToFileText(const std::string& core) const;
   std::string FromFileText(const std::string& stored) const;

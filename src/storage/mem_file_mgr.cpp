@@ -1,13 +1,16 @@
 #include "storage/mem_file_mgr.h"
 
+#include <cerrno>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "storage/memory_file.h"
 #include "storage/memory_registry.h"
 #include "storage/pack_file_mgr.h"
 
+namespace storage {
 namespace {
 
 // Every memory file the manager made, released by RemoveAll.
@@ -21,7 +24,9 @@ std::vector<std::unique_ptr<CMemoryFile>>& table() {
 
 bool CMemFileMgr::Startup() {
   RemoveAll();
-  CPackFileMgr::LoadDirectory();
+  // A program without a store simply has no movie to serve, which the player shows:
+  // nothing here depends on the store.
+  static_cast<void>(CPackFileMgr::LoadDirectory());
   return InstallFileHooks();
 }
 
@@ -30,23 +35,26 @@ bool CMemFileMgr::AddMemoryFile(const std::string& name, const char* data, std::
   if (data == nullptr || size == 0) return false;
   try {
     auto file = std::make_unique<CMemoryFile>(name, data, size, kArchiveAttribute);
-    file->set_owns_data(owns_data);
     std::lock_guard<std::mutex> lock(table_mutex);
     table().push_back(std::move(file));
-    return true;
   } catch (int code) {
     if (error != nullptr) *error = code;
     return false;
+  } catch (const std::bad_alloc&) {
+    if (error != nullptr) *error = ENOMEM;
+    return false;
   }
+  // The image holds its own copy: a buffer handed over is released at once.
+  if (owns_data) delete[] data;
+  return true;
 }
 
 bool CMemFileMgr::AddPackedFile(const std::string& name, const std::string& stored_name) {
   std::unique_ptr<char[]> buffer;
   std::int32_t size = 0;
   if (!CPackFileMgr::ExtractFile(stored_name, &buffer, &size)) return false;
-  if (!AddMemoryFile(name, buffer.get(), static_cast<std::uint32_t>(size), true)) return false;
-  buffer.release();  // the memory file owns it now
-  return true;
+  // Copied into the image; the extracted buffer goes when this returns.
+  return AddMemoryFile(name, buffer.get(), static_cast<std::uint32_t>(size), false);
 }
 
 void CMemFileMgr::RemoveAll() {
@@ -57,7 +65,9 @@ void CMemFileMgr::RemoveAll() {
 void CMemFileMgr::Shutdown() {
   RemoveAll();
   CPackFileMgr::ClearDirectory();
-  RemoveFileHooks();
+  // With a memory file that this manager did not make still registered, the
+  // interception stays, as it must: the result says only that.
+  static_cast<void>(RemoveFileHooks());
 }
 
 bool CMemFileMgr::InstallFileHooks() {
@@ -67,7 +77,9 @@ bool CMemFileMgr::InstallFileHooks() {
 
 bool CMemFileMgr::RemoveFileHooks() {
   std::lock_guard<std::mutex> lock(memory_registry::registry_lock());
-  if (!memory_registry::files().empty()) return false;
+  if (!memory_registry::IsEmpty()) return false;
   memory_registry::hooks_installed().store(false, std::memory_order_release);
   return true;
 }
+
+}  // namespace storage

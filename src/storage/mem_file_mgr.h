@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace storage {
+
 class CMemFileMgr {
  public:
   static constexpr std::uint32_t kArchiveAttribute = 32;
@@ -14,20 +16,24 @@ class CMemFileMgr {
 
   // Empties the table, reads the packed store's directory and installs the
   // interception; returns whether the interception was installed.
-  static bool Startup();
+  [[nodiscard]] static bool Startup();
   // Registers |size| bytes at |data| under the full path |name|. False for null data,
-  // a zero size, or a construction failure (its code in |error| when given).
-  static bool AddMemoryFile(const std::string& name, const char* data, std::uint32_t size,
-                            bool owns_data, int* error = nullptr);
+  // a zero size, or a construction failure (its code in |error| when given). The bytes
+  // are copied; with |owns_data| the buffer (made with new[]) is handed over and
+  // released once copied, on success (on failure it stays the caller's).
+  [[nodiscard]] static bool AddMemoryFile(const std::string& name, const char* data,
+                                          std::uint32_t size, bool owns_data, int* error = nullptr);
   // Registers the store entry |stored_name| under the full path |name|.
-  static bool AddPackedFile(const std::string& name, const std::string& stored_name);
+  [[nodiscard]] static bool AddPackedFile(const std::string& name, const std::string& stored_name);
   // Releases every memory file this manager made.
   static void RemoveAll();
   static void Shutdown();
 
-  static bool InstallFileHooks();
+  [[nodiscard]] static bool InstallFileHooks();
   // False while any memory file is registered.
-  static bool RemoveFileHooks();
+  [[nodiscard]] static bool RemoveFileHooks();
 };
+
+}  // namespace storage
 
 #endif  // LUMORA_STORAGE_MEM_FILE_MGR_H_

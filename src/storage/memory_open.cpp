@@ -25,12 +25,12 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <vector>
 
-#include "storage/memory_file.h"
+#include "storage/memory_image.h"
 #include "storage/memory_registry.h"
 
+namespace storage {
 namespace {
 
 // A descriptor of /proc/self/fd, opened once: each open of a memory file re-opens the
@@ -54,7 +54,7 @@ int Reopen(const MemoryImage& image, int flags) {
   const int kept = flags & (O_ACCMODE | O_CLOEXEC | O_NONBLOCK | O_DIRECTORY | O_NOATIME);
   char name[32] = "/proc/self/fd/";
   constexpr std::size_t kPrefix = sizeof "/proc/self/fd/" - 1;
-  char* end = std::to_chars(name + kPrefix, name + sizeof name - 1, image.fd).ptr;
+  char* end = std::to_chars(name + kPrefix, name + sizeof name - 1, image.fd()).ptr;
   *end = '\0';
   const int dir = ProcFdDir();
   if (dir >= 0) return static_cast<int>(syscall(SYS_openat, dir, name + kPrefix, kept, 0));
@@ -98,8 +98,8 @@ void SetPosition(MemoryStream& s, std::size_t position) {
 ssize_t StreamRead(void* cookie, char* buf, std::size_t size) noexcept {
   auto& s = *static_cast<MemoryStream*>(cookie);
   if (s.fd >= 0) return static_cast<ssize_t>(syscall(SYS_read, s.fd, buf, size));
-  const std::size_t n = std::min(size, s.image->size - s.position);
-  std::memcpy(buf, s.image->data + s.position, n);
+  const std::size_t n = std::min(size, s.image->size() - s.position);
+  std::memcpy(buf, s.image->data() + s.position, n);
   s.position += n;
   return static_cast<ssize_t>(n);
 }
@@ -110,12 +110,12 @@ ssize_t StreamWrite(void* cookie, const char* buf, std::size_t size) noexcept {
   const off64_t position = Position(s);
   if (position < 0) return 0;
   const auto at = static_cast<std::size_t>(position);
-  const std::size_t n = at < s.image->size ? std::min(size, s.image->size - at) : 0;
+  const std::size_t n = at < s.image->size() ? std::min(size, s.image->size() - at) : 0;
   if (n == 0 && size > 0) {
     errno = ENOSPC;
     return 0;  // the C library marks the stream's error; never -1, which it would count
   }
-  std::memcpy(s.image->data + at, buf, n);
+  std::memcpy(s.image->data() + at, buf, n);
   SetPosition(s, at + n);
   return static_cast<ssize_t>(n);
 }
@@ -125,15 +125,23 @@ int StreamSeek(void* cookie, off64_t* offset, int whence) noexcept {
   auto& s = *static_cast<MemoryStream*>(cookie);
   off64_t base = 0;
   switch (whence) {
-    case SEEK_SET: base = 0; break;
-    case SEEK_CUR: base = Position(s); break;
-    case SEEK_END: base = static_cast<off64_t>(s.image->size); break;
-    default: errno = EINVAL; return -1;
+    case SEEK_SET:
+      base = 0;
+      break;
+    case SEEK_CUR:
+      base = Position(s);
+      break;
+    case SEEK_END:
+      base = static_cast<off64_t>(s.image->size());
+      break;
+    default:
+      errno = EINVAL;
+      return -1;
   }
   if (base < 0) return -1;
   off64_t target = 0;
   if (__builtin_add_overflow(base, *offset, &target)) target = *offset < 0 ? 0 : base;
-  target = std::clamp<off64_t>(target, 0, static_cast<off64_t>(s.image->size));
+  target = std::clamp<off64_t>(target, 0, static_cast<off64_t>(s.image->size()));
   SetPosition(s, static_cast<std::size_t>(target));
   *offset = target;
   return 0;
@@ -154,7 +162,9 @@ int StreamClose(void* cookie) noexcept {
   return 0;  // the image goes with the last reference
 }
 
-// Fork handlers: no thread holds either lock while the process is copied.
+// Fork handlers: no thread holds either lock while the process is copied. Locking
+// throws only for a thread that already holds the lock, a fault that must end the
+// process rather than let a child start with a lock held.
 void LockForFork() noexcept {
   memory_registry::registry_lock().lock();
   streams_lock().lock();
@@ -177,89 +187,116 @@ void AsPlainFile(struct stat* st, std::size_t size) {
   st->st_size = static_cast<off_t>(size);
 }
 
+// What an entry point answers when something below it threw (only allocating can, or
+// taking a lock on a fault of the process): the call fails as if memory had run out.
+int Failed() noexcept {
+  errno = ENOMEM;
+  return -1;
+}
+
+// The stream that lumora_memory_fopen made as |stream|, or null.
+MemoryStream* FindStream(FILE* stream) {
+  std::lock_guard<std::mutex> lock(streams_lock());
+  for (MemoryStream* each : streams())
+    if (each->file == stream) return each;
+  return nullptr;
+}
+
 }  // namespace
 
 namespace memory_registry {
 
 void InstallForkHandlers() {
+  // pthread_atfork fails only when out of memory; the handlers are then missing, which
+  // matters only to a child forked while another thread held a lock, and registering
+  // must not fail for that.
   static const int installed = pthread_atfork(LockForFork, UnlockInParent, UnlockInChild);
   static_cast<void>(installed);
 }
 
 }  // namespace memory_registry
+}  // namespace storage
 
-extern "C" int lumora_memory_open(const char* path, int flags) {
-  std::shared_ptr<MemoryImage> image = memory_registry::FindImage(path);
-  if (!image) return -2;
-  return Reopen(*image, flags);
-}
+using storage::MemoryImage;
+using storage::MemoryStream;
+namespace memory_registry = storage::memory_registry;
 
-extern "C" int lumora_memory_fopen(const char* path, const char* mode, FILE** stream) {
-  if (mode == nullptr) return -2;
-  std::shared_ptr<MemoryImage> image = memory_registry::FindImage(path);
-  if (!image) return -2;
-  *stream = nullptr;
-  const bool read_only = mode[0] == 'r' && std::strchr(mode, '+') == nullptr;
-  const char* stream_mode = read_only ? "r" : "r+";
-  const int access = read_only ? O_RDONLY : O_RDWR;
-  std::unique_ptr<MemoryStream> s(new (std::nothrow) MemoryStream);
-  if (!s) {
-    errno = ENOMEM;
-    return 0;
-  }
-  s->image = std::move(image);
-  s->access = access;
-  const cookie_io_functions_t io = {StreamRead, read_only ? nullptr : StreamWrite,
-                                    StreamSeek, StreamClose};
-  FILE* file = fopencookie(s.get(), stream_mode, io);
-  if (file == nullptr) return 0;
-  MemoryStream* owned = s.release();  // the stream owns it now; StreamClose frees it
-  owned->file = file;
+extern "C" int lumora_memory_open(const char* path, int flags) noexcept {
   try {
-    std::lock_guard<std::mutex> lock(streams_lock());
-    streams().push_back(owned);
-    open_streams.fetch_add(1, std::memory_order_release);
+    std::shared_ptr<MemoryImage> image = memory_registry::FindImage(path);
+    if (!image) return -2;
+    return storage::Reopen(*image, flags);
   } catch (...) {
-    std::fclose(file);
-    errno = ENOMEM;
+    return storage::Failed();
+  }
+}
+
+extern "C" int lumora_memory_fopen(const char* path, const char* mode, FILE** stream) noexcept {
+  if (mode == nullptr) return -2;
+  *stream = nullptr;
+  try {
+    std::shared_ptr<MemoryImage> image = memory_registry::FindImage(path);
+    if (!image) return -2;
+    const bool read_only = mode[0] == 'r' && std::strchr(mode, '+') == nullptr;
+    const char* stream_mode = read_only ? "r" : "r+";
+    auto s = std::make_unique<MemoryStream>();
+    s->image = std::move(image);
+    s->access = read_only ? O_RDONLY : O_RDWR;
+    const cookie_io_functions_t io = {storage::StreamRead,
+                                      read_only ? nullptr : storage::StreamWrite,
+                                      storage::StreamSeek, storage::StreamClose};
+    FILE* file = fopencookie(s.get(), stream_mode, io);
+    if (file == nullptr) return 0;
+    MemoryStream* owned = s.release();  // the stream owns it now; StreamClose frees it
+    owned->file = file;
+    try {
+      std::lock_guard<std::mutex> lock(storage::streams_lock());
+      storage::streams().push_back(owned);
+      storage::open_streams.fetch_add(1, std::memory_order_release);
+    } catch (...) {
+      std::fclose(file);  // frees |owned|
+      throw;
+    }
+    *stream = file;
+    return 0;
+  } catch (...) {
+    errno = ENOMEM;  // as storage::Failed() says, for a stream
     return 0;
   }
-  *stream = file;
-  return 0;
 }
 
-extern "C" int lumora_memory_fileno(FILE* stream) {
-  if (stream == nullptr || open_streams.load(std::memory_order_acquire) == 0) return -2;
-  MemoryStream* s = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(streams_lock());
-    for (MemoryStream* each : streams())
-      if (each->file == stream) s = each;
-  }
-  if (s == nullptr) return -2;
-  flockfile(stream);
-  if (s->fd < 0) {
-    // Pending writes go into the image and read-ahead is dropped, so the stream's own
-    // position is where its user stands.
-    std::fflush(stream);
-    const int fd = Reopen(*s->image, s->access | O_CLOEXEC);
-    if (fd >= 0) {
-      if (s->position != 0) syscall(SYS_lseek, fd, static_cast<off64_t>(s->position), SEEK_SET);
-      s->fd = fd;
+extern "C" int lumora_memory_fileno(FILE* stream) noexcept {
+  if (stream == nullptr || storage::open_streams.load(std::memory_order_acquire) == 0) return -2;
+  try {
+    MemoryStream* s = storage::FindStream(stream);
+    if (s == nullptr) return -2;
+    flockfile(stream);
+    if (s->fd < 0) {
+      // Pending writes go into the image and read-ahead is dropped, so the stream's own
+      // position is where its user stands.
+      std::fflush(stream);
+      const int fd = storage::Reopen(*s->image, s->access | O_CLOEXEC);
+      if (fd >= 0) {
+        if (s->position != 0) syscall(SYS_lseek, fd, static_cast<off64_t>(s->position), SEEK_SET);
+        s->fd = fd;
+      }
     }
+    const int fd = s->fd;
+    funlockfile(stream);
+    return fd;
+  } catch (...) {
+    return storage::Failed();
   }
-  const int fd = s->fd;
-  funlockfile(stream);
-  return fd;
 }
 
-extern "C" std::size_t lumora_memory_read_direct(FILE* stream, void* out, std::size_t bytes) {
-  if (open_streams.load(std::memory_order_acquire) == 0) return 0;
+extern "C" std::size_t lumora_memory_read_direct(FILE* stream, void* out,
+                                                 std::size_t bytes) noexcept {
+  if (storage::open_streams.load(std::memory_order_acquire) == 0) return 0;
   MemoryStream* s = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(streams_lock());
-    for (MemoryStream* each : streams())
-      if (each->file == stream) s = each;
+  try {
+    s = storage::FindStream(stream);
+  } catch (...) {
+    return 0;  // the C library reads it the usual way
   }
   // Only where the C library holds nothing of its own: no buffered or pushed-back
   // bytes, no pending writes, no end or error seen, no descriptor.
@@ -267,36 +304,48 @@ extern "C" std::size_t lumora_memory_read_direct(FILE* stream, void* out, std::s
       stream->_IO_write_ptr != stream->_IO_write_base || stream->_IO_save_base != nullptr ||
       feof_unlocked(stream) || ferror_unlocked(stream))
     return 0;
-  const std::size_t n = std::min(bytes, s->image->size - s->position);
-  std::memcpy(out, s->image->data + s->position, n);
+  const std::size_t n = std::min(bytes, s->image->size() - s->position);
+  std::memcpy(out, s->image->data() + s->position, n);
   s->position += n;
   return n;
 }
 
-extern "C" int lumora_memory_stat(const char* path, struct stat* st) {
-  std::shared_ptr<MemoryImage> image = memory_registry::FindImage(path);
-  if (!image) return -2;
-  const int r = static_cast<int>(syscall(SYS_fstat, image->fd, st));
-  if (r == 0) AsPlainFile(st, image->size);
-  return r;
-}
-
-extern "C" int lumora_memory_statx(const char* path, unsigned int mask, struct statx* stx) {
-  std::shared_ptr<MemoryImage> image = memory_registry::FindImage(path);
-  if (!image) return -2;
-  const int r =
-      static_cast<int>(syscall(SYS_statx, image->fd, "", AT_EMPTY_PATH, mask, stx));
-  if (r == 0) {
-    stx->stx_mask |= STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_SIZE;
-    stx->stx_mode = S_IFREG | 0644;
-    stx->stx_nlink = 1;
-    stx->stx_size = image->size;
+extern "C" int lumora_memory_stat(const char* path, struct stat* st) noexcept {
+  try {
+    std::shared_ptr<MemoryImage> image = memory_registry::FindImage(path);
+    if (!image) return -2;
+    const int r = static_cast<int>(syscall(SYS_fstat, image->fd(), st));
+    if (r == 0) storage::AsPlainFile(st, image->size());
+    return r;
+  } catch (...) {
+    return storage::Failed();
   }
-  return r;
 }
 
-extern "C" int lumora_memory_access(const char* path, int mode) {
-  if (!memory_registry::FindImage(path)) return -2;
+extern "C" int lumora_memory_statx(const char* path, unsigned int mask,
+                                   struct statx* stx) noexcept {
+  try {
+    std::shared_ptr<MemoryImage> image = memory_registry::FindImage(path);
+    if (!image) return -2;
+    const int r = static_cast<int>(syscall(SYS_statx, image->fd(), "", AT_EMPTY_PATH, mask, stx));
+    if (r == 0) {
+      stx->stx_mask |= STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_SIZE;
+      stx->stx_mode = S_IFREG | 0644;
+      stx->stx_nlink = 1;
+      stx->stx_size = image->size();
+    }
+    return r;
+  } catch (...) {
+    return storage::Failed();
+  }
+}
+
+extern "C" int lumora_memory_access(const char* path, int mode) noexcept {
+  try {
+    if (!memory_registry::FindImage(path)) return -2;
+  } catch (...) {
+    return storage::Failed();
+  }
   if (mode & X_OK) {
     errno = EACCES;
     return -1;

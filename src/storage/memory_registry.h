@@ -2,30 +2,40 @@
 //
 // Calls arrive from any thread and even before main, so everything here is built on
 // first use and the common case (nothing registered, or interception off) costs one
-// atomic load. The lock is held only to find a name and take a reference to its
-// image, never across a system call, and is taken around fork() so that a child
-// never starts with it held.
+// atomic load. A lookup holds the lock only to find a name and take a reference to its
+// image, never across a system call; a registration holds it while it makes the image,
+// so that a name is never registered twice. The lock is taken around fork() so that a
+// child never starts with it held.
 #ifndef LUMORA_STORAGE_MEMORY_REGISTRY_H_
 #define LUMORA_STORAGE_MEMORY_REGISTRY_H_
 
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <vector>
+#include <string>
+
+namespace storage {
 
 class CMemoryFile;
-struct MemoryImage;
+class MemoryImage;
 
 namespace memory_registry {
 
 // Guards the list of memory files.
 std::mutex& registry_lock();
-// Newest first. Read and changed under registry_lock().
-std::vector<CMemoryFile*>& files();
+
+// The list, newest first. Only with registry_lock() held:
+// whether a memory file is registered under |native_name|;
+[[nodiscard]] bool Contains(const std::string& native_name);
+// whether none is registered at all;
+[[nodiscard]] bool IsEmpty();
+// puts |file| at the head of the list;
+void Insert(CMemoryFile* file);
+// takes |file| out of the list.
+void Erase(CMemoryFile* file);
+
 // Whether the file functions are intercepted at all.
 std::atomic<bool>& hooks_installed();
-// How many memory files are registered (the lock-free fast path).
-std::atomic<int>& count();
 
 // The image registered under exactly |path|, or null (also for a null |path|).
 [[nodiscard]] std::shared_ptr<MemoryImage> FindImage(const char* path);
@@ -35,5 +45,6 @@ std::atomic<int>& count();
 void InstallForkHandlers();
 
 }  // namespace memory_registry
+}  // namespace storage
 
 #endif  // LUMORA_STORAGE_MEMORY_REGISTRY_H_

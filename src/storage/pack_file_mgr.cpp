@@ -1,22 +1,28 @@
 #include "storage/pack_file_mgr.h"
 
-#include <cstdlib>
+#include <cerrno>
 #include <cstring>
-#include <ctime>
+#include <map>
 #include <mutex>
 #include <vector>
 
-#include "platform/ansi.h"
 #include "platform/folders.h"
+#include "platform/status.h"
+#include "platform/unique_file.h"
+#include "storage/coding.h"
+#include "storage/store_packer.h"
 
+namespace storage {
 namespace {
 
-const char kTrailer[] = "PACKED";
-constexpr int kTrailerLength = 6;
+using platform::Status;
+using Entry = CPackFileMgr::Entry;
+// By name, compared byte by byte; a name stands once.
+using Directory = std::map<std::string, Entry>;
 
 struct State {
   std::mutex mutex;
-  std::map<std::string, CPackFileMgr::Entry> directory;
+  Directory directory;
   bool packed = false;
   std::string store_path;  // empty: the program file
 };
@@ -26,53 +32,124 @@ State& state() {
   return s;
 }
 
-// Closes a FILE* when it goes out of scope.
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-bool ReadU32(std::FILE* f, std::uint32_t* value) {
-  unsigned char b[4];
-  if (std::fread(b, 1, 4, f) != 4) return false;
-  *value = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-  return true;
+// The length of |file|, which the reads below must stay within.
+Status FileLength(std::FILE* file, const std::string& path, long long* length) {
+  if (fseeko(file, 0, SEEK_END) != 0) return platform::PosixError(path, errno);
+  *length = ftello(file);
+  if (*length < 0) return platform::PosixError(path, errno);
+  return Status::Ok();
 }
 
-bool WriteU32(std::FILE* f, std::uint32_t value) {
-  unsigned char b[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                        static_cast<unsigned char>(value >> 16),
-                        static_cast<unsigned char>(value >> 24)};
-  return std::fwrite(b, 1, 4, f) == 4;
+// Reads |size| bytes at |offset| of |file| into |out|.
+Status ReadAt(std::FILE* file, const std::string& path, long long offset, char* out,
+              std::size_t size) {
+  if (fseeko(file, offset, SEEK_SET) != 0) return platform::PosixError(path, errno);
+  if (std::fread(out, 1, size, file) == size) return Status::Ok();
+  if (std::ferror(file)) return Status::IoError(path + ": cannot be read");
+  return Status::Corrupt(path + ": the store ends early");
 }
 
-long long FileLength(std::FILE* f) {
-  if (fseeko(f, 0, SEEK_END) != 0) return -1;
-  return ftello(f);
+// The directory of the store in |file|, whose trailer was found. The directory must
+// lie wholly between the end of the executable image and the fixed tail.
+Status ReadDirectory(std::FILE* file, const std::string& path, Directory* directory) {
+  long long length = 0;
+  if (Status s = FileLength(file, path, &length); !s.ok()) return s;
+  constexpr int kTail = CPackFileMgr::kTailLength;
+  if (length < kTail + 4) return Status::Corrupt(path + ": shorter than a store's tail");
+  char field[4];
+  if (Status s = ReadAt(file, path, length - kTail - 4, field, sizeof field); !s.ok()) return s;
+  const long long d = DecodeFixed32(field);
+  // L and D stand between the directory and the tail.
+  const long long directory_end = length - kTail - 8;
+  if (d + 4 > directory_end) return Status::Corrupt(path + ": the directory lies past the end");
+  if (Status s = ReadAt(file, path, d, field, sizeof field); !s.ok()) return s;
+  const auto count = static_cast<std::int32_t>(DecodeFixed32(field));
+  if (count < 0 || static_cast<long long>(count) * CPackFileMgr::kEntrySize > directory_end - d - 4)
+    return Status::Corrupt(path + ": the directory counts more entries than it holds");
+  // The whole directory at once, bounded by the file's length as checked above.
+  std::vector<char> raw(static_cast<std::size_t>(count) * CPackFileMgr::kEntrySize);
+  if (Status s = ReadAt(file, path, d + 4, raw.data(), raw.size()); !s.ok()) return s;
+  for (std::size_t at = 0; at < raw.size(); at += CPackFileMgr::kEntrySize) {
+    const Entry entry = Entry::Decode(raw.data() + at);
+    directory->emplace(std::string(entry.name), entry);  // the first of a name stays
+  }
+  return Status::Ok();
 }
 
-void WriteFiller(std::FILE* f, int count) {
-  for (int i = 0; i < count; ++i) std::fputc(static_cast<unsigned char>(~(std::rand() % 100)), f);
+Status LoadDirectoryFrom(const std::string& path) {
+  CPackFileMgr::ClearDirectory();
+  platform::UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) return platform::PosixError(path, errno);
+  if (!CPackFileMgr::IsPacked(file.get())) return Status::NotFound(path + ": carries no store");
+  Directory directory;
+  if (Status s = ReadDirectory(file.get(), path, &directory); !s.ok()) return s;
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().directory = std::move(directory);
+  return Status::Ok();
+}
+
+// The contents of |entry| of the store in |path|, in a new buffer of exactly its size.
+// They must lie inside the file: no read past its end, no allocation beyond its size.
+Status ReadContents(const std::string& path, const Entry& entry, std::unique_ptr<char[]>* buffer) {
+  if (entry.size < 1) return Status::NotFound(std::string(entry.name) + ": an empty entry");
+  platform::UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) return platform::PosixError(path, errno);
+  long long length = 0;
+  if (Status s = FileLength(file.get(), path, &length); !s.ok()) return s;
+  if (static_cast<long long>(entry.offset) + entry.size > length)
+    return Status::Corrupt(path + ": " + entry.name + " lies past the end");
+  auto contents = std::make_unique<char[]>(static_cast<std::size_t>(entry.size));
+  if (Status s = ReadAt(file.get(), path, entry.offset, contents.get(),
+                        static_cast<std::size_t>(entry.size));
+      !s.ok())
+    return s;
+  *buffer = std::move(contents);
+  return Status::Ok();
+}
+
+Status ExtractFrom(const std::string& path, const std::string& name,
+                   std::unique_ptr<char[]>* buffer, std::int32_t* size) {
+  Entry entry;
+  {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    if (!state().packed) return Status::NotFound("no store has been found");
+    auto it = state().directory.find(name);
+    if (it == state().directory.end()) return Status::NotFound(name + ": not in the store");
+    entry = it->second;
+  }
+  if (Status s = ReadContents(path, entry, buffer); !s.ok()) return s;
+  *size = entry.size;
+  return Status::Ok();
 }
 
 }  // namespace
+
+CPackFileMgr::Entry CPackFileMgr::Entry::Decode(const char* raw) {
+  Entry entry;
+  std::memcpy(entry.name, raw, kNameSize);
+  entry.name[kNameSize - 1] = '\0';
+  entry.offset = DecodeFixed32(raw + kNameSize);
+  entry.size = static_cast<std::int32_t>(DecodeFixed32(raw + kNameSize + 4));
+  return entry;
+}
+
+void CPackFileMgr::Entry::EncodeTo(char* out) const {
+  std::memcpy(out, name, kNameSize);
+  EncodeFixed32(out + kNameSize, offset);
+  EncodeFixed32(out + kNameSize + 4, static_cast<std::uint32_t>(size));
+}
 
 std::string CPackFileMgr::StorePath() {
   std::lock_guard<std::mutex> lock(state().mutex);
   return state().store_path.empty() ? platform::ProgramFile() : state().store_path;
 }
 
-void CPackFileMgr::UseStoreFile(const std::string& path) {
+void CPackFileMgr::TEST_UseStoreFile(const std::string& path) {
   std::lock_guard<std::mutex> lock(state().mutex);
   state().store_path = path;
 }
 
-bool CPackFileMgr::packed() {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  return state().packed;
-}
-
-std::size_t CPackFileMgr::DirectorySize() {
+std::size_t CPackFileMgr::TEST_DirectorySize() {
   std::lock_guard<std::mutex> lock(state().mutex);
   return state().directory.size();
 }
@@ -98,151 +175,21 @@ bool CPackFileMgr::ClearDirectory() {
   return true;
 }
 
-bool CPackFileMgr::LoadDirectory() {
-  ClearDirectory();
-  File f(std::fopen(StorePath().c_str(), "rb"));
-  if (!f || !IsPacked(f.get())) return false;
-  const long long length = FileLength(f.get());
-  std::uint32_t d, count;
-  if (length < kTailLength + 4 || fseeko(f.get(), -(kTailLength + 4), SEEK_END) != 0 ||
-      !ReadU32(f.get(), &d))
-    return false;
-  // The directory must lie wholly before the fixed tail.
-  const long long directory_end = length - kTailLength - 8;
-  if (static_cast<long long>(d) + 4 > directory_end || fseeko(f.get(), d, SEEK_SET) != 0 ||
-      !ReadU32(f.get(), &count))
-    return false;
-  const auto n = static_cast<std::int32_t>(count);
-  if (n < 0 || static_cast<long long>(n) * kEntrySize > directory_end - d - 4) return false;
-  std::map<std::string, Entry> directory;
-  for (std::int32_t i = 0; i < n; ++i) {
-    unsigned char raw[kEntrySize];
-    if (std::fread(raw, 1, kEntrySize, f.get()) != kEntrySize) return false;
-    Entry entry;
-    std::memcpy(entry.name, raw, kNameSize);
-    entry.name[kNameSize - 1] = '\0';
-    entry.offset = raw[64] | (raw[65] << 8) | (raw[66] << 16) |
-                   (static_cast<std::uint32_t>(raw[67]) << 24);
-    entry.size = static_cast<std::int32_t>(raw[68] | (raw[69] << 8) | (raw[70] << 16) |
-                                           (static_cast<std::uint32_t>(raw[71]) << 24));
-    directory.emplace(std::string(entry.name), entry);  // the first of a name stays
-  }
-  std::lock_guard<std::mutex> lock(state().mutex);
-  state().directory = std::move(directory);
-  return true;
-}
+bool CPackFileMgr::LoadDirectory() { return LoadDirectoryFrom(StorePath()).ok(); }
 
 bool CPackFileMgr::ExtractFile(const std::string& name, std::unique_ptr<char[]>* buffer,
                                std::int32_t* size) {
-  Entry entry;
-  {
-    std::lock_guard<std::mutex> lock(state().mutex);
-    if (!state().packed) return false;
-    auto it = state().directory.find(name);
-    if (it == state().directory.end()) return false;
-    entry = it->second;
-  }
-  if (entry.size < 1) return false;
-  File f(std::fopen(StorePath().c_str(), "rb"));
-  if (!f) return false;
-  // The contents must lie inside the file: no read past its end, no huge allocation.
-  const long long length = FileLength(f.get());
-  if (static_cast<long long>(entry.offset) + entry.size > length) return false;
-  auto data = std::make_unique<char[]>(static_cast<std::size_t>(entry.size));
-  if (fseeko(f.get(), entry.offset, SEEK_SET) != 0 ||
-      std::fread(data.get(), 1, static_cast<std::size_t>(entry.size), f.get()) !=
-          static_cast<std::size_t>(entry.size))
-    return false;
-  *buffer = std::move(data);
-  *size = entry.size;
-  return true;
+  return ExtractFrom(StorePath(), name, buffer, size).ok();
 }
 
 void CPackFileMgr::WriteTrailer(std::FILE* file, int tail_length) {
-  WriteFiller(file, tail_length - kTrailerLength);
-  char trailer[sizeof kTrailer];
-  std::memcpy(trailer, kTrailer, sizeof kTrailer);
-  ComplementString(trailer);
-  std::fwrite(trailer, 1, kTrailerLength, file);
+  // No result by contract: a failed write stays in the stream's error flag, where
+  // the caller looks.
+  static_cast<void>(AppendTrailer(file, tail_length));
 }
 
 bool CPackFileMgr::PackFiles(const std::string& paths) {
-  std::string error;
-  return PackFilesInto(platform::ProgramFile(), paths, &error);
+  return PackFilesInto(platform::ProgramFile(), paths).ok();
 }
 
-bool CPackFileMgr::PackFilesInto(const std::string& executable, const std::string& paths,
-                                 std::string* error) {
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
-  File exe(std::fopen(executable.c_str(), "r+b"));
-  if (!exe) {
-    *error = "cannot open " + executable + " for update";
-    return false;
-  }
-  if (IsPacked(exe.get())) {
-    *error = executable + " already carries a store";
-    return false;
-  }
-  // Packing order: by full path; a path given twice is stored once.
-  std::map<std::string, Entry> files;
-  std::size_t start = 0;
-  while (start <= paths.size()) {
-    std::size_t comma = paths.find(',', start);
-    if (comma == std::string::npos) comma = paths.size();
-    std::string path = paths.substr(start, comma - start);
-    start = comma + 1;
-    if (path.empty()) continue;
-    std::string name(ansi::AfterLastSeparator(path));
-    if (name.size() > kNameSize - 1) {
-      *error = "stored name \"" + name + "\" is longer than 63 bytes";
-      return false;
-    }
-    Entry entry{};
-    std::memcpy(entry.name, name.data(), name.size());
-    files.emplace(path, entry);
-  }
-  const long long l = FileLength(exe.get());
-  if (l < 0) {
-    *error = "cannot seek in " + executable;
-    return false;
-  }
-  WriteFiller(exe.get(), std::rand() % 200 + 100);
-  const long long d = ftello(exe.get());
-  long long offset = d + 4 + static_cast<long long>(kEntrySize) * files.size();
-  for (auto& [path, entry] : files) {
-    File in(std::fopen(path.c_str(), "rb"));
-    long long size = in ? FileLength(in.get()) : -1;
-    if (size < 0 || size > 0x7fffffff || offset + size > 0xffffffffLL) {
-      *error = "cannot read " + path;
-      return false;
-    }
-    std::vector<char> contents(static_cast<std::size_t>(size));
-    std::rewind(in.get());
-    if (std::fread(contents.data(), 1, contents.size(), in.get()) != contents.size()) {
-      *error = "cannot read " + path;
-      return false;
-    }
-    entry.offset = static_cast<std::uint32_t>(offset);
-    entry.size = static_cast<std::int32_t>(size);
-    fseeko(exe.get(), offset, SEEK_SET);
-    std::fwrite(contents.data(), 1, contents.size(), exe.get());
-    offset += size;
-  }
-  fseeko(exe.get(), d, SEEK_SET);
-  WriteU32(exe.get(), static_cast<std::uint32_t>(files.size()));
-  for (const auto& [path, entry] : files) {
-    std::fwrite(entry.name, 1, kNameSize, exe.get());
-    WriteU32(exe.get(), entry.offset);
-    WriteU32(exe.get(), static_cast<std::uint32_t>(entry.size));
-  }
-  fseeko(exe.get(), offset, SEEK_SET);
-  WriteFiller(exe.get(), std::rand() % 30 + 20);
-  WriteU32(exe.get(), static_cast<std::uint32_t>(l));
-  WriteU32(exe.get(), static_cast<std::uint32_t>(d));
-  WriteTrailer(exe.get(), kTailLength);
-  if (std::fflush(exe.get()) != 0 || std::ferror(exe.get())) {
-    *error = "cannot write " + executable;
-    return false;
-  }
-  return true;
-}
+}  // namespace storage

@@ -67,12 +67,12 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
 
   // The main window's downloads, by key (the item id). AddDownload restarts a transfer
   // with that key, refuses a new one when ten transfers are listed, or starts a new one.
-  bool AddDownload(const std::string& key, const std::string& file_name,
-                   const std::string& url, const std::string& local_path);
+  [[nodiscard]] bool AddDownload(const std::string& key, const std::string& file_name,
+                                 const std::string& url, const std::string& local_path);
   // Stops the download and waits for its thread; false when there is none.
-  bool StopDownload(const std::string& key);
+  [[nodiscard]] bool StopDownload(const std::string& key);
   // Stops it and removes it from the list.
-  bool RemoveDownload(const std::string& key);
+  [[nodiscard]] bool RemoveDownload(const std::string& key);
   // Logs an entry, with the time, in the window's log.
   void Log(const std::string& message);
 

@@ -61,7 +61,7 @@ class CUpdateFile {
   // time; when it gives one, when the local version text sorts before it (compared
   // without regard to case, character by character). A local file that cannot be
   // scanned is not updated. Neither the length nor ForceOverwrite takes part.
-  bool NeedsUpdate();
+  [[nodiscard]] bool NeedsUpdate();
 
   // Checks a downloaded file (UTF-8 path, normally the target path with ".update"
   // appended) against the manifest's SHA256 digest, streaming it. True when the entry

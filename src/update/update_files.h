@@ -98,7 +98,7 @@ class CUpdateFiles {
 
   // Makes every missing folder of |path| (core path). True when the folder exists
   // afterwards.
-  bool CreateDirectories(const std::string& path);
+  [[nodiscard]] bool CreateDirectories(const std::string& path);
   // True when |path| (core path) is an existing folder.
   bool IsPathExist(const std::string& path) const;
 
@@ -110,7 +110,7 @@ class CUpdateFiles {
   // The writer. Replaces the entries for |path| (compared without regard to case) by
   // a scan of the file there, with its SHA-256 digest; false when it cannot be
   // scanned.
-  bool AddScannedFile(const std::string& path);
+  [[nodiscard]] bool AddScannedFile(const std::string& path);
   // Writes the manifest of the entries to |path| (core path), replacing the file
   // atomically; each entry's URL becomes base URL + "/" + local path + "/" + file name.
   [[nodiscard]] bool Save(const std::string& path);

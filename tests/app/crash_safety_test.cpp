@@ -7,16 +7,17 @@
 //
 // The moments come from a seeded generator: the seed is printed, and LUMORA_CRASH_SEED
 // replays a run.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <regex>
 #include <set>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "../library/catalogue_text.h"
 #include "../support/running_lumora.h"

@@ -101,9 +101,9 @@ TEST(DropTest, DroppedFilesBecomeLocalBooksThroughTheBookDialog) {
   setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
   int argc = 0;
   char** argv = nullptr;
-  std::string error;
-  auto face = platform::CreateGtkPlatform(&argc, &argv, &error);
-  ASSERT_TRUE(face) << error;
+  std::unique_ptr<platform::Platform> face;
+  const platform::Status made = platform::CreateGtkPlatform(&argc, &argv, &face);
+  ASSERT_TRUE(made.ok()) << made.ToString();
   CLumoraApp app{DeploymentSettings{}};
   CLumoraDlg dialog(app, *face);
   dialog.OnInitDialog();

@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "support/lumora_process.h"
 #include "support/temp_dir.h"
 #include "support/vendor_process.h"
 #include "support/webdriver_client.h"
@@ -120,8 +121,7 @@ class WebDriverTest : public ::testing::Test {
     WriteFile(vendor_root_ / "files/m01.pdf", download_bytes_);
     program_dir_ = home_ / "program";
     fs::create_directories(program_dir_);
-    program_ = program_dir_ + "/lumora";
-    fs::copy_file(LUMORA_BINARY, program_);
+    program_ = InstallProgram(program_dir_);
     shots_ = home_ / "shots";
     fs::create_directories(shots_);
   }

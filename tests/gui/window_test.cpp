@@ -91,9 +91,8 @@ class WindowTest : public ::testing::Test {
     std::filesystem::current_path(home_ / "prog");
     int argc = 0;
     char** argv = nullptr;
-    std::string error;
-    face_ = platform::CreateGtkPlatform(&argc, &argv, &error);
-    ASSERT_TRUE(face_) << error;
+    const platform::Status made = platform::CreateGtkPlatform(&argc, &argv, &face_);
+    ASSERT_TRUE(made.ok()) << made.ToString();
     // Nothing listens on port 1: the update window's fetch fails at once.
     DeploymentSettings nowhere;
     nowhere.shop_host = nowhere.login_host = "127.0.0.1:1";
@@ -407,6 +406,37 @@ TEST(ProgramWindowTest, TheProgramOpensItsBorderlessWindowWithItsIcon) {
   EXPECT_NE(geometry.find(size), std::string::npos) << geometry;
   EXPECT_NE(icon.find("Icon (128 x 128)"), std::string::npos) << icon.substr(0, 200);
   EXPECT_NE(icon.find("Icon (16 x 16)"), std::string::npos) << icon.substr(0, 200);
+}
+
+TEST(ProgramWindowTest, TheDesktopRunsOnTheModuleBesideTheProgram) {
+  if (g_getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
+  TempDir home;
+  const std::string program = ProgramCopy();
+  const std::string module =
+      std::filesystem::path(program).parent_path().string() + "/lumora-desktop.so";
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    if (chdir(home.path().c_str()) != 0) _exit(126);
+    execl(program.c_str(), "lumora", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Once the window shows, the module and the web engine it brings are in the process.
+  const std::string find = "xdotool search --onlyvisible --name '^Lumora$' 2>/dev/null";
+  std::string shown;
+  for (int i = 0; i < 100 && shown.empty(); ++i) {
+    g_usleep(200000);
+    shown = Output(find);
+  }
+  const std::set<std::string> files = MappedFiles(pid);
+  kill(pid, SIGTERM);
+  int status;
+  waitpid(pid, &status, 0);
+  EXPECT_FALSE(shown.empty()) << "the window never showed";
+  EXPECT_EQ(files.count(module), 1u) << module;
+  EXPECT_TRUE(std::any_of(files.begin(), files.end(), [](const std::string& file) {
+    return file.find("/libwebkit2gtk-4.1.so") != std::string::npos;
+  }));
 }
 
 // The window's geometry as "X,Y WxH", from xdotool.

@@ -15,7 +15,7 @@ class ShelfOperationsTest : public ::testing::Test {
   ShelfOperationsTest()
       : folders_(dir_ / "data/", dir_ / "prog/"), shelf_(dir_ / "prog/me/me.xml") {
     dir_.MakeDir("prog/me");
-    CreateUserShelf(shelf_);
+    EXPECT_TRUE(CreateUserShelf(shelf_));
     dir_.Write("data/public/book/book1.xml",
                CatalogueXml(GroupXml("b2", ItemXml("x", "in b2")) +
                             GroupXml("b1", ItemXml("x", "in b1") + ItemXml("y", "why"))));

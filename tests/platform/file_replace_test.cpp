@@ -1,6 +1,8 @@
-// Replacing files: what the user set on the old file survives the replacement.
+// Replacing files: what the user set on the old file survives the replacement, and the
+// temporary files of replacements that a process left behind are told apart and removed.
+#include "platform/files.h"
+
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +10,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <gtest/gtest.h>
+
 #include "../support/temp_dir.h"
-#include "platform/files.h"
 
 namespace {
 

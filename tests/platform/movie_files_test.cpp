@@ -1,10 +1,9 @@
 // The movie reads the files of its two folders, read-only, and nothing else.
 #include "platform/gtk/movie_files.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "../support/temp_dir.h"
 
@@ -12,7 +11,7 @@ namespace {
 
 using platform::ServedFile;
 using platform::ServeMovieFile;
-using platform::ServeResult;
+using Code = platform::Status::Code;
 
 class MovieFilesTest : public ::testing::Test {
  protected:
@@ -27,9 +26,9 @@ class MovieFilesTest : public ::testing::Test {
     data_ = top_ / "data/";
     current_ = top_ / "current/";
   }
-  ServeResult Serve(const std::string& path) {
+  Code Serve(const std::string& path) {
     file_ = ServedFile{};
-    return ServeMovieFile(path, data_, current_, &file_);
+    return ServeMovieFile(path, data_, current_, &file_).code();
   }
 
   TempDir top_;
@@ -38,29 +37,28 @@ class MovieFilesTest : public ::testing::Test {
 };
 
 TEST_F(MovieFilesTest, ServesXmlOfBothFoldersWithoutCharset) {
-  ASSERT_EQ(Serve("/data/public/maga/maga1.xml"), ServeResult::kOk);
+  ASSERT_EQ(Serve("/data/public/maga/maga1.xml"), Code::kOk);
   EXPECT_EQ(file_.content_type, "application/xml");
   EXPECT_EQ(file_.bytes, "<?xml version=\"1.0\" encoding=\"gb2312\"?><a/>");
-  ASSERT_EQ(Serve("/current/search.xml"), ServeResult::kOk);
+  ASSERT_EQ(Serve("/current/search.xml"), Code::kOk);
   EXPECT_EQ(file_.bytes, "<s/>");
-  ASSERT_EQ(Serve("/current/reader/reader.xml"), ServeResult::kOk);
+  ASSERT_EQ(Serve("/current/reader/reader.xml"), Code::kOk);
   EXPECT_EQ(file_.bytes, "<shelf/>");
 }
 
 TEST_F(MovieFilesTest, PicturesByTypeAndEncodedNames) {
-  ASSERT_EQ(Serve("/data/public/local/LocalDefaultPic.jpg"), ServeResult::kOk);
+  ASSERT_EQ(Serve("/data/public/local/LocalDefaultPic.jpg"), Code::kOk);
   EXPECT_EQ(file_.content_type, "image/jpeg");
   // "中文 封面.png", percent-encoded as a page would ask for it.
-  ASSERT_EQ(Serve("/data/public/%E4%B8%AD%E6%96%87%20%E5%B0%81%E9%9D%A2.png"),
-            ServeResult::kOk);
+  ASSERT_EQ(Serve("/data/public/%E4%B8%AD%E6%96%87%20%E5%B0%81%E9%9D%A2.png"), Code::kOk);
   EXPECT_EQ(file_.content_type, "image/png");
   EXPECT_EQ(file_.bytes, "PNG");
   // Doubled separators and "." segments are the same file.
-  EXPECT_EQ(Serve("/data//public/./local/LocalDefaultPic.jpg"), ServeResult::kOk);
+  EXPECT_EQ(Serve("/data//public/./local/LocalDefaultPic.jpg"), Code::kOk);
 }
 
 TEST_F(MovieFilesTest, OtherFilesAreNeverPagesOfTheMovie) {
-  ASSERT_EQ(Serve("/data/page.html"), ServeResult::kOk);
+  ASSERT_EQ(Serve("/data/page.html"), Code::kOk);
   EXPECT_EQ(file_.content_type, "application/octet-stream");
   EXPECT_EQ(platform::ContentTypeFor("/a/b.XML"), "application/xml");
   EXPECT_EQ(platform::ContentTypeFor("/a.b/c"), "application/octet-stream");
@@ -88,46 +86,48 @@ TEST_F(MovieFilesTest, RefusesEveryWayOut) {
            "/other/search.xml",
            "",
        }) {
-    const ServeResult result = Serve(path);
-    EXPECT_NE(result, ServeResult::kOk) << path;
+    const Code result = Serve(path);
+    EXPECT_NE(result, Code::kOk) << path;
     EXPECT_TRUE(file_.bytes.empty()) << path;
   }
   // An absolute path after the prefix stays inside the folder.
-  EXPECT_EQ(Serve("/data//etc/passwd"), ServeResult::kMissing);
+  EXPECT_EQ(Serve("/data//etc/passwd"), Code::kNotFound);
 }
 
 TEST_F(MovieFilesTest, RefusesLinksThatLeaveTheFolder) {
   ASSERT_EQ(symlink((top_ / "secret.txt").c_str(), (top_ / "data/out.xml").c_str()), 0);
   ASSERT_EQ(symlink(top_.path().c_str(), (top_ / "data/up").c_str()), 0);
   ASSERT_EQ(symlink("/etc/passwd", (top_ / "current/passwd.xml").c_str()), 0);
-  EXPECT_EQ(Serve("/data/out.xml"), ServeResult::kNotServed);
-  EXPECT_EQ(Serve("/data/up/secret.txt"), ServeResult::kNotServed);
-  EXPECT_EQ(Serve("/current/passwd.xml"), ServeResult::kNotServed);
+  EXPECT_EQ(Serve("/data/out.xml"), Code::kInvalid);
+  EXPECT_EQ(Serve("/data/up/secret.txt"), Code::kInvalid);
+  EXPECT_EQ(Serve("/current/passwd.xml"), Code::kInvalid);
   EXPECT_TRUE(file_.bytes.empty());
   // A link that stays inside is followed.
-  ASSERT_EQ(symlink((top_ / "data/public/maga/maga1.xml").c_str(),
-                    (top_ / "data/inside.xml").c_str()), 0);
-  EXPECT_EQ(Serve("/data/inside.xml"), ServeResult::kOk);
+  ASSERT_EQ(
+      symlink((top_ / "data/public/maga/maga1.xml").c_str(), (top_ / "data/inside.xml").c_str()),
+      0);
+  EXPECT_EQ(Serve("/data/inside.xml"), Code::kOk);
 }
 
 TEST_F(MovieFilesTest, OnlyRegularFilesAndNeverBlocks) {
   ASSERT_EQ(mkfifo((top_ / "data/fifo.xml").c_str(), 0600), 0);
-  EXPECT_EQ(Serve("/data/fifo.xml"), ServeResult::kMissing);
-  EXPECT_EQ(Serve("/data/public"), ServeResult::kMissing);
-  EXPECT_EQ(Serve("/data/public/nothing.xml"), ServeResult::kMissing);
+  EXPECT_EQ(Serve("/data/fifo.xml"), Code::kNotFound);
+  EXPECT_EQ(Serve("/data/public"), Code::kNotFound);
+  EXPECT_EQ(Serve("/data/public/nothing.xml"), Code::kNotFound);
 }
 
 TEST_F(MovieFilesTest, UnnamedOrRelativeFoldersServeNothing) {
-  EXPECT_EQ(ServeMovieFile("/data/public/maga/maga1.xml", "", current_, &file_),
-            ServeResult::kNotServed);
-  EXPECT_EQ(ServeMovieFile("/current/search.xml", data_, "relative/", &file_),
-            ServeResult::kNotServed);
+  EXPECT_EQ(ServeMovieFile("/data/public/maga/maga1.xml", "", current_, &file_).code(),
+            Code::kInvalid);
+  EXPECT_EQ(ServeMovieFile("/current/search.xml", data_, "relative/", &file_).code(),
+            Code::kInvalid);
 }
 
 TEST_F(MovieFilesTest, HugeFilesAreRefused) {
   ASSERT_EQ(truncate((top_ / "data/public/maga/maga1.xml").c_str(),
-                     static_cast<off_t>(platform::kMaxServedFile) + 1), 0);
-  EXPECT_EQ(Serve("/data/public/maga/maga1.xml"), ServeResult::kTooLarge);
+                     static_cast<off_t>(platform::kMaxServedFile) + 1),
+            0);
+  EXPECT_EQ(Serve("/data/public/maga/maga1.xml"), Code::kTooLarge);
   EXPECT_TRUE(file_.bytes.empty());
 }
 

@@ -25,15 +25,16 @@ using settings::RegistryRoot;
 
 class FakeEntries : public platform::SystemEntries {
  public:
-  bool SetAutostart(bool enable, const std::string& program) override {
+  platform::Status SetAutostart(bool enable, const std::string& program) override {
     calls.push_back({enable, program});
-    return autostart_result;
+    return autostart_result ? platform::Status::Ok() : platform::Status::IoError("refused");
   }
-  bool FindDefaultHandler(const std::string& extension, platform::FileHandler* out) override {
+  platform::Status FindDefaultHandler(const std::string& extension,
+                                      platform::FileHandler* out) override {
     auto found = handlers.find(extension);
-    if (found == handlers.end()) return false;
+    if (found == handlers.end()) return platform::Status::NotFound(extension);
     *out = found->second;
-    return true;
+    return platform::Status::Ok();
   }
 
   std::map<std::string, platform::FileHandler> handlers;

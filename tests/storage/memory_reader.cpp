@@ -9,15 +9,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/unique_file.h"
+
 namespace reader {
 
 std::string WithFopen(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return "<absent>";
+  platform::UniqueFile f(std::fopen(path.c_str(), "rb"));
+  if (!f) return "<absent>";
   std::string out;
   char buf[7];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-  std::fclose(f);
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f.get())) > 0;) out.append(buf, n);
   return out;
 }
 
@@ -30,13 +31,12 @@ std::string WithIfstream(const std::string& path) {
 }
 
 std::string WithOpenReadSeek(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return "<absent>";
-  off_t end = lseek(fd, 0, SEEK_END);
-  lseek(fd, 0, SEEK_SET);
+  platform::UniqueFd fd(open(path.c_str(), O_RDONLY));
+  if (!fd.valid()) return "<absent>";
+  const off_t end = lseek(fd.get(), 0, SEEK_END);
+  if (end < 0 || lseek(fd.get(), 0, SEEK_SET) != 0) return "<unseekable>";
   std::string out(static_cast<std::size_t>(end), '\0');
-  ssize_t n = read(fd, out.data(), out.size());
-  close(fd);
+  const ssize_t n = read(fd.get(), out.data(), out.size());
   out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
   return out;
 }

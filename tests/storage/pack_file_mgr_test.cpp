@@ -1,14 +1,25 @@
 #include "storage/pack_file_mgr.h"
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
-#include <gtest/gtest.h>
-
 #include "../support/temp_dir.h"
+#include "platform/status.h"
+#include "storage/coding.h"
+#include "storage/store_packer.h"
 
 namespace {
+
+using platform::Status;
+using storage::CPackFileMgr;
+using storage::DecodeFixed32;
+using storage::PackFilesInto;
+using storage::PutFixed32;
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -18,12 +29,8 @@ std::string ReadAll(const std::string& path) {
 }
 
 std::uint32_t U32(const std::string& bytes, std::size_t at) {
-  std::uint32_t v;
-  std::memcpy(&v, bytes.data() + at, 4);
-  return v;
+  return DecodeFixed32(bytes.data() + at);
 }
-
-void PutU32(std::string* bytes, std::uint32_t v) { bytes->append(reinterpret_cast<char*>(&v), 4); }
 
 // A store laid out by hand, for damaged and unusual directories.
 struct RawEntry {
@@ -35,17 +42,17 @@ std::string HandMadeStore(const std::string& image, std::uint32_t count_field,
                           const std::vector<RawEntry>& entries, const std::string& contents) {
   std::string file = image + std::string(100, '\xF0');
   const auto d = static_cast<std::uint32_t>(file.size());
-  PutU32(&file, count_field);
+  PutFixed32(&file, count_field);
   for (const RawEntry& e : entries) {
     std::string name = e.name;
     name.resize(64, '\0');
     file += name;
-    PutU32(&file, e.offset);
-    PutU32(&file, static_cast<std::uint32_t>(e.size));
+    PutFixed32(&file, e.offset);
+    PutFixed32(&file, static_cast<std::uint32_t>(e.size));
   }
   file += contents + std::string(20, '\xF0');
-  PutU32(&file, static_cast<std::uint32_t>(image.size()));
-  PutU32(&file, d);
+  PutFixed32(&file, static_cast<std::uint32_t>(image.size()));
+  PutFixed32(&file, d);
   file += std::string(94, '\xF0');
   std::string trailer = "PACKED";
   CPackFileMgr::ComplementString(trailer.data());
@@ -55,7 +62,7 @@ std::string HandMadeStore(const std::string& image, std::uint32_t count_field,
 class PackFileMgrTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    CPackFileMgr::UseStoreFile("");
+    CPackFileMgr::TEST_UseStoreFile("");
     CPackFileMgr::ClearDirectory();
   }
   std::string Extract(const std::string& name) {
@@ -66,7 +73,7 @@ class PackFileMgrTest : public ::testing::Test {
   }
   bool LoadFrom(const std::string& content) {
     dir_.Write("exe", content);
-    CPackFileMgr::UseStoreFile(dir_ / "exe");
+    CPackFileMgr::TEST_UseStoreFile(dir_ / "exe");
     return CPackFileMgr::LoadDirectory();
   }
   TempDir dir_;
@@ -91,7 +98,7 @@ TEST_F(PackFileMgrTest, TheBuiltProgramCarriesTheMovie) {
   EXPECT_GE(d - l, 100u);
   EXPECT_LT(d - l, 300u);
   // Read back through the store.
-  CPackFileMgr::UseStoreFile(LUMORA_BINARY);
+  CPackFileMgr::TEST_UseStoreFile(LUMORA_BINARY);
   ASSERT_TRUE(CPackFileMgr::LoadDirectory());
   EXPECT_EQ(Extract("main12.swf"), movie);
   EXPECT_EQ(Extract("MAIN12.SWF"), "<none>");
@@ -101,10 +108,9 @@ TEST_F(PackFileMgrTest, PacksByFullPathAndRefusesASecondStore) {
   dir_.Write("exe", std::string(1000, 'E'));
   dir_.Write("b/one.txt", "first");
   dir_.Write("a/two.txt", "second");
-  std::string error;
-  ASSERT_TRUE(CPackFileMgr::PackFilesInto(dir_ / "exe",
-      dir_ / "b/one.txt" + "," + dir_ / "a/two.txt" + ",," + dir_ / "b/one.txt", &error))
-      << error;
+  const Status packing = PackFilesInto(
+      dir_ / "exe", dir_ / "b/one.txt" + "," + dir_ / "a/two.txt" + ",," + dir_ / "b/one.txt");
+  ASSERT_TRUE(packing.ok()) << packing.ToString();
   const std::string packed = dir_.Read("exe");
   EXPECT_EQ(packed.substr(0, 1000), std::string(1000, 'E'));
   const std::uint32_t d = U32(packed, packed.size() - 104);
@@ -116,14 +122,15 @@ TEST_F(PackFileMgrTest, PacksByFullPathAndRefusesASecondStore) {
   for (std::size_t i = 1000; i < d; ++i)
     ASSERT_GE(static_cast<unsigned char>(packed[i]), 0x9C) << "filler byte " << i;
 
-  CPackFileMgr::UseStoreFile(dir_ / "exe");
+  CPackFileMgr::TEST_UseStoreFile(dir_ / "exe");
   ASSERT_TRUE(CPackFileMgr::LoadDirectory());
   EXPECT_EQ(Extract("one.txt"), "first");
   EXPECT_EQ(Extract("two.txt"), "second");
   EXPECT_EQ(Extract("One.txt"), "<none>");
 
-  EXPECT_FALSE(CPackFileMgr::PackFilesInto(dir_ / "exe", dir_ / "a/two.txt", &error));
-  EXPECT_NE(error.find("already"), std::string::npos);
+  const Status again = PackFilesInto(dir_ / "exe", dir_ / "a/two.txt");
+  EXPECT_EQ(again.code(), Status::Code::kInvalid);
+  EXPECT_NE(again.message().find("already"), std::string::npos);
   EXPECT_EQ(dir_.Read("exe"), packed);
 }
 
@@ -131,26 +138,50 @@ TEST_F(PackFileMgrTest, LongNamesAndMissingFilesAreRefused) {
   dir_.Write("exe", "EXE");
   const std::string long_name(64, 'n');
   dir_.Write(long_name, "x");
-  std::string error;
-  EXPECT_FALSE(CPackFileMgr::PackFilesInto(dir_ / "exe", dir_ / long_name, &error));
-  EXPECT_NE(error.find("longer than 63"), std::string::npos);
+  const Status too_long = PackFilesInto(dir_ / "exe", dir_ / long_name);
+  EXPECT_EQ(too_long.code(), Status::Code::kInvalid);
+  EXPECT_NE(too_long.message().find("longer than 63"), std::string::npos);
   EXPECT_EQ(dir_.Read("exe"), "EXE");  // refused before anything was written
   dir_.Write(std::string(63, 'n'), "y");
-  EXPECT_TRUE(CPackFileMgr::PackFilesInto(dir_ / "exe", dir_ / std::string(63, 'n'), &error));
+  EXPECT_TRUE(PackFilesInto(dir_ / "exe", dir_ / std::string(63, 'n')).ok());
 
   dir_.Write("exe2", "EXE");
-  EXPECT_FALSE(CPackFileMgr::PackFilesInto(dir_ / "exe2", dir_ / "missing", &error));
-  CPackFileMgr::UseStoreFile(dir_ / "exe2");
+  EXPECT_TRUE(PackFilesInto(dir_ / "exe2", dir_ / "missing").IsNotFound());
+  CPackFileMgr::TEST_UseStoreFile(dir_ / "exe2");
   EXPECT_FALSE(CPackFileMgr::LoadDirectory());  // no trailer was written
+}
+
+TEST_F(PackFileMgrTest, FoldersAndFifosAreNotPacked) {
+  // A FIFO would wait for a writer for ever; a folder reads as garbage or nothing.
+  dir_.MakeDir("folder");
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  for (const std::string name : {"folder", "fifo"}) {
+    dir_.Write("exe", "EXE");
+    EXPECT_EQ(PackFilesInto(dir_ / "exe", dir_ / name).code(), Status::Code::kNotRegular) << name;
+    CPackFileMgr::TEST_UseStoreFile(dir_ / "exe");
+    EXPECT_FALSE(CPackFileMgr::LoadDirectory()) << name;
+  }
+}
+
+TEST_F(PackFileMgrTest, AStoreBeyondFourGibibytesIsRefused) {
+  // Its offsets would not fit in 32 bits. The file is sparse: it takes no space.
+  dir_.Write("exe", "");
+  ASSERT_EQ(truncate((dir_ / "exe").c_str(), 0x100000000LL), 0);
+  dir_.Write("small.txt", "small");
+  for (const std::string& list : {std::string(","), dir_ / "small.txt"}) {
+    EXPECT_EQ(PackFilesInto(dir_ / "exe", list).code(), Status::Code::kTooLarge) << list;
+    CPackFileMgr::TEST_UseStoreFile(dir_ / "exe");
+    EXPECT_FALSE(CPackFileMgr::LoadDirectory()) << list;
+  }
 }
 
 TEST_F(PackFileMgrTest, DuplicateNamesKeepTheFirstEntry) {
   std::string image = "IMAGE";
   std::string contents = "firstsecond";
   std::uint32_t base = static_cast<std::uint32_t>(image.size() + 100 + 4 + 2 * 72);
-  ASSERT_TRUE(LoadFrom(HandMadeStore(image, 2,
-                                     {{"same", base, 5}, {"same", base + 5, 6}}, contents)));
-  EXPECT_EQ(CPackFileMgr::DirectorySize(), 1u);
+  ASSERT_TRUE(
+      LoadFrom(HandMadeStore(image, 2, {{"same", base, 5}, {"same", base + 5, 6}}, contents)));
+  EXPECT_EQ(CPackFileMgr::TEST_DirectorySize(), 1u);
   EXPECT_EQ(Extract("same"), "first");
 }
 
@@ -185,12 +216,12 @@ TEST_F(PackFileMgrTest, DamagedStoresAreRefusedWhole) {
   // D pointing past the end.
   std::string store = HandMadeStore("IMG", 0, {}, "");
   std::uint32_t bad = 0xFFFFFF00u;
-  std::memcpy(store.data() + store.size() - 104, &bad, 4);
+  storage::EncodeFixed32(store.data() + store.size() - 104, bad);
   EXPECT_FALSE(LoadFrom(store));
   // A truncated store: the trailer survives but the directory is gone.
   std::string whole = HandMadeStore(std::string(50, 'I'), 1, {{"a", 154, 1}}, "z");
   EXPECT_FALSE(LoadFrom(whole.substr(0, 30) + whole.substr(whole.size() - 108)));
-  EXPECT_EQ(CPackFileMgr::DirectorySize(), 0u);
+  EXPECT_EQ(CPackFileMgr::TEST_DirectorySize(), 0u);
 }
 
 TEST_F(PackFileMgrTest, ComplementTwiceRestores) {

@@ -1,7 +1,6 @@
 #include "lumora_process.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,7 +9,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "temp_dir.h"
 
@@ -34,14 +38,32 @@ std::size_t LumoraRun::IndexOf(const std::string& key, std::size_t from) const {
   return events.size();
 }
 
+std::string InstallProgram(const std::string& folder) {
+  const std::filesystem::path module(LUMORA_DESKTOP_MODULE);
+  std::filesystem::copy_file(module, std::filesystem::path(folder) / module.filename());
+  const std::string program = folder + "/lumora";
+  std::filesystem::copy_file(LUMORA_BINARY, program);
+  return program;
+}
+
 const std::string& ProgramCopy() {
   static const TempDir folder;
-  static const std::string copy = [] {
-    const std::string path = folder / "lumora";
-    std::filesystem::copy_file(LUMORA_BINARY, path);
-    return path;
-  }();
+  static const std::string copy = InstallProgram(folder.path());
   return copy;
+}
+
+std::set<std::string> MappedFiles(int pid) {
+  std::set<std::string> files;
+  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  // ADDRESS PERMS OFFSET DEVICE INODE PATH: the path is the rest of the line.
+  for (std::string line; std::getline(maps, line);) {
+    std::istringstream fields(line);
+    std::string skip, path;
+    for (int i = 0; i < 5; ++i) fields >> skip;
+    std::getline(fields >> std::ws, path);
+    if (!path.empty() && path[0] == '/') files.insert(path);
+  }
+  return files;
 }
 
 std::string ProgramToRun(const LumoraOptions& options, std::string* linked) {
@@ -71,7 +93,8 @@ void ExecProgram(const std::string& binary, const LumoraOptions& options,
   setenv("LUMORA_LOGIN_HOST", "127.0.0.1:1", 1);
   setenv("XDG_CONFIG_HOME", config_home.c_str(), 1);
   for (const auto& [k, v] : options.env) setenv(k.c_str(), v.c_str(), 1);
-  std::vector<std::string> args{binary, "--headless"};
+  std::vector<std::string> args{binary};
+  if (options.headless) args.push_back("--headless");
   args.insert(args.end(), options.args.begin(), options.args.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -94,10 +117,8 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   const TempDir config_home;
   pid_t pid = fork();
   if (pid == 0) {
-    if (options.close_stdin)
-      close(0);
-    else
-      dup2(in_pipe[0], 0);
+    if (options.close_stdin) close(0);
+    else dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     ExecProgram(binary, options, config_home.path());
@@ -121,8 +142,7 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   }
   while (out_open || err_open) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now())
-                    .count();
+        deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) {
       ADD_FAILURE() << "lumora did not end in time";
       kill(pid, SIGKILL);

@@ -5,10 +5,12 @@
 #define LUMORA_TESTS_SUPPORT_LUMORA_PROCESS_H_
 
 #include <functional>
-#include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 using Json = nlohmann::json;
 
@@ -30,6 +32,13 @@ struct LumoraRun {
 // it; made once per test process and removed when it ends.
 const std::string& ProgramCopy();
 
+// Copies the built program and its desktop module into |folder|, as an installation
+// holds them; returns the program's path there.
+std::string InstallProgram(const std::string& folder);
+
+// The files mapped into process |pid| (the paths of /proc/PID/maps), each once.
+std::set<std::string> MappedFiles(int pid);
+
 struct LumoraOptions {
   std::string binary;  // defaults to ProgramCopy()
   std::vector<std::string> args;
@@ -37,6 +46,7 @@ struct LumoraOptions {
   std::vector<std::pair<std::string, std::string>> env;
   int timeout_ms = 30000;
   bool close_stdin = false;  // start with standard input closed (the script is not sent)
+  bool headless = true;      // started with --headless
 };
 
 // The program file a run of |options| starts: the copy linked into the run's own
@@ -46,7 +56,7 @@ std::string ProgramToRun(const LumoraOptions& options, std::string* linked);
 
 // In a child process: goes into the run's folder, sets its environment (|config_home|
 // as XDG_CONFIG_HOME unless |options| names another) and replaces the process with
-// `|binary| --headless ARGS...`. Never returns.
+// `|binary| [--headless] ARGS...`. Never returns.
 [[noreturn]] void ExecProgram(const std::string& binary, const LumoraOptions& options,
                               const std::string& config_home);
 

@@ -1,7 +1,6 @@
 #include "running_lumora.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <chrono>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 namespace {
 

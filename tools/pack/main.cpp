@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "storage/pack_file_mgr.h"
+#include "platform/status.h"
+#include "storage/store_packer.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -17,9 +18,9 @@ int main(int argc, char** argv) {
     if (!list.empty()) list += ',';
     list += argv[i];
   }
-  std::string error;
-  if (!CPackFileMgr::PackFilesInto(argv[1], list, &error)) {
-    std::fprintf(stderr, "lumora-pack: %s\n", error.c_str());
+  const platform::Status status = storage::PackFilesInto(argv[1], list);
+  if (!status.ok()) {
+    std::fprintf(stderr, "lumora-pack: %s\n", status.message().c_str());
     return 1;
   }
   return 0;

@@ -18,21 +18,6 @@ bool IsPlainAttributeText(const std::string& value) {
   return true;
 }
 
-std::vector<TextLine> ReadLines(const std::string& root, const std::string& name) {
-  std::string content;
-  std::string error;
-  switch (ReadTextFile(root + "/" + name, &content, &error)) {
-    case TextFileState::kRead:
-      return DataLines(content, name);
-    case TextFileState::kMissing:
-      return {};
-    case TextFileState::kRefused:
-      LogError(error);
-      return {};
-  }
-  return {};
-}
-
 void Skip(const std::string& name, const TextLine& line, const std::string& why) {
   LogError(name + ":" + std::to_string(line.number) + ": " + why + "; line skipped");
 }
@@ -58,7 +43,7 @@ const Account* ShopData::FindById(const std::string& user_id) const {
 
 ShopData LoadShopData(const std::string& root) {
   ShopData data;
-  for (const TextLine& line : ReadLines(root, "accounts.txt")) {
+  for (const TextLine& line : ReadDataFile(root, "accounts.txt")) {
     std::vector<std::string> fields = SplitTabs(line.text);
     if (fields.size() != 3) {
       Skip("accounts.txt", line, "expected user, password and user id separated by tabs");
@@ -74,7 +59,7 @@ ShopData LoadShopData(const std::string& root) {
     }
     data.accounts.push_back({fields[0], fields[1], fields[2]});
   }
-  for (const TextLine& line : ReadLines(root, "purchases.txt")) {
+  for (const TextLine& line : ReadDataFile(root, "purchases.txt")) {
     std::vector<std::string> fields = SplitTabs(line.text);
     if (fields.size() != 4) {
       Skip("purchases.txt", line,

@@ -27,7 +27,7 @@ struct ShopData {
   std::vector<Purchase> purchases;
 
   // The account with |user_id|, or nullptr.
-  const Account* FindById(const std::string& user_id) const;
+  [[nodiscard]] const Account* FindById(const std::string& user_id) const;
 };
 
 // Reads DIR/accounts.txt and DIR/purchases.txt. Missing files hold nothing; refused

@@ -16,6 +16,9 @@
 namespace vendor {
 namespace {
 
+using platform::PosixError;
+using platform::Status;
+
 // How long the service waits for the next bytes of a request, or for the client to take
 // the next bytes of an answer.
 constexpr int kReadTimeoutMs = 5000;
@@ -54,9 +57,8 @@ std::string WithoutHeaderLines(const std::string& head,
     if (line.empty()) break;
     std::size_t colon = line.find(':');
     std::string_view name = colon == std::string_view::npos ? line : line.substr(0, colon);
-    if (!first && std::any_of(names.begin(), names.end(), [&](std::string_view n) {
-          return EqualsIgnoringCase(name, n);
-        })) {
+    if (!first && std::any_of(names.begin(), names.end(),
+                              [&](std::string_view n) { return EqualsIgnoringCase(name, n); })) {
       continue;
     }
     first = false;
@@ -82,96 +84,108 @@ Connection::~Connection() {
   // Ends the answer with a FIN, then lets the client close its side first, so that
   // request bytes still unread do not turn the close into a reset that could destroy the
   // answer before the client has read it.
-  ::shutdown(socket_, SHUT_WR);
+  // Half-closing a socket the client already dropped fails, and changes nothing.
+  (void)::shutdown(socket_.get(), SHUT_WR);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
   char scratch[4096];
-  while (std::chrono::steady_clock::now() < deadline && WaitFor(POLLIN, kSliceMs)) {
-    ssize_t n = ::recv(socket_, scratch, sizeof scratch, MSG_DONTWAIT);
+  while (std::chrono::steady_clock::now() < deadline && WaitFor(POLLIN, kSliceMs).ok()) {
+    ssize_t n = ::recv(socket_.get(), scratch, sizeof scratch, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
   }
-  ::close(socket_);
 }
 
-bool Connection::WaitFor(short events, int timeout_ms) const {
+Status Connection::WaitFor(short events, int timeout_ms) const {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    if (stopping_.load()) return false;
+    if (stopping_.load()) return Status::Unavailable("the service is stopping");
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now())
                     .count();
-    if (left <= 0) return false;
-    pollfd fd{socket_, events, 0};
+    if (left <= 0) return Status::Unavailable("the client is too slow");
+    pollfd fd{socket_.get(), events, 0};
     int ready = ::poll(&fd, 1, static_cast<int>(std::min<long long>(left, kSliceMs)));
-    if (ready < 0 && errno != EINTR) return false;
-    if (ready > 0) return (fd.revents & (POLLERR | POLLNVAL)) == 0 || (fd.revents & events);
+    if (ready < 0 && errno != EINTR) return PosixError("poll", errno);
+    if (ready > 0) {
+      if ((fd.revents & (POLLERR | POLLNVAL)) == 0 || (fd.revents & events)) return Status::Ok();
+      return Status::IoError("the connection failed");
+    }
   }
 }
 
-bool Connection::Pause(int ms) const {
+Status Connection::Pause(int ms) const {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!stopping_.load()) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now())
                     .count();
-    if (left <= 0) return true;
-    ::poll(nullptr, 0, static_cast<int>(std::min<long long>(left, kSliceMs)));
+    if (left <= 0) return Status::Ok();
+    // A sleep cut short by a signal is taken up again by the loop.
+    (void)::poll(nullptr, 0, static_cast<int>(std::min<long long>(left, kSliceMs)));
   }
-  return false;
+  return Status::Unavailable("the service is stopping");
 }
 
-bool Connection::Fill() {
+Status Connection::Fill() {
   if (buffer_start_ > 0 && buffer_start_ * 2 >= buffer_.size()) {
     buffer_.erase(0, buffer_start_);
     buffer_start_ = 0;
   }
   for (;;) {
-    if (!WaitFor(POLLIN, kReadTimeoutMs)) return false;
+    if (Status ready = WaitFor(POLLIN, kReadTimeoutMs); !ready.ok()) return ready;
     char chunk[16384];
-    ssize_t n = ::recv(socket_, chunk, sizeof chunk, MSG_DONTWAIT);
+    ssize_t n = ::recv(socket_.get(), chunk, sizeof chunk, MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (n <= 0) return false;
+    if (n < 0) return PosixError("recv", errno);
+    if (n == 0) return Status::Unavailable("the client closed the connection");
     buffer_.append(chunk, static_cast<std::size_t>(n));
-    return true;
+    return Status::Ok();
   }
 }
 
 void Connection::HideContentCodings(const std::string& head) {
   if (buffer_.compare(buffer_start_, head.size(), head) != 0) return;
-  buffer_.replace(buffer_start_, head.size(),
-                  WithoutHeaderLines(head, {"Accept-Encoding", "TE"}));
+  buffer_.replace(buffer_start_, head.size(), WithoutHeaderLines(head, {"Accept-Encoding", "TE"}));
 }
 
-HeadState Connection::PeekHead(std::string* head) {
+Status Connection::PeekHead(std::string* head) {
+  const auto too_large = [] {
+    return Status::TooLarge("a request head over " + std::to_string(kMaxHeadSize) + " bytes");
+  };
   for (;;) {
     // Empty lines between requests are skipped, as HTTP allows.
     while (buffer_.compare(buffer_start_, 2, "\r\n") == 0) buffer_start_ += 2;
     std::size_t end = buffer_.find("\r\n\r\n", buffer_start_);
     if (end != std::string::npos) {
-      if (end + 4 - buffer_start_ > kMaxHeadSize) return HeadState::kTooLarge;
+      if (end + 4 - buffer_start_ > kMaxHeadSize) return too_large();
       head->assign(buffer_, buffer_start_, end + 4 - buffer_start_);
-      return HeadState::kComplete;
+      return Status::Ok();
     }
-    if (buffer_.size() - buffer_start_ > kMaxHeadSize) return HeadState::kTooLarge;
-    if (!Fill()) return HeadState::kClosed;
+    if (buffer_.size() - buffer_start_ > kMaxHeadSize) return too_large();
+    // The client closed, went quiet or failed, or the service is stopping: all of them
+    // end the connection alike.
+    if (Status filled = Fill(); !filled.ok())
+      return Status::Unavailable("no request head: " + filled.message());
   }
 }
 
 void Connection::ShapeWith(const FaultRule& rule) {
   shape_ = rule;
   int on = 1;
-  // Each slow piece leaves at once rather than waiting to be merged with the next.
-  ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // Each slow piece leaves at once rather than waiting to be merged with the next; a
+  // socket that refuses only sends its pieces merged.
+  (void)::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-bool Connection::WriteRaw(std::string_view bytes) {
+Status Connection::WriteRaw(std::string_view bytes) {
   while (!bytes.empty()) {
-    if (!WaitFor(POLLOUT, kWriteTimeoutMs)) return false;
-    ssize_t n = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (Status ready = WaitFor(POLLOUT, kWriteTimeoutMs); !ready.ok()) return ready;
+    ssize_t n = ::send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (n <= 0) return false;
+    if (n < 0) return PosixError("send", errno);
+    if (n == 0) return Status::IoError("send: nothing taken");
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
-  return true;
+  return Status::Ok();
 }
 
 void Connection::HoldOpen() {
@@ -180,24 +194,24 @@ void Connection::HoldOpen() {
   buffer_start_ = 0;
   for (;;) {
     // WaitFor gives up after a while without bytes: wait again until the client closes.
-    pollfd fd{socket_, POLLIN, 0};
+    pollfd fd{socket_.get(), POLLIN, 0};
     if (stopping_.load()) return;
     int ready = ::poll(&fd, 1, kSliceMs);
     if (ready < 0 && errno != EINTR) return;
     if (ready <= 0) continue;
-    ssize_t n = ::recv(socket_, scratch, sizeof scratch, MSG_DONTWAIT);
+    ssize_t n = ::recv(socket_.get(), scratch, sizeof scratch, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;
   }
 }
 
 bool Connection::is_readable() const {
-  return buffer_start_ < buffer_.size() || WaitFor(POLLIN, kReadTimeoutMs);
+  return buffer_start_ < buffer_.size() || WaitFor(POLLIN, kReadTimeoutMs).ok();
 }
 
-bool Connection::is_writable() const { return WaitFor(POLLOUT, kWriteTimeoutMs); }
+bool Connection::is_writable() const { return WaitFor(POLLOUT, kWriteTimeoutMs).ok(); }
 
 ssize_t Connection::read(char* ptr, size_t size) {
-  if (buffer_start_ >= buffer_.size() && !Fill()) return -1;
+  if (buffer_start_ >= buffer_.size() && !Fill().ok()) return -1;
   std::size_t n = std::min(size, buffer_.size() - buffer_start_);
   std::copy_n(buffer_.data() + buffer_start_, n, ptr);
   buffer_start_ += n;
@@ -206,7 +220,7 @@ ssize_t Connection::read(char* ptr, size_t size) {
 
 ssize_t Connection::write(const char* ptr, size_t size) {
   if (shape_) return WriteShaped(ptr, size);
-  return WriteRaw(std::string_view(ptr, size)) ? static_cast<ssize_t>(size) : -1;
+  return WriteRaw(std::string_view(ptr, size)).ok() ? static_cast<ssize_t>(size) : -1;
 }
 
 ssize_t Connection::WriteShaped(const char* ptr, std::size_t size) {
@@ -222,14 +236,14 @@ ssize_t Connection::WriteShaped(const char* ptr, std::size_t size) {
     shaped_head_.clear();
     in_head_ = false;
     if (shape_->kind == FaultKind::kNoLength) head = WithoutLength(head);
-    if (!WriteRaw(head)) return -1;
+    if (!WriteRaw(head).ok()) return -1;
     body = held;
   }
   switch (shape_->kind) {
     case FaultKind::kDrop: {
       std::size_t allowed = shape_->bytes - std::min(shape_->bytes, body_written_);
       std::size_t n = std::min(allowed, body.size());
-      if (!WriteRaw(body.substr(0, n))) return -1;
+      if (!WriteRaw(body.substr(0, n)).ok()) return -1;
       body_written_ += n;
       // Past the allowance the write fails, and the library gives up on the connection.
       if (n < body.size()) return -1;
@@ -238,15 +252,15 @@ ssize_t Connection::WriteShaped(const char* ptr, std::size_t size) {
     case FaultKind::kSlow:
       while (!body.empty()) {
         std::size_t in_piece = body_written_ % shape_->bytes;
-        if (in_piece == 0 && body_written_ > 0 && !Pause(shape_->interval_ms)) return -1;
+        if (in_piece == 0 && body_written_ > 0 && !Pause(shape_->interval_ms).ok()) return -1;
         std::size_t n = std::min(shape_->bytes - in_piece, body.size());
-        if (!WriteRaw(body.substr(0, n))) return -1;
+        if (!WriteRaw(body.substr(0, n)).ok()) return -1;
         body_written_ += n;
         body.remove_prefix(n);
       }
       break;
     default:
-      if (!WriteRaw(body)) return -1;
+      if (!WriteRaw(body).ok()) return -1;
       body_written_ += body.size();
       break;
   }
@@ -258,7 +272,7 @@ void Connection::get_remote_ip_and_port(std::string& ip, int& port) const {
   socklen_t length = sizeof address;
   port = 0;
   ip.clear();
-  if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+  if (::getpeername(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0) {
     ip = SocketAddress(address, &port);
   }
 }
@@ -268,7 +282,7 @@ void Connection::get_local_ip_and_port(std::string& ip, int& port) const {
   socklen_t length = sizeof address;
   port = 0;
   ip.clear();
-  if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+  if (::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0) {
     ip = SocketAddress(address, &port);
   }
 }

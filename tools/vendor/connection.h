@@ -13,17 +13,13 @@
 #include <string>
 
 #include "faults.h"
+#include "platform/status.h"
+#include "platform/unique_file.h"
 
 namespace vendor {
 
 // The longest request head accepted (request line and headers).
 inline constexpr std::size_t kMaxHeadSize = 64 * 1024;
-
-enum class HeadState {
-  kComplete,  // a head ending in an empty line is buffered
-  kClosed,    // the client closed, went quiet for too long, or the service is stopping
-  kTooLarge,  // more than kMaxHeadSize bytes without an empty line
-};
 
 class Connection : public httplib::Stream {
  public:
@@ -32,9 +28,11 @@ class Connection : public httplib::Stream {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  // Waits for a whole request head and copies it into |head|, leaving it buffered for
-  // the library to read.
-  [[nodiscard]] HeadState PeekHead(std::string* head);
+  // Waits for a whole request head (ending in an empty line) and copies it into |head|,
+  // leaving it buffered for the library to read. TooLarge for more than kMaxHeadSize
+  // bytes without an empty line; Unavailable when the client closed, went quiet for too
+  // long, or the service is stopping.
+  [[nodiscard]] platform::Status PeekHead(std::string* head);
 
   // Takes the content codings the client accepts out of the buffered |head| (as
   // PeekHead gave it), so that bodies always go as they are: the shelf's client
@@ -44,8 +42,8 @@ class Connection : public httplib::Stream {
   // Shapes everything written from now on by |rule| (kNoLength, kSlow or kDrop).
   void ShapeWith(const FaultRule& rule);
 
-  // Writes |bytes| as they are, unshaped. Returns false when the client is gone.
-  [[nodiscard]] bool WriteRaw(std::string_view bytes);
+  // Writes |bytes| as they are, unshaped. Fails when the client is gone.
+  [[nodiscard]] platform::Status WriteRaw(std::string_view bytes);
 
   // Reads and discards whatever the client sends until it closes or the service stops.
   void HoldOpen();
@@ -57,19 +55,20 @@ class Connection : public httplib::Stream {
   ssize_t write(const char* ptr, size_t size) override;
   void get_remote_ip_and_port(std::string& ip, int& port) const override;
   void get_local_ip_and_port(std::string& ip, int& port) const override;
-  socket_t socket() const override { return socket_; }
+  socket_t socket() const override { return socket_.get(); }
 
  private:
-  // Waits up to the read time-out for bytes and appends them to the buffer.
-  bool Fill();
-  // Waits until |events| are ready on the socket, up to |timeout_ms|; false on time-out,
-  // error or stop.
-  bool WaitFor(short events, int timeout_ms) const;
-  // Sleeps |ms| milliseconds unless the service stops first.
-  bool Pause(int ms) const;
+  // Waits up to the read time-out for bytes and appends them to the buffer; fails when
+  // none came, the client closed or the service stops.
+  [[nodiscard]] platform::Status Fill();
+  // Waits until |events| are ready on the socket, up to |timeout_ms|; Unavailable on
+  // time-out or stop, IoError when the socket fails.
+  [[nodiscard]] platform::Status WaitFor(short events, int timeout_ms) const;
+  // Sleeps |ms| milliseconds; Unavailable when the service stops first.
+  [[nodiscard]] platform::Status Pause(int ms) const;
   ssize_t WriteShaped(const char* ptr, std::size_t size);
 
-  int socket_;
+  platform::UniqueFd socket_;
   const std::atomic<bool>& stopping_;
   std::string buffer_;
   std::size_t buffer_start_ = 0;

@@ -5,6 +5,9 @@
 #include "text_file.h"
 
 namespace vendor {
+
+using platform::Status;
+
 namespace {
 
 template <typename T>
@@ -20,19 +23,15 @@ bool ParseNumber(std::string_view text, T low, T high, T* value) {
 
 }  // namespace
 
-bool ParseFaultRule(std::string_view text, FaultRule* rule, std::string* error) {
+Status ParseFaultRule(std::string_view text, FaultRule* rule) {
   std::size_t equals = text.rfind('=');
-  if (equals == std::string_view::npos) {
-    *error = "fault switch '" + std::string(text) + "' is not PREFIX=SWITCH";
-    return false;
-  }
+  if (equals == std::string_view::npos)
+    return Status::Invalid("fault switch '" + std::string(text) + "' is not PREFIX=SWITCH");
   FaultRule parsed;
   parsed.prefix = std::string(text.substr(0, equals));
   std::string_view kind = text.substr(equals + 1);
-  if (parsed.prefix.empty() || parsed.prefix[0] != '/') {
-    *error = "fault prefix '" + parsed.prefix + "' does not start with '/'";
-    return false;
-  }
+  if (parsed.prefix.empty() || parsed.prefix[0] != '/')
+    return Status::Invalid("fault prefix '" + parsed.prefix + "' does not start with '/'");
   bool ok = true;
   if (kind.starts_with("status:")) {
     parsed.kind = FaultKind::kStatus;
@@ -54,35 +53,24 @@ bool ParseFaultRule(std::string_view text, FaultRule* rule, std::string* error) 
   } else {
     ok = false;
   }
-  if (!ok) {
-    *error = "fault switch '" + std::string(kind) +
-             "' is none of status:CODE (200-599), no-length, slow:BYTES:MS, drop:BYTES, hang";
-    return false;
-  }
+  if (!ok)
+    return Status::Invalid(
+        "fault switch '" + std::string(kind) +
+        "' is none of status:CODE (200-599), no-length, slow:BYTES:MS, drop:BYTES, hang");
   *rule = std::move(parsed);
-  return true;
+  return Status::Ok();
 }
 
 std::vector<FaultRule> ReadFaultFile(const std::string& root) {
   std::vector<FaultRule> rules;
-  std::string content;
-  std::string error;
-  switch (ReadTextFile(root + "/faults.txt", &content, &error)) {
-    case TextFileState::kMissing:
-      return rules;
-    case TextFileState::kRefused:
-      LogError(error);
-      return rules;
-    case TextFileState::kRead:
-      break;
-  }
-  for (const TextLine& line : DataLines(content, "faults.txt")) {
+  for (const TextLine& line : ReadDataFile(root, "faults.txt")) {
     std::string_view text = line.text;
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
     FaultRule rule;
-    if (!ParseFaultRule(text, &rule, &error)) {
-      LogError("faults.txt:" + std::to_string(line.number) + ": " + error + "; line skipped");
+    if (const Status parsed = ParseFaultRule(text, &rule); !parsed.ok()) {
+      LogError("faults.txt:" + std::to_string(line.number) + ": " + parsed.message() +
+               "; line skipped");
       continue;
     }
     rules.push_back(std::move(rule));

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace vendor {
 
 enum class FaultKind {
@@ -29,15 +31,17 @@ struct FaultRule {
 
 // Parses "PREFIX=SWITCH", SWITCH being "status:CODE" (200 to 599), "no-length",
 // "slow:BYTES:MS" (BYTES from 1, MS from 0 to 60000), "drop:BYTES" or "hang". The prefix
-// is what stands before the last "=" and must start with "/".
-[[nodiscard]] bool ParseFaultRule(std::string_view text, FaultRule* rule, std::string* error);
+// is what stands before the last "=" and must start with "/". Invalid, saying why, for
+// anything else; |rule| is then untouched.
+[[nodiscard]] platform::Status ParseFaultRule(std::string_view text, FaultRule* rule);
 
 // The rules of the data folder's faults.txt (one "PREFIX=SWITCH" a line, "#" comments);
 // bad lines are reported on standard error and left out.
 std::vector<FaultRule> ReadFaultFile(const std::string& root);
 
 // The first rule of |rules| whose prefix starts |target|.
-std::optional<FaultRule> FindFault(const std::vector<FaultRule>& rules, std::string_view target);
+[[nodiscard]] std::optional<FaultRule> FindFault(const std::vector<FaultRule>& rules,
+                                                 std::string_view target);
 
 }  // namespace vendor
 

@@ -23,8 +23,8 @@
 #include <thread>
 
 #include "options.h"
+#include "platform/unique_file.h"
 #include "text_file.h"
-#include "unique_fd.h"
 #include "vendor_server.h"
 
 namespace {
@@ -46,13 +46,14 @@ std::string BindFailure(const std::string& host, int port) {
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
   std::string reason = "cannot bind";
   for (addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
-    vendor::UniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
+    platform::UniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
     if (!fd.valid()) {
       reason = std::strerror(errno);
       continue;
     }
     int yes = 1;
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    // As the server sets it; without it, bind only fails sooner.
+    (void)::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     if (::bind(fd.get(), a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd.get(), 1) != 0) {
       reason = std::strerror(errno);
     }
@@ -67,9 +68,9 @@ int Fail(const std::string& message, int code) {
 
 int Run(int argc, char** argv) {
   vendor::Options options;
-  std::string error;
-  if (!vendor::ParseOptions(argc - 1, argv + 1, &options, &error)) {
-    return Fail(error + "\nTry 'lumora-vendor --help'.", 2);
+  if (const platform::Status parsed = vendor::ParseOptions(argc - 1, argv + 1, &options);
+      !parsed.ok()) {
+    return Fail(parsed.message() + "\nTry 'lumora-vendor --help'.", 2);
   }
   if (options.help) {
     std::fputs(vendor::UsageText().c_str(), stdout);
@@ -94,8 +95,9 @@ int Run(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
 
   vendor::VendorServer server({root.get(), options.faults});
-  if (!options.log_path.empty() && !server.OpenLog(options.log_path, &error)) {
-    return Fail(error, 1);
+  if (!options.log_path.empty()) {
+    if (const platform::Status opened = server.OpenLog(options.log_path); !opened.ok())
+      return Fail(opened.message(), 1);
   }
   int port = options.port;
   bool bound = port == 0 ? (port = server.bind_to_any_port(options.bind)) > 0

@@ -5,6 +5,8 @@
 
 namespace vendor {
 
+using platform::Status;
+
 std::string UsageText() {
   return "Usage: lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE]\n"
          "                     [--fault PREFIX=SWITCH]...\n"
@@ -34,7 +36,7 @@ std::string UsageText() {
          "SIGINT ends the service with code 0.\n";
 }
 
-bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error) {
+Status ParseOptions(int argc, const char* const* argv, Options* options) {
   Options parsed;
   bool have_root = false;
   for (int i = 0; i < argc; ++i) {
@@ -54,20 +56,17 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     }
     if (name != "--root" && name != "--port" && name != "--bind" && name != "--log" &&
         name != "--fault") {
-      *error = "unknown option '" + std::string(arg) + "'";
-      return false;
+      return Status::Invalid("unknown option '" + std::string(arg) + "'");
     }
     if (!has_value) {
       if (i + 1 >= argc) {
-        *error = "option '" + std::string(name) + "' needs a value";
-        return false;
+        return Status::Invalid("option '" + std::string(name) + "' needs a value");
       }
       value = argv[++i];
     }
     if (name == "--root") {
       if (value.empty()) {
-        *error = "--root needs a folder";
-        return false;
+        return Status::Invalid("--root needs a folder");
       }
       parsed.root = std::string(value);
       have_root = true;
@@ -76,34 +75,31 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
       auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
       if (value.empty() || ec != std::errc() || end != value.data() + value.size() || port < 0 ||
           port > 65535) {
-        *error = "--port '" + std::string(value) + "' is not a port number from 0 to 65535";
-        return false;
+        return Status::Invalid("--port '" + std::string(value) +
+                               "' is not a port number from 0 to 65535");
       }
       parsed.port = port;
     } else if (name == "--bind") {
       if (value.empty()) {
-        *error = "--bind needs an address";
-        return false;
+        return Status::Invalid("--bind needs an address");
       }
       parsed.bind = std::string(value);
     } else if (name == "--log") {
       if (value.empty()) {
-        *error = "--log needs a file name";
-        return false;
+        return Status::Invalid("--log needs a file name");
       }
       parsed.log_path = std::string(value);
     } else {
       FaultRule rule;
-      if (!ParseFaultRule(value, &rule, error)) return false;
+      if (Status s = ParseFaultRule(value, &rule); !s.ok()) return s;
       parsed.faults.push_back(std::move(rule));
     }
   }
   if (!have_root && !parsed.help) {
-    *error = "--root DIR is required";
-    return false;
+    return Status::Invalid("--root DIR is required");
   }
   *options = std::move(parsed);
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace vendor

@@ -22,10 +22,9 @@ struct Options {
 };
 
 // Reads the arguments after the program's name. Each option takes its value as the next
-// argument or after "=" ("--port 0", "--port=0"). Returns false with |error| set for an
-// unknown option, a missing or bad value, or a missing --root (unless --help is given).
-[[nodiscard]] bool ParseOptions(int argc, const char* const* argv, Options* options,
-                                std::string* error);
+// argument or after "=" ("--port 0", "--port=0"). Invalid, saying why, for an unknown
+// option, a missing or bad value, or a missing --root (unless --help is given).
+[[nodiscard]] platform::Status ParseOptions(int argc, const char* const* argv, Options* options);
 
 // The text printed by --help.
 std::string UsageText();

@@ -30,7 +30,8 @@ using QueryParams = std::vector<std::pair<std::string, std::string>>;
 QueryParams ParseQuery(std::string_view query);
 
 // The first value of |name| (compared without regard to ASCII letter case).
-std::optional<std::string> FindParam(const QueryParams& params, std::string_view name);
+[[nodiscard]] std::optional<std::string> FindParam(const QueryParams& params,
+                                                   std::string_view name);
 
 // Whether |a| and |b| are equal without regard to ASCII letter case.
 [[nodiscard]] bool EqualsIgnoringCase(std::string_view a, std::string_view b);

@@ -10,19 +10,15 @@
 
 namespace vendor {
 
-bool RequestLog::Open(const std::string& path, std::string* error) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
-  if (!fd.valid()) {
-    *error = "cannot open the request log " + path + ": " + std::strerror(errno);
-    return false;
-  }
+platform::Status RequestLog::Open(const std::string& path) {
+  platform::UniqueFd fd(
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+  if (!fd.valid()) return platform::PosixError("cannot open the request log " + path, errno);
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    *error = "the request log " + path + " is not a regular file";
-    return false;
-  }
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    return platform::Status::NotRegular("the request log " + path + " is not a regular file");
   fd_ = std::move(fd);
-  return true;
+  return platform::Status::Ok();
 }
 
 void RequestLog::Append(std::string_view head) {

@@ -8,22 +8,23 @@
 #include <string>
 #include <string_view>
 
-#include "unique_fd.h"
+#include "platform/status.h"
+#include "platform/unique_file.h"
 
 namespace vendor {
 
 class RequestLog {
  public:
-  // Opens |path| for appending (made when missing). Returns false with |error| set when
-  // it cannot be opened or is not a regular file.
-  [[nodiscard]] bool Open(const std::string& path, std::string* error);
+  // Opens |path| for appending (made when missing). Fails, saying why, when it cannot be
+  // opened or is not a regular file.
+  [[nodiscard]] platform::Status Open(const std::string& path);
 
   // Appends |head| in one write; does nothing when no file is open.
   void Append(std::string_view head);
 
  private:
   std::mutex mutex_;
-  UniqueFd fd_;
+  platform::UniqueFd fd_;
 };
 
 }  // namespace vendor

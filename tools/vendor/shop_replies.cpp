@@ -2,8 +2,6 @@
 
 #include <glib.h>
 
-#include <memory>
-
 namespace vendor {
 namespace {
 
@@ -13,27 +11,22 @@ constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 
 std::string Refusal() { return std::string(kDeclaration) + "<Result><Code>1</Code></Result>"; }
 
-struct GFreeDeleter {
-  void operator()(void* p) const { g_free(p); }
-};
-
 }  // namespace
 
 std::string Md5Hex(const std::string& bytes) {
-  std::unique_ptr<gchar, GFreeDeleter> hex(g_compute_checksum_for_data(
-      G_CHECKSUM_MD5, reinterpret_cast<const guchar*>(bytes.data()), bytes.size()));
-  return hex ? std::string(hex.get()) : std::string();
+  g_autofree gchar* hex = g_compute_checksum_for_data(
+      G_CHECKSUM_MD5, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+  return hex != nullptr ? std::string(hex) : std::string();
 }
 
 std::optional<std::string> ToGb18030(const std::string& utf8) {
   gsize written = 0;
-  GError* error = nullptr;
-  std::unique_ptr<gchar, GFreeDeleter> converted(
-      g_convert(utf8.data(), static_cast<gssize>(utf8.size()), "GB18030", "UTF-8", nullptr,
-                &written, &error));
-  if (error != nullptr) g_error_free(error);
-  if (!converted) return std::nullopt;
-  return std::string(converted.get(), written);
+  // Why the text does not convert is of no use: such a name matches no one.
+  g_autoptr(GError) error = nullptr;
+  g_autofree gchar* converted = g_convert(utf8.data(), static_cast<gssize>(utf8.size()), "GB18030",
+                                          "UTF-8", nullptr, &written, &error);
+  if (converted == nullptr) return std::nullopt;
+  return std::string(converted, written);
 }
 
 std::optional<std::string> PasswordDigest(const std::string& password) {

@@ -12,6 +12,8 @@
 namespace vendor {
 namespace {
 
+using platform::Status;
+
 // The service's own files at the top of the data folder, never served.
 constexpr const char* kPrivateFiles[] = {"accounts.txt", "purchases.txt", "faults.txt"};
 
@@ -68,35 +70,37 @@ std::string ContentTypeFor(std::string_view name) {
   return "application/octet-stream";
 }
 
-FileLookup OpenStaticFile(const std::string& root, std::string_view raw_path, OpenedFile* file) {
+Status OpenStaticFile(const std::string& root, std::string_view raw_path, OpenedFile* file) {
   std::string path = PercentDecode(raw_path, false);
   if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos ||
       HasParentPart(path)) {
-    return FileLookup::kRefused;
+    return Status::Invalid("not a path below the folder: " + std::string(raw_path));
   }
+  const auto not_found = [&raw_path] { return Status::NotFound(std::string(raw_path)); };
   // With the whole file system as the folder, every resolved name lies inside it.
   const std::string prefix = root == "/" ? std::string() : root;
   std::string joined = prefix + path;
   std::unique_ptr<char, FreeDeleter> real(::realpath(joined.c_str(), nullptr));
-  if (!real) return FileLookup::kNotFound;
+  if (!real) return not_found();
   std::string resolved(real.get());
   if (resolved.size() <= prefix.size() || resolved.compare(0, prefix.size(), prefix) != 0 ||
       resolved[prefix.size()] != '/') {
-    return FileLookup::kNotFound;
+    return not_found();
   }
   for (const char* name : kPrivateFiles) {
-    if (resolved == prefix + "/" + name) return FileLookup::kNotFound;
+    if (resolved == prefix + "/" + name) return not_found();
   }
   // The resolved name is opened without following links, so a link put in its place
   // after the check is not followed out of the folder.
-  UniqueFd fd(::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
-  if (!fd.valid()) return FileLookup::kNotFound;
+  platform::UniqueFd fd(
+      ::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
+  if (!fd.valid()) return not_found();
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return FileLookup::kNotFound;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return not_found();
   file->fd = std::move(fd);
   file->size = static_cast<std::uint64_t>(st.st_size);
   file->content_type = ContentTypeFor(resolved);
-  return FileLookup::kFound;
+  return Status::Ok();
 }
 
 }  // namespace vendor

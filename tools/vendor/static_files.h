@@ -7,28 +7,26 @@
 #include <string>
 #include <string_view>
 
-#include "unique_fd.h"
+#include "platform/status.h"
+#include "platform/unique_file.h"
 
 namespace vendor {
 
 struct OpenedFile {
-  UniqueFd fd;
+  platform::UniqueFd fd;
   std::uint64_t size = 0;
   std::string content_type;
-};
-
-enum class FileLookup {
-  kFound,
-  kNotFound,  // missing, not a regular file, outside the folder, or one of the service's own
-  kRefused,   // a path that names a parent folder, holds a NUL byte or is not absolute
 };
 
 // Opens the file that |raw_path| (the path of the request target as sent) names below
 // |root| (a canonical absolute folder name). The path is percent-decoded; a ".." part
 // (however encoded) is refused; the file's real name, links resolved, must lie inside
 // |root|. The file is opened without blocking, so a FIFO never holds the request up.
-[[nodiscard]] FileLookup OpenStaticFile(const std::string& root, std::string_view raw_path,
-                                        OpenedFile* file);
+// Invalid for a path that names a parent folder, holds a NUL byte or is not absolute;
+// NotFound for a file that is missing, not a regular file, outside the folder, or one
+// of the service's own.
+[[nodiscard]] platform::Status OpenStaticFile(const std::string& root, std::string_view raw_path,
+                                              OpenedFile* file);
 
 // The content type for a file name, by its extension ("application/xml" for ".xml",
 // "application/octet-stream" when unknown).

@@ -8,50 +8,50 @@
 #include <cerrno>
 #include <cstring>
 
-#include "unique_fd.h"
+#include "platform/unique_file.h"
 
 namespace vendor {
+namespace {
 
-TextFileState ReadTextFile(const std::string& path, std::string* content, std::string* error) {
+using platform::Status;
+
+// The failure of a system call on |path|, never taken for a missing file.
+Status Refused(const std::string& path, int error_number) {
+  return Status::IoError(path + ": " + std::strerror(error_number));
+}
+
+}  // namespace
+
+Status ReadTextFile(const std::string& path, std::string* content) {
   content->clear();
+  const auto too_large = [&path] {
+    return Status::TooLarge(path + ": larger than " + std::to_string(kMaxTextFileSize) + " bytes");
+  };
   // O_NONBLOCK keeps a FIFO under the file's name from blocking the open.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd.valid()) {
-    if (errno == ENOENT) return TextFileState::kMissing;
-    *error = path + ": " + std::strerror(errno);
-    return TextFileState::kRefused;
+    const int error = errno;
+    if (error == ENOENT) return Status::NotFound(path + ": " + std::strerror(error));
+    return Refused(path, error);
   }
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) {
-    *error = path + ": " + std::strerror(errno);
-    return TextFileState::kRefused;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    *error = path + ": not a regular file";
-    return TextFileState::kRefused;
-  }
-  if (static_cast<std::size_t>(st.st_size) > kMaxTextFileSize) {
-    *error = path + ": larger than " + std::to_string(kMaxTextFileSize) + " bytes";
-    return TextFileState::kRefused;
-  }
+  if (::fstat(fd.get(), &st) != 0) return Refused(path, errno);
+  if (!S_ISREG(st.st_mode)) return Status::NotRegular(path + ": not a regular file");
+  if (static_cast<std::size_t>(st.st_size) > kMaxTextFileSize) return too_large();
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = path + ": " + std::strerror(errno);
-      return TextFileState::kRefused;
-    }
+    if (n < 0) return Refused(path, errno);
     if (n == 0) break;
     content->append(buffer, static_cast<std::size_t>(n));
     // The file may have grown since it was measured.
     if (content->size() > kMaxTextFileSize) {
-      *error = path + ": larger than " + std::to_string(kMaxTextFileSize) + " bytes";
       content->clear();
-      return TextFileState::kRefused;
+      return too_large();
     }
   }
-  return TextFileState::kRead;
+  return Status::Ok();
 }
 
 std::vector<TextLine> DataLines(const std::string& content, const std::string& name) {
@@ -78,6 +78,16 @@ std::vector<TextLine> DataLines(const std::string& content, const std::string& n
   return lines;
 }
 
+std::vector<TextLine> ReadDataFile(const std::string& root, const std::string& name) {
+  std::string content;
+  if (const Status read = ReadTextFile(root + "/" + name, &content); !read.ok()) {
+    // A missing file holds nothing, quietly.
+    if (!read.IsNotFound()) LogError(read.message());
+    return {};
+  }
+  return DataLines(content, name);
+}
+
 std::vector<std::string> SplitTabs(const std::string& line) {
   std::vector<std::string> fields;
   std::size_t start = 0;
@@ -95,6 +105,7 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 void LogError(const std::string& message) {
   std::string line = "lumora-vendor: " + message + "\n";
   // One write, so that lines of concurrent requests do not interleave.
+  // Nothing is left to tell of a report that cannot be written.
   ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
   (void)written;
 }

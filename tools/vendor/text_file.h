@@ -7,18 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace vendor {
 
 // The largest text file the service reads.
 inline constexpr std::size_t kMaxTextFileSize = 16 * 1024 * 1024;
 
-enum class TextFileState { kRead, kMissing, kRefused };
-
-// Reads |path| whole into |content|. A missing file gives kMissing; a file that is not
-// regular, is larger than kMaxTextFileSize or cannot be read gives kRefused with the
-// reason in |error|.
-[[nodiscard]] TextFileState ReadTextFile(const std::string& path, std::string* content,
-                                         std::string* error);
+// Reads |path| whole into |content|. NotFound when nothing is there (only then: a name
+// that cannot be looked up for another reason is refused); NotRegular, TooLarge (over
+// kMaxTextFileSize) or IoError with the reason, "PATH: ...", otherwise.
+[[nodiscard]] platform::Status ReadTextFile(const std::string& path, std::string* content);
 
 struct TextLine {
   int number = 0;  // counted from 1
@@ -30,6 +29,10 @@ struct TextLine {
 // left out. A line that is not valid UTF-8 or holds a NUL byte is left out and reported
 // on standard error as "NAME:LINE: ...".
 std::vector<TextLine> DataLines(const std::string& content, const std::string& name);
+
+// The data lines of the file |name| in the folder |root|. A missing file has none; a
+// file that is refused has none either and is reported on standard error.
+std::vector<TextLine> ReadDataFile(const std::string& root, const std::string& name);
 
 // |line| split at tab characters.
 std::vector<std::string> SplitTabs(const std::string& line);

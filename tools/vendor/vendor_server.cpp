@@ -110,7 +110,8 @@ VendorServer::VendorServer(ServiceConfig config) : config_(std::move(config)) {
   // Address reuse only (no port sharing), so that a port in use is refused.
   set_socket_options([](socket_t sock) {
     int yes = 1;
-    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    // Without it, a port that was just used is refused for a while: nothing worse.
+    (void)::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
   set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
     Route(request, response);
@@ -118,9 +119,7 @@ VendorServer::VendorServer(ServiceConfig config) : config_(std::move(config)) {
   });
 }
 
-bool VendorServer::OpenLog(const std::string& path, std::string* error) {
-  return log_.Open(path, error);
-}
+platform::Status VendorServer::OpenLog(const std::string& path) { return log_.Open(path); }
 
 void VendorServer::Stop() {
   stopping_ = true;
@@ -136,14 +135,12 @@ bool VendorServer::process_and_close_socket(socket_t sock) {
 void VendorServer::Serve(Connection& connection) {
   for (int served = 0; served < kMaxRequestsPerConnection; ++served) {
     std::string head;
-    switch (connection.PeekHead(&head)) {
-      case HeadState::kClosed:
-        return;
-      case HeadState::kTooLarge:
+    // The answers written below end the connection: whether the client still takes them
+    // changes nothing, and their results are not looked at.
+    if (const platform::Status peeked = connection.PeekHead(&head); !peeked.ok()) {
+      if (peeked.code() == platform::Status::Code::kTooLarge)
         (void)connection.WriteRaw(PlainAnswer(431));
-        return;
-      case HeadState::kComplete:
-        break;
+      return;
     }
     log_.Append(head);
     connection.HideContentCodings(head);
@@ -198,17 +195,13 @@ void VendorServer::Route(const httplib::Request& request, httplib::Response& res
 
 void VendorServer::ServeFile(const std::string& raw_path, httplib::Response& response) {
   OpenedFile file;
-  switch (OpenStaticFile(config_.root, raw_path, &file)) {
-    case FileLookup::kRefused:
-      SetPlain(response, 403);
-      return;
-    case FileLookup::kNotFound:
-      SetPlain(response, 404);
-      return;
-    case FileLookup::kFound:
-      break;
+  if (const platform::Status opened = OpenStaticFile(config_.root, raw_path, &file); !opened.ok()) {
+    // A path that tries to leave the folder is forbidden; any other failure is a file
+    // that is not there.
+    SetPlain(response, opened.code() == platform::Status::Code::kInvalid ? 403 : 404);
+    return;
   }
-  auto fd = std::make_shared<UniqueFd>(std::move(file.fd));
+  auto fd = std::make_shared<platform::UniqueFd>(std::move(file.fd));
   // The status is left to the library: 200, or 206 for a range.
   // Sent piece by piece from the open file, never read whole into memory.
   response.set_content_provider(

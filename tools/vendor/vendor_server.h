@@ -26,7 +26,7 @@ class VendorServer : public httplib::Server {
   explicit VendorServer(ServiceConfig config);
 
   // Records request heads in |path| from now on.
-  [[nodiscard]] bool OpenLog(const std::string& path, std::string* error);
+  [[nodiscard]] platform::Status OpenLog(const std::string& path);
 
   // Ends the service: open connections end at their next wait, listening stops.
   // Safe to call from any thread, before or while the server listens.

@@ -2,7 +2,8 @@
 
 #include <string>
 
-extern "C" void lumora_icons_register_resource(void);
+// Made by glib-compile-resources with the icons; C code, which throws nothing.
+extern "C" void lumora_icons_register_resource(void) noexcept;
 
 namespace platform {
 namespace {
@@ -20,7 +21,7 @@ void RegisterIcons() {
 
 void SetAppIcon(GtkWindow* window) {
   RegisterIcons();
-  GList* icons = nullptr;
+  g_autolist(GdkPixbuf) icons = nullptr;
   for (int size : kAppIconSizes) {
     const std::string path = "/lumora/icons/hicolor/" + std::to_string(size) + "x" +
                              std::to_string(size) + "/apps/lumora.png";
@@ -30,7 +31,6 @@ void SetAppIcon(GtkWindow* window) {
   gtk_window_set_icon_list(window, icons);
   // The program's other windows (message boxes, the About box, the book dialog) too.
   gtk_window_set_default_icon_list(icons);
-  g_list_free_full(icons, g_object_unref);
 }
 
 }  // namespace platform

@@ -2,10 +2,18 @@
 
 #include <gtk/gtk.h>
 
+#include <memory>
 #include <sstream>
+
+#include "platform/callback_guard.h"
 
 namespace platform {
 namespace {
+
+// A list of file names as the file chooser hands it over: the names and the list.
+struct FileNamesFree {
+  void operator()(GSList* names) const noexcept { g_slist_free_full(names, g_free); }
+};
 
 void AddFilters(GtkFileChooser* chooser, const std::vector<FileFilter>& filters) {
   for (const FileFilter& f : filters) {
@@ -35,9 +43,9 @@ void AddFilters(GtkFileChooser* chooser, const std::vector<FileFilter>& filters)
 // Runs a file chooser; true with the chosen paths when confirmed.
 bool ChooseFiles(GtkWindow* parent, const char* title, const std::vector<FileFilter>& filters,
                  bool multiple, std::vector<std::string>* paths) {
-  GtkWidget* dialog = gtk_file_chooser_dialog_new(title, parent, GTK_FILE_CHOOSER_ACTION_OPEN,
-                                                  "取消", GTK_RESPONSE_CANCEL, "打开",
-                                                  GTK_RESPONSE_ACCEPT, nullptr);
+  GtkWidget* dialog =
+      gtk_file_chooser_dialog_new(title, parent, GTK_FILE_CHOOSER_ACTION_OPEN, "取消",
+                                  GTK_RESPONSE_CANCEL, "打开", GTK_RESPONSE_ACCEPT, nullptr);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   gtk_file_chooser_set_select_multiple(chooser, multiple);
   gtk_file_chooser_set_local_only(chooser, TRUE);
@@ -45,15 +53,25 @@ bool ChooseFiles(GtkWindow* parent, const char* title, const std::vector<FileFil
   paths->clear();
   bool chosen = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;
   if (chosen) {
-    GSList* files = gtk_file_chooser_get_filenames(chooser);
-    for (GSList* it = files; it != nullptr; it = it->next) {
+    const std::unique_ptr<GSList, FileNamesFree> files(gtk_file_chooser_get_filenames(chooser));
+    for (GSList* it = files.get(); it != nullptr; it = it->next)
       paths->push_back(static_cast<char*>(it->data));
-      g_free(it->data);
-    }
-    g_slist_free(files);
   }
   gtk_widget_destroy(dialog);
   return chosen && !paths->empty();
+}
+
+// The "browse" button of a form field: picks one file for the field's entry.
+void OnBrowse(GtkButton* button, gpointer) noexcept {
+  auto* field = static_cast<FormField*>(g_object_get_data(G_OBJECT(button), "field"));
+  auto* entry = GTK_ENTRY(g_object_get_data(G_OBJECT(button), "entry"));
+  GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(button));
+  Guarded("choosing a file", [&] {
+    std::vector<std::string> chosen;
+    if (ChooseFiles(GTK_WINDOW(top), field->browse_label.c_str(), field->browse_filters, false,
+                    &chosen))
+      gtk_entry_set_text(entry, chosen.front().c_str());
+  });
 }
 
 }  // namespace
@@ -62,7 +80,8 @@ void GtkDialogs::Message(const std::string& text, const std::string& caption) {
   GtkWidget* dialog = gtk_message_dialog_new(parent_, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
                                              GTK_BUTTONS_OK, "%s", text.c_str());
   gtk_window_set_title(GTK_WINDOW(dialog), caption.c_str());
-  gtk_dialog_run(GTK_DIALOG(dialog));
+  // One button: however the box was closed, it was answered.
+  (void)gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
 }
 
@@ -77,8 +96,8 @@ bool GtkDialogs::Question(const std::string& text, const std::string& caption) {
 }
 
 void GtkDialogs::About() {
-  GtkWidget* dialog = gtk_dialog_new_with_buttons("关于 Lumora", parent_, GTK_DIALOG_MODAL,
-                                                  "确定", GTK_RESPONSE_OK, nullptr);
+  GtkWidget* dialog = gtk_dialog_new_with_buttons("关于 Lumora", parent_, GTK_DIALOG_MODAL, "确定",
+                                                  GTK_RESPONSE_OK, nullptr);
   GtkWidget* label = gtk_label_new("Lumora Version 1.0");
   gtk_widget_set_margin_start(label, 24);
   gtk_widget_set_margin_end(label, 24);
@@ -86,7 +105,8 @@ void GtkDialogs::About() {
   gtk_widget_set_margin_bottom(label, 16);
   gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), label);
   gtk_widget_show_all(dialog);
-  gtk_dialog_run(GTK_DIALOG(dialog));
+  // One button: however the box was closed, it was answered.
+  (void)gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
 }
 
@@ -120,18 +140,7 @@ bool GtkDialogs::Form(FormSpec* form) {
       GtkWidget* browse = gtk_button_new_with_label(field.browse_label.c_str());
       g_object_set_data(G_OBJECT(browse), "entry", entry);
       g_object_set_data(G_OBJECT(browse), "field", &field);
-      g_signal_connect(browse, "clicked", G_CALLBACK(+[](GtkButton* button, gpointer) {
-                         auto* f = static_cast<FormField*>(
-                             g_object_get_data(G_OBJECT(button), "field"));
-                         std::vector<std::string> chosen;
-                         GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(button));
-                         if (ChooseFiles(GTK_WINDOW(top), f->browse_label.c_str(),
-                                         f->browse_filters, false, &chosen))
-                           gtk_entry_set_text(
-                               GTK_ENTRY(g_object_get_data(G_OBJECT(button), "entry")),
-                               chosen.front().c_str());
-                       }),
-                       nullptr);
+      g_signal_connect(browse, "clicked", G_CALLBACK(&OnBrowse), nullptr);
       gtk_grid_attach(GTK_GRID(grid), browse, 2, row, 1, 1);
     }
     entries.push_back(entry);

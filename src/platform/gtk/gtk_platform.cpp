@@ -30,8 +30,6 @@ class GtkPlatform : public Platform {
   void Start(std::function<void()>) override {}
   void Finish(int) override {}
 
-  WebViewPlayer& web_view_player() { return player_; }
-
  private:
   MainLoop loop_;
   WebViewPlayer player_;
@@ -43,16 +41,15 @@ class GtkPlatform : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> CreateGtkPlatform(int* argc, char*** argv, std::string* error) {
+Status CreateGtkPlatform(int* argc, char*** argv, std::unique_ptr<Platform>* platform) {
   // "--automation" stays in the arguments for the program's own reading of them.
   bool automation = false;
   for (int i = 1; argc != nullptr && argv != nullptr && *argv != nullptr && i < *argc; ++i)
     if ((*argv)[i] != nullptr && std::strcmp((*argv)[i], "--automation") == 0) automation = true;
-  if (!gtk_init_check(argc, argv)) {
-    *error = "cannot open a display (set DISPLAY, or run with --headless)";
-    return nullptr;
-  }
-  return std::make_unique<GtkPlatform>(automation);
+  if (!gtk_init_check(argc, argv))
+    return Status::Unavailable("cannot open a display (set DISPLAY, or run with --headless)");
+  *platform = std::make_unique<GtkPlatform>(automation);
+  return Status::Ok();
 }
 
 }  // namespace platform

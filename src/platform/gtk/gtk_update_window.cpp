@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include "platform/callback_guard.h"
+
 namespace platform {
 namespace {
 
@@ -70,16 +72,13 @@ GtkUpdateWindow::GtkUpdateWindow(GtkWindow* parent)
 
 GtkUpdateWindow::~GtkUpdateWindow() { gtk_widget_destroy(window_); }
 
-GtkWindow* GtkUpdateWindow::gtk_window() const { return GTK_WINDOW(window_); }
-
 void GtkUpdateWindow::Show() { gtk_window_present(GTK_WINDOW(window_)); }
 
 void GtkUpdateWindow::Hide() { gtk_widget_hide(window_); }
 
 void GtkUpdateWindow::ClearLog() {
-  GList* rows = gtk_container_get_children(GTK_CONTAINER(log_));
+  g_autoptr(GList) rows = gtk_container_get_children(GTK_CONTAINER(log_));
   for (GList* it = rows; it != nullptr; it = it->next) gtk_widget_destroy(GTK_WIDGET(it->data));
-  g_list_free(rows);
 }
 
 void GtkUpdateWindow::AddLog(const std::string& entry) {
@@ -115,31 +114,31 @@ void GtkUpdateWindow::EnableChoice(bool enabled) {
   gtk_widget_set_sensitive(servers_, enabled);
 }
 
+void GtkUpdateWindow::Tell(const char* what, void (UpdateWindowEvents::*event)()) {
+  if (events_ != nullptr) Guarded(what, [this, event] { (events_->*event)(); });
+}
+
 void GtkUpdateWindow::OnManual(GtkWidget*, void* self) noexcept {
-  auto* window = static_cast<GtkUpdateWindow*>(self);
-  if (window->events_ != nullptr) window->events_->OnManualUpdate();
+  static_cast<GtkUpdateWindow*>(self)->Tell("manual update", &UpdateWindowEvents::OnManualUpdate);
 }
 
 void GtkUpdateWindow::OnInstall(GtkWidget*, void* self) noexcept {
-  auto* window = static_cast<GtkUpdateWindow*>(self);
-  if (window->events_ != nullptr) window->events_->OnInstallNow();
+  static_cast<GtkUpdateWindow*>(self)->Tell("installing", &UpdateWindowEvents::OnInstallNow);
 }
 
 void GtkUpdateWindow::OnClose(GtkWidget*, void* self) noexcept {
-  auto* window = static_cast<GtkUpdateWindow*>(self);
-  if (window->events_ != nullptr) window->events_->OnCloseUpdates();
+  static_cast<GtkUpdateWindow*>(self)->Tell("closing updates", &UpdateWindowEvents::OnCloseUpdates);
 }
 
 void GtkUpdateWindow::OnServerChanged(GtkWidget*, void* self) noexcept {
   auto* window = static_cast<GtkUpdateWindow*>(self);
   const int item = gtk_combo_box_get_active(GTK_COMBO_BOX(window->servers_));
   if (!window->filling_ && item >= 0 && window->events_ != nullptr)
-    window->events_->OnServerChosen(item);
+    Guarded("choosing a server", [window, item] { window->events_->OnServerChosen(item); });
 }
 
 int GtkUpdateWindow::OnDelete(GtkWidget*, GdkEvent*, void* self) noexcept {
-  auto* window = static_cast<GtkUpdateWindow*>(self);
-  if (window->events_ != nullptr) window->events_->OnCloseUpdates();
+  static_cast<GtkUpdateWindow*>(self)->Tell("closing updates", &UpdateWindowEvents::OnCloseUpdates);
   return TRUE;  // hidden by the core, never destroyed
 }
 

@@ -29,9 +29,9 @@ class GtkUpdateWindow : public UpdateWindow {
   void SetCurrentProgress(int percent) override;
   void EnableChoice(bool enabled) override;
 
-  GtkWindow* gtk_window() const;
-
  private:
+  // Raises |event| (a button's), if anyone listens; |what| names it in a report.
+  void Tell(const char* what, void (UpdateWindowEvents::*event)());
   static void OnManual(GtkWidget*, void* self) noexcept;
   static void OnInstall(GtkWidget*, void* self) noexcept;
   static void OnClose(GtkWidget*, void* self) noexcept;

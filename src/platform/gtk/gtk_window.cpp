@@ -2,12 +2,15 @@
 
 #include <gtk/gtk.h>
 
+#include "platform/callback_guard.h"
 #include "platform/gtk/app_icon.h"
 
 namespace platform {
 
 GtkMainWindow::GtkMainWindow(GtkWidget* player)
-    : window_(gtk_window_new(GTK_WINDOW_TOPLEVEL)), layout_(gtk_layout_new(nullptr, nullptr)), player_(player) {
+    : window_(gtk_window_new(GTK_WINDOW_TOPLEVEL)),
+      layout_(gtk_layout_new(nullptr, nullptr)),
+      player_(player) {
   gtk_window_set_title(GTK_WINDOW(window_), "Lumora");
   SetAppIcon(GTK_WINDOW(window_));
   gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
@@ -17,8 +20,8 @@ GtkMainWindow::GtkMainWindow(GtkWidget* player)
   g_signal_connect(window_, "key-press-event", G_CALLBACK(&GtkMainWindow::OnKeyPress), this);
   g_signal_connect(window_, "delete-event", G_CALLBACK(&GtkMainWindow::OnDelete), this);
   // Connected handlers run before the web view's own: the host sees the mouse first.
-  gtk_widget_add_events(player_, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
-                                     GDK_BUTTON_RELEASE_MASK);
+  gtk_widget_add_events(player_,
+                        GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
   g_signal_connect(player_, "button-press-event", G_CALLBACK(&GtkMainWindow::OnMouse), this);
   g_signal_connect(player_, "button-release-event", G_CALLBACK(&GtkMainWindow::OnMouse), this);
   g_signal_connect(player_, "motion-notify-event", G_CALLBACK(&GtkMainWindow::OnMouse), this);
@@ -27,8 +30,7 @@ GtkMainWindow::GtkMainWindow(GtkWidget* player)
   static const GtkTargetEntry kUriList = {const_cast<gchar*>("text/uri-list"), 0, 0};
   gtk_drag_dest_unset(player_);
   gtk_drag_dest_set(window_, GTK_DEST_DEFAULT_ALL, &kUriList, 1, GDK_ACTION_COPY);
-  g_signal_connect(window_, "drag-data-received", G_CALLBACK(&GtkMainWindow::OnDragData),
-                   this);
+  g_signal_connect(window_, "drag-data-received", G_CALLBACK(&GtkMainWindow::OnDragData), this);
 }
 
 GtkMainWindow::~GtkMainWindow() {
@@ -69,9 +71,9 @@ void GtkMainWindow::SetPlayerRect(const Rect& rect) {
 void GtkMainWindow::SetCursor(Cursor cursor) {
   GdkWindow* target = gtk_widget_get_window(player_);
   if (target == nullptr) return;
-  GdkCursor* c = gdk_cursor_new_from_name(gdk_window_get_display(target), CursorName(cursor));
+  g_autoptr(GdkCursor) c =
+      gdk_cursor_new_from_name(gdk_window_get_display(target), CursorName(cursor));
   gdk_window_set_cursor(target, c);
-  if (c != nullptr) g_object_unref(c);
 }
 
 void GtkMainWindow::CaptureMouse(bool capture) {
@@ -79,8 +81,8 @@ void GtkMainWindow::CaptureMouse(bool capture) {
   if (target == nullptr || capture == captured_) return;
   GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(target));
   if (capture) {
-    captured_ = gdk_seat_grab(seat, target, GDK_SEAT_CAPABILITY_POINTER, FALSE, nullptr,
-                              nullptr, nullptr, nullptr) == GDK_GRAB_SUCCESS;
+    captured_ = gdk_seat_grab(seat, target, GDK_SEAT_CAPABILITY_POINTER, FALSE, nullptr, nullptr,
+                              nullptr, nullptr) == GDK_GRAB_SUCCESS;
   } else {
     gdk_seat_ungrab(seat);
     captured_ = false;
@@ -97,28 +99,35 @@ Point GtkMainWindow::CursorPosition() const {
 int GtkMainWindow::OnKeyPress(GtkWidget*, GdkEvent* event, void* data) noexcept {
   auto* self = static_cast<GtkMainWindow*>(data);
   if (self->events_ == nullptr) return FALSE;
+  // The key the host takes for itself, and whether the movie gets it too.
+  Key key;
+  gboolean swallowed = TRUE;
   switch (event->key.keyval) {
     case GDK_KEY_Escape:
-      self->events_->OnKey(Key::kEscape);
-      return TRUE;
+      key = Key::kEscape;
+      break;
     case GDK_KEY_Return:
     case GDK_KEY_KP_Enter:
-      self->events_->OnKey(Key::kReturn);
-      return FALSE;  // the movie still gets its Enter
+      key = Key::kReturn;
+      swallowed = FALSE;  // the movie still gets its Enter
+      break;
     case GDK_KEY_F1:
-      self->events_->OnKey(Key::kAbout);
-      return TRUE;
+      key = Key::kAbout;
+      break;
     case GDK_KEY_F2:
-      self->events_->OnKey(Key::kUpdates);
-      return TRUE;
+      key = Key::kUpdates;
+      break;
     default:
       return FALSE;
   }
+  Guarded("a key", [self, key] { self->events_->OnKey(key); });
+  return swallowed;
 }
 
 int GtkMainWindow::OnDelete(GtkWidget*, GdkEvent*, void* data) noexcept {
   auto* self = static_cast<GtkMainWindow*>(data);
-  if (self->events_ != nullptr) self->events_->OnCloseRequest();
+  if (self->events_ != nullptr)
+    Guarded("closing the window", [self] { self->events_->OnCloseRequest(); });
   return TRUE;  // the window closes only through the quit question
 }
 
@@ -145,21 +154,17 @@ int GtkMainWindow::OnMouse(GtkWidget*, GdkEvent* event, void* data) noexcept {
     default:
       return FALSE;
   }
-  return self->events_->OnPlayerMouse(action, button,
-                                      Point{static_cast<int>(x), static_cast<int>(y)});
+  const Point at{static_cast<int>(x), static_cast<int>(y)};
+  // A press the host failed on is left to the movie.
+  return Guarded("the mouse", false,
+                 [&] { return self->events_->OnPlayerMouse(action, button, at); });
 }
-
-}  // namespace platform
-
-namespace platform {
 
 std::vector<std::string> GtkMainWindow::PathsFromUris(const char* const* uris) {
   std::vector<std::string> paths;
   for (; uris != nullptr && *uris != nullptr; ++uris) {
-    gchar* path = g_filename_from_uri(*uris, nullptr, nullptr);
-    if (path == nullptr) continue;
-    paths.push_back(path);
-    g_free(path);
+    g_autofree gchar* path = g_filename_from_uri(*uris, nullptr, nullptr);
+    if (path != nullptr) paths.push_back(path);
   }
   return paths;
 }
@@ -167,9 +172,10 @@ std::vector<std::string> GtkMainWindow::PathsFromUris(const char* const* uris) {
 void GtkMainWindow::OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelectionData* data,
                                unsigned, unsigned, void* self) noexcept {
   auto* window = static_cast<GtkMainWindow*>(self);
-  gchar** uris = gtk_selection_data_get_uris(data);
-  for (const std::string& path : PathsFromUris(uris)) window->dropped_.push_back(path);
-  g_strfreev(uris);
+  g_auto(GStrv) uris = gtk_selection_data_get_uris(data);
+  Guarded("dropped files", [window, &uris] {
+    for (const std::string& path : PathsFromUris(uris)) window->dropped_.push_back(path);
+  });
   if (!window->dropped_.empty() && window->drop_source_ == 0)
     window->drop_source_ = g_idle_add(&GtkMainWindow::DeliverDrop, window);
 }
@@ -179,7 +185,8 @@ int GtkMainWindow::DeliverDrop(void* self) noexcept {
   window->drop_source_ = 0;
   std::vector<std::string> paths;
   paths.swap(window->dropped_);
-  if (window->events_ != nullptr) window->events_->OnFilesDropped(paths);
+  if (window->events_ != nullptr)
+    Guarded("dropped files", [window, &paths] { window->events_->OnFilesDropped(paths); });
   return G_SOURCE_REMOVE;
 }
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <string_view>
 
 #include "platform/files.h"
@@ -21,13 +22,14 @@ int HexValue(char c) {
   return -1;
 }
 
+struct FreeDeleter {
+  void operator()(char* text) const noexcept { std::free(text); }
+};
+
 // The canonical path of |path| (every link resolved), or "" when it does not exist.
 std::string RealPath(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return "";
-  std::string result = resolved;
-  free(resolved);
-  return result;
+  const std::unique_ptr<char, FreeDeleter> resolved(realpath(path.c_str(), nullptr));
+  return resolved ? std::string(resolved.get()) : std::string();
 }
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
@@ -42,27 +44,27 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-bool PercentDecode(const std::string& text, std::string* decoded) {
+Status PercentDecode(const std::string& text, std::string* decoded) {
   decoded->clear();
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (c == '%') {
-      if (i + 2 >= text.size()) return false;
+      if (i + 2 >= text.size()) return Status::Invalid("an escape cut off");
       const int high = HexValue(text[i + 1]);
       const int low = HexValue(text[i + 2]);
-      if (high < 0 || low < 0) return false;
+      if (high < 0 || low < 0) return Status::Invalid("an escape that is no hex number");
       c = static_cast<char>(high * 16 + low);
       i += 2;
     }
-    if (c == '\0') return false;
+    if (c == '\0') return Status::Invalid("a zero byte");
     decoded->push_back(c);
   }
-  return true;
+  return Status::Ok();
 }
 
-bool CleanRelativePath(const std::string& encoded, std::string* relative) {
+Status CleanRelativePath(const std::string& encoded, std::string* relative) {
   std::string decoded;
-  if (!PercentDecode(encoded, &decoded)) return false;
+  if (Status s = PercentDecode(encoded, &decoded); !s.ok()) return s;
   relative->clear();
   std::size_t start = 0;
   while (start <= decoded.size()) {
@@ -71,11 +73,11 @@ bool CleanRelativePath(const std::string& encoded, std::string* relative) {
     const std::string segment = decoded.substr(start, end - start);
     start = end + 1;
     if (segment.empty() || segment == ".") continue;
-    if (segment == "..") return false;
+    if (segment == "..") return Status::Invalid("a parent folder");
     if (!relative->empty()) relative->push_back('/');
     relative->append(segment);
   }
-  return !relative->empty();
+  return relative->empty() ? Status::Invalid("no file named") : Status::Ok();
 }
 
 std::string ContentTypeFor(const std::string& path) {
@@ -94,8 +96,8 @@ std::string ContentTypeFor(const std::string& path) {
   return "application/octet-stream";
 }
 
-ServeResult ServeMovieFile(const std::string& path, const std::string& data_dir,
-                           const std::string& current_dir, ServedFile* file) {
+Status ServeMovieFile(const std::string& path, const std::string& data_dir,
+                      const std::string& current_dir, ServedFile* file) {
   std::string folder;
   std::string rest;
   if (StartsWith(path, "/data/")) {
@@ -105,27 +107,36 @@ ServeResult ServeMovieFile(const std::string& path, const std::string& data_dir,
     folder = current_dir;
     rest = path.substr(9);
   } else {
-    return ServeResult::kNotServed;
+    return Status::Invalid("not a folder of the movie: " + path);
   }
-  if (folder.empty() || folder[0] != '/') return ServeResult::kNotServed;
+  if (folder.empty() || folder[0] != '/')
+    return Status::Invalid("the folder is not named by an absolute path: " + path);
   std::string relative;
-  if (!CleanRelativePath(rest, &relative)) return ServeResult::kNotServed;
+  if (Status s = CleanRelativePath(rest, &relative); !s.ok())
+    return Status::Invalid(path + ": " + s.message());
   const std::string root = RealPath(folder);
-  if (root.empty()) return ServeResult::kMissing;
+  if (root.empty()) return Status::NotFound("no folder " + folder);
 
   UniqueFd file_fd;
-  if (Status s = OpenRegularFile(root + "/" + relative, &file_fd); !s.ok())
-    return s.IsNotFound() || s.code() == Status::Code::kNotRegular ? ServeResult::kMissing
-                                                                   : ServeResult::kNotServed;
+  if (Status s = OpenRegularFile(root + "/" + relative, &file_fd); !s.ok()) {
+    // A folder, a FIFO or a device is no file of the movie's, as nothing there is.
+    if (s.IsNotFound() || s.code() == Status::Code::kNotRegular)
+      return Status::NotFound(s.message());
+    return s;
+  }
   const int fd = file_fd.get();
   // What was opened, links resolved, must lie inside the folder.
   const std::string opened = RealPath("/proc/self/fd/" + std::to_string(fd));
   const std::string prefix = root == "/" ? root : root + "/";
-  if (opened.empty() || !StartsWith(opened, prefix)) return ServeResult::kNotServed;
+  if (opened.empty() || !StartsWith(opened, prefix))
+    return Status::Invalid(path + " leads out of its folder");
   file->bytes.clear();
+  const auto too_large = [&path] {
+    return Status::TooLarge(path + " holds more than " + std::to_string(kMaxServedFile) + " bytes");
+  };
   struct stat st;
   if (fstat(fd, &st) != 0 || static_cast<std::size_t>(st.st_size) > kMaxServedFile)
-    return ServeResult::kTooLarge;
+    return too_large();
   char buffer[65536];
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -133,12 +144,12 @@ ServeResult ServeMovieFile(const std::string& path, const std::string& data_dir,
     if (n <= 0) break;
     if (file->bytes.size() + static_cast<std::size_t>(n) > kMaxServedFile) {
       file->bytes.clear();
-      return ServeResult::kTooLarge;
+      return too_large();
     }
     file->bytes.append(buffer, static_cast<std::size_t>(n));
   }
   file->content_type = ContentTypeFor(opened);
-  return ServeResult::kOk;
+  return Status::Ok();
 }
 
 }  // namespace platform

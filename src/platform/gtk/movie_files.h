@@ -8,29 +8,25 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/status.h"
+
 namespace platform {
 
 // The largest file served to the movie.
 constexpr std::size_t kMaxServedFile = 64u << 20;
-
-enum class ServeResult {
-  kOk,
-  kNotServed,  // not one of the two folders' files (or a path that leaves them)
-  kMissing,    // no regular file there
-  kTooLarge,
-};
 
 struct ServedFile {
   std::string bytes;
   std::string content_type;  // "application/xml" for XML, with no charset
 };
 
-// Percent-decodes |text|; false when an escape is malformed or decodes to a zero byte.
-bool PercentDecode(const std::string& text, std::string* decoded);
+// Percent-decodes |text|; Invalid when an escape is malformed or decodes to a zero byte.
+[[nodiscard]] Status PercentDecode(const std::string& text, std::string* decoded);
 
 // The folder-relative part of a request path, checked: decoded, split at "/", empty and
-// "." segments dropped; false for a ".." segment, a zero byte or a bad escape.
-bool CleanRelativePath(const std::string& encoded, std::string* relative);
+// "." segments dropped; Invalid for a ".." segment, a zero byte, a bad escape or no
+// name at all.
+[[nodiscard]] Status CleanRelativePath(const std::string& encoded, std::string* relative);
 
 // The content type by the file name's extension: XML as "application/xml" (no charset,
 // so that the document's own encoding declaration holds), pictures by their type, and
@@ -41,9 +37,11 @@ std::string ContentTypeFor(const std::string& path);
 // and fragment already removed) under |data_dir| or |current_dir| (absolute folders; an
 // empty one serves nothing). The file is opened without blocking, must be a regular
 // file, and the file actually opened must lie inside the folder once every symbolic
-// link is resolved.
-ServeResult ServeMovieFile(const std::string& path, const std::string& data_dir,
-                           const std::string& current_dir, ServedFile* file);
+// link is resolved. Invalid for a request that is not one of the two folders' files (a
+// path that leaves them, a folder that is not named or not absolute), NotFound when no
+// regular file is there, TooLarge past kMaxServedFile, IoError when it cannot be read.
+[[nodiscard]] Status ServeMovieFile(const std::string& path, const std::string& data_dir,
+                                    const std::string& current_dir, ServedFile* file);
 
 }  // namespace platform
 

@@ -17,6 +17,7 @@
 #ifndef LUMORA_PLATFORM_GTK_WEB_VIEW_PLAYER_H_
 #define LUMORA_PLATFORM_GTK_WEB_VIEW_PLAYER_H_
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,7 +42,6 @@ class WebViewPlayer : public Player {
   WebViewPlayer& operator=(const WebViewPlayer&) = delete;
 
   GtkWidget* widget() const;
-  WebKitWebView* view() const { return view_; }
 
   void SetEvents(PlayerEvents* events) override { events_ = events; }
   bool LoadMovie(const std::string& path) override;
@@ -49,24 +49,27 @@ class WebViewPlayer : public Player {
   void Play() override {}
   void SetVariable(const std::string& name, const std::string& value) override;
 
-  // True once the movie's page has finished loading.
-  bool loaded() const { return loaded_; }
-
  private:
-  static void OnSchemeRequest(WebKitURISchemeRequest* request, void* data);
+  struct ViewUnref {
+    void operator()(WebKitWebView* view) const noexcept;
+  };
+  // Answers the "lumora" scheme for the player whose view asks.
+  static void OnSchemeRequest(WebKitURISchemeRequest* request, void*) noexcept;
   static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
-                              void* data);
-  static void OnLoadChanged(WebKitWebView*, int event, void* data);
+                              void* data) noexcept;
+  static void OnLoadChanged(WebKitWebView*, int event, void* data) noexcept;
   void SendVariable(const std::string& name, const std::string& value);
   static void OnAutomationStarted(WebKitWebContext*, WebKitAutomationSession* session,
-                                  void* data);
+                                  void* data) noexcept;
+  static WebKitWebView* OnCreateWebView(WebKitAutomationSession*, void* data) noexcept;
 
-  WebKitWebView* view_;
+  std::unique_ptr<WebKitWebView, ViewUnref> view_;
   PlayerEvents* events_ = nullptr;
   std::string movie_bytes_;
   // The two folders whose files the movie may read ("/data/...", "/current/...").
   std::string data_dir_;
   std::string current_dir_;
+  // The movie's page has finished loading: variables go to it at once.
   bool loaded_ = false;
   bool automation_ = false;
   std::vector<std::pair<std::string, std::string>> pending_;

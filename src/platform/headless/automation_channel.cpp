@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <string_view>
 
+#include "platform/callback_guard.h"
+
 namespace platform {
 namespace {
 
@@ -20,8 +22,10 @@ bool NestingExceeds(std::string_view line, int limit) {
   for (std::size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (in_string) {
-      if (c == '\\') ++i;
-      else if (c == '"') in_string = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
     } else if (c == '"') {
       in_string = true;
     } else if (c == '[' || c == '{') {
@@ -46,13 +50,12 @@ AutomationChannel::~AutomationChannel() {
   queue_room_.notify_all();
   if (reader_.joinable()) {
     std::uint64_t one = 1;
-    if (write(stop_fd_, &one, sizeof one) < 0) {
+    if (write(stop_fd_.get(), &one, sizeof one) < 0) {
       // The reader then ends with the input; nothing else to do.
     }
     reader_.join();
   }
   if (wait_source_ != 0) g_source_remove(wait_source_);
-  if (stop_fd_ >= 0) close(stop_fd_);
 }
 
 void AutomationChannel::Start(Dispatcher dispatch, std::function<void()> end_of_input) {
@@ -62,7 +65,15 @@ void AutomationChannel::Start(Dispatcher dispatch, std::function<void()> end_of_
 }
 
 void AutomationChannel::ReadLoop() {
-  std::string buffer;  // the unfinished line
+  // Input that cannot be read on (no memory for a line) ends as input that has ended,
+  // so that the program is not left waiting for more.
+  const bool going_away =
+      Guarded("reading automation input", false, [this] { return ReadLines(); });
+  if (!going_away) loop_.Post([this] { OnEndOfInput(); });
+}
+
+bool AutomationChannel::ReadLines() {
+  std::string buffer;     // the unfinished line
   bool overlong = false;  // the current line passed the limit and is being skipped
   char chunk[65536];
   // A script that writes faster than its lines are handled waits: memory stays bounded.
@@ -75,16 +86,14 @@ void AutomationChannel::ReadLoop() {
     }
     loop_.Post([this, line = std::move(line)]() mutable { OnLine(std::move(line)); });
   };
-  auto refuse_overlong = [this] {
-    loop_.Post([this] { OnLine(std::nullopt); });
-  };
+  auto refuse_overlong = [this] { loop_.Post([this] { OnLine(std::nullopt); }); };
   for (;;) {
-    pollfd fds[2] = {{in_fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    pollfd fds[2] = {{in_fd_, POLLIN, 0}, {stop_fd_.get(), POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    if (fds[1].revents != 0) return;  // the channel is going away
+    if (fds[1].revents != 0) return true;  // the channel is going away
     ssize_t n = read(in_fd_, chunk, sizeof chunk);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) break;
@@ -97,8 +106,10 @@ void AutomationChannel::ReadLoop() {
         refuse_overlong();
       } else {
         buffer.append(fresh.substr(0, nl));
-        if (buffer.size() > kMaxLineBytes) refuse_overlong();
-        else deliver(std::move(buffer));
+        if (buffer.size() > kMaxLineBytes)
+          refuse_overlong();
+        else
+          deliver(std::move(buffer));
       }
       buffer.clear();
     }
@@ -109,14 +120,16 @@ void AutomationChannel::ReadLoop() {
       std::string().swap(buffer);
     }
   }
-  if (overlong) refuse_overlong();
-  else if (!buffer.empty()) deliver(std::move(buffer));
-  loop_.Post([this] { OnEndOfInput(); });
+  if (overlong)
+    refuse_overlong();
+  else if (!buffer.empty())
+    deliver(std::move(buffer));
+  return false;
 }
 
 void AutomationChannel::OnLine(std::optional<std::string> line) {
-  pending_.push_back(Pending{line ? Pending::kLine : Pending::kOverlong,
-                             line ? std::move(*line) : std::string()});
+  pending_.push_back(
+      Pending{line ? Pending::kLine : Pending::kOverlong, line ? std::move(*line) : std::string()});
   Pump();
 }
 
@@ -129,6 +142,11 @@ void AutomationChannel::Pump() {
   // A handler may run a nested loop that delivers more lines: they wait their turn.
   if (pumping_) return;
   pumping_ = true;
+  // Cleared however the pump ends: a handler that throws must not stop the channel.
+  struct Clear {
+    bool& flag;
+    ~Clear() { flag = false; }
+  } clear{pumping_};
   while (wait_source_ == 0 && !pending_.empty() && !loop_.quitting()) {
     Pending next = std::move(pending_.front());
     pending_.pop_front();
@@ -167,8 +185,7 @@ void AutomationChannel::Pump() {
     if (key == "answer") {
       answers_.push_back(value);
     } else if (key == "wait") {
-      if (!value.is_number() || !(value.get<double>() >= 0) ||
-          value.get<double>() > kMaxWaitMs) {
+      if (!value.is_number() || !(value.get<double>() >= 0) || value.get<double>() > kMaxWaitMs) {
         EmitError("\"wait\" takes a number of milliseconds from 0 to " +
                   std::to_string(kMaxWaitMs));
         continue;
@@ -176,17 +193,16 @@ void AutomationChannel::Pump() {
       wait_source_ = g_timeout_add(static_cast<guint>(value.get<double>()),
                                    &AutomationChannel::OnWaitOver, this);
     } else {
-      std::string error = dispatch_ ? dispatch_(input) : "not ready";
-      if (!error.empty()) EmitError(error);
+      const Status handled = dispatch_ ? dispatch_(input) : Status::Unavailable("not ready");
+      if (!handled.ok()) EmitError(handled.message());
     }
   }
-  pumping_ = false;
 }
 
-int AutomationChannel::OnWaitOver(void* data) {
+int AutomationChannel::OnWaitOver(void* data) noexcept {
   auto* self = static_cast<AutomationChannel*>(data);
   self->wait_source_ = 0;
-  self->Pump();
+  Guarded("automation input", [self] { self->Pump(); });
   return G_SOURCE_REMOVE;
 }
 
@@ -198,9 +214,7 @@ void AutomationChannel::Emit(const Json& event) {
   std::fflush(out_);
 }
 
-void AutomationChannel::EmitError(const std::string& message) {
-  Emit(Json{{"error", message}});
-}
+void AutomationChannel::EmitError(const std::string& message) { Emit(Json{{"error", message}}); }
 
 std::optional<AutomationChannel::Json> AutomationChannel::TakeAnswer() {
   if (answers_.empty()) return std::nullopt;

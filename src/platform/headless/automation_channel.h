@@ -12,21 +12,23 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include <nlohmann/json.hpp>
-
 #include "platform/main_loop.h"
+#include "platform/status.h"
+#include "platform/unique_file.h"
 
 namespace platform {
 
 class AutomationChannel {
  public:
   using Json = nlohmann::json;
-  // Handles one input object; returns an error text, or empty when it was understood.
-  using Dispatcher = std::function<std::string(const Json&)>;
+  // Handles one input object: OK when it was understood; otherwise the message of the
+  // Status is the text of the error line sent back.
+  using Dispatcher = std::function<Status(const Json&)>;
 
   // Limits on input: longer lines, deeper values and longer waits are refused with an
   // error line and skipped.
@@ -53,17 +55,22 @@ class AutomationChannel {
   std::optional<Json> TakeAnswer();
 
  private:
+  // The reader thread: reads lines until the input ends or the channel goes away.
   void ReadLoop();
+  // Reads and delivers lines; true when the channel is going away, false when the
+  // input has ended.
+  bool ReadLines();
   // A line of input, or nullopt for a line that passed kMaxLineBytes.
   void OnLine(std::optional<std::string> line);
   void OnEndOfInput();
   void Pump();
-  static int OnWaitOver(void* data);
+  static int OnWaitOver(void* data) noexcept;
 
   MainLoop& loop_;
   int in_fd_;
   std::FILE* out_;
-  int stop_fd_ = -1;
+  // Written once to wake the reader when the channel goes away.
+  UniqueFd stop_fd_;
   std::thread reader_;
   std::mutex out_mutex_;
   // Bytes of lines read and not yet handled, shared by the reader and the main loop.

@@ -5,12 +5,15 @@
 
 #include <string>
 
+#include "platform/status.h"
+
 namespace platform {
 
-// Empty when |path| is the absolute path of an existing file that is not a folder;
-// otherwise why it is refused. A relative path is refused, not taken against some
-// folder: the caller says which file it means.
-std::string CheckChosenPath(const std::string& path);
+// OK when |path| is the absolute path of an existing file that is not a folder;
+// otherwise why it is refused (Invalid for a relative path or a zero byte, NotFound,
+// NotRegular for a folder). A relative path is refused, not taken against some folder:
+// the caller says which file it means.
+Status CheckChosenPath(const std::string& path);
 
 }  // namespace platform
 

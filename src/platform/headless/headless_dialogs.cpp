@@ -8,9 +8,8 @@ namespace platform {
 
 using Json = AutomationChannel::Json;
 
-Json HeadlessDialogs::TakeAnswer(const std::vector<std::string>& accepted,
-                                 const Json& fallback, bool allow_object,
-                                 bool* defaulted) {
+Json HeadlessDialogs::TakeAnswer(const std::vector<std::string>& accepted, const Json& fallback,
+                                 bool allow_object, bool* defaulted) {
   *defaulted = false;
   std::optional<Json> answer = channel_.TakeAnswer();
   if (!answer) {
@@ -18,8 +17,7 @@ Json HeadlessDialogs::TakeAnswer(const std::vector<std::string>& accepted,
     return fallback;
   }
   if (answer->is_string() &&
-      std::find(accepted.begin(), accepted.end(), answer->get<std::string>()) !=
-          accepted.end())
+      std::find(accepted.begin(), accepted.end(), answer->get<std::string>()) != accepted.end())
     return *answer;
   if (allow_object && answer->is_object()) return *answer;
   channel_.EmitError("answer " + answer->dump() + " does not fit this dialog");
@@ -49,8 +47,8 @@ bool HeadlessDialogs::Question(const std::string& text, const std::string& capti
 void HeadlessDialogs::About() {
   bool defaulted;
   Json answer = TakeAnswer({"ok"}, "ok", false, &defaulted);
-  Report({{"kind", "about"}, {"text", "Lumora Version 1.0"}, {"caption", "关于 Lumora"}},
-         answer, defaulted);
+  Report({{"kind", "about"}, {"text", "Lumora Version 1.0"}, {"caption", "关于 Lumora"}}, answer,
+         defaulted);
 }
 
 bool HeadlessDialogs::OpenFiles(const std::vector<FileFilter>& filters, bool multiple,
@@ -66,15 +64,16 @@ bool HeadlessDialogs::OpenFiles(const std::vector<FileFilter>& filters, bool mul
     if (answer.contains("files") && answer["files"].is_array()) {
       // Only existing files given by their full paths can be chosen; an answer with any
       // other entry is refused as a whole.
-      std::string refused;
+      Status refused;
       for (const Json& f : answer["files"]) {
-        refused = f.is_string() ? CheckChosenPath(f.get<std::string>()) : "a path is not a string";
-        if (!refused.empty()) break;
+        refused = f.is_string() ? CheckChosenPath(f.get<std::string>())
+                                : Status::Invalid("a path is not a string");
+        if (!refused.ok()) break;
         paths->push_back(f);
       }
       if (!multiple && paths->size() > 1) paths->resize(1);
-      chosen = refused.empty() && !paths->empty();
-      if (!refused.empty()) channel_.EmitError("file chooser: " + refused);
+      chosen = refused.ok() && !paths->empty();
+      if (!refused.ok()) channel_.EmitError("file chooser: " + refused.message());
     } else {
       channel_.EmitError("a file chooser takes {\"files\": [...]} or \"cancel\"");
     }
@@ -83,8 +82,8 @@ bool HeadlessDialogs::OpenFiles(const std::vector<FileFilter>& filters, bool mul
       paths->clear();
     }
   }
-  Report({{"kind", "openFiles"}, {"text", ""}, {"caption", ""}, {"filters", filter_list}},
-         answer, defaulted);
+  Report({{"kind", "openFiles"}, {"text", ""}, {"caption", ""}, {"filters", filter_list}}, answer,
+         defaulted);
   return chosen;
 }
 

@@ -38,7 +38,7 @@ class HeadlessPlatform : public Platform {
   }
 
  private:
-  std::string Dispatch(const AutomationChannel::Json& input) {
+  Status Dispatch(const AutomationChannel::Json& input) {
     if (input.contains("fscommand")) return player_.HandleFSCommand(input);
     const std::string& key = input.begin().key();
     const AutomationChannel::Json& value = input.begin().value();
@@ -48,7 +48,7 @@ class HeadlessPlatform : public Platform {
     if (key == "drop") return window_.HandleDrop(value);
     if (key == "key") return window_.HandleKey(value);
     if (key == "updateWindow") return update_window_.Handle(value);
-    return "unknown input: " + key;
+    return Status::Invalid("unknown input: " + key);
   }
 
   MainLoop loop_;
@@ -62,8 +62,7 @@ class HeadlessPlatform : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> CreateHeadlessPlatform(int in_fd, std::FILE* out,
-                                                 const Rect& work_area) {
+std::unique_ptr<Platform> CreateHeadlessPlatform(int in_fd, std::FILE* out, const Rect& work_area) {
   return std::make_unique<HeadlessPlatform>(in_fd, out, work_area);
 }
 

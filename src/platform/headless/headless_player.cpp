@@ -19,33 +19,32 @@ void HeadlessPlayer::SetVariable(const std::string& name, const std::string& val
   channel_.Emit(Json{{"setVariable", {{"name", name}, {"value", value}}}});
 }
 
-std::string HeadlessPlayer::HandleFSCommand(const Json& input) {
-  if (!input["fscommand"].is_string())
-    return "\"fscommand\" takes a command name";
+Status HeadlessPlayer::HandleFSCommand(const Json& input) {
+  if (!input["fscommand"].is_string()) return Status::Invalid("\"fscommand\" takes a command name");
   std::string args;
   if (input.contains("args")) {
-    if (!input["args"].is_string()) return "\"args\" must be a string";
+    if (!input["args"].is_string()) return Status::Invalid("\"args\" must be a string");
     args = input["args"];
   }
   if (events_) events_->OnFSCommand(input["fscommand"], args);
-  return {};
+  return Status::Ok();
 }
 
-std::string HeadlessPlayer::HandleSetVariable(const Json& variable) {
+Status HeadlessPlayer::HandleSetVariable(const Json& variable) {
   if (!variable.is_object() || !variable.contains("name") || !variable["name"].is_string() ||
       !variable.contains("value") || !variable["value"].is_string())
-    return "\"setVariable\" takes {\"name\": N, \"value\": V}";
+    return Status::Invalid("\"setVariable\" takes {\"name\": N, \"value\": V}");
   variables_[variable["name"]] = variable["value"];
   if (events_) events_->OnVariableChanged(variable["name"], variable["value"]);
-  return {};
+  return Status::Ok();
 }
 
-std::string HeadlessPlayer::HandleGetVariable(const Json& name) {
-  if (!name.is_string()) return "\"getVariable\" takes a variable name";
+Status HeadlessPlayer::HandleGetVariable(const Json& name) {
+  if (!name.is_string()) return Status::Invalid("\"getVariable\" takes a variable name");
   auto it = variables_.find(name);
-  channel_.Emit(Json{{"variable", {{"name", name},
-                                   {"value", it == variables_.end() ? "" : it->second}}}});
-  return {};
+  channel_.Emit(
+      Json{{"variable", {{"name", name}, {"value", it == variables_.end() ? "" : it->second}}}});
+  return Status::Ok();
 }
 
 }  // namespace platform

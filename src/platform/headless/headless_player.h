@@ -9,6 +9,7 @@
 
 #include "platform/headless/automation_channel.h"
 #include "platform/player.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -22,9 +23,11 @@ class HeadlessPlayer : public Player {
   void Play() override {}
   void SetVariable(const std::string& name, const std::string& value) override;
 
-  std::string HandleFSCommand(const AutomationChannel::Json& input);
-  std::string HandleSetVariable(const AutomationChannel::Json& variable);
-  std::string HandleGetVariable(const AutomationChannel::Json& name);
+  // Input from the automation interface; input that is refused comes back as Invalid,
+  // with the error line's text as its message.
+  [[nodiscard]] Status HandleFSCommand(const AutomationChannel::Json& input);
+  [[nodiscard]] Status HandleSetVariable(const AutomationChannel::Json& variable);
+  [[nodiscard]] Status HandleGetVariable(const AutomationChannel::Json& name);
 
  private:
   AutomationChannel& channel_;

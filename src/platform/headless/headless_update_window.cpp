@@ -14,17 +14,17 @@ void HeadlessUpdateWindow::SetServers(const std::vector<std::string>& labels, in
   selected_ = selected;
 }
 
-std::string HeadlessUpdateWindow::Handle(const Json& input) {
+Status HeadlessUpdateWindow::Handle(const Json& input) {
   if (input.is_object()) {
     if (!input.contains("server") || !input["server"].is_number_integer())
-      return "\"updateWindow\" takes {\"server\": ITEM}";
+      return Status::Invalid("\"updateWindow\" takes {\"server\": ITEM}");
     const auto item = input["server"].get<long long>();
     if (item < 0 || item >= static_cast<long long>(servers_.size()))
-      return "no server " + std::to_string(item) + " in the update window";
-    if (!enabled_) return "the server choice is disabled while updating";
+      return Status::Invalid("no server " + std::to_string(item) + " in the update window");
+    if (!enabled_) return Status::Unavailable("the server choice is disabled while updating");
     selected_ = static_cast<int>(item);
     if (events_) events_->OnServerChosen(selected_);
-    return {};
+    return Status::Ok();
   }
   const std::string action = input.is_string() ? input.get<std::string>() : std::string();
   if (action == "state") {
@@ -39,17 +39,18 @@ std::string HeadlessUpdateWindow::Handle(const Json& input) {
   } else if (action == "show") {
     Show();
   } else if (action == "manual") {
-    if (!enabled_) return "\"手动更新\" is disabled while updating";
+    if (!enabled_) return Status::Unavailable("\"手动更新\" is disabled while updating");
     if (events_) events_->OnManualUpdate();
   } else if (action == "install") {
     if (events_) events_->OnInstallNow();
   } else if (action == "close") {
     if (events_) events_->OnCloseUpdates();
   } else {
-    return "\"updateWindow\" takes \"state\", \"show\", \"manual\", \"install\", \"close\" or "
-           "{\"server\": ITEM}";
+    return Status::Invalid(
+        "\"updateWindow\" takes \"state\", \"show\", \"manual\", \"install\", \"close\" or "
+        "{\"server\": ITEM}");
   }
-  return {};
+  return Status::Ok();
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #define LUMORA_PLATFORM_HEADLESS_HEADLESS_UPDATE_WINDOW_H_
 
 #include "platform/headless/automation_channel.h"
+#include "platform/status.h"
 #include "platform/update_window.h"
 
 namespace platform {
@@ -24,8 +25,9 @@ class HeadlessUpdateWindow : public UpdateWindow {
   void SetCurrentProgress(int percent) override { current_ = percent; }
   void EnableChoice(bool enabled) override { enabled_ = enabled; }
 
-  // Input from the automation interface; errors come back as text.
-  std::string Handle(const AutomationChannel::Json& input);
+  // Input from the automation interface; input that is refused comes back as Invalid,
+  // with the error line's text as its message.
+  [[nodiscard]] Status Handle(const AutomationChannel::Json& input);
 
  private:
   AutomationChannel& channel_;

@@ -5,6 +5,7 @@
 
 #include "platform/headless/automation_channel.h"
 #include "platform/main_window.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -23,11 +24,11 @@ class HeadlessWindow : public MainWindow {
   void CaptureMouse(bool capture) override { captured_ = capture; }
   Point CursorPosition() const override { return cursor_; }
 
-  WindowEvents* events() const { return events_; }
-  // Input from the automation interface; errors come back as text.
-  std::string HandleMouse(const AutomationChannel::Json& mouse);
-  std::string HandleKey(const AutomationChannel::Json& key);
-  std::string HandleDrop(const AutomationChannel::Json& files);
+  // Input from the automation interface; input that is refused comes back as Invalid,
+  // with the error line's text as its message.
+  [[nodiscard]] Status HandleMouse(const AutomationChannel::Json& mouse);
+  [[nodiscard]] Status HandleKey(const AutomationChannel::Json& key);
+  [[nodiscard]] Status HandleDrop(const AutomationChannel::Json& files);
 
  private:
   void Report();
