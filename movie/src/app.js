@@ -41,8 +41,11 @@
   L.$("scrim").addEventListener("click", function () { L.closeTop(); });
   document.addEventListener("mousedown", function (e) {
     var m = L.$("menu");
-    if (!m.hidden && !m.contains(e.target)) L.closePanel("menu");
+    // The button that opened the menu closes it on its own click.
+    if (!m.hidden && !m.contains(e.target) && !(L.menuOwner && L.menuOwner.contains(e.target)))
+      L.closePanel("menu");
   });
+  L.$("menu").addEventListener("keydown", L.menuKey);
 
   document.addEventListener("keydown", function (e) {
     var typing = /^(INPUT|TEXTAREA)$/.test(e.target.tagName);
@@ -62,6 +65,7 @@
 
   L.buildNav();
   L.grid.init();
+  L.toolbar.init();
   L.search.init();
   L.account.init();
   L.downloads.init();

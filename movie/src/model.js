@@ -349,6 +349,89 @@
     return {first: Math.max(0, first - overscan), last: Math.min(rows.length, last + overscan)};
   }
 
+  // ---- Order and sections --------------------------------------------------------
+
+  // The orders a view can be shown in; the catalogue's own groups stay the sections in
+  // each, so that every order can jump to a group.
+  var ORDERS = [{key: "group", label: "默认分组"}, {key: "date", label: "日期"},
+                {key: "name", label: "名称"}];
+  function isOrder(key) {
+    return ORDERS.some(function (o) { return o.key === key; });
+  }
+  function orderLabel(key) {
+    for (var i = 0; i < ORDERS.length; i++) if (ORDERS[i].key === key) return ORDERS[i].label;
+    return ORDERS[0].label;
+  }
+  // Where a view's order is remembered (the page's local storage outlives the program).
+  function orderStorageKey(viewKey) { return "lumora.order." + viewKey; }
+  // The remembered order of a view from |storage| (anything with getItem), "group" when
+  // none is, the storage is unusable or holds something else.
+  function storedOrder(storage, viewKey) {
+    var value = null;
+    try { value = storage ? storage.getItem(orderStorageKey(viewKey)) : null; } catch (e) { value = null; }
+    return isOrder(value) ? value : "group";
+  }
+
+  // The numbers of a date text in their order ("2026-01" gives [2026, 1], "2026年第3期"
+  // [2026, 3]): catalogue dates are free text, and comparing their numbers in turn
+  // orders years, months, days and numbered editions alike. None gives an empty list.
+  function dateNumbers(text) {
+    var found = String(text || "").match(/[0-9]+/g) || [];
+    return found.slice(0, 4).map(function (d) { return parseInt(d.slice(0, 9), 10); });
+  }
+  // Newer first: the later of two number lists sorts before; a date without numbers
+  // sorts after every dated one.
+  function compareDates(a, b) {
+    if (!a.length || !b.length) return (a.length ? 0 : 1) - (b.length ? 0 : 1);
+    for (var i = 0; i < a.length && i < b.length; i++) if (a[i] !== b[i]) return b[i] - a[i];
+    return b.length - a.length;
+  }
+
+  var nameCollator = null;
+  // Names in the order of their pinyin, numbers inside them by value (第2期 before 第12期).
+  function collator() {
+    if (!nameCollator) nameCollator = new Intl.Collator("zh-CN", {numeric: true});
+    return nameCollator;
+  }
+
+  // The groups with their items in |order|: "group" keeps the file's order; "date" puts
+  // the newest first; "name" sorts by name in pinyin order. Ties keep the file's order.
+  // The groups and items themselves are shared, never changed.
+  function orderGroups(groups, order) {
+    if (order !== "date" && order !== "name") return groups;
+    var compareNames = collator().compare;
+    return groups.map(function (g) {
+      var keyed = g.items.map(function (item, index) {
+        return {item: item, index: index, date: order === "date" ? dateNumbers(item.date) : null,
+                name: item.name || item.id};
+      });
+      keyed.sort(function (a, b) {
+        var c = order === "date" ? compareDates(a.date, b.date) : compareNames(a.name, b.name);
+        return c || a.index - b.index;
+      });
+      var copy = {};
+      Object.keys(g).forEach(function (k) { copy[k] = g[k]; });
+      copy.items = keyed.map(function (k) { return k.item; });
+      return copy;
+    });
+  }
+
+  // The sections of flattened rows a jump can go to: [{group, count, top}] in order, the
+  // top being that of the group's header row.
+  function sectionsOf(rows) {
+    return rows.filter(function (r) { return r.kind === "header"; }).map(function (r) {
+      return {group: r.group, count: r.count, top: r.top};
+    });
+  }
+  // The scroll position that brings |group|'s section header to the top of the view
+  // (rows start |offset| below the scroller's top; the scroller itself stops at its
+  // end); null when the group has no section.
+  function jumpTop(rows, group, offset) {
+    for (var i = 0; i < rows.length; i++)
+      if (rows[i].kind === "header" && rows[i].group === group) return rows[i].top + (offset || 0);
+    return null;
+  }
+
   var api = {
     CATEGORIES: CATEGORIES, LOCAL: LOCAL, SEARCH_FILE: SEARCH_FILE, SHELF_GROUPS: SHELF_GROUPS,
     SHARE_SITES: SHARE_SITES, COVERS: COVERS,
@@ -359,7 +442,10 @@
     parseDLRatio: parseDLRatio, isDLRatioName: isDLRatioName,
     coverUrl: coverUrl, fileUrl: fileUrl, tileHue: tileHue, priceLabel: priceLabel,
     layoutFor: layoutFor, columnsFor: columnsFor, flattenRows: flattenRows,
-    visibleRows: visibleRows
+    visibleRows: visibleRows,
+    ORDERS: ORDERS, isOrder: isOrder, orderLabel: orderLabel, orderStorageKey: orderStorageKey,
+    storedOrder: storedOrder, dateNumbers: dateNumbers, compareDates: compareDates,
+    orderGroups: orderGroups, sectionsOf: sectionsOf, jumpTop: jumpTop
   };
   if (typeof module !== "undefined" && module.exports) module.exports = api;
   else root.LumoraModel = api;

@@ -58,7 +58,8 @@ window.Lumora = (function () {
     var p = L.$(id);
     L.closePanel(id);
     p.hidden = false;
-    open.push({id: id, scrim: opts && opts.modal, onclose: opts && opts.onclose, back: document.activeElement});
+    open.push({id: id, scrim: opts && opts.modal, onclose: opts && opts.onclose,
+               back: (opts && opts.back) || document.activeElement});
     L.$("scrim").hidden = !open.some(function (o) { return o.scrim; });
     var f = p.querySelector("input:not([disabled]), button:not([disabled])");
     if (f && !(opts && opts.noFocus)) f.focus();
@@ -80,19 +81,50 @@ window.Lumora = (function () {
   L.isOpen = function (id) { return open.some(function (o) { return o.id === id; }); };
   L.togglePanel = function (id, opts) { if (L.isOpen(id)) L.closePanel(id); else L.openPanel(id, opts); };
 
-  // A menu of [label, action] entries ("-" for a rule) at a point.
-  L.menu = function (entries, x, y) {
+  // A menu of [label, action, enabled, checked] entries ("-" for a rule) at a point.
+  // |opts.owner| is the button that opened it: it shows the menu as expanded and gets
+  // the focus back when the menu closes. Entries with a |checked| flag are radio items,
+  // and the checked one takes the focus first. The arrow keys, Home and End move
+  // between entries; Enter or Space chooses; Escape and Tab close the menu.
+  L.menu = function (entries, x, y, opts) {
+    opts = opts || {};
     var m = L.$("menu");
     m.textContent = "";
+    m.setAttribute("aria-label", opts.label || "菜单");
+    var first = null;
     entries.forEach(function (e) {
-      if (e === "-") { m.appendChild(L.h("hr")); return; }
-      m.appendChild(L.h("button", {type: "button", role: "menuitem", text: e[0], disabled: e[2] === false,
-        onclick: function () { L.closePanel("menu"); e[1](); }}));
+      if (e === "-") { m.appendChild(L.h("hr", {role: "separator"})); return; }
+      var radio = typeof e[3] === "boolean";
+      var b = L.h("button", {type: "button", role: radio ? "menuitemradio" : "menuitem", text: e[0],
+        disabled: e[2] === false, "aria-checked": radio ? String(e[3]) : null, tabindex: "-1",
+        onclick: function () { L.closePanel("menu"); e[1](); }});
+      if (radio && e[3] && e[2] !== false) first = b;
+      m.appendChild(b);
     });
-    L.openPanel("menu");
+    var owner = opts.owner || null;
+    L.openPanel("menu", {noFocus: true, back: owner, onclose: function () {
+      if (owner) owner.setAttribute("aria-expanded", "false");
+      L.menuOwner = null;
+    }});
+    L.menuOwner = owner;
+    if (owner) owner.setAttribute("aria-expanded", "true");
     var r = m.getBoundingClientRect();
     m.style.left = Math.max(0, Math.min(x, innerWidth - r.width - 4)) + "px";
     m.style.top = Math.max(0, Math.min(y, innerHeight - r.height - 4)) + "px";
+    (first || m.querySelector("button:not([disabled])") || m).focus();
+  };
+  L.menuKey = function (e) {
+    var items = Array.prototype.slice.call(L.$("menu").querySelectorAll("button:not([disabled])"));
+    var at = items.indexOf(document.activeElement);
+    var next = null;
+    if (e.key === "ArrowDown") next = items[(at + 1) % items.length];
+    else if (e.key === "ArrowUp") next = items[(at - 1 + items.length) % items.length];
+    else if (e.key === "Home") next = items[0];
+    else if (e.key === "End") next = items[items.length - 1];
+    else if (e.key === "Tab") { L.closePanel("menu"); e.preventDefault(); return; }
+    else return;
+    e.preventDefault();
+    if (next) next.focus();
   };
 
   // Reads a file of one of the two folders as bytes: resolves to a Uint8Array, or

@@ -1,4 +1,5 @@
-// lumora [--headless [--work-area WxH+X+Y]] [SERVER-LIST-URL MODE]
+// lumora [--headless [--work-area WxH+X+Y] | --automation] [--show-updates]
+//        [SERVER-LIST-URL MODE]
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -34,13 +35,15 @@ __attribute__((constructor(101))) void OpenStandardDescriptors() {
 int main(int argc, char** argv) {
   app::ProgramOptions options =
       app::ReadProgramOptions(&argc, &argv, &platform::LoadDesktopPlatform);
-  if (options.help) {
-    std::fputs(app::ProgramUsage(), stdout);
-    return 0;
+  if (options.help || options.version) {
+    std::fputs(options.help ? app::ProgramUsage() : app::ProgramVersion(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
   if (!options.face) {
     std::fprintf(stderr, "lumora: %s\n", options.error.c_str());
-    return options.bad_usage ? 2 : 1;
+    if (!options.bad_usage) return 1;
+    std::fputs("Try 'lumora --help' for more information.\n", stderr);
+    return 2;
   }
   app::CLumoraApp application(app::DeploymentSettings::Load(platform::ProgramFile()));
   application.set_show_updates(options.show_updates);

@@ -1,12 +1,15 @@
 // The program's command line:
 //
 //   lumora [--headless [--work-area WxH+X+Y] | --automation] [--show-updates]
-//          [SERVER-LIST-URL MODE]
+//          [--] [SERVER-LIST-URL MODE]
+//   lumora --help | --version
 //
 // The words after the options form the program's own command line, joined by single
-// spaces (give it as one quoted argument to keep other spacing). On the desktop the
-// toolkit takes its own options (--display and the like) out of the arguments before
-// the program's own words are read.
+// spaces (give it as one quoted argument to keep other spacing); after "--" every word
+// belongs to it, also one that begins with "-". A value may follow its option as the
+// next argument or after "=" (--work-area=800x570+0+0). On the desktop the toolkit takes
+// its own options (--display and the like) out of the arguments before the program's own
+// words are read. Any other word that begins with "-" is refused as an unknown option.
 #ifndef LUMORA_APP_PROGRAM_OPTIONS_H_
 #define LUMORA_APP_PROGRAM_OPTIONS_H_
 
@@ -20,6 +23,7 @@ namespace app {
 
 struct ProgramOptions {
   bool help = false;
+  bool version = false;
   bool headless = false;
   bool show_updates = false;  // --show-updates: the update window starts shown
   // --automation: the desktop face accepts a WebDriver session (WebKitWebDriver) that
@@ -38,12 +42,15 @@ using DesktopFactory = std::function<platform::Status(int* argc, char*** argv,
                                                       std::unique_ptr<platform::Platform>* face)>;
 
 // Reads the arguments and makes the face the program runs on: the headless face for
-// --headless, otherwise the desktop made by |make_desktop|. Nothing is made for
-// --help or when |error| is set.
+// --headless, otherwise the desktop made by |make_desktop|. Nothing is made for --help,
+// --version or when |error| is set; a mistake in the arguments is found before any
+// display is asked for.
 ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory& make_desktop);
 
-// The usage text.
+// The text of --help.
 const char* ProgramUsage();
+// The text of --version.
+const char* ProgramVersion();
 
 }  // namespace app
 

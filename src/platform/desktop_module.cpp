@@ -17,39 +17,34 @@ std::string DesktopModulePath() {
   return program.substr(0, slash + 1) + LUMORA_DESKTOP_MODULE_NAME;
 }
 
-std::unique_ptr<Platform> LoadDesktopPlatform(int* argc, char*** argv, std::string* error) {
+Status LoadDesktopPlatform(int* argc, char*** argv, std::unique_ptr<Platform>* face) {
   const std::string path = DesktopModulePath();
-  if (path.empty()) {
-    *error = "cannot find the program's own folder, where its desktop module is";
-    return nullptr;
-  }
-  if (!PathExists(path)) {
-    *error = "the desktop module " + path +
-             " is missing (install the program again, or run it with --headless)";
-    return nullptr;
-  }
+  if (path.empty())
+    return Status::NotFound("cannot find the program's own folder, where its desktop module is");
+  if (!PathExists(path))
+    return Status::NotFound("the desktop module " + path +
+                            " is missing (install the program again, or run it with --headless)");
   // Lazy binding, as the program's own libraries were bound when it linked them; the
   // module is never closed, since the toolkit it brings cannot be unloaded.
   void* module = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (module == nullptr) {
     const char* reason = dlerror();
-    *error = "cannot load the desktop module: " + std::string(reason ? reason : path);
-    return nullptr;
+    return Status::IoError("cannot load the desktop module: " +
+                           std::string(reason ? reason : path));
   }
   const auto* interface = static_cast<const char*>(dlsym(module, kDesktopInterfaceSymbol));
   void* factory = dlsym(module, kDesktopFactorySymbol);
-  if (interface == nullptr || factory == nullptr) {
-    *error = path + " is not a desktop module of this program";
-    return nullptr;
-  }
+  if (interface == nullptr || factory == nullptr)
+    return Status::Invalid(path + " is not a desktop module of this program");
   // Compared up to the first difference or terminator, never read past the module's own.
-  if (std::strncmp(interface, LUMORA_DESKTOP_INTERFACE, sizeof LUMORA_DESKTOP_INTERFACE) != 0) {
-    *error = "the desktop module " + path +
-             " belongs to another build of the program (install the program again)";
-    return nullptr;
-  }
+  if (std::strncmp(interface, LUMORA_DESKTOP_INTERFACE, sizeof LUMORA_DESKTOP_INTERFACE) != 0)
+    return Status::Invalid("the desktop module " + path +
+                           " belongs to another build of the program (install the program again)");
   auto create = reinterpret_cast<DesktopFactoryFunction>(factory);
-  return std::unique_ptr<Platform>(create(argc, argv, error));
+  std::string error;
+  face->reset(create(argc, argv, &error));
+  if (*face == nullptr) return Status::Unavailable(error);
+  return Status::Ok();
 }
 
 }  // namespace platform

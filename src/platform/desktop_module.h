@@ -29,9 +29,9 @@ using DesktopFactoryFunction = Platform* (*)(int* argc, char*** argv, std::strin
 std::string DesktopModulePath();
 
 // Loads the desktop module and makes the desktop face with it (see CreateGtkPlatform).
-// Null with |error| set when the module is missing, cannot be loaded, is not a desktop
+// Fails, saying why, when the module is missing, cannot be loaded, is not a desktop
 // module or belongs to another build, or when there is no display.
-std::unique_ptr<Platform> LoadDesktopPlatform(int* argc, char*** argv, std::string* error);
+Status LoadDesktopPlatform(int* argc, char*** argv, std::unique_ptr<Platform>* face);
 
 }  // namespace platform
 

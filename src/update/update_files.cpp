@@ -431,6 +431,11 @@ bool CUpdateFiles::RecordInstalledVersion(const std::string& target_path,
 }
 
 bool CUpdateFiles::AddScannedFile(const std::string& path) {
+  return AddScannedFile(path, "CURRENTDIR", "");
+}
+
+bool CUpdateFiles::AddScannedFile(const std::string& path, const std::string& install_dir,
+                                  const std::string& local_path) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   const std::string key = ansi::Lower(path);
   entries_.remove_if([&key](const std::unique_ptr<CUpdateFile>& entry) {
@@ -440,6 +445,8 @@ bool CUpdateFiles::AddScannedFile(const std::string& path) {
   if (!entry->Scan()) return false;
   std::string digest;
   if (Sha256OfFile(ansi::NativePath(path), &digest).ok()) entry->sha256_ = digest;
+  entry->install_dir_ = install_dir;
+  entry->local_path_ = local_path;
   entries_.push_back(std::move(entry));
   return true;
 }

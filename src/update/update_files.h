@@ -111,6 +111,10 @@ class CUpdateFiles {
   // a scan of the file there, with its SHA-256 digest; false when it cannot be
   // scanned.
   [[nodiscard]] bool AddScannedFile(const std::string& path);
+  // The same for a file of a release: its entry is installed below the folder of
+  // |install_dir| (a directory macro) in |local_path| (a sub-folder, or empty).
+  [[nodiscard]] bool AddScannedFile(const std::string& path, const std::string& install_dir,
+                                    const std::string& local_path);
   // Writes the manifest of the entries to |path| (core path), replacing the file
   // atomically; each entry's URL becomes base URL + "/" + local path + "/" + file name.
   [[nodiscard]] bool Save(const std::string& path);

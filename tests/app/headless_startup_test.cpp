@@ -97,6 +97,30 @@ TEST(HeadlessStartupTest, BadOptionsAndLinesGetClearErrors) {
   LumoraRun driven = RunLumora(o, {});
   EXPECT_EQ(driven.exit_code, 2);
   EXPECT_NE(driven.stderr_text.find("--automation"), std::string::npos) << driven.stderr_text;
+  // An unknown option is named, with the way to the help, in the usual form.
+  o.args = {"--frobnicate", "http://u/l.txt", "auto"};
+  LumoraRun unknown = RunLumora(o, {});
+  EXPECT_EQ(unknown.exit_code, 2);
+  EXPECT_EQ(unknown.stderr_text,
+            "lumora: unrecognized option '--frobnicate'\n"
+            "Try 'lumora --help' for more information.\n");
+  EXPECT_TRUE(unknown.raw.empty());
+  // Help and version on standard output, nothing started.
+  o.args = {"--version"};
+  LumoraRun version = RunLumora(o, {});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.raw, (std::vector<std::string>{"lumora " LUMORA_VERSION}));
+  EXPECT_EQ(version.stderr_text, "");
+  o.args = {"--help"};
+  LumoraRun help = RunLumora(o, {});
+  EXPECT_EQ(help.exit_code, 0);
+  ASSERT_FALSE(help.raw.empty());
+  EXPECT_EQ(help.raw[0].rfind("Usage: lumora ", 0), 0u) << help.raw[0];
+  std::string text;
+  for (const std::string& line : help.raw) text += line + "\n";
+  for (const char* option : {"--headless", "--work-area", "--automation", "--show-updates",
+                             "--help", "--version", "SERVER-LIST-URL MODE"})
+    EXPECT_NE(text.find(option), std::string::npos) << option;
 
   LumoraRun run = RunLumora(InFolders(home, home.path()),
                             {"not json", "[1,2]", R"({"a":1,"b":2})", R"({"nosuch":1})",

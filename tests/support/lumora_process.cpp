@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -128,15 +130,36 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   close(err_pipe[1]);
   signal(SIGPIPE, SIG_IGN);
   std::string input;
-  for (const std::string& line : script) input += line + "\n";
-  // Write the whole script, reading output meanwhile so neither side blocks.
+  std::vector<std::size_t> line_starts;
+  for (const std::string& line : script) {
+    line_starts.push_back(input.size());
+    input += line + "\n";
+  }
+  line_starts.push_back(input.size());
+  // Write the script up to the next gate not passed, reading output meanwhile so
+  // neither side blocks.
   fcntl(in_pipe[1], F_SETFL, O_NONBLOCK);
   std::size_t written = 0;
+  std::size_t gate = 0;
+  const auto limit = [&] {
+    if (gate >= options.gates.size()) return input.size();
+    return line_starts[std::min(options.gates[gate].before_line, script.size())];
+  };
   std::string out_text, err_text;
+  std::size_t parsed = 0;  // bytes of out_text already split into lines
+  const auto take_lines = [&] {
+    for (std::size_t nl; (nl = out_text.find('\n', parsed)) != std::string::npos;
+         parsed = nl + 1) {
+      std::string line = out_text.substr(parsed, nl - parsed);
+      run.events.push_back(Json::parse(line, nullptr, false));
+      run.raw.push_back(std::move(line));
+      if (gate < options.gates.size() && options.gates[gate].ready(run.events.back())) ++gate;
+    }
+  };
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);
   bool out_open = true, err_open = true;
   int in_fd = in_pipe[1];
-  if (input.empty() || options.close_stdin) {
+  if (options.close_stdin) {
     close(in_fd);
     in_fd = -1;
   }
@@ -148,9 +171,10 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
       kill(pid, SIGKILL);
       break;
     }
+    const bool writing = in_fd >= 0 && written < limit();
     pollfd fds[3] = {{out_open ? out_pipe[0] : -1, POLLIN, 0},
                      {err_open ? err_pipe[0] : -1, POLLIN, 0},
-                     {in_fd, POLLOUT, 0}};
+                     {writing ? in_fd : -1, POLLOUT, 0}};
     if (poll(fds, 3, static_cast<int>(left)) < 0) continue;
     char buf[8192];
     for (int i = 0; i < 2; ++i) {
@@ -161,14 +185,18 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
         continue;
       }
       (i == 0 ? out_text : err_text).append(buf, static_cast<std::size_t>(n));
+      if (i == 0) take_lines();
     }
-    if (in_fd >= 0 && fds[2].revents != 0) {
-      ssize_t n = write(in_fd, input.data() + written, input.size() - written);
+    if (writing && fds[2].revents != 0) {
+      ssize_t n = write(in_fd, input.data() + written, limit() - written);
       if (n > 0) written += static_cast<std::size_t>(n);
-      if (n < 0 || written == input.size()) {
-        close(in_fd);
-        in_fd = -1;
-      }
+      // The program went away.
+      if (n < 0 && errno != EAGAIN && errno != EINTR) written = input.size();
+    }
+    // The end of the input quits the program: only once every gate has been passed.
+    if (in_fd >= 0 && written == input.size() && gate >= options.gates.size()) {
+      close(in_fd);
+      in_fd = -1;
     }
   }
   if (in_fd >= 0) close(in_fd);
@@ -179,11 +207,7 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   if (!linked.empty()) unlink(linked.c_str());
   run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.stderr_text = err_text;
-  std::size_t start = 0;
-  for (std::size_t nl; (nl = out_text.find('\n', start)) != std::string::npos; start = nl + 1) {
-    std::string line = out_text.substr(start, nl - start);
-    run.raw.push_back(line);
-    run.events.push_back(Json::parse(line, nullptr, false));
-  }
+  if (gate < options.gates.size())
+    ADD_FAILURE() << "the program never passed gate " << gate << " of the script";
   return run;
 }

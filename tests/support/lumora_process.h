@@ -39,6 +39,14 @@ std::string InstallProgram(const std::string& folder);
 // The files mapped into process |pid| (the paths of /proc/PID/maps), each once.
 std::set<std::string> MappedFiles(int pid);
 
+// A point of the script where the run waits for the program: the lines from
+// |before_line| on are written once an output line satisfies |ready| (each line
+// satisfies one gate at most, gates in script order). A gate never passed fails the run.
+struct ScriptGate {
+  std::size_t before_line = 0;
+  std::function<bool(const Json&)> ready;
+};
+
 struct LumoraOptions {
   std::string binary;  // defaults to ProgramCopy()
   std::vector<std::string> args;
@@ -47,6 +55,7 @@ struct LumoraOptions {
   int timeout_ms = 30000;
   bool close_stdin = false;  // start with standard input closed (the script is not sent)
   bool headless = true;      // started with --headless
+  std::vector<ScriptGate> gates;
 };
 
 // The program file a run of |options| starts: the copy linked into the run's own

@@ -9,15 +9,24 @@
 
 namespace {
 
-TEST(VendorCommandLine, HelpPrintsUsageAndEndsWithZero) {
+TEST(VendorCommandLine, HelpAndVersionPrintAndEndWithZero) {
   VendorRun run = RunVendor({"--help"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out.rfind("Usage: lumora-vendor --root DIR", 0), 0u) << run.out;
-  for (const char* word :
-       {"--port", "--bind", "--log", "--fault", "no-length", "slow:", "drop:", "hang", "status:"}) {
+  for (const char* word : {"--port", "--bind", "--log", "--fault", "no-length",
+                           "slow:", "drop:", "hang", "status:", "--version"}) {
     EXPECT_NE(run.out.find(word), std::string::npos) << word;
   }
   EXPECT_EQ(run.err, "");
+  // The version alone, in the usual form: the program's name, a space, the version.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--version"},
+        std::vector<std::string>{"--port", "1", "--version"}}) {
+    VendorRun version = RunVendor(args);
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, "lumora-vendor " LUMORA_VERSION "\n");
+    EXPECT_EQ(version.err, "");
+  }
 }
 
 TEST(VendorCommandLine, BadOptionsAreNamedOnStandardErrorWithCode2) {
@@ -25,22 +34,23 @@ TEST(VendorCommandLine, BadOptionsAreNamedOnStandardErrorWithCode2) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, "--root DIR is required"},
       {{"--port", "0"}, "--root DIR is required"},
-      {{"--root", root.path(), "--frobnicate"}, "unknown option '--frobnicate'"},
+      {{"--root", root.path(), "--frobnicate"}, "unrecognized option '--frobnicate'"},
       {{"--root", root.path(), "--port", "http"}, "--port 'http'"},
       {{"--root", root.path(), "--port", "65536"}, "--port '65536'"},
       {{"--root", root.path(), "--port", "-1"}, "--port '-1'"},
-      {{"--root", root.path(), "--port"}, "option '--port' needs a value"},
+      {{"--root", root.path(), "--port"}, "option '--port' requires an argument"},
       {{"--root", root.path(), "--fault", "/x=explode"}, "fault switch 'explode'"},
       {{"--root", root.path(), "--fault", "/x=status:99"}, "fault switch 'status:99'"},
       {{"--root", root.path(), "--fault", "nothing"}, "not PREFIX=SWITCH"},
       {{"--root", root.path(), "--fault", "x=hang"}, "does not start with '/'"},
-      {{"--root", root.path(), "extra"}, "unknown option 'extra'"},
+      {{"--root", root.path(), "extra"}, "extra operand 'extra'"},
   };
   for (const auto& [args, message] : cases) {
     VendorRun run = RunVendor(args);
     EXPECT_EQ(run.exit_code, 2) << message;
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Try 'lumora-vendor --help' for more information."), std::string::npos)
+        << run.err;
     EXPECT_EQ(run.out, "") << message;
   }
 }

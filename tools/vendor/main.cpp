@@ -70,10 +70,10 @@ int Run(int argc, char** argv) {
   vendor::Options options;
   if (const platform::Status parsed = vendor::ParseOptions(argc - 1, argv + 1, &options);
       !parsed.ok()) {
-    return Fail(parsed.message() + "\nTry 'lumora-vendor --help'.", 2);
+    return Fail(parsed.message() + "\nTry 'lumora-vendor --help' for more information.", 2);
   }
-  if (options.help) {
-    std::fputs(vendor::UsageText().c_str(), stdout);
+  if (options.help || options.version) {
+    std::fputs((options.help ? vendor::UsageText() : vendor::VersionText()).c_str(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   std::unique_ptr<char, FreeDeleter> root(::realpath(options.root.c_str(), nullptr));

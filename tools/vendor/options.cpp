@@ -7,6 +7,8 @@ namespace vendor {
 
 using platform::Status;
 
+std::string VersionText() { return "lumora-vendor " LUMORA_VERSION "\n"; }
+
 std::string UsageText() {
   return "Usage: lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE]\n"
          "                     [--fault PREFIX=SWITCH]...\n"
@@ -30,7 +32,8 @@ std::string UsageText() {
          "                     hang            never answer\n"
          "                   (repeatable; the first matching switch applies, then those of\n"
          "                   DIR/faults.txt)\n"
-         "  --help           print this text and exit\n"
+         "  -h, --help       print this text and exit\n"
+         "  --version        print the version and exit\n"
          "\n"
          "The first line of standard output is \"port N\", the port taken. SIGTERM or\n"
          "SIGINT ends the service with code 0.\n";
@@ -45,6 +48,10 @@ Status ParseOptions(int argc, const char* const* argv, Options* options) {
       parsed.help = true;
       continue;
     }
+    if (arg == "--version") {
+      parsed.version = true;
+      continue;
+    }
     std::string_view name = arg;
     std::string_view value;
     bool has_value = false;
@@ -54,13 +61,14 @@ Status ParseOptions(int argc, const char* const* argv, Options* options) {
       value = arg.substr(equals + 1);
       has_value = true;
     }
+    if (!arg.starts_with("-")) return Status::Invalid("extra operand '" + std::string(arg) + "'");
     if (name != "--root" && name != "--port" && name != "--bind" && name != "--log" &&
         name != "--fault") {
-      return Status::Invalid("unknown option '" + std::string(arg) + "'");
+      return Status::Invalid("unrecognized option '" + std::string(arg) + "'");
     }
     if (!has_value) {
       if (i + 1 >= argc) {
-        return Status::Invalid("option '" + std::string(name) + "' needs a value");
+        return Status::Invalid("option '" + std::string(name) + "' requires an argument");
       }
       value = argv[++i];
     }
@@ -95,7 +103,7 @@ Status ParseOptions(int argc, const char* const* argv, Options* options) {
       parsed.faults.push_back(std::move(rule));
     }
   }
-  if (!have_root && !parsed.help) {
+  if (!have_root && !parsed.help && !parsed.version) {
     return Status::Invalid("--root DIR is required");
   }
   *options = std::move(parsed);

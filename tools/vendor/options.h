@@ -19,15 +19,19 @@ struct Options {
   std::string log_path;  // empty: requests are not recorded
   std::vector<FaultRule> faults;
   bool help = false;
+  bool version = false;
 };
 
 // Reads the arguments after the program's name. Each option takes its value as the next
 // argument or after "=" ("--port 0", "--port=0"). Invalid, saying why, for an unknown
-// option, a missing or bad value, or a missing --root (unless --help is given).
+// option, a missing or bad value, or a missing --root (unless --help or --version is
+// given).
 [[nodiscard]] platform::Status ParseOptions(int argc, const char* const* argv, Options* options);
 
 // The text printed by --help.
 std::string UsageText();
+// The text printed by --version.
+std::string VersionText();
 
 }  // namespace vendor
 

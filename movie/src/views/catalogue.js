@@ -42,21 +42,25 @@
   L.showView = function (key, opts) {
     var view = views[key];
     if (!view) return Promise.resolve();
+    var again = L.state.view === view;
     L.state.view = view;
     var mine = ++generation;
     L.$("view-title").textContent = view.title;
-    L.$("view-count").textContent = "";
+    // A view read again keeps its count until the new one is known.
+    if (!again) L.$("view-count").textContent = "";
     L.$("btn-add").hidden = !view.local;
     document.querySelectorAll("#nav button[data-view]").forEach(function (b) {
       if (b.dataset.view === key) b.setAttribute("aria-current", "page"); else b.removeAttribute("aria-current");
     });
     if (!(opts && opts.keepDrawer)) L.item.closeDrawer();
     if (view.shelfGroup && !L.state.signedIn) {
+      L.$("view-count").textContent = "";
       empty("◇", "登录后查看你的书架", "收藏、已购、下载和阅读记录都在这里。", "登录", L.account.open);
       return Promise.resolve();
     }
     var file = view.shelfGroup ? M.shelfFile(L.state.user) : view.file;
     if (key === "search" && opts && opts.pending) {
+      L.$("view-count").textContent = "";
       empty("…", "正在搜索“" + opts.pending + "”…", "", null);
       return Promise.resolve();
     }
@@ -65,6 +69,7 @@
       if (mine !== generation) return;
       if (view.shelfGroup && cat) L.account.noteShelf(cat);
       if (!cat) {
+        L.$("view-count").textContent = "";
         empty("⚠", "加载失败", "目录文件不存在或无法读取。", "重试", function () { L.showView(key); });
         return;
       }

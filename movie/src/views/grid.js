@@ -1,12 +1,15 @@
 // The grid of covers: sections flattened into rows of fixed pitch in one scroller, only
 // the rows on screen (and two more each side) made into elements, one update per frame.
-// One Tab stop; the arrow keys move the active card.
+// One Tab stop; the arrow keys move the active card. The view's order (remembered per
+// view) sorts the items inside their groups; a jump scrolls to a group's section.
 (function (L) {
   "use strict";
   var M = L.model;
   var h = L.h;
   var scroller, spacer;
-  var groups = [], view = null, rows = [], flat = [], columns = 1, pitch = 0, cardW = 0;
+  var source = [], groups = [], view = null, rows = [], flat = [], columns = 1, pitch = 0, cardW = 0;
+  var order = "group";
+  var position = new Map();  // item -> its index in flat
   var collapsed = {};
   var active = 0;
   var shown = new Map();  // row index -> element
@@ -31,15 +34,51 @@
       });
     },
     setGroups: function (g, v) {
-      groups = g;
+      source = g;
       view = v;
-      flat = [];
-      g.forEach(function (x) { x.items.forEach(function (it) { flat.push(it); }); });
-      active = Math.min(active, Math.max(0, flat.length - 1));
+      // An empty view shows no grid, but its buttons still name its order.
+      var shownView = v || L.state.view;
+      if (shownView) order = M.storedOrder(storage(), shownView.key);
+      var keep = flat[active];
+      arrange();
       if (v !== grid.lastView) { active = 0; scroller.scrollTop = 0; }
+      else if (keep && position.has(keep)) active = position.get(keep);
+      active = Math.min(active, Math.max(0, flat.length - 1));
       grid.lastView = v;
       grid.relayout();
+      grid.onchange();
     },
+    // Shows the view in |key|'s order ("group", "date", "name"), remembered for the view;
+    // the grid starts again at its top.
+    setOrder: function (key) {
+      if (!M.isOrder(key)) return;
+      order = key;
+      var s = storage();
+      try { if (s && view) s.setItem(M.orderStorageKey(view.key), key); } catch (e) { /* full or private */ }
+      arrange();
+      active = 0;
+      scroller.scrollTop = 0;
+      grid.relayout();
+      grid.onchange();
+    },
+    order: function () { return order; },
+    // The groups a jump can go to: [{group, count, top}], none when there is one group.
+    sections: function () { return M.sectionsOf(rows); },
+    // Scrolls |group|'s section to the top (opening it when it was folded) and makes its
+    // first item the active card.
+    jumpTo: function (group) {
+      if (collapsed[group]) { collapsed[group] = false; grid.relayout(); }
+      var top = M.jumpTop(rows, group, L.state.layout.pad);
+      if (top === null) return false;
+      scroller.scrollTop = top;
+      var first = null;
+      for (var i = 0; i < groups.length && !first; i++) if (groups[i].id === group) first = groups[i].items[0];
+      if (first && position.has(first)) active = position.get(first);
+      grid.update();
+      markActive();
+      return true;
+    },
+    onchange: function () {},
     relayout: function () {
       size = sizeChosen() || L.state.layout.cover;
       document.querySelectorAll("#sizes button").forEach(function (b) {
@@ -109,7 +148,7 @@
     }
     var el = h("div", {class: "row", role: "row", "aria-rowindex": String(index + 1),
                        style: "transform: translateY(" + top + "px)"});
-    var base = flat.indexOf(row.items[0]);
+    var base = position.get(row.items[0]);
     row.items.forEach(function (item, k) { el.appendChild(card(item, base + k)); });
     return el;
   }
@@ -162,6 +201,17 @@
          h("button", {type: "button", class: "more", text: "⋯", tabindex: "-1", "aria-label": "更多",
            onclick: function (e) { e.stopPropagation(); var r = e.target.getBoundingClientRect(); L.item.menuAt(item, r.left, r.bottom); }})])]);
     return c;
+  }
+
+  function storage() {
+    try { return window.localStorage; } catch (e) { return null; }
+  }
+  // The shown groups: the view's groups in the chosen order, and every item's place.
+  function arrange() {
+    groups = M.orderGroups(source, order);
+    flat = [];
+    position = new Map();
+    groups.forEach(function (x) { x.items.forEach(function (it) { position.set(it, flat.length); flat.push(it); }); });
   }
 
   function markActive() {

@@ -5,6 +5,18 @@
   var M = L.model;
   var stored = {sound: "", autorun: "", websetting: ""};
 
+  // The update: a banner while files come in; once they have all come the catalogues
+  // are read again, as they may be among them. A check that the host's timer starts
+  // while files are still queued answers only after them, so the last count may never
+  // come: a pause of UPDATE_SETTLE_MS without a file ends the update too.
+  var UPDATE_SETTLE_MS = 4000;
+  var updating = false, settle = 0;
+  function updateEnded() {
+    clearTimeout(settle);
+    L.$("update-banner").hidden = true;
+    if (updating) { updating = false; L.refreshView(); }
+  }
+
   var settings = {
     init: function () {
       L.$("btn-settings").addEventListener("click", settings.open);
@@ -36,12 +48,13 @@
       if (name === "UpdatedFile" || name === "TotalUpdateFile") {
         var done = parseInt(lumora.get("UpdatedFile"), 10) || 0;
         var total = parseInt(lumora.get("TotalUpdateFile"), 10) || 0;
-        var on = total > 0 && done < total;
-        L.$("update-banner").hidden = !on;
-        if (on) {
-          L.$("update-text").textContent = "正在更新 " + done + " / " + total + " 个文件";
-          L.$("update-bar").style.width = Math.round(done * 100 / total) + "%";
-        }
+        if (!(total > 0 && done < total)) { updateEnded(); return; }
+        updating = true;
+        L.$("update-banner").hidden = false;
+        L.$("update-text").textContent = "正在更新 " + done + " / " + total + " 个文件";
+        L.$("update-bar").style.width = Math.round(done * 100 / total) + "%";
+        clearTimeout(settle);
+        settle = setTimeout(updateEnded, UPDATE_SETTLE_MS);
       } else if (name === "FirstRun" && value === "true") {
         L.openPanel("welcome", {modal: true});
       }

@@ -1,6 +1,7 @@
 // The entry points of the desktop module (desktop_module.h): its interface digest and
 // the factory of the GTK face. Nothing else of the module is exported.
 #include <exception>
+#include <memory>
 #include <string>
 #include <type_traits>
 
@@ -17,7 +18,10 @@ const char lumora_desktop_interface[] = LUMORA_DESKTOP_INTERFACE;
 __attribute__((visibility("default"))) platform::Platform* lumora_desktop_create(
     int* argc, char*** argv, std::string* error) noexcept {
   try {
-    return platform::CreateGtkPlatform(argc, argv, error).release();
+    std::unique_ptr<platform::Platform> face;
+    const platform::Status made = platform::CreateGtkPlatform(argc, argv, &face);
+    if (!made.ok()) *error = made.message();
+    return face.release();
   } catch (const std::exception& e) {
     *error = std::string("the desktop could not start: ") + e.what();
   } catch (...) {

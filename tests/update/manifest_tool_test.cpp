@@ -1,0 +1,181 @@
+// lumora-manifest, run as a publisher runs it: the manifest of a release folder read
+// back by the updater's own reader, what it leaves out of a hostile folder, and its
+// command line.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "../support/command.h"
+#include "../support/temp_dir.h"
+#include "update/file_digest.h"
+#include "update/update_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+CommandRun Manifest(const std::vector<std::string>& args) {
+  std::vector<std::string> command{LUMORA_MANIFEST_BINARY};
+  command.insert(command.end(), args.begin(), args.end());
+  return RunCommand(command);
+}
+
+class ManifestToolTest : public ::testing::Test {
+ protected:
+  ManifestToolTest() {
+    folders_.current_dir = dir_ / "prog";
+    folders_.app_data_dir = dir_ / "home";
+    folders_.windows_dir = dir_ / "home/vellari/windows";
+    folders_.system_dir = dir_ / "home/vellari/system";
+    folders_.version_index = dir_ / "home/vellari/installed-versions.txt";
+  }
+
+  // The entries of the manifest at |path| as the updater reads them, in order.
+  std::vector<std::unique_ptr<update::CUpdateFile>> Read(const std::string& path) {
+    update::CUpdateFiles files(folders_);
+    EXPECT_TRUE(files.Load(path));
+    EXPECT_TRUE(files.GetRefused().empty());
+    std::vector<std::unique_ptr<update::CUpdateFile>> entries;
+    while (auto entry = files.PopFront()) entries.push_back(std::move(entry));
+    return entries;
+  }
+
+  TempDir dir_;
+  update::BaseFolders folders_;
+};
+
+TEST_F(ManifestToolTest, AReleaseFolderIsPublishedAsTheUpdaterReadsIt) {
+  dir_.Write("release/vellari/public/maga/maga1.xml", "<catalogue/>");
+  dir_.Write("release/vellari/public/maga/covers/m001.jpg", std::string(3000, 'j'));
+  dir_.Write("release/vellari/public/RSS.opml", "<opml/>");
+  dir_.Write("release/top.txt", "top");
+  const CommandRun run = Manifest({"--base-url=http://h:1/rel/", "--install-dir", "appdatadir",
+                                   dir_ / "release", dir_ / "out/manifest.xml"});
+  EXPECT_EQ(run.exit_code, 1) << "the output folder does not exist";
+  fs::create_directories(dir_ / "out");
+  const CommandRun ok = Manifest({"--base-url=http://h:1/rel/", "--install-dir", "appdatadir",
+                                  dir_ / "release", dir_ / "out/manifest.xml"});
+  ASSERT_EQ(ok.exit_code, 0) << ok.err;
+  EXPECT_EQ(ok.out + ok.err, "");
+  const std::string text = dir_.Read("out/manifest.xml");
+  EXPECT_EQ(
+      text.rfind(
+          "<?xml version=\"1.0\" encoding=\"GB2312\" ?> \r\n<xmlRoot keyname=\"KeyValue\">\r\n", 0),
+      0u);
+  EXPECT_NE(text.find("filenum=\"4\">\r\n"), std::string::npos);
+
+  // Ordered by folder, then name; placed below the data home; the URL is the base (its
+  // own slash dropped), the folder and the name.
+  const auto entries = Read(dir_ / "out/manifest.xml");
+  ASSERT_EQ(entries.size(), 4u);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"top.txt", ""},
+      {"RSS.opml", "vellari/public"},
+      {"maga1.xml", "vellari/public/maga"},
+      {"m001.jpg", "vellari/public/maga/covers"}};
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto& [name, local] = expected[i];
+    const std::string relative = local.empty() ? name : local + "/" + name;
+    EXPECT_EQ(entries[i]->file_name(), name);
+    EXPECT_EQ(entries[i]->local_path(), local);
+    EXPECT_EQ(entries[i]->install_dir(), "APPDATADIR");
+    EXPECT_EQ(entries[i]->url(), "http://h:1/rel/" + local + "/" + name);
+    EXPECT_EQ(entries[i]->target_path(), dir_ / ("home/" + relative));
+    EXPECT_EQ(entries[i]->length(), fs::file_size(dir_ / ("release/" + relative)));
+    std::string digest;
+    ASSERT_TRUE(update::Sha256OfFile(dir_ / ("release/" + relative), &digest).ok());
+    EXPECT_EQ(entries[i]->sha256(), digest);
+    EXPECT_TRUE(entries[i]->file_version().empty());  // the file times decide
+  }
+
+  // Nothing of it is installed yet: every entry is out of date. Installed later than
+  // it was published, none is.
+  update::CUpdateFiles check(folders_);
+  ASSERT_TRUE(check.Load(dir_ / "out/manifest.xml"));
+  EXPECT_EQ(check.CheckUpdates(), 4u);
+  for (const auto& [name, local] : expected) {
+    const std::string relative = local.empty() ? name : local + "/" + name;
+    dir_.Write("home/" + relative, dir_.Read("release/" + relative));
+    const fs::path installed = dir_ / ("home/" + relative);
+    fs::last_write_time(
+        installed, fs::last_write_time(dir_ / ("release/" + relative)) + std::chrono::seconds(5));
+  }
+  ASSERT_TRUE(check.Load(dir_ / "out/manifest.xml"));
+  EXPECT_EQ(check.CheckUpdates(), 0u);
+}
+
+TEST_F(ManifestToolTest, WhatAManifestCannotCarryIsLeftOutAndNamed) {
+  dir_.Write("release/good.txt", "good");
+  dir_.Write("outside.txt", "secret");
+  dir_.Write("release/a b.txt", "space");
+  dir_.Write("release/中文.pdf", "gbk");
+  dir_.Write("release/bad\xff.txt", "invalid UTF-8");
+  dir_.Write("release/sub dir/hidden.txt", "below a folder with a space");
+  dir_.Write("release/" + std::string(250, 'n') + ".txt", "a URL too long");
+  fs::create_symlink(dir_ / "outside.txt", dir_ / "release/link.txt");
+  fs::create_directory_symlink(dir_.path(), dir_ / "release/loop");
+  ASSERT_EQ(mkfifo((dir_ / "release/fifo").c_str(), 0600), 0);  // never opened
+  // The manifest written inside the folder it describes is not part of the release.
+  const CommandRun run =
+      Manifest({"--base-url", "http://h", dir_ / "release", dir_ / "release/manifest.xml"});
+  EXPECT_EQ(run.exit_code, 1);
+  for (const char* named : {"a b.txt", "中文.pdf", "bad\xff.txt", "sub dir", "link.txt", "loop",
+                            "fifo", ".txt: its URL would be longer"})
+    EXPECT_NE(run.err.find(named), std::string::npos) << named << "\n" << run.err;
+  EXPECT_EQ(run.err.find("hidden.txt"), std::string::npos) << run.err;
+  const auto entries = Read(dir_ / "release/manifest.xml");
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0]->file_name(), "good.txt");
+  EXPECT_EQ(entries[0]->url(), "http://h//good.txt");
+
+  // Publishing it again gives the same entries: the manifest of the first run is left
+  // out of the second.
+  EXPECT_EQ(Manifest({"--base-url", "http://h", dir_ / "release", dir_ / "release/manifest.xml"})
+                .exit_code,
+            1);
+  EXPECT_EQ(Read(dir_ / "release/manifest.xml").size(), 1u);
+}
+
+TEST_F(ManifestToolTest, CommandLineInTheUsualForm) {
+  const CommandRun help = Manifest({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(help.out.rfind("Usage: lumora-manifest ", 0), 0u) << help.out;
+  EXPECT_EQ(help.err, "");
+  const CommandRun version = Manifest({"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out, "lumora-manifest " LUMORA_VERSION "\n");
+
+  dir_.MakeDir("release");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
+      {{}, "FOLDER and MANIFEST are required"},
+      {{dir_ / "release"}, "FOLDER and MANIFEST are required"},
+      {{dir_ / "release", dir_ / "m.xml", "more"}, "extra operand 'more'"},
+      {{"--frob", dir_ / "release", dir_ / "m.xml"}, "unrecognized option '--frob'"},
+      {{dir_ / "release", dir_ / "m.xml", "--base-url"},
+       "option '--base-url' requires an argument"},
+      {{"--install-dir=C:", dir_ / "release", dir_ / "m.xml"}, "--install-dir 'C:' is not"},
+  };
+  for (const auto& [args, message] : mistakes) {
+    const CommandRun run = Manifest(args);
+    EXPECT_EQ(run.exit_code, 2) << message;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Try 'lumora-manifest --help' for more information."),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(dir_ / "m.xml"));
+  }
+  // After "--" a name that begins with "-" is a folder.
+  dir_.Write("-release/a.txt", "a");
+  CommandOptions in_dir;
+  in_dir.cwd = dir_.path();
+  const CommandRun dashed = RunCommand({LUMORA_MANIFEST_BINARY, "--", "-release", "m.xml"}, in_dir);
+  EXPECT_EQ(dashed.exit_code, 0) << dashed.err;
+  EXPECT_EQ(Read(dir_ / "m.xml").size(), 1u);
+  // A folder that is not one.
+  const CommandRun missing = Manifest({dir_ / "none", dir_ / "n.xml"});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.err.find("not a folder"), std::string::npos) << missing.err;
+}
+
+}  // namespace
