@@ -76,8 +76,13 @@ std::string UpdateVersion(int index, int round) {
 // The settings store needs the desktop's records only for what the test does not ask.
 class NoEntries : public platform::SystemEntries {
  public:
-  bool SetAutostart(bool, const std::string&) override { return false; }
-  bool FindDefaultHandler(const std::string&, platform::FileHandler*) override { return false; }
+  platform::Status SetAutostart(bool, const std::string&) override {
+    return platform::Status::Invalid("not asked by the test");
+  }
+  platform::Status FindDefaultHandler(const std::string& extension,
+                                      platform::FileHandler*) override {
+    return platform::Status::NotFound(extension);
+  }
 };
 
 class CrashSafetyTest : public ::testing::Test {
