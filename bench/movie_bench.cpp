@@ -9,6 +9,7 @@
 // BASELINE, another build of the program (with its desktop module beside it, if it has
 // one), is timed in the same rounds, and the ratio program / baseline printed too.
 #include <arpa/inet.h>
+#include <glib.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -22,13 +23,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <glib.h>
-#include <nlohmann/json.hpp>
 
 #include "support/lumora_process.h"
 #include "support/temp_dir.h"
@@ -58,8 +57,7 @@ const char* kPainted =
 // Milliseconds from the session's request to the first painted catalogue; negative when
 // it never came.
 double TimeToPainted(const std::string& cwd, const std::string& binary,
-                     const std::vector<std::string>& args, const std::string& url,
-                     int visible) {
+                     const std::vector<std::string>& args, const std::string& url, int visible) {
   Driver driver(cwd);
   Clock::time_point start = Clock::now();
   driver.NewSession(binary, args);
@@ -69,8 +67,7 @@ double TimeToPainted(const std::string& cwd, const std::string& binary,
   while (Clock::now() < end) {
     Json v = driver.Session("POST", "/execute/async",
                             {{"script", kPainted}, {"args", Json::array({visible})}})["value"];
-    if (v == true)
-      return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (v == true) return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   }
   return -1;
 }
@@ -109,15 +106,17 @@ int main(int argc, char** argv) {
     const std::string name = "杂志 第" + std::to_string(i + 1) + "期";
     items += "        <书 id=\"" + id + "\" name=\"" + name + "\" photo=\"/public/local/" + cover +
              "\" date=\"2026-01\" pay=\"0\" price=\"0\" DLurl=\"\" RDurl=\"\" BYurl=\"\" />\n";
-    cards.push_back("<div class=\"card\" data-id=\"" + id + "\"><div class=\"cover\"><img alt=\"\" src=\"file://" +
-             public_dir + "/local/" + cover + "\"></div><div class=\"ctitle\">" + name +
-             "</div><div class=\"meta\"><span>2026-01</span><span>免费</span></div></div>\n");
+    cards.push_back(
+        "<div class=\"card\" data-id=\"" + id +
+        "\"><div class=\"cover\"><img alt=\"\" src=\"file://" + public_dir + "/local/" + cover +
+        "\"></div><div class=\"ctitle\">" + name +
+        "</div><div class=\"meta\"><span>2026-01</span><span>免费</span></div></div>\n");
   }
-  WriteFile(public_dir + "/maga/maga1.xml",
-            Gbk("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\n<目录 分类=\"杂志\" 总数=\"" +
-                std::to_string(kItems) + "\" 最大值=\"1000\">\n    <分类 id=\"杂志精选\" 总数=\"" +
-                std::to_string(kItems) + "\" 最大值=\"100\">\n" + items +
-                "    </分类>\n</目录>\n"));
+  WriteFile(
+      public_dir + "/maga/maga1.xml",
+      Gbk("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\n<目录 分类=\"杂志\" 总数=\"" +
+          std::to_string(kItems) + "\" 最大值=\"1000\">\n    <分类 id=\"杂志精选\" 总数=\"" +
+          std::to_string(kItems) + "\" 最大值=\"100\">\n" + items + "    </分类>\n</目录>\n"));
   const std::string program_dir = home / "program";
   fs::create_directories(program_dir);
   const std::string program = InstallProgram(program_dir);
@@ -149,9 +148,10 @@ int main(int argc, char** argv) {
     if (!probe.session().empty()) {
       auto end = Clock::now() + std::chrono::seconds(60);
       while (Clock::now() < end && in_view == 0) {
-        Json v = probe.Session("POST", "/execute/sync",
-                               {{"script", "return document.querySelectorAll('#spacer .card').length"},
-                                {"args", Json::array()}})["value"];
+        Json v =
+            probe.Session("POST", "/execute/sync",
+                          {{"script", "return document.querySelectorAll('#spacer .card').length"},
+                           {"args", Json::array()}})["value"];
         if (v.is_number() && v.get<int>() > 0) in_view = v.get<int>();
       }
     }
@@ -164,19 +164,20 @@ int main(int argc, char** argv) {
   std::string shown;
   for (int i = 0; i < in_view && i < kItems; ++i) shown += cards[i];
   const std::string page = home / "static/covers.html";
-  WriteFile(page,
-            "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><style>"
-            "body{margin:0;font:14px sans-serif}#spacer{display:grid;gap:16px;padding:24px;"
-            "grid-template-columns:repeat(auto-fill,minmax(140px,1fr))}"
-            ".cover{height:186px;background:#eee}.cover img{width:100%;height:100%;object-fit:cover}"
-            "</style></head><body><div id=\"spacer\">\n" + shown + "</div></body></html>\n");
+  WriteFile(
+      page,
+      "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><style>"
+      "body{margin:0;font:14px sans-serif}#spacer{display:grid;gap:16px;padding:24px;"
+      "grid-template-columns:repeat(auto-fill,minmax(140px,1fr))}"
+      ".cover{height:186px;background:#eee}.cover img{width:100%;height:100%;object-fit:cover}"
+      "</style></head><body><div id=\"spacer\">\n" +
+          shown + "</div></body></html>\n");
 
   for (int i = 0; i < runs + 1; ++i) {  // the first pair warms the caches and is dropped
     double m = TimeToPainted(program_dir, program, {"--automation"}, "", in_view);
     double b = TimeToPainted(program_dir, mini, {"--automation"}, "file://" + page, in_view);
-    double o = baseline.empty()
-                   ? 0
-                   : TimeToPainted(program_dir, baseline, {"--automation"}, "", in_view);
+    double o =
+        baseline.empty() ? 0 : TimeToPainted(program_dir, baseline, {"--automation"}, "", in_view);
     if (m < 0 || b < 0 || o < 0) {
       std::fprintf(stderr,
                    "a run never painted (program %.0f ms, bare view %.0f ms, baseline %.0f ms)\n",
@@ -198,8 +199,7 @@ int main(int argc, char** argv) {
   std::printf("  ratio program / bare view: %.2f\n", b > 0 ? m / b : 0.0);
   if (!baseline.empty()) {
     std::printf("  baseline %s: %8.1f ms\n", argv[2], Median(base));
-    std::printf("  ratio program / baseline, median of the rounds' ratios: %.3f\n",
-                Median(ratios));
+    std::printf("  ratio program / baseline, median of the rounds' ratios: %.3f\n", Median(ratios));
   }
   return 0;
 }

@@ -14,8 +14,8 @@ TransferNotify NotifyOnLoop(platform::MainLoop& loop, TransferNotify handler) {
     // A report already on its way takes these bytes along.
     if (progress && pending->fetch_add(value) != 0) return;
     loop.Post([pending, shared, message, kind, value, id, progress] {
-      (*shared)(message, kind,
-                progress ? static_cast<std::uint32_t>(pending->exchange(0)) : value, id);
+      (*shared)(message, kind, progress ? static_cast<std::uint32_t>(pending->exchange(0)) : value,
+                id);
     });
   };
 }

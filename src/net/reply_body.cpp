@@ -20,8 +20,10 @@ void AppendCodePoint(char32_t cp, std::string* out) {
     unit = {static_cast<char16_t>(cp)};
   }
   std::string bytes;
-  if (cp != 0 && ansi::FromUtf16(unit, &bytes)) *out += bytes;
-  else *out += '?';
+  if (cp != 0 && ansi::FromUtf16(unit, &bytes))
+    *out += bytes;
+  else
+    *out += '?';
 }
 
 }  // namespace
@@ -62,9 +64,8 @@ std::string ReplyBodyToAnsi(std::string_view utf8) {
       // start a character.
       out += '?';
       ++i;
-      for (int k = 0; k < 3 && i < utf8.size() &&
-                      IsContinuation(static_cast<unsigned char>(utf8[i]));
-           ++k)
+      for (int k = 0;
+           k < 3 && i < utf8.size() && IsContinuation(static_cast<unsigned char>(utf8[i])); ++k)
         ++i;
       continue;
     }

@@ -84,8 +84,11 @@ bool IsAscii(std::string_view s) {
 // Length of the UTF-8 sequence at |pos|, or 0 when it is not a valid one.
 std::size_t Utf8SequenceLength(std::string_view s, std::size_t pos) {
   const auto b = static_cast<unsigned char>(s[pos]);
-  std::size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3
-                    : (b & 0xF8) == 0xF0 ? 4 : 0;
+  std::size_t len = b < 0x80             ? 1
+                    : (b & 0xE0) == 0xC0 ? 2
+                    : (b & 0xF0) == 0xE0 ? 3
+                    : (b & 0xF8) == 0xF0 ? 4
+                                         : 0;
   if (len == 0 || pos + len > s.size()) return 0;
   for (std::size_t i = 1; i < len; ++i)
     if ((static_cast<unsigned char>(s[pos + i]) & 0xC0) != 0x80) return 0;
@@ -120,8 +123,7 @@ bool ToUtf16(std::string_view text, std::u16string* out) {
 }
 
 bool FromUtf16(std::u16string_view utf16, std::string* out) {
-  return Utf16ToAnsi().Convert(reinterpret_cast<const char*>(utf16.data()),
-                               utf16.size() * 2, out);
+  return Utf16ToAnsi().Convert(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2, out);
 }
 
 std::string ToUtf8Lossy(std::string_view text) {
@@ -228,9 +230,7 @@ std::string_view AfterLastSeparator(std::string_view path) {
 
 std::string NativePath(std::string_view core_path) { return ToUtf8Lossy(core_path); }
 
-bool CorePath(std::string_view native_path, std::string* out) {
-  return FromUtf8(native_path, out);
-}
+bool CorePath(std::string_view native_path, std::string* out) { return FromUtf8(native_path, out); }
 
 std::string CorePathLossy(std::string_view native_path) { return FromUtf8Lossy(native_path); }
 

@@ -4,11 +4,16 @@ namespace platform {
 
 const char* CursorName(Cursor cursor) {
   switch (cursor) {
-    case Cursor::kDiagonalNeSw: return "nesw-resize";
-    case Cursor::kDiagonalNwSe: return "nwse-resize";
-    case Cursor::kHorizontal: return "ew-resize";
-    case Cursor::kVertical: return "ns-resize";
-    case Cursor::kArrow: break;
+    case Cursor::kDiagonalNeSw:
+      return "nesw-resize";
+    case Cursor::kDiagonalNwSe:
+      return "nwse-resize";
+    case Cursor::kHorizontal:
+      return "ew-resize";
+    case Cursor::kVertical:
+      return "ns-resize";
+    case Cursor::kArrow:
+      break;
   }
   return "default";
 }

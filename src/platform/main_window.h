@@ -16,8 +16,13 @@ enum class Key { kEscape, kReturn, kAbout, kUpdates };
 enum class MouseAction { kDown, kMove, kUp };
 enum class MouseButton { kLeft, kRight };
 // The resize cursors of the program (the ids are those of its cursor resources).
-enum class Cursor { kArrow = 0, kDiagonalNeSw = 172, kDiagonalNwSe = 173,
-                    kHorizontal = 174, kVertical = 175 };
+enum class Cursor {
+  kArrow = 0,
+  kDiagonalNeSw = 172,
+  kDiagonalNwSe = 173,
+  kHorizontal = 174,
+  kVertical = 175
+};
 
 const char* CursorName(Cursor cursor);
 

@@ -13,9 +13,9 @@ namespace platform {
 class UpdateWindowEvents {
  public:
   virtual ~UpdateWindowEvents() = default;
-  virtual void OnManualUpdate() = 0;         // "手动更新"
-  virtual void OnInstallNow() = 0;           // "更新" (hidden unless shown by the core)
-  virtual void OnCloseUpdates() = 0;         // "关闭", or the window's close command
+  virtual void OnManualUpdate() = 0;          // "手动更新"
+  virtual void OnInstallNow() = 0;            // "更新" (hidden unless shown by the core)
+  virtual void OnCloseUpdates() = 0;          // "关闭", or the window's close command
   virtual void OnServerChosen(int item) = 0;  // the user picked another server
 };
 

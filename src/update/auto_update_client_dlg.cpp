@@ -53,8 +53,7 @@ class CAutoUpdateClientDlg::ServerChoiceMirror : public net::ServerChoice {
     if (item >= 0 && item < static_cast<int>(items_.size())) items_[item].server = server;
   }
   void SetCurSel(int item) override {
-    selected_ = item >= 0 && item < static_cast<int>(items_.size()) ? items_[item].server
-                                                                    : nullptr;
+    selected_ = item >= 0 && item < static_cast<int>(items_.size()) ? items_[item].server : nullptr;
   }
   void Clear() {
     items_.clear();
@@ -147,8 +146,7 @@ std::string CAutoUpdateClientDlg::MakeTemporaryFile() {
   return core;
 }
 
-std::unique_ptr<net::CInetFile> CAutoUpdateClientDlg::MakeTransfer(int kind,
-                                                                   const std::string& url,
+std::unique_ptr<net::CInetFile> CAutoUpdateClientDlg::MakeTransfer(int kind, const std::string& url,
                                                                    const std::string& local_path) {
   auto transfer = std::make_unique<net::CInetFile>();
   transfer->kind = kind;
@@ -156,12 +154,11 @@ std::unique_ptr<net::CInetFile> CAutoUpdateClientDlg::MakeTransfer(int kind,
   transfer->local_path = local_path;
   transfer->status_callback = true;
   std::weak_ptr<bool> alive = alive_;
-  transfer->notify = net::NotifyOnLoop(
-      loop_, [this, alive](net::TransferMessage message, int k, std::uint32_t value,
-                           std::uint64_t id) {
-        // On the main loop, and only while the window is still there.
-        if (auto live = alive.lock(); live && *live) OnTransferMessage(message, k, value, id);
-      });
+  transfer->notify = net::NotifyOnLoop(loop_, [this, alive](net::TransferMessage message, int k,
+                                                            std::uint32_t value, std::uint64_t id) {
+    // On the main loop, and only while the window is still there.
+    if (auto live = alive.lock(); live && *live) OnTransferMessage(message, k, value, id);
+  });
   return transfer;
 }
 
@@ -248,9 +245,15 @@ void CAutoUpdateClientDlg::SetMovie(const std::string& name, const std::string& 
 void CAutoUpdateClientDlg::OnEnd(net::CInetFile& t, int result) {
   const int kind = t.kind;
   switch (kind) {
-    case net::CInetFile::kServerList: OnServerListEnd(t); break;
-    case net::CInetFile::kManifest: OnManifestEnd(t, result); break;
-    default: OnFileEnd(t, result); break;
+    case net::CInetFile::kServerList:
+      OnServerListEnd(t);
+      break;
+    case net::CInetFile::kManifest:
+      OnManifestEnd(t, result);
+      break;
+    default:
+      OnFileEnd(t, result);
+      break;
   }
   Uncount(t);
   installs_.erase(t.id());
@@ -294,13 +297,13 @@ void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
   }
   // Entries whose names would leave their folder are never downloaded.
   for (const RefusedEntry& refused : manifest_.GetRefused())
-    Log("下载文件失败 [" + Utf8(refused.file_name) + "], 错误代码 [" +
-        Number(kRefusedEntryCode) + "]");
+    Log("下载文件失败 [" + Utf8(refused.file_name) + "], 错误代码 [" + Number(kRefusedEntryCode) +
+        "]");
   files_to_update_ = static_cast<std::uint32_t>(manifest_.CheckUpdates());
   total_length_ = manifest_.GetTotalLength();
   if (files_to_update_ != 0) {
-    Log("需更新文件总数: " + Number(files_to_update_) + ", 文件总长度: " +
-        Number(total_length_ / 1024) + " KB");
+    Log("需更新文件总数: " + Number(files_to_update_) +
+        ", 文件总长度: " + Number(total_length_ / 1024) + " KB");
     SetMovie("UpdatedFile", "0");
     SetMovie("TotalUpdateFile", Number(files_to_update_));
   } else {

@@ -54,8 +54,7 @@ bool VersionIndex::Lookup(const std::string& target, std::string* version) const
   return true;
 }
 
-platform::Status VersionIndex::Record(const std::string& target,
-                                      const std::string& version) const {
+platform::Status VersionIndex::Record(const std::string& target, const std::string& version) const {
   if (target.empty() || !IsRecordable(target) || !IsRecordable(version))
     return platform::Status::Invalid("a path or version that cannot be recorded");
   std::map<std::string, std::string> entries;

@@ -7,6 +7,8 @@
 //
 // The moments come from a seeded generator: the seed is printed, and LUMORA_CRASH_SEED
 // replays a run.
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -16,8 +18,6 @@
 #include <regex>
 #include <set>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "../library/catalogue_text.h"
 #include "../support/running_lumora.h"

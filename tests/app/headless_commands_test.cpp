@@ -32,8 +32,8 @@ TEST_F(CommandsTest, RevertCentresTheNormalSize) {
   LumoraRun run = Run({Command("win", "revert")});
   auto windows = WindowsAfterStartUp(run);
   ASSERT_EQ(windows.size(), 1u);
-  EXPECT_EQ(windows[0], (Json{{"x", 128}, {"y", 128}, {"width", 1024}, {"height", 768},
-                              {"state", "normal"}}));
+  EXPECT_EQ(windows[0],
+            (Json{{"x", 128}, {"y", 128}, {"width", 1024}, {"height", 768}, {"state", "normal"}}));
   EXPECT_EQ(run.Variable("StageX"), "1024");
   EXPECT_EQ(run.Variable("StageY"), "768");
 }
@@ -42,8 +42,8 @@ TEST_F(CommandsTest, RevertOnASmallWorkAreaTakesItWhole) {
   LumoraRun run = Run({Command("win", "revert")}, "800x570+0+0");
   auto windows = WindowsAfterStartUp(run);
   ASSERT_EQ(windows.size(), 1u);
-  EXPECT_EQ(windows[0], (Json{{"x", 0}, {"y", 0}, {"width", 800}, {"height", 570},
-                              {"state", "normal"}}));
+  EXPECT_EQ(windows[0],
+            (Json{{"x", 0}, {"y", 0}, {"width", 800}, {"height", 570}, {"state", "normal"}}));
   EXPECT_EQ(run.Variable("StageX"), "800");
   EXPECT_EQ(run.Variable("StageY"), "570");
 }
@@ -54,8 +54,8 @@ TEST_F(CommandsTest, MinAndMaxCoverTheWorkArea) {
   auto windows = WindowsAfterStartUp(run);
   ASSERT_EQ(windows.size(), 4u);
   // revert: right edge 1010 < 1024 and bottom 720 < 768, so the origin is (0, 0).
-  EXPECT_EQ(windows[0], (Json{{"x", 0}, {"y", 0}, {"width", 1000}, {"height", 700},
-                              {"state", "normal"}}));
+  EXPECT_EQ(windows[0],
+            (Json{{"x", 0}, {"y", 0}, {"width", 1000}, {"height", 700}, {"state", "normal"}}));
   Json work{{"x", 10}, {"y", 20}, {"width", 1000}, {"height", 700}, {"state", "normal"}};
   EXPECT_EQ(windows[1], work);
   Json minimized = work;
@@ -77,13 +77,14 @@ TEST_F(CommandsTest, OtherWordsAndOtherCaseDoNothing) {
 }
 
 TEST_F(CommandsTest, QuitAsksAndOnlyYesEnds) {
-  LumoraRun run = Run({R"({"answer":"no"})", Command("win", "quit"),
-                       Command("win", "revert"), R"({"answer":"yes"})", Command("win", "quit"),
-                       Command("win", "max")});
+  LumoraRun run = Run({R"({"answer":"no"})", Command("win", "quit"), Command("win", "revert"),
+                       R"({"answer":"yes"})", Command("win", "quit"), Command("win", "max")});
   auto dialogs = run.All("dialog");
   ASSERT_EQ(dialogs.size(), 2u);
-  EXPECT_EQ(dialogs[0], (Json{{"kind", "question"}, {"text", "确定要退出吗？"},
-                              {"caption", "提示"}, {"answer", "no"}}));
+  EXPECT_EQ(dialogs[0], (Json{{"kind", "question"},
+                              {"text", "确定要退出吗？"},
+                              {"caption", "提示"},
+                              {"answer", "no"}}));
   EXPECT_EQ(dialogs[1]["answer"], "yes");
   // "no" went on to the revert; "yes" ended before the max.
   auto windows = WindowsAfterStartUp(run);
@@ -93,8 +94,7 @@ TEST_F(CommandsTest, QuitAsksAndOnlyYesEnds) {
 }
 
 TEST_F(CommandsTest, EscapeAsksEnterDoesNothingAndUnansweredMeansNo) {
-  LumoraRun run = Run({R"({"key":"Return"})", R"({"key":"Escape"})",
-                       Command("win", "revert")});
+  LumoraRun run = Run({R"({"key":"Return"})", R"({"key":"Escape"})", Command("win", "revert")});
   auto dialogs = run.All("dialog");
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0]["text"], "确定要退出吗？");
@@ -113,13 +113,16 @@ TEST_F(CommandsTest, AboutBoxOnItsKey) {
 }
 
 TEST_F(CommandsTest, MessageBoxCommandsShowTheirTextUnderTheProgramName) {
-  LumoraRun run = Run({Command("收藏", "已收藏：图书"), Command("评论", "评论 😀 €"),
-                       Command("RSS设置", ""), Command("文件关联", "a|b=c"),
-                       Command("收藏 ", "not this one")});
+  LumoraRun run =
+      Run({Command("收藏", "已收藏：图书"), Command("评论", "评论 😀 €"), Command("RSS设置", ""),
+           Command("文件关联", "a|b=c"), Command("收藏 ", "not this one")});
   auto dialogs = run.All("dialog");
   ASSERT_EQ(dialogs.size(), 4u);
-  EXPECT_EQ(dialogs[0], (Json{{"kind", "message"}, {"text", "已收藏：图书"},
-                              {"caption", "lumora"}, {"answer", "ok"}, {"defaulted", true}}));
+  EXPECT_EQ(dialogs[0], (Json{{"kind", "message"},
+                              {"text", "已收藏：图书"},
+                              {"caption", "lumora"},
+                              {"answer", "ok"},
+                              {"defaulted", true}}));
   EXPECT_EQ(dialogs[1]["text"], "评论 😀 €");
   EXPECT_EQ(dialogs[2]["text"], "");
   EXPECT_EQ(dialogs[3]["text"], "a|b=c");

@@ -2,11 +2,10 @@
 // and out-of-range automation input, closed descriptors, folders and FIFOs under
 // catalogue names, texts with zero bytes and unusable paths. The program never crashes,
 // hangs or loses data, and says what it refused.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "../library/catalogue_text.h"
 #include "../support/lumora_process.h"
@@ -52,8 +51,7 @@ TEST_F(HeadlessHostileTest, DeepAndOverlongLinesAreRefusedAndTheProgramGoesOn) {
   const std::string overlong =
       R"({"getVariable": ")" + std::string((16u << 20) + 10, 'x') + R"("})";
   // 64 levels in all, the line's own object included.
-  const std::string at_limit = R"({"answer": )" + std::string(63, '[') +
-                               std::string(63, ']') + "}";
+  const std::string at_limit = R"({"answer": )" + std::string(63, '[') + std::string(63, ']') + "}";
   LumoraRun run = Run({deep, overlong, at_limit, R"({"getVariable": "StageX"})"});
   std::vector<std::string> errors = Errors(run);
   ASSERT_EQ(errors.size(), 2u);
@@ -74,16 +72,17 @@ TEST_F(HeadlessHostileTest, StartedWithInputClosedTheProgramEnds) {
 }
 
 TEST_F(HeadlessHostileTest, WaitsAndWorkAreasOutOfRangeAreRefused) {
-  LumoraRun run = Run({R"({"wait": 1e20})", R"({"wait": 5e9})", R"({"wait": -1})",
-                       R"({"wait": 1})", R"({"getVariable": "StageY"})"});
+  LumoraRun run = Run({R"({"wait": 1e20})", R"({"wait": 5e9})", R"({"wait": -1})", R"({"wait": 1})",
+                       R"({"getVariable": "StageY"})"});
   std::vector<std::string> errors = Errors(run);
   ASSERT_EQ(errors.size(), 3u);
   for (const std::string& e : errors)
     EXPECT_NE(e.find("from 0 to 2147483647"), std::string::npos) << e;
   EXPECT_EQ(run.All("variable")[0]["value"], "1024");
 
-  for (const char* area : {"2147483647x10+2147483647+0", "40000x10+0+0", "10x10+99999+0",
-                           "10x10+0+0junk", "0x10+0+0", "10x-5+0+0", "99999999999999999999x1+0+0"}) {
+  for (const char* area :
+       {"2147483647x10+2147483647+0", "40000x10+0+0", "10x10+99999+0", "10x10+0+0junk", "0x10+0+0",
+        "10x-5+0+0", "99999999999999999999x1+0+0"}) {
     LumoraOptions o = Options();
     o.args = {"--work-area", area};
     LumoraRun bad = RunLumora(o, {});

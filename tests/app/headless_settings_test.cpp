@@ -2,13 +2,12 @@
 // interface, in a desktop of the test's own: the start-up record of the applications
 // that open .sla and .slr files, and the "系统设置" command.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
@@ -87,18 +86,19 @@ TEST_F(HeadlessSettingsTest, StartUpRecordsTheApplicationsOfTheShelfsDocuments) 
   desktop.AddEntry("reader.desktop", "Name=Reader\nExec=" + reader + " %f\nIcon=" + reader +
                                          ".png\nMimeType=" + TestDesktop::kSlaType + ";\n");
   // An icon that begins with a comma; a place holder in quotation marks.
-  desktop.AddEntry("viewer.desktop", "Name=Viewer\nExec=" + viewer + " \"%f\"\nIcon=,viewer\n"
-                                         "MimeType=" + TestDesktop::kSlrType + ";\n");
+  desktop.AddEntry("viewer.desktop", "Name=Viewer\nExec=" + viewer +
+                                         " \"%f\"\nIcon=,viewer\n"
+                                         "MimeType=" +
+                                         TestDesktop::kSlrType + ";\n");
   desktop.SetDefaults(std::string(TestDesktop::kSlaType) + "=reader.desktop\n" +
                       TestDesktop::kSlrType + "=viewer.desktop\n");
-  WriteSettings(SettingsFile(".sla" + kSep + "old.ico" + kSep + "old.exe" + kSep + kSep +
-                             ".abc" + kSep + "abc.ico" + kSep + "abc.exe" + kSep + kSep));
+  WriteSettings(SettingsFile(".sla" + kSep + "old.ico" + kSep + "old.exe" + kSep + kSep + ".abc" +
+                             kSep + "abc.ico" + kSep + "abc.exe" + kSep + kSep));
   Run({});
   // TinyXML's writer puts a value with a quotation mark in single quotes.
-  const std::string expected =
-      ".abc" + kSep + "abc.ico" + kSep + "abc.exe" + kSep + kSep + ".sla" + kSep + reader +
-      ".png" + kSep + reader + kSep + kSep + ".slr" + kSep + ",viewer" + kSep + viewer +
-      " &quot;%f&quot;" + kSep + kSep;
+  const std::string expected = ".abc" + kSep + "abc.ico" + kSep + "abc.exe" + kSep + kSep + ".sla" +
+                               kSep + reader + ".png" + kSep + reader + kSep + kSep + ".slr" +
+                               kSep + ",viewer" + kSep + viewer + " &quot;%f&quot;" + kSep + kSep;
   std::string file = SettingsFile("");
   file.replace(file.find("value=\"\" />\r\n</"), 11, "value='" + expected + "' />");
   EXPECT_EQ(ReadSettings(), file);
@@ -155,11 +155,12 @@ TEST_F(HeadlessSettingsTest, SystemSettingsStoreTheValuesAndSwitchTheAutostartEn
 
 TEST_F(HeadlessSettingsTest, WithoutFileAppTheFileIsNotWrittenAtStart) {
   const std::string reader = desktop.MakeProgram("bin/reader");
-  desktop.AddEntry("reader.desktop", "Name=Reader\nExec=" + reader + " %f\nMimeType=" +
-                                         TestDesktop::kSlaType + ";\n");
+  desktop.AddEntry("reader.desktop", "Name=Reader\nExec=" + reader +
+                                         " %f\nMimeType=" + TestDesktop::kSlaType + ";\n");
   desktop.SetDefaults(std::string(TestDesktop::kSlaType) + "=reader.desktop\n");
-  const std::string text = "<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n<systemsetting>\r\n"
-                           "    <item id=\"sound\" value=\"1\" />\r\n</systemsetting>\r\n";
+  const std::string text =
+      "<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n<systemsetting>\r\n"
+      "    <item id=\"sound\" value=\"1\" />\r\n</systemsetting>\r\n";
   WriteSettings(text);
   const ino_t inode = Inode(SettingsPath());
   Run({});
@@ -184,11 +185,11 @@ TEST_F(HeadlessSettingsTest, WithoutASettingsFileOnlyTheAutostartEntryChanges) {
 
 TEST_F(HeadlessSettingsTest, HostileSettingsFilesAndDesktopRecordsChangeNothing) {
   const std::string reader = desktop.MakeProgram("bin/reader");
-  desktop.AddEntry("reader.desktop", "Name=Reader\nExec=" + reader + " %f\nMimeType=" +
-                                         TestDesktop::kSlaType + ";\n");
+  desktop.AddEntry("reader.desktop", "Name=Reader\nExec=" + reader +
+                                         " %f\nMimeType=" + TestDesktop::kSlaType + ";\n");
   // A desktop entry with bytes that are not UTF-8 is no application.
-  desktop.AddEntry("broken.desktop", "Name=Broken\nExec=" + reader + "\xB6\xC1 %f\nMimeType=" +
-                                         TestDesktop::kSlrType + ";\n");
+  desktop.AddEntry("broken.desktop", "Name=Broken\nExec=" + reader +
+                                         "\xB6\xC1 %f\nMimeType=" + TestDesktop::kSlrType + ";\n");
   desktop.SetDefaults(std::string(TestDesktop::kSlaType) + "=reader.desktop\n" +
                       TestDesktop::kSlrType + "=broken.desktop\n");
   // Not well-formed: never overwritten, neither at start nor by the command.

@@ -31,8 +31,8 @@ TEST(HeadlessStartupTest, HandsTheMovieEveryStartUpVariable) {
   std::vector<std::string> order;
   for (const Json& v : run.All("setVariable")) order.push_back(v["name"]);
   std::vector<std::string> expected = {"UpdatedFile", "TotalUpdateFile", "FirstRun",
-                                       "WebUrl", "MyAppDataDir", "CurrentDir",
-                                       "VellariOpml", "StageX", "StageY"};
+                                       "WebUrl",      "MyAppDataDir",    "CurrentDir",
+                                       "VellariOpml", "StageX",          "StageY"};
   EXPECT_EQ(order, expected);
   ASSERT_LT(run.IndexOf("movie"), run.IndexOf("setVariable"));
   // The window covers the work area; end of input quits with 0, last.
@@ -122,14 +122,15 @@ TEST(HeadlessStartupTest, BadOptionsAndLinesGetClearErrors) {
                              "--help", "--version", "SERVER-LIST-URL MODE"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
 
-  LumoraRun run = RunLumora(InFolders(home, home.path()),
-                            {"not json", "[1,2]", R"({"a":1,"b":2})", R"({"nosuch":1})",
-                             R"({"wait":"soon"})", R"({"key":"Space"})",
-                             R"({"mouse":{"event":"down"}})", R"({"drop":"/x"})",
-                             R"({"fscommand":5})", "", R"({"getVariable":"StageX"})"});
+  LumoraRun run =
+      RunLumora(InFolders(home, home.path()),
+                {"not json", "[1,2]", R"({"a":1,"b":2})", R"({"nosuch":1})", R"({"wait":"soon"})",
+                 R"({"key":"Space"})", R"({"mouse":{"event":"down"}})", R"({"drop":"/x"})",
+                 R"({"fscommand":5})", "", R"({"getVariable":"StageX"})"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.All("error").size(), 9u);
-  for (const std::string& line : run.raw) EXPECT_FALSE(Json::parse(line, nullptr, false).is_discarded());
+  for (const std::string& line : run.raw)
+    EXPECT_FALSE(Json::parse(line, nullptr, false).is_discarded());
   // The program went on after the errors.
   ASSERT_EQ(run.All("variable").size(), 1u);
   EXPECT_EQ(run.All("variable")[0]["value"], "1280");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/command.h"
+#include "support/lumora_process.h"
 #include "support/temp_dir.h"
 #include "support/vendor_process.h"
 #include "support/webdriver_client.h"
@@ -49,7 +50,7 @@ class FirstRunWebDriverTest : public ::testing::Test {
     setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
     program_dir_ = home_ / "program";
     fs::create_directories(program_dir_);
-    fs::copy_file(LUMORA_BINARY, program_dir_ + "/lumora");
+    (void)InstallProgram(program_dir_);  // the program and its desktop module
     fs::create_directories(home_ / "shots");
   }
   void TearDown() override {

@@ -27,10 +27,6 @@
 #include <thread>
 #include <vector>
 
-#include <glib.h>
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include "support/lumora_process.h"
 #include "support/temp_dir.h"
 #include "support/vendor_process.h"

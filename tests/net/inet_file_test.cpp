@@ -3,6 +3,7 @@
 // written where, the messages the owner gets, cancelling, stalls and the transfer list.
 #include "net/inet_file.h"
 
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -19,8 +20,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "net/inet_files.h"
 #include "platform/ansi.h"
@@ -65,8 +64,7 @@ class OwnerWindow {
 
   // Messages about the file at |path| (its size is taken at each message).
   net::TransferNotify Notify(std::string path) {
-    return [this, path](TransferMessage message, int kind, std::uint32_t value,
-                        std::uint64_t id) {
+    return [this, path](TransferMessage message, int kind, std::uint32_t value, std::uint64_t id) {
       const long long size = FileSize(path);
       std::lock_guard<std::mutex> lock(mutex_);
       messages_.push_back({message, kind, value, id, size});
@@ -153,12 +151,15 @@ class InetFileTest : public ::testing::Test {
 };
 
 TEST_F(InetFileTest, ErrorMessagesAreTheTableTextsInTheCodePage) {
-  const char* texts[] = {
-      "URL解析错误, 请选择其他服务器进行尝试",   "服务器拒绝连接, 请选择其他服务器进行尝试",
-      "重定向失败, 请选择其他服务器进行尝试",     "重定向URL解析错误, 请选择其他服务器进行尝试",
-      "不是HTTP连接, 请选择其他服务器进行尝试",  "取得服务器文件失败, 请选择其他服务器进行尝试",
-      "创建本地文件失败",                         "主动取消连接",
-      "URL不正确"};
+  const char* texts[] = {"URL解析错误, 请选择其他服务器进行尝试",
+                         "服务器拒绝连接, 请选择其他服务器进行尝试",
+                         "重定向失败, 请选择其他服务器进行尝试",
+                         "重定向URL解析错误, 请选择其他服务器进行尝试",
+                         "不是HTTP连接, 请选择其他服务器进行尝试",
+                         "取得服务器文件失败, 请选择其他服务器进行尝试",
+                         "创建本地文件失败",
+                         "主动取消连接",
+                         "URL不正确"};
   for (int code = 1; code <= 9; ++code) {
     EXPECT_EQ(CInetFile::MessageOf(code), Gb(texts[code - 1])) << code;
   }
@@ -193,8 +194,7 @@ TEST_F(InetFileTest, AnswerOtherThan200EndsWithSixItsMessageAndNoFile) {
     for (const std::string path : {"/Storage/missing.bin", "/Storage/broken.bin"}) {
       auto transfer = Make(Url(path), kind);
       EXPECT_EQ(Run(*transfer), CInetFile::kNotFound) << path;
-      EXPECT_EQ(transfer->GetErrorMessage(),
-                Gb("取得服务器文件失败, 请选择其他服务器进行尝试"));
+      EXPECT_EQ(transfer->GetErrorMessage(), Gb("取得服务器文件失败, 请选择其他服务器进行尝试"));
       EXPECT_FALSE(fs::exists(Target())) << path;
       EXPECT_FALSE(fs::exists(Target() + ".update")) << path;
     }
@@ -268,10 +268,10 @@ TEST_F(InetFileTest, TheRequestCarriesTheTwoHeadersAndNothingElseOfOurOwn) {
   Start();
   auto transfer = Make(Url("/Storage/item.bin?a=1"));
   ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
-  EXPECT_EQ(log_.Read("requests.log"),
-            "GET /Storage/item.bin?a=1 HTTP/1.1\r\nHost: 127.0.0.1:" +
-                std::to_string(vendor_->port()) +
-                "\r\nAccept: */*\r\nUser-Agent: AutoUpdate_Nuvex\r\n\r\n");
+  EXPECT_EQ(
+      log_.Read("requests.log"),
+      "GET /Storage/item.bin?a=1 HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(vendor_->port()) +
+          "\r\nAccept: */*\r\nUser-Agent: AutoUpdate_Nuvex\r\n\r\n");
 }
 
 TEST_F(InetFileTest, CancelStopsAfterTheCurrentChunkWithoutAnEndMessage) {
@@ -450,7 +450,7 @@ TEST_F(InetFileTest, RedirectsAreFollowedWithinPlainHttpOnly) {
   fs::remove(Output());
   const std::string port = std::to_string(vendor_->port());
   for (const std::string& target : {"https://127.0.0.1:" + port + "/Storage/item.bin",
-                                   "ftp://127.0.0.1:" + port + "/Storage/item.bin"}) {
+                                    "ftp://127.0.0.1:" + port + "/Storage/item.bin"}) {
     RedirectServer redirect(target);
     auto transfer = Make(redirect.Url("/moved.bin"));
     EXPECT_EQ(Run(*transfer), CInetFile::kInternetError) << target;

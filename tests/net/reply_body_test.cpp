@@ -1,9 +1,9 @@
 // Replies of the web services, from UTF-8 to the code page, and the parts of a URL.
 #include "net/reply_body.h"
-#include "net/request.h"
 
 #include <gtest/gtest.h>
 
+#include "net/request.h"
 #include "platform/ansi.h"
 
 namespace {
@@ -24,10 +24,15 @@ TEST(ReplyBodyTest, OneThreeAndWellFormedTwoAndFourByteSequences) {
 }
 
 TEST(ReplyBodyTest, CutAndMalformedSequencesGiveAQuestionMarkAndReadingGoesOn) {
-  EXPECT_EQ(net::ReplyBodyToAnsi("a\xE4\xB8"), "a?");          // cut at the end
-  EXPECT_EQ(net::ReplyBodyToAnsi("a\xE4\xB8" "b"), "a?b");      // cut before a letter
-  EXPECT_EQ(net::ReplyBodyToAnsi("\xE4" "A\xB8" "B"), "?A?B");  // not continuations
-  EXPECT_EQ(net::ReplyBodyToAnsi("\x80\x80x\xFFy"), "?x?y");   // stray bytes
+  EXPECT_EQ(net::ReplyBodyToAnsi("a\xE4\xB8"), "a?");  // cut at the end
+  EXPECT_EQ(net::ReplyBodyToAnsi("a\xE4\xB8"
+                                 "b"),
+            "a?b");  // cut before a letter
+  EXPECT_EQ(net::ReplyBodyToAnsi("\xE4"
+                                 "A\xB8"
+                                 "B"),
+            "?A?B");                                          // not continuations
+  EXPECT_EQ(net::ReplyBodyToAnsi("\x80\x80x\xFFy"), "?x?y");  // stray bytes
   EXPECT_EQ(net::ReplyBodyToAnsi("\xED\xA0\x80z"), "?z");     // a lone surrogate
   // After a broken sequence, the next character is read whole.
   EXPECT_EQ(net::ReplyBodyToAnsi("\xF0\x9F\xE4\xB8\xAD"), "?\xD6\xD0");
@@ -55,8 +60,8 @@ TEST(ParseUrlTest, SchemeHostPathAndPort) {
   EXPECT_EQ(host, "SERVER");
   EXPECT_EQ(path, "/x");
   // Parts longer than their buffers are cut.
-  net::ParseUrl("http://" + std::string(300, 'h') + "/" + std::string(2000, 'p'), &scheme,
-                &host, &path, &port);
+  net::ParseUrl("http://" + std::string(300, 'h') + "/" + std::string(2000, 'p'), &scheme, &host,
+                &path, &port);
   EXPECT_EQ(host.size(), 255u);
   EXPECT_EQ(path.size(), 1023u);
   EXPECT_EQ(path.substr(0, 2), "/p");

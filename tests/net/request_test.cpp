@@ -2,12 +2,11 @@
 // back, and every way an exchange can fail.
 #include "net/request.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "platform/dialogs.h"
 #include "support/temp_dir.h"
@@ -63,8 +62,8 @@ TEST_F(RequestTest, AGetSendsItsPiecesInOrderWithTheHostInCapitals) {
   root_.Write("Storage/XmlFile/Cat.xml", "<r/>");
   Start();
   std::string sent, head, body;
-  ASSERT_EQ(request_.SendRequest(Url("localhost", "/Storage/XmlFile/Cat.xml?a=B"), nullptr,
-                                 nullptr, 0, &sent, &head, &body),
+  ASSERT_EQ(request_.SendRequest(Url("localhost", "/Storage/XmlFile/Cat.xml?a=B"), nullptr, nullptr,
+                                 0, &sent, &head, &body),
             0);
   const std::string expected =
       "GET /Storage/XmlFile/Cat.xml?a=B HTTP/1.0\r\n" + kAccept + "Host: LOCALHOST\r\n\r\n";
@@ -75,8 +74,7 @@ TEST_F(RequestTest, AGetSendsItsPiecesInOrderWithTheHostInCapitals) {
   EXPECT_NE(head.find("Content-Length: 4\r\n"), std::string::npos);
   EXPECT_EQ(body, "<r/>");
   // No path asks for "/".
-  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", ""), nullptr, nullptr, 0, &sent, &head,
-                                 &body),
+  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", ""), nullptr, nullptr, 0, &sent, &head, &body),
             0);
   EXPECT_EQ(sent.substr(0, 16), "GET / HTTP/1.0\r\n");
 }
@@ -98,25 +96,22 @@ TEST_F(RequestTest, AnyAnswerCountsAndTheBodyComesInTheCodePage) {
   root_.Write("zh.txt", "\xE4\xB8\xAD|plain");
   Start({"/gone=status:404", "/cut=drop:3", "/open=no-length"});
   std::string sent, head, body;
-  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", "/gone"), nullptr, nullptr, 0, &sent, &head,
-                                 &body),
-            0);
+  ASSERT_EQ(
+      request_.SendRequest(Url("127.0.0.1", "/gone"), nullptr, nullptr, 0, &sent, &head, &body), 0);
   EXPECT_NE(head.find(" 404 "), std::string::npos) << head;
   EXPECT_FALSE(body.empty());
-  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", "/zh.txt"), nullptr, nullptr, 0, &sent,
-                                 &head, &body),
-            0);
+  ASSERT_EQ(
+      request_.SendRequest(Url("127.0.0.1", "/zh.txt"), nullptr, nullptr, 0, &sent, &head, &body),
+      0);
   EXPECT_EQ(body, "\xD6\xD0|plain");
   // A connection dropped in the body, or a body without a length, ends where it ends.
   root_.Write("cut", "0123456789");
   root_.Write("open", "0123456789");
-  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", "/cut"), nullptr, nullptr, 0, &sent, &head,
-                                 &body),
-            0);
+  ASSERT_EQ(
+      request_.SendRequest(Url("127.0.0.1", "/cut"), nullptr, nullptr, 0, &sent, &head, &body), 0);
   EXPECT_EQ(body, "012");
-  ASSERT_EQ(request_.SendRequest(Url("127.0.0.1", "/open"), nullptr, nullptr, 0, &sent, &head,
-                                 &body),
-            0);
+  ASSERT_EQ(
+      request_.SendRequest(Url("127.0.0.1", "/open"), nullptr, nullptr, 0, &sent, &head, &body), 0);
   EXPECT_EQ(body, "0123456789");
 }
 
@@ -150,9 +145,8 @@ TEST_F(RequestTest, AReplyThatTricklesInEndsAtTheTimeOutAsAWhole) {
   request_.set_timeout_ms(400);
   std::string sent, head, body;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(request_.SendRequest(Url("127.0.0.1", "/drip"), nullptr, nullptr, 0, &sent, &head,
-                                 &body),
-            1);
+  EXPECT_EQ(
+      request_.SendRequest(Url("127.0.0.1", "/drip"), nullptr, nullptr, 0, &sent, &head, &body), 1);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
@@ -162,9 +156,9 @@ TEST_F(RequestTest, AReplyOverTheCapFails) {
   std::filesystem::resize_file(big, net::Request::kMaxReplyBytes + 1);
   Start();
   std::string sent, head, body;
-  EXPECT_EQ(request_.SendRequest(Url("127.0.0.1", "/big.bin"), nullptr, nullptr, 0, &sent,
-                                 &head, &body),
-            1);
+  EXPECT_EQ(
+      request_.SendRequest(Url("127.0.0.1", "/big.bin"), nullptr, nullptr, 0, &sent, &head, &body),
+      1);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "platform/ansi.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -70,7 +70,10 @@ TEST(AnsiTest, InvalidInputIsRefusedOrReplaced) {
   EXPECT_EQ(out, "unchanged");
   EXPECT_EQ(ansi::FromUtf8Lossy("bad \xFF byte"), "bad ? byte");
   EXPECT_FALSE(ansi::ToUtf8("\xFF\xFF", &out));
-  EXPECT_EQ(ansi::ToUtf8Lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(ansi::ToUtf8Lossy("a\xFF"
+                              "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   // A lead byte at the very end is one character of its own: no read past the end.
   EXPECT_EQ(ansi::CharLength("x\xCE", 1), 1u);
   EXPECT_EQ(ansi::ToUtf8Lossy("x\xCE"), "x\xEF\xBF\xBD");

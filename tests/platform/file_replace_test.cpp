@@ -1,8 +1,7 @@
 // Replacing files: what the user set on the old file survives the replacement, and the
 // temporary files of replacements that a process left behind are told apart and removed.
-#include "platform/files.h"
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,9 +9,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include <gtest/gtest.h>
-
 #include "../support/temp_dir.h"
+#include "platform/files.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
 // The freedesktop records through GIO, in a desktop of the test's own: the autostart
 // entry written, validated and read back as the desktop would start it, and the default
 // applications of .sla and .slr files found through the test's MIME database.
+#include "platform/system_entries.h"
+
 #include <gio/gio.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include <gtest/gtest.h>
-
 #include "../support/test_desktop.h"
-#include "platform/system_entries.h"
 
 namespace {
 
@@ -120,13 +120,12 @@ TEST(DefaultHandlerTest, TheDefaultApplicationOfTheTypeOfTheFileName) {
   ASSERT_TRUE(desktop.ok());
   const std::string reader = desktop.MakeProgram("bin/test reader/reader");
   const std::string other = desktop.MakeProgram("bin/other");
-  desktop.AddEntry("other-reader.desktop",
-                   "Name=Other\nExec=" + other + " %U\nIcon=other\nMimeType=" +
-                       TestDesktop::kSlaType + ";\n");
-  desktop.AddEntry("test-reader.desktop",
-                   "Name=Reader\nExec=\"" + reader + "\" --view %f\nIcon=" +
-                       desktop.root() / "icons/reader.png" + "\nMimeType=" +
-                       TestDesktop::kSlaType + ";\n");
+  desktop.AddEntry(
+      "other-reader.desktop",
+      "Name=Other\nExec=" + other + " %U\nIcon=other\nMimeType=" + TestDesktop::kSlaType + ";\n");
+  desktop.AddEntry("test-reader.desktop", "Name=Reader\nExec=\"" + reader + "\" --view %f\nIcon=" +
+                                              desktop.root() / "icons/reader.png" +
+                                              "\nMimeType=" + TestDesktop::kSlaType + ";\n");
   desktop.SetDefaults(std::string(TestDesktop::kSlaType) + "=test-reader.desktop;\n");
 
   platform::FileHandler handler;

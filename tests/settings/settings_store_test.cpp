@@ -1,7 +1,10 @@
 // The settings store on real settings files in temporary folders, with the desktop's
 // records played by a double of the test's own that answers look-ups and remembers what
 // the store asked of it.
+#include "settings/settings_store.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,13 +13,10 @@
 #include <future>
 #include <map>
 
-#include <gtest/gtest.h>
-
 #include "../support/temp_dir.h"
 #include "platform/ansi.h"
 #include "platform/files.h"
 #include "platform/folders.h"
-#include "settings/settings_store.h"
 
 namespace {
 
@@ -48,12 +48,12 @@ std::string Cp(const std::string& utf8) { return ansi::FromUtf8Lossy(utf8); }
 const std::string kSep = "\xA9\xAE";  // "┊"
 
 std::string SettingsFile(const std::string& file_app, const std::string& line_end = "\r\n") {
-  return "<?xml version=\"1.0\" encoding=\"gb2312\" ?>" + line_end + "<systemsetting>" +
-         line_end + "    <item id=\"sound\" value=\"1\" />" + line_end +
+  return "<?xml version=\"1.0\" encoding=\"gb2312\" ?>" + line_end + "<systemsetting>" + line_end +
+         "    <item id=\"sound\" value=\"1\" />" + line_end +
          "    <item id=\"autorun\" value=\"0\" />" + line_end +
          "    <item id=\"websetting\" value=\"0\" />" + line_end +
-         "    <item id=\"fileAPP\" value=\"" + file_app + "\" />" + line_end +
-         "</systemsetting>" + line_end;
+         "    <item id=\"fileAPP\" value=\"" + file_app + "\" />" + line_end + "</systemsetting>" +
+         line_end;
 }
 
 ino_t Inode(const std::string& path) {
@@ -117,8 +117,7 @@ TEST_F(SettingsStoreTest, SetAttributeSavesInTheFilesOwnFormOrRefuses) {
   ASSERT_TRUE(store.SetAttribute(CSettingsStore::kItemPath, "sound", "value", chinese.c_str()));
   const std::string written = dir.Read("vellariInfo.xml");
   // The code page bytes, CR LF line ends, the mode of the old file.
-  EXPECT_NE(written.find("<item id=\"sound\" value=\"" + chinese + "\" />\r\n"),
-            std::string::npos)
+  EXPECT_NE(written.find("<item id=\"sound\" value=\"" + chinese + "\" />\r\n"), std::string::npos)
       << written;
   EXPECT_EQ(written.find("\n<"), written.find("\r\n<") + 1);
   struct stat st;
@@ -146,8 +145,8 @@ TEST_F(SettingsStoreTest, SetAttributeSavesInTheFilesOwnFormOrRefuses) {
 
 TEST_F(SettingsStoreTest, TheProvisionedFileHoldsTheFourItemsAndIsWrittenAsItStands) {
   std::string original;
-  ASSERT_TRUE(platform::ReadWholeFile(LUMORA_SOURCE_DIR "/res/settings/vellariInfo.xml",
-                                      &original));
+  ASSERT_TRUE(
+      platform::ReadWholeFile(LUMORA_SOURCE_DIR "/res/settings/vellariInfo.xml", &original));
   dir.Write("vellariInfo.xml", original);
   store.RecordFileHandlers(Path().c_str());
   ASSERT_EQ(store.IsLoaded(), &store);
@@ -177,8 +176,8 @@ TEST_F(SettingsStoreTest, KeepsLineEndsByteOrderMarkAndUtf8OfTheFile) {
 TEST_F(SettingsStoreTest, RecordsHandlersBesideOtherExtensionsInByteOrder) {
   // The stored list holds .abc and an old .sla; the desktop has a new one for .sla.
   dir.Write("vellariInfo.xml",
-            SettingsFile(".sla" + kSep + "old.png" + kSep + "old-reader" + kSep + kSep +
-                         ".abc" + kSep + "abc.png" + kSep + "abc-viewer" + kSep + kSep));
+            SettingsFile(".sla" + kSep + "old.png" + kSep + "old-reader" + kSep + kSep + ".abc" +
+                         kSep + "abc.png" + kSep + "abc-viewer" + kSep + kSep));
   entries.handlers[".sla"] = {"/opt/reader/reader.png,2", "/opt/reader/bin/reader %f"};
   store.RecordFileHandlers(Path().c_str());
   EXPECT_EQ(store.IsLoaded(), &store);
@@ -199,9 +198,9 @@ TEST_F(SettingsStoreTest, IconAndCommandTextsAsRecorded) {
   entries.handlers[".sla"] = {",leading-comma", "reader --view %U --page %1 %F"};
   entries.handlers[".slr"] = {"reader-icon", "reader \"%f\" %u"};
   store.RecordFileHandlers(Path().c_str());
-  EXPECT_EQ(Value(store, "fileAPP"),
-            ".sla" + kSep + ",leading-comma" + kSep + "reader --view --page" + kSep + kSep +
-                ".slr" + kSep + "reader-icon" + kSep + "reader \"%f\"" + kSep + kSep);
+  EXPECT_EQ(Value(store, "fileAPP"), ".sla" + kSep + ",leading-comma" + kSep +
+                                         "reader --view --page" + kSep + kSep + ".slr" + kSep +
+                                         "reader-icon" + kSep + "reader \"%f\"" + kSep + kSep);
   // The desktop's UTF-8 reaches the file in the code page; the separator is found only
   // as a character of its own: in "\xB0\xA9\xAE\xA1" (two characters) its bytes stand
   // across the boundary and separate nothing.
@@ -210,8 +209,8 @@ TEST_F(SettingsStoreTest, IconAndCommandTextsAsRecorded) {
   entries.handlers.clear();
   entries.handlers[".sla"] = {"/图标/书.png", "/程序/阅读器 %f"};
   store.RecordFileHandlers(Path().c_str());
-  EXPECT_EQ(Value(store, "fileAPP"), ".sla" + kSep + Cp("/图标/书.png") + kSep +
-                                         Cp("/程序/阅读器") + kSep + kSep + odd);
+  EXPECT_EQ(Value(store, "fileAPP"),
+            ".sla" + kSep + Cp("/图标/书.png") + kSep + Cp("/程序/阅读器") + kSep + kSep + odd);
 }
 
 TEST_F(SettingsStoreTest, LongRecordValuesAndMissingApplicationsLeaveTheStoredRecord) {
@@ -229,8 +228,8 @@ TEST_F(SettingsStoreTest, LongRecordValuesAndMissingApplicationsLeaveTheStoredRe
   entries.handlers[".sla"].command = "/" + std::string(258, 'x') + " %f";
   store.RecordFileHandlers(Path().c_str());
   // Records rewritten in order; the incomplete last group is dropped.
-  EXPECT_EQ(Value(store, "fileAPP"), ".sla" + kSep + "keep" + kSep + "me" + kSep + kSep +
-                                         ".slr" + kSep + "i" + kSep + "c" + kSep + kSep);
+  EXPECT_EQ(Value(store, "fileAPP"), ".sla" + kSep + "keep" + kSep + "me" + kSep + kSep + ".slr" +
+                                         kSep + "i" + kSep + "c" + kSep + kSep);
   // Keys that name no document type read as nothing.
   EXPECT_EQ(store.ReadRegistryDefault(RegistryRoot::kClassesRoot, "slafile/DefaultIcon"), "icon");
   EXPECT_EQ(store.ReadRegistryDefault(RegistryRoot::kLocalMachine, "slafile/DefaultIcon"), "");
@@ -333,8 +332,9 @@ TEST_F(SettingsStoreTest, HostileSettingsFilesAreNeitherLoadedNorReplaced) {
   // The parser would stop at the zero byte; a save would drop what follows it.
   std::string zero = SettingsFile("") + std::string("\0", 1) + "<!-- kept -->\r\n";
   const std::vector<std::pair<std::string, std::string>> files = {
-      {"not well-formed", "<?xml version=\"1.0\"?><systemsetting><item id=\"fileAPP\" "
-                          "value=\"\"></systemsetting>"},
+      {"not well-formed",
+       "<?xml version=\"1.0\"?><systemsetting><item id=\"fileAPP\" "
+       "value=\"\"></systemsetting>"},
       {"no root", "<?xml version=\"1.0\"?>\n<!-- nothing -->\n"},
       {"empty", ""},
       {"deep", deep},

@@ -1,6 +1,7 @@
 #include "lumora_process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,12 +12,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "temp_dir.h"
 
@@ -119,8 +117,10 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   const TempDir config_home;
   pid_t pid = fork();
   if (pid == 0) {
-    if (options.close_stdin) close(0);
-    else dup2(in_pipe[0], 0);
+    if (options.close_stdin)
+      close(0);
+    else
+      dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     ExecProgram(binary, options, config_home.path());
@@ -148,8 +148,7 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   std::string out_text, err_text;
   std::size_t parsed = 0;  // bytes of out_text already split into lines
   const auto take_lines = [&] {
-    for (std::size_t nl; (nl = out_text.find('\n', parsed)) != std::string::npos;
-         parsed = nl + 1) {
+    for (std::size_t nl; (nl = out_text.find('\n', parsed)) != std::string::npos; parsed = nl + 1) {
       std::string line = out_text.substr(parsed, nl - parsed);
       run.events.push_back(Json::parse(line, nullptr, false));
       run.raw.push_back(std::move(line));
@@ -165,7 +164,8 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   }
   while (out_open || err_open) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now()).count();
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
     if (left <= 0) {
       ADD_FAILURE() << "lumora did not end in time";
       kill(pid, SIGKILL);

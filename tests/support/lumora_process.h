@@ -5,12 +5,11 @@
 #define LUMORA_TESTS_SUPPORT_LUMORA_PROCESS_H_
 
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 using Json = nlohmann::json;
 

@@ -1,6 +1,7 @@
 #include "running_lumora.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 namespace {
 

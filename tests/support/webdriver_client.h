@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <glib.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -24,10 +25,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <glib.h>
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "support/vendor_process.h"
 

@@ -46,13 +46,12 @@ TEST_F(FilesTest, XmlFileServedWithLengthAndXmlTypeWithoutCharset) {
 TEST_F(FilesTest, BodiesAreNeverCompressedWhateverTheClientAccepts) {
   Start();
   const std::string accept = "Accept-Encoding: gzip, deflate, br\r\nTE: gzip\r\n\r\n";
-  HttpReply file =
-      Exchange(port(), "GET /Storage/XmlFile/book1.xml HTTP/1.0\r\n" + accept);
+  HttpReply file = Exchange(port(), "GET /Storage/XmlFile/book1.xml HTTP/1.0\r\n" + accept);
   EXPECT_EQ(file.body, kCatalogue);
   EXPECT_FALSE(file.Has("content-encoding"));
-  HttpReply login = Exchange(port(), "GET /login4shelf.aspx?username=bob&password=" +
-                                         Md5("QornellGateway19981124secret") +
-                                         " HTTP/1.0\r\n" + accept);
+  HttpReply login = Exchange(
+      port(), "GET /login4shelf.aspx?username=bob&password=" + Md5("QornellGateway19981124secret") +
+                  " HTTP/1.0\r\n" + accept);
   EXPECT_FALSE(login.Has("content-encoding"));
   EXPECT_NE(login.body.find("<Code>0</Code>"), std::string::npos) << login.body;
 }

@@ -45,8 +45,8 @@ class GtkMainWindow : public MainWindow {
   static int OnKeyPress(GtkWidget*, GdkEvent* event, void* data) noexcept;
   static int OnDelete(GtkWidget*, GdkEvent*, void* data) noexcept;
   static int OnMouse(GtkWidget*, GdkEvent* event, void* data) noexcept;
-  static void OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelectionData* data,
-                         unsigned, unsigned, void* self) noexcept;
+  static void OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelectionData* data, unsigned,
+                         unsigned, void* self) noexcept;
   static int DeliverDrop(void* self) noexcept;
 
   GtkWidget* window_;

@@ -23,8 +23,8 @@ class HeadlessDialogs : public Dialogs {
   using Json = AutomationChannel::Json;
   // Takes the queued answer if it is one of |accepted| (strings), else |fallback|.
   // Sets |defaulted| when no usable answer was queued.
-  Json TakeAnswer(const std::vector<std::string>& accepted, const Json& fallback,
-                  bool allow_object, bool* defaulted);
+  Json TakeAnswer(const std::vector<std::string>& accepted, const Json& fallback, bool allow_object,
+                  bool* defaulted);
   void Report(Json dialog, const Json& answer, bool defaulted);
 
   AutomationChannel& channel_;

@@ -11,8 +11,8 @@ class HeadlessShell : public Shell {
  public:
   explicit HeadlessShell(AutomationChannel& channel) : channel_(channel) {}
   void Open(const std::string& target, const std::string& parameters) override {
-    channel_.Emit(AutomationChannel::Json{
-        {"shell", {{"target", target}, {"parameters", parameters}}}});
+    channel_.Emit(
+        AutomationChannel::Json{{"shell", {{"target", target}, {"parameters", parameters}}}});
   }
 
  private:
