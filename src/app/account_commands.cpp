@@ -6,6 +6,7 @@
 #include "app/field_list.h"
 #include "app/lumora_app.h"
 #include "app/lumora_dlg.h"
+#include "app/stale_temporaries.h"
 #include "library/catalogues.h"
 #include "library/md5.h"
 #include "library/shelf_operations.h"
@@ -166,6 +167,7 @@ void CLumoraDlg::OnLogon(const std::string& args) {
     }
     (void)CreateUserShelf(user_shelf_path_);
   }
+  RemoveStaleUserTemporaries(user_folder);
   if (!platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")).ok())
     platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
 }

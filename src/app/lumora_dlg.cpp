@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/lumora_app.h"
+#include "app/stale_temporaries.h"
 #include "platform/ansi.h"
 #include "platform/folders.h"
 #include "settings/settings_store.h"
@@ -79,6 +80,8 @@ bool CLumoraDlg::OnInitDialog() {
   app_data_path_ = data_home;
   data_folder_ = WithTrailingSlash(app_data_path_) + "vellari/";
   const std::string public_folder = data_folder_ + "public";
+  // What a replacement killed half-way left behind goes before anything is written.
+  RemoveStaleTemporaries(catalogue_folders());
   // The settings file: loaded once, with the applications that open the shelf's
   // documents recorded in it.
   settings::CSettingsStore::GetInstance().RecordFileHandlers(

@@ -1,8 +1,12 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -10,6 +14,17 @@
 
 namespace platform {
 namespace {
+
+constexpr std::size_t kRandomLetters = 6;
+constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+
+// When this process began (well, when its file helpers were loaded, before main): a
+// temporary file last written before then belongs to a process that has ended.
+const struct timespec kProcessStart = [] {
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now;
+}();
 
 // The folder part of |path| ("." when it has none).
 std::string FolderOf(const std::string& path) {
@@ -46,18 +61,24 @@ class TemporaryFile {
   // usual mode of a new file.
   explicit TemporaryFile(const std::string& target) {
     static thread_local std::mt19937 random{std::random_device{}()};
-    static constexpr char kLetters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::size_t slash = target.rfind('/');
     std::string base = FolderOf(target) + "/." +
                        (slash == std::string::npos ? target : target.substr(slash + 1)) + ".";
     for (int attempt = 0; attempt < 100 && !fd_.valid(); ++attempt) {
       path_ = base;
-      for (int i = 0; i < 6; ++i) path_ += kLetters[random() % (sizeof kLetters - 1)];
+      for (std::size_t i = 0; i < kRandomLetters; ++i)
+        path_ += kLetters[random() % (sizeof kLetters - 1)];
       fd_.Reset(open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
       if (!fd_.valid() && errno != EEXIST) break;
     }
-    if (!fd_.valid()) status_ = PosixError(path_, errno);
+    if (!fd_.valid()) {
+      status_ = PosixError(path_, errno);
+      return;
+    }
+    // Held until the file is closed, by rename or by the process's end however it
+    // ends: RemoveStaleTemporaries never takes a file that a live process writes. A
+    // file system without locks only loses that protection.
+    (void)flock(fd_.get(), LOCK_EX | LOCK_NB);
   }
   ~TemporaryFile() {
     const bool made = fd_.valid();
@@ -132,7 +153,60 @@ Status Replace(const std::string& path, Fill fill) {
   return temp.Commit(target, exists ? &old : nullptr);
 }
 
+// True when |name| is one of TemporaryFile's names, "." + BASE + "." + six letters or
+// digits, for a BASE that ends in |base_suffix|.
+bool IsTemporaryName(std::string_view name, std::string_view base_suffix) {
+  if (name.size() < 2 + kRandomLetters + 1 || name[0] != '.') return false;
+  const std::size_t dot = name.size() - kRandomLetters - 1;
+  if (name[dot] != '.') return false;
+  for (char c : name.substr(dot + 1))
+    if (std::string_view(kLetters).find(c) == std::string_view::npos) return false;
+  const std::string_view base = name.substr(1, dot - 1);
+  return base != "." && base != ".." && base.size() >= base_suffix.size() &&
+         base.substr(base.size() - base_suffix.size()) == base_suffix;
+}
+
+bool Before(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const noexcept { closedir(dir); }
+};
+
 }  // namespace
+
+int RemoveStaleTemporaries(const std::string& folder, std::string_view base_suffix) {
+  UniqueFd folder_fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder_fd.valid()) return 0;
+  // The listing reads through a descriptor of its own; the removals go through this one.
+  UniqueFd listing_fd(fcntl(folder_fd.get(), F_DUPFD_CLOEXEC, 0));
+  if (!listing_fd.valid()) return 0;
+  std::unique_ptr<DIR, DirCloser> listing(fdopendir(listing_fd.get()));
+  if (!listing) return 0;
+  (void)listing_fd.Release();  // the listing owns it now
+  int removed = 0;
+  while (const struct dirent* entry = readdir(listing.get())) {
+    const std::string name = entry->d_name;
+    if (!IsTemporaryName(name, base_suffix)) continue;
+    // Never a link, a folder or a device; opening never blocks, even on a FIFO.
+    UniqueFd file(openat(folder_fd.get(), name.c_str(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (!file.valid() || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != geteuid() || !Before(st.st_mtim, kProcessStart))
+      continue;
+    // A live writer holds its lock; a process that ended holds none.
+    if (flock(file.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    // Only the very file looked at: the name may have been taken meanwhile.
+    struct stat now;
+    if (fstatat(folder_fd.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_dev != st.st_dev || now.st_ino != st.st_ino)
+      continue;
+    if (unlinkat(folder_fd.get(), name.c_str(), 0) == 0) ++removed;
+  }
+  return removed;
+}
 
 Status ReplaceFileContents(const std::string& path, std::string_view contents) {
   return Replace(path, [&](TemporaryFile& temp) { return temp.Write(contents); });

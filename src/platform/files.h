@@ -10,7 +10,9 @@
 // the old file: its permission bits, and a symbolic link stays a link (the file it
 // points to is replaced). A new file gets the usual mode of a new file (0666 less the
 // umask). A read-only file, and anything that is not a regular file (a folder, a FIFO,
-// a device), is never replaced.
+// a device), is never replaced. The temporary file is named "." + NAME + "." + six
+// letters or digits and is locked (flock) while it is written, so that one left by a
+// process that ended half-way can be told from one that a live process writes.
 #ifndef LUMORA_PLATFORM_FILES_H_
 #define LUMORA_PLATFORM_FILES_H_
 
@@ -50,6 +52,15 @@ Status ReplaceFileContents(const std::string& path, std::string_view contents);
 // bounded whatever its size). Copying a file onto itself leaves it as it is and
 // succeeds. Fails when |from| is not a readable regular file or |to| cannot be written.
 Status CopyFileReplacing(const std::string& from, const std::string& to);
+
+// Removes from |folder| the temporary files that replacements of a process that has
+// ended left behind (killed, or the machine stopped, between making the temporary file
+// and renaming it): entries named "." + BASE + "." + six letters or digits, BASE ending
+// in |base_suffix| ("" for any), that are regular files of this user last written
+// before this process started and that no live process holds locked. Nothing else is
+// touched; folders are not entered. Returns how many went (0 when the folder cannot
+// be read).
+int RemoveStaleTemporaries(const std::string& folder, std::string_view base_suffix);
 
 }  // namespace platform
 

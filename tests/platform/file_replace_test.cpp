@@ -1,8 +1,12 @@
-// Replacing files: what the user set on the old file survives the replacement.
+// Replacing files: what the user set on the old file survives the replacement, and the
+// temporary files of replacements that a process left behind are told apart and removed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "../support/temp_dir.h"
@@ -94,6 +98,83 @@ TEST(FileReplaceTest, CopiesStreamOnlyRegularFiles) {
   // Onto itself: nothing changes.
   ASSERT_TRUE(platform::CopyFileReplacing(dir / "big.jpg", dir / "big.jpg"));
   EXPECT_EQ(dir.Read("big.jpg"), big);
+}
+
+// Sets the file times of |path| (not following a link) to an hour ago, long before the
+// test began.
+void MakeOld(const std::string& path) {
+  struct timespec times[2];
+  clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= 3600;
+  times[1] = times[0];
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+TEST(FileReplaceTest, OnlyTemporaryFilesOfEndedReplacementsAreRemoved) {
+  TempDir dir;
+  // Left by a process that was killed before it renamed them.
+  for (const char* name : {".shelf.xml.Ab3dE9", ".search.xml.zzzzzz", ".cover.jpg.000000"}) {
+    dir.Write(name, "half");
+    MakeOld(dir / name);
+  }
+  // Not of the temporary files' shape.
+  for (const char* name :
+       {".shelf.xml.Ab3dE", ".shelf.xml.Ab3dE9x", "shelf.xml.Ab3dE9", ".shelf.xml-Ab3dE9",
+        ".shelf.xml.Ab-dE9", "..Ab3dE9", "...Ab3dE9", ".Ab3dE9", "shelf.xml"}) {
+    dir.Write(name, "keep");
+    MakeOld(dir / name);
+  }
+  // Of that shape, but written since this process started: a live process's.
+  dir.Write(".book1.xml.Fresh1", "writing");
+  // Old, but locked by a writer that is still at work.
+  dir.Write(".book1.xml.Locked", "writing");
+  MakeOld(dir / ".book1.xml.Locked");
+  const int locked = open((dir / ".book1.xml.Locked").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(locked, 0);
+  ASSERT_EQ(flock(locked, LOCK_EX), 0);
+  // A link, a folder and a FIFO under such names; the link's target stays too.
+  dir.Write("target.xml", "target");
+  fs::create_symlink("target.xml", dir / ".link.xml.Linked");
+  MakeOld(dir / ".link.xml.Linked");
+  dir.MakeDir(".dir.xml.Folder");
+  MakeOld(dir / ".dir.xml.Folder");
+  ASSERT_EQ(mkfifo((dir / ".fifo.xml.FifoAb").c_str(), 0600), 0);
+  MakeOld(dir / ".fifo.xml.FifoAb");
+
+  EXPECT_EQ(platform::RemoveStaleTemporaries(dir.path(), ".xml"), 2);
+  EXPECT_FALSE(fs::exists(dir / ".shelf.xml.Ab3dE9"));
+  EXPECT_FALSE(fs::exists(dir / ".search.xml.zzzzzz"));
+  // A suffix keeps every other name, even of the temporary files' shape.
+  EXPECT_TRUE(fs::exists(dir / ".cover.jpg.000000"));
+  EXPECT_EQ(platform::RemoveStaleTemporaries(dir.path(), ""), 1);
+  EXPECT_FALSE(fs::exists(dir / ".cover.jpg.000000"));
+
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir.path()))
+    left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{
+                      "...Ab3dE9", "..Ab3dE9", ".Ab3dE9", ".book1.xml.Fresh1", ".book1.xml.Locked",
+                      ".dir.xml.Folder", ".fifo.xml.FifoAb", ".link.xml.Linked",
+                      ".shelf.xml-Ab3dE9", ".shelf.xml.Ab-dE9", ".shelf.xml.Ab3dE",
+                      ".shelf.xml.Ab3dE9x", "shelf.xml", "shelf.xml.Ab3dE9", "target.xml"}));
+  // Once the writer is gone, its file goes too.
+  close(locked);
+  EXPECT_EQ(platform::RemoveStaleTemporaries(dir.path(), ".xml"), 1);
+  EXPECT_FALSE(fs::exists(dir / ".book1.xml.Locked"));
+  EXPECT_EQ(dir.Read("target.xml"), "target");
+
+  // Another user's file stays (only root can make one here).
+  if (geteuid() == 0) {
+    dir.Write(".other.xml.Others", "theirs");
+    ASSERT_EQ(chown((dir / ".other.xml.Others").c_str(), 65534, 65534), 0);
+    MakeOld(dir / ".other.xml.Others");
+    EXPECT_EQ(platform::RemoveStaleTemporaries(dir.path(), ""), 0);
+    EXPECT_TRUE(fs::exists(dir / ".other.xml.Others"));
+  }
+  // A folder that is not there, or is a file, holds nothing to remove.
+  EXPECT_EQ(platform::RemoveStaleTemporaries(dir / "missing", ""), 0);
+  EXPECT_EQ(platform::RemoveStaleTemporaries(dir / "target.xml", ""), 0);
 }
 
 }  // namespace

@@ -66,6 +66,43 @@ std::set<std::string> MappedFiles(int pid) {
   return files;
 }
 
+std::string ProgramToRun(const LumoraOptions& options, std::string* linked) {
+  linked->clear();
+  const std::string binary = options.binary.empty() ? ProgramCopy() : options.binary;
+  // A user starts the program in its own folder: the copy is linked into the folder
+  // the test starts it in (a temporary one), and taken away again afterwards.
+  const std::string temp = std::filesystem::temp_directory_path().string() + "/";
+  if (!options.binary.empty() || options.cwd.rfind(temp, 0) != 0) return binary;
+  const std::string link = options.cwd + "/lumora";
+  std::error_code ec;
+  if (std::filesystem::exists(link, ec)) return binary;  // a file of the test's own: left alone
+  std::filesystem::create_hard_link(binary, link, ec);
+  if (ec) std::filesystem::copy_file(binary, link, ec);
+  if (ec) return binary;
+  *linked = link;
+  return link;
+}
+
+void ExecProgram(const std::string& binary, const LumoraOptions& options,
+                 const std::string& config_home) {
+  if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+  // The shop and the login service are nowhere unless a test names them: nothing
+  // listens on port 1, so the update window's fetch of the server list fails at once
+  // instead of reaching whatever runs on the default port.
+  setenv("LUMORA_SHOP_HOST", "127.0.0.1:1", 1);
+  setenv("LUMORA_LOGIN_HOST", "127.0.0.1:1", 1);
+  setenv("XDG_CONFIG_HOME", config_home.c_str(), 1);
+  for (const auto& [k, v] : options.env) setenv(k.c_str(), v.c_str(), 1);
+  std::vector<std::string> args{binary};
+  if (options.headless) args.push_back("--headless");
+  args.insert(args.end(), options.args.begin(), options.args.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(binary.c_str(), argv.data());
+  _exit(127);
+}
+
 LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>& script) {
   LumoraRun run;
   int in_pipe[2], out_pipe[2], err_pipe[2];
@@ -73,31 +110,11 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
     ADD_FAILURE() << "pipe failed";
     return run;
   }
-  std::string binary = options.binary.empty() ? ProgramCopy() : options.binary;
-  // A user starts the program in its own folder: the copy is linked into the folder
-  // the test starts it in (a temporary one), and taken away again afterwards.
   std::string linked;
-  const std::string temp = std::filesystem::temp_directory_path().string() + "/";
-  if (options.binary.empty() && options.cwd.rfind(temp, 0) == 0) {
-    linked = options.cwd + "/lumora";
-    std::error_code ec;
-    if (std::filesystem::exists(linked, ec)) {
-      linked.clear();  // a file of the test's own: left alone, the copy runs elsewhere
-    } else {
-      std::filesystem::create_hard_link(binary, linked, ec);
-      if (ec) std::filesystem::copy_file(binary, linked, ec);
-      if (ec)
-        linked.clear();
-      else
-        binary = linked;
-    }
-  }
+  const std::string binary = ProgramToRun(options, &linked);
   // The autostart entry and other records of the desktop go into a folder of the run's
   // own unless the test names one: no test touches the user's configuration.
   const TempDir config_home;
-  std::vector<std::string> args{binary};
-  if (options.headless) args.push_back("--headless");
-  args.insert(args.end(), options.args.begin(), options.args.end());
   pid_t pid = fork();
   if (pid == 0) {
     if (options.close_stdin)
@@ -106,19 +123,7 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
       dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
-    // The shop and the login service are nowhere unless a test names them: nothing
-    // listens on port 1, so the update window's fetch of the server list fails at once
-    // instead of reaching whatever runs on the default port.
-    setenv("LUMORA_SHOP_HOST", "127.0.0.1:1", 1);
-    setenv("LUMORA_LOGIN_HOST", "127.0.0.1:1", 1);
-    setenv("XDG_CONFIG_HOME", config_home.path().c_str(), 1);
-    for (const auto& [k, v] : options.env) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(binary.c_str(), argv.data());
-    _exit(127);
+    ExecProgram(binary, options, config_home.path());
   }
   close(in_pipe[0]);
   close(out_pipe[1]);

@@ -57,6 +57,17 @@ struct LumoraOptions {
   std::vector<ScriptGate> gates;
 };
 
+// The program file a run of |options| starts: the copy linked into the run's own
+// temporary folder when it runs in one (|linked| names the link then, to be removed
+// after the run; empty otherwise).
+std::string ProgramToRun(const LumoraOptions& options, std::string* linked);
+
+// In a child process: goes into the run's folder, sets its environment (|config_home|
+// as XDG_CONFIG_HOME unless |options| names another) and replaces the process with
+// `|binary| [--headless] ARGS...`. Never returns.
+[[noreturn]] void ExecProgram(const std::string& binary, const LumoraOptions& options,
+                              const std::string& config_home);
+
 // Runs the program with |script| as its input. Each element is written as one line.
 LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>& script);
 
