@@ -56,18 +56,29 @@ std::vector<Fields> Matches(const std::string& catalogue_path, const std::string
   return MatchesThroughModel(catalogue_path, keyword);
 }
 
+// Adds the matches of one catalogue to |hits|; an id already there stays as it is.
+void AddMatches(CXmlGroup* hits, const std::string& catalogue_path, const std::string& keyword,
+                CatalogueReading reading) {
+  for (Fields& fields : Matches(catalogue_path, keyword, reading)) {
+    std::unique_ptr<CXmlElement> copy;
+    CXmlElement::Create(&copy, std::move(fields));
+    hits->AddItem(std::move(copy));
+  }
+}
+
 }  // namespace
 
 void Search(const CatalogueFolders& folders, const std::string& category_list,
             const std::string& keyword, CatalogueReading reading) {
-  const std::string results_path = folders.SearchResultsPath();
+  // The results file is read once, emptied, filled from every catalogue and written
+  // once: what a reload between catalogues would read is what the model holds, so the
+  // file comes out as it would catalogue by catalogue, at one write instead of seven.
   // A results file that is missing or unreadable starts empty; one that cannot be
   // written leaves the catalogues' hits unrecorded, which the movie shows as none.
   std::unique_ptr<CXmlFileObject> results;
-  (void)CXmlFileObject::Open(&results, results_path.c_str());
+  (void)CXmlFileObject::Open(&results, folders.SearchResultsPath().c_str());
   results->RemoveGroup(shelf_names::SearchResults().c_str());
-  FindOrAddGroup(*results, shelf_names::SearchResults(), "1000");
-  (void)CXmlFileObject::Release(std::move(results), true);
+  CXmlGroup* hits = FindOrAddGroup(*results, shelf_names::SearchResults(), "1000");
 
   std::size_t start = 0;
   while (start <= category_list.size()) {
@@ -76,9 +87,10 @@ void Search(const CatalogueFolders& folders, const std::string& category_list,
     Catalogue catalogue;
     if (end > start && CatalogueOfSearchToken(
                            std::string_view(category_list).substr(start, end - start), &catalogue))
-      SearchCatalogue(results_path, folders.Path(catalogue), keyword, reading);
+      AddMatches(hits, folders.Path(catalogue), keyword, reading);
     start = end + 1;
   }
+  (void)CXmlFileObject::Release(std::move(results), true);
 }
 
 void SearchCatalogue(const std::string& results_path, const std::string& catalogue_path,
@@ -86,13 +98,8 @@ void SearchCatalogue(const std::string& results_path, const std::string& catalog
   // As above: a results file that cannot be read starts empty.
   std::unique_ptr<CXmlFileObject> results;
   (void)CXmlFileObject::Open(&results, results_path.c_str());
-  CXmlGroup* hits = FindOrAddGroup(*results, shelf_names::SearchResults(), "1000");
-
-  for (Fields& fields : Matches(catalogue_path, keyword, reading)) {
-    std::unique_ptr<CXmlElement> copy;
-    CXmlElement::Create(&copy, std::move(fields));
-    hits->AddItem(std::move(copy));  // an id already found stays as it is
-  }
+  AddMatches(FindOrAddGroup(*results, shelf_names::SearchResults(), "1000"), catalogue_path,
+             keyword, reading);
   (void)CXmlFileObject::Release(std::move(results), true);
 }
 
