@@ -164,7 +164,7 @@ void BM_SearchThroughModel(benchmark::State& state) {
 
 // What a search costs besides reading the catalogues: a category list that names none
 // only resets the results file (read and written through the model, flushed to disk).
-// A search of six catalogues does this seven times.
+// A search of any number of catalogues does this once.
 void BM_ResultsReset(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string keyword = Gb("星空");
