@@ -128,23 +128,29 @@ std::string WithoutDocumentCodes(std::string_view command) {
 
 using HandlerMap = std::map<std::string, std::pair<std::string, std::string>>;
 
-// The records of a file-handler list: fields separated by "┊" (found character by
-// character), empty fields dropped, taken three at a time; an incomplete last record is
-// dropped and a later record of an extension replaces an earlier one.
+// The records of a file-handler list. A record is three fields, extension, icon and
+// command, each followed by the separator "┊" (found character by character), and one
+// more separator that ends it; any field may be empty, so fields are taken by position.
+// A record without its ending separator is read as well: what follows it is then a
+// field that is not empty. An incomplete last record is dropped, and a later record of
+// an extension replaces an earlier one.
 HandlerMap ParseHandlerList(std::string_view list) {
   const std::string_view separator = CSettingsStore::kHandlerSeparator;
   std::vector<std::string> fields;
   std::size_t start = 0;
   for (std::size_t i = 0; i < list.size(); i = ansi::NextChar(list, i)) {
     if (list.substr(i, separator.size()) == separator) {
-      if (i > start) fields.emplace_back(list.substr(start, i - start));
+      fields.emplace_back(list.substr(start, i - start));
       start = i + separator.size();
     }
   }
   if (start < list.size()) fields.emplace_back(list.substr(start));
   HandlerMap handlers;
-  for (std::size_t i = 0; i + 3 <= fields.size(); i += 3)
+  for (std::size_t i = 0; i + 3 <= fields.size();) {
     handlers[fields[i]] = {fields[i + 1], fields[i + 2]};
+    i += 3;
+    if (i < fields.size() && fields[i].empty()) ++i;  // the end of the record
+  }
   return handlers;
 }
 

@@ -191,6 +191,29 @@ TEST_F(SettingsStoreTest, RecordsHandlersBesideOtherExtensionsInByteOrder) {
   EXPECT_TRUE(entries.calls.empty());  // start-up never touches the autostart entry
 }
 
+TEST_F(SettingsStoreTest, RecordsWithEmptyFieldsReadBackAsWritten) {
+  // As the store writes them: an empty extension, an empty icon, an empty command, both;
+  // and the desktop's application of .sla files has no icon.
+  const std::string stored = kSep + "i" + kSep + "c" + kSep + kSep + ".abc" + kSep + kSep +
+                             "abc-viewer" + kSep + kSep + ".def" + kSep + "def.png" + kSep + kSep +
+                             kSep + ".ghi" + kSep + kSep + kSep + kSep;
+  dir.Write("vellariInfo.xml", SettingsFile(stored));
+  entries.handlers[".sla"] = {"", "reader %f"};
+  store.RecordFileHandlers(Path().c_str());
+  const std::string expected = stored + ".sla" + kSep + kSep + "reader" + kSep + kSep;
+  EXPECT_EQ(Value(store, "fileAPP"), expected);
+  // Read again with no application on the desktop, every record stays as it was.
+  entries.handlers.clear();
+  store.RecordFileHandlers(Path().c_str());
+  EXPECT_EQ(Value(store, "fileAPP"), expected);
+  // A list whose records lack their ending separator is read record by record.
+  dir.Write("vellariInfo.xml",
+            SettingsFile(".b" + kSep + "i" + kSep + "c" + kSep + ".a" + kSep + kSep + "c2" + kSep));
+  store.RecordFileHandlers(Path().c_str());
+  EXPECT_EQ(Value(store, "fileAPP"),
+            ".a" + kSep + kSep + "c2" + kSep + kSep + ".b" + kSep + "i" + kSep + "c" + kSep + kSep);
+}
+
 TEST_F(SettingsStoreTest, IconAndCommandTextsAsRecorded) {
   dir.Write("vellariInfo.xml", SettingsFile(""));
   // An icon that begins with its comma is whole; a blank and %1, or a field code, goes;
