@@ -169,12 +169,14 @@ class XdgEntries : public SystemEntries {
                      extension.c_str(), safe.message().c_str());
       return safe;
     }
-    // The type of a file name with that ending, by the globs of the MIME database.
+    // The type of a file name with that ending, by the globs of the MIME database. Only
+    // a certain answer names it: when packages give the name types of their own, the
+    // guess is one of them, and another package's application is not the shelf's.
     const std::string name = "document" + extension;
     gboolean uncertain = FALSE;
     g_autofree gchar* type = g_content_type_guess(name.c_str(), nullptr, 0, &uncertain);
-    if (type == nullptr || g_content_type_is_unknown(type))
-      return Status::NotFound("no type of document for " + name);
+    if (type == nullptr || uncertain || g_content_type_is_unknown(type))
+      return Status::NotFound("no certain type of document for " + name);
     g_autoptr(GAppInfo) app = g_app_info_get_default_for_type(type, FALSE);
     if (!app) return Status::NotFound(std::string("no application for ") + type);
     const char* command = g_app_info_get_commandline(app);

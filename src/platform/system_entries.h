@@ -31,9 +31,10 @@ class SystemEntries {
   // folder stands where the entry goes, or why the entry could not be written.
   [[nodiscard]] virtual Status SetAutostart(bool enable, const std::string& program) = 0;
   // The default application of files whose names end in |extension| (".sla"). NotFound,
-  // and |out| untouched, when the desktop knows no type for such a name or no
-  // application for that type; NotRegular when one of the desktop's records is not
-  // safe to read (a FIFO or a device in its place), Invalid for no name ending.
+  // and |out| untouched, when the desktop knows no type for such a name, or only guesses
+  // one (several types claim the name), or knows no application for that type; NotRegular when one
+  // of the desktop's records is not safe to read (a FIFO or a device in its place), Invalid for no
+  // name ending.
   [[nodiscard]] virtual Status FindDefaultHandler(const std::string& extension,
                                                   FileHandler* out) = 0;
 };

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -17,11 +18,34 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Types that two packages give the same file names, "*.slx": one in the user's MIME
+// database, one in the system's.
+constexpr const char* kUserClaim = "application/x-lumora-test-claim";
+constexpr const char* kSystemClaim = "application/x-lumora-test-rival";
+
+// Writes the package |name| giving files "*.slx" the type |type| below |data| (an XDG
+// data folder) and rebuilds the MIME database there. True when it was rebuilt.
+bool AddClaim(const std::string& data, const std::string& name, const std::string& type) {
+  std::filesystem::create_directories(data + "/mime/packages");
+  FILE* file = std::fopen((data + "/mime/packages/" + name).c_str(), "w");
+  if (file == nullptr) return false;
+  std::fprintf(file,
+               "<?xml version=\"1.0\"?>\n<mime-info "
+               "xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+               "<mime-type type=\"%s\"><glob pattern=\"*.slx\"/></mime-type>\n"
+               "</mime-info>\n",
+               type.c_str());
+  std::fclose(file);
+  return std::system(("update-mime-database '" + data + "/mime' >/dev/null 2>&1").c_str()) == 0;
+}
+
 // One desktop per process: GIO reads the XDG variables and its databases once.
 const TestDesktop& Desktop() {
   static const TestDesktop desktop;
-  static const bool applied = (desktop.Apply(), true);
-  (void)applied;
+  static const bool applied = (AddClaim(desktop.data_home(), "claim.xml", kUserClaim) &&
+                               AddClaim(desktop.root() / "data-dirs", "rival.xml", kSystemClaim)) &&
+                              (desktop.Apply(), true);
+  EXPECT_TRUE(applied);
   return desktop;
 }
 
@@ -126,7 +150,11 @@ TEST(DefaultHandlerTest, TheDefaultApplicationOfTheTypeOfTheFileName) {
   desktop.AddEntry("test-reader.desktop", "Name=Reader\nExec=\"" + reader + "\" --view %f\nIcon=" +
                                               desktop.root() / "icons/reader.png" +
                                               "\nMimeType=" + TestDesktop::kSlaType + ";\n");
-  desktop.SetDefaults(std::string(TestDesktop::kSlaType) + "=test-reader.desktop;\n");
+  // Two packages give .slx files types of their own; one application opens both.
+  desktop.AddEntry("claim-reader.desktop", "Name=Claim\nExec=" + other + " %f\nMimeType=" +
+                                               kUserClaim + ";" + kSystemClaim + ";\n");
+  desktop.SetDefaults(std::string(TestDesktop::kSlaType) + "=test-reader.desktop;\n" + kUserClaim +
+                      "=claim-reader.desktop;\n" + kSystemClaim + "=claim-reader.desktop;\n");
 
   platform::FileHandler handler;
   ASSERT_TRUE(platform::XdgSystemEntries().FindDefaultHandler(".sla", &handler));
@@ -137,6 +165,15 @@ TEST(DefaultHandlerTest, TheDefaultApplicationOfTheTypeOfTheFileName) {
   EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler(".slr", &none));
   EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler(".zzz", &none));
   EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler("", &none));
+  EXPECT_EQ(none.command, "untouched");
+
+  // The type of a .slx file is only a guess: no application, although each type has one.
+  for (const char* type : {kUserClaim, kSystemClaim}) {
+    GAppInfo* app = g_app_info_get_default_for_type(type, FALSE);
+    EXPECT_NE(app, nullptr) << type;
+    if (app != nullptr) g_object_unref(app);
+  }
+  EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler(".slx", &none));
   EXPECT_EQ(none.command, "untouched");
 }
 
