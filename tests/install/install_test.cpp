@@ -14,6 +14,7 @@
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
 #include "platform/ansi.h"
+#include "platform/system_entries.h"
 
 namespace {
 
@@ -152,7 +153,11 @@ TEST_F(InstallTest, UninstallKeepsWhatOthersHaveInTheSameFolders) {
               "</mime-info>\n");
   ASSERT_EQ(Script({"update-mime-database", prefix_ + "/share/mime"}).exit_code, 0);
   ASSERT_EQ(Install().exit_code, 0);
+  // The autostart entry of an installation elsewhere.
+  const std::string others_entry = platform::AutostartEntryText("/opt/other shelf/lumora");
+  home_.Write(".config/autostart/VellariShelf.desktop", others_entry);
   ASSERT_EQ(Script({kScripts + "uninstall", prefix_}).exit_code, 0);
+  EXPECT_EQ(home_.Read(".config/autostart/VellariShelf.desktop"), others_entry);
   const std::set<std::string> left = Tree(prefix_);
   EXPECT_TRUE(left.count("share/applications/other.desktop"));
   EXPECT_TRUE(left.count("share/mime/packages/other.xml"));
@@ -179,7 +184,9 @@ TEST_F(InstallTest, TheInstalledProgramRecordsItselfAsTheHandlerOfItsDocuments) 
   o.binary = prefix_ + "/bin/lumora";
   o.cwd = folder_;
   o.env = InHome().env;
-  const LumoraRun run = RunLumora(o, {});
+  // Started with the session, as the user asks in the settings.
+  const LumoraRun run = RunLumora(
+      o, {Json{{"fscommand", "系统设置"}, {"args", "sound=1|autorun=1|websetting=0"}}.dump()});
   EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
   const std::string settings =
       ansi::ToUtf8Lossy(ReadBytes(home_ / ".local/share/vellari/public/vellariInfo.xml"));
@@ -189,6 +196,21 @@ TEST_F(InstallTest, TheInstalledProgramRecordsItselfAsTheHandlerOfItsDocuments) 
   EXPECT_NE(settings.find(".sla┊lumora┊" + command + "┊┊.slr┊lumora┊" + command + "┊┊"),
             std::string::npos)
       << settings;
+
+  // The autostart entry starts the installed program: uninstalled, it goes too, as does
+  // one that starts it through a link with characters the entry quotes and escapes.
+  const std::string entry = home_ / ".config/autostart/VellariShelf.desktop";
+  ASSERT_NE(ReadBytes(entry).find("\nExec=" + folder_ + "/lumora\n"), std::string::npos)
+      << ReadBytes(entry);
+  ASSERT_EQ(Script({kScripts + "uninstall"}).exit_code, 0);
+  EXPECT_FALSE(fs::exists(entry));
+  ASSERT_EQ(Install().exit_code, 0);
+  const std::string odd = home_ / "a \"b\" $c `d` \\e 100%/lumora";
+  fs::create_directories(fs::path(odd).parent_path());
+  fs::create_symlink(folder_ + "/lumora", odd);
+  home_.Write(".config/autostart/VellariShelf.desktop", platform::AutostartEntryText(odd));
+  ASSERT_EQ(Script({kScripts + "uninstall"}).exit_code, 0);
+  EXPECT_FALSE(fs::exists(entry));
 }
 
 TEST_F(InstallTest, MistakesInTheCommandLineAreNamed) {
