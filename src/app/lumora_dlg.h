@@ -27,6 +27,11 @@ class CLumoraDlg : public platform::WindowEvents {
   static constexpr const char* kUnusableFolder = "文件夹名称无效，无法使用：";
   static constexpr const char* kUnusableFile = "文件名称无效，无法添加：";
   static constexpr const char* kCannotMakeFolder = "不能创建目录 ";
+  // "系统设置" could not switch the autostart entry as asked.
+  static constexpr const char* kAutorunNotMade = "开机启动设置失败，不能写入自启动项：";
+  static constexpr const char* kAutorunFolderName =
+      "开机启动设置失败：程序所在文件夹的名称含有自启动项不能记录的字符";
+  static constexpr const char* kAutorunNotRemoved = "取消开机启动失败，不能删除自启动项：";
 
   CLumoraDlg(const CLumoraApp& app, platform::Platform& platform);
   ~CLumoraDlg() override;

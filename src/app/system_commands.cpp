@@ -3,6 +3,7 @@
 #include "app/lumora_dlg.h"
 #include "platform/ansi.h"
 #include "platform/files.h"
+#include "platform/system_entries.h"
 #include "settings/settings_store.h"
 
 namespace app {
@@ -46,7 +47,19 @@ void CLumoraDlg::OnExec(const std::string& args) {
 }
 
 void CLumoraDlg::OnSystemSettings(const std::string& args) {
-  settings::CSettingsStore::GetInstance().ApplySystemSettings(args.c_str());
+  using Result = settings::CSettingsStore::AutorunResult;
+  const Result result = settings::CSettingsStore::GetInstance().ChangeSystemSettings(args.c_str());
+  if (result == Result::kAsAsked) return;
+  // The command has no reply variable: the user is told in a message box.
+  const std::string entry = ansi::ToUtf8Lossy(ansi::CorePathLossy(platform::AutostartEntryPath()));
+  std::string text;
+  if (result == Result::kNotMade)
+    text = kAutorunNotMade + entry;
+  else if (result == Result::kProgramNotNamed)
+    text = kAutorunFolderName;
+  else
+    text = kAutorunNotRemoved + entry;
+  platform_.dialogs().Message(text, ApplicationTitleUtf8());
 }
 
 void CLumoraDlg::OnMessageBoxCommand(const std::string& args) {

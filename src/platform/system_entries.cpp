@@ -49,6 +49,15 @@ Status MakeFolders(const std::string& folder) {
   return Status::Ok();
 }
 
+// Fails when |folder| is read-only: no write permission for anyone, which holds even
+// for a user (such as root) whom the system would let write there anyway.
+Status RefuseReadOnlyFolder(const std::string& folder) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) return PosixError(folder, errno);
+  if ((st.st_mode & 0222) == 0) return Status::IoError(folder + ": the folder is read-only");
+  return Status::Ok();
+}
+
 // The folders of a colon-separated XDG list, or |fallback| when it is unset or empty;
 // relative entries are ignored, as the desktop ignores them.
 std::vector<std::string> FolderList(const char* variable, const char* fallback) {
@@ -142,21 +151,30 @@ class XdgEntries : public SystemEntries {
  public:
   Status SetAutostart(bool enable, const std::string& program) override {
     const std::string path = AutostartEntryPath();
+    const std::string folder = path.substr(0, path.rfind('/'));
     if (!enable) {
       // Only an entry of the program's name goes; a folder of that name stays.
       struct stat st;
       if (lstat(path.c_str(), &st) != 0)
         return errno == ENOENT ? Status::Ok() : PosixError(path, errno);
       if (S_ISDIR(st.st_mode)) return Status::NotRegular(path + " is a folder");
+      if (Status s = RefuseReadOnlyFolder(folder); !s.ok()) return s;
       if (unlink(path.c_str()) != 0) return PosixError(path, errno);
       return Status::Ok();
     }
     const std::string text = AutostartEntryText(program);
     if (text.empty())
       return Status::Invalid("not an absolute UTF-8 path a desktop entry can name: " + program);
-    const std::size_t slash = path.rfind('/');
-    if (Status s = MakeFolders(path.substr(0, slash)); !s.ok()) return s;
-    return ReplaceFileContents(path, text);
+    if (Status s = MakeFolders(folder); !s.ok()) return s;
+    // An entry that already says this is left as it is.
+    std::string old;
+    if (ReadRegularFile(path, text.size(), &old).ok() && old == text) return Status::Ok();
+    if (Status s = RefuseReadOnlyFolder(folder); !s.ok()) return s;
+    // Invalid names the program's path alone: a file that cannot be written (a
+    // read-only entry among them) is an input or output failure here.
+    Status written = ReplaceFileContents(path, text);
+    if (written.code() == Status::Code::kInvalid) return Status::IoError(written.message());
+    return written;
   }
 
   Status FindDefaultHandler(const std::string& extension, FileHandler* out) override {

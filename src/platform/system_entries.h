@@ -26,9 +26,11 @@ class SystemEntries {
  public:
   virtual ~SystemEntries() = default;
   // Makes the desktop session start |program| (a full path) when |enable|, or no longer
-  // start it. OK when the desktop's record is as asked afterwards (no entry to remove is
-  // fine); Invalid for a program path that an entry cannot carry, NotRegular when a
-  // folder stands where the entry goes, or why the entry could not be written.
+  // start it. OK when the desktop's record is as asked afterwards (no entry to remove, or
+  // one that already starts |program|, is fine); Invalid for a program path that an
+  // entry cannot carry and for nothing else, NotRegular when a folder stands where the
+  // entry goes, or why the entry could not be written or removed (a read-only folder
+  // among them). A record that cannot be changed stays as it was.
   [[nodiscard]] virtual Status SetAutostart(bool enable, const std::string& program) = 0;
   // The default application of files whose names end in |extension| (".sla"). NotFound,
   // and |out| untouched, when the desktop knows no type for such a name, or only guesses

@@ -331,21 +331,37 @@ void CSettingsStore::RecordFileHandlers(const char* settings_path) {
   (void)SetAttribute(kItemPath, "fileAPP", "value", JoinHandlerList(handlers).c_str());
 }
 
-void CSettingsStore::ApplySystemSettings(const char* argument) {
+CSettingsStore::AutorunResult CSettingsStore::ChangeSystemSettings(const char* argument) {
   std::string sound, autorun, web_setting;
   // Missing fields stay empty and read as "not set".
   (void)app::ReadFieldList(argument != nullptr ? argument : "",
                            {{&sound, kSettingValueBytes},
                             {&autorun, kSettingValueBytes},
                             {&web_setting, kSettingValueBytes}});
-  // The desktop's autostart entry is the system's; one that cannot be changed stays
-  // as it was and the settings file still records the user's choice.
-  (void)SetAutorun(ReadsAsOne(autorun));
-  if (IsLoaded() == nullptr) return;
+  const bool enable = ReadsAsOne(autorun);
+  const platform::Status switched = entries_.SetAutostart(enable, platform::ProgramFile());
+  AutorunResult result = AutorunResult::kAsAsked;
+  if (!switched.ok()) {
+    // An entry that cannot be changed stays as it was: so does the stored setting
+    // when it already says so, else it says what the desktop does.
+    if (!enable)
+      result = AutorunResult::kNotRemoved;
+    else if (switched.code() == platform::Status::Code::kInvalid)
+      result = AutorunResult::kProgramNotNamed;
+    else
+      result = AutorunResult::kNotMade;
+    std::string stored;
+    if (GetAttribute(kItemPath, "autorun", "value", &stored) && ReadsAsOne(stored) != enable)
+      autorun = stored;
+    else
+      autorun = enable ? "0" : "1";
+  }
+  if (IsLoaded() == nullptr) return result;
   // Each value is saved as it is set; one that cannot be saved does not stop the next.
   (void)SetAttribute(kItemPath, "sound", "value", sound.c_str());
   (void)SetAttribute(kItemPath, "autorun", "value", autorun.c_str());
   (void)SetAttribute(kItemPath, "websetting", "value", web_setting.c_str());
+  return result;
 }
 
 }  // namespace settings

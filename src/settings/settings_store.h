@@ -93,7 +93,19 @@ class CSettingsStore {
   // The "系统设置" command: three fields "key=value" separated by "|" (sound, autorun,
   // websetting). Switches the autostart entry on when the second value reads as the
   // number 1, off otherwise; stores the three values when the store is loaded.
-  void ApplySystemSettings(const char* argument);
+  void ApplySystemSettings(const char* argument) { (void)ChangeSystemSettings(argument); }
+
+  // What became of the autostart entry.
+  enum class AutorunResult {
+    kAsAsked,          // the entry is as the setting asks
+    kNotMade,          // it could not be written
+    kProgramNotNamed,  // the running program's path is one that an entry cannot carry
+    kNotRemoved,       // it could not be removed
+  };
+  // ApplySystemSettings, telling what became of the autostart entry. When it is not as
+  // asked, the stored autorun value says what the desktop does instead: one that
+  // already does stays, else it becomes "0" (the entry was not made) or "1" (it stays).
+  [[nodiscard]] AutorunResult ChangeSystemSettings(const char* argument);
 
  private:
   // The element at |element_path| with |id| on its last part, or null.

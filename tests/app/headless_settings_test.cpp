@@ -58,9 +58,10 @@ class HeadlessSettingsTest : public ::testing::Test {
     return desktop.root().Read("data/vellari/public/vellariInfo.xml");
   }
 
-  LumoraRun Run(const std::vector<std::string>& script) const {
+  // Runs the program in the folder |folder| below the root.
+  LumoraRun Run(const std::vector<std::string>& script, const std::string& folder = "work") const {
     LumoraOptions o;
-    o.cwd = desktop.root() / "work";
+    o.cwd = desktop.root() / folder;
     o.env = desktop.Env();
     LumoraRun run = RunLumora(o, script);
     EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
@@ -151,6 +152,50 @@ TEST_F(HeadlessSettingsTest, SystemSettingsStoreTheValuesAndSwitchTheAutostartEn
             "    <item id=\"autorun\" value=\"\" />\r\n"
             "    <item id=\"websetting\" value=\"\" />\r\n"
             "    <item id=\"fileAPP\" value=\"\" />\r\n</systemsetting>\r\n");
+}
+
+TEST_F(HeadlessSettingsTest, AnAutostartEntryThatCannotChangeIsToldAndNotStored) {
+  WriteSettings(SettingsFile(""));
+  const auto told = [](const LumoraRun& run) {
+    const std::vector<Json> dialogs = run.All("dialog");
+    return dialogs.size() == 1 && dialogs[0]["kind"] == "message"
+               ? dialogs[0]["text"].get<std::string>()
+               : "<" + std::to_string(dialogs.size()) + " dialogs>";
+  };
+  const auto autorun_stored = [&] {
+    const std::string text = ReadSettings(), key = "<item id=\"autorun\" value=\"";
+    const std::size_t at = text.find(key);
+    if (at == std::string::npos) return std::string("<none>");
+    return text.substr(at + key.size(), text.find('"', at + key.size()) - at - key.size());
+  };
+  // A read-only autostart folder: the entry is not made, and the setting stays off.
+  const std::string folder = desktop.config_home() + "/autostart";
+  desktop.root().MakeDir("config/autostart");
+  chmod(folder.c_str(), 0555);
+  LumoraRun run = Run({SettingsCommand("sound=0|autorun=1|websetting=1")});
+  EXPECT_EQ(told(run), "开机启动设置失败，不能写入自启动项：" + EntryPath());
+  EXPECT_FALSE(fs::exists(EntryPath()));
+  EXPECT_EQ(autorun_stored(), "0");
+  EXPECT_NE(ReadSettings().find("<item id=\"websetting\" value=\"1\" />"), std::string::npos);
+  // An entry made before the folder became read-only: it cannot go, and the setting
+  // becomes on.
+  chmod(folder.c_str(), 0755);
+  run = Run({SettingsCommand("sound=0|autorun=1|websetting=1")});
+  EXPECT_EQ(told(run), "<0 dialogs>");
+  chmod(folder.c_str(), 0555);
+  run = Run({SettingsCommand("sound=0|autorun=0|websetting=1")});
+  EXPECT_EQ(told(run), "取消开机启动失败，不能删除自启动项：" + EntryPath());
+  EXPECT_EQ(AutostartProgram(), desktop.root() / "work/lumora");
+  EXPECT_EQ(autorun_stored(), "1");
+  chmod(folder.c_str(), 0755);
+
+  // A program folder whose name no desktop entry can hold: nothing made, setting off.
+  fs::remove(EntryPath());
+  desktop.root().MakeDir("line\nbreak");
+  run = Run({SettingsCommand("sound=0|autorun=1|websetting=1")}, "line\nbreak");
+  EXPECT_EQ(told(run), "开机启动设置失败：程序所在文件夹的名称含有自启动项不能记录的字符");
+  EXPECT_FALSE(fs::exists(EntryPath()));
+  EXPECT_EQ(autorun_stored(), "0");
 }
 
 TEST_F(HeadlessSettingsTest, WithoutFileAppTheFileIsNotWrittenAtStart) {

@@ -132,6 +132,21 @@ TEST(AutostartEntryTest, RefusesWhatCannotBeWrittenAndKeepsWhatIsNotItsOwn) {
   chmod(entry.c_str(), 0444);
   EXPECT_FALSE(entries.SetAutostart(true, "/opt/lumora"));
   EXPECT_EQ(config.Read("autostart/VellariShelf.desktop"), "[Desktop Entry]\nHidden=true\n");
+  fs::remove(entry);
+  // A read-only autostart folder is left as it is, even by a user whom the system would
+  // let write there; an entry that is already as asked needs no writing.
+  const std::string folder = config / "autostart";
+  chmod(folder.c_str(), 0555);
+  EXPECT_FALSE(entries.SetAutostart(true, "/opt/lumora"));
+  EXPECT_FALSE(fs::exists(entry));
+  chmod(folder.c_str(), 0755);
+  ASSERT_TRUE(entries.SetAutostart(true, "/opt/lumora"));
+  chmod(folder.c_str(), 0555);
+  EXPECT_TRUE(entries.SetAutostart(true, "/opt/lumora"));
+  EXPECT_FALSE(entries.SetAutostart(true, "/opt/other"));
+  EXPECT_FALSE(entries.SetAutostart(false, "/opt/lumora"));
+  EXPECT_EQ(ProgramStartedBy(entry), "/opt/lumora");
+  chmod(folder.c_str(), 0755);
   // The configuration folder being a file: nothing can be made below it.
   TempDir other;
   other.Write("config", "a file");

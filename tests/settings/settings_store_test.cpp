@@ -27,7 +27,7 @@ class FakeEntries : public platform::SystemEntries {
  public:
   platform::Status SetAutostart(bool enable, const std::string& program) override {
     calls.push_back({enable, program});
-    return autostart_result ? platform::Status::Ok() : platform::Status::IoError("refused");
+    return autostart_result;
   }
   platform::Status FindDefaultHandler(const std::string& extension,
                                       platform::FileHandler* out) override {
@@ -39,7 +39,7 @@ class FakeEntries : public platform::SystemEntries {
 
   std::map<std::string, platform::FileHandler> handlers;
   std::vector<std::pair<bool, std::string>> calls;
-  bool autostart_result = true;
+  platform::Status autostart_result;
 };
 
 // Text in the code page from UTF-8 literals.
@@ -328,8 +328,34 @@ TEST_F(SettingsStoreTest, WithoutASettingsFileOnlyTheAutostartEntryChanges) {
   EXPECT_TRUE(entries.calls[0].first);
   EXPECT_FALSE(std::filesystem::exists(Path()));
   // A failing autostart entry is the store's result and nothing else.
-  entries.autostart_result = false;
+  entries.autostart_result = platform::Status::IoError("refused");
   EXPECT_FALSE(store.SetAutorun(true));
+}
+
+TEST_F(SettingsStoreTest, AnAutostartEntryThatCannotChangeIsWhatIsStored) {
+  using Result = CSettingsStore::AutorunResult;
+  dir.Write("vellariInfo.xml", SettingsFile(""));
+  store.RecordFileHandlers(Path().c_str());
+  // Not made: the other values are stored, autorun stays off.
+  entries.autostart_result = platform::Status::IoError("read-only folder");
+  EXPECT_EQ(store.ChangeSystemSettings("sound=0|autorun=1|websetting=1"), Result::kNotMade);
+  EXPECT_EQ(Value(store, "sound"), "0");
+  EXPECT_EQ(Value(store, "autorun"), "0");
+  EXPECT_EQ(Value(store, "websetting"), "1");
+  // Not removed: it becomes on.
+  EXPECT_EQ(store.ChangeSystemSettings("sound=1|autorun=0|websetting=0"), Result::kNotRemoved);
+  EXPECT_EQ(Value(store, "sound"), "1");
+  EXPECT_EQ(Value(store, "autorun"), "1");
+  // A stored value that already says what the desktop does stays as it is.
+  entries.autostart_result = platform::Status::Ok();
+  EXPECT_EQ(store.ChangeSystemSettings("s=1|a=01|w=1"), Result::kAsAsked);
+  entries.autostart_result = platform::Status::IoError("read-only folder");
+  EXPECT_EQ(store.ChangeSystemSettings("s=1|a=no|w=1"), Result::kNotRemoved);
+  EXPECT_EQ(Value(store, "autorun"), "01");
+  // The program's path is one that an entry cannot carry: it becomes off.
+  entries.autostart_result = platform::Status::Invalid("a line break in the path");
+  EXPECT_EQ(store.ChangeSystemSettings("s=1|a=1|w=1"), Result::kProgramNotNamed);
+  EXPECT_EQ(Value(store, "autorun"), "0");
 }
 
 // Loads |path| on another thread; fails instead of hanging on a FIFO.
