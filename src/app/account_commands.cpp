@@ -160,16 +160,21 @@ void CLumoraDlg::OnLogon(const std::string& args) {
   }
   const std::string user_folder = program_folder_ + user_name_;
   user_shelf_path_ = user_folder + "/" + user_name_ + ".xml";
-  if (!platform::IsDirectory(ansi::NativePath(user_folder))) {
-    if (!platform::MakeDirectory(ansi::NativePath(user_folder)).ok()) {
-      platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
-      return;
+  bool made = true;
+  {
+    // Another program signing the same user in makes the folder and the shelf file
+    // once, and removes no temporary file of a replacement it is making.
+    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
+    if (!platform::IsDirectory(ansi::NativePath(user_folder))) {
+      made = platform::MakeDirectory(ansi::NativePath(user_folder)).ok();
+      if (made) (void)CreateUserShelf(user_shelf_path_);
     }
-    (void)CreateUserShelf(user_shelf_path_);
+    if (made) {
+      RemoveStaleUserTemporaries(user_folder);
+      made = platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")).ok();
+    }
   }
-  RemoveStaleUserTemporaries(user_folder);
-  if (!platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")).ok())
-    platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
+  if (!made) platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
 }
 
 void CLumoraDlg::OnPurchasedList(const std::string&) {
@@ -185,6 +190,8 @@ void CLumoraDlg::OnPurchasedList(const std::string&) {
   if (ReplyValue(reply_body_, "Code") != "0") return;
   // Without a sign-in there is no shelf to import into.
   if (user_shelf_path_.empty()) return;
+  // Locked once the reply is in: the lock never waits for the network.
+  const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
   ImportPurchasedList(catalogue_folders(), user_shelf_path_, reply_body_);
 }
 

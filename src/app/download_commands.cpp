@@ -60,15 +60,25 @@ void CLumoraDlg::OnDown(const std::string& args) {
       !catalogue_folders().ResolveForCopy(catalogue, user_shelf_path_, &source))
     return;
   std::string name;
-  if (GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name) ||
-      GetItemName(user_shelf_path_, item_id, shelf_names::Downloaded(), &name)) {
+  bool refused = false;
+  {
+    // The test and the copy are one step; the message waits for the user, and the
+    // download starts, once the files are released.
+    const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
+    refused = GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name) ||
+              GetItemName(user_shelf_path_, item_id, shelf_names::Downloaded(), &name);
+    if (!refused) {
+      if (CopyItemToGroup(source, group_id, item_id, user_shelf_path_,
+                          shelf_names::Downloading()) == 0)
+        return;
+      name.clear();
+      (void)GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name);
+    }
+  }
+  if (refused) {
     platform_.dialogs().Message(kAlreadyDownloaded, ApplicationTitleUtf8());
     return;
   }
-  if (CopyItemToGroup(source, group_id, item_id, user_shelf_path_, shelf_names::Downloading()) == 0)
-    return;
-  name.clear();
-  (void)GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name);
   StartShelfDownload(item_id, name, url);
 }
 
@@ -84,7 +94,11 @@ void CLumoraDlg::OnDownloading(const std::string& args) {
       !ReadFieldList(args, {{&item_id, 64}, {&state, 12}, {&name, 64}, {&url, 256}}))
     return;
   std::string stored;
-  if (GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &stored)) name = stored;
+  {
+    // The lookup rewrites the user shelf file.
+    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
+    if (GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &stored)) name = stored;
+  }
   StartShelfDownload(item_id, name, url);
 }
 

@@ -81,7 +81,13 @@ bool CLumoraDlg::OnInitDialog() {
   data_folder_ = WithTrailingSlash(app_data_path_) + "vellari/";
   const std::string public_folder = data_folder_ + "public";
   // What a replacement killed half-way left behind goes before anything is written.
-  RemoveStaleTemporaries(catalogue_folders());
+  // Under the locks of the folders, when some process has ever taken them: then no
+  // other process is half-way through a replacement there either.
+  {
+    const SharedFoldersLock locks =
+        LockSharedFolders(kBothFolders, platform::FolderLock::Mode::kExisting);
+    RemoveStaleTemporaries(catalogue_folders());
+  }
   // The settings file: loaded once, with the applications that open the shelf's
   // documents recorded in it.
   settings::CSettingsStore::GetInstance().RecordFileHandlers(
@@ -133,6 +139,29 @@ void CLumoraDlg::LoadMovie(const std::string& program_file) {
   const std::string movie_path = program_file_folder_ + kMovieName;
   static_cast<void>(storage::CMemFileMgr::AddPackedFile(movie_path, kMovieName));
   flash_.Movie(movie_path);
+}
+
+CLumoraDlg::SharedFoldersLock CLumoraDlg::LockSharedFolders(SharedFolders folders,
+                                                            platform::FolderLock::Mode mode) {
+  SharedFoldersLock locks;
+  auto take = [&](const std::string& folder, platform::FolderLock* lock) {
+    const platform::Status taken =
+        platform::FolderLock::Acquire(ansi::NativePath(folder), mode, lock);
+    // A missing folder holds no file to protect (and, with Mode::kExisting, a missing
+    // lock file means no process has ever changed the folder under it).
+    if (taken.ok() || taken.IsNotFound()) return;
+    // Without the lock the work still goes on, and says so: the lock only matters while
+    // another process changes the same files, and refusing would leave the shelf
+    // unusable for as long as the lock cannot be had (a file system without locks, or a
+    // folder or link where the lock file belongs).
+    const std::string shown = ansi::ToUtf8Lossy(folder);
+    std::fprintf(stderr, "lumora: cannot lock %s (%s); its files are changed without the lock\n",
+                 shown.c_str(), taken.ToString().c_str());
+    if (update_client_) update_client_->Log("文件夹加锁失败 [" + shown + "]");
+  };
+  if (folders & kPublicFolder) take(data_folder_ + "public/", &locks.public_folder);
+  if (folders & kProgramFolder) take(program_folder_, &locks.program_folder);
+  return locks;
 }
 
 void CLumoraDlg::SetStageSize(int width, int height) {

@@ -12,6 +12,7 @@
 #include "app/window_mover.h"
 #include "library/catalogues.h"
 #include "net/request.h"
+#include "platform/folder_lock.h"
 #include "platform/platform.h"
 #include "update/auto_update_client_dlg.h"
 
@@ -64,6 +65,22 @@ class CLumoraDlg : public platform::WindowEvents {
   [[nodiscard]] bool DeleteItem(const std::string& args);
   // Moves a finished download into "已下载" with its local path as RDurl.
   [[nodiscard]] bool CompleteDownload(const std::string& item_id);
+
+  // The folders whose files other processes of the user's may change as well: the data
+  // folder's "public/" folder (the catalogues there, the settings file; catalogue names
+  // that lead elsewhere in the data folder come under it too) and the program folder
+  // (the search results file, the users' folders with their shelf files).
+  enum SharedFolders { kPublicFolder = 1, kProgramFolder = 2, kBothFolders = 3 };
+  struct SharedFoldersLock {
+    platform::FolderLock public_folder, program_folder;
+  };
+  // Takes the locks of |folders|, the public folder's first; a read, change and write
+  // of their files made while the result lives is one step for every other process.
+  // Never held across a dialog or a network exchange. A folder that is not there has
+  // nothing to lock; a lock that cannot be taken is named on standard error and in the
+  // update window's log, and the work goes on without it.
+  [[nodiscard]] SharedFoldersLock LockSharedFolders(
+      SharedFolders folders, platform::FolderLock::Mode mode = platform::FolderLock::Mode::kMake);
 
  private:
   // WindowEvents.

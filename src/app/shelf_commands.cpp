@@ -44,6 +44,8 @@ CatalogueFolders CLumoraDlg::catalogue_folders() const {
 int CLumoraDlg::AddLocalFile(const std::string& path) {
   CLocalFileInfo dialog(path, platform_.dialogs());
   if (!dialog.DoModal()) return 0;
+  // Locked only once the user has answered: the lock never waits for a person.
+  const SharedFoldersLock locks = LockSharedFolders(kPublicFolder);
   AddLocalBook(catalogue_folders(), dialog.info(), std::time(nullptr));
   return 1;
 }
@@ -55,6 +57,7 @@ void CLumoraDlg::AddToShelfGroup(const std::string& args, const std::string& gro
   if (!ParseItemReference(args, &ref) ||
       !catalogue_folders().ResolveForCopy(ref.catalogue, user_shelf_path_, &source))
     return;
+  const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
   CopyItemToGroup(source, ref.group_id, ref.item_id, user_shelf_path_, group_id);
 }
 
@@ -67,6 +70,7 @@ bool CLumoraDlg::DeleteItem(const std::string& args) {
   // An item of "正在下载" has its transfer cancelled and discarded first, found or not.
   // (Found or not: either way no transfer of it is left.)
   if (ref.group_id == shelf_names::Downloading()) (void)update_client_->RemoveDownload(ref.item_id);
+  const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
   return RemoveCatalogueItem(path, ref.group_id, ref.item_id);
 }
 
@@ -74,6 +78,7 @@ bool CLumoraDlg::CompleteDownload(const std::string& item_id) {
   if (user_shelf_path_.empty()) return false;
   // Without a recorded target the item keeps the RDurl it had.
   auto target = download_map_.find(item_id);
+  const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
   return MoveDownloadedItem(user_shelf_path_, item_id,
                             target == download_map_.end() ? nullptr : &target->second);
 }
@@ -120,7 +125,11 @@ void CLumoraDlg::OnSearch(const std::string& args) {
   // A malformed argument leaves the missing fields empty; the search runs anyway.
   std::string unused, keyword, category_list;
   (void)ReadFieldList(args, {{&unused, 256}, {&keyword, 64}, {&category_list, 256}});
-  Search(catalogue_folders(), category_list, keyword);
+  {
+    // The catalogues are only read, each in one piece; the results file is rewritten.
+    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
+    Search(catalogue_folders(), category_list, keyword);
+  }
   flash_.SetVariable("RetValSearch", "true");
 }
 

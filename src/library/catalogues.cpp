@@ -6,6 +6,7 @@
 #include "library/xml_file_object.h"
 #include "platform/ansi.h"
 #include "platform/files.h"
+#include "platform/folder_lock.h"
 #include "platform/folders.h"
 
 namespace library {
@@ -86,13 +87,16 @@ bool IsSafeCatalogueName(std::string_view name) {
     return false;
   // Every part between separators; a separator byte is never a trail byte here, as
   // no double-byte character of the code page ends in '/'. The last part must name a
-  // file: not empty (a name ending in '/'), ".", or "..".
+  // file: not empty (a name ending in '/'), ".", or "..", nor the lock file of a folder,
+  // which is never read as a catalogue or replaced.
   std::size_t start = 0;
   for (;;) {
     std::size_t end = name.find('/', start);
     const bool last = end == std::string_view::npos;
     const std::string_view part = name.substr(start, last ? std::string_view::npos : end - start);
-    if (part == ".." || (last && (part.empty() || part == "."))) return false;
+    if (part == ".." ||
+        (last && (part.empty() || part == "." || part == platform::kFolderLockName)))
+      return false;
     if (last) return true;
     start = end + 1;
   }

@@ -60,7 +60,7 @@ class CatalogueFolders {
 
 // True when a relative name names a file inside its folder: not empty, not absolute,
 // without a ".." part, not "." and not ending in "/." or a separator (those name a
-// folder), and without a zero byte.
+// folder), without a zero byte, and not a folder's lock file (platform/folder_lock.h).
 bool IsSafeCatalogueName(std::string_view name);
 
 // Writes a new user shelf file at |path|: the root "书架" with category "5" and

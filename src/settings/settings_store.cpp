@@ -4,6 +4,7 @@
 #include <tinyxml.h>
 
 #include <cctype>
+#include <cstdio>
 #include <map>
 #include <string_view>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "library/tinyxml_text.h"
 #include "platform/ansi.h"
 #include "platform/files.h"
+#include "platform/folder_lock.h"
 #include "platform/folders.h"
 
 namespace settings {
@@ -181,6 +183,24 @@ bool ReadsAsOne(std::string_view text) {
   return !negative && value == 1;
 }
 
+// The lock of the folder of the settings file at |path|, which every process of the
+// user's takes to read, change and write the file in one step (platform/folder_lock.h).
+// A folder that is not there holds no settings file to write. A lock that cannot be
+// taken is named on standard error and the file is changed without it, as the catalogues
+// are (app/lumora_dlg.h): it matters only while another process changes the file too.
+platform::FolderLock LockSettingsFolder(const std::string& path) {
+  platform::FolderLock lock;
+  if (path.empty()) return lock;  // no file, nothing to write
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const platform::Status taken = platform::FolderLock::Acquire(
+      ansi::NativePath(folder), platform::FolderLock::Mode::kMake, &lock);
+  if (!taken.ok() && !taken.IsNotFound())
+    std::fprintf(stderr, "lumora: cannot lock %s (%s); the settings file is changed without it\n",
+                 ansi::ToUtf8Lossy(folder).c_str(), taken.ToString().c_str());
+  return lock;
+}
+
 }  // namespace
 
 CSettingsStore& CSettingsStore::GetInstance() {
@@ -266,7 +286,11 @@ bool CSettingsStore::GetAttribute(const char* element_path, const char* id, cons
 
 bool CSettingsStore::SetAttribute(const char* element_path, const char* id, const char* name,
                                   const char* value) {
-  if (name == nullptr || value == nullptr) return false;
+  if (name == nullptr || value == nullptr || !loaded_) return false;
+  // The file is read again, changed and written under the lock: what another process
+  // saved since this one read it stays. A file no longer understood is not written.
+  const platform::FolderLock lock = LockSettingsFolder(path_);
+  if (const std::string path = path_; !Load(path.c_str())) return false;
   TiXmlElement* element = FindElement(element_path, id);
   if (element == nullptr) return false;
   const std::string file_name = ToFileText(name);
@@ -312,6 +336,8 @@ std::string CSettingsStore::ReadRegistryDefault(RegistryRoot root, const char* s
 }
 
 void CSettingsStore::RecordFileHandlers(const char* settings_path) {
+  const platform::FolderLock lock =
+      LockSettingsFolder(settings_path != nullptr ? settings_path : "");
   loaded_ = Load(settings_path);
   const std::string sla_icon =
       IconLocation(ReadRegistryDefault(RegistryRoot::kClassesRoot, "slafile/DefaultIcon"));
@@ -357,6 +383,7 @@ CSettingsStore::AutorunResult CSettingsStore::ChangeSystemSettings(const char* a
       autorun = enable ? "0" : "1";
   }
   if (IsLoaded() == nullptr) return result;
+  const platform::FolderLock lock = LockSettingsFolder(path_);
   // Each value is saved as it is set; one that cannot be saved does not stop the next.
   (void)SetAttribute(kItemPath, "sound", "value", sound.c_str());
   (void)SetAttribute(kItemPath, "autorun", "value", autorun.c_str());

@@ -2,9 +2,11 @@
 // of the applications that open the shelf's two document types, kept as `item` elements
 // in the settings file, the XML file "vellariInfo.xml" of the public folder.
 //
-// One store per process. It reads the file once, looks values up by an element path and
-// an `id`, and writes every changed value back at once: the whole file, replaced
-// atomically, in the file's own code page and line ends. It only changes `value`
+// One store per process. It reads the file at start-up, looks values up by an element
+// path and an `id`, and writes every changed value back at once: the file read again,
+// changed and replaced atomically as one step under the lock of its folder
+// (platform/folder_lock.h), so that what other processes saved meanwhile stays, in the
+// file's own code page and line ends. It only changes `value`
 // attributes that are already there; it never makes the file, an element or an
 // attribute. A file that is there but cannot be read whole and understood (a folder, a
 // FIFO, too large, too deep, not well-formed, holding a zero byte or a character
@@ -72,9 +74,10 @@ class CSettingsStore {
   // |value| untouched, when the element or the attribute is missing.
   [[nodiscard]] bool GetAttribute(const char* element_path, const char* id, const char* name,
                                   std::string* value) const;
-  // Replaces that attribute's value and saves the file. False, with nothing changed in
-  // the store or on disk, when the element or the attribute is missing or the file
-  // cannot be written.
+  // Reads the file again, replaces that attribute's value and saves the file. False,
+  // with nothing changed on disk, when the store is not loaded, the element or the
+  // attribute is missing or the file cannot be written; when the file can no longer be
+  // read and understood the store is left unloaded.
   [[nodiscard]] bool SetAttribute(const char* element_path, const char* id, const char* name,
                                   const char* value);
 

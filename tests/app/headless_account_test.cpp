@@ -2,10 +2,12 @@
 // automation interface.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "../library/catalogue_text.h"
 #include "../support/lumora_process.h"
+#include "../support/running_lumora.h"
 #include "../support/temp_dir.h"
 #include "../support/vendor_process.h"
 
@@ -124,13 +126,16 @@ class SignInTest : public ::testing::Test {
   }
   ~SignInTest() override { EXPECT_EQ(vendor_->Stop(), 0) << vendor_->Errors(); }
 
-  LumoraRun Run(const std::vector<std::string>& script) {
+  LumoraOptions Options() const {
     LumoraOptions o;
     o.cwd = home_ / "prog";
     const std::string host = "127.0.0.1:" + std::to_string(vendor_->port());
     o.env = {
         {"XDG_DATA_HOME", home_ / "data"}, {"LUMORA_LOGIN_HOST", host}, {"LUMORA_SHOP_HOST", host}};
-    LumoraRun run = RunLumora(o, script);
+    return o;
+  }
+  LumoraRun Run(const std::vector<std::string>& script) {
+    LumoraRun run = RunLumora(Options(), script);
     EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
     return run;
   }
@@ -253,6 +258,44 @@ TEST_F(SignInTest, PurchasesAreMergedIntoTheShelfByCategory) {
   EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"),
             (std::vector<std::string>{"已购买/b2=二", "已购买/m9=九"}));
   EXPECT_TRUE(run.All("dialog").empty());
+}
+
+TEST_F(SignInTest, TwoProgramsSignedInAtOnceKeepEachOthersFavourites) {
+  // Two programs in one program folder with one data folder, the same user signed in to
+  // both, each adding favourites of its own while the other does. The catalogue is large
+  // enough that each copy takes a while, so that their changes overlap.
+  constexpr int kEach = 15;
+  std::string items;
+  for (int i = 0; i < 600; ++i) items += ItemXml("b" + std::to_string(i), "书" + std::to_string(i));
+  home_.Write("data/vellari/public/book/book1.xml", CatalogueXml(GroupXml("g", items)));
+  RunningLumora programs[2] = {RunningLumora(Options()), RunningLumora(Options())};
+  for (RunningLumora& program : programs) {
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.Send(Logon("reader", "secret")));
+    // Answered once the whole sign-in is over: the program takes its input in order.
+    ASSERT_TRUE(program.Send(R"({"getVariable":"UserID"})"));
+  }
+  for (RunningLumora& program : programs)
+    ASSERT_TRUE(program.WaitForOutput({R"({"variable":{"name":"UserID")"}, 20000))
+        << program.Errors();
+  std::vector<std::string> expected;
+  for (int i = 0; i < kEach; ++i) {
+    for (int p = 0; p < 2; ++p) {
+      const std::string id = "b" + std::to_string(p * 100 + i);
+      ASSERT_TRUE(programs[p].Send(Command("addfav", "a=|c=public/book/book1.xml|g=g|i=" + id)));
+      expected.push_back("我的收藏/" + id + "=书" + std::to_string(p * 100 + i));
+    }
+  }
+  for (RunningLumora& program : programs) program.CloseInput();
+  for (RunningLumora& program : programs) {
+    EXPECT_EQ(program.Wait(60000), 0) << program.Errors();
+    EXPECT_EQ(program.Output().find(R"({"dialog":)"), std::string::npos) << program.Output();
+  }
+  std::vector<std::string> kept = ListItems(home_ / "prog/reader/reader.xml");
+  std::sort(kept.begin(), kept.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(kept, expected) << kept.size() << " of " << expected.size() << " kept";
+  EXPECT_EQ(ListItems(home_ / "data/vellari/public/book/book1.xml").size(), 600u);
 }
 
 }  // namespace

@@ -126,6 +126,9 @@ TEST_F(HeadlessHostileTest, FoldersAndFifosUnderCatalogueNamesNeitherCrashNorBlo
   home_.MakeDir("prog/public");
   ASSERT_EQ(mkfifo((home_ / "prog/fifo").c_str(), 0644), 0);
   ASSERT_EQ(mkfifo((home_ / "prog/me.xml").c_str(), 0644), 0);
+  // Where the program folder's lock file belongs: the work goes on without the lock,
+  // and says so.
+  ASSERT_EQ(mkfifo((home_ / "prog/.lumora.lock").c_str(), 0644), 0);
   LumoraOptions o = Options();
   o.timeout_ms = 20000;
   LumoraRun run = RunLumora(
@@ -137,6 +140,9 @@ TEST_F(HeadlessHostileTest, FoldersAndFifosUnderCatalogueNamesNeitherCrashNorBlo
   EXPECT_TRUE(fs::is_directory(home_ / "prog/search.xml"));
   EXPECT_TRUE(fs::is_empty(home_ / "prog/search.xml"));
   EXPECT_TRUE(fs::is_fifo(home_ / "prog/me.xml"));
+  EXPECT_TRUE(fs::is_fifo(home_ / "prog/.lumora.lock"));
+  EXPECT_NE(run.stderr_text.find("lumora: cannot lock " + home_ / "prog/"), std::string::npos)
+      << run.stderr_text;
   // A FIFO is not a file to open by its full path.
   ASSERT_EQ(run.All("shell").size(), 1u);
   EXPECT_EQ(run.All("shell")[0]["target"], "fifo");

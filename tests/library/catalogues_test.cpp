@@ -39,7 +39,9 @@ TEST(CataloguesTest, DeletionsResolveAllButTheLocalCatalogueInTheProgramFolder) 
 TEST(CataloguesTest, NamesThatLeaveTheirFolderAreRefused) {
   for (const char* name : {"../x.xml", "a/../../x.xml", "..", "a/..", "/etc/passwd", "",
                            // Names of folders: a catalogue is always a file.
-                           ".", "public/", "public/.", "a/./"}) {
+                           ".", "public/", "public/.", "a/./",
+                           // A folder's lock file, which must never be replaced.
+                           ".lumora.lock", "public/.lumora.lock"}) {
     std::string path = "unchanged";
     EXPECT_FALSE(kFolders.ResolveForCopy(name, kShelf, &path)) << name;
     EXPECT_FALSE(kFolders.ResolveForDelete(name, &path)) << name;

@@ -320,6 +320,23 @@ TEST_F(SettingsStoreTest, SystemSettingsSwitchAutostartAndStoreTheValues) {
   EXPECT_EQ(Value(again, "websetting"), "a&b");
 }
 
+TEST_F(SettingsStoreTest, AChangeKeepsWhatAnotherProgramSavedSinceTheFileWasRead) {
+  dir.Write("vellariInfo.xml", SettingsFile(""));
+  store.RecordFileHandlers(Path().c_str());
+  // Another program starts later and records the application of .sla files.
+  FakeEntries other_entries;
+  other_entries.handlers[".sla"] = {"/opt/v.png", "/opt/viewer %f"};
+  CSettingsStore other(other_entries);
+  other.RecordFileHandlers(Path().c_str());
+  store.ApplySystemSettings("s=0|a=0|w=1");
+  CSettingsStore again(entries);
+  ASSERT_TRUE(again.Load(Path().c_str()));
+  EXPECT_EQ(Value(again, "fileAPP"),
+            ".sla" + kSep + "/opt/v.png" + kSep + "/opt/viewer" + kSep + kSep);
+  EXPECT_EQ(Value(again, "sound"), "0");
+  EXPECT_EQ(Value(again, "websetting"), "1");
+}
+
 TEST_F(SettingsStoreTest, WithoutASettingsFileOnlyTheAutostartEntryChanges) {
   store.RecordFileHandlers(Path().c_str());
   EXPECT_EQ(store.IsLoaded(), nullptr);
