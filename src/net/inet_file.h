@@ -109,15 +109,15 @@ class CInetFile : public CNuvexThread {
   void Run() override;
 
  private:
+  // Removes the body kept from the last run, and the folders made for it.
+  void DiscardBody();
+
   const std::uint64_t id_;
   const int slot_;
   std::atomic<bool> cancel_{false};
   std::atomic<std::uint32_t> attempts_{0};
   std::atomic<std::uint32_t> bytes_received_{0};
   std::atomic<std::uint32_t> expected_length_{0};
-  // Removes the body kept from the last run, and the folders made for it.
-  void DiscardBody();
-
   mutable std::mutex message_mutex_;
   std::string error_message_ = kDefaultMessage;
   // The body kept from the last run (under message_mutex_): its path, a descriptor

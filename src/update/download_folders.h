@@ -8,8 +8,9 @@
 //
 // The record is a small text file in the data folder: one native folder path a line,
 // LF. It is changed under a lock (flock), so that two programs never lose each other's
-// lines; a line is appended whole, and an unfinished last line (a kill while appending)
-// is passed over. It is read like any outside file: a regular file only, opened
+// lines. A line that a kill left unfinished is ended before the next one is added; it
+// names at worst a folder where only stale bodies would go, and is forgotten once no
+// such folder exists. It is read like any outside file: a regular file only, opened
 // without blocking, at most kMaxFileBytes; once it holds kMaxFolders folders it starts
 // over.
 #ifndef LUMORA_UPDATE_DOWNLOAD_FOLDERS_H_
