@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 #include "app/deployment_settings.h"
@@ -33,6 +34,9 @@ __attribute__((constructor(101))) void OpenStandardDescriptors() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file size limit (ulimit -f) makes a write past it fail with EFBIG, so that the
+  // write that fails is reported, instead of ending the whole program.
+  std::signal(SIGXFSZ, SIG_IGN);
   app::ProgramOptions options =
       app::ReadProgramOptions(&argc, &argv, &platform::LoadDesktopPlatform);
   if (options.help || options.version) {

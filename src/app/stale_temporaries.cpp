@@ -3,6 +3,7 @@
 #include "platform/ansi.h"
 #include "platform/files.h"
 #include "platform/system_entries.h"
+#include "update/download_folders.h"
 
 namespace app {
 
@@ -26,6 +27,9 @@ int RemoveStaleTemporaries(const library::CatalogueFolders& folders) {
   const std::string entry = platform::AutostartEntryPath();
   removed += platform::RemoveStaleTemporaries(entry.substr(0, entry.rfind('/')),
                                               platform::kAutostartEntryName);
+  // The bodies of downloads, in whatever folders the downloads wrote.
+  removed += update::DownloadFolders(ansi::NativePath(data + update::DownloadFolders::kFileName))
+                 .RemoveStaleBodies();
   return removed;
 }
 

@@ -13,7 +13,8 @@ namespace app {
 
 // The data folder, its "public/" folder and the catalogue folders below it, the
 // program folder (temporary files of ".xml" files only: it may be any folder of the
-// user's) and the autostart folder (the program's entry only). Returns how many went.
+// user's), the autostart folder (the program's entry only) and the folders that
+// downloads wrote their bodies in (bodies only). Returns how many went.
 int RemoveStaleTemporaries(const library::CatalogueFolders& folders);
 
 // The user's own folder (code page), which holds the user shelf file.

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "platform/ansi.h"
 #include "platform/callback_guard.h"
+#include "platform/files.h"
 #include "platform/status.h"
 #include "platform/unique_file.h"
 
@@ -79,14 +81,54 @@ struct CurlFree {
   void operator()(char* text) const noexcept { curl_free(text); }
 };
 
-// The output file: created (truncated) once, written whole, closed when it goes.
+// The folder part of |path| ("." when it has none).
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes the missing folders above |path|, outermost first; each one made is added to
+// |made|. A folder that appears meanwhile counts as there.
+Status MakeFoldersAbove(const std::string& path, std::vector<std::string>* made) {
+  std::vector<std::string> missing;
+  for (std::string folder = FolderOf(path); folder != "/" && folder != ".";
+       folder = FolderOf(folder)) {
+    struct stat st;
+    if (::lstat(folder.c_str(), &st) == 0 || errno != ENOENT) break;
+    missing.push_back(folder);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (::mkdir(it->c_str(), 0777) == 0)
+      made->push_back(*it);
+    else if (errno != EEXIST)
+      return PosixError(*it, errno);
+  }
+  return Status::Ok();
+}
+
+// Removes the folders of |made| (outermost first) that are empty, innermost first.
+void RemoveFolders(const std::vector<std::string>& made) {
+  for (auto it = made.rbegin(); it != made.rend(); ++it) (void)::rmdir(it->c_str());
+}
+
+// The output file: created once, written whole, closed when it goes.
 class OutputFile {
  public:
+  // |native_path| itself, created or truncated.
   [[nodiscard]] Status Create(const std::string& native_path) {
     path_ = native_path;
     file_.Reset(::open(native_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     return file_.valid() ? Status::Ok() : PosixError(path_, errno);
   }
+  // A new file of its own beside |native_target|, locked while it is open.
+  [[nodiscard]] Status CreateBeside(const std::string& native_target) {
+    if (Status made = platform::CreateTemporaryFile(native_target, &file_, &path_); !made.ok())
+      return made;
+    own_ = true;
+    return Status::Ok();
+  }
+  const std::string& path() const { return path_; }
   // All of |size| bytes.
   [[nodiscard]] Status WriteAll(const char* data, std::size_t size) {
     while (size > 0) {
@@ -99,16 +141,28 @@ class OutputFile {
     }
     return Status::Ok();
   }
+  // Drops what was written.
+  void Empty() {
+    if (file_.valid()) (void)::ftruncate(file_.get(), 0);
+  }
   // Closes the file, if open; fails when the system reports that its data did not all
-  // reach the file.
-  [[nodiscard]] Status Close() {
+  // reach the file. |lock|, when given, receives a duplicate of the descriptor, which
+  // keeps the file's lock.
+  [[nodiscard]] Status Close(platform::UniqueFd* lock = nullptr) {
     if (!file_.valid()) return Status::Ok();
+    if (lock != nullptr) lock->Reset(::fcntl(file_.get(), F_DUPFD_CLOEXEC, 0));
     return ::close(file_.Release()) == 0 ? Status::Ok() : PosixError(path_, errno);
+  }
+  // Closes the file; a file of its own is removed first (while still locked).
+  void Discard() {
+    if (own_ && file_.valid()) (void)::unlink(path_.c_str());
+    file_.Reset();
   }
 
  private:
   std::string path_;
   platform::UniqueFd file_;
+  bool own_ = false;  // made by CreateBeside
 };
 
 // Whether the header line |line| is named |name| (any letter case); its value then.
@@ -139,6 +193,10 @@ struct Transfer {
   int kind = 0;
   std::uint64_t id = 0;
   std::chrono::milliseconds stall_limit{0};
+  bool make_folders = false;
+  std::uint64_t body_limit = 0;           // 0: none
+  std::vector<std::string> made_folders;  // outermost first
+  platform::UniqueFd kept;                // the lock of a body kept (kind 2)
 
   // The Content-Length of the answer whose headers are being read (0 when absent).
   std::uint32_t content_length = 0;
@@ -149,6 +207,7 @@ struct Transfer {
   bool write_failed = false;
   bool cancelled = false;
   bool stalled = false;
+  bool too_large = false;
   curl_off_t last_received = -1;
   std::chrono::steady_clock::time_point last_change = std::chrono::steady_clock::now();
 
@@ -156,7 +215,16 @@ struct Transfer {
   // made, the body counted from zero.
   [[nodiscard]] Status Open() {
     expected_length->store(content_length);
-    if (Status made = file.Create(output_path); !made.ok()) {
+    if (body_limit != 0 && content_length > body_limit) {
+      too_large = true;
+      return Status::TooLarge(output_path);
+    }
+    Status made = Status::Ok();
+    if (kind == CInetFile::kFile && make_folders)
+      made = MakeFoldersAbove(output_path, &made_folders);
+    if (made.ok())
+      made = kind == CInetFile::kFile ? file.CreateBeside(output_path) : file.Create(output_path);
+    if (!made.ok()) {
       create_failed = true;
       return made;
     }
@@ -214,6 +282,12 @@ std::size_t TakeBody(Transfer& t, char* data, std::size_t bytes) {
     const long status = StatusOf(t.easy);
     if (status >= 300 && status < 400) return bytes;
     t.bad_status = true;
+    return 0;
+  }
+  if (t.body_limit != 0 && t.bytes_received->load() + std::uint64_t{bytes} > t.body_limit) {
+    // Nothing of an answer larger than its reader takes is kept.
+    t.too_large = true;
+    t.file.Empty();
     return 0;
   }
   std::size_t taken = 0;
@@ -321,11 +395,15 @@ int Fetch(Transfer& t, const std::string& url) {
   const CURLcode done = curl_easy_perform(h);
   if (t.cancelled) return CInetFile::kCancelled;
   if (t.create_failed || t.write_failed) return CInetFile::kCannotCreate;
-  if (t.bad_status) return CInetFile::kNotFound;
+  if (t.bad_status || t.too_large) return CInetFile::kNotFound;
   if (done != CURLE_OK) return CInetFile::kInternetError;
   if (StatusOf(h) != 200) return CInetFile::kNotFound;
-  if (!t.opened && !t.Open().ok()) return CInetFile::kCannotCreate;
-  if (!t.file.Close().ok()) return CInetFile::kCannotCreate;
+  if (!t.opened && !t.Open().ok())
+    return t.too_large ? CInetFile::kNotFound : CInetFile::kCannotCreate;
+  // A body of its own stays locked, through a duplicate of its descriptor, until the
+  // owner has taken it.
+  if (!t.file.Close(t.kind == CInetFile::kFile ? &t.kept : nullptr).ok())
+    return CInetFile::kCannotCreate;
   return CInetFile::kSuccess;
 }
 
@@ -339,6 +417,7 @@ CInetFile::CInetFile()
 CInetFile::~CInetFile() {
   Cancel();
   Wait();
+  DiscardBody();
 }
 
 const char* CInetFile::MessageOf(int code) {
@@ -349,6 +428,7 @@ const char* CInetFile::MessageOf(int code) {
 bool CInetFile::StartTransfer() {
   attempts_.fetch_add(1);
   Wait();
+  DiscardBody();
   cancel_.store(false);
   return Start();
 }
@@ -358,12 +438,36 @@ std::string CInetFile::GetErrorMessage() const {
   return error_message_;
 }
 
+std::string CInetFile::body_path() const {
+  std::lock_guard<std::mutex> lock(message_mutex_);
+  return body_path_;
+}
+
+void CInetFile::BodyTaken() {
+  std::lock_guard<std::mutex> lock(message_mutex_);
+  body_path_.clear();
+  body_lock_.Reset();
+  made_folders_.clear();
+}
+
+void CInetFile::DiscardBody() {
+  std::lock_guard<std::mutex> lock(message_mutex_);
+  if (!body_path_.empty()) (void)::unlink(body_path_.c_str());
+  body_path_.clear();
+  body_lock_.Reset();
+  RemoveFolders(made_folders_);
+  made_folders_.clear();
+}
+
 // The status callback of the Windows design only switched on a callback that did
 // nothing; |status_callback| is carried but changes nothing here.
 void CInetFile::Run() {
   EnsureCurl();
   Transfer t;
-  t.output_path = ansi::NativePath(kind == kFile ? local_path + ".update" : local_path);
+  // Kind 2's body is named after local_path + kBodySuffix, beside it.
+  t.output_path = ansi::NativePath(kind == kFile ? local_path + kBodySuffix : local_path);
+  t.make_folders = make_folders;
+  t.body_limit = body_limit;
   t.cancel = &cancel_;
   t.bytes_received = &bytes_received_;
   t.expected_length = &expected_length_;
@@ -378,8 +482,17 @@ void CInetFile::Run() {
     error_message_ = MessageOf(result);
   }
   // The file is closed (and curl's handle released) before the owner hears of the end.
-  // A run that failed has its result already; a successful one closed the file itself.
-  (void)t.file.Close();
+  // A run that failed has its result already, and its own body and the folders made
+  // for it go; a successful one closed the file itself and keeps a body of its own.
+  if (result == kSuccess && kind == kFile) {
+    std::lock_guard<std::mutex> lock(message_mutex_);
+    body_path_ = t.file.path();
+    body_lock_ = std::move(t.kept);
+    made_folders_ = std::move(t.made_folders);
+  } else if (result != kSuccess) {
+    t.file.Discard();
+    RemoveFolders(t.made_folders);
+  }
   if (notify && !cancel_.load()) {
     notify(TransferMessage::kEnd, kind, static_cast<std::uint32_t>(result), id_);
   }

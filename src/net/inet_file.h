@@ -14,8 +14,10 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "net/nuvex_thread.h"
+#include "platform/unique_file.h"
 
 namespace net {
 
@@ -34,13 +36,15 @@ class CInetFile : public CNuvexThread {
     kSuccess = 0,
     kBadUrl = 1,         // not parsed, or not http
     kInternetError = 2,  // no connection, no name, a broken or stalled transfer
-    kNotFound = 6,       // the status was not 200
+    kNotFound = 6,       // the status was not 200, or the answer passed body_limit
     kCannotCreate = 7,   // the local file cannot be made
     kCancelled = 8,
   };
   static constexpr std::size_t kChunk = 1024;
   static constexpr const char* kDefaultMessage = "连接服务器失败, 请选择其他服务器进行尝试";
   static constexpr const char* kUserAgent = "AutoUpdate_Nuvex";
+  // Kind 2's body is named after the local path with this appended.
+  static constexpr const char* kBodySuffix = ".update";
 
   CInetFile();
   ~CInetFile() override;  // cancels and waits for the thread
@@ -53,6 +57,12 @@ class CInetFile : public CNuvexThread {
   [[nodiscard]] bool StartTransfer();
   // The text of the last failure (code page).
   std::string GetErrorMessage() const;
+  // Kind 2, after a run that succeeded: the file holding the body (a native path),
+  // locked until the transfer lets it go. The transfer removes it when it is started
+  // again or deleted, unless the owner took it first. Empty otherwise.
+  std::string body_path() const;
+  // The owner has moved the body into place: the transfer no longer removes it.
+  void BodyTaken();
   // Stops the transfer after the current chunk (or within a second while nothing
   // arrives); a cancelled transfer sends no end message.
   void Cancel() { cancel_.store(true); }
@@ -68,8 +78,18 @@ class CInetFile : public CNuvexThread {
   // Set by the owner before the transfer starts. Paths and texts in the code page.
   int kind = kFile;
   std::string url;
-  std::string local_path;  // kind 2 writes local_path + ".update"
-  TransferNotify notify;   // none: no messages
+  // Kinds 0 and 1 write the body to local_path itself. Kind 2 writes it to a new file of
+  // its own beside local_path, "." + NAME + ".update." + six letters or digits, made
+  // exclusively, so that no two transfers (of this process or another) ever write the
+  // same file; a run that does not succeed removes it.
+  std::string local_path;
+  TransferNotify notify;  // none: no messages
+  // Kind 2: the missing folders above local_path are made when the body is about to be
+  // written; those made are removed again (when empty) with a body that is not kept.
+  bool make_folders = false;
+  // An answer of more bytes than this (0: no limit) ends the transfer with kNotFound
+  // once it is announced or its body passes the limit; the file is left empty.
+  std::uint64_t body_limit = 0;
   bool status_callback = false;
   void set_expected_length(std::uint32_t length) { expected_length_.store(length); }
   // A transfer that receives nothing for this long fails with kInternetError.
@@ -89,6 +109,9 @@ class CInetFile : public CNuvexThread {
   void Run() override;
 
  private:
+  // Removes the body kept from the last run, and the folders made for it.
+  void DiscardBody();
+
   const std::uint64_t id_;
   const int slot_;
   std::atomic<bool> cancel_{false};
@@ -97,6 +120,11 @@ class CInetFile : public CNuvexThread {
   std::atomic<std::uint32_t> expected_length_{0};
   mutable std::mutex message_mutex_;
   std::string error_message_ = kDefaultMessage;
+  // The body kept from the last run (under message_mutex_): its path, a descriptor
+  // that holds its lock, and the folders made for it, outermost first.
+  std::string body_path_;
+  platform::UniqueFd body_lock_;
+  std::vector<std::string> made_folders_;
 };
 
 }  // namespace net

@@ -57,28 +57,8 @@ Status ResolveLinks(const std::string& path, std::string* target) {
 // Removes the temporary file unless it was handed over by rename.
 class TemporaryFile {
  public:
-  // Creates the file beside |target| with mode 0666, so that the umask gives it the
-  // usual mode of a new file.
   explicit TemporaryFile(const std::string& target) {
-    static thread_local std::mt19937 random{std::random_device{}()};
-    std::size_t slash = target.rfind('/');
-    std::string base = FolderOf(target) + "/." +
-                       (slash == std::string::npos ? target : target.substr(slash + 1)) + ".";
-    for (int attempt = 0; attempt < 100 && !fd_.valid(); ++attempt) {
-      path_ = base;
-      for (std::size_t i = 0; i < kRandomLetters; ++i)
-        path_ += kLetters[random() % (sizeof kLetters - 1)];
-      fd_.Reset(open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-      if (!fd_.valid() && errno != EEXIST) break;
-    }
-    if (!fd_.valid()) {
-      status_ = PosixError(path_, errno);
-      return;
-    }
-    // Held until the file is closed, by rename or by the process's end however it
-    // ends: RemoveStaleTemporaries never takes a file that a live process writes. A
-    // file system without locks only loses that protection.
-    (void)flock(fd_.get(), LOCK_EX | LOCK_NB);
+    status_ = CreateTemporaryFile(target, &fd_, &path_);
   }
   ~TemporaryFile() {
     const bool made = fd_.valid();
@@ -175,6 +155,27 @@ struct DirCloser {
 };
 
 }  // namespace
+
+Status CreateTemporaryFile(const std::string& target, UniqueFd* file, std::string* path) {
+  static thread_local std::mt19937 random{std::random_device{}()};
+  std::size_t slash = target.rfind('/');
+  std::string base = FolderOf(target) + "/." +
+                     (slash == std::string::npos ? target : target.substr(slash + 1)) + ".";
+  // Mode 0666, so that the umask gives it the usual mode of a new file.
+  for (int attempt = 0; attempt < 100 && !file->valid(); ++attempt) {
+    *path = base;
+    for (std::size_t i = 0; i < kRandomLetters; ++i)
+      *path += kLetters[random() % (sizeof kLetters - 1)];
+    file->Reset(open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (!file->valid() && errno != EEXIST) break;
+  }
+  if (!file->valid()) return PosixError(*path, errno);
+  // Held until the file is closed, by rename or by the process's end however it ends:
+  // RemoveStaleTemporaries never takes a file that a live process writes. A file
+  // system without locks only loses that protection.
+  (void)flock(file->get(), LOCK_EX | LOCK_NB);
+  return Status::Ok();
+}
 
 int RemoveStaleTemporaries(const std::string& folder, std::string_view base_suffix) {
   UniqueFd folder_fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

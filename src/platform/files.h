@@ -53,6 +53,12 @@ Status ReplaceFileContents(const std::string& path, std::string_view contents);
 // succeeds. Fails when |from| is not a readable regular file or |to| cannot be written.
 Status CopyFileReplacing(const std::string& from, const std::string& to);
 
+// Creates a new file beside |target| for writing, named as the temporary files of
+// replacements are ("." + NAME + "." + six letters or digits; never an existing file
+// or link), with the usual mode of a new file and locked for as long as |file| (or a
+// duplicate of it) stays open. Its path goes to |path|.
+Status CreateTemporaryFile(const std::string& target, UniqueFd* file, std::string* path);
+
 // Removes from |folder| the temporary files that replacements of a process that has
 // ended left behind (killed, or the machine stopped, between making the temporary file
 // and renaming it): entries named "." + BASE + "." + six letters or digits, BASE ending

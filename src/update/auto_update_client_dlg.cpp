@@ -11,6 +11,7 @@
 
 #include "net/loop_notify.h"
 #include "platform/ansi.h"
+#include "update/download_folders.h"
 #include "update/file_digest.h"
 
 namespace update {
@@ -25,6 +26,27 @@ constexpr const char* kNoServerListUrl =
     "请输传递服务器列表参数 格式： ...exe http://..../..serverlist.txt auto";
 constexpr const char* kTooManyDownloads = "最多只能有10个文件同时下载";
 constexpr int kRefusedEntryCode = 7;  // "创建本地文件失败": the file is never made
+
+// Why a fetched manifest was not loaded, for the log.
+const char* LoadErrorText(LoadError error) {
+  switch (error) {
+    case LoadError::kNone:
+      break;
+    case LoadError::kUnreadable:
+      return "无法读取文件";
+    case LoadError::kTooLarge:
+      return "文件大小超过16 MB";
+    case LoadError::kMalformed:
+      return "不是有效的XML文档";
+    case LoadError::kDoctype:
+      return "含有DOCTYPE声明";
+    case LoadError::kTooDeep:
+      return "元素嵌套超过256层";
+    case LoadError::kTooManyEntries:
+      return "文件条目超过10000个";
+  }
+  return "无法读取文件";
+}
 
 std::string Utf8(const std::string& text) { return ansi::ToUtf8Lossy(text); }
 
@@ -100,8 +122,10 @@ CAutoUpdateClientDlg::~CAutoUpdateClientDlg() {
   loop_.KillTimer(kPumpTimer);
   loop_.KillTimer(kFirstCheckTimer);
   // Each transfer is cancelled and its thread joined; a stalled one notices the cancel
-  // within a second.
+  // within a second. A download's body goes with its transfer; the files of fetches
+  // that had not ended go here.
   transfers_.DeleteAll();
+  for (const std::string& path : fetch_files_) unlink(ansi::NativePath(path).c_str());
 }
 
 bool CAutoUpdateClientDlg::OnInitDialog() {
@@ -143,7 +167,23 @@ std::string CAutoUpdateClientDlg::MakeTemporaryFile() {
     unlink(path.c_str());
     return {};
   }
+  fetch_files_.insert(core);
   return core;
+}
+
+void CAutoUpdateClientDlg::RemoveFetchFile(const std::string& path) {
+  if (fetch_files_.erase(path) != 0) unlink(ansi::NativePath(path).c_str());
+}
+
+void CAutoUpdateClientDlg::RememberFolder(const net::CInetFile& t) const {
+  const std::string& record = manifest_.folders().download_folders;
+  if (record.empty()) return;
+  const std::string native = ansi::NativePath(t.local_path);
+  const std::size_t slash = native.rfind('/');
+  if (slash == std::string::npos) return;  // a path that is not absolute is refused anyway
+  // A download goes on without the record: only what a kill leaves is at stake.
+  (void)DownloadFolders(ansi::NativePath(record))
+      .Remember(slash == 0 ? "/" : native.substr(0, slash));
 }
 
 std::unique_ptr<net::CInetFile> CAutoUpdateClientDlg::MakeTransfer(int kind, const std::string& url,
@@ -171,6 +211,8 @@ void CAutoUpdateClientDlg::FetchServerList() {
   Log(kFetchingServers);
   overall_bytes_ = 0;
   auto transfer = MakeTransfer(net::CInetFile::kServerList, server_list_url_, temp);
+  // A larger list is never read: its fetch stops there.
+  transfer->body_limit = net::CServers::kMaxFileBytes;
   window_.EnableChoice(false);
   transfers_.Add(std::move(transfer));
 }
@@ -187,6 +229,8 @@ void CAutoUpdateClientDlg::CheckSelectedServer() {
   overall_bytes_ = 0;
   auto transfer = MakeTransfer(net::CInetFile::kManifest, server->url(), temp);
   transfer->server_label = server->label();
+  // A larger manifest is never read: its fetch stops there.
+  transfer->body_limit = CUpdateFiles::kMaxFileBytes;
   window_.EnableChoice(false);
   transfers_.Add(std::move(transfer));
 }
@@ -205,7 +249,10 @@ void CAutoUpdateClientDlg::Pump() {
   // Only the first transfer is considered: the updater's own run one after another.
   net::CInetFile* front = transfers_.GetFront();
   if (front == nullptr || front->attempts() != 0) return;
-  if (front->kind == net::CInetFile::kFile) Log("正在更新文件：" + Utf8(front->file_name));
+  if (front->kind == net::CInetFile::kFile) {
+    Log("正在更新文件：" + Utf8(front->file_name));
+    RememberFolder(*front);
+  }
   if (front->StartTransfer()) Counted(*front);
 }
 
@@ -280,19 +327,20 @@ void CAutoUpdateClientDlg::OnServerListEnd(net::CInetFile& t) {
     RefillServerChoice();
     if (auto_update_) CheckSelectedServer();
   }
-  unlink(ansi::NativePath(t.local_path).c_str());
+  RemoveFetchFile(t.local_path);
 }
 
 void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
-  const std::string temp = ansi::NativePath(t.local_path);
   if (result != 0) {
-    // The temporary file of a failed fetch stays.
     Log(Utf8(t.GetErrorMessage()) + "：" + Utf8(t.server_label));
+    RemoveFetchFile(t.local_path);
     return;
   }
   Log("获取更新文件列表成功：" + Utf8(t.server_label));
   if (!manifest_.Load(t.local_path)) {
-    unlink(temp.c_str());
+    Log("更新文件列表无效：" + Utf8(t.server_label) +
+        ", 原因: " + LoadErrorText(manifest_.GetLoadError()));
+    RemoveFetchFile(t.local_path);
     return;
   }
   // Entries whose names would leave their folder are never downloaded.
@@ -314,7 +362,7 @@ void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
     auto_download_ = false;
     QueueUpdateFiles(server_label_);
   }
-  unlink(temp.c_str());
+  RemoveFetchFile(t.local_path);
 }
 
 void CAutoUpdateClientDlg::QueueUpdateFiles(const std::string& server_label) {
@@ -328,13 +376,22 @@ void CAutoUpdateClientDlg::QueueUpdateFiles(const std::string& server_label) {
     transfer->force_overwrite = entry->force_overwrite();
     transfer->execute_flag = entry->execute();
     transfer->execute_parameters = entry->execute_par();
-    installs_[transfer->id()] = Install{entry->file_version(), entry->sha256()};
+    // The base folder and the folders of LocalPath are made only for a body to write.
+    transfer->make_folders = true;
+    installs_[transfer->id()] = Install{entry->file_version(), entry->sha256(), entry->length()};
     window_.EnableChoice(false);
     transfers_.Add(std::move(transfer));
   }
 }
 
 void CAutoUpdateClientDlg::OnFileEnd(net::CInetFile& t, int result) {
+  // A body shorter than the manifest's Length is a broken transfer: never installed.
+  auto install = installs_.find(t.id());
+  struct stat body;
+  if (result == 0 && install != installs_.end() && install->second.length != 0 &&
+      (stat(t.body_path().c_str(), &body) != 0 ||
+       static_cast<std::uint64_t>(body.st_size) < install->second.length))
+    result = net::CInetFile::kInternetError;
   if (result != 0)
     Log("下载文件失败 [" + Utf8(t.file_name) + "], 错误代码 [" + Number(result) + "]");
   else
@@ -348,9 +405,11 @@ void CAutoUpdateClientDlg::OnFileEnd(net::CInetFile& t, int result) {
   }
 }
 
-void CAutoUpdateClientDlg::InstallFile(const net::CInetFile& t) {
+void CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {
   const std::string target = ansi::NativePath(t.local_path);
-  const std::string body = target + ".update";
+  // The body of this transfer alone, in a file of its own beside the target; it goes
+  // with the transfer unless it is moved into place here.
+  const std::string body = t.body_path();
   const std::string name = Utf8(t.file_name);
   auto install = installs_.find(t.id());
   // A publisher's digest is checked before anything is replaced.
@@ -375,10 +434,11 @@ void CAutoUpdateClientDlg::InstallFile(const net::CInetFile& t) {
     if (t.execute_flag) mode |= S_IXUSR;
     chmod(body.c_str(), mode);
   }
-  if (rename(body.c_str(), target.c_str()) != 0) {
+  if (body.empty() || rename(body.c_str(), target.c_str()) != 0) {
     Log("重命名文件失败 [" + name + "]");
     return;
   }
+  t.BodyTaken();
   Log("下载文件成功 [" + name + "]");
   if (install != installs_.end() && !install->second.version.empty())
     (void)manifest_.RecordInstalledVersion(t.local_path, install->second.version);
@@ -394,6 +454,7 @@ bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string
     // Started again from the beginning: a run still going is cancelled first, so the
     // restart never waits for it to finish on its own.
     existing->Cancel();
+    RememberFolder(*existing);
     if (existing->StartTransfer()) Counted(*existing);
     return true;
   }
@@ -408,6 +469,7 @@ bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string
   transfer->force_overwrite = true;
   net::CInetFile* started = transfer.get();
   transfers_.Add(std::move(transfer));
+  RememberFolder(*started);
   if (started->StartTransfer()) Counted(*started);
   return true;
 }

@@ -90,6 +90,7 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   struct Install {
     std::string version;
     std::string sha256;
+    std::uint64_t length = 0;  // the manifest's Length
   };
 
   void FetchServerList();
@@ -102,7 +103,12 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   void OnServerListEnd(net::CInetFile& transfer);
   void OnManifestEnd(net::CInetFile& transfer, int result);
   void OnFileEnd(net::CInetFile& transfer, int result);
-  void InstallFile(const net::CInetFile& transfer);
+  void InstallFile(net::CInetFile& transfer);
+  // Records the folder |transfer| writes its body in, for the next start to remove
+  // what a kill leaves there (a shelf download or an update file).
+  void RememberFolder(const net::CInetFile& transfer) const;
+  // Removes the temporary file of a server-list or manifest fetch (core path).
+  void RemoveFetchFile(const std::string& path);
   void QueueUpdateFiles(const std::string& server_label);
   std::unique_ptr<net::CInetFile> MakeTransfer(int kind, const std::string& url,
                                                const std::string& local_path);
@@ -112,8 +118,9 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   void Counted(const net::CInetFile& transfer);
   void Uncount(const net::CInetFile& transfer);
   void RefillServerChoice();
-  // A new empty temporary file "Xml..." (core path); empty on failure.
-  static std::string MakeTemporaryFile();
+  // A new empty temporary file "Xml..." (core path); empty on failure. It is removed
+  // when its fetch has been read or failed, or with the window.
+  std::string MakeTemporaryFile();
   void SetMovie(const std::string& name, const std::string& value);
 
   platform::MainLoop& loop_;
@@ -137,7 +144,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   std::string server_label_;
   bool auto_download_ = false;
   std::map<std::uint64_t, Install> installs_;
-  bool reported_ = false;  // a DLRatio report has been made
+  std::set<std::string> fetch_files_;  // the temporary files of fetches not yet removed
+  bool reported_ = false;              // a DLRatio report has been made
   std::uint64_t last_report_ms_ = 0;
   // Messages posted by workers check this before they touch the window.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -15,6 +15,7 @@
 #include "platform/ansi.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "update/download_folders.h"
 #include "update/file_digest.h"
 #include "update/version_index.h"
 
@@ -78,10 +79,12 @@ void RefuseDoctype(void* user_data, const xmlChar*, const xmlChar*, const xmlCha
   xmlStopParser(ctxt);
 }
 
-// The parsed manifest, or null when it does not parse or holds a DOCTYPE.
-std::unique_ptr<xmlDoc, DocFree> ParseManifest(const std::string& bytes) {
+// The parsed manifest, or null when it does not parse or holds a DOCTYPE (|error|
+// says which).
+std::unique_ptr<xmlDoc, DocFree> ParseManifest(const std::string& bytes, LoadError* error) {
   InitXml();
   QuietXmlErrors quiet;
+  *error = LoadError::kMalformed;
   std::unique_ptr<xmlParserCtxt, ParserFree> ctxt(xmlNewParserCtxt());
   if (ctxt == nullptr || bytes.size() > static_cast<std::size_t>(INT32_MAX)) return nullptr;
   ctxt->sax->internalSubset = RefuseDoctype;
@@ -90,9 +93,13 @@ std::unique_ptr<xmlDoc, DocFree> ParseManifest(const std::string& bytes) {
   std::unique_ptr<xmlDoc, DocFree> doc(
       xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
                         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-  if (doc == nullptr || ctxt->_private != nullptr || !ctxt->wellFormed ||
-      doc->intSubset != nullptr || doc->extSubset != nullptr)
+  if (ctxt->_private != nullptr ||
+      (doc != nullptr && (doc->intSubset != nullptr || doc->extSubset != nullptr))) {
+    *error = LoadError::kDoctype;
     return nullptr;
+  }
+  if (doc == nullptr || !ctxt->wellFormed) return nullptr;
+  *error = LoadError::kNone;
   return doc;
 }
 
@@ -195,6 +202,15 @@ std::string Element(const char* name, const std::string& value) {
 
 std::string Decimal(std::uint32_t value) { return std::to_string(value); }
 
+// |path| with each separator ("\" or "/" that is a character of its own, never the
+// trail byte of a double-byte character) written as |separator|.
+std::string WithSeparators(const std::string& path, char separator) {
+  std::string out = path;
+  for (std::size_t pos = 0; pos < out.size(); pos = ansi::NextChar(out, pos))
+    if (out[pos] == '\\' || out[pos] == '/') out[pos] = separator;
+  return out;
+}
+
 }  // namespace
 
 const char* RefusalText(Refusal reason) {
@@ -222,6 +238,7 @@ BaseFolders BaseFolders::ForThisUser() {
   folders.system_dir = data_folder + "/system";
   folders.app_data_dir = data_home;
   folders.version_index = data_folder + "/installed-versions.txt";
+  folders.download_folders = data_folder + "/" + DownloadFolders::kFileName;
   return folders;
 }
 
@@ -244,11 +261,20 @@ bool CUpdateFiles::Load(const std::string& path) {
   Clear();
   refused_.clear();
   std::string bytes;
-  if (!platform::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &bytes).ok()) return false;
-  const auto doc = ParseManifest(bytes);
+  if (platform::Status read =
+          platform::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &bytes);
+      !read.ok()) {
+    load_error_ = read.code() == platform::Status::Code::kTooLarge ? LoadError::kTooLarge
+                                                                   : LoadError::kUnreadable;
+    return false;
+  }
+  const auto doc = ParseManifest(bytes, &load_error_);
   if (doc == nullptr) return false;
   xmlNode* root = xmlDocGetRootElement(doc.get());
-  if (root == nullptr) return false;
+  if (root == nullptr) {
+    load_error_ = LoadError::kMalformed;
+    return false;
+  }
 
   // Every element named File below the root, in document order, whatever its parent.
   std::vector<xmlNode*> file_elements;
@@ -256,11 +282,17 @@ bool CUpdateFiles::Load(const std::string& path) {
   for (xmlNode* node = root->children; node != nullptr;) {
     if (node->type == XML_ELEMENT_NODE &&
         xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>("File")) == 0) {
-      if (file_elements.size() == kMaxEntries) return false;
+      if (file_elements.size() == kMaxEntries) {
+        load_error_ = LoadError::kTooManyEntries;
+        return false;
+      }
       file_elements.push_back(node);
     }
     if (node->children != nullptr && node->type == XML_ELEMENT_NODE) {
-      if (++depth > kMaxDepth) return false;
+      if (++depth > kMaxDepth) {
+        load_error_ = LoadError::kTooDeep;
+        return false;
+      }
       node = node->children;
       continue;
     }
@@ -337,19 +369,17 @@ bool CUpdateFiles::Load(const std::string& path) {
       continue;
     }
 
+    // Its folders are made only when its file is downloaded.
     const std::string& base = BaseFolderOf(entry->install_dir_);
-    if (local.empty()) {
-      entry->target_path_ = base + "/" + entry->file_name_;
-    } else {
-      const std::string folder = base + "/" + local;
-      // Made while loading, whether or not the file will be updated; a failure shows
-      // when the download into the folder fails.
-      (void)CreateDirectories(folder);
-      entry->target_path_ = folder + "/" + entry->file_name_;
-    }
+    entry->target_path_ = (local.empty() ? base : base + "/" + local) + "/" + entry->file_name_;
     entries_.push_back(std::move(entry));
   }
   return true;
+}
+
+LoadError CUpdateFiles::GetLoadError() const {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  return load_error_;
 }
 
 std::vector<RefusedEntry> CUpdateFiles::GetRefused() const {
@@ -467,7 +497,8 @@ std::string CUpdateFiles::Print(std::time_t now) {
   out += date;
   out += "\" filenum=\"" + Decimal(static_cast<std::uint32_t>(entries_.size())) + "\">\r\n";
   for (const auto& entry : entries_) {
-    entry->url_ = base_url_ + "/" + entry->local_path_ + "/" + entry->file_name_;
+    entry->url_ =
+        base_url_ + "/" + WithSeparators(entry->local_path_, '/') + "/" + entry->file_name_;
     out += "\t\t<File>\r\n";
     out += Element("FileName", entry->file_name_);
     out += Element("FileVersion", entry->file_version_);
@@ -481,7 +512,7 @@ std::string CUpdateFiles::Print(std::time_t now) {
     out += Element("ForceOverwrite", entry->force_overwrite_ ? "FORCEOVERWRITE" : "NO");
     out += Element("Execute", entry->execute_ ? "EXECUTE" : "NO");
     out += Element("ExecutePar", entry->execute_par_);
-    out += Element("LocalPath", entry->local_path_);
+    out += Element("LocalPath", WithSeparators(entry->local_path_, '\\'));
     out += Element("URL", entry->url_);
     out += Element("UserName", entry->user_name_);
     out += Element("Password", entry->password_);

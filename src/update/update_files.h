@@ -37,6 +37,8 @@ struct BaseFolders {
   std::string system_dir;     // SYSTEMDIR: data folder + "/system"
   std::string app_data_dir;   // APPDATADIR: the user's data home ($XDG_DATA_HOME)
   std::string version_index;  // data folder + "/installed-versions.txt"
+  // The record of the folders the downloads write in (DownloadFolders); empty: none.
+  std::string download_folders;  // data folder + "/download-folders.txt"
 
   // The folders of this process and user, where the data folder is the data home +
   // "/vellari". Nothing is created.
@@ -62,11 +64,22 @@ struct RefusedEntry {
 // The reason as a short English text, for logs.
 const char* RefusalText(Refusal reason);
 
+// Why a manifest was not loaded.
+enum class LoadError {
+  kNone,
+  kUnreadable,      // missing, not a regular file, or it cannot be read
+  kTooLarge,        // more than CUpdateFiles::kMaxFileBytes
+  kMalformed,       // not well-formed in its declared encoding, or no document element
+  kDoctype,         // it holds a DOCTYPE
+  kTooDeep,         // elements nested deeper than CUpdateFiles::kMaxDepth
+  kTooManyEntries,  // more than CUpdateFiles::kMaxEntries File elements
+};
+
 class CUpdateFiles {
  public:
   static constexpr std::size_t kMaxFileBytes = 16u << 20;
   static constexpr int kMaxDepth = 256;
-  // A manifest with more File elements is refused: each may make folders.
+  // A manifest with more File elements is refused whole.
   static constexpr std::size_t kMaxEntries = 10000;
   // Values of the manifest were written through 260-byte buffers.
   static constexpr std::size_t kMaxValueBytes = 259;
@@ -81,8 +94,11 @@ class CUpdateFiles {
   // Clears the list, then reads the manifest at |path| (core path). False when it is
   // not a readable regular file within the limit, does not parse or is refused; true
   // otherwise, also with no File elements. A manifest with more than kMaxEntries File
-  // elements is refused whole. Folders of LocalPath are made at once.
+  // elements is refused whole. Nothing is made on the disk: the folders of an entry
+  // are made when its file is downloaded.
   [[nodiscard]] bool Load(const std::string& path);
+  // Why the last Load returned false (kNone after one that returned true).
+  LoadError GetLoadError() const;
   // The entries the last Load did not take, in document order.
   std::vector<RefusedEntry> GetRefused() const;
 
@@ -116,7 +132,8 @@ class CUpdateFiles {
   [[nodiscard]] bool AddScannedFile(const std::string& path, const std::string& install_dir,
                                     const std::string& local_path);
   // Writes the manifest of the entries to |path| (core path), replacing the file
-  // atomically; each entry's URL becomes base URL + "/" + local path + "/" + file name.
+  // atomically; each entry's URL becomes base URL + "/" + local path + "/" + file name,
+  // with "/" between the local path's folders, and its LocalPath is written with "\".
   [[nodiscard]] bool Save(const std::string& path);
   // The bytes that Save writes, dated |now| (local time).
   std::string Print(std::time_t now);
@@ -131,6 +148,7 @@ class CUpdateFiles {
   mutable std::recursive_mutex lock_;
   std::list<std::unique_ptr<CUpdateFile>> entries_;
   std::vector<RefusedEntry> refused_;
+  LoadError load_error_ = LoadError::kNone;
   BaseFolders folders_;
   std::string base_url_;
 };

@@ -3,11 +3,15 @@
 // paused, resumed, deleted and finished from the movie.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "../library/catalogue_text.h"
 #include "../support/lumora_process.h"
+#include "../support/running_lumora.h"
 #include "../support/temp_dir.h"
 #include "../support/vendor_process.h"
 
@@ -52,14 +56,19 @@ class UpdateRunTest : public ::testing::Test {
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(vendor_->port()) + path;
   }
-  LumoraRun Run(const std::vector<std::string>& script, bool auto_update = true) {
+  LumoraOptions Options(bool auto_update = true) const {
     LumoraOptions o;
     o.cwd = home_ / "prog";
     const std::string host = "127.0.0.1:" + std::to_string(vendor_->port());
     o.env = {
         {"XDG_DATA_HOME", home_ / "data"}, {"LUMORA_SHOP_HOST", host}, {"LUMORA_LOGIN_HOST", host}};
+    o.env.insert(o.env.end(), env_.begin(), env_.end());
     o.args = {Url("/Storage/XmlFile/serverlist.txt"), auto_update ? "auto" : "manual"};
-    LumoraRun run = RunLumora(o, script);
+    o.file_size_limit = file_size_limit_;
+    return o;
+  }
+  LumoraRun Run(const std::vector<std::string>& script, bool auto_update = true) {
+    LumoraRun run = RunLumora(Options(auto_update), script);
     EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
     return run;
   }
@@ -83,9 +92,23 @@ class UpdateRunTest : public ::testing::Test {
   std::string Upd(const std::string& name) const {
     return home_ / ("data/vellari/public/upd/" + name);
   }
+  // The names in |folder| that hold ".update": bodies of downloads.
+  static std::vector<std::string> Bodies(const std::string& folder) {
+    std::vector<std::string> bodies;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec))
+      if (e.path().filename().string().find(".update") != std::string::npos)
+        bodies.push_back(e.path().filename());
+    return bodies;
+  }
+  static bool Has(const std::vector<std::string>& log, const std::string& entry) {
+    return std::find(log.begin(), log.end(), entry) != log.end();
+  }
 
   TempDir home_, root_;
   std::unique_ptr<VendorProcess> vendor_;
+  std::vector<std::pair<std::string, std::string>> env_;  // more for the program's environment
+  long long file_size_limit_ = -1;
 };
 
 TEST_F(UpdateRunTest, ThreeFilesAreFetchedInstalledAndCounted) {
@@ -116,10 +139,12 @@ TEST_F(UpdateRunTest, ThreeFilesAreFetchedInstalledAndCounted) {
 
 TEST_F(UpdateRunTest, WhatCannotBeReplacedOrWouldLeaveItsFolderIsLoggedAndKept) {
   root_.Write("update/files/a.bin", "new");
+  root_.Write("update/files/short.bin", "tiny");
   root_.Write("update/manifest.xml",
               Manifest(FileEntry("a.bin", 3, Url("/update/files/a.bin")) +
                        FileEntry("../../evil.bin", 3, Url("/update/files/a.bin")) +
-                       FileEntry("missing.bin", 3, Url("/update/files/missing.bin"))));
+                       FileEntry("missing.bin", 3, Url("/update/files/missing.bin")) +
+                       FileEntry("short.bin", 10, Url("/update/files/short.bin"))));
   home_.MakeDir("data/vellari/public/upd/a.bin/inside");  // a folder is never replaced
   LumoraRun run = Run({Wait(2000)});
   std::vector<std::string> log = Log(run);
@@ -129,10 +154,114 @@ TEST_F(UpdateRunTest, WhatCannotBeReplacedOrWouldLeaveItsFolderIsLoggedAndKept) 
   EXPECT_TRUE(has("删除文件失败 [a.bin]"));
   EXPECT_TRUE(has("下载文件失败 [../../evil.bin], 错误代码 [7]"));
   EXPECT_TRUE(has("下载文件失败 [missing.bin], 错误代码 [6]"));
+  // A body shorter than the manifest's Length is a broken transfer, never installed.
+  EXPECT_TRUE(has("下载文件失败 [short.bin], 错误代码 [2]"));
+  EXPECT_FALSE(fs::exists(Upd("short.bin")));
   EXPECT_TRUE(fs::is_directory(Upd("a.bin/inside")));
-  EXPECT_EQ(home_.Read("data/vellari/public/upd/a.bin.update"), "new");
+  // No body that was not installed stays.
+  EXPECT_EQ(Bodies(Upd("")), std::vector<std::string>{});
   EXPECT_FALSE(fs::exists(home_ / "data/vellari/evil.bin"));
   EXPECT_FALSE(fs::exists(home_ / "data/evil.bin"));
+}
+
+TEST_F(UpdateRunTest, FoldersAreMadeOnlyForTheFilesInstalledInThem) {
+  root_.Write("update/files/a.bin", "a");
+  const auto entry = [this](const std::string& name, const std::string& dir,
+                            const std::string& local, const std::string& path) {
+    return "<File><FileName>" + name + "</FileName><Length>1</Length><InstallDir>" + dir +
+           "</InstallDir><LocalPath>" + local + "</LocalPath><URL>" + Url(path) +
+           "</URL></File>\r\n";
+  };
+  // The Windows and system folders as base folders of their own, a LocalPath below the
+  // data home, and one whose file cannot be fetched.
+  root_.Write("update/manifest.xml",
+              Manifest(entry("w.bin", "WINDOWSDIR", "", "/update/files/a.bin") +
+                       entry("s.bin", "SYSTEMDIR", "", "/update/files/a.bin") +
+                       entry("deep.bin", "APPDATADIR", "x\\y", "/update/files/a.bin") +
+                       entry("gone.bin", "APPDATADIR", "never\\made", "/update/files/none")));
+  LumoraRun run = Run({Wait(2000)});
+  const std::vector<std::string> log = Log(run);
+  for (const char* name : {"w.bin", "s.bin", "deep.bin"})
+    EXPECT_TRUE(Has(log, std::string("下载文件成功 [") + name + "]")) << name;
+  EXPECT_TRUE(Has(log, "下载文件失败 [gone.bin], 错误代码 [6]"));
+  EXPECT_EQ(home_.Read("data/vellari/windows/w.bin"), "a");
+  EXPECT_EQ(home_.Read("data/vellari/system/s.bin"), "a");
+  EXPECT_EQ(home_.Read("data/x/y/deep.bin"), "a");
+  EXPECT_FALSE(fs::exists(home_ / "data/never"));
+}
+
+TEST_F(UpdateRunTest, ARefusedOrOversizedManifestIsLoggedAndNoFetchLeavesItsFile) {
+  const TempDir tmp;
+  env_ = {{"TMPDIR", tmp.path()}};
+  const auto temporaries = [&tmp] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(tmp.path())) names.push_back(e.path().filename());
+    return names;
+  };
+  // A manifest that is refused says why.
+  root_.Write("update/manifest.xml",
+              "<?xml version=\"1.0\"?><!DOCTYPE r><r><File><FileName>a</FileName></File></r>");
+  std::vector<std::string> log = Log(Run({Wait(1000)}));
+  EXPECT_EQ(log.back(), "更新文件列表无效：主服务器, 原因: 含有DOCTYPE声明");
+  EXPECT_EQ(temporaries(), std::vector<std::string>{});
+
+  // One larger than the manifest reader takes is not fetched past that size, and
+  // fails as a fetch.
+  root_.Write("update/manifest.xml", "");
+  fs::resize_file(root_ / "update/manifest.xml", 64u << 20);
+  log = Log(Run({Wait(1000)}));
+  EXPECT_EQ(log.back(), "取得服务器文件失败, 请选择其他服务器进行尝试：主服务器");
+  EXPECT_FALSE(Has(log, "获取更新文件列表成功：主服务器"));
+  EXPECT_EQ(temporaries(), std::vector<std::string>{});
+
+  // Neither a failed fetch nor one cancelled by the program's end leaves its file: the
+  // last server's manifest is missing, the other one's never comes.
+  root_.Write("Storage/XmlFile/serverlist.txt",
+              Gb("甲|" + Url("/hang/manifest.xml") + "\r\n乙|" + Url("/update/none.xml") + "\r\n"));
+  log = Log(Run({Wait(600), Json{{"updateWindow", {{"server", 0}}}}.dump(), Wait(600)}));
+  EXPECT_TRUE(Has(log, "取得服务器文件失败, 请选择其他服务器进行尝试：乙"));
+  EXPECT_EQ(log.back(), "正在连接：甲");
+  EXPECT_EQ(temporaries(), std::vector<std::string>{});
+}
+
+TEST_F(UpdateRunTest, AFileSizeLimitFailsTheDownloadAndNotTheProgram) {
+  root_.Write("update/files/big.bin", std::string(300000, 'b'));
+  root_.Write("update/files/small.bin", "small");
+  root_.Write("update/manifest.xml",
+              Manifest(FileEntry("big.bin", 300000, Url("/update/files/big.bin")) +
+                       FileEntry("small.bin", 5, Url("/update/files/small.bin"))));
+  file_size_limit_ = 100000;  // "ulimit -f": a write past it is refused
+  const std::vector<std::string> log = Log(Run({Wait(1500)}));
+  EXPECT_TRUE(Has(log, "下载文件失败 [big.bin], 错误代码 [7]"));
+  EXPECT_TRUE(Has(log, "下载文件成功 [small.bin]"));
+  EXPECT_EQ(log.back(), "更新完毕");
+  EXPECT_FALSE(fs::exists(Upd("big.bin")));
+  EXPECT_EQ(Bodies(Upd("")), std::vector<std::string>{});
+}
+
+TEST_F(UpdateRunTest, ABodyThatAKillLeftIsRemovedAtTheNextStart) {
+  root_.Write("slow/update/files/slow.bin", std::string(200000, 's'));
+  root_.Write("update/manifest.xml",
+              Manifest(FileEntry("slow.bin", 200000, Url("/slow/update/files/slow.bin"))));
+  {
+    RunningLumora program(Options());
+    // The body trickles into a file of its own beside the target; the program is
+    // killed while it does.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::vector<std::string> bodies;
+    while (bodies.empty() && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      bodies = Bodies(Upd(""));
+    }
+    ASSERT_EQ(bodies.size(), 1u);
+    EXPECT_EQ(bodies[0].rfind(".slow.bin.update.", 0), 0u) << bodies[0];
+    EXPECT_EQ(program.Kill(SIGKILL), 128 + SIGKILL);
+    EXPECT_EQ(Bodies(Upd("")), bodies);
+  }
+  // The next start removes it, though nothing is downloaded into that folder again.
+  root_.Write("update/manifest.xml", Manifest(""));
+  Run({Wait(300)});
+  EXPECT_EQ(Bodies(Upd("")), std::vector<std::string>{});
 }
 
 TEST_F(UpdateRunTest, InstalledFilesRunAndRegisterAsTheManifestSays) {

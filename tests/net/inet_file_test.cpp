@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,10 +64,10 @@ class OwnerWindow {
     long long file_size;
   };
 
-  // Messages about the file at |path| (its size is taken at each message).
-  net::TransferNotify Notify(std::string path) {
+  // Messages about the file that |path| names (its size is taken at each message).
+  net::TransferNotify Notify(std::function<std::string()> path) {
     return [this, path](TransferMessage message, int kind, std::uint32_t value, std::uint64_t id) {
-      const long long size = FileSize(path);
+      const long long size = FileSize(path());
       std::lock_guard<std::mutex> lock(mutex_);
       messages_.push_back({message, kind, value, id, size});
       changed_.notify_all();
@@ -122,8 +124,22 @@ class InetFileTest : public ::testing::Test {
     return "http://127.0.0.1:" + std::to_string(vendor_->port()) + path;
   }
   std::string Target() const { return out_ / "item.bin"; }
+  // The bodies of kind 2 beside Target(), "." + "item.bin.update." + six letters or
+  // digits, in name order; and anything else named after it.
+  std::vector<std::string> Bodies() const {
+    std::vector<std::string> bodies;
+    for (const auto& e : fs::directory_iterator(out_.path())) {
+      const std::string name = e.path().filename();
+      if (name.find("item.bin.update") != std::string::npos) bodies.push_back(e.path());
+    }
+    std::sort(bodies.begin(), bodies.end());
+    return bodies;
+  }
+  // The file a transfer of |kind| writes: Target(), or the first body.
   std::string Output(int kind = CInetFile::kFile) const {
-    return kind == CInetFile::kFile ? Target() + ".update" : Target();
+    if (kind != CInetFile::kFile) return Target();
+    const std::vector<std::string> bodies = Bodies();
+    return bodies.empty() ? std::string() : bodies.front();
   }
   // A transfer of |url| to Target() whose messages go to owner_.
   std::unique_ptr<CInetFile> Make(const std::string& url, int kind = CInetFile::kFile) {
@@ -131,7 +147,7 @@ class InetFileTest : public ::testing::Test {
     transfer->url = url;
     transfer->kind = kind;
     transfer->local_path = Target();
-    transfer->notify = owner_.Notify(Output(kind));
+    transfer->notify = owner_.Notify([this, kind] { return Output(kind); });
     return transfer;
   }
   // Runs |transfer| to its end; the result of its end message (-1 when none came).
@@ -196,17 +212,22 @@ TEST_F(InetFileTest, AnswerOtherThan200EndsWithSixItsMessageAndNoFile) {
       EXPECT_EQ(Run(*transfer), CInetFile::kNotFound) << path;
       EXPECT_EQ(transfer->GetErrorMessage(), Gb("取得服务器文件失败, 请选择其他服务器进行尝试"));
       EXPECT_FALSE(fs::exists(Target())) << path;
-      EXPECT_FALSE(fs::exists(Target() + ".update")) << path;
+      EXPECT_EQ(Bodies(), std::vector<std::string>{}) << path;
     }
   }
   EXPECT_EQ(owner_.ProgressSum(), 0u);
 }
 
-TEST_F(InetFileTest, KindTwoWritesTheBodyToThePathWithUpdateAppended) {
+TEST_F(InetFileTest, KindTwoWritesTheBodyToAFileOfItsOwnBesideThePath) {
   Start();
   auto transfer = Make(Url("/Storage/item.bin"));
   ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
-  EXPECT_EQ(out_.Read("item.bin.update"), body_);
+  const std::string body = transfer->body_path();
+  EXPECT_EQ(Bodies(), std::vector<std::string>{body});
+  EXPECT_TRUE(std::regex_match(fs::path(body).filename().string(),
+                               std::regex(R"(^\.item\.bin\.update\.[A-Za-z0-9]{6}$)")))
+      << body;
+  EXPECT_EQ(out_.Read(fs::path(body).filename()), body_);
   EXPECT_FALSE(fs::exists(Target()));
   EXPECT_EQ(transfer->bytes_received(), body_.size());
   EXPECT_EQ(transfer->expected_length(), body_.size());
@@ -230,6 +251,41 @@ TEST_F(InetFileTest, KindTwoWritesTheBodyToThePathWithUpdateAppended) {
   EXPECT_EQ(messages.back().message, TransferMessage::kEnd);
   EXPECT_EQ(messages.back().kind, CInetFile::kFile);
   EXPECT_EQ(messages.back().id, transfer->id());
+
+  // The body goes with its transfer, unless the owner took it.
+  transfer.reset();
+  EXPECT_EQ(Bodies(), std::vector<std::string>{});
+  auto taken = Make(Url("/Storage/item.bin"));
+  ASSERT_EQ(Run(*taken), CInetFile::kSuccess);
+  const std::string kept = taken->body_path();
+  taken->BodyTaken();
+  EXPECT_EQ(taken->body_path(), "");
+  taken.reset();
+  EXPECT_EQ(Bodies(), std::vector<std::string>{kept});
+}
+
+TEST_F(InetFileTest, TwoTransfersOfOnePathNeverWriteTheSameFile) {
+  // The first trickles while the second, of other bytes, runs to its end: each body
+  // is whole, in a file of its own, and nothing of one is in the other.
+  Start({"/Storage/item=slow:16384:20"});
+  const std::string other = Body(200'000).substr(1);
+  root_.Write("Storage/other.bin", other);
+  auto slow = Make(Url("/Storage/item.bin"));
+  ASSERT_TRUE(slow->StartTransfer());
+  ASSERT_TRUE(owner_.WaitForProgress());
+  auto fast = Make(Url("/Storage/other.bin"));
+  ASSERT_EQ(Run(*fast), CInetFile::kSuccess);
+  slow->Wait();
+  ASSERT_EQ(owner_.Ends().size(), 2u);
+  for (const auto& end : owner_.Ends()) EXPECT_EQ(end.value, 0u);
+  const std::vector<std::string> bodies = Bodies();
+  ASSERT_EQ(bodies.size(), 2u);
+  std::vector<std::string> contents;
+  for (const std::string& body : bodies) contents.push_back(out_.Read(fs::path(body).filename()));
+  std::sort(contents.begin(), contents.end());
+  std::vector<std::string> expected{body_, other};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_TRUE(contents == expected);
 }
 
 TEST_F(InetFileTest, KindsZeroAndOneWriteThePathItself) {
@@ -238,7 +294,7 @@ TEST_F(InetFileTest, KindsZeroAndOneWriteThePathItself) {
     auto transfer = Make(Url("/Storage/item.bin"), kind);
     ASSERT_EQ(Run(*transfer), CInetFile::kSuccess) << kind;
     EXPECT_EQ(out_.Read("item.bin"), body_) << kind;
-    EXPECT_FALSE(fs::exists(Target() + ".update")) << kind;
+    EXPECT_EQ(Bodies(), std::vector<std::string>{}) << kind;
     EXPECT_EQ(owner_.Ends().back().kind, kind);
     fs::remove(Target());
   }
@@ -251,16 +307,15 @@ TEST_F(InetFileTest, WithoutContentLengthTheExpectedLengthStaysZero) {
   ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
   EXPECT_EQ(transfer->expected_length(), 0u);
   EXPECT_EQ(transfer->bytes_received(), body_.size());
-  EXPECT_EQ(out_.Read("item.bin.update"), body_);
+  EXPECT_EQ(out_.Read(fs::path(transfer->body_path()).filename()), body_);
 }
 
 TEST_F(InetFileTest, AnEmptyBodyStillMakesAnEmptyFile) {
   root_.Write("Storage/empty.bin", "");
-  out_.Write("item.bin.update", "left over from before");
   Start();
   auto transfer = Make(Url("/Storage/empty.bin"));
   ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
-  EXPECT_EQ(FileSize(Output()), 0);
+  EXPECT_EQ(FileSize(transfer->body_path()), 0);
   EXPECT_EQ(owner_.ProgressSum(), 0u);
 }
 
@@ -286,12 +341,12 @@ TEST_F(InetFileTest, CancelStopsAfterTheCurrentChunkWithoutAnEndMessage) {
   EXPECT_LT(Clock::now() - cancelled_at, kBound);
   EXPECT_TRUE(owner_.Ends().empty());
   EXPECT_EQ(transfer->GetErrorMessage(), Gb("主动取消连接"));
-  // What was written stays, and it is what was counted.
+  // What was counted was reported; what was written goes.
   EXPECT_GT(transfer->bytes_received(), 0u);
   EXPECT_LT(transfer->bytes_received(), body_.size());
-  EXPECT_EQ(FileSize(Output()), transfer->bytes_received());
   EXPECT_EQ(owner_.ProgressSum(), transfer->bytes_received());
-  EXPECT_EQ(out_.Read("item.bin.update"), body_.substr(0, transfer->bytes_received()));
+  EXPECT_EQ(Bodies(), std::vector<std::string>{});
+  EXPECT_EQ(transfer->body_path(), "");
 }
 
 TEST_F(InetFileTest, CancelWhileTheServerSendsNothingTakesEffectWithinABound) {
@@ -304,7 +359,64 @@ TEST_F(InetFileTest, CancelWhileTheServerSendsNothingTakesEffectWithinABound) {
   transfer->Wait();
   EXPECT_LT(Clock::now() - cancelled_at, std::chrono::seconds(3));
   EXPECT_TRUE(owner_.Messages().empty());
-  EXPECT_FALSE(fs::exists(Output()));
+  EXPECT_EQ(Bodies(), std::vector<std::string>{});
+}
+
+TEST_F(InetFileTest, AnAnswerPastItsLimitFailsWithSixAndLeavesNothing) {
+  // A sparse file far larger than the limit plays an endless answer, with and without
+  // its Content-Length.
+  const std::uint64_t limit = 1u << 20;
+  root_.Write("Storage/endless.bin", "");
+  fs::resize_file(root_ / "Storage/endless.bin", 256u << 20);
+  root_.Write("Storage/exact.bin", std::string(limit, 'e'));
+  Start({"/Storage/nolength=no-length"});
+  root_.Write("Storage/nolength.bin", "");
+  fs::resize_file(root_ / "Storage/nolength.bin", 256u << 20);
+  for (int kind : {CInetFile::kServerList, CInetFile::kManifest, CInetFile::kFile}) {
+    for (const std::string path : {"/Storage/endless.bin", "/Storage/nolength.bin"}) {
+      fs::remove(Target());
+      auto transfer = Make(Url(path), kind);
+      transfer->body_limit = limit;
+      EXPECT_EQ(Run(*transfer), CInetFile::kNotFound) << kind << path;
+      EXPECT_EQ(transfer->GetErrorMessage(), Gb("取得服务器文件失败, 请选择其他服务器进行尝试"));
+      EXPECT_LE(transfer->bytes_received(), limit) << kind << path;
+      // Nothing of it is kept for a reader to take.
+      if (kind == CInetFile::kFile)
+        EXPECT_EQ(Bodies(), std::vector<std::string>{}) << path;
+      else
+        EXPECT_LE(FileSize(Target()), 0) << kind << path;
+    }
+    // An answer of exactly the limit is taken whole.
+    auto exact = Make(Url("/Storage/exact.bin"), kind);
+    exact->body_limit = limit;
+    ASSERT_EQ(Run(*exact), CInetFile::kSuccess) << kind;
+    EXPECT_EQ(FileSize(kind == CInetFile::kFile ? exact->body_path() : Target()),
+              static_cast<long long>(limit));
+  }
+}
+
+TEST_F(InetFileTest, FoldersAreMadeForABodyAndGoWithABodyNotKept) {
+  Start();
+  const std::string deep = out_ / "a/b/c/item.bin";
+  auto missing = Make(Url("/Storage/missing.bin"));
+  missing->local_path = deep;
+  missing->make_folders = true;
+  EXPECT_EQ(Run(*missing), CInetFile::kNotFound);
+  EXPECT_FALSE(fs::exists(out_ / "a"));  // no body, no folder
+  out_.MakeDir("a");                     // a folder of someone else's stays
+  auto found = Make(Url("/Storage/item.bin"));
+  found->local_path = deep;
+  found->make_folders = true;
+  ASSERT_EQ(Run(*found), CInetFile::kSuccess);
+  EXPECT_EQ(fs::path(found->body_path()).parent_path(), out_ / "a/b/c");
+  found.reset();  // not taken: the body and the folders made for it go
+  EXPECT_FALSE(fs::exists(out_ / "a/b"));
+  EXPECT_TRUE(fs::is_directory(out_ / "a"));
+  // Without make_folders a missing folder fails the transfer with seven.
+  auto plain = Make(Url("/Storage/item.bin"));
+  plain->local_path = deep;
+  EXPECT_EQ(Run(*plain), CInetFile::kCannotCreate);
+  EXPECT_FALSE(fs::exists(out_ / "a/b"));
 }
 
 TEST_F(InetFileTest, ATransferThatReceivesNothingForTheLimitFailsWithTwo) {
@@ -327,7 +439,7 @@ TEST_F(InetFileTest, ABrokenOrRefusedConnectionFailsWithTwo) {
   auto dropped = Make(Url("/Storage/item.bin"));
   EXPECT_EQ(Run(*dropped), CInetFile::kInternetError);
   EXPECT_EQ(dropped->bytes_received(), 5000u);
-  EXPECT_EQ(FileSize(Output()), 5000);  // a partial file stays
+  EXPECT_EQ(Bodies(), std::vector<std::string>{});  // a partial body goes
 
   // A port that nobody listens on.
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -351,7 +463,9 @@ TEST_F(InetFileTest, ASecondStartCountsAnAttemptAndRewritesTheFileFromTheStart) 
   root_.Write("Storage/item.bin", shorter);
   ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
   EXPECT_EQ(transfer->attempts(), 2u);
-  EXPECT_EQ(out_.Read("item.bin.update"), shorter);
+  // The first run's body went with the second start.
+  EXPECT_EQ(Bodies(), std::vector<std::string>{transfer->body_path()});
+  EXPECT_EQ(out_.Read(fs::path(transfer->body_path()).filename()), shorter);
   EXPECT_EQ(transfer->bytes_received(), shorter.size());
   EXPECT_EQ(transfer->expected_length(), shorter.size());
   EXPECT_EQ(owner_.ProgressSum(), body_.size() + shorter.size());
@@ -443,18 +557,17 @@ TEST_F(InetFileTest, RedirectsAreFollowedWithinPlainHttpOnly) {
     RedirectServer redirect(Url("/Storage/item.bin"));
     auto transfer = Make(redirect.Url("/moved.bin"));
     ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
-    EXPECT_EQ(out_.Read("item.bin.update"), body_);
+    EXPECT_EQ(out_.Read(fs::path(transfer->body_path()).filename()), body_);
     EXPECT_EQ(owner_.ProgressSum(), body_.size());  // the redirect's own body is not written
     EXPECT_EQ(transfer->expected_length(), body_.size());
   }
-  fs::remove(Output());
   const std::string port = std::to_string(vendor_->port());
   for (const std::string& target : {"https://127.0.0.1:" + port + "/Storage/item.bin",
                                     "ftp://127.0.0.1:" + port + "/Storage/item.bin"}) {
     RedirectServer redirect(target);
     auto transfer = Make(redirect.Url("/moved.bin"));
     EXPECT_EQ(Run(*transfer), CInetFile::kInternetError) << target;
-    EXPECT_FALSE(fs::exists(Output())) << target;
+    EXPECT_EQ(Bodies(), std::vector<std::string>{}) << target;
   }
   // Only the followed plain redirect reached the service.
   const std::string log = log_.Read("requests.log");

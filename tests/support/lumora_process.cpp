@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,6 +94,11 @@ void ExecProgram(const std::string& binary, const LumoraOptions& options,
   setenv("LUMORA_LOGIN_HOST", "127.0.0.1:1", 1);
   setenv("XDG_CONFIG_HOME", config_home.c_str(), 1);
   for (const auto& [k, v] : options.env) setenv(k.c_str(), v.c_str(), 1);
+  if (options.file_size_limit >= 0) {
+    const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                       static_cast<rlim_t>(options.file_size_limit)};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+  }
   std::vector<std::string> args{binary};
   if (options.headless) args.push_back("--headless");
   args.insert(args.end(), options.args.begin(), options.args.end());

@@ -54,6 +54,8 @@ struct LumoraOptions {
   int timeout_ms = 30000;
   bool close_stdin = false;  // start with standard input closed (the script is not sent)
   bool headless = true;      // started with --headless
+  // The bytes a file may grow to (RLIMIT_FSIZE, as "ulimit -f" sets it); -1: none set.
+  long long file_size_limit = -1;
   std::vector<ScriptGate> gates;
 };
 

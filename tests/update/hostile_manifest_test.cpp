@@ -11,6 +11,7 @@ namespace update_test {
 namespace {
 
 using update::CUpdateFiles;
+using update::LoadError;
 using update::Refusal;
 
 TEST_F(ManifestTest, DocumentsWithADoctypeAreRefused) {
@@ -32,6 +33,7 @@ TEST_F(ManifestTest, DocumentsWithADoctypeAreRefused) {
   // A plain DOCTYPE without declarations is refused as well.
   EXPECT_FALSE(LoadText(&files, "<!DOCTYPE r><r><File><FileName>a</FileName></File></r>"));
   EXPECT_EQ(files.GetCount(), 0u);
+  EXPECT_EQ(files.GetLoadError(), LoadError::kDoctype);
 }
 
 TEST_F(ManifestTest, BillionLaughsIsRefusedWithoutExpanding) {
@@ -52,6 +54,7 @@ TEST_F(ManifestTest, DeepNestingAndHugeFilesAreRefused) {
   std::string deep;
   for (int i = 0; i < 100000; ++i) deep += "<d>";
   EXPECT_FALSE(LoadText(&files, "<r>" + deep + File(Child("FileName", "a")) + "</r>"));
+  EXPECT_EQ(files.GetLoadError(), LoadError::kMalformed);  // the parser's own limit
   // Nesting within the limit is read.
   std::string open, close;
   for (int i = 0; i < 200; ++i) {
@@ -64,12 +67,14 @@ TEST_F(ManifestTest, DeepNestingAndHugeFilesAreRefused) {
   EXPECT_FALSE(LoadText(&files, Manifest(File(Child("FileName", "a")) + "<!--" +
                                          std::string(CUpdateFiles::kMaxFileBytes, '-') + "-->")));
   EXPECT_EQ(files.GetCount(), 0u);
+  EXPECT_EQ(files.GetLoadError(), LoadError::kTooLarge);
   // So is one with more File elements than a release holds, each of which could make
   // folders in the user's folders; none is made.
   std::string many;
   for (std::size_t i = 0; i <= CUpdateFiles::kMaxEntries; ++i)
     many += File(Child("FileName", "f") + Child("LocalPath", "many\\" + std::to_string(i)));
   EXPECT_FALSE(LoadText(&files, Manifest(many)));
+  EXPECT_EQ(files.GetLoadError(), LoadError::kTooManyEntries);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "prog/many"));
 }
 
@@ -81,8 +86,10 @@ TEST_F(ManifestTest, OnlyRegularFilesAreReadAndNothingBlocks) {
   EXPECT_FALSE(files.Load(dir_ / "fifo.xml"));
   EXPECT_FALSE(files.Load("/dev/zero"));
   EXPECT_FALSE(files.Load(dir_ / "missing.xml"));
+  EXPECT_EQ(files.GetLoadError(), LoadError::kUnreadable);
   EXPECT_FALSE(LoadText(&files, ""));
   EXPECT_FALSE(LoadText(&files, Manifest(File(Child("FileName", "a"))).substr(0, 150)));
+  EXPECT_EQ(files.GetLoadError(), LoadError::kMalformed);
 }
 
 TEST_F(ManifestTest, FileNamesThatLeaveTheirFolderAreRefused) {

@@ -1,8 +1,14 @@
-// File times converted to and from FILETIME, and the index of installed versions that
-// stands in for the version resources of program files.
+// File times converted to and from FILETIME, the index of installed versions that
+// stands in for the version resources of program files, and the record of the folders
+// that downloads write their bodies in.
 #include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include <filesystem>
 
 #include "manifest_fixture.h"
+#include "platform/unique_file.h"
+#include "update/download_folders.h"
 #include "update/file_time.h"
 #include "update/update_file.h"
 #include "update/version_index.h"
@@ -120,6 +126,57 @@ TEST_F(ManifestTest, HostileVersionIndexIsReadSafely) {
   EXPECT_FALSE(huge.Lookup("/ok", &version));
   EXPECT_FALSE(huge.Record("/ok", "1"));
   EXPECT_EQ(other.Read("huge").size(), update::VersionIndex::kMaxFileBytes + 6);
+}
+
+TEST_F(ManifestTest, BodiesThatAKillLeftGoFromTheFoldersRecordedForDownloads) {
+  const std::string path = dir_ / "data/vellari/download-folders.txt";
+  const update::DownloadFolders record(path);
+  EXPECT_EQ(record.RemoveStaleBodies(), 0);  // nothing recorded yet
+  EXPECT_FALSE(std::filesystem::exists(path));
+  dir_.MakeDir("a");
+  dir_.MakeDir("b");
+  for (const char* folder : {"a", "b", "a", "gone"})
+    EXPECT_TRUE(record.Remember(dir_ / folder).ok()) << folder;
+  EXPECT_FALSE(record.Remember("relative/folder").ok());
+  EXPECT_FALSE(record.Remember(dir_ / "line\nbreak").ok());
+  EXPECT_EQ(dir_.Read("data/vellari/download-folders.txt"),
+            dir_ / "a\n" + dir_ / "b\n" + dir_ / "gone\n");
+
+  // Bodies left by a process that has ended go; a body that its writer still holds
+  // locked, one written since this process started and files that are no bodies stay.
+  const long kPast = 1000000000;
+  for (const char* stale : {"a/.f.bin.update.AbC123", "b/.k.update.Qwe456"}) {
+    dir_.Write(stale, "stale");
+    SetTime(dir_ / stale, kPast);
+  }
+  const char* kept[] = {"a/.g.bin.update.XyZ789", "a/.h.bin.update.Fresh1", "a/.f.bin.AbC123",
+                        "a/f.bin.update"};
+  for (const char* name : kept) dir_.Write(name, "kept");
+  for (const char* name : {kept[0], kept[2], kept[3]}) SetTime(dir_ / name, kPast);
+  platform::UniqueFd writer(open((dir_ / kept[0]).c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(flock(writer.get(), LOCK_EX), 0);
+  EXPECT_EQ(record.RemoveStaleBodies(), 2);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "a/.f.bin.update.AbC123"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "b/.k.update.Qwe456"));
+  for (const char* name : kept) EXPECT_TRUE(std::filesystem::exists(dir_ / name)) << name;
+  // A folder that is gone is forgotten; the others stay recorded.
+  EXPECT_EQ(dir_.Read("data/vellari/download-folders.txt"), dir_ / "a\n" + dir_ / "b\n");
+
+  // A line that a kill left unfinished is ended before the next one is added.
+  {
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "/cut", 4), 4);
+    close(fd);
+  }
+  ASSERT_TRUE(record.Remember(dir_ / "c").ok());
+  EXPECT_EQ(dir_.Read("data/vellari/download-folders.txt"),
+            dir_ / "a\n" + dir_ / "b\n/cut\n" + dir_ / "c\n");
+  // A record that is no regular file is neither read nor written.
+  TempDir other;
+  ASSERT_EQ(mkfifo((other / "fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(update::DownloadFolders(other / "fifo").Remember(dir_ / "a").ok());
+  EXPECT_EQ(update::DownloadFolders(other / "fifo").RemoveStaleBodies(), 0);
 }
 
 }  // namespace

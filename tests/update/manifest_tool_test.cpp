@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "../support/command.h"
@@ -65,6 +66,8 @@ TEST_F(ManifestToolTest, AReleaseFolderIsPublishedAsTheUpdaterReadsIt) {
           "<?xml version=\"1.0\" encoding=\"GB2312\" ?> \r\n<xmlRoot keyname=\"KeyValue\">\r\n", 0),
       0u);
   EXPECT_NE(text.find("filenum=\"4\">\r\n"), std::string::npos);
+  // LocalPath in the manifest's own form, with backslashes.
+  EXPECT_NE(text.find("<LocalPath>vellari\\public\\maga\\covers</LocalPath>"), std::string::npos);
 
   // Ordered by folder, then name; placed below the data home; the URL is the base (its
   // own slash dropped), the folder and the name.
@@ -79,7 +82,9 @@ TEST_F(ManifestToolTest, AReleaseFolderIsPublishedAsTheUpdaterReadsIt) {
     const auto& [name, local] = expected[i];
     const std::string relative = local.empty() ? name : local + "/" + name;
     EXPECT_EQ(entries[i]->file_name(), name);
-    EXPECT_EQ(entries[i]->local_path(), local);
+    std::string backslashed = local;
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    EXPECT_EQ(entries[i]->local_path(), backslashed);
     EXPECT_EQ(entries[i]->install_dir(), "APPDATADIR");
     EXPECT_EQ(entries[i]->url(), "http://h:1/rel/" + local + "/" + name);
     EXPECT_EQ(entries[i]->target_path(), dir_ / ("home/" + relative));

@@ -82,12 +82,10 @@ TEST_F(ManifestTest, DirectoryMacrosPlaceTheFiles) {
                             "data/vellari/public/7.txt",
                             "prog/c/d/8.txt"};
   for (const char* path : expected) EXPECT_EQ(files.PopFront()->target_path(), dir_ / path);
-  // The folders of LocalPath are made while loading.
-  EXPECT_TRUE(files.IsPathExist(dir_ / "prog/a"));
-  EXPECT_TRUE(files.IsPathExist(dir_ / "prog/a/b/"));
-  EXPECT_TRUE(files.IsPathExist(dir_ / "data/vellari/public"));
-  EXPECT_TRUE(files.IsPathExist(dir_ / "prog/c/d"));
-  EXPECT_FALSE(files.IsPathExist(dir_ / "prog/4.txt"));
+  // Loading makes no folder: neither a base folder nor one of LocalPath.
+  for (const char* folder : {"prog/a", "data/vellari", "prog/c"})
+    EXPECT_FALSE(files.IsPathExist(dir_ / folder)) << folder;
+  EXPECT_EQ(files.GetLoadError(), update::LoadError::kNone);
 }
 
 TEST_F(ManifestTest, FileElementsAreReadAtAnyDepthAndOutsideProduct) {
@@ -120,7 +118,6 @@ TEST_F(ManifestTest, Gb2312DeclarationIsHonouredAndGbkOnlyCharactersSurvive) {
   std::unique_ptr<CUpdateFile> entry = files.PopFront();
   EXPECT_EQ(entry->file_name(), name);
   EXPECT_EQ(entry->target_path(), dir_ / "prog/" + Gb("乗/子/丂乗.txt"));
-  EXPECT_TRUE(files.IsPathExist(dir_ / "prog/" + Gb("乗/子")));
   // The same name in a UTF-8 manifest comes out in the code page too.
   ASSERT_TRUE(LoadText(&files, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r>" +
                                    File(Child("FileName", "丂乗.txt")) + "</r>"));
@@ -252,6 +249,19 @@ TEST_F(ManifestTest, WriterPrintsTheManifestByteForByte) {
                 .find("<URL>http:/"
                       "/srv/up//app.bin</URL>"),
             std::string::npos);
+  // A release file's LocalPath is written with backslashes, its URL with slashes, and
+  // a trail byte that looks like a backslash (乗) stays what it is.
+  CUpdateFiles release(folders_);
+  release.SetBaseUrl("http://srv/up");
+  dir_.Write("prog/b.bin", "b");
+  ASSERT_TRUE(release.AddScannedFile(dir_ / "prog/app.bin", "APPDATADIR", "vellari/public\\maga"));
+  ASSERT_TRUE(release.AddScannedFile(dir_ / "prog/b.bin", "APPDATADIR", Gb("乗/子")));
+  const std::string printed = release.Print(1234567890);
+  EXPECT_NE(printed.find("<LocalPath>vellari\\public\\maga</LocalPath>"), std::string::npos);
+  EXPECT_NE(printed.find("<URL>http://srv/up/vellari/public/maga/app.bin</URL>"),
+            std::string::npos);
+  EXPECT_NE(printed.find("<LocalPath>" + Gb("乗\\子") + "</LocalPath>"), std::string::npos);
+  EXPECT_NE(printed.find("<URL>http://srv/up/" + Gb("乗/子") + "/b.bin</URL>"), std::string::npos);
 
   // What Save writes reads back: the writer's flags are not "YES", the digest is kept.
   ASSERT_TRUE(files.Save(dir_ / "out.xml"));
