@@ -11,6 +11,7 @@
 
 #include "net/loop_notify.h"
 #include "platform/ansi.h"
+#include "platform/folder_lock.h"
 #include "update/download_folders.h"
 #include "update/file_digest.h"
 
@@ -434,6 +435,14 @@ void CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {
     if (t.execute_flag) mode |= S_IXUSR;
     chmod(body.c_str(), mode);
   }
+  // The user's other instances read, change and write the catalogues and the settings
+  // file under the lock of their folder: the new file takes its place under it too, so
+  // that it never lands between another's read and write and is lost. Without the lock
+  // (none to be had there) the rename is as safe as it is alone.
+  platform::FolderLock locked;
+  if (const std::string& folder = manifest_.folders().locked_folder; !folder.empty())
+    (void)platform::FolderLock::Acquire(ansi::NativePath(folder),
+                                        platform::FolderLock::Mode::kMake, &locked);
   if (body.empty() || rename(body.c_str(), target.c_str()) != 0) {
     Log("重命名文件失败 [" + name + "]");
     return;

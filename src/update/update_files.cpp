@@ -239,6 +239,7 @@ BaseFolders BaseFolders::ForThisUser() {
   folders.app_data_dir = data_home;
   folders.version_index = data_folder + "/installed-versions.txt";
   folders.download_folders = data_folder + "/" + DownloadFolders::kFileName;
+  folders.locked_folder = data_folder + "/public";
   return folders;
 }
 

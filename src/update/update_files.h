@@ -39,6 +39,9 @@ struct BaseFolders {
   std::string version_index;  // data folder + "/installed-versions.txt"
   // The record of the folders the downloads write in (DownloadFolders); empty: none.
   std::string download_folders;  // data folder + "/download-folders.txt"
+  // The folder whose files the user's instances change under its lock (the catalogues
+  // and the settings file); an install into it takes that lock too. Empty: none.
+  std::string locked_folder;  // data folder + "/public"
 
   // The folders of this process and user, where the data folder is the data home +
   // "/vellari". Nothing is created.
