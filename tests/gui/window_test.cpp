@@ -21,6 +21,7 @@
 #include "app/program_options.h"
 #include "gui_support.h"
 #include "platform/ansi.h"
+#include "platform/gtk/gtk_window.h"
 #include "platform/platform.h"
 
 using app::CLumoraApp;
@@ -327,6 +328,42 @@ TEST_F(WindowTest, TheWindowCarriesTheProgramIconInEverySize) {
   }
   g_list_free(icons);
   EXPECT_EQ(sizes, (std::vector<int>{16, 24, 32, 48, 64, 128, 256}));
+}
+
+// The player sets cursors of its own on its window (the web view: a hand over a card, on
+// every move of the mouse). The window shows a resize cursor only over a zone, keeps it
+// there while the player sets its own, and gives the player's latest back after; outside
+// the zones it never replaces the player's cursor. A drawing area stands in for the web
+// view here: it has a window of its own, on which the test sets the player's cursors.
+TEST(GtkWindowCursorTest, ResizeCursorsShowOverTheZonesOnlyAndThePlayersComeBack) {
+  if (g_getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display (run under xvfb-run)";
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  GtkWidget* player = GTK_WIDGET(g_object_ref_sink(gtk_drawing_area_new()));
+  {
+    platform::GtkMainWindow window(player);
+    window.Move(platform::Rect{0, 0, 400, 300});
+    window.SetPlayerRect(platform::Rect{0, 0, 400, 300});
+    window.Show();
+    ASSERT_TRUE(SpinUntil([&] { return gtk_widget_get_realized(player) != 0; }));
+    GdkWindow* own = gtk_widget_get_window(player);
+    GdkDisplay* display = gdk_window_get_display(own);
+    g_autoptr(GdkCursor) hand = gdk_cursor_new_from_name(display, "pointer");
+    g_autoptr(GdkCursor) text = gdk_cursor_new_from_name(display, "text");
+    g_autoptr(GdkCursor) arrows = gdk_cursor_new_from_name(display, "ew-resize");
+    ASSERT_TRUE(hand && text && arrows);
+    gdk_window_set_cursor(own, hand);
+    window.SetCursor(platform::Cursor::kArrow);  // no zone: the player's hand stays
+    EXPECT_EQ(gdk_window_get_cursor(own), hand);
+    window.SetCursor(platform::Cursor::kHorizontal);
+    EXPECT_EQ(gdk_window_get_cursor(own), arrows);
+    gdk_window_set_cursor(own, text);  // the player moves on over the zone
+    EXPECT_EQ(gdk_window_get_cursor(own), arrows);
+    window.SetCursor(platform::Cursor::kArrow);
+    EXPECT_EQ(gdk_window_get_cursor(own), text);
+    gdk_window_set_cursor(own, hand);
+    EXPECT_EQ(gdk_window_get_cursor(own), hand);
+  }
+  g_object_unref(player);
 }
 
 // The desktop toolkit's own options are taken out before the program reads its command
