@@ -231,6 +231,32 @@ TEST_F(WindowTest, PageCommandReachesTheHostAndTheHostAnswersThePage) {
   EXPECT_TRUE(SpinUntil([&] { return Eval(view_, "lumora.get('书名')") == "《山海》"; }));
 }
 
+// Once the sign-in has gone to the host, the page keeps its password nowhere: not in the
+// field, not in the commands it logs. The host is not asked here: the page's bridge
+// records what it would post.
+TEST_F(WindowTest, ThePageForgetsThePasswordOnceSent) {
+  Eval(view_,
+       "window.__posted = []; lumora.fscommand = function (c, a) { __posted.push([c, a]); };"
+       "Lumora.closeTop(); Lumora.account.open();"
+       "document.getElementById('signin-name').value = 'reader';"
+       "document.getElementById('signin-pass').value = 'pw-7Qx';"
+       "document.getElementById('signin-show').click();"
+       "document.getElementById('signin-submit').click(); 1");
+  EXPECT_EQ(Eval(view_, "JSON.stringify(__posted)"),
+            R"([["logon","username=reader|password=pw-7Qx|remember=0|auto=0"]])");
+  const std::string held =
+      "JSON.stringify(Lumora.sent) + Array.from(document.querySelectorAll('input'),"
+      " i => i.value).join('|') + document.documentElement.outerHTML";
+  EXPECT_EQ(Eval(view_, "String((" + held + ").indexOf('pw-7Qx'))"), "-1");
+  EXPECT_EQ(Eval(view_, "JSON.stringify(Lumora.sent[Lumora.sent.length - 1])"), R"(["logon",""])");
+  EXPECT_EQ(Eval(view_, "document.getElementById('signin-pass').type"), "password");
+  // A refusal asks for the password again, with the name kept.
+  Eval(view_, "lumora.setVariable('UserPass', 'false'); 1");
+  EXPECT_EQ(Eval(view_, "document.getElementById('signin-alert').textContent"), "用户名或密码错误");
+  EXPECT_EQ(Eval(view_, "document.getElementById('signin-name').value"), "reader");
+  EXPECT_EQ(Eval(view_, "String(document.activeElement.id)"), "signin-pass");
+}
+
 TEST_F(WindowTest, ScreenshotShowsTheChineseTitle) {
   // The first run's welcome dims the page: close it, let the page paint, then
   // photograph the screen.
