@@ -38,6 +38,9 @@ class WindowEvents {
   // A mouse event on the player, in screen coordinates, before the player sees it.
   // Returning true swallows it.
   virtual bool OnPlayerMouse(MouseAction action, MouseButton button, Point screen) = 0;
+  // The program was started again on this desktop with |command_line| (UTF-8), and the
+  // window has come forward (see Platform::ClaimInstance).
+  virtual void OnLaterStart(const std::string& command_line) = 0;
 };
 
 class MainWindow {

@@ -205,6 +205,12 @@ int GtkMainWindow::OnMouse(GtkWidget*, GdkEvent* event, void* data) noexcept {
                  [&] { return self->events_->OnPlayerMouse(action, button, at); });
 }
 
+void GtkMainWindow::OnLaterStart(const std::string& command_line, const std::string& startup_id) {
+  if (!startup_id.empty()) gtk_window_set_startup_id(GTK_WINDOW(window_), startup_id.c_str());
+  gtk_window_present(GTK_WINDOW(window_));
+  if (events_ != nullptr) events_->OnLaterStart(command_line);
+}
+
 std::vector<std::string> GtkMainWindow::PathsFromUris(const char* const* uris) {
   std::vector<std::string> paths;
   for (; uris != nullptr && *uris != nullptr; ++uris) {

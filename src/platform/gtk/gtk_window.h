@@ -40,6 +40,11 @@ class GtkMainWindow : public MainWindow {
   void CaptureMouse(bool capture) override;
   Point CursorPosition() const override;
 
+  // A later start of the program on this desktop: the window comes forward (completing
+  // the desktop's startup notification |startup_id| when there is one), then the host
+  // hears of |command_line|.
+  void OnLaterStart(const std::string& command_line, const std::string& startup_id);
+
   // The local files of a dropped "text/uri-list" (file names as the system spells
   // them), in the order given; other URIs are left out.
   static std::vector<std::string> PathsFromUris(const char* const* uris);
