@@ -35,7 +35,7 @@ class Platform {
   // Called once the main loop has ended, with its exit code.
   virtual void Finish(int exit_code) = 0;
   // On the desktop the program runs once per user and display. The first start claims
-  // that before its window is made, and the window hears of every later start
+  // that before its window shows, and the window hears of every later start
   // (WindowEvents::OnLaterStart) once it has come forward; a later start hands
   // |command_line| to the first and learns *handed_over. A failure means the command
   // line could not be handed over. The headless face, and the desktop run for
