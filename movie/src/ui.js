@@ -21,11 +21,12 @@ window.Lumora = (function () {
   };
   L.$ = function (id) { return document.getElementById(id); };
 
-  // The host's command, logged for tests in L.sent.
+  // The host's command, logged for tests in L.sent. The sign-in's text carries the
+  // password: "logon" is logged without it, so the page keeps no password once sent.
   L.sent = [];
   L.send = function (command, args) {
     if (args === null) { L.toast("内容过长或含有“|”，无法发送", {error: true}); return false; }
-    L.sent.push([command, args]);
+    L.sent.push([command, command === "logon" ? "" : args]);
     if (L.sent.length > 200) L.sent.shift();
     lumora.fscommand(command, args);
     return true;

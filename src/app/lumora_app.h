@@ -21,8 +21,14 @@ class CLumoraApp {
   // line without a space or one that starts with a space changes nothing; the mode
   // "auto" (any letter case) sets the automatic-update flag.
   void ParseCommandLine(const std::string& command_line);
+  // The same rules: false for a line that is ignored, otherwise the URL and whether the
+  // mode is "auto".
+  [[nodiscard]] static bool ReadCommandLine(const std::string& command_line,
+                                            std::string* server_list_url, bool* auto_update);
 
-  // Runs the main window modally on |platform| and returns the exit code.
+  // Runs the main window modally on |platform| and returns the exit code. On the
+  // desktop a program that runs already takes |command_line| instead, and this one
+  // ends with 0 (1 when it could not hand it over).
   int InitInstance(platform::Platform& platform, const std::string& command_line);
 
   const std::string& server_list_url() const { return server_list_url_; }

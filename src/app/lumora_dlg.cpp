@@ -195,6 +195,14 @@ void CLumoraDlg::OnKey(platform::Key key) {
 
 void CLumoraDlg::OnCloseRequest() { OnCancel(); }
 
+void CLumoraDlg::OnLaterStart(const std::string& command_line) {
+  std::string server_list_url;
+  bool auto_update = false;
+  // A line the start-up would ignore only brought the window forward.
+  if (!CLumoraApp::ReadCommandLine(command_line, &server_list_url, &auto_update)) return;
+  if (update_client_) update_client_->StartRun(server_list_url, auto_update);
+}
+
 bool CLumoraDlg::OnPlayerMouse(platform::MouseAction action, platform::MouseButton button,
                                platform::Point screen) {
   return mover_.OnMouse(action, button, screen);

@@ -89,6 +89,9 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnFilesDropped(const std::vector<std::string>& paths) override;
   bool OnPlayerMouse(platform::MouseAction action, platform::MouseButton button,
                      platform::Point screen) override;
+  // A later start's command line, taken as at start-up: a server-list URL starts an
+  // update run from it ("auto" checking the chosen server at once).
+  void OnLaterStart(const std::string& command_line) override;
 
   void OnOK() {}
   void OnCancel();

@@ -71,8 +71,11 @@ void CWindowMover::ZoneTest(Point cursor) {
     zone_ = ZoneAt(window_.GetRect(), cursor);
     resizing_ = zone_ != kNone;
   }
-  // Outside the zones the player's own arrow shows again.
-  cursor_ = resizing_ ? CursorOf(zone_) : Cursor::kArrow;
+  // Outside the zones the player's own cursor shows again. The window is told only of
+  // a change: every move sets nothing, so the player's cursors are left alone.
+  const Cursor shown = resizing_ ? CursorOf(zone_) : Cursor::kArrow;
+  if (shown == cursor_) return;
+  cursor_ = shown;
   window_.SetCursor(cursor_);
 }
 

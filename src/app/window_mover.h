@@ -46,7 +46,7 @@ class CWindowMover {
   bool resizing_ = false;
   Zone zone_ = kNone;
   bool moving_ = false;
-  platform::Cursor cursor_ = platform::Cursor::kArrow;
+  platform::Cursor cursor_ = platform::Cursor::kArrow;  // the cursor the window was last given
   // The cursor at the end of the last move; taken at the first move.
   bool has_last_ = false;
   platform::Point last_;

@@ -68,6 +68,12 @@ CInetFile* CInetFiles::FindById(std::uint64_t id) const {
   return nullptr;
 }
 
+bool CInetFiles::Any(const std::function<bool(const CInetFile&)>& test) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::any_of(transfers_.begin(), transfers_.end(),
+                     [&test](const auto& transfer) { return test(*transfer); });
+}
+
 void CInetFiles::DeleteAll() {
   std::vector<std::unique_ptr<CInetFile>> doomed;
   {

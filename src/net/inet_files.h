@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,6 +34,8 @@ class CInetFiles {
   [[nodiscard]] CInetFile* FindByName(const std::string& name) const;
   // The transfer with this id, or null.
   [[nodiscard]] CInetFile* FindById(std::uint64_t id) const;
+  // Whether |test| holds for some transfer (called under the list's lock).
+  [[nodiscard]] bool Any(const std::function<bool(const CInetFile&)>& test) const;
   // Deletes all transfers, first to last.
   void DeleteAll();
 

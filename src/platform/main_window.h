@@ -16,6 +16,7 @@ enum class Key { kEscape, kReturn, kAbout, kUpdates };
 enum class MouseAction { kDown, kMove, kUp };
 enum class MouseButton { kLeft, kRight };
 // The resize cursors of the program (the ids are those of its cursor resources).
+// kArrow is none of them: the player's own cursor shows (a hand over a link, say).
 enum class Cursor {
   kArrow = 0,
   kDiagonalNeSw = 172,
@@ -37,6 +38,9 @@ class WindowEvents {
   // A mouse event on the player, in screen coordinates, before the player sees it.
   // Returning true swallows it.
   virtual bool OnPlayerMouse(MouseAction action, MouseButton button, Point screen) = 0;
+  // The program was started again on this desktop with |command_line| (UTF-8), and the
+  // window has come forward (see Platform::ClaimInstance).
+  virtual void OnLaterStart(const std::string& command_line) = 0;
 };
 
 class MainWindow {
@@ -52,6 +56,7 @@ class MainWindow {
   virtual void Minimize() = 0;
   // The player's rectangle, in coordinates inside the window.
   virtual void SetPlayerRect(const Rect& rect) = 0;
+  // Shows |cursor| over the player; kArrow gives the player back its own cursor.
   virtual void SetCursor(Cursor cursor) = 0;
   virtual void CaptureMouse(bool capture) = 0;
   virtual Point CursorPosition() const = 0;

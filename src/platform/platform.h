@@ -34,6 +34,17 @@ class Platform {
   virtual void Start(std::function<void()> on_end_of_input) = 0;
   // Called once the main loop has ended, with its exit code.
   virtual void Finish(int exit_code) = 0;
+  // On the desktop the program runs once per user and display. The first start claims
+  // that before its window shows, and the window hears of every later start
+  // (WindowEvents::OnLaterStart) once it has come forward; a later start hands
+  // |command_line| to the first and learns *handed_over. A failure means the command
+  // line could not be handed over. The headless face, and the desktop run for
+  // WebDriver, claim nothing: each such run is one of its own.
+  [[nodiscard]] virtual Status ClaimInstance(const std::string& command_line, bool* handed_over) {
+    static_cast<void>(command_line);
+    *handed_over = false;
+    return Status::Ok();
+  }
 };
 
 // The GTK desktop, made into |platform|; the toolkit takes its own options out of the

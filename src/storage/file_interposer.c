@@ -213,6 +213,23 @@ FILE* freopen64(const char* path, const char* mode, FILE* stream) {
   return real_freopen64(path, mode, stream);
 }
 
+/* lseek on a descriptor of a memory file lands inside its image (see memory_open.h);
+   on every other descriptor it is the C library's. The C library's own streams seek
+   through an lseek of their own, which this does not reach. */
+off_t lseek(int fd, off_t offset, int whence) {
+  long long r = lumora_memory_lseek(fd, offset, whence);
+  if (r != -2) return (off_t)r;
+  REAL(lseek, off_t (*)(int, off_t, int));
+  return real_lseek(fd, offset, whence);
+}
+
+off64_t lseek64(int fd, off64_t offset, int whence) {
+  long long r = lumora_memory_lseek(fd, offset, whence);
+  if (r != -2) return (off64_t)r;
+  REAL(lseek64, off64_t (*)(int, off64_t, int));
+  return real_lseek64(fd, offset, whence);
+}
+
 /* The stat family. On the 64-bit systems this program is built for, struct stat and
    struct stat64 have the same layout. */
 #define STAT_BODY(name, type, ...)                                           \

@@ -41,6 +41,10 @@ platform::Status MemoryImage::Create(const char* data, std::size_t size,
   }
   // A plain read-write file to whoever looks at a descriptor opened on it.
   if (fchmod(made->fd(), 0644) != 0) return SystemFailure("fchmod", error_number);
+  struct stat st;
+  if (fstat(made->fd(), &st) != 0) return SystemFailure("fstat", error_number);
+  made->device_ = st.st_dev;
+  made->inode_ = st.st_ino;
   if (fcntl(made->fd(), F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0)
     return SystemFailure("fcntl", error_number);
   if (size > 0) {

@@ -8,6 +8,8 @@
 #ifndef LUMORA_STORAGE_MEMORY_IMAGE_H_
 #define LUMORA_STORAGE_MEMORY_IMAGE_H_
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <memory>
 
@@ -34,6 +36,9 @@ class MemoryImage {
   // The whole image, mapped shared and writable (null for an empty one).
   char* data() const { return data_; }
   std::size_t size() const { return size_; }
+  // Whether the file |device| and |inode| name (as fstat tells them of a descriptor) is
+  // this image: true for every descriptor opened on it.
+  bool Is(dev_t device, ino_t inode) const { return device == device_ && inode == inode_; }
 
  private:
   MemoryImage(platform::UniqueFd fd, std::size_t size);
@@ -41,6 +46,8 @@ class MemoryImage {
   platform::UniqueFd fd_;
   char* data_ = nullptr;  // mapped once the bytes are in
   std::size_t size_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 }  // namespace storage

@@ -120,6 +120,15 @@ ssize_t StreamWrite(void* cookie, const char* buf, std::size_t size) noexcept {
   return static_cast<ssize_t>(n);
 }
 
+// |base| + |offset| within [0, |size|]: below the start is the start, past the end (an
+// overflow included) the end.
+off64_t ClampedTarget(off64_t base, off64_t offset, std::size_t size) {
+  const auto end = static_cast<off64_t>(size);
+  off64_t target = 0;
+  if (__builtin_add_overflow(base, offset, &target)) return offset < 0 ? 0 : end;
+  return std::clamp<off64_t>(target, 0, end);
+}
+
 // Seeks clamp to [0, size].
 int StreamSeek(void* cookie, off64_t* offset, int whence) noexcept {
   auto& s = *static_cast<MemoryStream*>(cookie);
@@ -139,9 +148,7 @@ int StreamSeek(void* cookie, off64_t* offset, int whence) noexcept {
       return -1;
   }
   if (base < 0) return -1;
-  off64_t target = 0;
-  if (__builtin_add_overflow(base, *offset, &target)) target = *offset < 0 ? 0 : base;
-  target = std::clamp<off64_t>(target, 0, static_cast<off64_t>(s.image->size()));
+  const off64_t target = ClampedTarget(base, *offset, s.image->size());
   SetPosition(s, static_cast<std::size_t>(target));
   *offset = target;
   return 0;
@@ -308,6 +315,30 @@ extern "C" std::size_t lumora_memory_read_direct(FILE* stream, void* out,
   std::memcpy(out, s->image->data() + s->position, n);
   s->position += n;
   return n;
+}
+
+extern "C" long long lumora_memory_lseek(int fd, long long offset, int whence) noexcept {
+  if ((whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) ||
+      !memory_registry::AnyRegistered())
+    return -2;
+  std::shared_ptr<MemoryImage> image;
+  try {
+    struct stat st;
+    if (syscall(SYS_fstat, fd, &st) != 0 || !S_ISREG(st.st_mode)) return -2;
+    image = memory_registry::FindImageOf(st.st_dev, st.st_ino);
+  } catch (...) {
+    return -2;  // the lock failed: the system seeks as it would
+  }
+  if (!image) return -2;
+  off64_t base = 0;
+  if (whence == SEEK_CUR) {
+    base = static_cast<off64_t>(syscall(SYS_lseek, fd, 0, SEEK_CUR));
+    if (base < 0) return -1;
+  } else if (whence == SEEK_END) {
+    base = static_cast<off64_t>(image->size());
+  }
+  return static_cast<long long>(
+      syscall(SYS_lseek, fd, storage::ClampedTarget(base, offset, image->size()), SEEK_SET));
 }
 
 extern "C" int lumora_memory_stat(const char* path, struct stat* st) noexcept {

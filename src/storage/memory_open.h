@@ -33,6 +33,12 @@ int lumora_memory_fileno(FILE* stream) LUMORA_MEMORY_NOEXCEPT;
    straight out of the image, when the C library holds nothing buffered for it; the
    number copied (0 for any other stream). The caller holds the stream's lock. */
 size_t lumora_memory_read_direct(FILE* stream, void* out, size_t bytes) LUMORA_MEMORY_NOEXCEPT;
+/* lseek on a descriptor opened on a registered memory file (by open, or by fileno of
+   its stream): the position lands inside the image, as a stream's does, a target
+   before the start on the start and one past the end on the end; the new offset, or -1
+   and errno. -2 for every other descriptor and for whence other than SEEK_SET, SEEK_CUR
+   and SEEK_END; without a registered memory file that is known without a system call. */
+long long lumora_memory_lseek(int fd, long long offset, int whence) LUMORA_MEMORY_NOEXCEPT;
 /* Fills |st| for the memory file: 0, or -1 and errno. It is reported as a plain
    read-write regular file (mode 0644, one link, the image's size). */
 int lumora_memory_stat(const char* path, struct stat* st) LUMORA_MEMORY_NOEXCEPT;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "storage/memory_file.h"
+#include "storage/memory_image.h"
 
 namespace storage::memory_registry {
 namespace {
@@ -52,13 +53,26 @@ std::atomic<bool>& hooks_installed() {
   return installed;
 }
 
+bool AnyRegistered() {
+  return hooks_installed().load(std::memory_order_acquire) &&
+         count().load(std::memory_order_acquire) != 0;
+}
+
 std::shared_ptr<MemoryImage> FindImage(const char* path) {
-  if (path == nullptr || !hooks_installed().load(std::memory_order_acquire) ||
-      count().load(std::memory_order_acquire) == 0)
-    return nullptr;
+  if (path == nullptr || !AnyRegistered()) return nullptr;
   std::lock_guard<std::mutex> lock(registry_lock());
   for (const CMemoryFile* file : files())
     if (std::strcmp(file->native_name().c_str(), path) == 0) return file->shared_image();
+  return nullptr;
+}
+
+std::shared_ptr<MemoryImage> FindImageOf(dev_t device, ino_t inode) {
+  if (!AnyRegistered()) return nullptr;
+  std::lock_guard<std::mutex> lock(registry_lock());
+  for (const CMemoryFile* file : files()) {
+    const std::shared_ptr<MemoryImage>& image = file->shared_image();
+    if (image && image->Is(device, inode)) return image;
+  }
   return nullptr;
 }
 

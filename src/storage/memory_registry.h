@@ -9,6 +9,8 @@
 #ifndef LUMORA_STORAGE_MEMORY_REGISTRY_H_
 #define LUMORA_STORAGE_MEMORY_REGISTRY_H_
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -39,6 +41,10 @@ std::atomic<bool>& hooks_installed();
 
 // The image registered under exactly |path|, or null (also for a null |path|).
 [[nodiscard]] std::shared_ptr<MemoryImage> FindImage(const char* path);
+// Whether any memory file is registered while the interception is on (lock-free).
+[[nodiscard]] bool AnyRegistered();
+// The registered image that is the file |device| and |inode| name, or null.
+[[nodiscard]] std::shared_ptr<MemoryImage> FindImageOf(dev_t device, ino_t inode);
 
 // Registers, once, the fork handlers that keep the registry's and the streams' locks
 // free in a child (defined with the streams in memory_open.cpp).

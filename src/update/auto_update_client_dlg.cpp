@@ -26,6 +26,7 @@ constexpr const char* kAllDone = "更新完毕";
 constexpr const char* kNoServerListUrl =
     "请输传递服务器列表参数 格式： ...exe http://..../..serverlist.txt auto";
 constexpr const char* kTooManyDownloads = "最多只能有10个文件同时下载";
+constexpr const char* kRunUnderWay = "更新正在进行，请稍后再试";
 constexpr int kRefusedEntryCode = 7;  // "创建本地文件失败": the file is never made
 
 // Why a fetched manifest was not loaded, for the log.
@@ -136,6 +137,11 @@ bool CAutoUpdateClientDlg::OnInitDialog() {
     dialogs_.Message(kNoServerListUrl, "系统提示");
     return false;
   }
+  BeginRun();
+  return true;
+}
+
+void CAutoUpdateClientDlg::BeginRun() {
   FetchServerList();
   loop_.SetTimer(kPumpTimer, kPumpIntervalMs, [this] { Pump(); });
   auto_download_ = true;
@@ -144,7 +150,18 @@ bool CAutoUpdateClientDlg::OnInitDialog() {
     CheckSelectedServer();
     loop_.KillTimer(kFirstCheckTimer);
   });
-  return true;
+}
+
+void CAutoUpdateClientDlg::StartRun(const std::string& server_list_url, bool auto_update) {
+  std::lock_guard<std::recursive_mutex> lock(window_lock_);
+  // The updater's own transfers carry no display name; the shelf's downloads do.
+  if (transfers_.Any([](const net::CInetFile& t) { return t.display_name.empty(); })) {
+    Log(kRunUnderWay);
+    return;
+  }
+  server_list_url_ = server_list_url;
+  auto_update_ = auto_update;
+  BeginRun();
 }
 
 void CAutoUpdateClientDlg::Log(const std::string& message) {

@@ -64,6 +64,11 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   }
   // Shows the window (it starts hidden).
   void ShowWindow() { window_.Show(); }
+  // The run of start-up once more, for a later start of the program: the server list
+  // from |server_list_url|, with |auto_update| as the command line's mode. A run still
+  // under way (a transfer of the updater's own listed) is left alone, and the log says
+  // so.
+  void StartRun(const std::string& server_list_url, bool auto_update);
 
   // The main window's downloads, by key (the item id). AddDownload restarts a transfer
   // with that key, refuses a new one when ten transfers are listed, or starts a new one.
@@ -93,6 +98,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
     std::uint64_t length = 0;  // the manifest's Length
   };
 
+  // Fetches the server list and starts the pump and the first check's timer.
+  void BeginRun();
   void FetchServerList();
   void CheckSelectedServer();
   void Pump();
@@ -127,8 +134,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   platform::UpdateWindow& window_;
   platform::Dialogs& dialogs_;
   platform::Shell& shell_;
-  const std::string server_list_url_;
-  const bool auto_update_;
+  std::string server_list_url_;
+  bool auto_update_;
   MovieVariables* flash_ = nullptr;
   std::function<void(const std::string&, int)> download_end_;
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -14,6 +15,8 @@
 #include "../support/running_lumora.h"
 #include "../support/temp_dir.h"
 #include "../support/vendor_process.h"
+#include "platform/platform.h"
+#include "update/auto_update_client_dlg.h"
 
 using library::CXmlElement;
 using library::CXmlFileObject;
@@ -305,6 +308,47 @@ TEST_F(UpdateRunTest, AnotherServerChosenLaterIsCheckedWithoutDownloading) {
   EXPECT_EQ(log.back(), "需更新文件总数: 1, 文件总长度: 0 KB");
   EXPECT_TRUE(fs::exists(Upd("b.bin")));
   EXPECT_FALSE(fs::exists(Upd("a.bin")));
+}
+
+// A later start of the program on the desktop runs the start-up's update once more,
+// from the list it names, unless a run is under way: that one is left alone and the log
+// says so. In this process, on the headless face's window and log.
+TEST_F(UpdateRunTest, ALaterStartRunsTheUpdateAgainUnlessOneIsUnderWay) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  std::unique_ptr<platform::Platform> face =
+      platform::CreateHeadlessPlatform(-1, out, platform::Rect{0, 0, 800, 600});
+  update::BaseFolders folders{home_ / "prog", home_ / "data/vellari/windows",
+                              home_ / "data/vellari/system", home_ / "data",
+                              home_ / "data/vellari/installed-versions.txt"};
+  {
+    update::CAutoUpdateClientDlg client(
+        {face->loop(), face->update_window(), face->dialogs(), face->shell()},
+        Url("/Storage/XmlFile/serverlist.txt"), true, folders);
+    ASSERT_TRUE(client.OnInitDialog());
+    EXPECT_EQ(client.transfer_count(), 1u);  // the server list, listed
+    client.StartRun(Url("/other/serverlist.txt"), true);
+    EXPECT_EQ(client.transfer_count(), 1u);
+    // Once the run is over (no manifest there), the next one starts.
+    face->loop().SetTimer(1, 20, [&] {
+      if (client.transfer_count() == 0) face->loop().Quit(0);
+    });
+    face->loop().Run();
+    client.StartRun(Url("/other/serverlist.txt"), false);
+    EXPECT_EQ(client.transfer_count(), 1u);
+  }
+  std::fflush(out);
+  std::rewind(out);
+  std::vector<std::string> log;
+  for (char line[4096]; std::fgets(line, sizeof line, out) != nullptr;) {
+    const Json event = Json::parse(line, nullptr, false);
+    if (event.contains("log")) log.push_back(event["log"].get<std::string>().substr(9));
+  }
+  std::fclose(out);
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[0], "正在连接获取服务器列表");
+  EXPECT_EQ(log[1], "更新正在进行，请稍后再试");
+  EXPECT_EQ(log.back(), "正在连接获取服务器列表");
 }
 
 // The shelf's downloads, for a signed-in reader.

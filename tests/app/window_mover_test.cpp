@@ -50,12 +50,16 @@ class RecordingWindow : public platform::MainWindow {
   void Show() override {}
   void Minimize() override {}
   void SetPlayerRect(const Rect&) override {}
-  void SetCursor(platform::Cursor c) override { cursor = c; }
+  void SetCursor(platform::Cursor c) override {
+    cursor = c;
+    ++cursor_sets;
+  }
   void CaptureMouse(bool capture) override { captured = capture; }
   Point CursorPosition() const override { return {}; }
   Rect rect{100, 100, 500, 400};
   int moves = 0;
   platform::Cursor cursor = platform::Cursor::kArrow;
+  int cursor_sets = 0;
   bool captured = false;
 };
 
@@ -80,6 +84,35 @@ TEST(WindowMoverTest, OnlyTheRightPressIsKeptFromThePlayerAndMovesIgnoreTheButto
   EXPECT_FALSE(mover.OnMouse(MouseAction::kUp, MouseButton::kLeft, {310, 125}));
   EXPECT_FALSE(window.captured);
   EXPECT_EQ(sizes, 1);
+}
+
+// The player shows cursors of its own (a hand over a card): the window's cursor is set
+// only when it changes, never on a move that stays outside the zones or in one zone.
+TEST(WindowMoverTest, TheCursorIsSetOnlyWhenItChanges) {
+  using platform::Cursor;
+  using platform::MouseAction;
+  using platform::MouseButton;
+  RecordingWindow window;
+  CWindowMover mover(window, [](int, int) {});
+  for (int x : {300, 310, 320})
+    EXPECT_FALSE(mover.OnMouse(MouseAction::kMove, MouseButton::kLeft, {x, 250}));
+  EXPECT_EQ(window.cursor_sets, 0);
+  for (int y : {250, 260, 270})
+    EXPECT_FALSE(mover.OnMouse(MouseAction::kMove, MouseButton::kLeft, {497, y}));
+  EXPECT_EQ(window.cursor, Cursor::kHorizontal);
+  EXPECT_EQ(window.cursor_sets, 1);
+  // Leaving the zone gives the player its own cursor back, once.
+  for (int x : {400, 410})
+    EXPECT_FALSE(mover.OnMouse(MouseAction::kMove, MouseButton::kLeft, {x, 250}));
+  EXPECT_EQ(window.cursor, Cursor::kArrow);
+  EXPECT_EQ(window.cursor_sets, 2);
+  // A drag of the band outside the zones, and its release, set nothing either.
+  EXPECT_FALSE(mover.OnMouse(MouseAction::kMove, MouseButton::kLeft, {410, 150}));
+  EXPECT_FALSE(mover.OnMouse(MouseAction::kDown, MouseButton::kLeft, {410, 150}));
+  EXPECT_FALSE(mover.OnMouse(MouseAction::kMove, MouseButton::kLeft, {420, 160}));
+  EXPECT_FALSE(mover.OnMouse(MouseAction::kUp, MouseButton::kLeft, {420, 160}));
+  EXPECT_EQ(window.cursor_sets, 2);
+  EXPECT_EQ(window.rect, (Rect{110, 110, 510, 410}));
 }
 
 std::string Mouse(const char* event, int x, int y, const char* button = "left") {

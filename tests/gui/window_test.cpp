@@ -1,6 +1,8 @@
 // The real window under a (virtual) display: the GTK face with its WebKit player.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <webkit2/webkit2.h>
@@ -12,15 +14,18 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <vector>
 
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
+#include "../support/vendor_process.h"
 #include "app/lumora_app.h"
 #include "app/lumora_dlg.h"
 #include "app/program_options.h"
 #include "gui_support.h"
 #include "platform/ansi.h"
+#include "platform/gtk/gtk_window.h"
 #include "platform/platform.h"
 
 using app::CLumoraApp;
@@ -230,6 +235,32 @@ TEST_F(WindowTest, PageCommandReachesTheHostAndTheHostAnswersThePage) {
   EXPECT_TRUE(SpinUntil([&] { return Eval(view_, "lumora.get('书名')") == "《山海》"; }));
 }
 
+// Once the sign-in has gone to the host, the page keeps its password nowhere: not in the
+// field, not in the commands it logs. The host is not asked here: the page's bridge
+// records what it would post.
+TEST_F(WindowTest, ThePageForgetsThePasswordOnceSent) {
+  Eval(view_,
+       "window.__posted = []; lumora.fscommand = function (c, a) { __posted.push([c, a]); };"
+       "Lumora.closeTop(); Lumora.account.open();"
+       "document.getElementById('signin-name').value = 'reader';"
+       "document.getElementById('signin-pass').value = 'pw-7Qx';"
+       "document.getElementById('signin-show').click();"
+       "document.getElementById('signin-submit').click(); 1");
+  EXPECT_EQ(Eval(view_, "JSON.stringify(__posted)"),
+            R"([["logon","username=reader|password=pw-7Qx|remember=0|auto=0"]])");
+  const std::string held =
+      "JSON.stringify(Lumora.sent) + Array.from(document.querySelectorAll('input'),"
+      " i => i.value).join('|') + document.documentElement.outerHTML";
+  EXPECT_EQ(Eval(view_, "String((" + held + ").indexOf('pw-7Qx'))"), "-1");
+  EXPECT_EQ(Eval(view_, "JSON.stringify(Lumora.sent[Lumora.sent.length - 1])"), R"(["logon",""])");
+  EXPECT_EQ(Eval(view_, "document.getElementById('signin-pass').type"), "password");
+  // A refusal asks for the password again, with the name kept.
+  Eval(view_, "lumora.setVariable('UserPass', 'false'); 1");
+  EXPECT_EQ(Eval(view_, "document.getElementById('signin-alert').textContent"), "用户名或密码错误");
+  EXPECT_EQ(Eval(view_, "document.getElementById('signin-name').value"), "reader");
+  EXPECT_EQ(Eval(view_, "String(document.activeElement.id)"), "signin-pass");
+}
+
 TEST_F(WindowTest, ScreenshotShowsTheChineseTitle) {
   // The first run's welcome dims the page: close it, let the page paint, then
   // photograph the screen.
@@ -327,6 +358,42 @@ TEST_F(WindowTest, TheWindowCarriesTheProgramIconInEverySize) {
   }
   g_list_free(icons);
   EXPECT_EQ(sizes, (std::vector<int>{16, 24, 32, 48, 64, 128, 256}));
+}
+
+// The player sets cursors of its own on its window (the web view: a hand over a card, on
+// every move of the mouse). The window shows a resize cursor only over a zone, keeps it
+// there while the player sets its own, and gives the player's latest back after; outside
+// the zones it never replaces the player's cursor. A drawing area stands in for the web
+// view here: it has a window of its own, on which the test sets the player's cursors.
+TEST(GtkWindowCursorTest, ResizeCursorsShowOverTheZonesOnlyAndThePlayersComeBack) {
+  if (g_getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display (run under xvfb-run)";
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  GtkWidget* player = GTK_WIDGET(g_object_ref_sink(gtk_drawing_area_new()));
+  {
+    platform::GtkMainWindow window(player);
+    window.Move(platform::Rect{0, 0, 400, 300});
+    window.SetPlayerRect(platform::Rect{0, 0, 400, 300});
+    window.Show();
+    ASSERT_TRUE(SpinUntil([&] { return gtk_widget_get_realized(player) != 0; }));
+    GdkWindow* own = gtk_widget_get_window(player);
+    GdkDisplay* display = gdk_window_get_display(own);
+    g_autoptr(GdkCursor) hand = gdk_cursor_new_from_name(display, "pointer");
+    g_autoptr(GdkCursor) text = gdk_cursor_new_from_name(display, "text");
+    g_autoptr(GdkCursor) arrows = gdk_cursor_new_from_name(display, "ew-resize");
+    ASSERT_TRUE(hand && text && arrows);
+    gdk_window_set_cursor(own, hand);
+    window.SetCursor(platform::Cursor::kArrow);  // no zone: the player's hand stays
+    EXPECT_EQ(gdk_window_get_cursor(own), hand);
+    window.SetCursor(platform::Cursor::kHorizontal);
+    EXPECT_EQ(gdk_window_get_cursor(own), arrows);
+    gdk_window_set_cursor(own, text);  // the player moves on over the zone
+    EXPECT_EQ(gdk_window_get_cursor(own), arrows);
+    window.SetCursor(platform::Cursor::kArrow);
+    EXPECT_EQ(gdk_window_get_cursor(own), text);
+    gdk_window_set_cursor(own, hand);
+    EXPECT_EQ(gdk_window_get_cursor(own), hand);
+  }
+  g_object_unref(player);
 }
 
 // The desktop toolkit's own options are taken out before the program reads its command
@@ -503,3 +570,130 @@ TEST(ProgramWindowTest, TheMouseMovesAndResizesTheRealWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The top-level windows of the display, bottom first (as the X server stacks them).
+std::vector<unsigned long> Stacking() {
+  std::vector<unsigned long> ids;
+  std::istringstream out(Output("xwininfo -root -children 2>/dev/null"));
+  for (std::string line; std::getline(out, line);) {
+    std::size_t at = line.find("0x");
+    if (at == std::string::npos || line.find("children") != std::string::npos) continue;
+    ids.push_back(std::stoul(line.substr(at), nullptr, 16));
+  }
+  std::reverse(ids.begin(), ids.end());  // xwininfo lists the top first
+  return ids;
+}
+
+// Whether window |upper| stands above window |lower|.
+bool Above(unsigned long upper, unsigned long lower) {
+  const std::vector<unsigned long> ids = Stacking();
+  auto u = std::find(ids.begin(), ids.end(), upper), l = std::find(ids.begin(), ids.end(), lower);
+  return u != ids.end() && l != ids.end() && u > l;
+}
+
+// Starts the desktop program with |environment| and |args| in |folder|.
+pid_t StartDesktop(const std::string& folder, const std::vector<std::string>& environment,
+                   std::vector<std::string> args) {
+  const std::string program = ProgramCopy();
+  pid_t pid = fork();
+  if (pid == 0) {
+    for (const std::string& setting : environment) putenv(const_cast<char*>(setting.c_str()));
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    args.insert(args.begin(), "lumora");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The exit status of |pid|, waiting at most |seconds| (then it is killed: -1).
+int AwaitExit(pid_t pid, int seconds) {
+  int status = 0;
+  for (int i = 0; i < seconds * 20; ++i) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    g_usleep(50000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return -1;
+}
+
+}  // namespace
+
+// A second start on the same desktop hands its command line to the program that runs
+// and ends with 0: the first comes forward and fetches the server list it was handed,
+// then the manifest of the chosen server ("auto"). A headless run goes on beside it.
+TEST(ProgramWindowTest, ASecondStartHandsItsCommandLineToTheFirstAndEnds) {
+  if (g_getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  TempDir home, vendor_root, log;
+  home.MakeDir("run");
+  ASSERT_EQ(chmod((home / "run").c_str(), 0700), 0);
+  VendorProcess vendor({"--root", vendor_root.path(), "--log", log / "requests"});
+  const std::string host = "127.0.0.1:" + std::to_string(vendor.port());
+  vendor_root.Write("Storage/XmlFile/serverlist.txt",
+                    "main|http://" + host + "/update/main.xml\r\n");
+  vendor_root.Write("update/main.xml", "<UpdateFiles></UpdateFiles>");
+  // Both starts share the user's runtime folder; the first's own server list is nowhere.
+  const std::vector<std::string> environment = {"XDG_RUNTIME_DIR=" + home / "run",
+                                                "XDG_DATA_HOME=" + home / "data",
+                                                "LUMORA_SHOP_HOST=127.0.0.1:1"};
+  const pid_t first = StartDesktop(home.path(), environment, {});
+  const std::string find = "xdotool search --onlyvisible --name '^Lumora$' 2>/dev/null";
+  std::string shown;
+  for (int i = 0; i < 100 && shown.empty(); ++i) {
+    g_usleep(200000);
+    shown = Output(find);
+  }
+  ASSERT_FALSE(shown.empty()) << "the window never showed";
+  const unsigned long lumora = std::stoul(shown);
+  // A window of the test's own covers it.
+  GtkWidget* cover = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(cover), "cover");
+  gtk_window_move(GTK_WINDOW(cover), 0, 0);
+  gtk_window_set_default_size(GTK_WINDOW(cover), 400, 300);
+  gtk_widget_show(cover);
+  std::string covered;
+  SpinUntil([&] {
+    covered = Output("xdotool search --onlyvisible --name '^cover$' 2>/dev/null");
+    return !covered.empty();
+  });
+  ASSERT_FALSE(covered.empty());
+  const unsigned long cover_id = std::stoul(covered);
+  EXPECT_TRUE(SpinUntil([&] { return Above(cover_id, lumora); }, 5));
+
+  const pid_t second = StartDesktop(home.path(), environment,
+                                    {"http://" + host + "/Storage/XmlFile/serverlist.txt", "auto"});
+  EXPECT_EQ(AwaitExit(second, 20), 0);
+  EXPECT_TRUE(SpinUntil([&] { return Above(lumora, cover_id); })) << "the window stayed behind";
+  std::string requests;
+  EXPECT_TRUE(SpinUntil([&] {
+    std::ifstream in(log / "requests");
+    requests.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return requests.find("GET /update/main.xml") != std::string::npos;
+  })) << requests;
+  EXPECT_NE(requests.find("GET /Storage/XmlFile/serverlist.txt"), std::string::npos);
+  // Only one window: the second start made none.
+  EXPECT_EQ(Output(find), shown);
+
+  // A headless run is one of its own beside it.
+  LumoraOptions headless;
+  headless.cwd = home.path();
+  headless.env = {{"XDG_RUNTIME_DIR", home / "run"},
+                  {"XDG_DATA_HOME", home / "data"},
+                  {"LUMORA_SHOP_HOST", "127.0.0.1:1"}};
+  LumoraRun run = RunLumora(headless, {});
+  EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
+  EXPECT_FALSE(run.All("window").empty());
+
+  EXPECT_EQ(waitpid(first, nullptr, WNOHANG), 0) << "the first program ended";
+  gtk_widget_destroy(cover);
+  kill(first, SIGTERM);
+  waitpid(first, nullptr, 0);
+  EXPECT_EQ(vendor.Stop(), 0);
+}

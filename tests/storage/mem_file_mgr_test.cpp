@@ -390,6 +390,44 @@ TEST_F(MemFileStreamTest, SeeksClampToTheImage) {
   EXPECT_EQ(std::fgetc(f.get()), '7');
 }
 
+// A descriptor of the image (open, or fileno of a stream) seeks as a stream does: never
+// past the end nor before the start. Descriptors of other files are the system's.
+TEST_F(MemFileStreamTest, DescriptorSeeksClampToTheImageToo) {
+  const off_t size = static_cast<off_t>(kImage.size());
+  const int fd = open(kPath.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(lseek(fd, size + 100, SEEK_SET), size);
+  EXPECT_EQ(lseek(fd, 0, SEEK_CUR), size);
+  EXPECT_EQ(ReadDescriptor(fd, 4), "");
+  EXPECT_EQ(lseek(fd, 10, SEEK_END), size);
+  EXPECT_EQ(lseek64(fd, -4, SEEK_END), size - 4);
+  EXPECT_EQ(ReadDescriptor(fd, 8), kImage.substr(kImage.size() - 4));
+  EXPECT_EQ(lseek(fd, -1000, SEEK_CUR), 0);
+  EXPECT_EQ(lseek(fd, 7, SEEK_CUR), 7);
+  EXPECT_EQ(ReadDescriptor(fd, 1), "7");
+  EXPECT_EQ(lseek64(fd, INT64_MAX, SEEK_CUR), size);
+  EXPECT_EQ(lseek(fd, -1, SEEK_SET), 0);
+  close(fd);
+  UniqueFile f(reader::OpenStream(kPath, "rb"));
+  ASSERT_TRUE(f);
+  const int stream_fd = reader::DescriptorOf(f.get());
+  ASSERT_GE(stream_fd, 0);
+  EXPECT_EQ(lseek(stream_fd, size * 2, SEEK_SET), size);
+  EXPECT_EQ(std::ftell(f.get()), size);
+  // A file on disk still seeks past its end and refuses a negative offset.
+  TempDir dir;
+  dir.Write("plain", "abc");
+  const int plain = open((dir / "plain").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(plain, 0);
+  EXPECT_EQ(lseek(plain, 100, SEEK_SET), 100);
+  errno = 0;
+  EXPECT_EQ(lseek(plain, -1, SEEK_SET), -1);
+  EXPECT_EQ(errno, EINVAL);
+  close(plain);
+  EXPECT_EQ(lseek(-1, 0, SEEK_SET), -1);
+  EXPECT_EQ(errno, EBADF);
+}
+
 TEST_F(MemFileStreamTest, TellRewindAndUngetc) {
   UniqueFile f(reader::OpenStream(kPath, "rb"));
   ASSERT_TRUE(f);

@@ -15,6 +15,11 @@
     L.$("signin-submit").disabled = on;
     L.$("signin-submit").textContent = on ? "正在登录…" : "登录";
   }
+  function hidePassword() {
+    L.$("signin-pass").value = "";
+    L.$("signin-pass").type = "password";
+    L.$("signin-show").textContent = "显示";
+  }
   function alertText(text) {
     var a = L.$("signin-alert");
     a.textContent = text;
@@ -47,6 +52,8 @@
       alertText("");
       busy(true);
       L.send("logon", text);
+      // Sent: the field gives the password up at once, and shows it no more.
+      hidePassword();
       clearTimeout(timer);
       timer = setTimeout(function () {
         if (waiting) { busy(false); alertText("服务器没有回应，请重试"); }
@@ -61,14 +68,14 @@
         L.state.signedIn = true;
         L.state.user = lumora.get("UserName");
         L.$("btn-account").textContent = L.state.user;
-        L.$("signin-pass").value = "";
+        hidePassword();
         L.closePanel("signin");
         L.toast("欢迎，" + L.state.user);
         account.loadShelf();
         if (L.state.view && L.state.view.shelfGroup) L.refreshView();
       } else {
         alertText("用户名或密码错误");
-        L.$("signin-pass").value = "";
+        hidePassword();
         if (!L.$("signin").hidden) L.$("signin-pass").focus();
       }
     },

@@ -1,5 +1,6 @@
 #include <gtk/gtk.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -7,8 +8,10 @@
 #include "platform/gtk/gtk_shell.h"
 #include "platform/gtk/gtk_update_window.h"
 #include "platform/gtk/gtk_window.h"
+#include "platform/gtk/startup_id.h"
 #include "platform/gtk/web_view_player.h"
 #include "platform/platform.h"
+#include "platform/single_instance.h"
 
 namespace platform {
 namespace {
@@ -16,7 +19,8 @@ namespace {
 class GtkPlatform : public Platform {
  public:
   explicit GtkPlatform(bool automation)
-      : player_(automation),
+      : automation_(automation),
+        player_(automation),
         window_(player_.widget()),
         dialogs_(window_.gtk_window()),
         update_window_(window_.gtk_window()) {}
@@ -30,13 +34,44 @@ class GtkPlatform : public Platform {
   void Start(std::function<void()>) override {}
   void Finish(int) override {}
 
+  Status ClaimInstance(const std::string& command_line, bool* handed_over) override {
+    *handed_over = false;
+    // A WebDriver session drives the program it started, never another.
+    if (automation_) return Status::Ok();
+    UniqueFd folder;
+    if (Status opened = SingleInstance::OpenFolder(&folder); !opened.ok()) {
+      std::fprintf(stderr, "lumora: %s; this program runs on its own\n", opened.message().c_str());
+      return Status::Ok();
+    }
+    GdkDisplay* display = gdk_display_get_default();
+    bool first = true;
+    instance_ = std::make_unique<SingleInstance>();
+    Status claimed = instance_->Claim(
+        std::move(folder), SingleInstance::NameFor(gdk_display_get_name(display)),
+        SingleInstance::LaterStart{command_line, StartupNotificationId()},
+        [this](const SingleInstance::LaterStart& later) {
+          window_.OnLaterStart(later.command_line, later.startup_id);
+        },
+        &first);
+    *handed_over = !first;
+    if (!claimed.ok() && first) {
+      // Running, but later starts cannot reach this one.
+      std::fprintf(stderr, "lumora: %s; this program runs on its own\n", claimed.message().c_str());
+      return Status::Ok();
+    }
+    return claimed;
+  }
+
  private:
+  bool automation_;
   MainLoop loop_;
   WebViewPlayer player_;
   GtkMainWindow window_;
   GtkDialogs dialogs_;
   GtkShell shell_;
   GtkUpdateWindow update_window_;
+  // Declared last, so that it goes first: it calls into the window.
+  std::unique_ptr<SingleInstance> instance_;
 };
 
 }  // namespace

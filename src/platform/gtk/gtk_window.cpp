@@ -31,11 +31,15 @@ GtkMainWindow::GtkMainWindow(GtkWidget* player)
   gtk_drag_dest_unset(player_);
   gtk_drag_dest_set(window_, GTK_DEST_DEFAULT_ALL, &kUriList, 1, GDK_ACTION_COPY);
   g_signal_connect(window_, "drag-data-received", G_CALLBACK(&GtkMainWindow::OnDragData), this);
+  g_signal_connect_after(player_, "realize", G_CALLBACK(&GtkMainWindow::OnPlayerRealized), this);
+  g_signal_connect(player_, "unrealize", G_CALLBACK(&GtkMainWindow::OnPlayerUnrealized), this);
+  if (gtk_widget_get_realized(player_)) OnPlayerRealized(player_, this);
 }
 
 GtkMainWindow::~GtkMainWindow() {
   if (drop_source_ != 0) g_source_remove(drop_source_);
   g_signal_handlers_disconnect_by_data(player_, this);
+  Unwatch();
   gtk_widget_destroy(window_);
 }
 
@@ -69,11 +73,52 @@ void GtkMainWindow::SetPlayerRect(const Rect& rect) {
 }
 
 void GtkMainWindow::SetCursor(Cursor cursor) {
-  GdkWindow* target = gtk_widget_get_window(player_);
-  if (target == nullptr) return;
-  g_autoptr(GdkCursor) c =
-      gdk_cursor_new_from_name(gdk_window_get_display(target), CursorName(cursor));
-  gdk_window_set_cursor(target, c);
+  if (watched_ == nullptr) return;
+  if (cursor == Cursor::kArrow) {
+    if (own_cursor_ == nullptr) return;  // the player's cursor is showing already
+    g_clear_object(&own_cursor_);
+    gdk_window_set_cursor(watched_, player_cursor_);
+    return;
+  }
+  GdkCursor* shown = gdk_cursor_new_from_name(gdk_window_get_display(watched_), CursorName(cursor));
+  if (shown == nullptr) return;  // the desktop has no such cursor: the player's stays
+  g_clear_object(&own_cursor_);
+  own_cursor_ = shown;
+  gdk_window_set_cursor(watched_, own_cursor_);
+}
+
+void GtkMainWindow::OnPlayerRealized(GtkWidget* player, void* self) noexcept {
+  auto* window = static_cast<GtkMainWindow*>(self);
+  window->Unwatch();
+  window->watched_ = gtk_widget_get_window(player);
+  if (window->watched_ == nullptr) return;
+  window->player_cursor_ = gdk_window_get_cursor(window->watched_);
+  if (window->player_cursor_ != nullptr) g_object_ref(window->player_cursor_);
+  g_signal_connect(window->watched_, "notify::cursor", G_CALLBACK(&GtkMainWindow::OnCursorChanged),
+                   window);
+}
+
+void GtkMainWindow::OnPlayerUnrealized(GtkWidget*, void* self) noexcept {
+  static_cast<GtkMainWindow*>(self)->Unwatch();
+}
+
+void GtkMainWindow::Unwatch() {
+  if (watched_ != nullptr) g_signal_handlers_disconnect_by_data(watched_, this);
+  watched_ = nullptr;
+  g_clear_object(&own_cursor_);
+  g_clear_object(&player_cursor_);
+}
+
+void GtkMainWindow::OnCursorChanged(GdkWindow* target, GParamSpec*, void* self) noexcept {
+  auto* window = static_cast<GtkMainWindow*>(self);
+  GdkCursor* now = gdk_window_get_cursor(target);
+  if (now != nullptr && now == window->own_cursor_) return;  // our own setting
+  // The player set a cursor of its own: kept for when the zone is left, and over a
+  // zone ours is put back at once.
+  if (now != nullptr) g_object_ref(now);
+  g_clear_object(&window->player_cursor_);
+  window->player_cursor_ = now;
+  if (window->own_cursor_ != nullptr) gdk_window_set_cursor(target, window->own_cursor_);
 }
 
 void GtkMainWindow::CaptureMouse(bool capture) {
@@ -158,6 +203,12 @@ int GtkMainWindow::OnMouse(GtkWidget*, GdkEvent* event, void* data) noexcept {
   // A press the host failed on is left to the movie.
   return Guarded("the mouse", false,
                  [&] { return self->events_->OnPlayerMouse(action, button, at); });
+}
+
+void GtkMainWindow::OnLaterStart(const std::string& command_line, const std::string& startup_id) {
+  if (!startup_id.empty()) gtk_window_set_startup_id(GTK_WINDOW(window_), startup_id.c_str());
+  gtk_window_present(GTK_WINDOW(window_));
+  if (events_ != nullptr) events_->OnLaterStart(command_line);
 }
 
 std::vector<std::string> GtkMainWindow::PathsFromUris(const char* const* uris) {
