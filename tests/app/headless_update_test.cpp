@@ -320,7 +320,9 @@ TEST_F(UpdateRunTest, ALaterStartRunsTheUpdateAgainUnlessOneIsUnderWay) {
       platform::CreateHeadlessPlatform(-1, out, platform::Rect{0, 0, 800, 600});
   update::BaseFolders folders{home_ / "prog", home_ / "data/vellari/windows",
                               home_ / "data/vellari/system", home_ / "data",
-                              home_ / "data/vellari/installed-versions.txt"};
+                              home_ / "data/vellari/installed-versions.txt",
+                              home_ / "data/vellari/download-folders.txt",
+                              home_ / "data/vellari/public"};
   {
     update::CAutoUpdateClientDlg client(
         {face->loop(), face->update_window(), face->dialogs(), face->shell()},
