@@ -152,14 +152,14 @@ void BM_Search(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string tokens = Gb("杂志&图书&音频&程序&视频&本地文件");
   const std::string keyword = Gb("星空");
-  for (auto _ : state) Search(library.folders(), tokens, keyword);
+  for (auto _ : state) (void)Search(library.folders(), tokens, keyword);
 }
 
 void BM_SearchThroughModel(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string tokens = Gb("杂志&图书&音频&程序&视频&本地文件");
   const std::string keyword = Gb("星空");
-  for (auto _ : state) Search(library.folders(), tokens, keyword, CatalogueReading::kModel);
+  for (auto _ : state) (void)Search(library.folders(), tokens, keyword, CatalogueReading::kModel);
 }
 
 // What a search costs besides reading the catalogues: a category list that names none
@@ -168,7 +168,7 @@ void BM_SearchThroughModel(benchmark::State& state) {
 void BM_ResultsReset(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string keyword = Gb("星空");
-  for (auto _ : state) Search(library.folders(), Gb("杂项"), keyword);
+  for (auto _ : state) (void)Search(library.folders(), Gb("杂项"), keyword);
 }
 
 // The scan alone: reading one catalogue file and scanning it.
