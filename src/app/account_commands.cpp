@@ -182,10 +182,11 @@ void CLumoraDlg::OnPurchasedList(const std::string&) {
                     "http://" + app_.deployment().shop_host +
                         "/GetBuyedList.aspx?UserID=" + user_id_ + "&p=" + digest,
                     &request_text_, &reply_header_, &reply_body_);
-  if (ReplyValue(reply_body_, "Code") != "0") return;
-  // Without a sign-in there is no shelf to import into.
-  if (user_shelf_path_.empty()) return;
-  ImportPurchasedList(catalogue_folders(), user_shelf_path_, reply_body_);
+  // Without a sign-in there is no shelf to import into, whatever the shop answered.
+  if (!CheckSignedIn() || ReplyValue(reply_body_, "Code") != "0") return;
+  bool unsaved = false;
+  ImportPurchasedList(catalogue_folders(), user_shelf_path_, reply_body_, &unsaved);
+  if (unsaved) TellCannotSave();
 }
 
 void CLumoraDlg::OnShare(const std::string& args) {
