@@ -52,6 +52,19 @@ CXmlElement* FindSourceItem(const CXmlFileObject& source, const std::string& gro
   return item;
 }
 
+// Takes the item |item_id| out of |source|, found as FindSourceItem finds it; null when
+// none is there.
+std::unique_ptr<CXmlElement> TakeSourceItem(CXmlFileObject& source, const std::string& group_id,
+                                            const std::string& item_id) {
+  CXmlGroup* group = nullptr;
+  CXmlElement* item = nullptr;
+  if (source.FindGroup(group_id.c_str(), &group) && group->FindItem(item_id.c_str(), &item))
+    return group->TakeItem(item_id.c_str());
+  for (int i = 0; source.GetGroupAt(i, &group); ++i)
+    if (group->FindItem(item_id.c_str(), &item)) return group->TakeItem(item_id.c_str());
+  return nullptr;
+}
+
 void AddCopy(CXmlGroup* group, const CXmlElement& item) {
   std::unique_ptr<CXmlElement> copy;
   CXmlElement::Create(&copy, item.fields());
@@ -195,12 +208,14 @@ void ImportPurchasedList(const CatalogueFolders& folders, const std::string& use
   const std::vector<PurchasedEntry> entries = ParsePurchasedList(reply);
   // Entry by entry, each file would be read back as it was last written, which is what
   // its model holds: the changes are made in the models, in the same order, and each
-  // file is written once at the end. The shelf is opened at the first entry of a known
-  // category; a catalogue when an entry first needs it. (Even a catalogue that is the
-  // shelf file itself reads the same: an entry reads its catalogue only for an id that
-  // "已购买" lacks, and only "已购买" changes.)
+  // file is written once. The shelf is opened at the first entry of a known category and
+  // written at the end. A catalogue is opened when an entry first needs it and written
+  // back at once, since the entries never change what it holds; an item found in it
+  // then moves into "已购买" rather than being copied, as no later entry looks for that
+  // id there again ("已购买" has it). Even a catalogue that is the shelf file itself
+  // reads the same: an entry reads its catalogue only for an id that "已购买" lacks, and
+  // only "已购买" changes.
   std::unique_ptr<CXmlFileObject> sources[std::size(kCategoryCatalogues)];
-  bool loaded[std::size(kCategoryCatalogues)] = {};
   std::unique_ptr<CXmlFileObject> shelf;
   CXmlGroup* purchased = nullptr;
   bool copied = false;
@@ -215,20 +230,19 @@ void ImportPurchasedList(const CatalogueFolders& folders, const std::string& use
     }
     CXmlElement* present = nullptr;
     if (purchased->FindItem(e.item_id.c_str(), &present)) continue;  // the first entry won
-    if (!sources[index])
-      loaded[index] = CXmlFileObject::Open(&sources[index], folders.Path(catalogue).c_str());
-    if (const CXmlElement* item = FindSourceItem(*sources[index], e.class_id, e.item_id)) {
-      AddCopy(purchased, *item);
+    if (!sources[index]) {
+      // Written back only normalised, as each copy would leave it.
+      if (CXmlFileObject::Open(&sources[index], folders.Path(catalogue).c_str()))
+        (void)sources[index]->Save();
+    }
+    if (std::unique_ptr<CXmlElement> item =
+            TakeSourceItem(*sources[index], e.class_id, e.item_id)) {
+      purchased->AddItem(std::move(item));
       copied = true;
     }
   }
-  // The catalogues are written back only normalised, as each copy would have left them;
-  // the shelf last.
   bool read[std::size(kCategoryCatalogues)] = {};
-  for (std::size_t i = 0; i < std::size(sources); ++i) {
-    read[i] = sources[i] != nullptr;
-    if (sources[i]) (void)CXmlFileObject::Release(std::move(sources[i]), loaded[i]);
-  }
+  for (std::size_t i = 0; i < std::size(sources); ++i) read[i] = sources[i] != nullptr;
   if (shelf && !CXmlFileObject::Release(std::move(shelf), true)) {
     Report(unsaved, copied);
     RewriteCataloguesReadAgainstTheFile(folders, user_shelf_path, entries, read);
