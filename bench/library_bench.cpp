@@ -4,7 +4,9 @@
 // to parsing and printing the files it works on, and each operation's growth from 1,000
 // to 10,000 items (10 is linear). Then the search, by scanning the catalogues and by
 // reading them through the model, and the scan of one catalogue alone, as ratios to
-// TinyXML parsing the same files, from 1,000 to 100,000 items.
+// TinyXML parsing the same files, from 1,000 to 100,000 items. Last, the import of a
+// purchased list of 100,000 entries as a ratio to parsing and printing the shelf it
+// produces.
 #include <benchmark/benchmark.h>
 #include <tinyxml.h>
 
@@ -33,6 +35,7 @@ using library::CatalogueReading;
 using library::CatalogueScan;
 using library::CopyItemToGroup;
 using library::CreateUserShelf;
+using library::ImportPurchasedList;
 using library::Search;
 
 namespace {
@@ -55,6 +58,25 @@ class ConfirmingDialogs : public platform::Dialogs {
   bool Form(platform::FormSpec*) override { return true; }
 };
 
+// A catalogue of one group of |items| items, ids |tag| followed by a number ("local_"
+// and a number for the local catalogue); one item in a hundred has "星" in its name.
+std::string CatalogueText(const std::string& tag, int items) {
+  std::string xml = Gb("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n<目录 分类=\"1\" "
+                       "总数=\"0\" 最大值=\"1000\">\r\n"
+                       "    <分类 id=\"") +
+                    Gb(tag == "local" ? "pdf文件" : "精选") +
+                    Gb("\" 总数=\"0\" 最大值=\"1000\">\r\n");
+  for (int i = 0; i < items; ++i) {
+    std::string id = tag == "local" ? "local_" + std::to_string(i) : tag + std::to_string(i);
+    xml += "        <" + Gb("书") + " id=\"" + id + "\" name=\"" +
+           Gb(i % 100 == 7 ? "星空之书 第" : "山海经注 第") + std::to_string(i) +
+           "\" photo=\"/public/local/LocalDefaultPic.jpg\" date=\"2026-" +
+           std::to_string(i % 12 + 1) + "\" pay=\"0\" price=\"12.50\" DLurl=\"http://shop/" + id +
+           ".pdf\" RDurl=\"\" BYurl=\"http://shop/buy/" + id + "\" />\r\n";
+  }
+  return xml + Gb("    </分类>\r\n</目录>\r\n");
+}
+
 // A data folder and a program folder with six catalogues of |items| items each.
 class Library {
  public:
@@ -65,7 +87,7 @@ class Library {
     for (const char* t : tokens) {
       fs::create_directories(root_ + "/data/public/" + t);
       const std::string path = root_ + "/data/public/" + t + "/" + t + "1.xml";
-      if (!platform::ReplaceFileContents(path, Catalogue(t, items))) std::abort();
+      if (!platform::ReplaceFileContents(path, CatalogueText(t, items))) std::abort();
       files_.push_back(path);
     }
     shelf_ = root_ + "/prog/me/me.xml";
@@ -83,24 +105,6 @@ class Library {
     fs::remove_all(root);
     return root;
   }
-  // One group of |items| items; one item in a hundred has "星" in its name.
-  static std::string Catalogue(const std::string& tag, int items) {
-    std::string xml = Gb("<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n<目录 分类=\"1\" "
-                         "总数=\"0\" 最大值=\"1000\">\r\n"
-                         "    <分类 id=\"") +
-                      Gb(tag == "local" ? "pdf文件" : "精选") +
-                      Gb("\" 总数=\"0\" 最大值=\"1000\">\r\n");
-    for (int i = 0; i < items; ++i) {
-      std::string id = tag == "local" ? "local_" + std::to_string(i) : tag + std::to_string(i);
-      xml += "        <" + Gb("书") + " id=\"" + id + "\" name=\"" +
-             Gb(i % 100 == 7 ? "星空之书 第" : "山海经注 第") + std::to_string(i) +
-             "\" photo=\"/public/local/LocalDefaultPic.jpg\" date=\"2026-" +
-             std::to_string(i % 12 + 1) + "\" pay=\"0\" price=\"12.50\" DLurl=\"http://shop/" + id +
-             ".pdf\" RDurl=\"\" BYurl=\"http://shop/buy/" + id + "\" />\r\n";
-    }
-    return xml + Gb("    </分类>\r\n</目录>\r\n");
-  }
-
   std::string root_;
   CatalogueFolders folders_;
   std::vector<std::string> files_;
@@ -152,14 +156,14 @@ void BM_Search(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string tokens = Gb("杂志&图书&音频&程序&视频&本地文件");
   const std::string keyword = Gb("星空");
-  for (auto _ : state) Search(library.folders(), tokens, keyword);
+  for (auto _ : state) (void)Search(library.folders(), tokens, keyword);
 }
 
 void BM_SearchThroughModel(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string tokens = Gb("杂志&图书&音频&程序&视频&本地文件");
   const std::string keyword = Gb("星空");
-  for (auto _ : state) Search(library.folders(), tokens, keyword, CatalogueReading::kModel);
+  for (auto _ : state) (void)Search(library.folders(), tokens, keyword, CatalogueReading::kModel);
 }
 
 // What a search costs besides reading the catalogues: a category list that names none
@@ -168,7 +172,7 @@ void BM_SearchThroughModel(benchmark::State& state) {
 void BM_ResultsReset(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string keyword = Gb("星空");
-  for (auto _ : state) Search(library.folders(), Gb("杂项"), keyword);
+  for (auto _ : state) (void)Search(library.folders(), Gb("杂项"), keyword);
 }
 
 // The scan alone: reading one catalogue file and scanning it.
@@ -214,6 +218,79 @@ void BM_AddLocalFile(benchmark::State& state) {
   }
 }
 
+// A purchased list of |entries| entries naming, in turn, every item of a books and of a
+// video catalogue of |entries| / 2 items each, and an empty user shelf to import it into.
+// The shelf the import produces is kept beside it for the anchor.
+class Purchases {
+ public:
+  explicit Purchases(int entries)
+      : root_((fs::temp_directory_path() / "lumora-library-bench-purchases").string()),
+        folders_(root_ + "/data/", root_ + "/prog/"),
+        shelf_(root_ + "/prog/me/me.xml"),
+        produced_(root_ + "/produced.xml") {
+    fs::remove_all(root_);
+    fs::create_directories(root_ + "/prog/me");
+    for (const char* t : {"book", "video"}) {
+      fs::create_directories(root_ + "/data/public/" + t);
+      if (!platform::ReplaceFileContents(root_ + "/data/public/" + t + "/" + t + "1.xml",
+                                         CatalogueText(t, entries / 2)))
+        std::abort();
+    }
+    reply_ = "<r><Code>0</Code>";
+    for (int i = 0; i < entries; ++i) {
+      const bool book = i % 2 == 0;
+      reply_ += "<i PID=\"" + std::string(book ? "book" : "video") + std::to_string(i / 2) +
+                "\" BigClass=\"" + Gb(book ? "图书" : "视频") + "\" Class=\"" + Gb("精选") + "\"/>";
+    }
+    reply_ += "</r>";
+    ResetShelf();
+    ImportPurchasedList(folders_, shelf_, reply_);
+    if (!platform::CopyFileReplacing(shelf_, produced_).ok()) std::abort();
+  }
+  ~Purchases() { fs::remove_all(root_); }
+
+  void ResetShelf() const {
+    fs::remove(shelf_);
+    if (!CreateUserShelf(shelf_)) std::abort();
+  }
+  const CatalogueFolders& folders() const { return folders_; }
+  const std::string& shelf() const { return shelf_; }
+  const std::string& produced() const { return produced_; }
+  const std::string& reply() const { return reply_; }
+
+ private:
+  std::string root_;
+  CatalogueFolders folders_;
+  std::string shelf_;
+  std::string produced_;
+  std::string reply_;
+};
+
+std::unique_ptr<Purchases> purchases;
+Purchases& PurchasesOf(int entries) {
+  if (!purchases) purchases = std::make_unique<Purchases>(entries);
+  return *purchases;
+}
+
+void BM_ImportPurchasedList(benchmark::State& state) {
+  Purchases& p = PurchasesOf(static_cast<int>(state.range(0)));
+  bool unsaved = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    p.ResetShelf();
+    state.ResumeTiming();
+    ImportPurchasedList(p.folders(), p.shelf(), p.reply(), &unsaved);
+  }
+  if (unsaved) state.SkipWithError("the shelf was not written");
+}
+
+// The anchor: plain TinyXML parsing and printing the shelf that the import produces.
+void BM_ParsePrintPurchasedShelf(benchmark::State& state) {
+  Purchases& p = PurchasesOf(static_cast<int>(state.range(0)));
+  const std::string out = p.produced() + ".printed";
+  for (auto _ : state) ParsePrint(p.produced(), out);
+}
+
 BENCHMARK(BM_ParsePrint)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Parse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Search)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
@@ -222,6 +299,8 @@ BENCHMARK(BM_ResultsReset)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Scan)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopyItemToGroup)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AddLocalFile)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImportPurchasedList)->Arg(100000)->MinTime(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParsePrintPurchasedShelf)->Arg(100000)->MinTime(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -231,6 +310,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   libraries.clear();
+  purchases.reset();
 
   auto time = [&](const std::string& name, int n) {
     auto it = reporter.times.find(name + "/" + std::to_string(n));
@@ -275,5 +355,15 @@ int main(int argc, char** argv) {
     }
     std::printf("\n");
   }
+
+  // The purchased list against parsing and printing the shelf it produces (both run for
+  // two seconds at least, which their names carry).
+  auto timed_long = [&](const std::string& name) {
+    auto it = reporter.times.find(name + "/100000/min_time:2.000");
+    return it == reporter.times.end() ? 0.0 : it->second;
+  };
+  const double produced = timed_long("BM_ParsePrintPurchasedShelf");
+  std::printf("\n%-44s %10.2f\n", "ratio ImportPurchasedList 100000 / parse+print",
+              produced > 0 ? timed_long("BM_ImportPurchasedList") / produced : 0.0);
   return 0;
 }

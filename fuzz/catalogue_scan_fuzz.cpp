@@ -20,7 +20,7 @@ std::string SearchedWith(CatalogueReading reading, const std::string& catalogue,
                          const std::string& keyword) {
   const std::string results = fuzz::ScratchFolder() + "/results.xml";
   std::remove(results.c_str());
-  library::SearchCatalogue(results, catalogue, keyword, reading);
+  (void)library::SearchCatalogue(results, catalogue, keyword, reading);
   std::string text;
   if (!platform::ReadWholeFile(results, &text).ok()) return "(none)";
   return text;

@@ -187,12 +187,16 @@ void CLumoraDlg::OnPurchasedList(const std::string&) {
                     "http://" + app_.deployment().shop_host +
                         "/GetBuyedList.aspx?UserID=" + user_id_ + "&p=" + digest,
                     &request_text_, &reply_header_, &reply_body_);
-  if (ReplyValue(reply_body_, "Code") != "0") return;
-  // Without a sign-in there is no shelf to import into.
-  if (user_shelf_path_.empty()) return;
-  // Locked once the reply is in: the lock never waits for the network.
-  const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
-  ImportPurchasedList(catalogue_folders(), user_shelf_path_, reply_body_);
+  // Without a sign-in there is no shelf to import into, whatever the shop answered.
+  if (!CheckSignedIn() || ReplyValue(reply_body_, "Code") != "0") return;
+  bool unsaved = false;
+  {
+    // Locked once the reply is in, and only for the file work: the lock never waits for
+    // the network or the user.
+    const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
+    ImportPurchasedList(catalogue_folders(), user_shelf_path_, reply_body_, &unsaved);
+  }
+  if (unsaved) TellCannotSave();
 }
 
 void CLumoraDlg::OnShare(const std::string& args) {

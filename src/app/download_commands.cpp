@@ -44,10 +44,13 @@ void CLumoraDlg::StartShelfDownload(const std::string& item_id, const std::strin
   }
   const std::size_t slash = user_shelf_path_.rfind('/');
   const std::string target = user_shelf_path_.substr(0, slash + 1) + "downloaded/" + file_name;
-  download_map_.emplace(item_id, target);  // the first target of an id stays
-  // A download that cannot start is named in the update window's log; the movie keeps
-  // the item in "正在下载", from where it can be started again.
-  (void)update_client_->AddDownload(item_id, name, url, target);
+  // The map names the file the transfer writes. A transfer of this id that is still
+  // listed (running or paused) is restarted as it is, writing to the target it was made
+  // with, which stays recorded; a new transfer writes to |target|. A download that
+  // cannot start is named in the update window's log (or refused with a message); the
+  // movie keeps the item in "正在下载", from where it can be started again.
+  const auto [entry, made] = download_map_.try_emplace(item_id, target);
+  if (!update_client_->AddDownload(item_id, name, url, target) && made) download_map_.erase(entry);
 }
 
 void CLumoraDlg::OnDown(const std::string& args) {
@@ -56,11 +59,11 @@ void CLumoraDlg::OnDown(const std::string& args) {
           args, {{&unused, 64}, {&catalogue, 256}, {&group_id, 64}, {&item_id, 64}, {&url, 256}}))
     return;
   std::string source;
-  if (user_shelf_path_.empty() ||
-      !catalogue_folders().ResolveForCopy(catalogue, user_shelf_path_, &source))
+  if (!CheckSignedIn() || !catalogue_folders().ResolveForCopy(catalogue, user_shelf_path_, &source))
     return;
   std::string name;
   bool refused = false;
+  bool unsaved = false;
   {
     // The test and the copy are one step; the message waits for the user, and the
     // download starts, once the files are released.
@@ -68,15 +71,22 @@ void CLumoraDlg::OnDown(const std::string& args) {
     refused = GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name) ||
               GetItemName(user_shelf_path_, item_id, shelf_names::Downloaded(), &name);
     if (!refused) {
-      if (CopyItemToGroup(source, group_id, item_id, user_shelf_path_,
-                          shelf_names::Downloading()) == 0)
+      if (CopyItemToGroup(source, group_id, item_id, user_shelf_path_, shelf_names::Downloading(),
+                          &unsaved) == 0)
         return;
       name.clear();
-      (void)GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name);
+      if (!unsaved)
+        (void)GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name);
     }
   }
   if (refused) {
     platform_.dialogs().Message(kAlreadyDownloaded, ApplicationTitleUtf8());
+    return;
+  }
+  // An item that could not be recorded in "正在下载" is not downloaded: its end would
+  // find nothing to move.
+  if (unsaved) {
+    TellCannotSave();
     return;
   }
   StartShelfDownload(item_id, name, url);
@@ -90,8 +100,8 @@ void CLumoraDlg::OnDownloading(const std::string& args) {
     return;
   }
   std::string name, url;
-  if (user_shelf_path_.empty() ||
-      !ReadFieldList(args, {{&item_id, 64}, {&state, 12}, {&name, 64}, {&url, 256}}))
+  if (!ReadFieldList(args, {{&item_id, 64}, {&state, 12}, {&name, 64}, {&url, 256}}) ||
+      !CheckSignedIn())
     return;
   std::string stored;
   {
@@ -107,6 +117,8 @@ void CLumoraDlg::OnDownloadEnd(const std::string& item_id, int result) {
   // log has named the failure.
   // An item no longer in "正在下载" (deleted meanwhile) has nothing to move.
   if (result == 0) (void)CompleteDownload(item_id);
+  // The transfer leaves the list now; its target goes with it.
+  download_map_.erase(item_id);
   flash_.SetVariable("RetValDownloadEnd", "true");
 }
 

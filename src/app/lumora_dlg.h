@@ -33,6 +33,9 @@ class CLumoraDlg : public platform::WindowEvents {
   static constexpr const char* kAutorunFolderName =
       "开机启动设置失败：程序所在文件夹的名称含有自启动项不能记录的字符";
   static constexpr const char* kAutorunNotRemoved = "取消开机启动失败，不能删除自启动项：";
+  // A shelf command before a sign-in, and a change of the shelf that could not be saved.
+  static constexpr const char* kSignInFirst = "请先登录";
+  static constexpr const char* kCannotSave = "保存失败：磁盘已满或文件无法写入";
 
   CLumoraDlg(const CLumoraApp& app, platform::Platform& platform);
   ~CLumoraDlg() override;
@@ -59,11 +62,14 @@ class CLumoraDlg : public platform::WindowEvents {
   // Asks for the book's information and adds the file to the local catalogue: 1 when
   // added, 0 when the dialog was cancelled.
   int AddLocalFile(const std::string& path);
-  // Copies the item of an item reference into a group of the user shelf file.
+  // Copies the item of an item reference into a group of the user shelf file. Before a
+  // sign-in, or when the copy cannot be saved, the user is told.
   void AddToShelfGroup(const std::string& args, const std::string& group_id);
-  // Removes the item of an item reference from its catalogue.
+  // Removes the item of an item reference from its catalogue; an item of "正在下载" has
+  // its download cancelled and forgotten first. A removal that cannot be saved is told.
   [[nodiscard]] bool DeleteItem(const std::string& args);
-  // Moves a finished download into "已下载" with its local path as RDurl.
+  // Moves a finished download into "已下载" with its local path as RDurl; a move that
+  // cannot be saved is told.
   [[nodiscard]] bool CompleteDownload(const std::string& item_id);
 
   // The folders whose files other processes of the user's may change as well: the data
@@ -133,6 +139,11 @@ class CLumoraDlg : public platform::WindowEvents {
   void StartShelfDownload(const std::string& item_id, const std::string& name,
                           const std::string& url);
   void OnIgnoredCommand(const std::string&) {}
+  // True when a user has signed in (a user shelf file is recorded); otherwise the user
+  // is told so.
+  [[nodiscard]] bool CheckSignedIn();
+  // Tells the user that a change of the shelf could not be saved.
+  void TellCannotSave();
 
   // The caption of message boxes: the program file's name without its extension.
   std::string ApplicationTitle() const;
@@ -156,6 +167,8 @@ class CLumoraDlg : public platform::WindowEvents {
   std::string reply_header_;
   std::string reply_body_;
   int request_method_ = 0;  // 0: GET, the only method the host uses
+  // Item id to the target of its listed transfer: recorded when a transfer is made,
+  // dropped when it ends or is deleted (a restart keeps the transfer and its target).
   std::map<std::string, std::string> download_map_;
   std::unique_ptr<update::CAutoUpdateClientDlg> update_client_;
 };

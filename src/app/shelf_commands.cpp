@@ -50,37 +50,67 @@ int CLumoraDlg::AddLocalFile(const std::string& path) {
   return 1;
 }
 
+bool CLumoraDlg::CheckSignedIn() {
+  if (!user_shelf_path_.empty()) return true;
+  platform_.dialogs().Message(kSignInFirst, ApplicationTitleUtf8());
+  return false;
+}
+
+void CLumoraDlg::TellCannotSave() {
+  platform_.dialogs().Message(kCannotSave, ApplicationTitleUtf8());
+}
+
 void CLumoraDlg::AddToShelfGroup(const std::string& args, const std::string& group_id) {
-  if (user_shelf_path_.empty()) return;  // nobody has signed in
+  if (!CheckSignedIn()) return;
   ItemReference ref;
   std::string source;
   if (!ParseItemReference(args, &ref) ||
       !catalogue_folders().ResolveForCopy(ref.catalogue, user_shelf_path_, &source))
     return;
-  const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
-  CopyItemToGroup(source, ref.group_id, ref.item_id, user_shelf_path_, group_id);
+  bool unsaved = false;
+  {
+    const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
+    CopyItemToGroup(source, ref.group_id, ref.item_id, user_shelf_path_, group_id, &unsaved);
+  }
+  if (unsaved) TellCannotSave();
 }
 
 bool CLumoraDlg::DeleteItem(const std::string& args) {
   ItemReference ref;
+  if (!ParseItemReference(args, &ref)) return false;
+  // An item of "正在下载" has its transfer cancelled and discarded first, whatever its
+  // catalogue name and whether it is found: either way no transfer of it is left, and
+  // no target is kept for it.
+  if (ref.group_id == shelf_names::Downloading()) {
+    (void)update_client_->RemoveDownload(ref.item_id);
+    download_map_.erase(ref.item_id);
+  }
   std::string path;
-  if (!ParseItemReference(args, &ref) ||
-      !catalogue_folders().ResolveForDelete(ref.catalogue, &path))
-    return false;
-  // An item of "正在下载" has its transfer cancelled and discarded first, found or not.
-  // (Found or not: either way no transfer of it is left.)
-  if (ref.group_id == shelf_names::Downloading()) (void)update_client_->RemoveDownload(ref.item_id);
-  const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
-  return RemoveCatalogueItem(path, ref.group_id, ref.item_id);
+  if (!catalogue_folders().ResolveForDelete(ref.catalogue, &path)) return false;
+  bool unsaved = false;
+  bool removed = false;
+  {
+    const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
+    removed = RemoveCatalogueItem(path, ref.group_id, ref.item_id, &unsaved);
+  }
+  if (unsaved) TellCannotSave();
+  return removed;
 }
 
 bool CLumoraDlg::CompleteDownload(const std::string& item_id) {
   if (user_shelf_path_.empty()) return false;
   // Without a recorded target the item keeps the RDurl it had.
   auto target = download_map_.find(item_id);
-  const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
-  return MoveDownloadedItem(user_shelf_path_, item_id,
-                            target == download_map_.end() ? nullptr : &target->second);
+  bool unsaved = false;
+  bool moved = false;
+  {
+    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
+    moved = MoveDownloadedItem(user_shelf_path_, item_id,
+                               target == download_map_.end() ? nullptr : &target->second,
+                               &unsaved);
+  }
+  if (unsaved) TellCannotSave();
+  return moved;
 }
 
 void CLumoraDlg::OnFilesDropped(const std::vector<std::string>& paths) {
@@ -109,15 +139,23 @@ void CLumoraDlg::OnOpenFile(const std::string&) {
 }
 
 void CLumoraDlg::OnAddFavourite(const std::string& args) {
-  if (flash_.GetVariable("UserPass") == "true") AddToShelfGroup(args, shelf_names::Favourites());
+  // The movie's "UserPass" says whether someone signed in; without one the user is told.
+  if (flash_.GetVariable("UserPass") == "true")
+    AddToShelfGroup(args, shelf_names::Favourites());
+  else
+    platform_.dialogs().Message(kSignInFirst, ApplicationTitleUtf8());
 }
 
 void CLumoraDlg::OnRead(const std::string& args) {
-  if (flash_.GetVariable("UserPass") == "true") AddToShelfGroup(args, shelf_names::ReadList());
+  if (flash_.GetVariable("UserPass") == "true")
+    AddToShelfGroup(args, shelf_names::ReadList());
+  else
+    platform_.dialogs().Message(kSignInFirst, ApplicationTitleUtf8());
 }
 
 void CLumoraDlg::OnDelete(const std::string& args) {
-  // The movie re-reads the catalogue after "Del"; nothing else is told.
+  // The movie re-reads the catalogue after "Del"; only a removal that could not be
+  // saved is told.
   (void)DeleteItem(args);
 }
 
@@ -125,12 +163,15 @@ void CLumoraDlg::OnSearch(const std::string& args) {
   // A malformed argument leaves the missing fields empty; the search runs anyway.
   std::string unused, keyword, category_list;
   (void)ReadFieldList(args, {{&unused, 256}, {&keyword, 64}, {&category_list, 256}});
+  bool written = false;
   {
     // The catalogues are only read, each in one piece; the results file is rewritten.
     const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
-    Search(catalogue_folders(), category_list, keyword);
+    // False when the results could not be written: the file holds no results of this
+    // search.
+    written = Search(catalogue_folders(), category_list, keyword);
   }
-  flash_.SetVariable("RetValSearch", "true");
+  flash_.SetVariable("RetValSearch", written ? "true" : "false");
 }
 
 }  // namespace app

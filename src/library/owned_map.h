@@ -41,6 +41,16 @@ class OwnedMap {
     return true;
   }
 
+  // Removes the value under |key| and hands it over; null when there is none.
+  std::unique_ptr<T> Take(const std::string& key) {
+    auto it = entries_.find(key);
+    if (it == entries_.end()) return nullptr;
+    cursor_valid_ = false;
+    std::unique_ptr<T> value = std::move(it->second);
+    entries_.erase(it);
+    return value;
+  }
+
   std::size_t size() const { return entries_.size(); }
 
   // The value at |position| in key order, or null when the position is not below

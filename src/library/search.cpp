@@ -1,6 +1,8 @@
 #include "library/search.h"
 
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "library/catalogue_scan.h"
@@ -66,17 +68,30 @@ void AddMatches(CXmlGroup* hits, const std::string& catalogue_path, const std::s
   }
 }
 
+// The results file, read through the model. It is the program's own output, not the
+// user's data: one that is there but cannot be read (cut short by a full disk or by a
+// kill of another program, or grown past what is read) starts empty and is replaced by
+// the new results. What is not a plain file under its name (a folder, a FIFO, a device,
+// a link) is left as it is, as every catalogue is.
+std::unique_ptr<CXmlFileObject> OpenResults(const std::string& results_path) {
+  std::unique_ptr<CXmlFileObject> results;
+  std::error_code error;
+  if (!CXmlFileObject::Open(&results, results_path.c_str()) &&
+      std::filesystem::symlink_status(ansi::NativePath(results_path), error).type() ==
+          std::filesystem::file_type::regular)
+    (void)CXmlFileObject::Create(&results, results_path.c_str(), "", "", "");
+  return results;
+}
+
 }  // namespace
 
-void Search(const CatalogueFolders& folders, const std::string& category_list,
+bool Search(const CatalogueFolders& folders, const std::string& category_list,
             const std::string& keyword, CatalogueReading reading) {
   // The results file is read once, emptied, filled from every catalogue and written
   // once: what a reload between catalogues would read is what the model holds, so the
   // file comes out as it would catalogue by catalogue, at one write instead of seven.
-  // A results file that is missing or unreadable starts empty; one that cannot be
-  // written leaves the catalogues' hits unrecorded, which the movie shows as none.
-  std::unique_ptr<CXmlFileObject> results;
-  (void)CXmlFileObject::Open(&results, folders.SearchResultsPath().c_str());
+  // A results file that is missing or damaged starts empty.
+  std::unique_ptr<CXmlFileObject> results = OpenResults(folders.SearchResultsPath());
   results->RemoveGroup(shelf_names::SearchResults().c_str());
   CXmlGroup* hits = FindOrAddGroup(*results, shelf_names::SearchResults(), "1000");
 
@@ -90,17 +105,16 @@ void Search(const CatalogueFolders& folders, const std::string& category_list,
       AddMatches(hits, folders.Path(catalogue), keyword, reading);
     start = end + 1;
   }
-  (void)CXmlFileObject::Release(std::move(results), true);
+  return CXmlFileObject::Release(std::move(results), true);
 }
 
-void SearchCatalogue(const std::string& results_path, const std::string& catalogue_path,
+bool SearchCatalogue(const std::string& results_path, const std::string& catalogue_path,
                      const std::string& keyword, CatalogueReading reading) {
-  // As above: a results file that cannot be read starts empty.
-  std::unique_ptr<CXmlFileObject> results;
-  (void)CXmlFileObject::Open(&results, results_path.c_str());
+  // As above: a results file that is missing or damaged starts empty.
+  std::unique_ptr<CXmlFileObject> results = OpenResults(results_path);
   AddMatches(FindOrAddGroup(*results, shelf_names::SearchResults(), "1000"), catalogue_path,
              keyword, reading);
-  (void)CXmlFileObject::Release(std::move(results), true);
+  return CXmlFileObject::Release(std::move(results), true);
 }
 
 }  // namespace library

@@ -17,16 +17,19 @@ enum class CatalogueReading { kScan, kModel };
 
 // Empties the results, then searches the catalogues named by the search tokens of
 // |category_list| ("&"-separated; empty and unknown tokens are skipped) in the order
-// given. An item id found twice keeps the copy found first.
-void Search(const CatalogueFolders& folders, const std::string& category_list,
-            const std::string& keyword, CatalogueReading reading = CatalogueReading::kScan);
+// given. An item id found twice keeps the copy found first. The results file is read
+// and written once; one that is there but damaged is replaced. False when the results
+// could not be written.
+[[nodiscard]] bool Search(const CatalogueFolders& folders, const std::string& category_list,
+                          const std::string& keyword,
+                          CatalogueReading reading = CatalogueReading::kScan);
 
 // Adds the matches of one catalogue to the results group of |results_path|. The
 // catalogue is read, never rewritten; the results file is read and written through
-// the model.
-void SearchCatalogue(const std::string& results_path, const std::string& catalogue_path,
-                     const std::string& keyword,
-                     CatalogueReading reading = CatalogueReading::kScan);
+// the model (a damaged one is replaced). False when the results could not be written.
+[[nodiscard]] bool SearchCatalogue(const std::string& results_path,
+                                   const std::string& catalogue_path, const std::string& keyword,
+                                   CatalogueReading reading = CatalogueReading::kScan);
 
 }  // namespace library
 

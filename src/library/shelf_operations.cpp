@@ -1,5 +1,6 @@
 #include "library/shelf_operations.h"
 
+#include <iterator>
 #include <memory>
 
 #include "library/shelf_names.h"
@@ -36,11 +37,77 @@ bool ParseEntry(const std::string& entry, PurchasedEntry* out) {
   return cls != std::string::npos && QuotedValue(entry, cls, &out->class_id, &pos);
 }
 
+void Report(bool* unsaved, bool value) {
+  if (unsaved != nullptr) *unsaved = value;
+}
+
+// The item |item_id| of |source|: in the group |group_id| when that holds it, otherwise
+// in the first group (in id order) that does; null when none does.
+CXmlElement* FindSourceItem(const CXmlFileObject& source, const std::string& group_id,
+                            const std::string& item_id) {
+  CXmlGroup* group = nullptr;
+  CXmlElement* item = nullptr;
+  if (!source.FindGroup(group_id.c_str(), &group) || !group->FindItem(item_id.c_str(), &item))
+    source.FindItemInAnyGroup(item_id.c_str(), &item);
+  return item;
+}
+
+// Takes the item |item_id| out of |source|, found as FindSourceItem finds it; null when
+// none is there.
+std::unique_ptr<CXmlElement> TakeSourceItem(CXmlFileObject& source, const std::string& group_id,
+                                            const std::string& item_id) {
+  CXmlGroup* group = nullptr;
+  CXmlElement* item = nullptr;
+  if (source.FindGroup(group_id.c_str(), &group) && group->FindItem(item_id.c_str(), &item))
+    return group->TakeItem(item_id.c_str());
+  for (int i = 0; source.GetGroupAt(i, &group); ++i)
+    if (group->FindItem(item_id.c_str(), &item)) return group->TakeItem(item_id.c_str());
+  return nullptr;
+}
+
+void AddCopy(CXmlGroup* group, const CXmlElement& item) {
+  std::unique_ptr<CXmlElement> copy;
+  CXmlElement::Create(&copy, item.fields());
+  group->AddItem(std::move(copy));
+}
+
+constexpr Catalogue kCategoryCatalogues[] = {Catalogue::kMagazines, Catalogue::kBooks,
+                                             Catalogue::kAudio, Catalogue::kMiscellaneous,
+                                             Catalogue::kVideo};
+
+// When the shelf could not be written, entry by entry each entry would have found the
+// shelf as its file holds it, and read its catalogue for every id missing there, also
+// for an id that an earlier entry had copied. The catalogues so read that |read| does
+// not mark yet are read and written back normalised, as those reads would leave them.
+void RewriteCataloguesReadAgainstTheFile(const CatalogueFolders& folders,
+                                         const std::string& user_shelf_path,
+                                         const std::vector<PurchasedEntry>& entries,
+                                         bool (&read)[std::size(kCategoryCatalogues)]) {
+  std::unique_ptr<CXmlFileObject> shelf;
+  (void)CXmlFileObject::Open(&shelf, user_shelf_path.c_str());
+  CXmlGroup* purchased = nullptr;
+  shelf->FindGroup(shelf_names::Purchased().c_str(), &purchased);
+  for (const PurchasedEntry& e : entries) {
+    Catalogue catalogue;
+    CXmlElement* present = nullptr;
+    if (!CatalogueOfPurchasedCategory(e.category, &catalogue) ||
+        static_cast<std::size_t>(catalogue) >= std::size(read) ||
+        read[static_cast<std::size_t>(catalogue)] ||
+        (purchased != nullptr && purchased->FindItem(e.item_id.c_str(), &present)))
+      continue;
+    read[static_cast<std::size_t>(catalogue)] = true;
+    std::unique_ptr<CXmlFileObject> source;
+    const bool loaded = CXmlFileObject::Open(&source, folders.Path(catalogue).c_str());
+    (void)CXmlFileObject::Release(std::move(source), loaded);
+  }
+  (void)CXmlFileObject::Release(std::move(shelf), false);
+}
+
 }  // namespace
 
 int CopyItemToGroup(const std::string& source_path, const std::string& source_group,
                     const std::string& item_id, const std::string& destination_path,
-                    const std::string& destination_group) {
+                    const std::string& destination_group, bool* unsaved) {
   // A destination that is missing starts empty and is made; one that cannot be read is
   // never written (its Save refuses).
   std::unique_ptr<CXmlFileObject> destination;
@@ -53,24 +120,18 @@ int CopyItemToGroup(const std::string& source_path, const std::string& source_gr
     // The source is only looked up: a missing one is not made.
     std::unique_ptr<CXmlFileObject> source;
     const bool source_loaded = CXmlFileObject::Open(&source, source_path.c_str());
-    CXmlGroup* group = nullptr;
-    CXmlElement* item = nullptr;
-    if (!source->FindGroup(source_group.c_str(), &group) ||
-        !group->FindItem(item_id.c_str(), &item))
-      source->FindItemInAnyGroup(item_id.c_str(), &item);
-    if (item != nullptr) {
-      std::unique_ptr<CXmlElement> copy;
-      CXmlElement::Create(&copy, item->fields());
-      target->AddItem(std::move(copy));
+    if (const CXmlElement* item = FindSourceItem(*source, source_group, item_id)) {
+      AddCopy(target, *item);
       result = 1;
     }
     // Writing the source back only normalises it; the copy's result does not hang on it.
     (void)CXmlFileObject::Release(std::move(source), source_loaded);
   }
-  // Last: when both are one file, the destination's content is the one that stays.
-  // The result keeps its meaning (whether an item was found and added) and the
-  // movie's reply is the same either way, so a failed save is not reported here.
-  (void)CXmlFileObject::Release(std::move(destination), true);
+  // Last: when both are one file, the destination's content is the one that stays. The
+  // result keeps its meaning (whether an item was found and added); a copy that did not
+  // reach the file is reported through |unsaved|.
+  const bool saved = CXmlFileObject::Release(std::move(destination), true);
+  Report(unsaved, result == 1 && !saved);
   return result;
 }
 
@@ -89,7 +150,7 @@ bool GetItemName(const std::string& path, const std::string& item_id, const std:
 }
 
 bool RemoveCatalogueItem(const std::string& path, const std::string& group_id,
-                         const std::string& item_id) {
+                         const std::string& item_id, bool* unsaved) {
   std::unique_ptr<CXmlFileObject> catalogue;
   const bool loaded = CXmlFileObject::Open(&catalogue, path.c_str());
   CXmlGroup* group = nullptr;
@@ -98,11 +159,12 @@ bool RemoveCatalogueItem(const std::string& path, const std::string& group_id,
   // Removing from a file that was not there makes none. An item removed from the
   // model but not from the file was not removed.
   const bool saved = CXmlFileObject::Release(std::move(catalogue), loaded);
+  Report(unsaved, removed && !saved);
   return removed && saved;
 }
 
 bool MoveDownloadedItem(const std::string& user_shelf_path, const std::string& item_id,
-                        const std::string* target_path) {
+                        const std::string* target_path, bool* unsaved) {
   std::unique_ptr<CXmlFileObject> shelf;
   const bool loaded = CXmlFileObject::Open(&shelf, user_shelf_path.c_str());
   CXmlGroup* downloading = nullptr;
@@ -121,6 +183,7 @@ bool MoveDownloadedItem(const std::string& user_shelf_path, const std::string& i
   }
   // The move counts only once it is in the file.
   const bool saved = CXmlFileObject::Release(std::move(shelf), loaded);
+  Report(unsaved, found && !saved);
   return found && saved;
 }
 
@@ -141,18 +204,61 @@ std::vector<PurchasedEntry> ParsePurchasedList(const std::string& reply) {
 }
 
 void ImportPurchasedList(const CatalogueFolders& folders, const std::string& user_shelf_path,
-                         const std::string& reply) {
-  for (const PurchasedEntry& e : ParsePurchasedList(reply))
-    ImportPurchasedItem(folders, user_shelf_path, e.item_id, e.category, e.class_id);
+                         const std::string& reply, bool* unsaved) {
+  const std::vector<PurchasedEntry> entries = ParsePurchasedList(reply);
+  // Entry by entry, each file would be read back as it was last written, which is what
+  // its model holds: the changes are made in the models, in the same order, and each
+  // file is written once. The shelf is opened at the first entry of a known category and
+  // written at the end. A catalogue is opened when an entry first needs it and written
+  // back at once, since the entries never change what it holds; an item found in it
+  // then moves into "已购买" rather than being copied, as no later entry looks for that
+  // id there again ("已购买" has it). Even a catalogue that is the shelf file itself
+  // reads the same: an entry reads its catalogue only for an id that "已购买" lacks, and
+  // only "已购买" changes.
+  std::unique_ptr<CXmlFileObject> sources[std::size(kCategoryCatalogues)];
+  std::unique_ptr<CXmlFileObject> shelf;
+  CXmlGroup* purchased = nullptr;
+  bool copied = false;
+  for (const PurchasedEntry& e : entries) {
+    Catalogue catalogue;
+    if (!CatalogueOfPurchasedCategory(e.category, &catalogue)) continue;
+    const auto index = static_cast<std::size_t>(catalogue);
+    if (index >= std::size(sources)) continue;  // not a category catalogue
+    if (!shelf) {
+      (void)CXmlFileObject::Open(&shelf, user_shelf_path.c_str());
+      purchased = FindOrAddGroup(*shelf, shelf_names::Purchased(), "100");
+    }
+    CXmlElement* present = nullptr;
+    if (purchased->FindItem(e.item_id.c_str(), &present)) continue;  // the first entry won
+    if (!sources[index]) {
+      // Written back only normalised, as each copy would leave it.
+      if (CXmlFileObject::Open(&sources[index], folders.Path(catalogue).c_str()))
+        (void)sources[index]->Save();
+    }
+    if (std::unique_ptr<CXmlElement> item =
+            TakeSourceItem(*sources[index], e.class_id, e.item_id)) {
+      purchased->AddItem(std::move(item));
+      copied = true;
+    }
+  }
+  bool read[std::size(kCategoryCatalogues)] = {};
+  for (std::size_t i = 0; i < std::size(sources); ++i) read[i] = sources[i] != nullptr;
+  if (shelf && !CXmlFileObject::Release(std::move(shelf), true)) {
+    Report(unsaved, copied);
+    RewriteCataloguesReadAgainstTheFile(folders, user_shelf_path, entries, read);
+    return;
+  }
+  Report(unsaved, false);
 }
 
 int ImportPurchasedItem(const CatalogueFolders& folders, const std::string& user_shelf_path,
                         const std::string& item_id, const std::string& category,
-                        const std::string& class_id) {
+                        const std::string& class_id, bool* unsaved) {
+  Report(unsaved, false);
   Catalogue catalogue;
   if (!CatalogueOfPurchasedCategory(category, &catalogue)) return 0;
   return CopyItemToGroup(folders.Path(catalogue), class_id, item_id, user_shelf_path,
-                         shelf_names::Purchased());
+                         shelf_names::Purchased(), unsaved);
 }
 
 }  // namespace library

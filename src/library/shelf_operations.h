@@ -2,6 +2,11 @@
 // deleting, looking up names, finishing downloads and importing purchased items.
 // Each operation opens the catalogues it needs, changes them and writes them back.
 // Paths are in the code page with '/' separators.
+//
+// The operations that change a catalogue take an optional |unsaved|: it is set when
+// they made a change that could not be written (a full disk, a read-only file or
+// folder, a file that is there but could not be read and so is never replaced), and
+// cleared otherwise. A rewrite that would only have normalised the file does not count.
 #ifndef LUMORA_LIBRARY_SHELF_OPERATIONS_H_
 #define LUMORA_LIBRARY_SHELF_OPERATIONS_H_
 
@@ -19,22 +24,24 @@ namespace library {
 // destination last, so that it wins when both are the same file.
 int CopyItemToGroup(const std::string& source_path, const std::string& source_group,
                     const std::string& item_id, const std::string& destination_path,
-                    const std::string& destination_group);
+                    const std::string& destination_group, bool* unsaved = nullptr);
 
 // The name of an item (cut to 63 bytes), found by group and id. The catalogue is
 // rewritten by the lookup.
 [[nodiscard]] bool GetItemName(const std::string& path, const std::string& item_id,
                                const std::string& group_id, std::string* name);
 
-// Removes an item from a group; true when it was there. The catalogue is rewritten.
+// Removes an item from a group; true when it was there and the file was written. The
+// catalogue is rewritten.
 [[nodiscard]] bool RemoveCatalogueItem(const std::string& path, const std::string& group_id,
-                                       const std::string& item_id);
+                                       const std::string& item_id, bool* unsaved = nullptr);
 
 // Moves a finished download from "正在下载" to "已下载" of the user shelf file. Its
 // RDurl becomes |target_path| when one is given and stays as it was otherwise. True
-// when both groups and the item were found.
+// when both groups and the item were found and the file was written.
 [[nodiscard]] bool MoveDownloadedItem(const std::string& user_shelf_path,
-                                      const std::string& item_id, const std::string* target_path);
+                                      const std::string& item_id, const std::string* target_path,
+                                      bool* unsaved = nullptr);
 
 // One entry of the purchased list.
 struct PurchasedEntry {
@@ -48,14 +55,18 @@ struct PurchasedEntry {
 // lacking a value is skipped.
 std::vector<PurchasedEntry> ParsePurchasedList(const std::string& reply);
 
-// Copies each purchased item into "已购买" of the user shelf file.
+// Copies each purchased item into "已购买" of the user shelf file: the shelf and each
+// category catalogue it reads are read once and written once, with the files coming out
+// as ImportPurchasedItem entry by entry would leave them (the first entry of an id wins;
+// entries of no known category are passed over; the shelf is not touched when no entry
+// names a known category).
 void ImportPurchasedList(const CatalogueFolders& folders, const std::string& user_shelf_path,
-                         const std::string& reply);
+                         const std::string& reply, bool* unsaved = nullptr);
 // Copies one purchased item from the category catalogue its category text names into
 // "已购买": the result of the copy, or 0 when no catalogue matches.
 int ImportPurchasedItem(const CatalogueFolders& folders, const std::string& user_shelf_path,
                         const std::string& item_id, const std::string& category,
-                        const std::string& class_id);
+                        const std::string& class_id, bool* unsaved = nullptr);
 
 }  // namespace library
 

@@ -134,8 +134,11 @@ bool CXmlFileObject::Load() {
       std::string v[9];
       ReadAttributes(*e, v);
       std::unique_ptr<CXmlElement> item;
-      CXmlElement::Create(&item, CXmlElement::Fields{e->ValueStr(), v[0], v[1], v[2], v[3], v[4],
-                                                     v[5], v[6], v[7], v[8]});
+      CXmlElement::Create(
+          &item,
+          CXmlElement::Fields{e->ValueStr(), std::move(v[0]), std::move(v[1]), std::move(v[2]),
+                              std::move(v[3]), std::move(v[4]), std::move(v[5]), std::move(v[6]),
+                              std::move(v[7]), std::move(v[8])});
       group->AddItem(std::move(item));  // a repeated id: the first item stays
     }
     AddGroup(std::move(group));  // a repeated id: the first group stays

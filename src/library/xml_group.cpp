@@ -27,6 +27,10 @@ bool CXmlGroup::AddItem(std::unique_ptr<CXmlElement> item) {
 
 bool CXmlGroup::RemoveItem(const char* id) { return id != nullptr && items_.Remove(id); }
 
+std::unique_ptr<CXmlElement> CXmlGroup::TakeItem(const char* id) {
+  return id == nullptr ? nullptr : items_.Take(id);
+}
+
 bool CXmlGroup::GetItemAt(int position, CXmlElement** out) const {
   if (out == nullptr || position < 0) return false;
   *out = items_.At(static_cast<std::size_t>(position));

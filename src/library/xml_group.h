@@ -31,6 +31,8 @@ class CXmlGroup {
   bool AddItem(std::unique_ptr<CXmlElement> item);
   // True when an item with this id was removed and destroyed.
   bool RemoveItem(const char* id);
+  // Removes the item with this id and hands it over; null when there is none.
+  std::unique_ptr<CXmlElement> TakeItem(const char* id);
   int GetItemCount() const { return static_cast<int>(items_.size()); }
   // The item at |position| in byte order of ids; false when |out| is missing or the
   // position is out of range.

@@ -1,6 +1,7 @@
 // Signing in, the purchased list and share pages through the whole program on its
 // automation interface.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -90,12 +91,14 @@ class SignInWithoutServiceTest : public ::testing::Test {
 TEST_F(SignInWithoutServiceTest, ANetworkFailureIsShownAndEndsAsARefusal) {
   LumoraRun run = Run({Command("logon", "u=reader|p=secret|a=|b="), Command("yigoumai", "")});
   auto dialogs = run.All("dialog");
-  ASSERT_EQ(dialogs.size(), 2u);
-  for (const Json& d : dialogs) {
-    EXPECT_EQ(d["kind"], "message");
-    EXPECT_EQ(d["text"], "Retrieve Failed");
-    EXPECT_EQ(d["caption"], "");
+  ASSERT_EQ(dialogs.size(), 3u);
+  for (const Json& d : dialogs) EXPECT_EQ(d["kind"], "message");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(dialogs[i]["text"], "Retrieve Failed");
+    EXPECT_EQ(dialogs[i]["caption"], "");
   }
+  // Nobody signed in: the purchases have no shelf to go to, and the user hears so.
+  EXPECT_EQ(dialogs[2]["text"], "请先登录");
   EXPECT_EQ(run.Variable("UserName"), "reader");
   EXPECT_EQ(run.Variable("UserPass"), "false");
   EXPECT_EQ(run.Variable("UserID"), "<unset>");
@@ -212,8 +215,10 @@ TEST_F(SignInTest, ANameThatCannotBeAFolderIsRefusedAsOne) {
   LumoraRun run = Run({Logon("..", "pw"), Command("addfav", "a=|c=search.xml|g=g|i=i")});
   EXPECT_EQ(run.Variable("UserPass"), "true");
   auto dialogs = run.All("dialog");
-  ASSERT_EQ(dialogs.size(), 1u);
+  ASSERT_EQ(dialogs.size(), 2u);
   EXPECT_EQ(dialogs[0]["text"], "不能创建目录 ");
+  // Without a shelf the favourite has nowhere to go; the user is told.
+  EXPECT_EQ(dialogs[1]["text"], "请先登录");
   // Nothing was made beside the program folder, and no shelf was recorded.
   EXPECT_TRUE(fs::is_empty(home_ / "prog"));
   EXPECT_FALSE(fs::exists(home_ / "...xml"));
@@ -239,6 +244,35 @@ TEST_F(SignInTest, ANameWhoseSecondByteIsABackslashIsAFolderLikeAnyOther) {
   EXPECT_TRUE(fs::is_regular_file(home_ / "prog/乗/乗.xml"));
 }
 
+TEST_F(SignInTest, ShelfCommandsSayWhenNobodySignedInOrTheShelfCannotBeSaved) {
+  home_.Write("data/vellari/public/book/book1.xml",
+              CatalogueXml(GroupXml("g1", ItemXml("b1", "一") + ItemXml("b2", "二"))));
+  // reader's shelf is there already, read-only: as full a disk as a test can make.
+  home_.Write("prog/reader/reader.xml",
+              CatalogueXml(GroupXml("我的收藏", ItemXml("b1", "一")), "书架"));
+  ASSERT_EQ(chmod((home_ / "prog/reader/reader.xml").c_str(), 0444), 0);
+  const std::string shelf = home_.Read("prog/reader/reader.xml");
+  const std::string book = "a=|c=public/book/book1.xml|g=g1|i=b2";
+  const std::string down = "a=|c=public/book/book1.xml|g=g1|i=b2|u=http://127.0.0.1:1/b.pdf";
+  LumoraRun run = Run({Command("down", down), Command("downloading", "i=b2|s=true|n=n|u=x"),
+                       Command("addfav", book), Command("read", book), Command("yigoumai", ""),
+                       Logon("reader", "secret"), Command("addfav", book), Command("read", book),
+                       Command("Del", "a=|c=reader/reader.xml|g=我的收藏|i=b1"),
+                       Command("yigoumai", ""), Command("down", down)});
+  std::vector<std::string> texts;
+  for (const Json& d : run.All("dialog")) texts.push_back(d["text"]);
+  const std::string sign_in = "请先登录", cannot_save = "保存失败：磁盘已满或文件无法写入";
+  EXPECT_EQ(texts,
+            (std::vector<std::string>{sign_in, sign_in, sign_in, sign_in, sign_in, cannot_save,
+                                      cannot_save, cannot_save, cannot_save, cannot_save}));
+  EXPECT_EQ(home_.Read("prog/reader/reader.xml"), shelf);
+  // The download whose item could not be recorded was not started.
+  for (const Json& entry : run.All("log"))
+    EXPECT_EQ(entry.get<std::string>().find("二"), std::string::npos) << entry;
+  for (const Json& v : run.All("setVariable"))
+    EXPECT_NE(v["name"].get<std::string>().rfind("DLRatio", 0), 0u) << v.dump();
+}
+
 TEST_F(SignInTest, PurchasesAreMergedIntoTheShelfByCategory) {
   home_.Write("data/vellari/public/book/book1.xml",
               CatalogueXml(GroupXml("g1", ItemXml("b1", "一") + ItemXml("b2", "二"))));
@@ -257,7 +291,10 @@ TEST_F(SignInTest, PurchasesAreMergedIntoTheShelfByCategory) {
   // any group.
   EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"),
             (std::vector<std::string>{"已购买/b2=二", "已购买/m9=九"}));
-  EXPECT_TRUE(run.All("dialog").empty());
+  // Only the first, before the sign-in, said something.
+  auto dialogs = run.All("dialog");
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0]["text"], "请先登录");
 }
 
 TEST_F(SignInTest, TwoProgramsSignedInAtOnceKeepEachOthersFavourites) {

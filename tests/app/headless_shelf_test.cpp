@@ -111,13 +111,16 @@ TEST_F(ShelfCommandsTest, DroppedFilesAreAddedInOrderThenAnsweredOnce) {
   EXPECT_EQ(items[2].substr(0, items[2].find('/')), "wmv文件");
 }
 
-TEST_F(ShelfCommandsTest, SearchAlwaysAnswersTrueAndWritesItsHits) {
+TEST_F(ShelfCommandsTest, SearchAnswersTrueOnceItsHitsAreWritten) {
   LumoraRun nothing = Run({Command("search", "garbled")});
   EXPECT_EQ(nothing.Variable("RetValSearch"), "true");
   EXPECT_TRUE(ListItems(home_ / "prog/search.xml").empty());
 
   home_.Write("data/vellari/public/audio/audio1.xml",
               CatalogueXml(GroupXml("a", ItemXml("a1", "有声 Book") + ItemXml("a2", "other"))));
+  // A results file cut short by an earlier run is replaced by the new hits.
+  const std::string stale = CatalogueXml(GroupXml("搜索结果", ItemXml("s", "stale")));
+  home_.Write("prog/search.xml", stale.substr(0, stale.size() - 20));
   LumoraRun run = Run({Command("search", "f=search.xml|k=Book|c=音频&杂志")});
   EXPECT_EQ(run.Variable("RetValSearch"), "true");
   EXPECT_EQ(ListItems(home_ / "prog/search.xml"),
@@ -144,10 +147,14 @@ TEST_F(ShelfCommandsTest, FavouritesNeedASignedInUser) {
   home_.Write("data/vellari/public/book/book1.xml", CatalogueXml(GroupXml("g", ItemXml("b", "b"))));
   const std::string before = home_.Read("data/vellari/public/book/book1.xml");
   // Not signed in: "UserPass" is unset, then set by the movie without a sign-in.
-  Run({Command("addfav", "t=1|f=public/book/book1.xml|g=g|i=b"),
-       Json{{"setVariable", {{"name", "UserPass"}, {"value", "true"}}}}.dump(),
-       Command("read", "t=1|f=public/book/book1.xml|g=g|i=b")});
+  LumoraRun run = Run({Command("addfav", "t=1|f=public/book/book1.xml|g=g|i=b"),
+                       Json{{"setVariable", {{"name", "UserPass"}, {"value", "true"}}}}.dump(),
+                       Command("read", "t=1|f=public/book/book1.xml|g=g|i=b")});
   EXPECT_EQ(home_.Read("data/vellari/public/book/book1.xml"), before);
+  // Each is told that a sign-in comes first.
+  auto dialogs = Dialogs(run, "message");
+  ASSERT_EQ(dialogs.size(), 2u);
+  for (const Json& d : dialogs) EXPECT_EQ(d["text"], "请先登录");
   std::vector<std::string> written;
   for (const auto& e : std::filesystem::directory_iterator(home_ / "prog"))
     written.push_back(e.path().filename());

@@ -2,6 +2,7 @@
 // local vendor service: the update run, installing, refusals, and downloads started,
 // paused, resumed, deleted and finished from the movie.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <csignal>
@@ -59,8 +60,9 @@ class UpdateRunTest : public ::testing::Test {
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(vendor_->port()) + path;
   }
-  LumoraOptions Options(bool auto_update = true) const {
+  LumoraOptions Options(bool auto_update = true, std::vector<ScriptGate> gates = {}) const {
     LumoraOptions o;
+    o.gates = std::move(gates);
     o.cwd = home_ / "prog";
     const std::string host = "127.0.0.1:" + std::to_string(vendor_->port());
     o.env = {
@@ -70,8 +72,9 @@ class UpdateRunTest : public ::testing::Test {
     o.file_size_limit = file_size_limit_;
     return o;
   }
-  LumoraRun Run(const std::vector<std::string>& script, bool auto_update = true) {
-    LumoraRun run = RunLumora(Options(auto_update), script);
+  LumoraRun Run(const std::vector<std::string>& script, bool auto_update = true,
+                std::vector<ScriptGate> gates = {}) {
+    LumoraRun run = RunLumora(Options(auto_update, std::move(gates)), script);
     EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
     return run;
   }
@@ -414,6 +417,58 @@ TEST_F(ShelfDownloadTest, PausedResumedAndDeletedDownloads) {
   EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
   EXPECT_EQ(deleted.Variable("RetValDownloadEnd"), "<unset>");
   for (const Json& v : deleted.All("setVariable")) EXPECT_NE(v["value"], "b2|100") << v.dump();
+}
+
+TEST_F(ShelfDownloadTest, AFinishedDownloadNamesTheFileItsLastTransferWrote) {
+  // Failed, then resumed from another address; and deleted while it hung, then started
+  // again from another address: each is saved under the second address's name, and
+  // its RDurl names that file.
+  LumoraRun run = Run({Logon(), Down("b1", "/items/none.pdf"), Wait(800),
+                       Command("downloading", "i=b1|s=true|n=x|u=" + Url("/items/one.pdf")),
+                       Down("b2", "/hang/a.pdf"), Wait(300),
+                       Command("Del", "a=|c=reader/reader.xml|g=正在下载|i=b2"),
+                       Down("b2", "/items/one.pdf"), Wait(1000)});
+  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一", "已下载/b2=二"}));
+  std::unique_ptr<CXmlFileObject> shelf;
+  ASSERT_TRUE(CXmlFileObject::Open(&shelf, Shelf().c_str()));
+  for (const auto& [id, file] : {std::pair{"b1", "一-one.pdf"}, std::pair{"b2", "二-one.pdf"}}) {
+    CXmlElement* item = nullptr;
+    ASSERT_TRUE(shelf->FindItemInAnyGroup(id, &item));
+    EXPECT_EQ(Utf8(item->rd_url()), home_ / "prog/reader/downloaded/" + file);
+    EXPECT_EQ(home_.Read("prog/reader/downloaded/" + std::string(file)), std::string(5000, 'x'));
+  }
+  EXPECT_FALSE(fs::exists(home_ / "prog/reader/downloaded/一-none.pdf"));
+  EXPECT_FALSE(fs::exists(home_ / "prog/reader/downloaded/二-a.pdf"));
+}
+
+TEST_F(ShelfDownloadTest, DeletingADownloadCancelsItWhateverItsCatalogueName) {
+  // The catalogue name is refused, so the item stays where it is; its transfer is
+  // cancelled all the same and never ends.
+  root_.Write("slow/items/one.pdf", std::string(5000, 'x'));  // about a second
+  LumoraRun run = Run({Logon(), Down("b2", "/slow/items/one.pdf"), Wait(300),
+                       Command("Del", "a=|c=../reader/reader.xml|g=正在下载|i=b2"), Wait(1500)});
+  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"正在下载/b2=二"}));
+  EXPECT_EQ(run.Variable("RetValDownloadEnd"), "<unset>");
+  EXPECT_FALSE(fs::exists(home_ / "prog/reader/downloaded/二-one.pdf"));
+}
+
+TEST_F(ShelfDownloadTest, AFinishedDownloadThatCannotBeRecordedSaysSo) {
+  // The shelf becomes read-only while the body trickles in (as full a disk as a test
+  // can make): the download's end cannot be saved, and the user is told.
+  root_.Write("slow/items/one.pdf", std::string(5000, 'x'));  // about a second
+  auto make_read_only = [this](const Json& event) {
+    if (!event.contains("setVariable") ||
+        event["setVariable"]["name"].get<std::string>().rfind("DLRatio", 0) != 0)
+      return false;
+    return chmod(Shelf().c_str(), 0444) == 0;
+  };
+  LumoraRun run =
+      Run({Logon(), Down("b1", "/slow/items/one.pdf"), Wait(2000)}, true, {{2, make_read_only}});
+  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"正在下载/b1=一"}));
+  EXPECT_EQ(run.Variable("RetValDownloadEnd"), "true");
+  auto dialogs = run.All("dialog");
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0]["text"], "保存失败：磁盘已满或文件无法写入");
 }
 
 TEST_F(ShelfDownloadTest, ResumingARunningDownloadNeverWaitsForIt) {

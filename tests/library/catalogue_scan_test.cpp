@@ -392,8 +392,8 @@ class CatalogueScanTest : public ::testing::Test {
   // Searches both ways; the results files, byte for byte.
   void SearchBothWays(const std::string& category_list, const std::string& keyword,
                       std::string* scanned, std::string* modelled) {
-    Search(scan_folders_, category_list, keyword, CatalogueReading::kScan);
-    Search(model_folders_, category_list, keyword, CatalogueReading::kModel);
+    EXPECT_TRUE(Search(scan_folders_, category_list, keyword, CatalogueReading::kScan));
+    EXPECT_TRUE(Search(model_folders_, category_list, keyword, CatalogueReading::kModel));
     *scanned = dir_.Read("scan/search.xml");
     *modelled = dir_.Read("model/search.xml");
   }

@@ -2,7 +2,11 @@
 #include "library/search.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+
+#include "../support/rename_counter.h"
 #include "catalogue_text.h"
 
 namespace library {
@@ -24,7 +28,7 @@ class SearchTest : public ::testing::Test {
                CatalogueXml(GroupXml("x", ItemXml("prog", "Alpha 程序"))));
   }
   void Run(const std::string& list_utf8, const std::string& keyword) {
-    Search(folders_, Gb(list_utf8), Gb(keyword));
+    EXPECT_TRUE(Search(folders_, Gb(list_utf8), Gb(keyword)));
   }
   std::vector<std::string> Hits() { return ListItems(dir_ / "prog/search.xml"); }
 
@@ -64,11 +68,43 @@ TEST_F(SearchTest, CataloguesAreReadWithoutBeingRewritten) {
   EXPECT_NE(results.find("<分类 id=\"搜索结果\" 总数=\"1\" 最大值=\"1000\">"), std::string::npos);
 }
 
+TEST_F(SearchTest, ADamagedResultsFileIsReplacedByTheNewResultsInOneWrite) {
+  // The results file is the program's own: one cut short (a full disk, a kill) is
+  // replaced, whichever way the catalogues are read, at the one write of the search.
+  const std::string whole = CatalogueXml(GroupXml("搜索结果", ItemXml("stale", "old")) +
+                                         GroupXml("other", ItemXml("kept", "kept")));
+  for (CatalogueReading reading : {CatalogueReading::kScan, CatalogueReading::kModel}) {
+    dir_.Write("prog/search.xml", whole.substr(0, whole.size() / 2));
+    RenameCounter renames(dir_ / "prog/search.xml");
+    EXPECT_TRUE(Search(folders_, Gb("图书"), Gb("小写"), reading));
+    EXPECT_EQ(renames.Count(), 1);
+    EXPECT_EQ(Hits(), (std::vector<std::string>{"搜索结果/b-lower=alpha 小写"}));
+    EXPECT_TRUE(SearchCatalogue(dir_ / "prog/search.xml", dir_ / "data/public/mics/mics1.xml",
+                                Gb("程序"), reading));
+    EXPECT_EQ(Hits(), (std::vector<std::string>{"搜索结果/b-lower=alpha 小写",
+                                                "搜索结果/prog=Alpha 程序"}));
+  }
+  // What is not a plain file of its own is left as it is, and the search says it wrote
+  // nothing: a link to a damaged file, a read-only damaged file.
+  const std::string damaged = whole.substr(0, whole.size() / 2);
+  dir_.Write("elsewhere.xml", damaged);
+  std::filesystem::remove(dir_ / "prog/search.xml");
+  std::filesystem::create_symlink(dir_ / "elsewhere.xml", dir_ / "prog/search.xml");
+  EXPECT_FALSE(Search(folders_, Gb("图书"), Gb("小写")));
+  EXPECT_EQ(dir_.Read("elsewhere.xml"), damaged);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "prog/search.xml"));
+  std::filesystem::remove(dir_ / "prog/search.xml");
+  dir_.Write("prog/search.xml", damaged);
+  ASSERT_EQ(chmod((dir_ / "prog/search.xml").c_str(), 0444), 0);
+  EXPECT_FALSE(Search(folders_, Gb("图书"), Gb("小写")));
+  EXPECT_EQ(dir_.Read("prog/search.xml"), damaged);
+}
+
 TEST_F(SearchTest, KeywordsMatchBytesNotCharacters) {
   // "杂志" is D4D3 D6BE in the code page: the bytes D3 D6 lie across the boundary of
   // its two characters and still match.
   dir_.Write("data/public/video/video1.xml", CatalogueXml(GroupXml("v", ItemXml("v1", "杂志"))));
-  Search(folders_, Gb("视频"), "\xD3\xD6");
+  EXPECT_TRUE(Search(folders_, Gb("视频"), "\xD3\xD6"));
   EXPECT_EQ(Hits().size(), 1u);
 }
 

@@ -64,6 +64,11 @@
       empty("…", "正在搜索“" + opts.pending + "”…", "", null);
       return Promise.resolve();
     }
+    if (key === "search" && opts && opts.failed) {
+      L.$("view-count").textContent = "";
+      empty("⚠", "搜索失败", "搜索结果无法保存：磁盘已满或文件无法写入。", "重试", L.search.retry);
+      return Promise.resolve();
+    }
     L.$("empty").hidden = true;
     return L.readCatalogue(view.folder, file).then(function (cat) {
       if (mine !== generation) return;

@@ -43,10 +43,14 @@
       pending = keyword;
       L.showView("search", {pending: keyword});
     },
-    // The host's answer: the results file is written.
-    answered: function () {
+    // The host's answer: "true" when the results file is written, "false" when it could
+    // not be (it holds no results of this search).
+    answered: function (written) {
       pending = null;
-      L.showView("search");
+      L.showView("search", written ? undefined : {failed: true});
+    },
+    retry: function () {
+      if (L.state.lastKeyword) search.run(L.state.lastKeyword);
     },
     widen: function () {
       tokens.forEach(function (t) { t.on = true; });
