@@ -109,7 +109,10 @@ bool CLumoraDlg::CompleteDownload(const std::string& item_id) {
                                target == download_map_.end() ? nullptr : &target->second,
                                &unsaved);
   }
-  if (unsaved) TellCannotSave();
+  // This runs inside the update window's handling of the transfer's end: the message
+  // waits for the user once that handling is over, since a dialog's own loop could
+  // otherwise remove the very transfer still being handled.
+  if (unsaved) platform_.loop().Post([this] { TellCannotSave(); });
   return moved;
 }
 

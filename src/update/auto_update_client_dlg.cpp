@@ -452,22 +452,26 @@ void CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {
     if (t.execute_flag) mode |= S_IXUSR;
     chmod(body.c_str(), mode);
   }
-  // The user's other instances read, change and write the catalogues and the settings
-  // file under the lock of their folder: the new file takes its place under it too, so
-  // that it never lands between another's read and write and is lost. Without the lock
-  // (none to be had there) the rename is as safe as it is alone.
-  platform::FolderLock locked;
-  if (const std::string& folder = manifest_.folders().locked_folder; !folder.empty())
-    (void)platform::FolderLock::Acquire(ansi::NativePath(folder),
-                                        platform::FolderLock::Mode::kMake, &locked);
-  if (body.empty() || rename(body.c_str(), target.c_str()) != 0) {
-    Log("重命名文件失败 [" + name + "]");
-    return;
+  {
+    // The user's other instances read, change and write the catalogues and the settings
+    // file under the lock of their folder: the new file takes its place under it too, so
+    // that it never lands between another's read and write and is lost. A lock that
+    // cannot be had is logged, and the rename is made as it would be alone.
+    platform::FolderLock locked;
+    if (const std::string& folder = manifest_.folders().locked_folder; !folder.empty()) {
+      const platform::Status taken = platform::FolderLock::Acquire(
+          ansi::NativePath(folder), platform::FolderLock::Mode::kMake, &locked);
+      if (!taken.ok() && !taken.IsNotFound()) Log("文件夹加锁失败 [" + Utf8(folder) + "]");
+    }
+    if (body.empty() || rename(body.c_str(), target.c_str()) != 0) {
+      Log("重命名文件失败 [" + name + "]");
+      return;
+    }
+    if (install != installs_.end() && !install->second.version.empty())
+      (void)manifest_.RecordInstalledVersion(t.local_path, install->second.version);
   }
   t.BodyTaken();
   Log("下载文件成功 [" + name + "]");
-  if (install != installs_.end() && !install->second.version.empty())
-    (void)manifest_.RecordInstalledVersion(t.local_path, install->second.version);
   if (t.execute_flag) shell_.Open(target, Utf8(t.execute_parameters));
   // Components are not registered on this platform: the step is only logged.
   if (t.register_flag) Log("跳过注册组件 [" + name + "]");

@@ -220,6 +220,17 @@ TEST_F(UpdateRunTest, ARefusedOrOversizedManifestIsLoggedAndNoFetchLeavesItsFile
   EXPECT_FALSE(Has(log, "获取更新文件列表成功：主服务器"));
   EXPECT_EQ(temporaries(), std::vector<std::string>{});
 
+  // Nor is a server list past the 1 MiB its reader takes, however long the answer (a
+  // gigabyte here, which a fetch to the end would still be writing): its first line
+  // names a server, but the list fails as a whole and no manifest is asked for.
+  root_.Write("Storage/XmlFile/serverlist.txt",
+              Gb("主服务器|" + Url("/update/manifest.xml") + "\r\n"));
+  fs::resize_file(root_ / "Storage/XmlFile/serverlist.txt", 1u << 30);
+  log = Log(Run({Wait(1000)}));
+  EXPECT_TRUE(Has(log, "获得服务器列表失败")) << log.back();
+  EXPECT_FALSE(Has(log, "正在连接：主服务器"));
+  EXPECT_EQ(temporaries(), std::vector<std::string>{});
+
   // Neither a failed fetch nor one cancelled by the program's end leaves its file: the
   // last server's manifest is missing, the other one's never comes.
   root_.Write("Storage/XmlFile/serverlist.txt",
