@@ -106,8 +106,7 @@ bool CLumoraDlg::CompleteDownload(const std::string& item_id) {
   {
     const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
     moved = MoveDownloadedItem(user_shelf_path_, item_id,
-                               target == download_map_.end() ? nullptr : &target->second,
-                               &unsaved);
+                               target == download_map_.end() ? nullptr : &target->second, &unsaved);
   }
   // This runs inside the update window's handling of the transfer's end: the message
   // waits for the user once that handling is over, since a dialog's own loop could

@@ -332,8 +332,10 @@ TEST_F(UpdateRunTest, ALaterStartRunsTheUpdateAgainUnlessOneIsUnderWay) {
   ASSERT_NE(out, nullptr);
   std::unique_ptr<platform::Platform> face =
       platform::CreateHeadlessPlatform(-1, out, platform::Rect{0, 0, 800, 600});
-  update::BaseFolders folders{home_ / "prog", home_ / "data/vellari/windows",
-                              home_ / "data/vellari/system", home_ / "data",
+  update::BaseFolders folders{home_ / "prog",
+                              home_ / "data/vellari/windows",
+                              home_ / "data/vellari/system",
+                              home_ / "data",
                               home_ / "data/vellari/installed-versions.txt",
                               home_ / "data/vellari/download-folders.txt",
                               home_ / "data/vellari/public"};
