@@ -32,6 +32,7 @@ void CLumoraDlg::OnFSCommand(const std::string& command, const std::string& args
       {"read", &CLumoraDlg::OnRead},
       {"Del", &CLumoraDlg::OnDelete},
       {"update", &CLumoraDlg::OnIgnoredCommand},
+      {"restart", &CLumoraDlg::OnRestart},
       {"search", &CLumoraDlg::OnSearch},
       {"yigoumai", &CLumoraDlg::OnPurchasedList},
       {ansi::FromUtf8Lossy("分享"), &CLumoraDlg::OnShare},

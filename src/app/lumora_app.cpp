@@ -43,7 +43,9 @@ int CLumoraApp::InitInstance(platform::Platform& platform, const std::string& co
   if (handed_over) return 0;
   ParseCommandLine(command_line);
   CLumoraDlg dialog(*this, platform);
-  return dialog.DoModal();
+  const int code = dialog.DoModal();
+  restart_requested_ = dialog.restart_requested();
+  return code;
 }
 
 }  // namespace app

@@ -37,12 +37,15 @@ class CLumoraApp {
   bool show_updates() const { return show_updates_; }
   void set_show_updates(bool show) { show_updates_ = show; }
   const DeploymentSettings& deployment() const { return deployment_; }
+  // After InitInstance: the movie asked for a restart ("restart").
+  bool restart_requested() const { return restart_requested_; }
 
  private:
   DeploymentSettings deployment_;
   std::string server_list_url_;
   bool auto_update_ = false;
   bool show_updates_ = false;
+  bool restart_requested_ = false;
 };
 
 }  // namespace app

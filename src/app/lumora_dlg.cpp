@@ -8,6 +8,7 @@
 #include "platform/folders.h"
 #include "settings/settings_store.h"
 #include "storage/mem_file_mgr.h"
+#include "update/release_journal.h"
 
 namespace app {
 
@@ -52,6 +53,9 @@ int CLumoraDlg::DoModal() {
 }
 
 bool CLumoraDlg::OnInitDialog() {
+  // A release that a kill or a power loss stopped half-way through its renames is
+  // completed first, before anything reads the files it replaces.
+  CompleteInterruptedRelease();
   // The packed store's directory and the file interception, before anything opens
   // the movie. Without the interception the player finds no movie and the window
   // stays empty; the program goes on either way.
@@ -120,6 +124,15 @@ bool CLumoraDlg::OnInitDialog() {
   if (!update_client_->OnInitDialog()) return false;
   if (app_.show_updates()) update_client_->ShowWindow();
   return true;
+}
+
+void CLumoraDlg::CompleteInterruptedRelease() {
+  const update::BaseFolders folders = update::BaseFolders::ForThisUser();
+  const update::ReleaseJournal journal(ansi::NativePath(folders.release_journal),
+                                       folders.version_index);
+  if (platform::Status completed = journal.Complete(); !completed.ok() && !completed.IsNotFound())
+    std::fprintf(stderr, "lumora: the last update could not be completed: %s\n",
+                 completed.ToString().c_str());
 }
 
 bool CLumoraDlg::FromSystemPath(const std::string& native, const char* message, std::string* core) {

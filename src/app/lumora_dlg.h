@@ -44,6 +44,9 @@ class CLumoraDlg : public platform::WindowEvents {
 
   // Initialises the window, runs its modal loop and returns the loop's exit code.
   int DoModal();
+  // The movie asked for "restart": once the loop has ended and everything held is let
+  // go, the program starts itself again with the same command line.
+  bool restart_requested() const { return restart_requested_; }
 
   // The start-up sequence: folders, movie, variables, placement. False, after telling
   // the user, when a folder the program needs cannot be used.
@@ -102,6 +105,8 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnOK() {}
   void OnCancel();
   void AskToQuit();
+  // Completes the renames of a release that a kill interrupted (ReleaseJournal).
+  void CompleteInterruptedRelease();
   void LoadMovie(const std::string& program_file);
   // A path from the system in the core's text. False when its name is not valid UTF-8
   // (it would name another file once converted back): then the user is told, with
@@ -112,7 +117,7 @@ class CLumoraDlg : public platform::WindowEvents {
 
   // The movie's commands, dispatched by OnFSCommand (command_dispatch.cpp). Where they
   // are handled:
-  //   system_commands.cpp    "win", "exec", "系统设置", and "收藏", "评论", "RSS设置",
+  //   system_commands.cpp    "win", "exec", "restart", "系统设置", and "收藏", "评论", "RSS设置",
   //                          "文件关联" (a message box with the argument)
   //   shelf_commands.cpp     "openfile", "addfav", "read", "Del", "search", files
   //                          dropped on the window, and the shelf operations above
@@ -121,6 +126,7 @@ class CLumoraDlg : public platform::WindowEvents {
   //   command_dispatch.cpp   "drag", "skin", "update" (taken and ignored)
   void OnWin(const std::string& args);
   void OnExec(const std::string& args);
+  void OnRestart(const std::string& args);
   void OnMessageBoxCommand(const std::string& args);
   void OnOpenFile(const std::string& args);
   void OnAddFavourite(const std::string& args);
@@ -171,6 +177,7 @@ class CLumoraDlg : public platform::WindowEvents {
   // dropped when it ends or is deleted (a restart keeps the transfer and its target).
   std::map<std::string, std::string> download_map_;
   std::unique_ptr<update::CAutoUpdateClientDlg> update_client_;
+  bool restart_requested_ = false;
 };
 
 }  // namespace app

@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/deployment_settings.h"
 #include "app/lumora_app.h"
@@ -34,6 +37,10 @@ __attribute__((constructor(101))) void OpenStandardDescriptors() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // What a restart starts again: the program file as it is named now (an update may
+  // replace it meanwhile) with the original arguments.
+  const std::string program_file = platform::ProgramFile();
+  std::vector<std::string> original_args(argv, argv + argc);
   // A file size limit (ulimit -f) makes a write past it fail with EFBIG, so that the
   // write that fails is reported, instead of ending the whole program.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -51,5 +58,17 @@ int main(int argc, char** argv) {
   }
   app::CLumoraApp application(app::DeploymentSettings::Load(platform::ProgramFile()));
   application.set_show_updates(options.show_updates);
-  return application.InitInstance(*options.face, options.command_line);
+  const int code = application.InitInstance(*options.face, options.command_line);
+  if (!application.restart_requested()) return code;
+  // The face goes first (its windows, its claim of the instance); then the new program
+  // takes this process's place.
+  options.face.reset();
+  std::fflush(nullptr);
+  std::vector<char*> args;
+  for (std::string& arg : original_args) args.push_back(arg.data());
+  args.push_back(nullptr);
+  ::execv(program_file.c_str(), args.data());
+  std::fprintf(stderr, "lumora: cannot start %s again: %s\n", program_file.c_str(),
+               std::strerror(errno));
+  return 1;
 }

@@ -1,4 +1,4 @@
-// The commands that act on the window and the desktop: "win", "exec", "系统设置" and
+// The commands that act on the window and the desktop: "win", "exec", "restart", "系统设置" and
 // the commands that only show their argument in a message box.
 #include "app/lumora_dlg.h"
 #include "platform/ansi.h"
@@ -7,6 +7,13 @@
 #include "settings/settings_store.h"
 
 namespace app {
+
+void CLumoraDlg::OnRestart(const std::string&) {
+  // The movie offers this once an update has said that a restart completes it: the
+  // program ends as after the quit question (which is not asked) and starts again.
+  restart_requested_ = true;
+  platform_.loop().Quit(0);
+}
 
 void CLumoraDlg::OnWin(const std::string& args) {
   platform::MainWindow& window = platform_.window();

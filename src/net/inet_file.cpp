@@ -450,6 +450,25 @@ void CInetFile::BodyTaken() {
   made_folders_.clear();
 }
 
+CInetFile::KeptBody CInetFile::TakeBody() {
+  std::lock_guard<std::mutex> lock(message_mutex_);
+  KeptBody kept;
+  kept.path = std::move(body_path_);
+  kept.lock = std::move(body_lock_);
+  kept.made_folders = std::move(made_folders_);
+  body_path_.clear();
+  made_folders_.clear();
+  return kept;
+}
+
+void CInetFile::KeptBody::Discard() {
+  if (!path.empty()) (void)::unlink(path.c_str());
+  path.clear();
+  lock.Reset();
+  RemoveFolders(made_folders);
+  made_folders.clear();
+}
+
 void CInetFile::DiscardBody() {
   std::lock_guard<std::mutex> lock(message_mutex_);
   if (!body_path_.empty()) (void)::unlink(body_path_.c_str());

@@ -63,6 +63,18 @@ class CInetFile : public CNuvexThread {
   std::string body_path() const;
   // The owner has moved the body into place: the transfer no longer removes it.
   void BodyTaken();
+  // A body handed over whole: its path, the descriptor that holds its lock, and the
+  // folders made for it (outermost first). Discard removes the file and those folders
+  // (when empty); the lock goes with the object.
+  struct KeptBody {
+    std::string path;
+    platform::UniqueFd lock;
+    std::vector<std::string> made_folders;
+    void Discard();
+  };
+  // Kind 2, after a run that succeeded: the body, handed over; the transfer no longer
+  // removes it. An empty path when there is none.
+  KeptBody TakeBody();
   // Stops the transfer after the current chunk (or within a second while nothing
   // arrives); a cancelled transfer sends no end message.
   void Cancel() { cancel_.store(true); }

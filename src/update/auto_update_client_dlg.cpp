@@ -14,6 +14,7 @@
 #include "platform/folder_lock.h"
 #include "update/download_folders.h"
 #include "update/file_digest.h"
+#include "update/release_journal.h"
 
 namespace update {
 namespace {
@@ -323,10 +324,8 @@ void CAutoUpdateClientDlg::OnEnd(net::CInetFile& t, int result) {
   Uncount(t);
   installs_.erase(t.id());
   transfers_.Remove(&t);
-  if (transfers_.GetCount() == 0) {
-    if (kind == net::CInetFile::kFile) Log(kAllDone);
-    window_.EnableChoice(true);
-  }
+  // "更新完毕" belongs to the end of a release (FinishRelease).
+  if (transfers_.GetCount() == 0) window_.EnableChoice(true);
 }
 
 void CAutoUpdateClientDlg::RefillServerChoice() {
@@ -361,10 +360,15 @@ void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
     RemoveFetchFile(t.local_path);
     return;
   }
-  // Entries whose names would leave their folder are never downloaded.
-  for (const RefusedEntry& refused : manifest_.GetRefused())
-    Log("下载文件失败 [" + Utf8(refused.file_name) + "], 错误代码 [" + Number(kRefusedEntryCode) +
-        "]");
+  // Entries whose names would leave their folder are never downloaded; without them
+  // the release cannot be installed whole.
+  refused_reason_.clear();
+  for (const RefusedEntry& refused : manifest_.GetRefused()) {
+    const std::string reason = "下载文件失败 [" + Utf8(refused.file_name) + "], 错误代码 [" +
+                               Number(kRefusedEntryCode) + "]";
+    Log(reason);
+    if (refused_reason_.empty()) refused_reason_ = reason;
+  }
   files_to_update_ = static_cast<std::uint32_t>(manifest_.CheckUpdates());
   total_length_ = manifest_.GetTotalLength();
   if (files_to_update_ != 0) {
@@ -384,7 +388,20 @@ void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
 }
 
 void CAutoUpdateClientDlg::QueueUpdateFiles(const std::string& server_label) {
+  if (manifest_.GetCount() == 0) return;
+  // The files queued here are one release, installed whole or not at all (files
+  // queued while one is under way join it).
+  if (!release_) {
+    std::vector<std::string> own;
+    for (const std::string& file : manifest_.folders().program_files)
+      own.push_back(ansi::NativePath(file));
+    release_ = std::make_unique<StagedRelease>(std::move(own));
+    release_failure_.clear();
+    release_installs_.clear();
+  }
+  if (release_failure_.empty()) release_failure_ = refused_reason_;
   while (std::unique_ptr<CUpdateFile> entry = manifest_.PopFront()) {
+    ++release_pending_;
     auto transfer = MakeTransfer(net::CInetFile::kFile, entry->url(), entry->target_path());
     transfer->file_name = entry->file_name();
     transfer->server_label = server_label;
@@ -410,17 +427,113 @@ void CAutoUpdateClientDlg::OnFileEnd(net::CInetFile& t, int result) {
       (stat(t.body_path().c_str(), &body) != 0 ||
        static_cast<std::uint64_t>(body.st_size) < install->second.length))
     result = net::CInetFile::kInternetError;
-  if (result != 0)
-    Log("下载文件失败 [" + Utf8(t.file_name) + "], 错误代码 [" + Number(result) + "]");
-  else
-    InstallFile(t);
+  if (!t.display_name.empty()) {
+    // A shelf download is no part of a release: it is put in place on its own.
+    if (result != 0)
+      Log("下载文件失败 [" + Utf8(t.file_name) + "], 错误代码 [" + Number(result) + "]");
+    else
+      InstallFile(t);
+  } else if (result != 0) {
+    const std::string reason =
+        "下载文件失败 [" + Utf8(t.file_name) + "], 错误代码 [" + Number(result) + "]";
+    Log(reason);
+    FailRelease(reason);
+  } else {
+    (void)StageFile(t);
+  }
   if (!t.display_name.empty()) {
     SetMovie("DLRatio" + std::to_string(t.slot()), t.display_name + "|100");
     if (download_end_) download_end_(t.display_name, result);
   } else {
     SetMovie("UpdatedFile", Number(files_to_update_ - transfers_.GetCount() + 1));
     SetMovie("TotalUpdateFile", Number(files_to_update_));
+    if (release_pending_ > 0 && --release_pending_ == 0) FinishRelease();
   }
+}
+
+bool CAutoUpdateClientDlg::StageFile(net::CInetFile& t) {
+  const std::string name = Utf8(t.file_name);
+  auto install = installs_.find(t.id());
+  net::CInetFile::KeptBody body = t.TakeBody();
+  if (body.path.empty() || !release_) {
+    body.Discard();
+    FailRelease("重命名文件失败 [" + name + "]");
+    return false;
+  }
+  // A publisher's digest is checked before the file is taken into the release.
+  if (install != installs_.end() && !install->second.sha256.empty()) {
+    std::string digest;
+    if (!Sha256OfFile(body.path, &digest).ok() || digest != install->second.sha256) {
+      body.Discard();
+      const std::string reason = "文件校验失败 [" + name + "]";
+      Log(reason);
+      FailRelease(reason);
+      return false;
+    }
+  }
+  const std::string target = ansi::NativePath(t.local_path);
+  StagedRelease::File file{name, target,
+                           install != installs_.end() ? install->second.version : std::string(),
+                           t.execute_flag, std::move(body)};
+  if (platform::Status staged = release_->Stage(std::move(file)); !staged.ok()) {
+    // What is not a regular file is never replaced.
+    const std::string reason =
+        (staged.code() == platform::Status::Code::kNotRegular ? "删除文件失败 ["
+                                                              : "重命名文件失败 [") +
+        name + "]";
+    Log(reason);
+    FailRelease(reason);
+    return false;
+  }
+  // A release that failed already keeps nothing more.
+  if (!release_failure_.empty()) release_->Discard();
+  release_installs_[target] =
+      Installed{name, target, t.execute_flag, t.register_flag, t.execute_parameters};
+  Log("下载文件成功 [" + name + "]");
+  return true;
+}
+
+void CAutoUpdateClientDlg::FailRelease(const std::string& reason) {
+  if (release_failure_.empty()) release_failure_ = reason;
+  // What was staged goes at once; files still to come are dropped as they arrive.
+  if (release_) release_->Discard();
+}
+
+void CAutoUpdateClientDlg::FinishRelease() {
+  std::unique_ptr<StagedRelease> release = std::move(release_);
+  std::map<std::string, Installed> installs = std::move(release_installs_);
+  release_installs_.clear();
+  std::string failure = std::move(release_failure_);
+  release_failure_.clear();
+  bool restart = false;
+  if (failure.empty() && release) {
+    // The user's other instances read, change and write the catalogues and the
+    // settings file under the lock of their folder: the release takes its place under
+    // it too. A lock that cannot be had is logged, and the renames are made as alone.
+    platform::FolderLock locked;
+    if (const std::string& folder = manifest_.folders().locked_folder; !folder.empty()) {
+      const platform::Status taken = platform::FolderLock::Acquire(
+          ansi::NativePath(folder), platform::FolderLock::Mode::kMake, &locked);
+      if (!taken.ok() && !taken.IsNotFound()) Log("文件夹加锁失败 [" + Utf8(folder) + "]");
+    }
+    const ReleaseJournal journal(ansi::NativePath(manifest_.folders().release_journal),
+                                 manifest_.folders().version_index);
+    if (platform::Status committed = release->Commit(journal, &restart); !committed.ok())
+      failure = "无法替换文件: " + ansi::ToUtf8Lossy(committed.ToString());
+  }
+  if (!failure.empty()) {
+    Log("更新失败: " + failure);
+    SetMovie("UpdateResult", "failed|" + ansi::FromUtf8Lossy(failure));
+    return;
+  }
+  // In place: what the manifest asks of each file now.
+  for (const auto& [target, file] : installs) {
+    if (file.execute) shell_.Open(target, Utf8(file.execute_parameters));
+    // Components are not registered on this platform: the step is only logged.
+    if (file.register_flag) Log("跳过注册组件 [" + file.name + "]");
+  }
+  Log(kAllDone);
+  SetMovie("UpdateResult", restart ? "ok|restart" : "ok");
 }
 
 void CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {

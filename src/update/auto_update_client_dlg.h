@@ -26,6 +26,7 @@
 #include "platform/shell.h"
 #include "platform/update_window.h"
 #include "update/movie_variables.h"
+#include "update/staged_release.h"
 #include "update/update_files.h"
 
 namespace update {
@@ -97,6 +98,14 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
     std::string sha256;
     std::uint64_t length = 0;  // the manifest's Length
   };
+  // A file of the release in place, for what the manifest says to do next.
+  struct Installed {
+    std::string name;    // UTF-8
+    std::string target;  // native
+    bool execute = false;
+    bool register_flag = false;
+    std::string execute_parameters;  // code page
+  };
 
   // Fetches the server list and starts the pump and the first check's timer.
   void BeginRun();
@@ -111,6 +120,15 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   void OnManifestEnd(net::CInetFile& transfer, int result);
   void OnFileEnd(net::CInetFile& transfer, int result);
   void InstallFile(net::CInetFile& transfer);
+  // Verifies an update file that has arrived and stages it in the release; false
+  // (after logging why) when it is not taken.
+  bool StageFile(net::CInetFile& transfer);
+  // The release fails with |reason| (UTF-8, as logged); its files are never put in
+  // place.
+  void FailRelease(const std::string& reason);
+  // Every file of the release has ended: puts the release in place, or drops it, and
+  // tells the log and the movie (UpdateResult).
+  void FinishRelease();
   // Records the folder |transfer| writes its body in, for the next start to remove
   // what a kill leaves there (a shelf download or an update file).
   void RememberFolder(const net::CInetFile& transfer) const;
@@ -151,6 +169,14 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   std::string server_label_;
   bool auto_download_ = false;
   std::map<std::uint64_t, Install> installs_;
+  // The release under way: its staged files, how many of its transfers have not ended,
+  // the first reason it failed (empty: none yet), and what each file asks for once in
+  // place.
+  std::unique_ptr<StagedRelease> release_;
+  std::size_t release_pending_ = 0;
+  std::string release_failure_;
+  std::map<std::string, Installed> release_installs_;  // by native target path
+  std::string refused_reason_;         // the first entry the last manifest refused (UTF-8)
   std::set<std::string> fetch_files_;  // the temporary files of fetches not yet removed
   bool reported_ = false;              // a DLRatio report has been made
   std::uint64_t last_report_ms_ = 0;

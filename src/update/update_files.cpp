@@ -13,10 +13,12 @@
 #include <optional>
 
 #include "platform/ansi.h"
+#include "platform/desktop_module.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "update/download_folders.h"
 #include "update/file_digest.h"
+#include "update/release_journal.h"
 #include "update/version_index.h"
 
 namespace update {
@@ -240,6 +242,8 @@ BaseFolders BaseFolders::ForThisUser() {
   folders.version_index = data_folder + "/installed-versions.txt";
   folders.download_folders = data_folder + "/" + DownloadFolders::kFileName;
   folders.locked_folder = data_folder + "/public";
+  folders.release_journal = data_folder + "/" + ReleaseJournal::kFileName;
+  folders.program_files = {program, ansi::CorePathLossy(platform::DesktopModulePath())};
   return folders;
 }
 

@@ -42,6 +42,12 @@ struct BaseFolders {
   // The folder whose files the user's instances change under its lock (the catalogues
   // and the settings file); an install into it takes that lock too. Empty: none.
   std::string locked_folder;  // data folder + "/public"
+  // The journal of a release being put in place (ReleaseJournal); empty: releases are
+  // installed without one.
+  std::string release_journal;  // data folder + "/release-journal.txt"
+  // The running program's own files (core paths): a release that replaces one of them
+  // takes effect at the next start.
+  std::vector<std::string> program_files;  // the program file and its desktop module
 
   // The folders of this process and user, where the data folder is the data home +
   // "/vellari". Nothing is created.

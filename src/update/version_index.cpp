@@ -55,13 +55,21 @@ bool VersionIndex::Lookup(const std::string& target, std::string* version) const
 }
 
 platform::Status VersionIndex::Record(const std::string& target, const std::string& version) const {
-  if (target.empty() || !IsRecordable(target) || !IsRecordable(version))
-    return platform::Status::Invalid("a path or version that cannot be recorded");
+  return Record({{target, version}});
+}
+
+platform::Status VersionIndex::Record(
+    const std::vector<std::pair<std::string, std::string>>& versions) const {
+  for (const auto& [target, version] : versions)
+    if (target.empty() || !IsRecordable(target) || !IsRecordable(version))
+      return platform::Status::Invalid("a path or version that cannot be recorded");
   std::map<std::string, std::string> entries;
   if (platform::Status read = Read(&entries); !read.ok() && !read.IsNotFound()) return read;
-  if (version.empty()) {
-    entries.erase(target);
-  } else {
+  for (const auto& [target, version] : versions) {
+    if (version.empty()) {
+      entries.erase(target);
+      continue;
+    }
     if (entries.size() >= kMaxEntries && entries.count(target) == 0)
       return platform::Status::TooLarge(path_ + ": the index is full");
     entries[target] = version;

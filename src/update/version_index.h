@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -40,6 +42,9 @@ class VersionIndex {
   // the index is there but is not a readable regular file within the limit, it is
   // full (TooLarge), or it cannot be written.
   platform::Status Record(const std::string& target, const std::string& version) const;
+  // The same for several targets (target, version) at once, in one write: a release's
+  // versions change together.
+  platform::Status Record(const std::vector<std::pair<std::string, std::string>>& versions) const;
 
  private:
   // The entries of the index; NotFound when there is none yet.

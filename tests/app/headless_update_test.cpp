@@ -51,7 +51,8 @@ class UpdateRunTest : public ::testing::Test {
   UpdateRunTest() {
     home_.MakeDir("prog");
     vendor_ = std::make_unique<VendorProcess>(std::vector<std::string>{
-        "--root", root_.path(), "--fault", "/slow=slow:1024:200", "--fault", "/hang=hang"});
+        "--root", root_.path(), "--fault", "/slow=slow:1024:200", "--fault", "/hang=hang",
+        "--fault", "/missing=status:404", "--fault", "/cut=drop:3"});
     root_.Write("Storage/XmlFile/serverlist.txt",
                 Gb("主服务器|" + Url("/update/manifest.xml") + "\r\n"));
   }
@@ -134,6 +135,7 @@ TEST_F(UpdateRunTest, ThreeFilesAreFetchedInstalledAndCounted) {
                           "正在更新文件：c.bin", "下载文件成功 [c.bin]", "更新完毕"}));
   EXPECT_EQ(Values(run, "TotalUpdateFile"), (std::vector<std::string>{"0", "3", "3", "3", "3"}));
   EXPECT_EQ(Values(run, "UpdatedFile"), (std::vector<std::string>{"0", "0", "1", "2", "3"}));
+  EXPECT_EQ(Values(run, "UpdateResult"), std::vector<std::string>{"ok"});
   EXPECT_EQ(home_.Read("data/vellari/public/upd/c.bin"), std::string(3000, 'c'));
   EXPECT_FALSE(fs::exists(Upd("c.bin.update")));
   // Installed once, they are up to date at the next start.
@@ -170,6 +172,62 @@ TEST_F(UpdateRunTest, WhatCannotBeReplacedOrWouldLeaveItsFolderIsLoggedAndKept) 
   EXPECT_FALSE(fs::exists(home_ / "data/evil.bin"));
 }
 
+// A release is installed whole or not at all: one file that cannot be fetched (404),
+// does not match its digest or arrives cut short leaves every file of the installed
+// release as it was, says why in the log and tells the movie.
+TEST_F(UpdateRunTest, AReleaseThatFailsHalfWayLeavesTheOldReleaseWhole) {
+  const auto release = [this](const std::string& version, const std::string& b_path,
+                              const std::string& b_extra) {
+    const std::string v = "<FileVersion>" + version + "</FileVersion>";
+    root_.Write("update/manifest.xml",
+                Manifest(FileEntry("a.bin", 5, Url("/update/files/a" + version), v) +
+                         FileEntry("b.bin", 5, Url(b_path), v + b_extra) +
+                         FileEntry("c.bin", 5, Url("/update/files/c" + version), v)));
+  };
+  for (const char* name : {"a", "b", "c"})
+    for (const char* version : {"1", "2"})
+      root_.Write(std::string("update/files/") + name + version,
+                  std::string(name) + "-v" + version + "!");
+  release("1", "/update/files/b1", "");
+  LumoraRun first = Run({Wait(2000)});
+  ASSERT_EQ(Log(first).back(), "更新完毕");
+  ASSERT_EQ(Values(first, "UpdateResult"), std::vector<std::string>{"ok"});
+
+  struct Broken {
+    const char* what;
+    std::string path, extra, reason;
+  };
+  const std::vector<Broken> broken = {
+      {"404", "/missing/b2", "", "下载文件失败 [b.bin], 错误代码 [6]"},
+      {"digest", "/update/files/b2", "<SHA256>" + std::string(64, '0') + "</SHA256>",
+       "文件校验失败 [b.bin]"},
+      {"short body", "/cut/update/files/b2", "", "下载文件失败 [b.bin], 错误代码 [6]"},
+  };
+  for (const Broken& b : broken) {
+    release("2", b.path, b.extra);
+    LumoraRun run = Run({Wait(2000)});
+    const std::vector<std::string> log = Log(run);
+    EXPECT_TRUE(Has(log, "下载文件成功 [c.bin]")) << b.what;
+    EXPECT_FALSE(Has(log, "更新完毕")) << b.what;
+    EXPECT_EQ(log.back(), "更新失败: " + b.reason) << b.what;
+    EXPECT_EQ(Values(run, "UpdateResult"), std::vector<std::string>{"failed|" + b.reason})
+        << b.what;
+    for (const char* name : {"a", "b", "c"})
+      EXPECT_EQ(home_.Read(std::string("data/vellari/public/upd/") + name + ".bin"),
+                std::string(name) + "-v1!")
+          << b.what << " " << name;
+    EXPECT_EQ(Bodies(Upd("")), std::vector<std::string>{}) << b.what;
+  }
+  // Once whole, the release goes in at once.
+  release("2", "/update/files/b2", "");
+  LumoraRun good = Run({Wait(2000)});
+  EXPECT_EQ(Log(good).back(), "更新完毕");
+  for (const char* name : {"a", "b", "c"})
+    EXPECT_EQ(home_.Read(std::string("data/vellari/public/upd/") + name + ".bin"),
+              std::string(name) + "-v2!");
+  EXPECT_FALSE(fs::exists(home_ / "data/vellari/release-journal.txt"));
+}
+
 TEST_F(UpdateRunTest, FoldersAreMadeOnlyForTheFilesInstalledInThem) {
   root_.Write("update/files/a.bin", "a");
   const auto entry = [this](const std::string& name, const std::string& dir,
@@ -180,20 +238,27 @@ TEST_F(UpdateRunTest, FoldersAreMadeOnlyForTheFilesInstalledInThem) {
   };
   // The Windows and system folders as base folders of their own, a LocalPath below the
   // data home, and one whose file cannot be fetched.
-  root_.Write("update/manifest.xml",
-              Manifest(entry("w.bin", "WINDOWSDIR", "", "/update/files/a.bin") +
-                       entry("s.bin", "SYSTEMDIR", "", "/update/files/a.bin") +
-                       entry("deep.bin", "APPDATADIR", "x\\y", "/update/files/a.bin") +
-                       entry("gone.bin", "APPDATADIR", "never\\made", "/update/files/none")));
-  LumoraRun run = Run({Wait(2000)});
-  const std::vector<std::string> log = Log(run);
+  const std::string good = entry("w.bin", "WINDOWSDIR", "", "/update/files/a.bin") +
+                           entry("s.bin", "SYSTEMDIR", "", "/update/files/a.bin") +
+                           entry("deep.bin", "APPDATADIR", "x\\y", "/update/files/a.bin");
+  // With one file that cannot be fetched the release fails whole: no file is
+  // installed, and the folders made for the bodies go with them.
+  root_.Write("update/manifest.xml", Manifest(good + entry("gone.bin", "APPDATADIR", "never\\made",
+                                                           "/update/files/none")));
+  std::vector<std::string> log = Log(Run({Wait(2000)}));
+  EXPECT_TRUE(Has(log, "下载文件失败 [gone.bin], 错误代码 [6]"));
+  EXPECT_EQ(log.back(), "更新失败: 下载文件失败 [gone.bin], 错误代码 [6]");
+  EXPECT_FALSE(fs::exists(home_ / "data/vellari/windows/w.bin"));
+  EXPECT_FALSE(fs::exists(home_ / "data/x"));
+  EXPECT_FALSE(fs::exists(home_ / "data/never"));
+  root_.Write("update/manifest.xml", Manifest(good));
+  log = Log(Run({Wait(2000)}));
   for (const char* name : {"w.bin", "s.bin", "deep.bin"})
     EXPECT_TRUE(Has(log, std::string("下载文件成功 [") + name + "]")) << name;
-  EXPECT_TRUE(Has(log, "下载文件失败 [gone.bin], 错误代码 [6]"));
+  EXPECT_EQ(log.back(), "更新完毕");
   EXPECT_EQ(home_.Read("data/vellari/windows/w.bin"), "a");
   EXPECT_EQ(home_.Read("data/vellari/system/s.bin"), "a");
   EXPECT_EQ(home_.Read("data/x/y/deep.bin"), "a");
-  EXPECT_FALSE(fs::exists(home_ / "data/never"));
 }
 
 TEST_F(UpdateRunTest, ARefusedOrOversizedManifestIsLoggedAndNoFetchLeavesItsFile) {
@@ -250,9 +315,9 @@ TEST_F(UpdateRunTest, AFileSizeLimitFailsTheDownloadAndNotTheProgram) {
   file_size_limit_ = 100000;  // "ulimit -f": a write past it is refused
   const std::vector<std::string> log = Log(Run({Wait(1500)}));
   EXPECT_TRUE(Has(log, "下载文件失败 [big.bin], 错误代码 [7]"));
-  EXPECT_TRUE(Has(log, "下载文件成功 [small.bin]"));
-  EXPECT_EQ(log.back(), "更新完毕");
+  EXPECT_EQ(log.back(), "更新失败: 下载文件失败 [big.bin], 错误代码 [7]");
   EXPECT_FALSE(fs::exists(Upd("big.bin")));
+  EXPECT_FALSE(fs::exists(Upd("small.bin")));
   EXPECT_EQ(Bodies(Upd("")), std::vector<std::string>{});
 }
 
@@ -338,7 +403,9 @@ TEST_F(UpdateRunTest, ALaterStartRunsTheUpdateAgainUnlessOneIsUnderWay) {
                               home_ / "data",
                               home_ / "data/vellari/installed-versions.txt",
                               home_ / "data/vellari/download-folders.txt",
-                              home_ / "data/vellari/public"};
+                              home_ / "data/vellari/public",
+                              home_ / "data/vellari/release-journal.txt",
+                              {}};
   {
     update::CAutoUpdateClientDlg client(
         {face->loop(), face->update_window(), face->dialogs(), face->shell()},

@@ -10,6 +10,7 @@
 #include "platform/unique_file.h"
 #include "update/download_folders.h"
 #include "update/file_time.h"
+#include "update/release_journal.h"
 #include "update/update_file.h"
 #include "update/version_index.h"
 
@@ -96,6 +97,52 @@ TEST_F(ManifestTest, VersionIndexRecordsReplacesAndRemoves) {
   EXPECT_FALSE(index.Record("/c", "1\t/d"));
   EXPECT_FALSE(index.Record("", "1"));
   EXPECT_EQ(dir_.Read("data/vellari/installed-versions.txt"), "2\t" + Gb("/程序/b") + "\n");
+}
+
+// A release whose renames a kill interrupted: the journal lists three, the first made
+// already (its body is gone, the new file in place), two not yet. Completing it makes
+// the other two, records the three versions at once and removes the journal.
+TEST_F(ManifestTest, AnInterruptedReleaseIsCompletedFromItsJournal) {
+  dir_.Write("prog/a", "old a");
+  dir_.Write("prog/b", "old b");
+  dir_.Write("prog/.a.update.Aa1234", "new a");
+  dir_.Write("prog/.b.update.Bb1234", "new b");
+  dir_.Write("prog/.c.update.Cc1234", "new c");
+  const std::string prog = dir_ / "prog";
+  const update::ReleaseJournal journal(dir_ / "data/vellari/release-journal.txt",
+                                       folders_.version_index);
+  dir_.MakeDir("data/vellari");
+  ASSERT_TRUE(journal.Write({{"2", prog + "/.a.update.Aa1234", prog + "/a"},
+                             {"2", prog + "/.b.update.Bb1234", prog + "/b"},
+                             {"", prog + "/.c.update.Cc1234", prog + "/c"}}));
+  ASSERT_EQ(std::rename((prog + "/.a.update.Aa1234").c_str(), (prog + "/a").c_str()), 0);
+  ASSERT_TRUE(journal.Complete());
+  EXPECT_EQ(dir_.Read("prog/a"), "new a");
+  EXPECT_EQ(dir_.Read("prog/b"), "new b");
+  EXPECT_EQ(dir_.Read("prog/c"), "new c");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "data/vellari/release-journal.txt"));
+  std::string version;
+  ASSERT_TRUE(update::VersionIndex(folders_.version_index).Lookup(prog + "/b", &version));
+  EXPECT_EQ(version, "2");
+  EXPECT_FALSE(update::VersionIndex(folders_.version_index).Lookup(prog + "/c", &version));
+  // Nothing left to do: no journal.
+  EXPECT_TRUE(journal.Complete().IsNotFound());
+
+  // A journal cut short, or one whose steps would move other files than a body over
+  // its own target, moves nothing and goes.
+  dir_.Write("prog/.a.update.Zz9999", "newer a");
+  dir_.Write("data/vellari/release-journal.txt", std::string(update::ReleaseJournal::kHeader) +
+                                                     "\n1\t" + prog + "/.a.update.Zz9999\t" + prog +
+                                                     "/a\n");
+  EXPECT_FALSE(journal.Complete());
+  dir_.Write("data/vellari/release-journal.txt", std::string(update::ReleaseJournal::kHeader) +
+                                                     "\n1\t" + prog + "/.a.update.Zz9999\t" + prog +
+                                                     "/b\nend\n");
+  EXPECT_FALSE(journal.Complete());
+  EXPECT_EQ(dir_.Read("prog/a"), "new a");
+  EXPECT_EQ(dir_.Read("prog/b"), "new b");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "data/vellari/release-journal.txt"));
+  EXPECT_FALSE(journal.Write({{"1", prog + "/../x/.a.update.Zz9999", prog + "/a"}}));
 }
 
 TEST_F(ManifestTest, HostileVersionIndexIsReadSafely) {
