@@ -14,6 +14,7 @@
 #include "platform/folder_lock.h"
 #include "update/download_folders.h"
 #include "update/file_digest.h"
+#include "update/installed_release.h"
 #include "update/release_journal.h"
 
 namespace update {
@@ -28,6 +29,7 @@ constexpr const char* kNoServerListUrl =
     "请输传递服务器列表参数 格式： ...exe http://..../..serverlist.txt auto";
 constexpr const char* kTooManyDownloads = "最多只能有10个文件同时下载";
 constexpr const char* kRunUnderWay = "更新正在进行，请稍后再试";
+constexpr const char* kNotVerified = "未找到发布密钥，更新文件未经签名验证";
 constexpr int kRefusedEntryCode = 7;  // "创建本地文件失败": the file is never made
 
 // Why a fetched manifest was not loaded, for the log.
@@ -317,6 +319,9 @@ void CAutoUpdateClientDlg::OnEnd(net::CInetFile& t, int result) {
     case net::CInetFile::kManifest:
       OnManifestEnd(t, result);
       break;
+    case kSignatureFetch:
+      OnSignatureEnd(t, result);
+      break;
     default:
       OnFileEnd(t, result);
       break;
@@ -354,12 +359,60 @@ void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
     return;
   }
   Log("获取更新文件列表成功：" + Utf8(t.server_label));
-  if (!manifest_.Load(t.local_path)) {
-    Log("更新文件列表无效：" + Utf8(t.server_label) +
-        ", 原因: " + LoadErrorText(manifest_.GetLoadError()));
-    RemoveFetchFile(t.local_path);
+  const ReleaseTrust trust(manifest_.folders().release_keys);
+  if (manifest_.folders().release_keys.empty() || !trust.Enabled()) {
+    if (!unverified_said_) Log(kNotVerified);
+    unverified_said_ = true;
+    ReadManifest(t.local_path, t.server_label, std::nullopt);
     return;
   }
+  // Nothing of the release is read before its signature has been checked. The
+  // signature's fetch starts at once, whatever else is listed.
+  auto signature = MakeTransfer(kSignatureFetch, t.url + ".minisig", MakeTemporaryFile());
+  signature->server_label = t.server_label;
+  signature->body_limit = minisign::kMaxSignatureFileBytes;
+  pending_manifests_[signature->id()] = PendingManifest{t.local_path, t.server_label};
+  net::CInetFile* started = signature.get();
+  transfers_.Add(std::move(signature));
+  if (started->StartTransfer()) Counted(*started);
+}
+
+void CAutoUpdateClientDlg::OnSignatureEnd(net::CInetFile& t, int result) {
+  auto pending = pending_manifests_.find(t.id());
+  if (pending == pending_manifests_.end()) return;
+  const PendingManifest manifest = pending->second;
+  pending_manifests_.erase(pending);
+  const ReleaseCheck check =
+      ReleaseTrust(manifest_.folders().release_keys)
+          .Check(manifest.path, result == 0 ? t.local_path : std::string(),
+                 InstalledRelease(manifest_.folders().installed_release), std::time(nullptr));
+  RemoveFetchFile(t.local_path);
+  if (check.verdict != Verdict::kTrusted) {
+    Log("更新文件列表无效：" + Utf8(manifest.server_label) + ", 原因: " + VerdictText(check));
+    RemoveFetchFile(manifest.path);
+    return;
+  }
+  ReadManifest(manifest.path, manifest.server_label, check.terms.release);
+}
+
+void CAutoUpdateClientDlg::ReadManifest(const std::string& path, const std::string& label,
+                                        std::optional<std::uint64_t> release) {
+  loaded_release_.reset();
+  if (!manifest_.Load(path)) {
+    Log("更新文件列表无效：" + Utf8(label) + ", 原因: " + LoadErrorText(manifest_.GetLoadError()));
+    RemoveFetchFile(path);
+    return;
+  }
+  std::string lacking;
+  if (release && manifest_.FindEntryWithoutLengthOrDigest(&lacking)) {
+    manifest_.Clear();
+    Log("更新文件列表无效：" + Utf8(label) + ", 原因: 条目 [" + Utf8(lacking) +
+        "] 缺少长度或SHA256");
+    RemoveFetchFile(path);
+    return;
+  }
+  // A release with an entry that is never installed is not recorded as installed.
+  if (manifest_.GetRefused().empty()) loaded_release_ = release;
   // Entries whose names would leave their folder are never downloaded; without them
   // the release cannot be installed whole.
   refused_reason_.clear();
@@ -378,17 +431,31 @@ void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
     SetMovie("TotalUpdateFile", Number(files_to_update_));
   } else {
     Log(kUpToDate);
+    // A signed release that needs nothing is the installed one.
+    if (auto_download_) {
+      release_to_record_ = loaded_release_;
+      RecordInstalledRelease();
+    }
   }
-  server_label_ = t.server_label;
+  server_label_ = label;
   if (auto_download_) {
     auto_download_ = false;
     QueueUpdateFiles(server_label_);
   }
-  RemoveFetchFile(t.local_path);
+  RemoveFetchFile(path);
+}
+
+void CAutoUpdateClientDlg::RecordInstalledRelease() {
+  const std::string& file = manifest_.folders().installed_release;
+  if (release_to_record_ && !file.empty() &&
+      !InstalledRelease(file).Write(*release_to_record_).ok())
+    Log("无法记录已安装的版本 " + Number(*release_to_record_));
+  release_to_record_.reset();
 }
 
 void CAutoUpdateClientDlg::QueueUpdateFiles(const std::string& server_label) {
   if (manifest_.GetCount() == 0) return;
+  release_to_record_ = loaded_release_;
   // The files queued here are one release, installed whole or not at all (files
   // queued while one is under way join it).
   if (!release_) {
@@ -532,6 +599,7 @@ void CAutoUpdateClientDlg::FinishRelease() {
     // Components are not registered on this platform: the step is only logged.
     if (file.register_flag) Log("跳过注册组件 [" + file.name + "]");
   }
+  RecordInstalledRelease();
   Log(kAllDone);
   SetMovie("UpdateResult", restart ? "ok|restart" : "ok");
 }

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@
 #include "platform/shell.h"
 #include "platform/update_window.h"
 #include "update/movie_variables.h"
+#include "update/release_trust.h"
 #include "update/staged_release.h"
 #include "update/update_files.h"
 
@@ -39,6 +41,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   static constexpr unsigned kFirstCheckDelayMs = 3000;
   static constexpr std::size_t kRunningLimit = 5;
   static constexpr std::size_t kMaxTransfers = 10;
+  // The fetch of a manifest's signature (its URL + ".minisig"), a transfer of its own.
+  static constexpr int kSignatureFetch = 3;
 
   struct Platform {
     platform::MainLoop& loop;
@@ -118,6 +122,15 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   void OnEnd(net::CInetFile& transfer, int result);
   void OnServerListEnd(net::CInetFile& transfer);
   void OnManifestEnd(net::CInetFile& transfer, int result);
+  // The signature of a fetched manifest has arrived (or failed): the manifest is read
+  // only when its release is trusted.
+  void OnSignatureEnd(net::CInetFile& transfer, int result);
+  // Reads the fetched manifest at |path| and goes on with the check; |release| is the
+  // number of a signed release (none for an unsigned one).
+  void ReadManifest(const std::string& path, const std::string& server_label,
+                    std::optional<std::uint64_t> release);
+  // Records the release whose files were all installed as the installed one.
+  void RecordInstalledRelease();
   void OnFileEnd(net::CInetFile& transfer, int result);
   void InstallFile(net::CInetFile& transfer);
   // Verifies an update file that has arrived and stages it in the release; false
@@ -178,7 +191,16 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   std::map<std::string, Installed> release_installs_;  // by native target path
   std::string refused_reason_;         // the first entry the last manifest refused (UTF-8)
   std::set<std::string> fetch_files_;  // the temporary files of fetches not yet removed
-  bool reported_ = false;              // a DLRatio report has been made
+  // Manifests waiting for their signature, by the id of the signature's fetch.
+  struct PendingManifest {
+    std::string path;
+    std::string server_label;
+  };
+  std::map<std::uint64_t, PendingManifest> pending_manifests_;
+  bool unverified_said_ = false;                    // the log said releases are not verified
+  std::optional<std::uint64_t> loaded_release_;     // the signed release last read
+  std::optional<std::uint64_t> release_to_record_;  // the release being installed
+  bool reported_ = false;                           // a DLRatio report has been made
   std::uint64_t last_report_ms_ = 0;
   // Messages posted by workers check this before they touch the window.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

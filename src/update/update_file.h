@@ -70,6 +70,8 @@ class CUpdateFile {
   [[nodiscard]] bool VerifyDownloaded(const std::string& native_path) const;
 
   std::uint64_t length() const { return length_; }
+  // True when the manifest gave the Length as a decimal number.
+  bool has_length() const { return has_length_; }
   const std::string& file_name() const { return file_name_; }
   const std::string& file_version() const { return file_version_; }
   const std::string& product_version() const { return product_version_; }
@@ -95,6 +97,7 @@ class CUpdateFile {
   friend class CUpdateFiles;
 
   std::uint64_t length_ = 0;
+  bool has_length_ = false;
   std::string file_name_;
   std::string file_version_;
   std::string product_version_;

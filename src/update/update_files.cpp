@@ -18,7 +18,9 @@
 #include "platform/folders.h"
 #include "update/download_folders.h"
 #include "update/file_digest.h"
+#include "update/installed_release.h"
 #include "update/release_journal.h"
+#include "update/release_trust.h"
 #include "update/version_index.h"
 
 namespace update {
@@ -244,6 +246,8 @@ BaseFolders BaseFolders::ForThisUser() {
   folders.locked_folder = data_folder + "/public";
   folders.release_journal = data_folder + "/" + ReleaseJournal::kFileName;
   folders.program_files = {program, ansi::CorePathLossy(platform::DesktopModulePath())};
+  folders.release_keys = folders.current_dir + "/" + ReleaseTrust::kKeyFileName;
+  folders.installed_release = data_folder + "/" + InstalledRelease::kFileName;
   return folders;
 }
 
@@ -343,9 +347,11 @@ bool CUpdateFiles::Load(const std::string& path) {
       if (value.size() > kMaxValueBytes) too_long = true;
       if (text != nullptr)
         *text = std::move(value);
-      else if (is("Length"))
+      else if (is("Length")) {
         entry->length_ = ParseNumber(value);
-      else if (is("FileDateLow"))
+        entry->has_length_ =
+            !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+      } else if (is("FileDateLow"))
         entry->file_time_.low = ParseNumber(value);
       else if (is("FileDateHigh"))
         entry->file_time_.high = ParseNumber(value);
@@ -380,6 +386,16 @@ bool CUpdateFiles::Load(const std::string& path) {
     entries_.push_back(std::move(entry));
   }
   return true;
+}
+
+bool CUpdateFiles::FindEntryWithoutLengthOrDigest(std::string* file_name) const {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  for (const auto& entry : entries_)
+    if (!entry->has_length() || entry->sha256().empty()) {
+      *file_name = entry->file_name();
+      return true;
+    }
+  return false;
 }
 
 LoadError CUpdateFiles::GetLoadError() const {

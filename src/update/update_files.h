@@ -48,6 +48,10 @@ struct BaseFolders {
   // The running program's own files (core paths): a release that replaces one of them
   // takes effect at the next start.
   std::vector<std::string> program_files;  // the program file and its desktop module
+  // The minisign public keys the program trusts (ReleaseTrust); empty: none.
+  std::string release_keys;  // current_dir + "/release-keys.pub"
+  // The number of the installed release (InstalledRelease); empty: none kept.
+  std::string installed_release;  // data folder + "/installed-release.txt"
 
   // The folders of this process and user, where the data folder is the data home +
   // "/vellari". Nothing is created.
@@ -108,6 +112,10 @@ class CUpdateFiles {
   [[nodiscard]] bool Load(const std::string& path);
   // Why the last Load returned false (kNone after one that returned true).
   LoadError GetLoadError() const;
+  // True when an entry of the list lacks its Length (a decimal number) or its SHA256
+  // digest, which every entry of a signed release carries; its FileName goes to
+  // |file_name|.
+  [[nodiscard]] bool FindEntryWithoutLengthOrDigest(std::string* file_name) const;
   // The entries the last Load did not take, in document order.
   std::vector<RefusedEntry> GetRefused() const;
 

@@ -18,6 +18,7 @@
 #include "../support/vendor_process.h"
 #include "platform/platform.h"
 #include "update/auto_update_client_dlg.h"
+#include "update/file_digest.h"
 
 using library::CXmlElement;
 using library::CXmlFileObject;
@@ -130,6 +131,7 @@ TEST_F(UpdateRunTest, ThreeFilesAreFetchedInstalledAndCounted) {
   EXPECT_EQ(Log(run), (std::vector<std::string>{
                           "正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器",
                           "正在连接：主服务器", "获取更新文件列表成功：主服务器",
+                          "未找到发布密钥，更新文件未经签名验证",
                           "需更新文件总数: 3, 文件总长度: 5 KB", "正在更新文件：a.bin",
                           "下载文件成功 [a.bin]", "正在更新文件：b.bin", "下载文件成功 [b.bin]",
                           "正在更新文件：c.bin", "下载文件成功 [c.bin]", "更新完毕"}));
@@ -389,6 +391,59 @@ TEST_F(UpdateRunTest, AnotherServerChosenLaterIsCheckedWithoutDownloading) {
   EXPECT_FALSE(fs::exists(Upd("a.bin")));
 }
 
+// With release-keys.pub beside the program, only a release signed by its key, not
+// older than the installed one and not expired, is installed; each refusal says why
+// and nothing of the refused release is fetched.
+TEST_F(UpdateRunTest, OnlyATrustedReleaseIsInstalled) {
+  const auto shell = [](const std::string& command) {
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  };
+  const TempDir keys;
+  shell("minisign -G -W -p " + keys / "a.pub" + " -s " + keys / "a.sec" + " >/dev/null");
+  shell("minisign -G -W -p " + keys / "b.pub" + " -s " + keys / "b.sec" + " >/dev/null");
+  fs::copy_file(keys / "a.pub", home_ / "prog/release-keys.pub");
+  root_.Write("update/files/a.bin", "new");
+  std::string digest;
+  ASSERT_TRUE(update::Sha256OfFile(root_ / "update/files/a.bin", &digest).ok());
+  const std::string signed_entry =
+      FileEntry("a.bin", 3, Url("/update/files/a.bin"), "<SHA256>" + digest + "</SHA256>");
+  const auto publish = [&](const std::string& entries, const std::string& key,
+                           const std::string& comment) {
+    root_.Write("update/manifest.xml", Manifest(entries));
+    fs::remove(root_ / "update/manifest.xml.minisig");
+    if (!key.empty())
+      shell("minisign -S -s " + keys / (key + ".sec") + " -m " + root_ / "update/manifest.xml" +
+            " -t '" + comment + "' >/dev/null");
+  };
+  const auto refusal = [&](const std::string& reason) {
+    const std::vector<std::string> log = Log(Run({Wait(1200)}));
+    EXPECT_EQ(log.back(), "更新文件列表无效：主服务器, 原因: " + reason);
+    EXPECT_FALSE(fs::exists(Upd("a.bin"))) << reason;
+  };
+  const std::string later = "expires=2099-01-01T00:00:00Z";
+  publish(signed_entry, "", "");
+  refusal("没有签名");
+  publish(signed_entry, "b", "release=5 " + later);
+  refusal("签名密钥不受信任");
+  publish(signed_entry, "a", "release=5 " + later);
+  root_.Write("update/manifest.xml", Manifest(signed_entry + "<!-- -->"));
+  refusal("签名不符，文件已被改动");
+  publish(signed_entry, "a", "release=5 expires=2001-01-01T00:00:00Z");
+  refusal("已于 2001-01-01T00:00:00Z 过期");
+  publish(FileEntry("a.bin", 3, Url("/update/files/a.bin")), "a", "release=5 " + later);
+  refusal("条目 [a.bin] 缺少长度或SHA256");
+
+  publish(signed_entry, "a", "release=5 " + later);
+  std::vector<std::string> log = Log(Run({Wait(1500)}));
+  EXPECT_TRUE(Has(log, "下载文件成功 [a.bin]"));
+  EXPECT_EQ(home_.Read("data/vellari/public/upd/a.bin"), "new");
+  EXPECT_EQ(home_.Read("data/vellari/installed-release.txt"), "5\n");
+  // An older release, however well signed, is a replay.
+  fs::remove(Upd("a.bin"));
+  publish(signed_entry, "a", "release=4 " + later);
+  refusal("版本 4 早于已安装的版本 5");
+}
+
 // A later start of the program on the desktop runs the start-up's update once more,
 // from the list it names, unless a run is under way: that one is left alone and the log
 // says so. In this process, on the headless face's window and log.
@@ -405,7 +460,10 @@ TEST_F(UpdateRunTest, ALaterStartRunsTheUpdateAgainUnlessOneIsUnderWay) {
                               home_ / "data/vellari/download-folders.txt",
                               home_ / "data/vellari/public",
                               home_ / "data/vellari/release-journal.txt",
-                              {}};
+                              {},
+
+                              home_ / "prog/release-keys.pub",
+                              home_ / "data/vellari/installed-release.txt"};
   {
     update::CAutoUpdateClientDlg client(
         {face->loop(), face->update_window(), face->dialogs(), face->shell()},

@@ -1,9 +1,14 @@
-// lumora-manifest [--base-url URL] [--install-dir MACRO] FOLDER MANIFEST
+// lumora-manifest [--base-url URL] [--install-dir MACRO]
+//                 [--secret-key FILE --release N --expires TIME] FOLDER MANIFEST
+// lumora-manifest --generate-key PUBFILE SECFILE
 //
 // Publishes a release: writes the update manifest of every file below FOLDER, as the
 // updater reads it, with each file's size, time and SHA-256 digest, its sub-folder as
-// LocalPath and base URL + "/" + LocalPath + "/" + name as its URL.
+// LocalPath and base URL + "/" + LocalPath + "/" + name as its URL; with a secret key,
+// signs it in MANIFEST.minisig as minisign does.
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -11,13 +16,17 @@
 #include <vector>
 
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "release_files.h"
+#include "update/minisign.h"
 #include "update/update_files.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: lumora-manifest [--base-url URL] [--install-dir MACRO] FOLDER MANIFEST\n"
+    "Usage: lumora-manifest [--base-url URL] [--install-dir MACRO]\n"
+    "                       [--secret-key FILE --release N --expires TIME] FOLDER MANIFEST\n"
+    "  or:  lumora-manifest --generate-key PUBFILE SECFILE\n"
     "Writes MANIFEST, the update manifest of every file below FOLDER: its size, time and\n"
     "SHA-256 digest, its folder below FOLDER as LocalPath, and URL/LocalPath/NAME as the\n"
     "address the updater downloads it from. Links, files that are not regular files and\n"
@@ -28,6 +37,13 @@ constexpr const char* kUsage =
     "      --install-dir MACRO  where the files are installed: CURRENTDIR (the program's\n"
     "                         folder, the default), APPDATADIR (the user's data home),\n"
     "                         WINDOWSDIR or SYSTEMDIR\n"
+    "      --secret-key FILE  sign MANIFEST with this minisign secret key (unencrypted,\n"
+    "                         as `minisign -G -W` writes it) into MANIFEST.minisig\n"
+    "      --release N        the release number the signature carries (with --secret-key)\n"
+    "      --expires TIME     when the release stops being installed, as\n"
+    "                         YYYY-MM-DDTHH:MM:SSZ (UTC; with --secret-key)\n"
+    "      --generate-key     write a new key pair: PUBFILE (for release-keys.pub) and\n"
+    "                         SECFILE (the secret key, mode 0600; keep it offline)\n"
     "  -h, --help             display this help and exit\n"
     "      --version          output version information and exit\n"
     "\n"
@@ -37,6 +53,10 @@ constexpr const char* kUsage =
 struct Options {
   std::string base_url;
   std::string install_dir = "CURRENTDIR";
+  std::string secret_key;
+  std::string release;
+  std::string expires;
+  bool generate_key = false;
   std::vector<std::string> operands;
   bool help = false;
   bool version = false;
@@ -70,9 +90,14 @@ int ReadOptions(int argc, char** argv, Options* options) {
       options->version = true;
       return 0;
     }
+    if (arg == "--generate-key") {
+      options->generate_key = true;
+      continue;
+    }
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg.substr(0, equals);
-    if (name != "--base-url" && name != "--install-dir")
+    if (name != "--base-url" && name != "--install-dir" && name != "--secret-key" &&
+        name != "--release" && name != "--expires")
       return Usage("unrecognized option '" + std::string(arg) + "'");
     std::string value;
     if (equals != std::string_view::npos) {
@@ -82,7 +107,13 @@ int ReadOptions(int argc, char** argv, Options* options) {
     } else {
       return Usage("option '" + std::string(name) + "' requires an argument");
     }
-    if (name == "--base-url") {
+    if (name == "--secret-key") {
+      options->secret_key = value;
+    } else if (name == "--release") {
+      options->release = value;
+    } else if (name == "--expires") {
+      options->expires = value;
+    } else if (name == "--base-url") {
       // The URL of a file is base + "/" + ...: no slash of the base's own doubles it.
       while (!value.empty() && value.back() == '/') value.pop_back();
       options->base_url = value;
@@ -97,12 +128,84 @@ int ReadOptions(int argc, char** argv, Options* options) {
       if (!known) return Usage("--install-dir '" + value + "' is not a directory macro");
     }
   }
+  if (options->generate_key) {
+    if (options->operands.size() != 2) return Usage("--generate-key needs PUBFILE and SECFILE");
+    return 0;
+  }
+  const bool signing = !options->secret_key.empty();
+  if (signing != !options->release.empty() || signing != !options->expires.empty())
+    return Usage("--secret-key, --release and --expires go together");
+  if (signing) {
+    std::string comment = "release=" + options->release + " expires=" + options->expires;
+    update::minisign::ReleaseTerms terms;
+    if (!update::minisign::ParseReleaseTerms(comment, &terms).ok())
+      return Usage("--release must be a number and --expires YYYY-MM-DDTHH:MM:SSZ");
+  }
   if (options->operands.size() < 2) return Usage("FOLDER and MANIFEST are required");
   if (options->operands.size() > 2) return Usage("extra operand '" + options->operands[2] + "'");
   return 0;
 }
 
+// Writes |text| as a new file at |path| with |mode|; an existing file is never replaced.
+bool WriteNewFile(const std::string& path, const std::string& text, mode_t mode) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) {
+    std::perror(("lumora-manifest: " + path).c_str());
+    return false;
+  }
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  const bool closed = close(fd) == 0;
+  if (!written || !closed) {
+    std::fprintf(stderr, "lumora-manifest: cannot write %s\n", path.c_str());
+    unlink(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+int GenerateKey(const Options& options) {
+  std::string public_file, secret_file;
+  if (platform::Status made = update::minisign::GenerateKeyPair(&public_file, &secret_file);
+      !made.ok()) {
+    std::fprintf(stderr, "lumora-manifest: %s\n", made.message().c_str());
+    return 1;
+  }
+  if (!WriteNewFile(options.operands[1], secret_file, 0600)) return 1;
+  if (!WriteNewFile(options.operands[0], public_file, 0644)) {
+    unlink(options.operands[1].c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// Signs the manifest at |output| into |output| + ".minisig" (prehashed, as minisign).
+bool SignManifest(const Options& options, const std::string& output) {
+  std::string key_text, manifest_text, signature;
+  update::minisign::SecretKey key;
+  platform::Status status =
+      platform::ReadRegularFile(options.secret_key, update::minisign::kMaxKeyFileBytes, &key_text);
+  if (status.ok()) status = update::minisign::ParseSecretKey(key_text, &key);
+  if (!status.ok()) {
+    std::fprintf(stderr, "lumora-manifest: %s: %s\n", options.secret_key.c_str(),
+                 status.message().c_str());
+    return false;
+  }
+  status = platform::ReadRegularFile(output, update::CUpdateFiles::kMaxFileBytes, &manifest_text);
+  if (status.ok())
+    status = update::minisign::Sign(key, manifest_text,
+                                    "release=" + options.release + " expires=" + options.expires,
+                                    &signature);
+  if (status.ok()) status = platform::ReplaceFileContents(output + ".minisig", signature);
+  if (!status.ok()) {
+    std::fprintf(stderr, "lumora-manifest: cannot sign %s: %s\n", output.c_str(),
+                 status.message().c_str());
+    return false;
+  }
+  return true;
+}
+
 int Run(const Options& options) {
+  if (options.generate_key) return GenerateKey(options);
   const std::string& folder = options.operands[0];
   const std::string& output = options.operands[1];
   std::vector<manifest::ReleaseFile> files;
@@ -134,6 +237,7 @@ int Run(const Options& options) {
     std::fprintf(stderr, "lumora-manifest: cannot write %s\n", output.c_str());
     return 1;
   }
+  if (!options.secret_key.empty() && !SignManifest(options, output)) return 1;
   return left_out.empty() ? 0 : 1;
 }
 
