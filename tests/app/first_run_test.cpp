@@ -111,15 +111,18 @@ TEST_F(FirstRunTest, TheUpdaterFillsAFreshDataFolderAndASecondStartFindsItUpToDa
   ASSERT_GT(release.size(), 100u);
   ASSERT_FALSE(fs::exists(home_ / "data"));
 
-  // The first start: the program ends once every file of the release is installed.
-  LumoraRun first = Start({}, {AfterLogs("下载文件成功", release.size(), 0)});
+  // The first start: the program ends once the release is installed, whole.
+  LumoraRun first = Start({}, {AfterLogs("更新完毕", 1, 0)});
   EXPECT_EQ(first.Variable("FirstRun"), "true");
   const std::vector<std::string> logs = Logs(first);
-  ASSERT_GE(logs.size(), 5u);
+  ASSERT_GE(logs.size(), 6u);
   EXPECT_EQ(logs[1], "获取服务器列表成功,共取得 2 个可选服务器");
   EXPECT_EQ(logs[2], "正在连接：主服务器");  // the last of the list is chosen
-  EXPECT_EQ(logs[4].rfind("需更新文件总数: " + std::to_string(release.size()) + ", ", 0), 0u)
-      << logs[4];
+  // A program without release keys takes the release unverified, and says so.
+  EXPECT_EQ(logs[4], "未找到发布密钥，更新文件未经签名验证");
+  EXPECT_EQ(logs[5].rfind("需更新文件总数: " + std::to_string(release.size()) + ", ", 0), 0u)
+      << logs[5];
+  EXPECT_EQ(first.Variable("UpdateResult"), "ok");
   EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
                           [](const std::string& s) { return s.rfind("下载文件失败", 0) == 0; }),
             0);
