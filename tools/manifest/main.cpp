@@ -1,23 +1,32 @@
-// lumora-manifest [--base-url URL] [--install-dir MACRO] FOLDER MANIFEST
+// lumora-manifest [--base-url URL] [--install-dir MACRO] [--previous DIR] FOLDER MANIFEST
 //
 // Publishes a release: writes the update manifest of every file below FOLDER, as the
 // updater reads it, with each file's size, time and SHA-256 digest, its sub-folder as
-// LocalPath and base URL + "/" + LocalPath + "/" + name as its URL.
+// LocalPath and base URL + "/" + LocalPath + "/" + name as its URL. With --previous,
+// each file whose previous version (the same LocalPath and name below DIR) differs
+// also gets a patch from that version, NAME.zst-patch beside it, named in its entry.
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "release_files.h"
+#include "update/file_digest.h"
+#include "update/file_patch.h"
 #include "update/update_files.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: lumora-manifest [--base-url URL] [--install-dir MACRO] FOLDER MANIFEST\n"
+    "Usage: lumora-manifest [--base-url URL] [--install-dir MACRO] [--previous DIR]\n"
+    "                       FOLDER MANIFEST\n"
     "Writes MANIFEST, the update manifest of every file below FOLDER: its size, time and\n"
     "SHA-256 digest, its folder below FOLDER as LocalPath, and URL/LocalPath/NAME as the\n"
     "address the updater downloads it from. Links, files that are not regular files and\n"
@@ -28,6 +37,10 @@ constexpr const char* kUsage =
     "      --install-dir MACRO  where the files are installed: CURRENTDIR (the program's\n"
     "                         folder, the default), APPDATADIR (the user's data home),\n"
     "                         WINDOWSDIR or SYSTEMDIR\n"
+    "      --previous DIR     the previous release: each file whose previous version\n"
+    "                         below DIR differs gets a patch from it, written beside\n"
+    "                         the file as NAME.zst-patch (zstd --patch-from) and named\n"
+    "                         in its entry\n"
     "  -h, --help             display this help and exit\n"
     "      --version          output version information and exit\n"
     "\n"
@@ -37,6 +50,7 @@ constexpr const char* kUsage =
 struct Options {
   std::string base_url;
   std::string install_dir = "CURRENTDIR";
+  std::string previous;
   std::vector<std::string> operands;
   bool help = false;
   bool version = false;
@@ -72,7 +86,7 @@ int ReadOptions(int argc, char** argv, Options* options) {
     }
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg.substr(0, equals);
-    if (name != "--base-url" && name != "--install-dir")
+    if (name != "--base-url" && name != "--install-dir" && name != "--previous")
       return Usage("unrecognized option '" + std::string(arg) + "'");
     std::string value;
     if (equals != std::string_view::npos) {
@@ -82,7 +96,9 @@ int ReadOptions(int argc, char** argv, Options* options) {
     } else {
       return Usage("option '" + std::string(name) + "' requires an argument");
     }
-    if (name == "--base-url") {
+    if (name == "--previous") {
+      options->previous = value;
+    } else if (name == "--base-url") {
       // The URL of a file is base + "/" + ...: no slash of the base's own doubles it.
       while (!value.empty() && value.back() == '/') value.pop_back();
       options->base_url = value;
@@ -102,6 +118,47 @@ int ReadOptions(int argc, char** argv, Options* options) {
   return 0;
 }
 
+// Makes the patch of |file| from its previous version, when there is one that differs,
+// and names it in the file's entry. False (said on standard error) when a patch was
+// due and could not be made; the entry then offers none and the whole file serves.
+bool OfferPatch(const Options& options, const manifest::ReleaseFile& file, const std::string& core,
+                std::size_t base_url_size, update::CUpdateFiles* manifest) {
+  const std::string relative =
+      file.local_path.empty() ? file.name : file.local_path + "/" + file.name;
+  const std::string previous = options.previous + "/" + relative;
+  std::string old_digest, new_digest;
+  if (!platform::PathExists(previous)) return true;
+  const platform::Status old_read = update::Sha256OfFile(previous, &old_digest);
+  const platform::Status new_read = update::Sha256OfFile(file.native_path, &new_digest);
+  if (!old_read.ok() || !new_read.ok()) {
+    std::fprintf(stderr, "lumora-manifest: %s: no patch\n",
+                 (old_read.ok() ? new_read : old_read).ToString().c_str());
+    return false;
+  }
+  if (old_digest == new_digest) return true;
+  const std::string patch_name = file.name + update::kPatchSuffix;
+  // The manifest reader takes no value longer than 259 bytes, the patch's URL included.
+  if (base_url_size + 2 + file.local_path.size() + patch_name.size() > 259) {
+    std::fprintf(stderr, "lumora-manifest: %s: the patch's URL would be too long; no patch\n",
+                 file.native_path.c_str());
+    return false;
+  }
+  const std::string patch = file.native_path + update::kPatchSuffix;
+  std::string patch_digest;
+  struct stat st;
+  platform::Status made = update::MakeFilePatch(previous, file.native_path, patch);
+  if (made.ok()) made = update::Sha256OfFile(patch, &patch_digest);
+  if (made.ok() && stat(patch.c_str(), &st) != 0) made = platform::PosixError(patch, errno);
+  if (!made.ok() || !manifest->SetPatch(core, patch_name, old_digest,
+                                        static_cast<std::uint64_t>(st.st_size), patch_digest)) {
+    std::fprintf(stderr, "lumora-manifest: %s: no patch: %s\n", file.native_path.c_str(),
+                 made.ToString().c_str());
+    unlink(patch.c_str());
+    return false;
+  }
+  return true;
+}
+
 int Run(const Options& options) {
   const std::string& folder = options.operands[0];
   const std::string& output = options.operands[1];
@@ -119,11 +176,17 @@ int Run(const Options& options) {
   }
   // No folders of this user take part: the entries are the release's own.
   update::CUpdateFiles manifest{update::BaseFolders{}};
+  bool patches_failed = false;
   for (const manifest::ReleaseFile& file : files) {
     std::string core;
     if (!ansi::CorePath(file.native_path, &core) ||
-        !manifest.AddScannedFile(core, options.install_dir, file.local_path))
+        !manifest.AddScannedFile(core, options.install_dir, file.local_path)) {
       left_out.push_back({file.native_path, "cannot be read"});
+      continue;
+    }
+    if (!options.previous.empty() &&
+        !OfferPatch(options, file, core, options.base_url.size(), &manifest))
+      patches_failed = true;
   }
   for (const manifest::LeftOut& item : left_out)
     std::fprintf(stderr, "lumora-manifest: %s: %s; left out\n", item.native_path.c_str(),
@@ -134,7 +197,7 @@ int Run(const Options& options) {
     std::fprintf(stderr, "lumora-manifest: cannot write %s\n", output.c_str());
     return 1;
   }
-  return left_out.empty() ? 0 : 1;
+  return left_out.empty() && !patches_failed ? 0 : 1;
 }
 
 }  // namespace
