@@ -9,8 +9,10 @@ namespace platform {
 class Shell {
  public:
   virtual ~Shell() = default;
-  // "open": an executable file is started with |parameters|, any other file opens in
-  // its default application, a URL in the browser. The outcome is not reported.
+  // "open": a program (ResolveShellTarget, shell_action.h) is started directly with
+  // |parameters| as its arguments, never through a shell; any other file, scripts
+  // included, opens in its default application, a URL in the browser. The outcome is
+  // not reported.
   virtual void Open(const std::string& target, const std::string& parameters) = 0;
 };
 

@@ -12,6 +12,7 @@
 #include "net/loop_notify.h"
 #include "platform/ansi.h"
 #include "platform/folder_lock.h"
+#include "platform/shell_action.h"
 #include "update/download_folders.h"
 #include "update/file_digest.h"
 #include "update/installed_release.h"
@@ -630,7 +631,9 @@ void CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {
   struct stat fresh;
   if (stat(body.c_str(), &fresh) == 0) {
     mode_t mode = exists ? old.st_mode & 07777 : fresh.st_mode & 07777;
-    if (t.execute_flag) mode |= S_IXUSR;
+    // Only a program is made executable: a document or a script marked Execute opens
+    // in the desktop's application for it and is never run.
+    if (t.execute_flag && platform::IsProgramFile(body)) mode |= S_IXUSR;
     chmod(body.c_str(), mode);
   }
   {

@@ -91,6 +91,14 @@ class CUpdateFile {
   // The manifest's SHA-256 digest of the file, 64 lower-case hexadecimal digits, or
   // empty when it gives none.
   const std::string& sha256() const { return sha256_; }
+  // The patch that makes this file from the version installed before (file_patch.h),
+  // when the manifest offers one: where to fetch it, the SHA-256 digest of the file it
+  // applies to, its length and its own digest. An entry without a patch, or whose patch
+  // elements do not hold together, has an empty patch_url.
+  const std::string& patch_url() const { return patch_url_; }
+  const std::string& patch_from() const { return patch_from_; }
+  std::uint64_t patch_length() const { return patch_length_; }
+  const std::string& patch_sha256() const { return patch_sha256_; }
   bool needs_update() const { return needs_update_; }
 
  private:
@@ -115,6 +123,13 @@ class CUpdateFile {
   std::string user_name_;
   std::string password_;
   std::string sha256_;
+  std::string patch_url_;
+  std::string patch_from_;
+  std::uint64_t patch_length_ = 0;
+  std::string patch_sha256_;
+  // For the writer: the patch's file name beside the file (its URL is formed as the
+  // file's own).
+  std::string patch_name_;
   bool needs_update_ = false;
   std::string version_index_;
 };

@@ -317,6 +317,8 @@ bool CUpdateFiles::Load(const std::string& path) {
     auto entry = std::make_unique<CUpdateFile>(std::string(), folders_.version_index);
     bool too_long = false;
     std::string digest;
+    std::string patch_from, patch_sha256, patch_length;
+    bool patch_too_long = false;
     for (xmlNode* child = element->children; child != nullptr; child = child->next) {
       if (child->type != XML_ELEMENT_NODE) continue;
       const char* name = reinterpret_cast<const char*>(child->name);
@@ -340,6 +342,18 @@ bool CUpdateFiles::Load(const std::string& path) {
         text = &entry->password_;
       else if (is("SHA256"))
         text = &digest;
+      // The patch's elements, read by readers that know them; a value too long drops the
+      // patch, not the entry, which readers that ignore them take.
+      std::string* patch = is("PatchURL")      ? &entry->patch_url_
+                           : is("PatchFrom")   ? &patch_from
+                           : is("PatchLength") ? &patch_length
+                           : is("PatchSHA256") ? &patch_sha256
+                                               : nullptr;
+      if (patch != nullptr) {
+        *patch = TextOf(child);
+        if (patch->size() > kMaxValueBytes) patch_too_long = true;
+        continue;
+      }
       const bool number = is("Length") || is("FileDateLow") || is("FileDateHigh");
       const bool flag = is("Register") || is("ZipFile") || is("ForceOverwrite") || is("Execute");
       if (text == nullptr && !number && !flag) continue;
@@ -378,6 +392,20 @@ bool CUpdateFiles::Load(const std::string& path) {
     if (refusal) {
       refused_.push_back(RefusedEntry{entry->file_name_, entry->local_path_, *refusal});
       continue;
+    }
+    if (!entry->patch_url_.empty()) {
+      const bool whole = !patch_too_long && !HasControl(entry->patch_url_) &&
+                         NormalizeSha256(patch_from, &entry->patch_from_) &&
+                         NormalizeSha256(patch_sha256, &entry->patch_sha256_) &&
+                         !patch_length.empty() &&
+                         patch_length.find_first_not_of("0123456789") == std::string::npos;
+      if (whole) entry->patch_length_ = ParseNumber(patch_length);
+      if (!whole || entry->patch_length_ == 0 || entry->patch_length_ == UINT32_MAX) {
+        entry->patch_url_.clear();
+        entry->patch_from_.clear();
+        entry->patch_sha256_.clear();
+        entry->patch_length_ = 0;
+      }
     }
 
     // Its folders are made only when its file is downloaded.
@@ -502,6 +530,26 @@ bool CUpdateFiles::AddScannedFile(const std::string& path, const std::string& in
   return true;
 }
 
+bool CUpdateFiles::SetPatch(const std::string& path, const std::string& patch_name,
+                            const std::string& from_sha256, std::uint64_t length,
+                            const std::string& sha256) {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  const std::string key = ansi::Lower(path);
+  for (const auto& entry : entries_) {
+    if (ansi::Lower(entry->target_path()) != key) continue;
+    std::string from, own;
+    if (patch_name.empty() || length == 0 || length >= UINT32_MAX ||
+        !NormalizeSha256(from_sha256, &from) || !NormalizeSha256(sha256, &own))
+      return false;
+    entry->patch_name_ = patch_name;
+    entry->patch_from_ = from;
+    entry->patch_length_ = length;
+    entry->patch_sha256_ = own;
+    return true;
+  }
+  return false;
+}
+
 std::string CUpdateFiles::Print(std::time_t now) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   struct tm local {};
@@ -538,6 +586,14 @@ std::string CUpdateFiles::Print(std::time_t now) {
     out += Element("UserName", entry->user_name_);
     out += Element("Password", entry->password_);
     if (!entry->sha256_.empty()) out += Element("SHA256", entry->sha256_);
+    if (!entry->patch_name_.empty()) {
+      entry->patch_url_ =
+          base_url_ + "/" + WithSeparators(entry->local_path_, '/') + "/" + entry->patch_name_;
+      out += Element("PatchURL", entry->patch_url_);
+      out += Element("PatchFrom", entry->patch_from_);
+      out += Element("PatchLength", Decimal(static_cast<std::uint32_t>(entry->patch_length_)));
+      out += Element("PatchSHA256", entry->patch_sha256_);
+    }
     out += "\t\t</File>\r\n";
   }
   out += "\t</Product>\r\n</xmlRoot>\r\n";

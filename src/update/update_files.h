@@ -9,7 +9,10 @@
 // from the network and no entity is expanded; elements nest at most kMaxDepth deep.
 // An entry whose FileName or LocalPath would leave its base folder, whose values are
 // longer than kMaxValueBytes or whose SHA256 is not a digest is not taken: it is listed
-// among the refused entries with the reason, for the caller to report.
+// among the refused entries with the reason, for the caller to report. The optional
+// patch elements (PatchURL, PatchFrom, PatchLength, PatchSHA256) are taken together or
+// not at all: when one is malformed the entry stays, without a patch. Elements the
+// reader does not know are ignored.
 //
 // Every operation takes the manifest's lock (a recursive one, so operations may call
 // one another), so one manifest may be used from more than one thread.
@@ -148,9 +151,17 @@ class CUpdateFiles {
   // |install_dir| (a directory macro) in |local_path| (a sub-folder, or empty).
   [[nodiscard]] bool AddScannedFile(const std::string& path, const std::string& install_dir,
                                     const std::string& local_path);
+  // Offers a patch for the entry of |path| (as given to AddScannedFile): the file
+  // |patch_name| beside it, made from the file whose digest is |from_sha256|, of
+  // |length| bytes and digest |sha256|. False when there is no such entry or a digest
+  // is not one.
+  [[nodiscard]] bool SetPatch(const std::string& path, const std::string& patch_name,
+                              const std::string& from_sha256, std::uint64_t length,
+                              const std::string& sha256);
   // Writes the manifest of the entries to |path| (core path), replacing the file
   // atomically; each entry's URL becomes base URL + "/" + local path + "/" + file name,
-  // with "/" between the local path's folders, and its LocalPath is written with "\".
+  // with "/" between the local path's folders, and its LocalPath is written with "\";
+  // a patch's PatchURL is formed the same way with the patch's name.
   [[nodiscard]] bool Save(const std::string& path);
   // The bytes that Save writes, dated |now| (local time).
   std::string Print(std::time_t now);

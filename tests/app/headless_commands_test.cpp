@@ -1,10 +1,16 @@
 // The movie's window, shell and message-box commands on the automation interface.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string Command(const std::string& command, const std::string& args) {
   return Json{{"fscommand", command}, {"args", args}}.dump();
@@ -131,16 +137,29 @@ TEST_F(CommandsTest, MessageBoxCommandsShowTheirTextUnderTheProgramName) {
 TEST_F(CommandsTest, ExecOpensProgramFolderFilesByFullPath) {
   home_.Write("readme.txt", "hello");
   home_.Write("文档/说明.pdf", "%PDF");
-  LumoraRun run = Run({Command("exec", "readme.txt"), Command("exec", "文档/说明.pdf"),
-                       Command("exec", "http://example.test/page?a=1&b=2"),
-                       Command("exec", "missing.txt"), Command("exec", "/etc/hostname")});
+  // A program of this machine (a copy of a real one) and a script, both executable.
+  std::ifstream in("/bin/true", std::ios::binary);
+  home_.Write("tool", std::string(std::istreambuf_iterator<char>(in), {}));
+  home_.Write("tool.sh", "#!/bin/sh\n");
+  for (const char* name : {"tool", "tool.sh"})
+    fs::permissions(home_ / name, fs::perms::owner_exec, fs::perm_options::add);
+  LumoraRun run =
+      Run({Command("exec", "readme.txt"), Command("exec", "文档/说明.pdf"),
+           Command("exec", "http://example.test/page?a=1&b=2"), Command("exec", "missing.txt"),
+           Command("exec", "/etc/hostname"), Command("exec", "tool"), Command("exec", "tool.sh")});
   auto shells = run.All("shell");
-  ASSERT_EQ(shells.size(), 5u);
-  EXPECT_EQ(shells[0], (Json{{"target", home_ / "readme.txt"}, {"parameters", ""}}));
+  ASSERT_EQ(shells.size(), 7u);
+  EXPECT_EQ(shells[0],
+            (Json{{"target", home_ / "readme.txt"}, {"parameters", ""}, {"action", "open"}}));
   EXPECT_EQ(shells[1]["target"], home_ / "文档/说明.pdf");
   EXPECT_EQ(shells[2]["target"], "http://example.test/page?a=1&b=2");
   EXPECT_EQ(shells[3]["target"], "missing.txt");
   EXPECT_EQ(shells[4]["target"], "/etc/hostname");
+  for (int i = 1; i < 5; ++i) EXPECT_EQ(shells[i]["action"], "open") << i;
+  // A program is started; a script is a document, opened and never run.
+  EXPECT_EQ(shells[5], (Json{{"target", home_ / "tool"}, {"parameters", ""}, {"action", "run"}}));
+  EXPECT_EQ(shells[6],
+            (Json{{"target", home_ / "tool.sh"}, {"parameters", ""}, {"action", "open"}}));
 }
 
 TEST_F(CommandsTest, MovieVariablesAreReadBack) {

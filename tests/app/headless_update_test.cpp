@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <thread>
 
@@ -31,6 +33,11 @@ std::string Command(const std::string& command, const std::string& args) {
   return Json{{"fscommand", command}, {"args", args}}.dump();
 }
 std::string Wait(int ms) { return Json{{"wait", ms}}.dump(); }
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // A manifest entry installed below the data folder's "public/upd".
 std::string FileEntry(const std::string& name, std::size_t length, const std::string& url,
@@ -349,22 +356,35 @@ TEST_F(UpdateRunTest, ABodyThatAKillLeftIsRemovedAtTheNextStart) {
 }
 
 TEST_F(UpdateRunTest, InstalledFilesRunAndRegisterAsTheManifestSays) {
+  // A program of this machine (a copy of a real one) and a script, both marked Execute.
+  const std::string program = ReadBytes("/bin/true");
+  ASSERT_GT(program.size(), 64u);
+  root_.Write("update/files/tool", program);
   root_.Write("update/files/tool.sh", "#!/bin/sh\n");
   root_.Write("update/manifest.xml",
-              Manifest(FileEntry("tool.sh", 10, Url("/update/files/tool.sh"),
+              Manifest(FileEntry("tool", program.size(), Url("/update/files/tool"),
+                                 "<Execute>yes</Execute><ExecutePar>--quiet 'a b'</ExecutePar>") +
+                       FileEntry("tool.sh", 10, Url("/update/files/tool.sh"),
                                  "<Execute>yes</Execute><Register>YES</Register>"
                                  "<ExecutePar>--quiet now</ExecutePar>")));
   LumoraRun run = Run({Wait(1500)});
-  // Run first, with its parameters; registering has no counterpart here and is logged.
+  // The program is made executable and run with its parameters; the script is opened
+  // as the document it is, never made executable. Registering has no counterpart here
+  // and is logged after the file's own action.
   auto shells = run.All("shell");
-  ASSERT_EQ(shells.size(), 1u);
-  EXPECT_EQ(shells[0], (Json{{"target", Upd("tool.sh")}, {"parameters", "--quiet now"}}));
+  ASSERT_EQ(shells.size(), 2u);
+  EXPECT_EQ(shells[0],
+            (Json{{"target", Upd("tool")}, {"parameters", "--quiet 'a b'"}, {"action", "run"}}));
+  EXPECT_EQ(shells[1],
+            (Json{{"target", Upd("tool.sh")}, {"parameters", "--quiet now"}, {"action", "open"}}));
   std::vector<std::string> log = Log(run);
   auto installed = std::find(log.begin(), log.end(), "下载文件成功 [tool.sh]");
   ASSERT_NE(installed, log.end());
   EXPECT_EQ(*(installed + 1), "跳过注册组件 [tool.sh]");
-  EXPECT_TRUE(fs::status(Upd("tool.sh")).permissions() != fs::perms::none);
-  EXPECT_NE(fs::status(Upd("tool.sh")).permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_NE(fs::status(Upd("tool")).permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_EQ(fs::status(Upd("tool.sh")).permissions() &
+                (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec),
+            fs::perms::none);
 }
 
 TEST_F(UpdateRunTest, AnotherServerChosenLaterIsCheckedWithoutDownloading) {

@@ -1,15 +1,20 @@
 // Reading files from outside, and what a failure says.
 #include "platform/files.h"
 
+#include <elf.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "../support/temp_dir.h"
+#include "platform/shell_action.h"
 
 namespace {
 
@@ -60,6 +65,44 @@ TEST(FilesTest, ReadWholeFileRefusesAFolderThatOpens) {
   dir.Write("a", std::string("\0b", 2));
   ASSERT_TRUE(platform::ReadWholeFile(dir / "a", &text).ok());
   EXPECT_EQ(text, std::string("\0b", 2));
+}
+
+// What the shell starts: a program of this machine with execute permission, nothing
+// else; the content decides, never the name or the mode alone.
+TEST(ShellActionTest, OnlyAnExecutableProgramOfThisMachineRuns) {
+  TempDir dir;
+  std::ifstream in("/bin/true", std::ios::binary);
+  const std::string program{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_GT(program.size(), 64u);
+  std::string foreign = program;  // the same program for another architecture
+  const std::size_t machine = offsetof(Elf64_Ehdr, e_machine);
+  foreign[machine] = static_cast<char>(foreign[machine] == EM_ARM ? EM_SPARC : EM_ARM);
+  foreign[machine + 1] = 0;
+  dir.Write("tool", program);
+  dir.Write("short", program.substr(0, 20));
+  dir.Write("foreign", foreign);
+  dir.Write("tool.sh", "#!/bin/sh\n");
+  dir.Write("readme.txt", "hello");
+  dir.Write("unmarked", program);
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0700), 0);
+  for (const char* name : {"tool", "short", "foreign", "tool.sh", "readme.txt"})
+    ASSERT_EQ(chmod((dir / name).c_str(), 0700), 0);
+
+  EXPECT_TRUE(platform::IsProgramFile(dir / "tool"));
+  EXPECT_TRUE(platform::IsProgramFile(dir / "unmarked"));
+  const platform::ShellTarget run = platform::ResolveShellTarget(dir / "tool");
+  EXPECT_EQ(run.action, platform::ShellAction::kRun);
+  EXPECT_EQ(run.program, dir / "tool");
+  EXPECT_STREQ(platform::ShellActionName(run.action), "run");
+  for (const char* name : {"short", "foreign", "tool.sh", "readme.txt", "unmarked", "fifo"}) {
+    EXPECT_EQ(platform::ResolveShellTarget(dir / name).action, platform::ShellAction::kOpen)
+        << name;
+  }
+  for (const char* name : {"short", "foreign", "tool.sh", "readme.txt", "fifo"})
+    EXPECT_FALSE(platform::IsProgramFile(dir / name)) << name;
+  EXPECT_EQ(platform::ResolveShellTarget("http://example.test/a").action,
+            platform::ShellAction::kOpen);
+  EXPECT_STREQ(platform::ShellActionName(platform::ShellAction::kOpen), "open");
 }
 
 TEST(StatusTest, SystemErrorsKeepTheirKindAndSayWhatFailed) {

@@ -11,6 +11,7 @@
 #include "../support/command.h"
 #include "../support/temp_dir.h"
 #include "update/file_digest.h"
+#include "update/file_patch.h"
 #include "update/update_files.h"
 
 namespace {
@@ -141,6 +142,58 @@ TEST_F(ManifestToolTest, WhatAManifestCannotCarryIsLeftOutAndNamed) {
                 .exit_code,
             1);
   EXPECT_EQ(Read(dir_ / "release/manifest.xml").size(), 1u);
+}
+
+// With the previous release, a file that changed gets a patch beside it, named in its
+// entry; the zstd tool turns the previous version into the new one with it, and so does
+// the updater's own code.
+TEST_F(ManifestToolTest, ChangedFilesGetPatchesFromThePreviousRelease) {
+  std::string old_bytes(200000, '\0');
+  for (std::size_t i = 0; i < old_bytes.size(); ++i)
+    old_bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+  std::string new_bytes = old_bytes;
+  new_bytes.replace(50000, 1000, std::string(1000, 'n'));
+  dir_.Write("previous/sub/a.bin", old_bytes);
+  dir_.Write("release/sub/a.bin", new_bytes);
+  dir_.Write("previous/same.txt", "same");
+  dir_.Write("release/same.txt", "same");
+  dir_.Write("release/new.txt", "new");
+  for (int run = 0; run < 2; ++run) {  // the second run finds the first run's patch there
+    const CommandRun ok = Manifest({"--base-url=http://h/rel", "--previous", dir_ / "previous",
+                                    dir_ / "release", dir_ / "manifest.xml"});
+    ASSERT_EQ(ok.exit_code, 0) << ok.err;
+    EXPECT_EQ(ok.out + ok.err, "");
+    const auto entries = Read(dir_ / "manifest.xml");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0]->file_name(), "new.txt");
+    EXPECT_EQ(entries[1]->file_name(), "same.txt");
+    EXPECT_EQ(entries[2]->file_name(), "a.bin");
+    EXPECT_EQ(entries[0]->patch_url(), "");
+    EXPECT_EQ(entries[1]->patch_url(), "");
+    const auto& a = *entries[2];
+    EXPECT_EQ(a.patch_url(), "http://h/rel/sub/a.bin.zst-patch");
+    const std::string patch = dir_ / "release/sub/a.bin.zst-patch";
+    EXPECT_EQ(a.patch_length(), fs::file_size(patch));
+    EXPECT_LT(a.patch_length(), 5000u);
+    std::string digest;
+    ASSERT_TRUE(update::Sha256OfFile(patch, &digest).ok());
+    EXPECT_EQ(a.patch_sha256(), digest);
+    ASSERT_TRUE(update::Sha256OfFile(dir_ / "previous/sub/a.bin", &digest).ok());
+    EXPECT_EQ(a.patch_from(), digest);
+    EXPECT_FALSE(fs::exists(dir_ / "release/same.txt.zst-patch"));
+    EXPECT_FALSE(fs::exists(dir_ / "release/new.txt.zst-patch"));
+
+    const CommandRun zstd =
+        RunCommand({"zstd", "-q", "-f", "-d", "--patch-from=" + dir_ / "previous/sub/a.bin", patch,
+                    "-o", dir_ / "by-zstd.bin"});
+    ASSERT_EQ(zstd.exit_code, 0) << zstd.err;
+    EXPECT_EQ(dir_.Read("by-zstd.bin"), new_bytes);
+    fs::remove(dir_ / "by-us.bin");
+    ASSERT_TRUE(update::ApplyFilePatch(dir_ / "previous/sub/a.bin", a.patch_from(), patch,
+                                       dir_ / "by-us.bin", a.sha256())
+                    .ok());
+    EXPECT_EQ(dir_.Read("by-us.bin"), new_bytes);
+  }
 }
 
 TEST_F(ManifestToolTest, CommandLineInTheUsualForm) {

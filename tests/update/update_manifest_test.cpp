@@ -289,6 +289,70 @@ TEST_F(ManifestTest, WriterEscapesNamesThatWouldBreakTheDocument) {
   EXPECT_EQ(again.PopFront()->file_name(), "a&b<c>.bin");
 }
 
+// A patch is named by elements that readers without patches ignore; the writer's
+// elements read back, and a patch whose elements do not hold together is dropped
+// while its entry stays.
+TEST_F(ManifestTest, APatchIsOfferedByElementsOfItsOwn) {
+  const std::string from(64, 'a'), own(64, 'B');
+  dir_.Write("prog/app.bin", "hello");
+  CUpdateFiles files(folders_);
+  files.SetBaseUrl("http://srv/up");
+  ASSERT_TRUE(files.AddScannedFile(dir_ / "prog/app.bin", "CURRENTDIR", "sub"));
+  EXPECT_FALSE(files.SetPatch(dir_ / "prog/other.bin", "other.bin.zst-patch", from, 9, own));
+  EXPECT_FALSE(files.SetPatch(dir_ / "prog/app.bin", "app.bin.zst-patch", "nothex", 9, own));
+  ASSERT_TRUE(files.SetPatch(dir_ / "prog/app.bin", "app.bin.zst-patch", from, 9, own));
+  const std::string printed = files.Print(0);
+  EXPECT_NE(printed.find("\t\t\t<PatchURL>http://srv/up/sub/app.bin.zst-patch</PatchURL>\r\n"
+                         "\t\t\t<PatchFrom>" +
+                         from +
+                         "</PatchFrom>\r\n"
+                         "\t\t\t<PatchLength>9</PatchLength>\r\n"
+                         "\t\t\t<PatchSHA256>" +
+                         std::string(64, 'b') +
+                         "</PatchSHA256>\r\n"
+                         "\t\t</File>"),
+            std::string::npos)
+      << printed;
+  ASSERT_TRUE(files.Save(dir_ / "out.xml"));
+  CUpdateFiles again(folders_);
+  ASSERT_TRUE(again.Load(dir_ / "out.xml"));
+  std::unique_ptr<CUpdateFile> entry = again.PopFront();
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->patch_url(), "http://srv/up/sub/app.bin.zst-patch");
+  EXPECT_EQ(entry->patch_from(), from);
+  EXPECT_EQ(entry->patch_length(), 9u);
+  EXPECT_EQ(entry->patch_sha256(), std::string(64, 'b'));
+  EXPECT_EQ(entry->url(), "http://srv/up/sub/app.bin");
+
+  // Each broken in turn: the entry is taken, without its patch.
+  const auto patch = [&](const std::string& url, const std::string& from_digest,
+                         const std::string& length, const std::string& digest) {
+    return Child("PatchURL", url) + Child("PatchFrom", from_digest) + Child("PatchLength", length) +
+           Child("PatchSHA256", digest);
+  };
+  const std::vector<std::string> broken = {
+      patch("http://u/a.zst-patch", "nothex", "9", own),
+      patch("http://u/a.zst-patch", from, "9", own + "0"),
+      patch("http://u/a.zst-patch", from, "-9", own),
+      patch("http://u/a.zst-patch", from, "0", own),
+      patch("http://u/a.zst-patch", from, "", own),
+      patch("http://u/" + std::string(300, 'x'), from, "9", own),
+      patch("http://u/a&#10;b", from, "9", own),
+      Child("PatchURL", "http://u/a.zst-patch")};
+  for (const std::string& elements : broken) {
+    CUpdateFiles loaded(folders_);
+    ASSERT_TRUE(LoadText(&loaded, Manifest(File(Child("FileName", "a") + Child("Length", "5") +
+                                                elements + Child("Newer", "ignored")))));
+    EXPECT_TRUE(loaded.GetRefused().empty()) << elements;
+    std::unique_ptr<CUpdateFile> taken = loaded.PopFront();
+    ASSERT_NE(taken, nullptr) << elements;
+    EXPECT_EQ(taken->length(), 5u);
+    EXPECT_EQ(taken->patch_url(), "") << elements;
+    EXPECT_EQ(taken->patch_from(), "") << elements;
+    EXPECT_EQ(taken->patch_length(), 0u) << elements;
+  }
+}
+
 TEST_F(ManifestTest, DownloadedFilesAreCheckedAgainstTheDigest) {
   dir_.Write("good.update", "hello");
   dir_.Write("bad.update", "hellO");

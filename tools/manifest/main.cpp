@@ -1,15 +1,19 @@
-// lumora-manifest [--base-url URL] [--install-dir MACRO]
+// lumora-manifest [--base-url URL] [--install-dir MACRO] [--previous DIR]
 //                 [--secret-key FILE --release N --expires TIME] FOLDER MANIFEST
 // lumora-manifest --generate-key PUBFILE SECFILE
 //
 // Publishes a release: writes the update manifest of every file below FOLDER, as the
 // updater reads it, with each file's size, time and SHA-256 digest, its sub-folder as
-// LocalPath and base URL + "/" + LocalPath + "/" + name as its URL; with a secret key,
-// signs it in MANIFEST.minisig as minisign does.
+// LocalPath and base URL + "/" + LocalPath + "/" + name as its URL. With --previous,
+// each file whose previous version (the same LocalPath and name below DIR) differs
+// also gets a patch from that version, NAME.zst-patch beside it, named in its entry.
+// With a secret key, signs the manifest in MANIFEST.minisig as minisign does.
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -18,13 +22,15 @@
 #include "platform/ansi.h"
 #include "platform/files.h"
 #include "release_files.h"
+#include "update/file_digest.h"
+#include "update/file_patch.h"
 #include "update/minisign.h"
 #include "update/update_files.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: lumora-manifest [--base-url URL] [--install-dir MACRO]\n"
+    "Usage: lumora-manifest [--base-url URL] [--install-dir MACRO] [--previous DIR]\n"
     "                       [--secret-key FILE --release N --expires TIME] FOLDER MANIFEST\n"
     "  or:  lumora-manifest --generate-key PUBFILE SECFILE\n"
     "Writes MANIFEST, the update manifest of every file below FOLDER: its size, time and\n"
@@ -37,6 +43,10 @@ constexpr const char* kUsage =
     "      --install-dir MACRO  where the files are installed: CURRENTDIR (the program's\n"
     "                         folder, the default), APPDATADIR (the user's data home),\n"
     "                         WINDOWSDIR or SYSTEMDIR\n"
+    "      --previous DIR     the previous release: each file whose previous version\n"
+    "                         below DIR differs gets a patch from it, written beside\n"
+    "                         the file as NAME.zst-patch (zstd --patch-from) and named\n"
+    "                         in its entry\n"
     "      --secret-key FILE  sign MANIFEST with this minisign secret key (unencrypted,\n"
     "                         as `minisign -G -W` writes it) into MANIFEST.minisig\n"
     "      --release N        the release number the signature carries (with --secret-key)\n"
@@ -57,6 +67,7 @@ struct Options {
   std::string release;
   std::string expires;
   bool generate_key = false;
+  std::string previous;
   std::vector<std::string> operands;
   bool help = false;
   bool version = false;
@@ -97,7 +108,7 @@ int ReadOptions(int argc, char** argv, Options* options) {
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg.substr(0, equals);
     if (name != "--base-url" && name != "--install-dir" && name != "--secret-key" &&
-        name != "--release" && name != "--expires")
+        name != "--release" && name != "--expires" && name != "--previous")
       return Usage("unrecognized option '" + std::string(arg) + "'");
     std::string value;
     if (equals != std::string_view::npos) {
@@ -107,7 +118,9 @@ int ReadOptions(int argc, char** argv, Options* options) {
     } else {
       return Usage("option '" + std::string(name) + "' requires an argument");
     }
-    if (name == "--secret-key") {
+    if (name == "--previous") {
+      options->previous = value;
+    } else if (name == "--secret-key") {
       options->secret_key = value;
     } else if (name == "--release") {
       options->release = value;
@@ -204,6 +217,47 @@ bool SignManifest(const Options& options, const std::string& output) {
   return true;
 }
 
+// Makes the patch of |file| from its previous version, when there is one that differs,
+// and names it in the file's entry. False (said on standard error) when a patch was
+// due and could not be made; the entry then offers none and the whole file serves.
+bool OfferPatch(const Options& options, const manifest::ReleaseFile& file, const std::string& core,
+                std::size_t base_url_size, update::CUpdateFiles* manifest) {
+  const std::string relative =
+      file.local_path.empty() ? file.name : file.local_path + "/" + file.name;
+  const std::string previous = options.previous + "/" + relative;
+  std::string old_digest, new_digest;
+  if (!platform::PathExists(previous)) return true;
+  const platform::Status old_read = update::Sha256OfFile(previous, &old_digest);
+  const platform::Status new_read = update::Sha256OfFile(file.native_path, &new_digest);
+  if (!old_read.ok() || !new_read.ok()) {
+    std::fprintf(stderr, "lumora-manifest: %s: no patch\n",
+                 (old_read.ok() ? new_read : old_read).ToString().c_str());
+    return false;
+  }
+  if (old_digest == new_digest) return true;
+  const std::string patch_name = file.name + update::kPatchSuffix;
+  // The manifest reader takes no value longer than 259 bytes, the patch's URL included.
+  if (base_url_size + 2 + file.local_path.size() + patch_name.size() > 259) {
+    std::fprintf(stderr, "lumora-manifest: %s: the patch's URL would be too long; no patch\n",
+                 file.native_path.c_str());
+    return false;
+  }
+  const std::string patch = file.native_path + update::kPatchSuffix;
+  std::string patch_digest;
+  struct stat st;
+  platform::Status made = update::MakeFilePatch(previous, file.native_path, patch);
+  if (made.ok()) made = update::Sha256OfFile(patch, &patch_digest);
+  if (made.ok() && stat(patch.c_str(), &st) != 0) made = platform::PosixError(patch, errno);
+  if (!made.ok() || !manifest->SetPatch(core, patch_name, old_digest,
+                                        static_cast<std::uint64_t>(st.st_size), patch_digest)) {
+    std::fprintf(stderr, "lumora-manifest: %s: no patch: %s\n", file.native_path.c_str(),
+                 made.ToString().c_str());
+    unlink(patch.c_str());
+    return false;
+  }
+  return true;
+}
+
 int Run(const Options& options) {
   if (options.generate_key) return GenerateKey(options);
   const std::string& folder = options.operands[0];
@@ -222,11 +276,17 @@ int Run(const Options& options) {
   }
   // No folders of this user take part: the entries are the release's own.
   update::CUpdateFiles manifest{update::BaseFolders{}};
+  bool patches_failed = false;
   for (const manifest::ReleaseFile& file : files) {
     std::string core;
     if (!ansi::CorePath(file.native_path, &core) ||
-        !manifest.AddScannedFile(core, options.install_dir, file.local_path))
+        !manifest.AddScannedFile(core, options.install_dir, file.local_path)) {
       left_out.push_back({file.native_path, "cannot be read"});
+      continue;
+    }
+    if (!options.previous.empty() &&
+        !OfferPatch(options, file, core, options.base_url.size(), &manifest))
+      patches_failed = true;
   }
   for (const manifest::LeftOut& item : left_out)
     std::fprintf(stderr, "lumora-manifest: %s: %s; left out\n", item.native_path.c_str(),
@@ -238,7 +298,7 @@ int Run(const Options& options) {
     return 1;
   }
   if (!options.secret_key.empty() && !SignManifest(options, output)) return 1;
-  return left_out.empty() ? 0 : 1;
+  return left_out.empty() && !patches_failed ? 0 : 1;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <tuple>
 
+#include "update/file_patch.h"
+
 namespace manifest {
 namespace {
 
@@ -65,6 +67,7 @@ bool ListRelease(const std::string& folder, const std::string& skip, std::size_t
       continue;
     }
     if (!skipped.empty() && fs::equivalent(entry.path(), skipped, ec)) continue;
+    if (name.ends_with(update::kPatchSuffix)) continue;
     if (!IsUrlSafe(name)) {
       left_out->push_back({path, "the file's name needs escaping in a URL"});
       continue;

@@ -3,7 +3,8 @@
 // name. A manifest's URL of a file is the base URL, its LocalPath and its name joined
 // by "/", so every folder and file name must be usable in a URL as it is; names that
 // are not, links, and anything that is not a regular file or a folder are left out and
-// reported.
+// reported. Patches that the publisher put beside the files (names ending in
+// ".zst-patch") are not files of the release and are passed over without a word.
 #ifndef LUMORA_TOOLS_MANIFEST_RELEASE_FILES_H_
 #define LUMORA_TOOLS_MANIFEST_RELEASE_FILES_H_
 

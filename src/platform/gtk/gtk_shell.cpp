@@ -1,26 +1,21 @@
 #include "platform/gtk/gtk_shell.h"
 
 #include <gio/gio.h>
-#include <unistd.h>
 
 #include <vector>
+
+#include "platform/shell_action.h"
 
 namespace platform {
 
 void GtkShell::Open(const std::string& target, const std::string& parameters) {
   if (target.empty()) return;
-  const bool is_file = g_file_test(target.c_str(), G_FILE_TEST_IS_REGULAR);
-  std::string program;
-  if (is_file && access(target.c_str(), X_OK) == 0) {
-    program = target;
-  } else if (!is_file && target.find('/') == std::string::npos) {
-    g_autofree gchar* found = g_find_program_in_path(target.c_str());
-    if (found != nullptr) program = found;
-  }
-  // The outcome of an "open" is not reported (shell.h): a program that does not start
-  // and a document without an application both end here without a word.
-  if (!program.empty()) {
-    // A program is started directly, with its parameters split as a shell would.
+  const ShellTarget resolved = ResolveShellTarget(target);
+  const std::string& program = resolved.program;
+  if (resolved.action == ShellAction::kRun) {
+    // A program is started directly, never through a shell: its parameters are split
+    // into arguments by GLib's parser of shell quoting, which expands nothing and runs
+    // nothing.
     std::vector<gchar*> argv{const_cast<gchar*>(program.c_str())};
     g_auto(GStrv) extra = nullptr;
     gint extra_count = 0;
@@ -33,6 +28,7 @@ void GtkShell::Open(const std::string& target, const std::string& parameters) {
                         nullptr);
     return;
   }
+  // Anything else, scripts included, opens in the application the desktop has for it.
   std::string uri;
   g_autofree gchar* scheme = g_uri_parse_scheme(target.c_str());
   if (scheme != nullptr) {

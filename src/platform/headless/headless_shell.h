@@ -1,9 +1,11 @@
-// The shell without a desktop: reports what would be opened and launches nothing.
+// The shell without a desktop: reports what would be opened or started, and how, and
+// launches nothing.
 #ifndef LUMORA_PLATFORM_HEADLESS_HEADLESS_SHELL_H_
 #define LUMORA_PLATFORM_HEADLESS_HEADLESS_SHELL_H_
 
 #include "platform/headless/automation_channel.h"
 #include "platform/shell.h"
+#include "platform/shell_action.h"
 
 namespace platform {
 
@@ -11,8 +13,11 @@ class HeadlessShell : public Shell {
  public:
   explicit HeadlessShell(AutomationChannel& channel) : channel_(channel) {}
   void Open(const std::string& target, const std::string& parameters) override {
-    channel_.Emit(
-        AutomationChannel::Json{{"shell", {{"target", target}, {"parameters", parameters}}}});
+    // The action is decided as the desktop decides it: "run" for a program started
+    // with its parameters, "open" for what goes to the desktop's application.
+    const char* action = ShellActionName(ResolveShellTarget(target).action);
+    channel_.Emit(AutomationChannel::Json{
+        {"shell", {{"target", target}, {"parameters", parameters}, {"action", action}}}});
   }
 
  private:
