@@ -540,9 +540,12 @@ bool CAutoUpdateClientDlg::StageFile(net::CInetFile& t) {
     }
   }
   const std::string target = ansi::NativePath(t.local_path);
+  // Only a program is made executable: a document or a script marked Execute opens in
+  // its application instead.
+  const bool program = t.execute_flag && platform::IsProgramFile(body.path);
   StagedRelease::File file{name, target,
                            install != installs_.end() ? install->second.version : std::string(),
-                           t.execute_flag, std::move(body)};
+                           program, std::move(body)};
   if (platform::Status staged = release_->Stage(std::move(file)); !staged.ok()) {
     // What is not a regular file is never replaced.
     const std::string reason =
