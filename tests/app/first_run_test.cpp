@@ -203,4 +203,39 @@ TEST_F(FirstRunTest, TheUpdaterFillsAFreshDataFolderAndASecondStartFindsItUpToDa
   EXPECT_EQ(ReadBytes(root_ / "Storage/Items/book/b003.pdf").rfind("%PDF-", 0), 0u);
 }
 
+// scripts/run's way: the release published with a secret key, the program with the
+// public half beside it. The signed release is installed and recorded; published again
+// without the key, its manifest is unsigned and refused.
+TEST_F(FirstRunTest, AReleasePublishedWithAKeyIsInstalledByAProgramThatTrustsIt) {
+  TempDir keys;
+  ASSERT_EQ(RunCommand({LUMORA_MANIFEST_BINARY, "--generate-key", keys / "release-keys.pub",
+                        keys / "release.sec"})
+                .exit_code,
+            0);
+  fs::copy_file(keys / "release-keys.pub", home_ / "prog/release-keys.pub");
+  const std::string publish = std::string(LUMORA_SOURCE_DIR) + "/tools/shelf/publish";
+  const CommandRun signed_run = RunCommand({publish, LUMORA_SHELF_DIR, root_.path(), host_,
+                                            LUMORA_MANIFEST_BINARY, keys / "release.sec"});
+  ASSERT_EQ(signed_run.exit_code, 0) << signed_run.err;
+  const std::string signature = ReadBytes(root_ / "update/main.xml.minisig");
+  const std::size_t at = signature.find("trusted comment: release=");
+  ASSERT_NE(at, std::string::npos) << signature;
+  const std::string release = signature.substr(at + 25, signature.find(' ', at + 25) - (at + 25));
+
+  LumoraRun first = Start({}, {AfterLogs("更新完毕", 1, 0)});
+  EXPECT_EQ(first.Variable("UpdateResult"), "ok");
+  for (const std::string& log : Logs(first))
+    EXPECT_EQ(log.find("未找到发布密钥"), std::string::npos) << log;
+  EXPECT_EQ(ReadBytes(home_ / "data/vellari/installed-release.txt"), release + "\n");
+
+  const CommandRun unsigned_run =
+      RunCommand({publish, LUMORA_SHELF_DIR, root_.path(), host_, LUMORA_MANIFEST_BINARY});
+  ASSERT_EQ(unsigned_run.exit_code, 0) << unsigned_run.err;
+  EXPECT_FALSE(fs::exists(root_ / "update/main.xml.minisig"));
+  const LumoraRun second = Start({}, {AfterLogs("原因: 没有签名", 1, 0)});
+  const std::vector<std::string> logs = Logs(second);
+  EXPECT_NE(std::find(logs.begin(), logs.end(), "更新文件列表无效：主服务器, 原因: 没有签名"),
+            logs.end());
+}
+
 }  // namespace

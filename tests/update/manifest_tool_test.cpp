@@ -1,6 +1,6 @@
 // lumora-manifest, run as a publisher runs it: the manifest of a release folder read
-// back by the updater's own reader, what it leaves out of a hostile folder, and its
-// command line.
+// back by the updater's own reader, what it leaves out of a hostile folder, its
+// signature as the minisign tool checks it, and its command line.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -214,6 +214,20 @@ TEST_F(ManifestToolTest, CommandLineInTheUsualForm) {
       {{dir_ / "release", dir_ / "m.xml", "--base-url"},
        "option '--base-url' requires an argument"},
       {{"--install-dir=C:", dir_ / "release", dir_ / "m.xml"}, "--install-dir 'C:' is not"},
+      {{"--release", "7", "--expires", "2030-01-01T00:00:00Z", dir_ / "release", dir_ / "m.xml"},
+       "--secret-key, --release and --expires go together"},
+      {{"--secret-key", dir_ / "k.sec", "--release", "7", dir_ / "release", dir_ / "m.xml"},
+       "--secret-key, --release and --expires go together"},
+      {{"--secret-key", dir_ / "k.sec", "--release", "7", "--expires", "2030-01-01 00:00:00",
+        dir_ / "release", dir_ / "m.xml"},
+       "--expires YYYY-MM-DDTHH:MM:SSZ"},
+      {{"--secret-key", dir_ / "k.sec", "--release", "seven", "--expires", "2030-01-01T00:00:00Z",
+        dir_ / "release", dir_ / "m.xml"},
+       "--release must be a number"},
+      {{"--secret-key", dir_ / "k.sec", "--release", "7 release=8", "--expires",
+        "2030-01-01T00:00:00Z", dir_ / "release", dir_ / "m.xml"},
+       "--release must be a number"},
+      {{"--generate-key", dir_ / "k.pub"}, "--generate-key needs PUBFILE and SECFILE"},
   };
   for (const auto& [args, message] : mistakes) {
     const CommandRun run = Manifest(args);
@@ -234,6 +248,44 @@ TEST_F(ManifestToolTest, CommandLineInTheUsualForm) {
   const CommandRun missing = Manifest({dir_ / "none", dir_ / "n.xml"});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.err.find("not a folder"), std::string::npos) << missing.err;
+}
+
+// A manifest signed by lumora-manifest is one the minisign tool accepts, with the
+// release terms as its trusted comment, whether the key was made by minisign or by
+// lumora-manifest itself; a key file that is already there is never replaced.
+TEST_F(ManifestToolTest, TheMinisignToolAcceptsWhatItSigns) {
+  dir_.Write("release/vellari/public/RSS.opml", "<opml/>");
+  const CommandRun minisign_made =
+      RunCommand({"minisign", "-G", "-W", "-p", dir_ / "m.pub", "-s", dir_ / "m.sec"});
+  ASSERT_EQ(minisign_made.exit_code, 0) << minisign_made.err;
+  const CommandRun tool_made = Manifest({"--generate-key", dir_ / "t.pub", dir_ / "t.sec"});
+  ASSERT_EQ(tool_made.exit_code, 0) << tool_made.err;
+  EXPECT_EQ(fs::status(dir_ / "t.sec").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  const std::string kept = dir_.Read("t.pub");
+  const CommandRun again = Manifest({"--generate-key", dir_ / "t.pub", dir_ / "t2.sec"});
+  EXPECT_EQ(again.exit_code, 1);
+  EXPECT_EQ(dir_.Read("t.pub"), kept);
+  EXPECT_FALSE(fs::exists(dir_ / "t2.sec"));
+
+  for (const char* key : {"m", "t"}) {
+    const std::string manifest = dir_ / (std::string(key) + ".xml");
+    const CommandRun signed_run = Manifest({"--secret-key", dir_ / (std::string(key) + ".sec"),
+                                            "--release", "42", "--expires", "2031-02-03T04:05:06Z",
+                                            "--base-url", "http://h", dir_ / "release", manifest});
+    ASSERT_EQ(signed_run.exit_code, 0) << key << ": " << signed_run.err;
+    const CommandRun checked =
+        RunCommand({"minisign", "-V", "-p", dir_ / (std::string(key) + ".pub"), "-m", manifest});
+    EXPECT_EQ(checked.exit_code, 0) << key << ": " << checked.out << checked.err;
+    EXPECT_NE(checked.out.find("Trusted comment: release=42 expires=2031-02-03T04:05:06Z"),
+              std::string::npos)
+        << checked.out;
+    // The other key's public half does not accept it.
+    const CommandRun other =
+        RunCommand({"minisign", "-V", "-p", dir_ / (std::string(key) == "m" ? "t.pub" : "m.pub"),
+                    "-m", manifest});
+    EXPECT_NE(other.exit_code, 0) << key;
+  }
 }
 
 }  // namespace
