@@ -432,6 +432,16 @@
     return null;
   }
 
+  // The host's "UpdateResult": "ok", "ok|restart" (a restart completes the release) or
+  // "failed|REASON"; null for anything else.
+  function parseUpdateResult(value) {
+    value = String(value);
+    if (value === "ok") return {ok: true, restart: false, reason: ""};
+    if (value === "ok|restart") return {ok: true, restart: true, reason: ""};
+    if (value.indexOf("failed|") === 0) return {ok: false, restart: false, reason: value.slice(7)};
+    return null;
+  }
+
   var api = {
     CATEGORIES: CATEGORIES, LOCAL: LOCAL, SEARCH_FILE: SEARCH_FILE, SHELF_GROUPS: SHELF_GROUPS,
     SHARE_SITES: SHARE_SITES, COVERS: COVERS,
@@ -445,7 +455,8 @@
     visibleRows: visibleRows,
     ORDERS: ORDERS, isOrder: isOrder, orderLabel: orderLabel, orderStorageKey: orderStorageKey,
     storedOrder: storedOrder, dateNumbers: dateNumbers, compareDates: compareDates,
-    orderGroups: orderGroups, sectionsOf: sectionsOf, jumpTop: jumpTop
+    orderGroups: orderGroups, sectionsOf: sectionsOf, jumpTop: jumpTop,
+    parseUpdateResult: parseUpdateResult
   };
   if (typeof module !== "undefined" && module.exports) module.exports = api;
   else root.LumoraModel = api;

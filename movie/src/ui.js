@@ -32,7 +32,7 @@ window.Lumora = (function () {
     return true;
   };
 
-  // Toasts: at most three; errors stay until closed; hovering pauses.
+  // Toasts: at most three; errors and offers (opts.stay) stay until closed; hovering pauses.
   L.toast = function (text, opts) {
     opts = opts || {};
     var box = L.$("toasts");
@@ -43,7 +43,7 @@ window.Lumora = (function () {
       t.remove(); opts.action.run(); }}));
     t.appendChild(L.h("button", {type: "button", text: "✕", "aria-label": "关闭", onclick: function () { t.remove(); }}));
     box.appendChild(t);
-    if (!opts.error) {
+    if (!opts.error && !opts.stay) {
       var left = 5000, started = Date.now(), timer = null;
       var arm = function () { started = Date.now(); timer = setTimeout(function () { t.remove(); }, left); };
       t.addEventListener("mouseenter", function () { clearTimeout(timer); left -= Date.now() - started; });

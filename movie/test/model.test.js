@@ -128,3 +128,11 @@ test("layout by stage size, columns and the rows of a long catalogue", () => {
   assert.ok(flat.rows[v.first + 2].top <= 250 * 700 && flat.rows[v.first + 3].top > 250 * 700);
   assert.deepEqual(M.visibleRows([], 0, 500, 2), {first: 0, last: 0});
 });
+
+test("only \"ok|restart\" asks for a restart; a failure keeps its reason", () => {
+  assert.deepEqual(M.parseUpdateResult("ok|restart"), {ok: true, restart: true, reason: ""});
+  assert.deepEqual(M.parseUpdateResult("ok"), {ok: true, restart: false, reason: ""});
+  assert.deepEqual(M.parseUpdateResult("failed|无法替换文件: x|y"),
+                   {ok: false, restart: false, reason: "无法替换文件: x|y"});
+  for (const v of ["", "OK|restart", "ok|restart ", "restart", "failed"]) assert.equal(M.parseUpdateResult(v), null, v);
+});

@@ -129,7 +129,7 @@ bool CLumoraDlg::OnInitDialog() {
 void CLumoraDlg::CompleteInterruptedRelease() {
   const update::BaseFolders folders = update::BaseFolders::ForThisUser();
   const update::ReleaseJournal journal(ansi::NativePath(folders.release_journal),
-                                       folders.version_index);
+                                       folders.version_index, folders.installed_release);
   if (platform::Status completed = journal.Complete(); !completed.ok() && !completed.IsNotFound())
     std::fprintf(stderr, "lumora: the last update could not be completed: %s\n",
                  completed.ToString().c_str());

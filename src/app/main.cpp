@@ -64,6 +64,15 @@ int main(int argc, char** argv) {
   // takes this process's place.
   options.face.reset();
   std::fflush(nullptr);
+  // Nothing this process opened goes on into the new program: a descriptor the toolkit
+  // or a library left without close-on-exec (a display connection, a lock) would stay
+  // open there, and a lock still held would make the new program a later start of
+  // itself. Standard input, output and error go on: the rest of the automation input is
+  // the new program's.
+  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    std::fprintf(stderr, "lumora: cannot start again: %s\n", std::strerror(errno));
+    return 1;
+  }
   std::vector<char*> args;
   for (std::string& arg : original_args) args.push_back(arg.data());
   args.push_back(nullptr);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "net/loop_notify.h"
 #include "platform/ansi.h"
@@ -587,9 +588,12 @@ void CAutoUpdateClientDlg::FinishRelease() {
           ansi::NativePath(folder), platform::FolderLock::Mode::kMake, &locked);
       if (!taken.ok() && !taken.IsNotFound()) Log("文件夹加锁失败 [" + Utf8(folder) + "]");
     }
+    // The release's number is recorded with its files, by the journal.
     const ReleaseJournal journal(ansi::NativePath(manifest_.folders().release_journal),
-                                 manifest_.folders().version_index);
-    if (platform::Status committed = release->Commit(journal, &restart); !committed.ok())
+                                 manifest_.folders().version_index,
+                                 manifest_.folders().installed_release);
+    const std::optional<std::uint64_t> number = std::exchange(release_to_record_, std::nullopt);
+    if (platform::Status committed = release->Commit(journal, number, &restart); !committed.ok())
       failure = "无法替换文件: " + ansi::ToUtf8Lossy(committed.ToString());
   }
   if (!failure.empty()) {
@@ -603,7 +607,6 @@ void CAutoUpdateClientDlg::FinishRelease() {
     // Components are not registered on this platform: the step is only logged.
     if (file.register_flag) Log("跳过注册组件 [" + file.name + "]");
   }
-  RecordInstalledRelease();
   Log(kAllDone);
   SetMovie("UpdateResult", restart ? "ok|restart" : "ok");
 }

@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <string_view>
 #include <utility>
 
 #include "platform/ansi.h"
 #include "platform/files.h"
 #include "platform/unique_file.h"
+#include "update/installed_release.h"
 #include "update/version_index.h"
 
 namespace update {
@@ -23,6 +25,7 @@ using platform::Status;
 
 constexpr std::size_t kRandomLetters = 6;
 constexpr const char* kEnd = "end";
+constexpr std::string_view kRelease = "release ";
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -67,8 +70,10 @@ bool ReleaseJournal::IsBodyOf(const std::string& body, const std::string& target
       });
 }
 
-Status ReleaseJournal::Write(const std::vector<Step>& steps) const {
+Status ReleaseJournal::Write(const std::vector<Step>& steps,
+                             std::optional<std::uint64_t> release) const {
   std::string contents = std::string(kHeader) + "\n";
+  if (release) contents += std::string(kRelease) + std::to_string(*release) + "\n";
   for (const Step& step : steps) {
     if (!IsBodyOf(step.body, step.target) || HasControl(step.version) || HasControl(step.body) ||
         HasControl(step.target))
@@ -84,7 +89,7 @@ Status ReleaseJournal::Write(const std::vector<Step>& steps) const {
   return SyncFolder(FolderOf(path_));
 }
 
-Status ReleaseJournal::Read(std::vector<Step>* steps) const {
+Status ReleaseJournal::Read(std::vector<Step>* steps, std::optional<std::uint64_t>* release) const {
   std::string contents;
   if (Status read = platform::ReadRegularFile(path_, kMaxFileBytes, &contents); !read.ok())
     return read;
@@ -93,8 +98,16 @@ Status ReleaseJournal::Read(std::vector<Step>* steps) const {
   if (contents.rfind(header, 0) != 0 || contents.size() < header.size() + end.size() ||
       contents.compare(contents.size() - end.size(), end.size(), end) != 0)
     return Status::Invalid(path_ + ": not a whole journal");
-  const std::string body =
-      contents.substr(header.size(), contents.size() - header.size() - end.size());
+  std::string body = contents.substr(header.size(), contents.size() - header.size() - end.size());
+  if (body.starts_with(kRelease)) {
+    const std::size_t stop = body.find('\n');
+    const std::string number = body.substr(kRelease.size(), stop - kRelease.size());
+    if (number.empty() || number.size() > 19 ||
+        number.find_first_not_of("0123456789") != std::string::npos)
+      return Status::Invalid(path_ + ": not a release number");
+    *release = std::stoull(number);
+    body.erase(0, stop + 1);
+  }
   for (std::size_t start = 0, stop; (stop = body.find('\n', start)) != std::string::npos;
        start = stop + 1) {
     const std::string line = body.substr(start, stop - start);
@@ -112,7 +125,8 @@ Status ReleaseJournal::Read(std::vector<Step>* steps) const {
 
 Status ReleaseJournal::Complete() const {
   std::vector<Step> steps;
-  if (Status read = Read(&steps); !read.ok()) {
+  std::optional<std::uint64_t> release;
+  if (Status read = Read(&steps, &release); !read.ok()) {
     // A journal that is not the program's own moves nothing; it goes, so that it does
     // not stand in the way of the next release.
     if (!read.IsNotFound()) (void)::unlink(path_.c_str());
@@ -146,8 +160,18 @@ Status ReleaseJournal::Complete() const {
     // A version that cannot be recorded only means the file is fetched again later.
     if (!versions.empty()) (void)VersionIndex(version_index_).Record(versions);
   }
+  if (release && !installed_release_.empty())
+    if (Status recorded = RecordRelease(*release); !recorded.ok()) return recorded;
   if (::unlink(path_.c_str()) != 0) return PosixError(path_, errno);
   return SyncFolder(FolderOf(path_));
+}
+
+Status ReleaseJournal::RecordRelease(std::uint64_t release) const {
+  // A number recorded meanwhile (another instance's later release) is never lowered.
+  const InstalledRelease installed(installed_release_);
+  std::uint64_t recorded = 0;
+  if (installed.Read(&recorded).ok() && recorded >= release) return Status::Ok();
+  return installed.Write(release);
 }
 
 }  // namespace update

@@ -9,7 +9,13 @@
 // release is in place whole. Without a journal a release was never begun, and its
 // bodies are left for the start-up's removal of stale bodies.
 //
-// The journal is text: the line kHeader, then one line per file: the version (may be
+// The number of the signed release, when there is one, is part of the commit: recorded
+// as installed (never lowering the recorded number) after the versions and before the
+// journal goes, so that a kill after the renames cannot leave the release in place and
+// an older one still accepted.
+//
+// The journal is text: the line kHeader, then the line "release " and the decimal
+// number when the release has one, then one line per file: the version (may be
 // empty), a tab, the body's native path, a tab, the target's native path, LF; then the
 // line "end". It is read like any outside file (a regular file of at most
 // kMaxFileBytes); a step whose body is not a body of its target's name in the target's
@@ -18,6 +24,8 @@
 #define LUMORA_UPDATE_RELEASE_JOURNAL_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,32 +47,39 @@ class ReleaseJournal {
   };
 
   // The journal at |path| (native); the versions go to the version index at
-  // |version_index| (core path; empty: none).
-  ReleaseJournal(std::string path, std::string version_index)
-      : path_(std::move(path)), version_index_(std::move(version_index)) {}
+  // |version_index| and the release's number to |installed_release| (core paths;
+  // empty: none).
+  ReleaseJournal(std::string path, std::string version_index, std::string installed_release = {})
+      : path_(std::move(path)),
+        version_index_(std::move(version_index)),
+        installed_release_(std::move(installed_release)) {}
 
   // True when a body |body| may be renamed over |target|: in the same folder, named
   // "." + the target's name + ".update." + six letters or digits.
   static bool IsBodyOf(const std::string& body, const std::string& target);
 
-  // Writes the journal of |steps| and flushes it and its folder. Invalid for a step
-  // that IsBodyOf refuses or whose texts hold a control character; nothing is written
-  // then.
-  [[nodiscard]] platform::Status Write(const std::vector<Step>& steps) const;
+  // Writes the journal of |steps| (of the release numbered |release|, if it has a
+  // number) and flushes it and its folder. Invalid for a step that IsBodyOf refuses or
+  // whose texts hold a control character; nothing is written then.
+  [[nodiscard]] platform::Status Write(const std::vector<Step>& steps,
+                                       std::optional<std::uint64_t> release = {}) const;
 
   // Makes the renames of the journal that are not made yet (a body that is gone has
-  // been renamed), flushes their folders, records the versions and removes the
-  // journal. NotFound when there is none. On a rename that fails the others are still
-  // made and the journal stays, for the next start to try again.
+  // been renamed), flushes their folders, records the versions and the release's
+  // number and removes the journal. NotFound when there is none. On a rename that
+  // fails the others are still made and the journal stays, for the next start to try
+  // again; so it does when the release's number cannot be recorded.
   [[nodiscard]] platform::Status Complete() const;
 
   const std::string& path() const { return path_; }
 
  private:
-  platform::Status Read(std::vector<Step>* steps) const;
+  platform::Status Read(std::vector<Step>* steps, std::optional<std::uint64_t>* release) const;
+  platform::Status RecordRelease(std::uint64_t release) const;
 
   std::string path_;
   std::string version_index_;
+  std::string installed_release_;
 };
 
 }  // namespace update

@@ -61,14 +61,15 @@ bool StagedRelease::IsRestartFile(const std::string& target) const {
   return false;
 }
 
-Status StagedRelease::Commit(const ReleaseJournal& journal, bool* restart) {
+Status StagedRelease::Commit(const ReleaseJournal& journal, std::optional<std::uint64_t> release,
+                             bool* restart) {
   *restart = false;
   std::vector<ReleaseJournal::Step> steps;
   for (const File& file : files_) {
     steps.push_back({file.version, file.body.path, file.target});
     if (IsRestartFile(file.target)) *restart = true;
   }
-  if (Status written = journal.Write(steps); !written.ok()) {
+  if (Status written = journal.Write(steps, release); !written.ok()) {
     Discard();
     return written;
   }

@@ -6,6 +6,8 @@
 #ifndef LUMORA_UPDATE_STAGED_RELEASE_H_
 #define LUMORA_UPDATE_STAGED_RELEASE_H_
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,11 +41,13 @@ class StagedRelease {
   // body cannot be flushed.
   [[nodiscard]] platform::Status Stage(File file);
 
-  // Puts every staged file in place by the journal |journal|. *restart is set when
+  // Puts every staged file in place by the journal |journal|, recording |release| as
+  // the installed release's number with them when it is one. *restart is set when
   // one of them is a file of the running program. On failure before the journal is
   // written nothing has changed and the bodies go; a failure after it leaves the
   // journal for the next start to complete.
-  [[nodiscard]] platform::Status Commit(const ReleaseJournal& journal, bool* restart);
+  [[nodiscard]] platform::Status Commit(const ReleaseJournal& journal,
+                                        std::optional<std::uint64_t> release, bool* restart);
 
   // Removes the staged bodies and the folders made for them.
   void Discard();

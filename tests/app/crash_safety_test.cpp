@@ -291,6 +291,34 @@ class CrashSafetyTest : public ::testing::Test {
                     "</Product>\r\n</xmlRoot>\r\n");
   }
 
+  // Whether every file of the update release is as round |round| left it (round 0: the
+  // first half as there before any update, the second half missing).
+  bool ReleaseIs(int round) const {
+    for (int i = 0; i < kUpdateFiles; ++i)
+      if (InstalledRound(i) != (round > 0 || i < kUpdateFiles / 2 ? round : -1)) return false;
+    return true;
+  }
+
+  // After a kill during the release of |round|, over the release of |old_round|: a
+  // release whose renames the kill interrupted (its journal left) is completed by the
+  // next start, which ends here at once; then the release is wholly the old one or
+  // wholly the new one. True when the kill left a journal.
+  bool ExpectReleaseWholeAfterNextStart(int old_round, int round) {
+    const bool journal_left = fs::exists(Data("release-journal.txt"));
+    if (journal_left) {
+      RunningLumora program(Options({}));
+      EXPECT_TRUE(program.WaitForOutput({"{\"window\":"}, 10000)) << program.Errors();
+      program.CloseInput();
+      EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
+      EXPECT_FALSE(fs::exists(Data("release-journal.txt")));
+    }
+    std::string files;
+    for (int i = 0; i < kUpdateFiles; ++i) files += " " + std::to_string(InstalledRound(i));
+    EXPECT_TRUE(ReleaseIs(old_round) || ReleaseIs(round))
+        << "neither round " << old_round << " nor " << round << " whole:" << files;
+    return journal_left;
+  }
+
   // Waits for the start of |program| to be over and checks that the temporary files
   // |left| by earlier kills are gone: those of the user's folder once the user has
   // signed in (when |sign_in|; they stay until a sign-in otherwise), all others at once.
@@ -388,18 +416,31 @@ TEST_F(CrashSafetyTest, KilledAnywhereTheProgramLeavesEveryFileWholeAndNoTempora
   for (int i = 0; i < kUpdateFiles / 2; ++i)
     home_.Write("data/vellari/public/upd/f" + std::to_string(i) + ".bin", UpdateFileContent(i, 0));
   const LumoraOptions update = Options({Url("/upd/serverlist.txt"), "auto"});
-  int round = 0, killed_installing = 0;
+  int round = 0, whole_round = 0, killed_installing = 0, journals_left = 0;
   while (++round <= kUpdateRuns && !HasFatalFailure()) {
     PublishUpdate(round);
-    RunAndKill(update, false, false, Between(0, kUpdateKillMs), [] { return std::string(); });
+    if (round % 2 == 0) {
+      RunAndKill(update, false, false, Between(0, kUpdateKillMs), [] { return std::string(); });
+    } else {
+      // Killed about when the last file is in and the release is put in place.
+      RunningLumora program(update);
+      const std::string last = R"("name":"UpdatedFile","value":")" + std::to_string(kUpdateFiles);
+      EXPECT_TRUE(program.WaitForOutput({last}, 10000)) << program.Output();
+      std::this_thread::sleep_for(std::chrono::microseconds(Between(0, 1500)));
+      program.Kill(SIGKILL);
+    }
     ExpectUpdateWhole(round);
     ExpectFilesWhole();
     int fresh = 0;
     for (int i = 0; i < kUpdateFiles; ++i) fresh += InstalledRound(i) == round;
     if (fresh > 0 && fresh < kUpdateFiles) ++killed_installing;
+    journals_left += ExpectReleaseWholeAfterNextStart(whole_round, round);
+    if (ReleaseIs(round)) whole_round = round;
   }
-  std::printf("%d of %d update runs killed between their first and last install\n",
-              killed_installing, kUpdateRuns);
+  std::printf(
+      "%d of %d update runs killed between their first and last rename; %d left a "
+      "journal that the next start completed\n",
+      killed_installing, kUpdateRuns, journals_left);
 
   // One more start, not killed, finishes the update and removes what the kills left:
   // then every file is the last round's, and no temporary or partly downloaded file is

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
@@ -96,6 +97,42 @@ TEST_F(CommandsTest, QuitAsksAndOnlyYesEnds) {
   auto windows = WindowsAfterStartUp(run);
   ASSERT_EQ(windows.size(), 1u);
   EXPECT_EQ(windows[0]["width"], 1024);
+  EXPECT_EQ(run.events.back(), (Json{{"quit", 0}}));
+}
+
+// "restart" ends the program without the quit question and starts it again in the same
+// process with the same command line; the input written once the new program has started
+// is the new program's.
+TEST_F(CommandsTest, RestartStartsTheProgramAgainWithoutAsking) {
+  auto stage_ys = std::make_shared<int>(0);
+  const ScriptGate second_start{1, [stage_ys](const Json& event) {
+                                  return event.contains("setVariable") &&
+                                         event["setVariable"]["name"] == "StageY" &&
+                                         ++*stage_ys == 2;
+                                }};
+  LumoraOptions o;
+  o.cwd = home_.path();
+  o.env = {{"XDG_DATA_HOME", home_ / "data"}};
+  o.args = {"--work-area", "1000x700+0+0"};
+  o.gates = {second_start};
+  LumoraRun run = RunLumora(o, {Command("restart", ""), Command("win", "revert")});
+  EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
+  EXPECT_TRUE(run.All("dialog").empty());
+  std::vector<std::string> dirs;
+  for (const Json& v : run.All("setVariable"))
+    if (v["name"] == "CurrentDir") dirs.push_back(v["value"]);
+  ASSERT_EQ(dirs.size(), 2u);
+  EXPECT_EQ(dirs[0], dirs[1]);
+  EXPECT_EQ(run.All("movie").size(), 2u);
+  // Both starts had the work area of the command line; the revert came after the second.
+  auto windows = run.All("window");
+  ASSERT_EQ(windows.size(), 3u);
+  EXPECT_EQ(windows[0], windows[1]);
+  EXPECT_EQ(windows[0]["width"], 1000);
+  EXPECT_EQ(windows[2]["state"], "normal");
+  const std::size_t second_movie = run.IndexOf("movie", run.IndexOf("movie") + 1);
+  EXPECT_LT(second_movie, run.IndexOf("window", second_movie + 1));
+  EXPECT_LT(run.IndexOf("quit"), second_movie);  // the first program's end, unasked
   EXPECT_EQ(run.events.back(), (Json{{"quit", 0}}));
 }
 

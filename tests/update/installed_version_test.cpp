@@ -101,7 +101,8 @@ TEST_F(ManifestTest, VersionIndexRecordsReplacesAndRemoves) {
 
 // A release whose renames a kill interrupted: the journal lists three, the first made
 // already (its body is gone, the new file in place), two not yet. Completing it makes
-// the other two, records the three versions at once and removes the journal.
+// the other two, records the three versions and the release's number at once and
+// removes the journal.
 TEST_F(ManifestTest, AnInterruptedReleaseIsCompletedFromItsJournal) {
   dir_.Write("prog/a", "old a");
   dir_.Write("prog/b", "old b");
@@ -109,12 +110,15 @@ TEST_F(ManifestTest, AnInterruptedReleaseIsCompletedFromItsJournal) {
   dir_.Write("prog/.b.update.Bb1234", "new b");
   dir_.Write("prog/.c.update.Cc1234", "new c");
   const std::string prog = dir_ / "prog";
+  const std::string installed = dir_ / "data/vellari/installed-release.txt";
   const update::ReleaseJournal journal(dir_ / "data/vellari/release-journal.txt",
-                                       folders_.version_index);
+                                       folders_.version_index, installed);
   dir_.MakeDir("data/vellari");
+  dir_.Write("data/vellari/installed-release.txt", "6\n");
   ASSERT_TRUE(journal.Write({{"2", prog + "/.a.update.Aa1234", prog + "/a"},
                              {"2", prog + "/.b.update.Bb1234", prog + "/b"},
-                             {"", prog + "/.c.update.Cc1234", prog + "/c"}}));
+                             {"", prog + "/.c.update.Cc1234", prog + "/c"}},
+                            7));
   ASSERT_EQ(std::rename((prog + "/.a.update.Aa1234").c_str(), (prog + "/a").c_str()), 0);
   ASSERT_TRUE(journal.Complete());
   EXPECT_EQ(dir_.Read("prog/a"), "new a");
@@ -125,8 +129,26 @@ TEST_F(ManifestTest, AnInterruptedReleaseIsCompletedFromItsJournal) {
   ASSERT_TRUE(update::VersionIndex(folders_.version_index).Lookup(prog + "/b", &version));
   EXPECT_EQ(version, "2");
   EXPECT_FALSE(update::VersionIndex(folders_.version_index).Lookup(prog + "/c", &version));
+  EXPECT_EQ(dir_.Read("data/vellari/installed-release.txt"), "7\n");
   // Nothing left to do: no journal.
   EXPECT_TRUE(journal.Complete().IsNotFound());
+
+  // A number recorded meanwhile is never lowered; one that cannot be recorded keeps
+  // the journal for the next start.
+  dir_.Write("prog/.d.update.Dd5678", "next d");
+  ASSERT_TRUE(journal.Write({{"3", prog + "/.d.update.Dd5678", prog + "/d"}}, 5));
+  EXPECT_TRUE(journal.Complete());
+  EXPECT_EQ(dir_.Read("data/vellari/installed-release.txt"), "7\n");
+  dir_.Write("prog/.d.update.Dd9012", "last d");
+  ASSERT_TRUE(journal.Write({{"4", prog + "/.d.update.Dd9012", prog + "/d"}}, 8));
+  std::filesystem::remove(installed);
+  std::filesystem::create_directory(installed);
+  EXPECT_FALSE(journal.Complete());
+  EXPECT_EQ(dir_.Read("prog/d"), "last d");
+  std::filesystem::remove(installed);
+  EXPECT_TRUE(journal.Complete());
+  EXPECT_EQ(dir_.Read("data/vellari/installed-release.txt"), "8\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "data/vellari/release-journal.txt"));
 
   // A journal cut short, or one whose steps would move other files than a body over
   // its own target, moves nothing and goes.

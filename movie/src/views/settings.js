@@ -55,6 +55,14 @@
         L.$("update-bar").style.width = Math.round(done * 100 / total) + "%";
         clearTimeout(settle);
         settle = setTimeout(updateEnded, UPDATE_SETTLE_MS);
+      } else if (name === "UpdateResult") {
+        // A release that replaced the program's own files takes effect once the
+        // program starts again: offered, and started again only when the user accepts.
+        var result = M.parseUpdateResult(value);
+        if (result && result.restart)
+          L.toast("更新已完成，重新启动后生效", {stay: true, action: {label: "重新启动", run: function () {
+            L.send("restart", "");
+          }}});
       } else if (name === "FirstRun" && value === "true") {
         L.openPanel("welcome", {modal: true});
       }
