@@ -215,6 +215,17 @@ bool ParseUtcTime(std::string_view text, std::time_t* time) {
   return true;
 }
 
+std::string FormatUtcTime(std::time_t time) {
+  std::tm fields{};
+  if (gmtime_r(&time, &fields) == nullptr) return std::string();
+  const long long year = 1900LL + fields.tm_year;
+  if (year < 0 || year > 9999) return std::string();
+  char text[32];
+  std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02dZ", year, fields.tm_mon + 1,
+                fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec);
+  return text;
+}
+
 Status ParseReleaseTerms(std::string_view comment, ReleaseTerms* terms) {
   bool have_release = false, have_expires = false;
   ReleaseTerms parsed;

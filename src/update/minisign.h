@@ -90,6 +90,9 @@ struct ReleaseTerms {
 platform::Status ParseReleaseTerms(std::string_view comment, ReleaseTerms* terms);
 // |time| as the trusted comment writes it; false when it is not in the form.
 [[nodiscard]] bool ParseUtcTime(std::string_view text, std::time_t* time);
+// |time| in the form ParseUtcTime reads, the year always in four digits (0320, not
+// 320); empty for a time whose year has more than four.
+std::string FormatUtcTime(std::time_t time);
 
 // A secret key file as `minisign -G -W` writes it (not encrypted). An encrypted one is
 // refused with a message that says so.

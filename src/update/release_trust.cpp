@@ -9,13 +9,7 @@
 namespace update {
 namespace {
 
-std::string UtcText(std::time_t time) {
-  std::tm fields{};
-  gmtime_r(&time, &fields);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &fields);
-  return text;
-}
+std::string UtcText(std::time_t time) { return minisign::FormatUtcTime(time); }
 
 }  // namespace
 

@@ -122,6 +122,14 @@ TEST(ReleaseTermsTest, TheCommentNamesARelaseAndAnExpiryInUtc) {
         "release=1 expires=2030-02-30T00:00:00Z", "release=1 expires=2030-01-01 00:00:00Z",
         "release=1 expires=2030-01-01T00:00:00+01:00", "release= expires=2030-01-01T00:00:00Z"})
     EXPECT_FALSE(update::minisign::ParseReleaseTerms(bad, &terms).ok()) << bad;
+  // An expiry is written back in the form it is read in, early years too (found by
+  // fuzzing: year 0320 came back as "320-...").
+  for (const char* when :
+       {"0320-01-01T00:00:00Z", "1970-01-02T00:00:01Z", "2031-02-03T04:05:06Z"}) {
+    std::time_t time = 0;
+    ASSERT_TRUE(update::minisign::ParseUtcTime(when, &time)) << when;
+    EXPECT_EQ(update::minisign::FormatUtcTime(time), when);
+  }
 }
 
 TEST(InstalledReleaseTest, WrittenWholeAndReadBack) {
