@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     std::fputs("Try 'lumora --help' for more information.\n", stderr);
     return 2;
   }
-  app::CLumoraApp application(app::DeploymentSettings::Load(platform::ProgramFile()));
+  app::CLumoraApp application(app::DeploymentSettings::Load(program_file));
   application.set_show_updates(options.show_updates);
   const int code = application.InitInstance(*options.face, options.command_line);
   if (!application.restart_requested()) return code;

@@ -61,6 +61,11 @@ void CLumoraDlg::TellCannotSave() {
 }
 
 void CLumoraDlg::AddToShelfGroup(const std::string& args, const std::string& group_id) {
+  // The movie's "UserPass" says whether someone signed in; without one the user is told.
+  if (flash_.GetVariable("UserPass") != "true") {
+    platform_.dialogs().Message(kSignInFirst, ApplicationTitleUtf8());
+    return;
+  }
   if (!CheckSignedIn()) return;
   ItemReference ref;
   std::string source;
@@ -141,19 +146,10 @@ void CLumoraDlg::OnOpenFile(const std::string&) {
 }
 
 void CLumoraDlg::OnAddFavourite(const std::string& args) {
-  // The movie's "UserPass" says whether someone signed in; without one the user is told.
-  if (flash_.GetVariable("UserPass") == "true")
-    AddToShelfGroup(args, shelf_names::Favourites());
-  else
-    platform_.dialogs().Message(kSignInFirst, ApplicationTitleUtf8());
+  AddToShelfGroup(args, shelf_names::Favourites());
 }
 
-void CLumoraDlg::OnRead(const std::string& args) {
-  if (flash_.GetVariable("UserPass") == "true")
-    AddToShelfGroup(args, shelf_names::ReadList());
-  else
-    platform_.dialogs().Message(kSignInFirst, ApplicationTitleUtf8());
-}
+void CLumoraDlg::OnRead(const std::string& args) { AddToShelfGroup(args, shelf_names::ReadList()); }
 
 void CLumoraDlg::OnDelete(const std::string& args) {
   // The movie re-reads the catalogue after "Del"; only a removal that could not be

@@ -81,19 +81,12 @@ struct CurlFree {
   void operator()(char* text) const noexcept { curl_free(text); }
 };
 
-// The folder part of |path| ("." when it has none).
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Makes the missing folders above |path|, outermost first; each one made is added to
 // |made|. A folder that appears meanwhile counts as there.
 Status MakeFoldersAbove(const std::string& path, std::vector<std::string>* made) {
   std::vector<std::string> missing;
-  for (std::string folder = FolderOf(path); folder != "/" && folder != ".";
-       folder = FolderOf(folder)) {
+  for (std::string folder = platform::FolderOf(path); folder != "/" && folder != ".";
+       folder = platform::FolderOf(folder)) {
     struct stat st;
     if (::lstat(folder.c_str(), &st) == 0 || errno != ENOENT) break;
     missing.push_back(folder);
@@ -443,12 +436,7 @@ std::string CInetFile::body_path() const {
   return body_path_;
 }
 
-void CInetFile::BodyTaken() {
-  std::lock_guard<std::mutex> lock(message_mutex_);
-  body_path_.clear();
-  body_lock_.Reset();
-  made_folders_.clear();
-}
+void CInetFile::BodyTaken() { (void)TakeBody(); }
 
 CInetFile::KeptBody CInetFile::TakeBody() {
   std::lock_guard<std::mutex> lock(message_mutex_);
@@ -469,14 +457,7 @@ void CInetFile::KeptBody::Discard() {
   made_folders.clear();
 }
 
-void CInetFile::DiscardBody() {
-  std::lock_guard<std::mutex> lock(message_mutex_);
-  if (!body_path_.empty()) (void)::unlink(body_path_.c_str());
-  body_path_.clear();
-  body_lock_.Reset();
-  RemoveFolders(made_folders_);
-  made_folders_.clear();
-}
+void CInetFile::DiscardBody() { TakeBody().Discard(); }
 
 // The status callback of the Windows design only switched on a callback that did
 // nothing; |status_callback| is carried but changes nothing here.

@@ -26,13 +26,6 @@ const struct timespec kProcessStart = [] {
   return now;
 }();
 
-// The folder part of |path| ("." when it has none).
-std::string FolderOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The file that a write to |path| must replace: |path| itself, or the end of the chain
 // of symbolic links that starts there (which need not exist yet). Invalid for a chain
 // that loops or runs too long.
@@ -231,6 +224,28 @@ Status CopyFileReplacing(const std::string& from, const std::string& to) {
         return s;
     }
   });
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+Status MakeParentFolders(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0) return Status::Ok();
+  const std::string folder = path.substr(0, slash);
+  // Each folder from the outermost missing one in; one made meanwhile counts as there.
+  for (std::size_t at = 1; at <= folder.size(); ++at) {
+    if (at != folder.size() && folder[at] != '/') continue;
+    const std::string part = folder.substr(0, at);
+    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return PosixError(part, errno);
+  }
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) return PosixError(folder, errno);
+  if (!S_ISDIR(st.st_mode)) return Status::NotRegular(folder + " is not a folder");
+  return Status::Ok();
 }
 
 }  // namespace platform

@@ -25,6 +25,12 @@
 
 namespace platform {
 
+// The folder part of |path| ("." when it has none, "/" for a file of the root).
+std::string FolderOf(const std::string& path);
+// Makes the folder of the file at |path| (a path of the system's) with its missing
+// parents, mode 0755 less the umask; Ok when it is there already or |path| has none.
+[[nodiscard]] Status MakeParentFolders(const std::string& path);
+
 // Opens the regular file at |path| for reading, without blocking and closed on exec.
 // NotFound when nothing is there (or a link dangles), NotRegular for a folder, FIFO,
 // socket or device, IoError when it cannot be opened.

@@ -612,20 +612,12 @@ void CAutoUpdateClientDlg::FinishRelease() {
 }
 
 void CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {
+  // A shelf download: the body of this transfer alone, in a file of its own beside the
+  // target, goes with the transfer unless it is moved into place here. Its target lies
+  // in the user's folder, outside the release's staging, digests and manifest flags.
   const std::string target = ansi::NativePath(t.local_path);
-  // The body of this transfer alone, in a file of its own beside the target; it goes
-  // with the transfer unless it is moved into place here.
   const std::string body = t.body_path();
   const std::string name = Utf8(t.file_name);
-  auto install = installs_.find(t.id());
-  // A publisher's digest is checked before anything is replaced.
-  if (install != installs_.end() && !install->second.sha256.empty()) {
-    std::string digest;
-    if (!Sha256OfFile(body, &digest).ok() || digest != install->second.sha256) {
-      Log("文件校验失败 [" + name + "]");
-      return;
-    }
-  }
   // The new file takes the old one's place in one rename, keeping its mode; what is
   // not a regular file there is never replaced.
   struct stat old;
@@ -634,37 +626,13 @@ void CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {
     Log("删除文件失败 [" + name + "]");
     return;
   }
-  struct stat fresh;
-  if (stat(body.c_str(), &fresh) == 0) {
-    mode_t mode = exists ? old.st_mode & 07777 : fresh.st_mode & 07777;
-    // Only a program is made executable: a document or a script marked Execute opens
-    // in the desktop's application for it and is never run.
-    if (t.execute_flag && platform::IsProgramFile(body)) mode |= S_IXUSR;
-    chmod(body.c_str(), mode);
-  }
-  {
-    // The user's other instances read, change and write the catalogues and the settings
-    // file under the lock of their folder: the new file takes its place under it too, so
-    // that it never lands between another's read and write and is lost. A lock that
-    // cannot be had is logged, and the rename is made as it would be alone.
-    platform::FolderLock locked;
-    if (const std::string& folder = manifest_.folders().locked_folder; !folder.empty()) {
-      const platform::Status taken = platform::FolderLock::Acquire(
-          ansi::NativePath(folder), platform::FolderLock::Mode::kMake, &locked);
-      if (!taken.ok() && !taken.IsNotFound()) Log("文件夹加锁失败 [" + Utf8(folder) + "]");
-    }
-    if (body.empty() || rename(body.c_str(), target.c_str()) != 0) {
-      Log("重命名文件失败 [" + name + "]");
-      return;
-    }
-    if (install != installs_.end() && !install->second.version.empty())
-      (void)manifest_.RecordInstalledVersion(t.local_path, install->second.version);
+  if (exists) chmod(body.c_str(), old.st_mode & 07777);
+  if (body.empty() || rename(body.c_str(), target.c_str()) != 0) {
+    Log("重命名文件失败 [" + name + "]");
+    return;
   }
   t.BodyTaken();
   Log("下载文件成功 [" + name + "]");
-  if (t.execute_flag) shell_.Open(target, Utf8(t.execute_parameters));
-  // Components are not registered on this platform: the step is only logged.
-  if (t.register_flag) Log("跳过注册组件 [" + name + "]");
 }
 
 bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string& file_name,

@@ -132,6 +132,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   // Records the release whose files were all installed as the installed one.
   void RecordInstalledRelease();
   void OnFileEnd(net::CInetFile& transfer, int result);
+  // Puts a finished shelf download in place of its target (releases go through
+  // StageFile and FinishRelease).
   void InstallFile(net::CInetFile& transfer);
   // Verifies an update file that has arrived and stages it in the release; false
   // (after logging why) when it is not taken.

@@ -87,10 +87,7 @@ Status WriteAll(int fd, const std::string& path, std::string_view text) {
 
 Status DownloadFolders::Remember(const std::string& folder) const {
   if (!IsRecordable(folder)) return Status::Invalid("a folder that cannot be recorded: " + folder);
-  const std::size_t slash = path_.rfind('/');
-  if (slash != std::string::npos && slash > 0 &&
-      g_mkdir_with_parents(path_.substr(0, slash).c_str(), 0755) != 0)
-    return PosixError(path_.substr(0, slash), errno);
+  if (Status made = platform::MakeParentFolders(path_); !made.ok()) return made;
   UniqueFd fd;
   if (Status s = OpenLocked(path_, true, &fd); !s.ok()) return s;
   bool over_limit = false, ends_in_line = true;

@@ -79,7 +79,8 @@ void SecretChecksum(const std::uint8_t* algorithm, const SecretKey& key, std::ui
   crypto_generichash_final(&state, out, 32);
 }
 
-// Reads 1 to 19 decimal digits; false for anything else.
+}  // namespace
+
 bool ParseDecimal(std::string_view text, std::uint64_t* value) {
   if (text.empty() || text.size() > 19) return false;
   std::uint64_t n = 0;
@@ -90,8 +91,6 @@ bool ParseDecimal(std::string_view text, std::uint64_t* value) {
   *value = n;
   return true;
 }
-
-}  // namespace
 
 bool Ready() {
   static const bool ready = sodium_init() >= 0;

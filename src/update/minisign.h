@@ -90,6 +90,8 @@ struct ReleaseTerms {
 platform::Status ParseReleaseTerms(std::string_view comment, ReleaseTerms* terms);
 // |time| as the trusted comment writes it; false when it is not in the form.
 [[nodiscard]] bool ParseUtcTime(std::string_view text, std::time_t* time);
+// A release number: 1 to 19 decimal digits and nothing else; false otherwise.
+[[nodiscard]] bool ParseDecimal(std::string_view text, std::uint64_t* value);
 // |time| in the form ParseUtcTime reads, the year always in four digits (0320, not
 // 320); empty for a time whose year has more than four.
 std::string FormatUtcTime(std::time_t time);

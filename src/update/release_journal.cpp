@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/unique_file.h"
 #include "update/installed_release.h"
+#include "update/minisign.h"
 #include "update/version_index.h"
 
 namespace update {
@@ -26,12 +27,6 @@ using platform::Status;
 constexpr std::size_t kRandomLetters = 6;
 constexpr const char* kEnd = "end";
 constexpr std::string_view kRelease = "release ";
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string NameOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -57,7 +52,7 @@ Status SyncFolder(const std::string& folder) {
 
 bool ReleaseJournal::IsBodyOf(const std::string& body, const std::string& target) {
   if (body.empty() || target.empty() || body.front() != '/' || target.front() != '/') return false;
-  if (FolderOf(body) != FolderOf(target)) return false;
+  if (platform::FolderOf(body) != platform::FolderOf(target)) return false;
   const std::string name = NameOf(target);
   if (name.empty() || name == "." || name == "..") return false;
   const std::string prefix = "." + name + ".update.";
@@ -86,7 +81,7 @@ Status ReleaseJournal::Write(const std::vector<Step>& steps,
   // journal is either all there or not at all.
   if (Status written = platform::ReplaceFileContents(path_, contents); !written.ok())
     return written;
-  return SyncFolder(FolderOf(path_));
+  return SyncFolder(platform::FolderOf(path_));
 }
 
 Status ReleaseJournal::Read(std::vector<Step>* steps, std::optional<std::uint64_t>* release) const {
@@ -102,10 +97,10 @@ Status ReleaseJournal::Read(std::vector<Step>* steps, std::optional<std::uint64_
   if (body.starts_with(kRelease)) {
     const std::size_t stop = body.find('\n');
     const std::string number = body.substr(kRelease.size(), stop - kRelease.size());
-    if (number.empty() || number.size() > 19 ||
-        number.find_first_not_of("0123456789") != std::string::npos)
+    std::uint64_t value = 0;
+    if (!minisign::ParseDecimal(number, &value))
       return Status::Invalid(path_ + ": not a release number");
-    *release = std::stoull(number);
+    *release = value;
     body.erase(0, stop + 1);
   }
   for (std::size_t start = 0, stop; (stop = body.find('\n', start)) != std::string::npos;
@@ -143,7 +138,7 @@ Status ReleaseJournal::Complete() const {
             S_ISREG(st.st_mode) ? PosixError(step.target, errno) : Status::NotRegular(step.body);
       continue;
     }
-    folders.insert(FolderOf(step.target));
+    folders.insert(platform::FolderOf(step.target));
   }
   for (const std::string& folder : folders)
     if (Status synced = SyncFolder(folder); !synced.ok() && first_failure.ok())
@@ -163,7 +158,7 @@ Status ReleaseJournal::Complete() const {
   if (release && !installed_release_.empty())
     if (Status recorded = RecordRelease(*release); !recorded.ok()) return recorded;
   if (::unlink(path_.c_str()) != 0) return PosixError(path_, errno);
-  return SyncFolder(FolderOf(path_));
+  return SyncFolder(platform::FolderOf(path_));
 }
 
 Status ReleaseJournal::RecordRelease(std::uint64_t release) const {

@@ -7,12 +7,6 @@
 #include "update/update_files.h"
 
 namespace update {
-namespace {
-
-std::string UtcText(std::time_t time) { return minisign::FormatUtcTime(time); }
-
-}  // namespace
-
 bool ReleaseTrust::Enabled() const { return platform::PathExists(ansi::NativePath(keys_path_)); }
 
 ReleaseCheck ReleaseTrust::Check(const std::string& manifest_path,
@@ -100,7 +94,7 @@ std::string VerdictText(const ReleaseCheck& check) {
       return "版本 " + std::to_string(check.terms.release) + " 早于已安装的版本 " +
              std::to_string(check.installed);
     case Verdict::kExpired:
-      return "已于 " + UtcText(check.terms.expires) + " 过期";
+      return "已于 " + minisign::FormatUtcTime(check.terms.expires) + " 过期";
   }
   return "没有签名";
 }

@@ -1,7 +1,5 @@
 #include "update/version_index.h"
 
-#include <glib.h>
-
 #include <cerrno>
 
 #include "platform/ansi.h"
@@ -79,10 +77,7 @@ platform::Status VersionIndex::Record(
   if (contents.size() > kMaxFileBytes)
     return platform::Status::TooLarge(path_ + ": the index is full");
   const std::string native = ansi::NativePath(path_);
-  const std::size_t slash = native.rfind('/');
-  if (slash != std::string::npos && slash > 0 &&
-      g_mkdir_with_parents(native.substr(0, slash).c_str(), 0755) != 0)
-    return platform::PosixError(native.substr(0, slash), errno);
+  if (platform::Status made = platform::MakeParentFolders(native); !made.ok()) return made;
   return platform::ReplaceFileContents(native, contents);
 }
 
