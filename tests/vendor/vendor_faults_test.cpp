@@ -70,6 +70,43 @@ TEST_F(FaultsTest, SlowSwitchSendsTheBodyInSmallPieces) {
   EXPECT_EQ(reply.body, body_);
 }
 
+TEST_F(FaultsTest, NoRangesSwitchAlwaysSendsTheWholeFile) {
+  Start({"--fault", "/Storage/XmlFile/=no-ranges"});
+  HttpReply reply = Exchange(port(),
+                             "GET /Storage/XmlFile/list.xml HTTP/1.0\r\n"
+                             "Range: bytes=10-\r\n\r\n");
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_FALSE(reply.Has("content-range"));
+  EXPECT_FALSE(reply.Has("accept-ranges"));
+  EXPECT_EQ(reply.body, body_);
+}
+
+TEST_F(FaultsTest, ChangingSwitchServesANewVersionEveryTime) {
+  Start({"--fault", "/Storage/XmlFile/=changing"});
+  const auto version = [&](int n) {
+    std::string bytes = body_;
+    for (char& c : bytes) c = static_cast<char>(c ^ n);
+    return bytes;
+  };
+  HttpReply first = Get("/Storage/XmlFile/list.xml");
+  EXPECT_EQ(first.body, version(1));
+  // Ranges still work, but the validators of one answer never match the next.
+  HttpReply second = Exchange(port(),
+                              "GET /Storage/XmlFile/list.xml HTTP/1.0\r\n"
+                              "Range: bytes=100-\r\nIf-Range: " +
+                                  first.Header("etag") + "\r\n\r\n");
+  EXPECT_EQ(second.status, 200);
+  EXPECT_EQ(second.body, version(2));
+  EXPECT_NE(second.Header("etag"), first.Header("etag"));
+  EXPECT_NE(second.Header("last-modified"), first.Header("last-modified"));
+  HttpReply third = Exchange(port(),
+                             "GET /Storage/XmlFile/list.xml HTTP/1.0\r\n"
+                             "Range: bytes=100-\r\n\r\n");
+  EXPECT_EQ(third.status, 206);
+  EXPECT_EQ(third.body, version(3).substr(100));
+  EXPECT_EQ(Get("/Storage/ok.xml").body, "<ok/>");
+}
+
 TEST_F(FaultsTest, HangSwitchNeverAnswersAndDoesNotHoldUpTheStop) {
   Start({"--fault", "/Storage/XmlFile/=hang"});
   Client held(port());

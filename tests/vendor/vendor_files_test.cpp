@@ -68,13 +68,54 @@ TEST_F(FilesTest, LargeFileArrivesWholeWithItsLength) {
   EXPECT_TRUE(reply.body == big) << "body of " << reply.body.size() << " bytes differs";
 }
 
-TEST_F(FilesTest, RangeRequestGetsPartialContent) {
+TEST_F(FilesTest, OneRangeGetsPartialContentGuardedByTheValidators) {
   Start();
-  HttpReply reply =
-      Exchange(port(), "GET /Storage/XmlFile/book1.xml HTTP/1.0\r\nRange: bytes=2-6\r\n\r\n");
+  const std::string size = std::to_string(kCatalogue.size());
+  const auto ranged = [&](const std::string& range, const std::string& extra = "") {
+    return Exchange(port(), "GET /Storage/XmlFile/book1.xml HTTP/1.0\r\nRange: " + range + "\r\n" +
+                                extra + "\r\n");
+  };
+  HttpReply reply = ranged("bytes=2-6");
   EXPECT_EQ(reply.status, 206) << reply.head;
-  EXPECT_EQ(reply.Header("content-range"), "bytes 2-6/" + std::to_string(kCatalogue.size()));
+  EXPECT_EQ(reply.Header("content-range"), "bytes 2-6/" + size);
   EXPECT_EQ(reply.body, kCatalogue.substr(2, 5));
+  // Open-ended, past the end (cut at the end) and a suffix.
+  EXPECT_EQ(ranged("bytes=10-").body, kCatalogue.substr(10));
+  HttpReply past = ranged("bytes=10-100000");
+  EXPECT_EQ(past.Header("content-range"),
+            "bytes 10-" + std::to_string(kCatalogue.size() - 1) + "/" + size);
+  EXPECT_EQ(past.body, kCatalogue.substr(10));
+  EXPECT_EQ(ranged("bytes=-4").body, kCatalogue.substr(kCatalogue.size() - 4));
+  // A range that starts at or past the end cannot be satisfied.
+  for (const std::string& range : {"bytes=" + size + "-", "bytes=" + size + "-999999"}) {
+    HttpReply beyond = ranged(range);
+    EXPECT_EQ(beyond.status, 416) << range;
+    EXPECT_EQ(beyond.Header("content-range"), "bytes */" + size) << range;
+  }
+  // Several ranges, malformed ones and other units get the whole file.
+  for (const char* range : {"bytes=0-1,4-5", "bytes=9-5", "bytes=x-", "items=0-3"}) {
+    HttpReply whole = ranged(range);
+    EXPECT_EQ(whole.status, 200) << range;
+    EXPECT_EQ(whole.body, kCatalogue) << range;
+  }
+  // The validators: an If-Range that is either of them exactly keeps the range, any
+  // other gets the whole file.
+  HttpReply plain = Get("/Storage/XmlFile/book1.xml");
+  const std::string etag = plain.Header("etag");
+  const std::string date = plain.Header("last-modified");
+  ASSERT_EQ(etag.front(), '"') << plain.head;
+  ASSERT_NE(date, "") << plain.head;
+  EXPECT_EQ(plain.Header("accept-ranges"), "bytes");
+  EXPECT_EQ(ranged("bytes=10-", "If-Range: " + etag + "\r\n").status, 206);
+  EXPECT_EQ(ranged("bytes=10-", "If-Range: " + date + "\r\n").status, 206);
+  for (const std::string& other : {std::string("\"x\""), "W/" + etag, date + "x"}) {
+    HttpReply whole = ranged("bytes=10-", "If-Range: " + other + "\r\n");
+    EXPECT_EQ(whole.status, 200) << other;
+    EXPECT_EQ(whole.body, kCatalogue) << other;
+  }
+  // A file written again has another tag.
+  root_.Write("Storage/XmlFile/book1.xml", kCatalogue + " ");
+  EXPECT_NE(Get("/Storage/XmlFile/book1.xml").Header("etag"), etag);
 }
 
 TEST_F(FilesTest, Http10AndConnectionCloseEndWithTheServerClosing) {

@@ -142,9 +142,10 @@ Status Connection::Fill() {
   }
 }
 
-void Connection::HideContentCodings(const std::string& head) {
+void Connection::HideFromLibrary(const std::string& head) {
   if (buffer_.compare(buffer_start_, head.size(), head) != 0) return;
-  buffer_.replace(buffer_start_, head.size(), WithoutHeaderLines(head, {"Accept-Encoding", "TE"}));
+  buffer_.replace(buffer_start_, head.size(),
+                  WithoutHeaderLines(head, {"Accept-Encoding", "TE", "Range", "If-Range"}));
 }
 
 Status Connection::PeekHead(std::string* head) {

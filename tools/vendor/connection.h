@@ -34,10 +34,12 @@ class Connection : public httplib::Stream {
   // long, or the service is stopping.
   [[nodiscard]] platform::Status PeekHead(std::string* head);
 
-  // Takes the content codings the client accepts out of the buffered |head| (as
-  // PeekHead gave it), so that bodies always go as they are: the shelf's client
-  // announces gzip and deflate but decodes neither, as the vendor's services knew.
-  void HideContentCodings(const std::string& head);
+  // Takes out of the buffered |head| (as PeekHead gave it) the content codings the
+  // client accepts, so that bodies always go as they are (the shelf's client announces
+  // gzip and deflate but decodes neither, as the vendor's services knew), and its
+  // Range and If-Range, which the service answers itself (the library's own ranges go
+  // wrong past the end of a file).
+  void HideFromLibrary(const std::string& head);
 
   // Shapes everything written from now on by |rule| (kNoLength, kSlow or kDrop).
   void ShapeWith(const FaultRule& rule);

@@ -50,13 +50,18 @@ Status ParseFaultRule(std::string_view text, FaultRule* rule) {
     ok = ParseNumber<std::size_t>(kind.substr(5), 0, std::size_t{1} << 40, &parsed.bytes);
   } else if (kind == "hang") {
     parsed.kind = FaultKind::kHang;
+  } else if (kind == "no-ranges") {
+    parsed.kind = FaultKind::kNoRanges;
+  } else if (kind == "changing") {
+    parsed.kind = FaultKind::kChanging;
   } else {
     ok = false;
   }
   if (!ok)
     return Status::Invalid(
         "fault switch '" + std::string(kind) +
-        "' is none of status:CODE (200-599), no-length, slow:BYTES:MS, drop:BYTES, hang");
+        "' is none of status:CODE (200-599), no-length, slow:BYTES:MS, drop:BYTES, hang, "
+        "no-ranges, changing");
   *rule = std::move(parsed);
   return Status::Ok();
 }

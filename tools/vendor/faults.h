@@ -1,5 +1,6 @@
 // Fault switches: for requests whose target starts with a prefix, the service answers
 // wrongly on purpose, so that the client's handling of bad servers can be tested.
+// kNoLength, kSlow and kDrop shape what the connection writes (Connection::ShapeWith).
 #ifndef LUMORA_TOOLS_VENDOR_FAULTS_H_
 #define LUMORA_TOOLS_VENDOR_FAULTS_H_
 
@@ -19,6 +20,9 @@ enum class FaultKind {
   kSlow,      // the ordinary answer, its body |bytes| bytes every |interval_ms| ms
   kDrop,      // the ordinary answer, the connection closed after |bytes| bytes of its body
   kHang,      // no answer: the connection held open until the client or the service ends
+  kNoRanges,  // files served whole with 200 whatever range is asked
+  kChanging,  // every answer a new version of the file: validators of its own, each body
+              // byte XORed with the version's number (1, 2, ... modulo 256)
 };
 
 struct FaultRule {
@@ -30,7 +34,8 @@ struct FaultRule {
 };
 
 // Parses "PREFIX=SWITCH", SWITCH being "status:CODE" (200 to 599), "no-length",
-// "slow:BYTES:MS" (BYTES from 1, MS from 0 to 60000), "drop:BYTES" or "hang". The prefix
+// "slow:BYTES:MS" (BYTES from 1, MS from 0 to 60000), "drop:BYTES", "hang", "no-ranges"
+// or "changing". The prefix
 // is what stands before the last "=" and must start with "/". Invalid, saying why, for
 // anything else; |rule| is then untouched.
 [[nodiscard]] platform::Status ParseFaultRule(std::string_view text, FaultRule* rule);

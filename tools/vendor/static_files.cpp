@@ -99,6 +99,7 @@ Status OpenStaticFile(const std::string& root, std::string_view raw_path, Opened
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return not_found();
   file->fd = std::move(fd);
   file->size = static_cast<std::uint64_t>(st.st_size);
+  file->st = st;
   file->content_type = ContentTypeFor(resolved);
   return Status::Ok();
 }

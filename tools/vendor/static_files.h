@@ -3,6 +3,8 @@
 #ifndef LUMORA_TOOLS_VENDOR_STATIC_FILES_H_
 #define LUMORA_TOOLS_VENDOR_STATIC_FILES_H_
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,6 +18,7 @@ struct OpenedFile {
   platform::UniqueFd fd;
   std::uint64_t size = 0;
   std::string content_type;
+  struct stat st {};  // as it was opened
 };
 
 // Opens the file that |raw_path| (the path of the request target as sent) names below

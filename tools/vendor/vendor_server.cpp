@@ -8,6 +8,7 @@
 #include "accounts.h"
 #include "connection.h"
 #include "query.h"
+#include "ranges.h"
 #include "shop_replies.h"
 #include "static_files.h"
 
@@ -25,6 +26,8 @@ const char* ReasonPhrase(int status) {
   switch (status) {
     case 200:
       return "OK";
+    case 206:
+      return "Partial Content";
     case 400:
       return "Bad Request";
     case 403:
@@ -35,6 +38,8 @@ const char* ReasonPhrase(int status) {
       return "Method Not Allowed";
     case 408:
       return "Request Timeout";
+    case 416:
+      return "Range Not Satisfiable";
     case 431:
       return "Request Header Fields Too Large";
     case 500:
@@ -67,6 +72,32 @@ std::string_view TargetOf(std::string_view head) {
   std::size_t second = line.find(' ', first + 1);
   if (second == std::string_view::npos) return {};
   return line.substr(first + 1, second - first - 1);
+}
+
+// The value of the first header line of |head| named |name| (any letter case), blanks
+// around it dropped; empty when there is none.
+std::string_view HeaderOf(std::string_view head, std::string_view name) {
+  std::size_t start = head.find("\r\n");
+  while (start != std::string_view::npos && start + 2 < head.size()) {
+    start += 2;
+    const std::size_t end = head.find("\r\n", start);
+    if (end == std::string_view::npos) break;
+    std::string_view line = head.substr(start, end - start);
+    start = end;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || !EqualsIgnoringCase(line.substr(0, colon), name))
+      continue;
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    return value;
+  }
+  return {};
+}
+
+bool ShapesTheConnection(FaultKind kind) {
+  return kind == FaultKind::kNoLength || kind == FaultKind::kSlow || kind == FaultKind::kDrop;
 }
 
 // Whether the client of |head| asked to keep the connection open: HTTP/1.1 unless it
@@ -143,15 +174,18 @@ void VendorServer::Serve(Connection& connection) {
       return;
     }
     log_.Append(head);
-    connection.HideContentCodings(head);
+    // The library never sees the range: it is given back to the request once the
+    // library has parsed it, for ServeFile.
+    const std::string range(HeaderOf(head, "Range"));
+    const std::string if_range(HeaderOf(head, "If-Range"));
+    connection.HideFromLibrary(head);
     std::string_view target = TargetOf(head);
     // The library reads lines as C strings: a NUL byte would cut the request short.
     if (target.empty() || head.find('\0') != std::string::npos) {
       (void)connection.WriteRaw(PlainAnswer(400));
       return;
     }
-    std::optional<FaultRule> fault = FindFault(config_.faults, target);
-    if (!fault) fault = FindFault(ReadFaultFile(config_.root), target);
+    std::optional<FaultRule> fault = FaultFor(target);
     if (fault && fault->kind == FaultKind::kStatus) {
       (void)connection.WriteRaw(PlainAnswer(fault->status));
       return;
@@ -160,14 +194,18 @@ void VendorServer::Serve(Connection& connection) {
       connection.HoldOpen();
       return;
     }
-    if (fault) connection.ShapeWith(*fault);
+    if (fault && ShapesTheConnection(fault->kind)) connection.ShapeWith(*fault);
     // A shaped answer is the connection's last; so is the answer to a client that did not
     // ask to keep the connection (the client's own requests are HTTP/1.0 and read until
     // the connection closes).
     bool last = fault.has_value() || !WantsKeepAlive(head) ||
                 served + 1 == kMaxRequestsPerConnection || stopping_.load();
     bool closed = false;
-    if (!process_request(connection, last, closed, nullptr) || closed || last) return;
+    const auto give_range_back = [&](httplib::Request& request) {
+      if (!range.empty()) request.set_header("Range", range);
+      if (!if_range.empty()) request.set_header("If-Range", if_range);
+    };
+    if (!process_request(connection, last, closed, give_range_back) || closed || last) return;
   }
 }
 
@@ -190,10 +228,17 @@ void VendorServer::Route(const httplib::Request& request, httplib::Response& res
                          kReplyContentType);
     return;
   }
-  ServeFile(target.path, response);
+  ServeFile(target.path, request, response);
 }
 
-void VendorServer::ServeFile(const std::string& raw_path, httplib::Response& response) {
+std::optional<FaultRule> VendorServer::FaultFor(std::string_view target) const {
+  std::optional<FaultRule> fault = FindFault(config_.faults, target);
+  if (!fault) fault = FindFault(ReadFaultFile(config_.root), target);
+  return fault;
+}
+
+void VendorServer::ServeFile(const std::string& raw_path, const httplib::Request& request,
+                             httplib::Response& response) {
   OpenedFile file;
   if (const platform::Status opened = OpenStaticFile(config_.root, raw_path, &file); !opened.ok()) {
     // A path that tries to leave the folder is forbidden; any other failure is a file
@@ -201,16 +246,48 @@ void VendorServer::ServeFile(const std::string& raw_path, httplib::Response& res
     SetPlain(response, opened.code() == platform::Status::Code::kInvalid ? 403 : 404);
     return;
   }
+  const std::optional<FaultRule> fault = FaultFor(request.target);
+  const bool ranges = !fault || fault->kind != FaultKind::kNoRanges;
+  // A changing file's version: its validators, and the byte its bytes are XORed with.
+  const std::uint64_t version =
+      fault && fault->kind == FaultKind::kChanging ? versions_.fetch_add(1) + 1 : 0;
+  const auto mask = static_cast<unsigned char>(version & 0xFF);
+  const Validators validators = ValidatorsOf(file.st, version);
+  response.set_header("ETag", validators.etag);
+  response.set_header("Last-Modified", validators.last_modified);
+  if (ranges) response.set_header("Accept-Ranges", "bytes");
+  RangePlan plan;
+  if (ranges) {
+    plan = PlanRange(request.get_header_value("Range"), request.get_header_value("If-Range"),
+                     file.size, validators);
+  }
+  if (plan.kind == RangePlan::kUnsatisfiable) {
+    SetPlain(response, 416);
+    response.set_header("Content-Range", "bytes */" + std::to_string(file.size));
+    return;
+  }
+  std::uint64_t first = 0, length = file.size;
+  if (plan.kind == RangePlan::kPart) {
+    first = plan.first;
+    length = plan.last - plan.first + 1;
+    response.status = 206;
+    response.set_header("Content-Range", "bytes " + std::to_string(plan.first) + "-" +
+                                             std::to_string(plan.last) + "/" +
+                                             std::to_string(file.size));
+  }
   auto fd = std::make_shared<platform::UniqueFd>(std::move(file.fd));
-  // The status is left to the library: 200, or 206 for a range.
   // Sent piece by piece from the open file, never read whole into memory.
   response.set_content_provider(
-      static_cast<std::size_t>(file.size), file.content_type,
-      [fd](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+      static_cast<std::size_t>(length), file.content_type,
+      [fd, first, mask](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
         std::string piece(std::min(length, kFilePieceSize), '\0');
-        ssize_t n = ::pread(fd->get(), piece.data(), piece.size(), static_cast<off_t>(offset));
+        ssize_t n =
+            ::pread(fd->get(), piece.data(), piece.size(), static_cast<off_t>(first + offset));
         // A file that shrank while it was sent ends the connection.
         if (n <= 0) return false;
+        if (mask != 0) {
+          for (char& c : piece) c = static_cast<char>(c ^ mask);
+        }
         return sink.write(piece.data(), static_cast<std::size_t>(n));
       });
 }

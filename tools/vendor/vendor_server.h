@@ -6,6 +6,8 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,11 +40,17 @@ class VendorServer : public httplib::Server {
   bool process_and_close_socket(socket_t sock) override;
   void Serve(Connection& connection);
   void Route(const httplib::Request& request, httplib::Response& response);
-  void ServeFile(const std::string& raw_path, httplib::Response& response);
+  // The file |raw_path| names, whole or the range |request| asks, with its validators.
+  void ServeFile(const std::string& raw_path, const httplib::Request& request,
+                 httplib::Response& response);
+  // The fault switch for a request |target|: the command line's first, then faults.txt's.
+  std::optional<FaultRule> FaultFor(std::string_view target) const;
 
   ServiceConfig config_;
   RequestLog log_;
   std::atomic<bool> stopping_{false};
+  // The versions served of changing files (FaultKind::kChanging).
+  std::atomic<std::uint64_t> versions_{0};
 };
 
 }  // namespace vendor
