@@ -14,6 +14,7 @@
 #include <memory>
 #include <string_view>
 
+#include "net/partial_file.h"
 #include "platform/ansi.h"
 #include "platform/callback_guard.h"
 #include "platform/files.h"
@@ -122,6 +123,7 @@ class OutputFile {
     return Status::Ok();
   }
   const std::string& path() const { return path_; }
+  bool valid() const { return file_.valid(); }
   // All of |size| bytes.
   [[nodiscard]] Status WriteAll(const char* data, std::size_t size) {
     while (size > 0) {
@@ -134,9 +136,30 @@ class OutputFile {
     }
     return Status::Ok();
   }
-  // Drops what was written.
-  void Empty() {
-    if (file_.valid()) (void)::ftruncate(file_.get(), 0);
+  // A partial file opened by OpenPartial, written where it is positioned; it stays
+  // when the transfer fails.
+  void Adopt(const std::string& native_path, platform::UniqueFd file) {
+    path_ = native_path;
+    file_ = std::move(file);
+  }
+  // Writes from |offset| on.
+  [[nodiscard]] Status SeekTo(std::uint64_t offset) {
+    return ::lseek(file_.get(), static_cast<off_t>(offset), SEEK_SET) >= 0
+               ? Status::Ok()
+               : PosixError(path_, errno);
+  }
+  // Drops what was written; writes start again at the beginning.
+  [[nodiscard]] Status StartOver() {
+    if (!file_.valid()) return Status::Ok();
+    if (::ftruncate(file_.get(), 0) != 0) return PosixError(path_, errno);
+    return SeekTo(0);
+  }
+  void Empty() { (void)StartOver(); }
+  // The size of the open file (0 when none is open).
+  std::uint64_t Size() const {
+    struct stat st;
+    return file_.valid() && ::fstat(file_.get(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size)
+                                                           : 0;
   }
   // Closes the file, if open; fails when the system reports that its data did not all
   // reach the file. |lock|, when given, receives a duplicate of the descriptor, which
@@ -190,9 +213,22 @@ struct Transfer {
   std::uint64_t body_limit = 0;           // 0: none
   std::vector<std::string> made_folders;  // outermost first
   platform::UniqueFd kept;                // the lock of a body kept (kind 2)
+  // Kind 2 resumed: |output_path| is the partial file, |have| the bytes it held when the
+  // request asked for the rest of them with |validator|. |restart| is set when the answer
+  // cannot continue them: the run starts again from zero.
+  bool resume = false;
+  std::uint64_t have = 0;
+  std::string validator;
+  bool restart = false;
 
-  // The Content-Length of the answer whose headers are being read (0 when absent).
+  // Of the answer whose headers are being read: its Content-Length (0 when absent, at
+  // most 2^32 - 1), whether it had one and its full value, its validators and range.
   std::uint32_t content_length = 0;
+  bool has_length = false;
+  std::uint64_t announced = 0;
+  std::string etag, last_modified, content_range;
+  // The body bytes of the answer taken so far.
+  std::uint64_t answer_bytes = 0;
   // What stopped the transfer early, or how far it got.
   bool opened = false;
   bool bad_status = false;
@@ -204,9 +240,21 @@ struct Transfer {
   curl_off_t last_received = -1;
   std::chrono::steady_clock::time_point last_change = std::chrono::steady_clock::now();
 
-  // The status is known to be 200: the expected length is taken and the output file
-  // made, the body counted from zero.
-  [[nodiscard]] Status Open() {
+  // Forgets the answer whose headers were read, before the next one.
+  void NewAnswer() {
+    content_length = 0;
+    has_length = false;
+    announced = 0;
+    etag.clear();
+    last_modified.clear();
+    content_range.clear();
+  }
+
+  // The status is known to be 200, or 206 for the range asked: the expected length is
+  // taken and the output file made (or continued), the body counted from zero (or from
+  // the bytes the partial file holds).
+  [[nodiscard]] Status Open(long status) {
+    if (resume) return OpenPartial(status);
     expected_length->store(content_length);
     if (body_limit != 0 && content_length > body_limit) {
       too_large = true;
@@ -225,6 +273,75 @@ struct Transfer {
     bytes_received->store(0);
     return Status::Ok();
   }
+
+  // The partial file: a 206 that continues its bytes appends to it, anything else (a
+  // 200) fills it again from zero under the answer's validator.
+  [[nodiscard]] Status OpenPartial(long status) {
+    if (status == 206) {
+      std::uint64_t first = 0, last = 0, size = 0;
+      // The rest of the very file asked for, to its end, or nothing.
+      const bool continues =
+          have > 0 && ParseContentRange(content_range, &first, &last, &size) && first == have &&
+          last + 1 == size && (!has_length || announced == size - have) &&
+          (etag.empty() || !validator.starts_with('"') || etag == validator) &&
+          (last_modified.empty() || validator.starts_with('"') || last_modified == validator);
+      if (!continues) {
+        restart = true;
+        return Status::Invalid(output_path + ": the answer does not continue the file");
+      }
+      expected_length->store(Clamp(size));
+      if (body_limit != 0 && size > body_limit) {
+        too_large = true;
+        return Status::TooLarge(output_path);
+      }
+      if (Status at = file.SeekTo(have); !at.ok()) {
+        create_failed = true;
+        return at;
+      }
+      opened = true;
+      bytes_received->store(Clamp(have));
+      return Status::Ok();
+    }
+    // A new body: the old validator goes before the bytes it stood for, the new one
+    // comes once they are gone. One that cannot be kept costs only the next resume.
+    RemoveValidator(output_path);
+    if (Status emptied = file.StartOver(); !emptied.ok()) {
+      create_failed = true;
+      return emptied;
+    }
+    const std::string& kept = UsableValidator(etag) ? etag : last_modified;
+    if (UsableValidator(kept)) (void)WriteValidator(output_path, kept);
+    expected_length->store(content_length);
+    if (body_limit != 0 && content_length > body_limit) {
+      too_large = true;
+      return Status::TooLarge(output_path);
+    }
+    opened = true;
+    bytes_received->store(0);
+    return Status::Ok();
+  }
+
+  static std::uint32_t Clamp(std::uint64_t n) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(n, UINT32_MAX));
+  }
+
+  // "bytes FIRST-LAST/SIZE" with FIRST <= LAST < SIZE.
+  static bool ParseContentRange(std::string_view text, std::uint64_t* first, std::uint64_t* last,
+                                std::uint64_t* size) {
+    if (!text.starts_with("bytes ")) return false;
+    text.remove_prefix(6);
+    const auto number = [&text](std::uint64_t* value, char end) {
+      const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+      if (error != std::errc() || stop == text.data()) return false;
+      text.remove_prefix(static_cast<std::size_t>(stop - text.data()));
+      if (end == '\0') return text.empty();
+      if (text.empty() || text.front() != end) return false;
+      text.remove_prefix(1);
+      return true;
+    };
+    return number(first, '-') && number(last, '/') && number(size, '\0') && *first <= *last &&
+           *last < *size;
+  }
 };
 
 long StatusOf(CURL* easy) {
@@ -239,24 +356,38 @@ std::size_t ReadHeader(Transfer& t, char* data, std::size_t bytes) {
   const std::string_view line(data, bytes);
   if (t.opened) return bytes;  // trailers of the body
   if (line.starts_with("HTTP/")) {
-    t.content_length = 0;
+    t.NewAnswer();
     return bytes;
   }
   std::string_view value;
   if (HeaderValue(line, "Content-Length", &value)) {
     std::uint64_t length = 0;
     const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
-    const bool whole = error == std::errc() && end == value.data() + value.size();
-    t.content_length = whole ? static_cast<std::uint32_t>(std::min<std::uint64_t>(
-                                   length, std::numeric_limits<std::uint32_t>::max()))
-                             : 0;
+    t.has_length = error == std::errc() && end == value.data() + value.size();
+    t.announced = t.has_length ? length : 0;
+    t.content_length = Transfer::Clamp(t.announced);
     return bytes;
+  }
+  if (t.resume) {
+    // Kept only when short enough to be of use; a longer one is as good as none.
+    const auto keep = [&value](std::string* field) {
+      if (value.size() <= kMaxValidator + 64) field->assign(value);
+    };
+    if (HeaderValue(line, "ETag", &value)) keep(&t.etag);
+    if (HeaderValue(line, "Last-Modified", &value)) keep(&t.last_modified);
+    if (HeaderValue(line, "Content-Range", &value)) keep(&t.content_range);
   }
   if (line != "\r\n" && line != "\n") return bytes;
   // An interim answer, a redirect that is followed and a failure are told apart once
-  // the transfer ends; only a 200 makes the file.
-  if (StatusOf(t.easy) != 200) return bytes;
-  return t.Open().ok() ? bytes : 0;
+  // the transfer ends; only a 200 makes the file, or a 206 and a 416 to a range asked.
+  const long status = StatusOf(t.easy);
+  const bool ranged = t.resume && t.have > 0;
+  if (ranged && status == 416) {
+    t.restart = true;
+    return 0;
+  }
+  if (status != 200 && !(ranged && status == 206)) return bytes;
+  return t.Open(status).ok() ? bytes : 0;
 }
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) noexcept {
@@ -295,6 +426,7 @@ std::size_t TakeBody(Transfer& t, char* data, std::size_t bytes) {
       return 0;
     }
     t.bytes_received->fetch_add(static_cast<std::uint32_t>(taken));
+    t.answer_bytes += taken;
     if (t.notify != nullptr) {
       (*t.notify)(TransferMessage::kProgress, t.kind, static_cast<std::uint32_t>(taken), t.id);
     }
@@ -346,24 +478,48 @@ Status ParseHttpUrl(const std::string& url, CURLU* parsed) {
   return Status::Ok();
 }
 
+// Makes the header list: |lines| in order. False when memory runs out.
+bool MakeHeaders(const std::vector<std::string>& lines,
+                 std::unique_ptr<curl_slist, ListDeleter>* headers) {
+  headers->reset();
+  for (const std::string& line : lines) {
+    curl_slist* grown = curl_slist_append(headers->get(), line.c_str());
+    if (grown == nullptr) return false;
+    (void)headers->release();
+    headers->reset(grown);
+  }
+  return true;
+}
+
+// Kind 2 resumed: opens and locks the partial file, and decides whether its bytes can
+// be continued (they can when it holds some and a usable validator was kept for them).
+Status OpenPartialFile(Transfer& t) {
+  if (t.output_path.empty()) return Status::Invalid("no partial file for this target");
+  if (t.make_folders) {
+    if (Status made = MakeFoldersAbove(t.output_path, &t.made_folders); !made.ok()) return made;
+  }
+  platform::UniqueFd fd;
+  std::uint64_t size = 0;
+  if (Status opened = OpenPartial(t.output_path, &fd, &size); !opened.ok()) return opened;
+  t.file.Adopt(t.output_path, std::move(fd));
+  t.validator = size > 0 ? ReadValidator(t.output_path) : std::string();
+  t.have = t.validator.empty() ? 0 : size;
+  return Status::Ok();
+}
+
 // The run of one transfer; its result code. A failure of the HTTP layer is
 // kInternetError; every other failure has a message of its own.
 int Fetch(Transfer& t, const std::string& url) {
   const std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
   if (!parsed) return CInetFile::kInternetError;
   if (!ParseHttpUrl(url, parsed.get()).ok()) return CInetFile::kBadUrl;
-
-  // The two headers of the request, in this order; curl adds only Host.
-  std::unique_ptr<curl_slist, ListDeleter> headers;
-  const std::string agent = std::string("User-Agent: ") + CInetFile::kUserAgent;
-  for (const char* header : {"Accept: */*", agent.c_str()}) {
-    curl_slist* grown = curl_slist_append(headers.get(), header);
-    if (grown == nullptr) return CInetFile::kInternetError;
-    (void)headers.release();
-    headers.reset(grown);
+  if (t.resume && !OpenPartialFile(t).ok()) {
+    t.create_failed = true;
+    return CInetFile::kCannotCreate;
   }
 
   // Released before the header list and the parsed URL, which it refers to.
+  std::unique_ptr<curl_slist, ListDeleter> headers;
   const std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   if (!easy) return CInetFile::kInternetError;
   CURL* h = t.easy = easy.get();
@@ -372,7 +528,6 @@ int Fetch(Transfer& t, const std::string& url) {
                    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http") == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
-                   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
                    // No signals on a worker thread: the process has other threads.
                    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBuffer) == CURLE_OK &&
@@ -385,14 +540,47 @@ int Fetch(Transfer& t, const std::string& url) {
                    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t) == CURLE_OK;
   if (!set) return CInetFile::kInternetError;
 
-  const CURLcode done = curl_easy_perform(h);
-  if (t.cancelled) return CInetFile::kCancelled;
+  // At most two requests: the second, without a range, when the answer to the first
+  // could not continue the partial file.
+  CURLcode done = CURLE_OK;
+  for (int request = 0; request < 2; ++request) {
+    // The two headers of the request, in this order (then a range, when one is asked);
+    // curl adds only Host.
+    std::vector<std::string> lines = {"Accept: */*",
+                                      std::string("User-Agent: ") + CInetFile::kUserAgent};
+    if (t.have > 0) {
+      lines.push_back("Range: bytes=" + std::to_string(t.have) + "-");
+      lines.push_back("If-Range: " + t.validator);
+    }
+    if (!MakeHeaders(lines, &headers) ||
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) != CURLE_OK)
+      return CInetFile::kInternetError;
+    done = curl_easy_perform(h);
+    if (t.cancelled) return CInetFile::kCancelled;
+    if (!t.restart) break;
+    if (request == 1) return CInetFile::kInternetError;
+    // Nothing of the first answer was written: the file starts again from zero.
+    RemoveValidator(t.output_path);
+    if (!t.file.StartOver().ok()) return CInetFile::kCannotCreate;
+    t.have = 0;
+    t.validator.clear();
+    t.restart = false;
+    t.NewAnswer();
+    t.last_received = -1;
+    t.last_change = std::chrono::steady_clock::now();
+  }
   if (t.create_failed || t.write_failed) return CInetFile::kCannotCreate;
   if (t.bad_status || t.too_large) return CInetFile::kNotFound;
   if (done != CURLE_OK) return CInetFile::kInternetError;
-  if (StatusOf(h) != 200) return CInetFile::kNotFound;
-  if (!t.opened && !t.Open().ok())
+  const long status = StatusOf(h);
+  if (status != 200 && !(status == 206 && t.opened)) return CInetFile::kNotFound;
+  if (!t.opened && !t.Open(status).ok())
     return t.too_large ? CInetFile::kNotFound : CInetFile::kCannotCreate;
+  // A body shorter than its Content-Length is a broken transfer, whatever the HTTP
+  // layer made of it.
+  if (t.has_length && t.answer_bytes != t.announced) return CInetFile::kInternetError;
+  // The partial file is whole: its validator is of no more use.
+  if (t.resume) RemoveValidator(t.output_path);
   // A body of its own stays locked, through a duplicate of its descriptor, until the
   // owner has taken it.
   if (!t.file.Close(t.kind == CInetFile::kFile ? &t.kept : nullptr).ok())
@@ -459,13 +647,28 @@ void CInetFile::KeptBody::Discard() {
 
 void CInetFile::DiscardBody() { TakeBody().Discard(); }
 
+std::string CInetFile::PartialPathOf(const std::string& local_path) {
+  return PartialPathFor(local_path);
+}
+
+bool CInetFile::RemovePartial(const std::string& local_path) {
+  const std::string partial = PartialPathFor(local_path);
+  return partial.empty() || RemovePartialFiles(ansi::NativePath(partial));
+}
+
 // The status callback of the Windows design only switched on a callback that did
 // nothing; |status_callback| is carried but changes nothing here.
 void CInetFile::Run() {
   EnsureCurl();
   Transfer t;
   // Kind 2's body is named after local_path + kBodySuffix, beside it.
-  t.output_path = ansi::NativePath(kind == kFile ? local_path + kBodySuffix : local_path);
+  t.resume = kind == kFile && resume;
+  if (t.resume) {
+    const std::string partial = PartialPathOf(local_path);
+    t.output_path = partial.empty() ? std::string() : ansi::NativePath(partial);
+  } else {
+    t.output_path = ansi::NativePath(kind == kFile ? local_path + kBodySuffix : local_path);
+  }
   t.make_folders = make_folders;
   t.body_limit = body_limit;
   t.cancel = &cancel_;
@@ -489,6 +692,16 @@ void CInetFile::Run() {
     body_path_ = t.file.path();
     body_lock_ = std::move(t.kept);
     made_folders_ = std::move(t.made_folders);
+  } else if (result != kSuccess && t.resume) {
+    // A partial file keeps what it holds, for the next run to continue; an empty one
+    // this run opened goes (while still locked), with the folders made for it.
+    if (t.file.valid() && t.file.Size() == 0) {
+      (void)::unlink(t.output_path.c_str());
+      RemoveValidator(t.output_path);
+      t.file.Discard();
+      RemoveFolders(t.made_folders);
+    }
+    t.file.Discard();
   } else if (result != kSuccess) {
     t.file.Discard();
     RemoveFolders(t.made_folders);

@@ -51,6 +51,14 @@ class CInetFile : public CNuvexThread {
 
   // The message of an error code (the default message for codes it does not know).
   static const char* MessageOf(int code);
+  // The partial file of a resumable transfer to |local_path| "FOLDER/NAME":
+  // "FOLDER/." + NAME + ".partial" (code page, as local_path), its validator beside it
+  // in that name + "-validator". Never one of the temporary files that a start of the
+  // program removes. Empty when NAME is empty, "." or "..".
+  static std::string PartialPathOf(const std::string& local_path);
+  // Removes the partial file of |local_path| and its validator. False when a transfer
+  // (of this process or another) is writing it: stop that one first.
+  static bool RemovePartial(const std::string& local_path);
 
   // Counts an attempt, waits for an earlier run, clears the cancel flag and starts.
   // True when a thread was started.
@@ -93,8 +101,20 @@ class CInetFile : public CNuvexThread {
   // Kinds 0 and 1 write the body to local_path itself. Kind 2 writes it to a new file of
   // its own beside local_path, "." + NAME + ".update." + six letters or digits, made
   // exclusively, so that no two transfers (of this process or another) ever write the
-  // same file; a run that does not succeed removes it.
+  // same file; a run that does not succeed removes it. With |resume| it goes to the
+  // partial file instead (PartialPathOf).
   std::string local_path;
+  // Kind 2: the body goes to the partial file PartialPathOf(local_path), locked while
+  // it is written (a partial file another transfer writes fails the run with
+  // kCannotCreate), with the validator the server gave (ETag, else Last-Modified) kept
+  // beside it. A run that fails or is cancelled keeps what the partial file holds (an
+  // empty one goes); the next run asks for the rest ("Range: bytes=SIZE-" with
+  // "If-Range: VALIDATOR") and appends a 206 that continues it, while a 200 fills it
+  // again from zero, and any other answer to the range (a 416, a 206 of other bytes)
+  // is followed by one request for the whole file. Progress counts the whole file:
+  // bytes_received starts at the bytes already there, expected_length is the file's
+  // size. A run that succeeds hands the partial file over as body_path/TakeBody.
+  bool resume = false;
   TransferNotify notify;  // none: no messages
   // Kind 2: the missing folders above local_path are made when the body is about to be
   // written; those made are removed again (when empty) with a body that is not kept.

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -160,7 +162,7 @@ class InetFileTest : public ::testing::Test {
     return ends.size() == before + 1 ? static_cast<int>(ends.back().value) : -1;
   }
 
-  TempDir root_, out_, log_;
+  TempDir root_, out_, log_, scratch_;
   std::string body_;
   OwnerWindow owner_;
   std::unique_ptr<VendorProcess> vendor_;
@@ -645,3 +647,194 @@ TEST_F(InetFileTest, TheListCancelsAndJoinsRunningTransfersWhenItDeletesThem) {
 }
 
 }  // namespace
+
+// Resumable transfers: the partial file beside the target, continued with a range
+// guarded by the validator the server gave, started again when it cannot be continued.
+class ResumeTest : public InetFileTest {
+ protected:
+  std::string Partial() const { return out_ / ".item.bin.partial"; }
+  std::string Validator() const { return Partial() + "-validator"; }
+  std::unique_ptr<CInetFile> MakeResumable(const std::string& path = "/Storage/item.bin") {
+    auto transfer = Make(Url(path));
+    transfer->resume = true;
+    transfer->notify = owner_.Notify([this] { return Partial(); });
+    return transfer;
+  }
+  // The ranges the requests asked for, in order ("" for a request without one).
+  std::vector<std::string> RangesAsked() const {
+    std::vector<std::string> ranges;
+    const std::string log = log_.Read("requests.log");
+    for (std::size_t at = log.find("GET "); at != std::string::npos;
+         at = log.find("GET ", at + 1)) {
+      const std::string head = log.substr(at, log.find("\r\n\r\n", at) - at);
+      const std::size_t range = head.find("\r\nRange: ");
+      ranges.push_back(range == std::string::npos
+                           ? ""
+                           : head.substr(range + 9, head.find("\r\n", range + 2) - range - 9));
+    }
+    return ranges;
+  }
+};
+
+TEST_F(ResumeTest, DropsAndACancelAreContinuedWhereTheyStoppedToAByteIdenticalFile) {
+  // Each answer is cut after 100,000 bytes: three runs fail with 2, each keeping what
+  // it got, and the fourth fetches the last 123 bytes.
+  root_.Write("faults.txt", "/Storage/item=drop:100000\n");
+  Start();
+  auto transfer = MakeResumable();
+  for (int run = 1; run <= 3; ++run) {
+    EXPECT_EQ(Run(*transfer), CInetFile::kInternetError) << run;
+    EXPECT_EQ(FileSize(Partial()), 100000 * run);
+    EXPECT_EQ(transfer->bytes_received(), 100000u * run);
+    EXPECT_EQ(transfer->expected_length(), body_.size());
+    EXPECT_EQ(transfer->body_path(), "");
+    EXPECT_TRUE(fs::exists(Validator()));
+  }
+  ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+  EXPECT_EQ(transfer->body_path(), Partial());
+  EXPECT_EQ(out_.Read(".item.bin.partial"), body_);
+  EXPECT_FALSE(fs::exists(Validator()));
+  EXPECT_EQ(owner_.ProgressSum(), body_.size());  // no byte fetched twice
+  EXPECT_EQ(RangesAsked(),
+            (std::vector<std::string>{"", "bytes=100000-", "bytes=200000-", "bytes=300000-"}));
+  EXPECT_EQ(Bodies(), std::vector<std::string>{});  // no ".update" body besides
+  const CInetFile::KeptBody body = transfer->TakeBody();
+  EXPECT_EQ(body.path, Partial());
+
+  // A cancelled run keeps its bytes too, and the next one continues them.
+  fs::remove(Partial());
+  root_.Write("faults.txt", "/Storage/item=slow:16384:30\n");
+  auto cancelled = MakeResumable();
+  ASSERT_TRUE(cancelled->StartTransfer());
+  const auto started = Clock::now();
+  while (FileSize(Partial()) < 16384 && Clock::now() - started < kBound)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // While it runs nobody else writes or removes its partial file.
+  EXPECT_FALSE(CInetFile::RemovePartial(Target()));
+  auto second = MakeResumable();
+  EXPECT_EQ(Run(*second), CInetFile::kCannotCreate);
+  cancelled->Cancel();
+  cancelled->Wait();
+  const long long kept = FileSize(Partial());
+  EXPECT_GE(kept, 16384);
+  EXPECT_EQ(out_.Read(".item.bin.partial"), body_.substr(0, kept));
+  root_.Write("faults.txt", "");
+  ASSERT_EQ(Run(*cancelled), CInetFile::kSuccess);
+  EXPECT_EQ(out_.Read(".item.bin.partial"), body_);
+  EXPECT_EQ(RangesAsked().back(), "bytes=" + std::to_string(kept) + "-");
+  // The helper for "Del" removes a partial file and its validator once nobody writes.
+  cancelled.reset();
+  out_.Write(".item.bin.partial", "x");
+  out_.Write(".item.bin.partial-validator", "\"v\"\n");
+  EXPECT_TRUE(CInetFile::RemovePartial(Target()));
+  EXPECT_FALSE(fs::exists(Partial()));
+  EXPECT_FALSE(fs::exists(Validator()));
+}
+
+TEST_F(ResumeTest, AKilledProcessLeavesItsPartialFileAndTheNextRunContinuesIt) {
+  root_.Write("faults.txt", "/Storage/item=slow:16384:30\n");
+  Start();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CInetFile transfer;
+    transfer.url = Url("/Storage/item.bin");
+    transfer.local_path = Target();
+    transfer.resume = true;
+    if (transfer.StartTransfer()) transfer.Wait();
+    ::_exit(0);
+  }
+  const auto started = Clock::now();
+  while (FileSize(Partial()) < 50000 && Clock::now() - started < kBound)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  const long long kept = FileSize(Partial());
+  ASSERT_GE(kept, 50000);
+  ASSERT_LT(kept, static_cast<long long>(body_.size()));
+  root_.Write("faults.txt", "");
+  auto transfer = MakeResumable();
+  ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+  EXPECT_EQ(out_.Read(".item.bin.partial"), body_);
+  EXPECT_EQ(owner_.ProgressSum(), body_.size() - kept);
+  EXPECT_EQ(RangesAsked().back(), "bytes=" + std::to_string(kept) + "-");
+}
+
+TEST_F(ResumeTest, WhatCannotBeContinuedStartsAgainFromZeroAndEndsRight) {
+  Start();
+  const auto broken_run = [&] {
+    root_.Write("faults.txt", "/Storage/item=drop:1000\n");
+    auto transfer = MakeResumable();
+    EXPECT_EQ(Run(*transfer), CInetFile::kInternetError);
+    EXPECT_EQ(FileSize(Partial()), 1000);
+  };
+  // A server that ignores the range: its 200 fills the file again.
+  broken_run();
+  root_.Write("faults.txt", "/Storage/item=no-ranges\n");
+  auto ignored = MakeResumable();
+  ASSERT_EQ(Run(*ignored), CInetFile::kSuccess);
+  EXPECT_EQ(out_.Read(".item.bin.partial"), body_);
+  EXPECT_EQ(RangesAsked().back(), "bytes=1000-");
+  ignored.reset();
+  // A file that changed: its new validator does not match, the whole new version comes.
+  broken_run();
+  root_.Write("faults.txt", "/Storage/item=changing\n");
+  auto changed = MakeResumable();
+  ASSERT_EQ(Run(*changed), CInetFile::kSuccess);
+  std::string version = body_;
+  for (char& c : version) c = static_cast<char>(c ^ 1);
+  EXPECT_TRUE(out_.Read(".item.bin.partial") == version);
+  changed.reset();
+  // A partial file longer than the file (416), one without its validator, and one whose
+  // validator was cut by a kill: one request for the whole file, from zero.
+  broken_run();
+  root_.Write("faults.txt", "");
+  out_.Write(".item.bin.partial", body_ + "tail");
+  auto longer = MakeResumable();
+  ASSERT_EQ(Run(*longer), CInetFile::kSuccess);
+  EXPECT_EQ(out_.Read(".item.bin.partial"), body_);
+  const std::vector<std::string> asked = RangesAsked();
+  EXPECT_EQ(asked[asked.size() - 2], "bytes=" + std::to_string(body_.size() + 4) + "-");
+  EXPECT_EQ(asked.back(), "");
+  longer.reset();
+  for (const std::string& validator : {std::string(), std::string("\"cut")}) {
+    out_.Write(".item.bin.partial", "stale bytes");
+    if (!validator.empty()) out_.Write(".item.bin.partial-validator", validator);
+    auto transfer = MakeResumable();
+    ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+    EXPECT_EQ(out_.Read(".item.bin.partial"), body_);
+    EXPECT_EQ(RangesAsked().back(), "");
+  }
+}
+
+TEST_F(ResumeTest, HostileTargetsAndPlantedFilesNeverReachAnythingElse) {
+  Start();
+  // A target without a name of its own has no partial file.
+  for (const std::string& target : {out_ / "..", out_ / ".", out_.path() + "/"}) {
+    EXPECT_EQ(CInetFile::PartialPathOf(target), "") << target;
+    auto transfer = MakeResumable();
+    transfer->local_path = target;
+    EXPECT_EQ(Run(*transfer), CInetFile::kCannotCreate) << target;
+    EXPECT_TRUE(CInetFile::RemovePartial(target));
+  }
+  // A name in the code page, with a line break and dots: its partial file beside it.
+  const std::string odd = Gb("书..\n名");
+  auto transfer = MakeResumable();
+  transfer->local_path = out_ / odd;
+  ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+  EXPECT_EQ(CInetFile::PartialPathOf(out_ / odd), out_ / ("." + odd + ".partial"));
+  EXPECT_EQ(transfer->body_path(), ansi::NativePath(out_ / ("." + odd + ".partial")));
+  transfer.reset();
+  // A link or a FIFO planted as the partial file is neither followed nor blocked on.
+  scratch_.Write("victim.txt", "victim");
+  fs::create_symlink(scratch_ / "victim.txt", Partial());
+  auto linked = MakeResumable();
+  EXPECT_EQ(Run(*linked), CInetFile::kCannotCreate);
+  EXPECT_EQ(scratch_.Read("victim.txt"), "victim");
+  fs::remove(Partial());
+  ASSERT_EQ(::mkfifo(Partial().c_str(), 0600), 0);
+  auto fifo = MakeResumable();
+  EXPECT_EQ(Run(*fifo), CInetFile::kCannotCreate);
+}
