@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -123,6 +124,8 @@ LumoraRun RunLumora(const LumoraOptions& options, const std::vector<std::string>
   const TempDir config_home;
   pid_t pid = fork();
   if (pid == 0) {
+    // The program ends with the test that started it, however the test ends.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (options.close_stdin)
       close(0);
     else

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,8 @@ RunningLumora::RunningLumora(const LumoraOptions& options) {
   signal(SIGPIPE, SIG_IGN);
   pid_ = fork();
   if (pid_ == 0) {
+    // The program ends with the test that started it, however the test ends.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     dup2(in_pipe[0], 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);

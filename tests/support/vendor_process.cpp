@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -53,6 +54,9 @@ pid_t Spawn(const std::vector<std::string>& args, int out_fd, const std::string&
   argv.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
+    // The service ends with the test that started it, however the test ends: one left
+    // behind would keep its port, and whatever descriptors it inherited, for good.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int in = open("/dev/null", O_RDONLY);
     dup2(in, 0);
