@@ -417,7 +417,7 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   ASSERT_TRUE(driver_->Click("#btn-downloads"));
   const std::string failed = "#dl-list .dlrow[data-id=\"m02\"]";
   const std::string prefix = "下载失败：";
-  EXPECT_TRUE(Eventually([&] { return driver_->Text(failed + " .state").rfind(prefix, 0) == 0; }))
+  ASSERT_TRUE(Eventually([&] { return driver_->Text(failed + " .state").rfind(prefix, 0) == 0; }))
       << driver_->Text(failed + " .state");
   const std::string message = driver_->Text(failed + " .state").substr(prefix.size());
   EXPECT_FALSE(message.empty());
