@@ -35,7 +35,7 @@
   // its own, which an inline width would hide.
   L.progressBar = function (d) {
     var waiting = d.state === "waiting" || d.percent < 0;
-    return h("div", {class: "bar" + (waiting ? " indeterminate" : "") + (d.state === "failed" ? " failed" : ""),
+    return h("div", {class: "bar" + (waiting ? " indeterminate" : ""),
                      role: "progressbar", "aria-label": label(d), "aria-valuemin": "0", "aria-valuemax": "100",
                      "aria-valuenow": waiting ? null : String(Math.max(0, d.percent))},
              [h("i", waiting ? {} : {style: "width:" + Math.max(0, d.percent) + "%"})]);
@@ -59,7 +59,8 @@
       box.appendChild(h("div", {class: "dlrow", "data-id": d.id}, [
         h("div", {class: "thumb", style: "background: hsl(" + M.tileHue(d.id) + ",38%,42%)"}),
         h("div", {class: "name", text: label(d), title: label(d)}), btns,
-        h("div", {}, [L.progressBar(d),
+        // A failed download has no progress to show: the host's end report says 100.
+        h("div", {}, [d.state === "failed" ? null : L.progressBar(d),
                       h("span", {class: "state" + (d.state === "failed" ? " failed" : ""), text: state, title: state})])]));
     });
     L.$("dl-empty").hidden = list.size > 0;
