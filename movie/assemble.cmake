@@ -1,7 +1,12 @@
 # Puts the movie together: every "/*@@FILE@@*/" of index.html is replaced by that file of
-# movie/, giving the one self-contained document that is packed as "main12.swf".
-#   cmake -DMOVIE_DIR=<movie folder> -DOUTPUT=<document> -P assemble.cmake
+# movie/, and "%LUMORA_VERSION%" by the program's version (the movie is packed into the
+# program it describes), giving the one self-contained document packed as "main12.swf".
+#   cmake -DMOVIE_DIR=<movie folder> -DVERSION=<version> -DOUTPUT=<document> -P assemble.cmake
+if(NOT VERSION MATCHES "^[0-9][0-9.]*$")
+  message(FATAL_ERROR "movie: VERSION is missing or not a version: '${VERSION}'")
+endif()
 file(READ ${MOVIE_DIR}/index.html page)
+string(REPLACE "%LUMORA_VERSION%" "${VERSION}" page "${page}")
 string(REGEX MATCHALL "/\\*@@[^@]+@@\\*/" markers "${page}")
 foreach(marker IN LISTS markers)
   string(REGEX REPLACE "^/\\*@@([^@]+)@@\\*/$" "\\1" name "${marker}")

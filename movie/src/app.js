@@ -74,5 +74,5 @@
   applyLayout();
   L.showView("maga");
   // Variables the host set before this script ran.
-  ["FirstRun", "UpdatedFile"].forEach(function (n) { if (lumora.get(n)) lumora.onVariable(n, lumora.get(n)); });
+  ["FirstRun", "UpdatedFile", "UpdateResult"].forEach(function (n) { if (lumora.get(n)) lumora.onVariable(n, lumora.get(n)); });
 })(window.Lumora);

@@ -260,6 +260,61 @@
   }
   function isDLRatioName(name) { return /^DLRatio(10|[0-9])$/.test(name); }
 
+  // A text of the host shown as it is, on one line and of a bounded length.
+  function plainMessage(text, max) {
+    var t = String(text).replace(/[\u0000-\u001f\u007f]+/g, " ").trim();
+    return t.length > max ? t.slice(0, max - 1) + "…" : t;
+  }
+
+  // "ID|CODE|MESSAGE", the host's word on the end of a shelf download: the id before
+  // the first "|", the code between the first and the second, the message the rest (it
+  // may hold "|" itself). Only the code 0 is a success; another code, or one that is no
+  // number, is a failure, whose message is never empty. null without an id and a "|".
+  function parseDownloadResult(value) {
+    var text = String(value);
+    var first = text.indexOf("|");
+    if (first <= 0) return null;
+    var rest = text.slice(first + 1);
+    var second = rest.indexOf("|");
+    var codeText = (second < 0 ? rest : rest.slice(0, second)).trim();
+    var code = /^-?[0-9]{1,9}$/.test(codeText) ? parseInt(codeText, 10) : null;
+    var ok = code === 0;
+    var message = ok || second < 0 ? "" : plainMessage(rest.slice(second + 1), 200);
+    if (!ok && !message) message = code === null ? "未知错误" : "错误代码 " + code;
+    return {id: text.slice(0, first), ok: ok, code: code, message: message};
+  }
+
+  // A shelf download as the movie shows it: {state, percent (-1 unknown), message}.
+  // "waiting": asked for, not yet reported by the host (whose only sign of a download
+  // under way is its first DLRatio report); "running", "paused", "failed" (message
+  // from the host), "done". Events: {type: "asked"} ("down" or a resume sent),
+  // {type: "ratio", percent}, {type: "paused"}, {type: "result", ok, message}.
+  function downloadAfter(d, event) {
+    var next = {state: d.state, percent: d.percent, message: d.message || ""};
+    var live = d.state === "waiting" || d.state === "running";
+    if (event.type === "asked") {
+      next = {state: "waiting", percent: -1, message: ""};
+    } else if (event.type === "ratio") {
+      // A late report of a paused, failed or finished download changes nothing.
+      if (live) { next.state = "running"; next.percent = event.percent; }
+    } else if (event.type === "paused") {
+      if (live) next.state = "paused";
+    } else if (event.type === "result") {
+      if (event.ok) next = {state: "done", percent: 100, message: ""};
+      else if (d.state !== "done") { next.state = "failed"; next.message = event.message; }
+    }
+    return next;
+  }
+  // The state line of a download in the downloads panel.
+  function downloadStateText(d) {
+    var p = Math.max(0, d.percent);
+    if (d.state === "done") return "已完成";
+    if (d.state === "paused") return "已暂停 " + p + "%";
+    if (d.state === "failed") return "下载失败：" + d.message;
+    if (d.state === "running" && d.percent >= 0) return p + "% · 下载中";
+    return "等待中";
+  }
+
   // ---- Covers ------------------------------------------------------------------------
 
   // Where a cover picture is loaded from: web addresses as they are, paths relative to
@@ -288,11 +343,27 @@
     return h % 360;
   }
 
-  // "¥6.00", "免费" or "" from an item's pay and price.
-  function priceLabel(item) {
-    var price = parseFloat(item.price);
-    if (item.pay === "0" || !(price > 0)) return {text: "免费", kind: "free"};
-    return {text: "¥" + price.toFixed(2), kind: "paid"};
+  function isPaid(item) { return item.pay !== "0" && parseFloat(item.price) > 0; }
+  // "¥6.00", "免费", or "已购" for a paid item the user bought.
+  function priceLabel(item, bought) {
+    if (!isPaid(item)) return {text: "免费", kind: "free"};
+    if (bought) return {text: "已购", kind: "bought"};
+    return {text: "¥" + parseFloat(item.price).toFixed(2), kind: "paid"};
+  }
+
+  // The main action of an item: "retry", "resume", "read", "buy", "download" or ""
+  // (none). |dl| is its download (or null); |shelf| says what the user's shelf knows:
+  // {file: the path to open ("" none), downloaded: in "已下载", bought}. A downloaded
+  // item is never offered for download again; a paid item not bought is offered for
+  // sale when it has a shop address.
+  function mainActionOf(item, dl, shelf) {
+    var state = dl ? dl.state : "";
+    if (state === "failed") return "retry";
+    if (state === "paused") return "resume";
+    if (shelf.file) return "read";
+    if (shelf.downloaded || state) return "";
+    if (isPaid(item) && !shelf.bought && /^https?:\/\//i.test(item.BYurl)) return "buy";
+    return item.DLurl ? "download" : "";
   }
 
   // ---- Layout ------------------------------------------------------------------------
@@ -442,6 +513,15 @@
     return null;
   }
 
+  // What the settings say of the last update of this run, from UpdateResult.
+  function updateOutcome(value) {
+    if (String(value) === "") return "本次运行尚未更新";
+    var r = parseUpdateResult(value);
+    if (!r) return "更新结果未知";
+    if (!r.ok) return r.reason ? "更新失败：" + plainMessage(r.reason, 200) : "更新失败";
+    return r.restart ? "更新完毕，重新启动后生效" : "更新完毕";
+  }
+
   var api = {
     CATEGORIES: CATEGORIES, LOCAL: LOCAL, SEARCH_FILE: SEARCH_FILE, SHELF_GROUPS: SHELF_GROUPS,
     SHARE_SITES: SHARE_SITES, COVERS: COVERS,
@@ -450,13 +530,15 @@
     parseCatalogue: parseCatalogue, parseSettings: parseSettings,
     ansiLength: ansiLength, cutToBytes: cutToBytes, texts: texts, shelfFile: shelfFile,
     parseDLRatio: parseDLRatio, isDLRatioName: isDLRatioName,
+    parseDownloadResult: parseDownloadResult, downloadAfter: downloadAfter,
+    downloadStateText: downloadStateText, isPaid: isPaid, mainActionOf: mainActionOf,
     coverUrl: coverUrl, fileUrl: fileUrl, tileHue: tileHue, priceLabel: priceLabel,
     layoutFor: layoutFor, columnsFor: columnsFor, flattenRows: flattenRows,
     visibleRows: visibleRows,
     ORDERS: ORDERS, isOrder: isOrder, orderLabel: orderLabel, orderStorageKey: orderStorageKey,
     storedOrder: storedOrder, dateNumbers: dateNumbers, compareDates: compareDates,
     orderGroups: orderGroups, sectionsOf: sectionsOf, jumpTop: jumpTop,
-    parseUpdateResult: parseUpdateResult
+    parseUpdateResult: parseUpdateResult, updateOutcome: updateOutcome
   };
   if (typeof module !== "undefined" && module.exports) module.exports = api;
   else root.LumoraModel = api;

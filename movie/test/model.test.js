@@ -136,3 +136,63 @@ test("only \"ok|restart\" asks for a restart; a failure keeps its reason", () =>
                    {ok: false, restart: false, reason: "无法替换文件: x|y"});
   for (const v of ["", "OK|restart", "ok|restart ", "restart", "failed"]) assert.equal(M.parseUpdateResult(v), null, v);
 });
+
+test("DownloadResult: id before the first bar, code between, message the rest; only 0 succeeds", () => {
+  assert.deepEqual(M.parseDownloadResult("m01|0|"), {id: "m01", ok: true, code: 0, message: ""});
+  assert.deepEqual(M.parseDownloadResult("m01|0"), {id: "m01", ok: true, code: 0, message: ""});
+  assert.deepEqual(M.parseDownloadResult("m01|6|下载文件失败 [a|b], 错误代码 [6]"),
+    {id: "m01", ok: false, code: 6, message: "下载文件失败 [a|b], 错误代码 [6]"});
+  // A code that is no number, or none, is a failure with a message of its own.
+  assert.deepEqual(M.parseDownloadResult("m01|0x0|bad"), {id: "m01", ok: false, code: null, message: "bad"});
+  assert.deepEqual(M.parseDownloadResult("m01||"), {id: "m01", ok: false, code: null, message: "未知错误"});
+  assert.deepEqual(M.parseDownloadResult("m01|7"), {id: "m01", ok: false, code: 7, message: "错误代码 7"});
+  // The message on one line and bounded.
+  const long = M.parseDownloadResult("x|1|a\nb\u0000" + "长".repeat(500)).message;
+  assert.ok(long.startsWith("a b 长") && long.length === 200 && long.endsWith("…"), long);
+  for (const bad of ["", "m01", "|0|", "|"]) assert.equal(M.parseDownloadResult(bad), null, bad);
+});
+
+test("a download runs only once reported, fails with the host's message, and late reports change nothing", () => {
+  const step = (d, ...events) => events.reduce((s, e) => M.downloadAfter(s, e), d);
+  const asked = step({state: "paused", percent: 30}, {type: "asked"});
+  assert.deepEqual(asked, {state: "waiting", percent: -1, message: ""});
+  assert.equal(M.downloadStateText(asked), "等待中");
+  const running = step(asked, {type: "ratio", percent: 42});
+  assert.equal(M.downloadStateText(running), "42% · 下载中");
+  // The host's end report of a failed download says 100 before its result.
+  const failed = step(running, {type: "ratio", percent: 100}, {type: "result", ok: false, message: "错误代码 6"},
+                      {type: "ratio", percent: 100});
+  assert.equal(failed.state, "failed");
+  assert.equal(M.downloadStateText(failed), "下载失败：错误代码 6");
+  assert.equal(step(failed, {type: "asked"}).message, "");
+  assert.equal(step(running, {type: "paused"}, {type: "ratio", percent: 50}).state, "paused");
+  const done = step(running, {type: "result", ok: true, message: ""});
+  assert.equal(M.downloadStateText(done), "已完成");
+  assert.equal(step(done, {type: "result", ok: false, message: "x"}).state, "done");
+});
+
+test("main actions: downloaded items are read, paid ones bought, bought ones show 已购", () => {
+  const free = {pay: "0", price: "0", DLurl: "http://h/f.pdf", BYurl: "", RDurl: ""};
+  const paid = {pay: "1", price: "6", DLurl: "http://h/p.pdf", BYurl: "http://h/buy", RDurl: ""};
+  const none = {file: "", downloaded: false, bought: false};
+  assert.equal(M.mainActionOf(free, null, none), "download");
+  assert.equal(M.mainActionOf(free, null, {file: "/u/downloaded/f.pdf", downloaded: true, bought: false}), "read");
+  assert.equal(M.mainActionOf(free, null, {file: "", downloaded: true, bought: false}), "");
+  assert.equal(M.mainActionOf(free, {state: "done"}, none), "");
+  assert.equal(M.mainActionOf(free, {state: "waiting"}, none), "");
+  assert.equal(M.mainActionOf(free, {state: "failed"}, none), "retry");
+  assert.equal(M.mainActionOf(paid, null, none), "buy");
+  assert.equal(M.mainActionOf(paid, null, {file: "", downloaded: false, bought: true}), "download");
+  assert.deepEqual(M.priceLabel(paid, false), {text: "¥6.00", kind: "paid"});
+  assert.deepEqual(M.priceLabel(paid, true), {text: "已购", kind: "bought"});
+  assert.deepEqual(M.priceLabel(free, true), {text: "免费", kind: "free"});
+});
+
+test("the settings' update outcome", () => {
+  assert.equal(M.updateOutcome(""), "本次运行尚未更新");
+  assert.equal(M.updateOutcome("ok"), "更新完毕");
+  assert.equal(M.updateOutcome("ok|restart"), "更新完毕，重新启动后生效");
+  assert.equal(M.updateOutcome("failed|下载文件失败 [b.bin], 错误代码 [6]"), "更新失败：下载文件失败 [b.bin], 错误代码 [6]");
+  assert.equal(M.updateOutcome("failed|"), "更新失败");
+  assert.equal(M.updateOutcome("whatever"), "更新结果未知");
+});

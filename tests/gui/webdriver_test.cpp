@@ -130,11 +130,13 @@ class WebDriverTest : public ::testing::Test {
     fs::create_directories(shots_);
   }
 
-  // Starts the service (the download slowed down so that its progress can be seen)
-  // and points the program's servers at it through the environment the driver passes on.
+  // Starts the service (the download slowed down so that its progress can be seen,
+  // downloads below /gone/ answered 404 and those below /held/ never) and points the
+  // program's servers at it through the environment the driver passes on.
   void StartVendor() {
     vendor_ = std::make_unique<VendorProcess>(std::vector<std::string>{
-        "--root", vendor_root_.path(), "--fault", "/files/=slow:32768:100"});
+        "--root", vendor_root_.path(), "--log", vendor_log_, "--fault", "/files/=slow:32768:100",
+        "--fault", "/gone/=status:404", "--fault", "/held/=hang"});
     ASSERT_GT(vendor_->port(), 0);
     const std::string host = "127.0.0.1:" + std::to_string(vendor_->port());
     for (const char* name : {"LUMORA_SHOP_HOST", "LUMORA_LOGIN_HOST", "LUMORA_SHARE_HOST_1",
@@ -144,13 +146,14 @@ class WebDriverTest : public ::testing::Test {
     setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
   }
 
-  // The first magazine gets a download address on the service.
-  void GiveDownloadUrl() {
-    std::string path = public_dir_ + "/maga/maga1.xml";
+  // An item of a catalogue (by default the first magazine) gets a download address on
+  // the service.
+  void GiveDownloadUrl(const std::string& catalogue = "maga/maga1.xml",
+                       const std::string& id = "m01", const std::string& file = "/files/m01.pdf") {
+    std::string path = public_dir_ + "/" + catalogue;
     std::string xml = ReadFile(path);
-    const std::string url =
-        "http://127.0.0.1:" + std::to_string(vendor_->port()) + "/files/m01.pdf";
-    std::size_t item = xml.find("id=\"m01\"");
+    const std::string url = "http://127.0.0.1:" + std::to_string(vendor_->port()) + file;
+    std::size_t item = xml.find("id=\"" + id + "\"");
     ASSERT_NE(item, std::string::npos);
     std::size_t dl = xml.find("DLurl=\"\"", item);
     ASSERT_NE(dl, std::string::npos);
@@ -158,11 +161,14 @@ class WebDriverTest : public ::testing::Test {
     WriteFile(path, xml);
   }
 
-  // Starts the driver and the session and waits for the movie's navigation.
-  void StartProgram() {
+  // Starts the driver and the session, the program with |args| after "--automation",
+  // and waits for the movie's navigation.
+  void StartProgram(const std::vector<std::string>& args = {}) {
     driver_ = std::make_unique<Driver>(program_dir_);
     ASSERT_TRUE(driver_->ready()) << "WebKitWebDriver did not answer";
-    Json reply = driver_->NewSession(program_, {"--automation"});
+    std::vector<std::string> all = {"--automation"};
+    all.insert(all.end(), args.begin(), args.end());
+    Json reply = driver_->NewSession(program_, all);
     ASSERT_FALSE(driver_->session().empty()) << reply.dump();
     ASSERT_TRUE(Eventually([&] {
       return driver_->Eval("return !!document.querySelector('#nav button[data-view=\"maga\"]')") ==
@@ -244,6 +250,7 @@ class WebDriverTest : public ::testing::Test {
 
   TempDir home_;
   TempDir vendor_root_;
+  const std::string vendor_log_ = home_ / "vendor.log";
   std::string public_dir_, program_dir_, program_, shots_;
   std::string download_bytes_;
   std::unique_ptr<VendorProcess> vendor_;
@@ -253,6 +260,8 @@ class WebDriverTest : public ::testing::Test {
 TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   StartVendor();
   GiveDownloadUrl();
+  GiveDownloadUrl("maga/maga1.xml", "m02", "/gone/m02.pdf");
+  GiveDownloadUrl("book/book1.xml", "b01", "/held/b01.pdf");
   StartProgram();
   Shot("start");
 
@@ -361,6 +370,91 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
       << driver_->Text("#view-title") << " / " << driver_->Text("#empty-title") << " / "
       << driver_->Text("#view-count");
   Shot("downloaded-view");
+
+  // The downloaded magazine is opened from "已下载", never downloaded again.
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
+  EXPECT_EQ(driver_->Text("#spacer .card[data-id=\"m01\"] .main-action"), "阅读");
+  ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"m01\"] .ctitle"));
+  const char* kActions =
+      "return Array.from(document.querySelectorAll(arguments[0] + ' button'))"
+      ".filter(function (b) { return !b.disabled; }).map(function (b) { return b.textContent; })";
+  Json acts = driver_->Eval(kActions, {"#drawer .acts"});
+  EXPECT_NE(std::find(acts.begin(), acts.end(), "阅读 / 打开"), acts.end()) << acts.dump();
+  EXPECT_EQ(std::find(acts.begin(), acts.end(), "下载"), acts.end()) << acts.dump();
+  driver_->Eval("window.Lumora.item.closeDrawer(); window.Lumora.closePanel('downloads');");
+
+  // A download the host has not reported yet (the service never answers) waits: the
+  // moving bar shows on the row and on the cover, and there is nothing to pause.
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"book\"]"));
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("山海经注"); }));
+  ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"b01\"] .ctitle"));
+  ASSERT_TRUE(Eventually([&] { return ClickButton("#drawer .acts", "下载"); }));
+  driver_->Eval("window.Lumora.item.closeDrawer();");
+  ASSERT_TRUE(driver_->Click("#btn-downloads"));
+  const std::string held = "#dl-list .dlrow[data-id=\"b01\"]";
+  EXPECT_TRUE(Eventually([&] { return driver_->Text(held + " .state") == "等待中"; }))
+      << driver_->Text(held + " .state");
+  EXPECT_EQ(driver_->Eval(kActions, {held}), Json({"取消"}));
+  EXPECT_EQ(driver_->Text("#spacer .card[data-id=\"b01\"] .pill"), "等待中");
+  EXPECT_EQ(driver_->Eval(
+                "return Array.from(document.querySelectorAll("
+                "'#spacer .card[data-id=\"b01\"] .bar i, #dl-list .dlrow[data-id=\"b01\"] .bar i'))"
+                ".map(function (i) { return i.getBoundingClientRect().width > 0; })"),
+            Json({true, true}));
+  Shot("download-waiting");
+  ASSERT_TRUE(ClickButton(held, "取消"));
+  EXPECT_TRUE(Eventually([&] { return driver_->Text(held) == "<none>"; }));
+  driver_->Eval("window.Lumora.closePanel('downloads');");
+
+  // A download the service refuses: 下载失败 with the host's message and 重试 in the
+  // downloads panel, on the cover, and in a toast that stays until it is closed.
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("摄影之友 第12期"); }));
+  ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"m02\"] .ctitle"));
+  ASSERT_TRUE(Eventually([&] { return ClickButton("#drawer .acts", "下载"); }));
+  driver_->Eval("window.Lumora.item.closeDrawer();");
+  ASSERT_TRUE(driver_->Click("#btn-downloads"));
+  const std::string failed = "#dl-list .dlrow[data-id=\"m02\"]";
+  const std::string prefix = "下载失败：";
+  ASSERT_TRUE(Eventually([&] { return driver_->Text(failed + " .state").rfind(prefix, 0) == 0; }))
+      << driver_->Text(failed + " .state");
+  const std::string message = driver_->Text(failed + " .state").substr(prefix.size());
+  EXPECT_FALSE(message.empty());
+  EXPECT_EQ(driver_->Eval(kActions, {failed}), Json({"重试", "取消"}));
+  const std::string cover = "#spacer .card[data-id=\"m02\"] .cfail";
+  EXPECT_EQ(driver_->Text(cover + " .ftitle"), "! 下载失败");
+  EXPECT_EQ(driver_->Text(cover + " .fmsg"), message);
+  EXPECT_EQ(driver_->Text(cover + " .retry"), "重试");
+  const char* kFailureToasts =
+      "return Array.from(document.querySelectorAll('#toasts .toast.error')).map(function (t) {"
+      "  return t.textContent; })";
+  EXPECT_EQ(driver_->Eval(kFailureToasts),
+            Json({"“摄影之友 第12期”下载失败：" + message + "重试✕"}));
+  Shot("download-failed");
+  // The request's toast goes by itself; the failure's stays.
+  EXPECT_TRUE(Eventually(
+      [&] { return driver_->Text("#toasts").find("已请求下载“摄影之友") == std::string::npos; }));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(driver_->Eval(kFailureToasts).size(), 1u);
+
+  // 重试 on the cover asks the service again; it fails again, told once.
+  const auto asked = [&] {
+    const std::string log = ReadFile(vendor_log_);
+    std::size_t count = 0;
+    for (std::size_t at = log.find("/gone/m02.pdf"); at != std::string::npos;
+         at = log.find("/gone/m02.pdf", at + 1))
+      ++count;
+    return count;
+  };
+  const std::size_t before = asked();
+  EXPECT_GE(before, 1u);
+  ASSERT_TRUE(driver_->Click(cover + " .retry"));
+  EXPECT_TRUE(Eventually([&] { return asked() > before; })) << ReadFile(vendor_log_);
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text(failed + " .state") == prefix + message &&
+           driver_->Eval(kFailureToasts).size() == 1u;
+  })) << driver_->Text(failed + " .state");
 }
 
 // Adding a local file: the page's "添加文件" asks the host for the desktop's file chooser
@@ -371,7 +465,18 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
 // settings file and autostart entry are checked.
 TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
   StartVendor();
-  StartProgram();
+  // The program updates itself from the service at start, and the release cannot be
+  // installed: one of its files is answered 404.
+  const std::string base = "http://127.0.0.1:" + std::to_string(vendor_->port());
+  WriteFile(vendor_root_ / "Storage/XmlFile/serverlist.txt",
+            Gbk("主服务器|" + base + "/update/manifest.xml\r\n"));
+  WriteFile(vendor_root_ / "update/manifest.xml",
+            "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\r\n<xmlRoot keyname=\"KeyValue\">\r\n"
+            "<Product productname=\"P\" createdate=\"2026-01-01 00:00:00\" filenum=\"1\">\r\n"
+            "<File><FileName>x.bin</FileName><Length>5</Length><InstallDir>APPDATADIR</InstallDir>"
+            "<LocalPath>vellari\\public\\upd</LocalPath><URL>" +
+                base + "/gone/x.bin</URL></File>\r\n</Product>\r\n</xmlRoot>\r\n");
+  StartProgram({base + "/Storage/XmlFile/serverlist.txt", "auto"});
   ASSERT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
   ASSERT_EQ(XdoTool("search --name '^打开$'"), "") << "a chooser is open before the click";
 
@@ -432,6 +537,12 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
       [&] { return driver_->Eval("return !document.getElementById('settings').hidden") == true; }));
   EXPECT_EQ(driver_->Eval("return document.getElementById('set-sound').checked"), true);
   EXPECT_EQ(driver_->Eval("return document.getElementById('set-autorun').checked"), false);
+  // The version, and the outcome of the update: failed, and why.
+  EXPECT_EQ(driver_->Text("#set-version"), std::string("Lumora ") + LUMORA_VERSION);
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#set-update").rfind("更新失败：下载文件失败 [x.bin]", 0) == 0;
+  })) << driver_->Text("#set-update");
+  EXPECT_EQ(driver_->Eval("return document.getElementById('set-restart').hidden"), true);
   ASSERT_TRUE(driver_->Click("#set-autorun"));
   EXPECT_EQ(driver_->Eval("return document.getElementById('set-autorun').checked"), true);
   Shot("settings");

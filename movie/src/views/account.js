@@ -3,7 +3,8 @@
 (function (L) {
   "use strict";
   var M = L.model;
-  var fav = new Set(), done = new Set();
+  var fav = new Set(), bought = new Set();
+  var done = new Map();  // id -> the downloaded file (RDurl) in "已下载"
   var waiting = false, timer = null;
   L.state.signedIn = false;
   L.state.user = "";
@@ -86,17 +87,21 @@
       });
     },
     noteShelf: function (cat) {
-      fav = new Set(); done = new Set();
+      fav = new Set(); bought = new Set(); done = new Map();
       cat.groups.forEach(function (g) {
         g.items.forEach(function (it) {
           if (g.id === "我的收藏") fav.add(it.id);
-          if (g.id === "已下载") done.add(it.id);
+          if (g.id === "已购买") bought.add(it.id);
+          if (g.id === "已下载") done.set(it.id, it.RDurl);
           if (g.id === "正在下载") L.downloads.known(it);
         });
       });
     },
     isFav: function (id) { return fav.has(id); },
     isDone: function (id) { return done.has(id); },
+    // The downloaded file of an item in "已下载" ("" none).
+    fileOf: function (id) { return done.get(id) || ""; },
+    isBought: function (id) { return bought.has(id); },
     markFav: function (id) { fav.add(id); L.grid.refreshItem(id); },
     importBought: function () {
       if (!L.state.signedIn) { account.open(); return; }

@@ -1,10 +1,12 @@
-// Downloads: "down" starts one, "DLRatio0".."DLRatio10" carry "id|NNN", "downloading"
-// pauses and resumes, RetValDownloadEnd says one has ended. Rows are independent.
+// Downloads: "down" asks for one, "DLRatio0".."DLRatio10" carry "id|NNN", DownloadResult
+// "id|code|message" says how one ended (before RetValDownloadEnd), "downloading" pauses
+// and resumes. A download shows as running only from its first report: until then the
+// host has given no sign that it took it. Rows are independent.
 (function (L) {
   "use strict";
   var M = L.model;
   var h = L.h;
-  var list = new Map();  // id -> {id, name, url, photo, percent (-1 unknown), state}
+  var list = new Map();  // id -> {id, name, url, photo, state, percent, message, toast}
   var paintQueued = false;
 
   function paint() {
@@ -12,26 +14,54 @@
     paintQueued = true;
     setTimeout(function () { paintQueued = false; draw(); }, 250);
   }
+  function apply(d, event) {
+    var next = M.downloadAfter(d, event);
+    d.state = next.state;
+    d.percent = next.percent;
+    d.message = next.message;
+  }
+  function record(id) {
+    var d = list.get(id);
+    if (!d) { d = {id: id, name: id, url: "", photo: "", state: "running", percent: -1, message: ""}; list.set(id, d); }
+    return d;
+  }
+  function label(d) { return d.name || d.id; }
+  function closeToast(d) {
+    if (d.toast) d.toast.remove();
+    d.toast = null;
+  }
+
+  // A progress bar: one without a percentage (waiting) moves to and fro at a width of
+  // its own, which an inline width would hide.
+  L.progressBar = function (d) {
+    var waiting = d.state === "waiting" || d.percent < 0;
+    return h("div", {class: "bar" + (waiting ? " indeterminate" : ""),
+                     role: "progressbar", "aria-label": label(d), "aria-valuemin": "0", "aria-valuemax": "100",
+                     "aria-valuenow": waiting ? null : String(Math.max(0, d.percent))},
+             [h("i", waiting ? {} : {style: "width:" + Math.max(0, d.percent) + "%"})]);
+  };
+
   function draw() {
     var box = L.$("dl-list");
     box.textContent = "";
     var running = 0, sum = 0, n = 0;
     list.forEach(function (d) {
       if (d.state === "running") running++;
-      if (d.state !== "done") { sum += Math.max(0, d.percent); n++; }
-      var state = d.state === "done" ? "已完成" : d.state === "paused" ? "已暂停 " + Math.max(0, d.percent) + "%" :
-                  d.percent < 0 ? "等待中" : d.percent + "% · 下载中";
+      if (d.state !== "done" && d.state !== "failed") { sum += Math.max(0, d.percent); n++; }
       var btns = h("div", {class: "btns"});
-      if (d.state === "running") btns.appendChild(h("button", {type: "button", text: "暂停", onclick: function () { downloads.pause(d.id); }}));
-      if (d.state === "paused") btns.appendChild(h("button", {type: "button", text: "继续", onclick: function () { downloads.resume(d.id); }}));
-      if (d.state !== "done") btns.appendChild(h("button", {type: "button", text: "取消", onclick: function () { downloads.cancel(d.id); }}));
-      else btns.appendChild(h("button", {type: "button", text: "打开", onclick: function () { L.showView("done"); L.closePanel("downloads"); }}));
+      var add = function (text, run) { btns.appendChild(h("button", {type: "button", text: text, onclick: run})); };
+      if (d.state === "running") add("暂停", function () { downloads.pause(d.id); });
+      if (d.state === "paused") add("继续", function () { downloads.resume(d.id); });
+      if (d.state === "failed") add("重试", function () { downloads.resume(d.id); });
+      if (d.state !== "done") add("取消", function () { downloads.cancel(d.id); });
+      else add("打开", function () { L.showView("done"); L.closePanel("downloads"); });
+      var state = M.downloadStateText(d);
       box.appendChild(h("div", {class: "dlrow", "data-id": d.id}, [
         h("div", {class: "thumb", style: "background: hsl(" + M.tileHue(d.id) + ",38%,42%)"}),
-        h("div", {class: "name", text: d.name || d.id, title: d.name || d.id}), btns,
-        h("div", {}, [h("div", {class: "bar" + (d.percent < 0 && d.state === "running" ? " indeterminate" : "")},
-                        [h("i", {style: "width:" + Math.max(0, d.percent) + "%"})]),
-                      h("span", {class: "state", text: state})])]));
+        h("div", {class: "name", text: label(d), title: label(d)}), btns,
+        // A failed download has no progress to show: the host's end report says 100.
+        h("div", {}, [d.state === "failed" ? null : L.progressBar(d),
+                      h("span", {class: "state" + (d.state === "failed" ? " failed" : ""), text: state, title: state})])]));
     });
     L.$("dl-empty").hidden = list.size > 0;
     L.$("dl-count").textContent = running ? String(running) : "";
@@ -39,38 +69,70 @@
     if (rc) rc.textContent = running ? String(running) : "";
     L.$("dl-ring").style.setProperty("--p", n ? String(Math.round(sum / n)) : "0");
   }
+  function changed(id) {
+    draw();
+    L.grid.refreshItem(id);
+  }
+
+  // The host's word on how a download ended.
+  function ended(result) {
+    var d = record(result.id);
+    if (d.state === "done") return;
+    apply(d, {type: "result", ok: result.ok, message: result.message});
+    closeToast(d);
+    if (result.ok) {
+      L.toast("下载完成，已移到 已下载", {action: {label: "查看", run: function () { L.showView("done"); }}});
+    } else {
+      d.toast = L.toast("“" + label(d) + "”下载失败：" + d.message,
+                        {error: true, action: {label: "重试", run: function () { downloads.resume(d.id); }}});
+    }
+    changed(d.id);
+  }
 
   var downloads = {
     init: function () { L.$("btn-downloads").addEventListener("click", downloads.toggle); draw(); },
     toggle: function () { L.togglePanel("downloads"); },
     get: function (id) { return list.get(id) || null; },
+    // "down" was sent for |it|.
     started: function (it) {
-      var d = list.get(it.id);
-      if (!d) { d = {id: it.id, name: it.name, url: it.DLurl, photo: it.photo, percent: -1, state: "running"}; list.set(it.id, d); }
-      else { d.state = "running"; d.url = it.DLurl || d.url; }
-      L.toast("开始下载“" + (it.name || it.id) + "”");
-      draw();
-      L.grid.refreshItem(it.id);
+      var d = record(it.id);
+      d.name = it.name || d.name;
+      d.url = it.DLurl || d.url;
+      d.photo = it.photo || d.photo;
+      apply(d, {type: "asked"});
+      closeToast(d);
+      L.toast("已请求下载“" + label(d) + "”");
+      changed(it.id);
     },
-    // An item of the shelf's "正在下载" group seen at sign-in: resumable.
+    // An item of the shelf's "正在下载" group: one not listed yet is resumable; a listed
+    // one learns its name and address.
     known: function (it) {
-      if (!list.has(it.id)) list.set(it.id, {id: it.id, name: it.name, url: it.DLurl, photo: it.photo, percent: 0, state: "paused"});
+      var d = list.get(it.id);
+      if (!d) list.set(it.id, {id: it.id, name: it.name, url: it.DLurl, photo: it.photo, percent: 0, state: "paused", message: ""});
+      else {
+        if (!d.url) d.url = it.DLurl;
+        if (!d.name || d.name === d.id) d.name = it.name || d.name;
+      }
       paint();
     },
     onVariable: function (name, value) {
       if (M.isDLRatioName(name)) {
         var p = M.parseDLRatio(value);
         if (!p) return;
-        var d = list.get(p.id);
-        if (!d) { d = {id: p.id, name: p.id, url: "", percent: -1, state: "running"}; list.set(p.id, d); }
-        if (d.state === "paused") return;  // a late report of a paused transfer
-        d.percent = p.percent;
-        if (p.percent >= 100) d.state = "done";
-        paint();
-        L.grid.refreshItem(p.id);
+        var d = record(p.id);
+        var before = d.state;
+        apply(d, {type: "ratio", percent: p.percent});
+        if (before !== d.state) changed(p.id); else { paint(); L.grid.refreshItem(p.id); }
+      } else if (name === "DownloadResult") {
+        var r = M.parseDownloadResult(value);
+        if (r) ended(r);
       } else if (name === "RetValDownloadEnd" && value === "true") {
-        L.toast("下载完成，已移到 已下载", {action: {label: "查看", run: function () { L.showView("done"); }}});
         L.account.loadShelf().then(function () {
+          // A host that does not say how a download ended: one that reached "已下载" is done.
+          list.forEach(function (d) {
+            if ((d.state === "running" || d.state === "waiting") && L.account.isDone(d.id))
+              ended({id: d.id, ok: true, message: ""});
+          });
           if (L.state.view && L.state.view.shelfGroup) L.refreshView(); else L.grid.relayout();
         });
       }
@@ -78,27 +140,29 @@
     pause: function (id) {
       var d = list.get(id);
       if (!d || !L.send("downloading", M.texts.pause(id))) return;
-      d.state = "paused";
-      draw();
-      L.grid.refreshItem(id);
+      apply(d, {type: "paused"});
+      changed(id);
     },
+    // Resumes a paused download or tries a failed one again: the host starts it from
+    // the beginning.
     resume: function (id) {
       var d = list.get(id);
       if (!d) return;
       if (!d.url) { L.toast("没有下载地址，无法继续", {error: true}); return; }
       if (!L.send("downloading", M.texts.resume(id, d.name || id, d.url))) return;
-      d.state = "running";
-      draw();
-      L.grid.refreshItem(id);
+      closeToast(d);
+      apply(d, {type: "asked"});
+      changed(id);
     },
     // Cancelling removes the item from the shelf's "正在下载" group; the host stops
     // its transfer first.
     cancel: function (id) {
       if (!L.state.signedIn) return;
       if (!L.send("Del", M.texts.itemRef(M.shelfFile(L.state.user), "正在下载", id))) return;
+      var d = list.get(id);
+      if (d) closeToast(d);
       list.delete(id);
-      draw();
-      L.grid.refreshItem(id);
+      changed(id);
     },
     forget: function (id) { list.delete(id); draw(); },
     all: function () { return list; }

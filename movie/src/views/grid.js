@@ -182,15 +182,23 @@
     }
     if (L.account.isFav(item.id)) cover.appendChild(h("span", {class: "badge-fav", text: "★", "aria-label": "已收藏"}));
     if (L.account.isDone(item.id)) cover.appendChild(h("span", {class: "badge-done", text: "✓ 已下载"}));
-    if (dl && dl.state !== "done") {
-      var bar = h("div", {class: "bar" + (dl.percent < 0 ? " indeterminate" : "")}, [h("i", {style: "width:" + Math.max(0, dl.percent) + "%"})]);
-      cover.appendChild(h("div", {class: "cprog"}, [bar, h("span", {class: "pill",
-        text: dl.state === "paused" ? "⏸ " + Math.max(0, dl.percent) + "%" : dl.percent < 0 ? "等待" : dl.percent + "%"})]));
+    var failed = dl && dl.state === "failed";
+    if (failed) {
+      // The host's message, and 重试 at hand without hovering.
+      cover.appendChild(h("div", {class: "cfail", title: dl.message}, [
+        h("span", {class: "ftitle", text: "! 下载失败"}),
+        h("button", {type: "button", class: "retry", tabindex: "-1", text: "重试",
+          onclick: function (e) { e.stopPropagation(); L.downloads.resume(item.id); }}),
+        h("span", {class: "fmsg", text: dl.message})]));
+    } else if (dl && dl.state !== "done") {
+      cover.appendChild(h("div", {class: "cprog"}, [L.progressBar(dl), h("span", {class: "pill",
+        text: dl.state === "paused" ? "⏸ " + Math.max(0, dl.percent) + "%" :
+              dl.state === "waiting" || dl.percent < 0 ? "等待中" : dl.percent + "%"})]));
     }
-    var main = L.item.mainAction(item);
+    var main = failed ? null : L.item.mainAction(item);
     if (main) cover.appendChild(h("button", {type: "button", class: "main-action primary", tabindex: "-1", text: main[0],
       onclick: function (e) { e.stopPropagation(); main[1](); }}));
-    var price = M.priceLabel(item);
+    var price = M.priceLabel(item, L.account.isBought(item.id));
     var c = h("div", {class: "card" + (index === active ? " active" : ""), role: "gridcell", title: item.name,
                       "data-id": item.id,
       onclick: function () { active = index; markActive(); L.item.openDrawer(item); },

@@ -16,9 +16,12 @@
   }
 
   var item = {
+    // The file to open: the item's own, or the one downloaded into "已下载".
+    fileOf: function (it) { return it.RDurl || L.account.fileOf(it.id); },
     open: function (it) {
-      if (!it.RDurl) { L.toast("这个作品还没有可打开的文件"); return; }
-      L.send("exec", it.RDurl);
+      var file = item.fileOf(it);
+      if (!file) { L.toast("这个作品还没有可打开的文件"); return; }
+      L.send("exec", file);
     },
     download: function (it) {
       if (!needUser("下载")) return;
@@ -59,24 +62,34 @@
         setTimeout(L.refreshView, 300);
       }
     },
-    // The main action of a card: 阅读 / 下载 / 购买 / 继续.
+    // The main action of a card: 重试 / 继续 / 阅读 / 购买 / 下载.
     mainAction: function (it) {
       if (!it) return null;
-      var dl = L.downloads.get(it.id);
-      if (dl && dl.state === "paused") return ["继续", function () { L.downloads.resume(it.id); }];
-      if (it.RDurl) return ["阅读", function () { item.open(it); }];
-      if (it.DLurl && !(dl && dl.state !== "done")) return ["下载", function () { item.download(it); }];
-      if (it.BYurl && it.pay !== "0") return ["购买", function () { item.buy(it); }];
+      var kind = M.mainActionOf(it, L.downloads.get(it.id), {file: item.fileOf(it),
+        downloaded: L.account.isDone(it.id), bought: L.account.isBought(it.id)});
+      if (kind === "retry") return ["重试", function () { L.downloads.resume(it.id); }];
+      if (kind === "resume") return ["继续", function () { L.downloads.resume(it.id); }];
+      if (kind === "read") return ["阅读", function () { item.open(it); }];
+      if (kind === "buy") return ["购买", function () { item.buy(it); }];
+      if (kind === "download") return ["下载", function () { item.download(it); }];
       return null;
     },
     menuEntries: function (it) {
       var dl = L.downloads.get(it.id);
-      var list = [[it.RDurl ? "阅读 / 打开" : "阅读", function () { item.open(it); }, !!it.RDurl]];
-      if (dl && dl.state === "running") list.push(["暂停下载", function () { L.downloads.pause(it.id); }]);
-      else if (dl && dl.state === "paused") list.push(["继续下载", function () { L.downloads.resume(it.id); }]);
-      else list.push(["下载", function () { item.download(it); }, !!it.DLurl]);
-      list.push(["收藏", function () { item.favourite(it); }], ["标为已读", function () { item.markRead(it); }],
-                ["购买", function () { item.buy(it); }, !!it.BYurl], "-");
+      var state = dl ? dl.state : "";
+      var file = item.fileOf(it);
+      var bought = L.account.isBought(it.id);
+      var list = [["阅读 / 打开", function () { item.open(it); }, !!file]];
+      if (state === "running") list.push(["暂停下载", function () { L.downloads.pause(it.id); }]);
+      else if (state === "waiting") list.push(["取消下载", function () { L.downloads.cancel(it.id); }]);
+      else if (state === "paused") list.push(["继续下载", function () { L.downloads.resume(it.id); }]);
+      else if (state === "failed") list.push(["重试下载", function () { L.downloads.resume(it.id); }]);
+      // A downloaded item is opened, never downloaded again.
+      else if (state !== "done" && !file && !L.account.isDone(it.id))
+        list.push(["下载", function () { item.download(it); }, !!it.DLurl]);
+      list.push(["收藏", function () { item.favourite(it); }], ["标为已读", function () { item.markRead(it); }]);
+      if (!bought) list.push(["购买", function () { item.buy(it); }, M.isPaid(it) && !!it.BYurl]);
+      list.push("-");
       M.SHARE_SITES.forEach(function (site) { list.push(["分享到 " + site, function () { item.share(it, site); }]); });
       if (item.canRemove()) list.push("-", ["从书架删除", function () { item.remove(it); }]);
       return list;
@@ -88,7 +101,7 @@
       var cover = h("div", {class: "cover"});
       var url = M.coverUrl(it.photo);
       if (url) cover.appendChild(h("img", {alt: "", src: url}));
-      var price = M.priceLabel(it);
+      var price = M.priceLabel(it, L.account.isBought(it.id));
       d.appendChild(h("button", {type: "button", class: "link", text: "✕ 关闭", onclick: item.closeDrawer}));
       d.appendChild(cover);
       d.appendChild(h("h2", {text: it.name || it.id}));

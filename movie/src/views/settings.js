@@ -11,10 +11,23 @@
   // come: a pause of UPDATE_SETTLE_MS without a file ends the update too.
   var UPDATE_SETTLE_MS = 4000;
   var updating = false, settle = 0;
+  // A release of this run that replaced the program's own files needs a restart, also
+  // when a later one did not.
+  var restartNeeded = false;
+
+  // The settings' update row: the outcome of the last update of this run, and 重新启动
+  // while a restart is owed.
+  function showOutcome() {
+    L.$("set-update").textContent = updating ? L.$("update-text").textContent :
+      M.updateOutcome(lumora.get("UpdateResult"));
+    L.$("set-restart").hidden = !restartNeeded;
+  }
+  function restart() { L.send("restart", ""); }
   function updateEnded() {
     clearTimeout(settle);
     L.$("update-banner").hidden = true;
     if (updating) { updating = false; L.refreshView(); }
+    showOutcome();
   }
 
   var settings = {
@@ -22,6 +35,8 @@
       L.$("btn-settings").addEventListener("click", settings.open);
       L.$("settings-cancel").addEventListener("click", function () { L.closePanel("settings"); });
       L.$("settings-save").addEventListener("click", settings.save);
+      L.$("set-restart").addEventListener("click", restart);
+      showOutcome();
       L.$("welcome-start").addEventListener("click", function () { L.closePanel("welcome"); L.grid.focus(); });
       L.$("welcome-signin").addEventListener("click", function () { L.closePanel("welcome"); L.account.open(); });
     },
@@ -55,14 +70,16 @@
         L.$("update-bar").style.width = Math.round(done * 100 / total) + "%";
         clearTimeout(settle);
         settle = setTimeout(updateEnded, UPDATE_SETTLE_MS);
+        showOutcome();
       } else if (name === "UpdateResult") {
         // A release that replaced the program's own files takes effect once the
         // program starts again: offered, and started again only when the user accepts.
         var result = M.parseUpdateResult(value);
-        if (result && result.restart)
-          L.toast("更新已完成，重新启动后生效", {stay: true, action: {label: "重新启动", run: function () {
-            L.send("restart", "");
-          }}});
+        if (result && result.restart) {
+          restartNeeded = true;
+          L.toast("更新已完成，重新启动后生效", {stay: true, action: {label: "重新启动", run: restart}});
+        }
+        showOutcome();
       } else if (name === "FirstRun" && value === "true") {
         L.openPanel("welcome", {modal: true});
       }
