@@ -11,6 +11,7 @@
 // replays a run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -324,9 +325,8 @@ class CrashSafetyTest : public ::testing::Test {
   // update, so never missing); a version recorded only for what was installed, never
   // ahead of the file.
   void ExpectUpdateWhole(int round) {
-    std::vector<int> installed;
+    const std::vector<int> installed = InstalledRounds();
     for (int i = 0; i < kReleaseFiles; ++i) {
-      installed.push_back(InstalledRound(i));
       EXPECT_NE(installed[i], -2) << ReleaseFile(i) << " is not a whole version";
       EXPECT_LE(installed[i], round) << ReleaseFile(i);
       if (InstalledBefore(i)) {
@@ -380,10 +380,18 @@ class CrashSafetyTest : public ::testing::Test {
 
   // Whether every file of the update release is as round |round| left it (round 0: as
   // there before any update, the second half of the other files missing).
-  bool ReleaseIs(int round) const {
+  // |installed|: InstalledRounds().
+  static bool ReleaseIs(const std::vector<int>& installed, int round) {
     for (int i = 0; i < kReleaseFiles; ++i)
-      if (InstalledRound(i) != (round > 0 || InstalledBefore(i) ? round : -1)) return false;
+      if (installed[i] != (round > 0 || InstalledBefore(i) ? round : -1)) return false;
     return true;
+  }
+
+  // The round that each file of the release holds (InstalledRound), read once.
+  std::vector<int> InstalledRounds() const {
+    std::vector<int> installed;
+    for (int i = 0; i < kReleaseFiles; ++i) installed.push_back(InstalledRound(i));
+    return installed;
   }
 
   // The next start, on the desktop as a user starts the program, on the display
@@ -414,15 +422,18 @@ class CrashSafetyTest : public ::testing::Test {
   // After a kill during the release of |round|, over the release of |old_round|: the
   // next start, on the desktop, completes a release whose renames the kill interrupted
   // (its journal left) and starts (ExpectDesktopStarts); then the release is wholly the
-  // old one or wholly the new one. True when the kill left a journal.
-  bool ExpectReleaseWholeAfterNextStart(const XvfbDisplay& display, int old_round, int round) {
+  // old one or wholly the new one (*whole_round becomes |round| when it is the new
+  // one). True when the kill left a journal.
+  bool ExpectReleaseWholeAfterNextStart(const XvfbDisplay& display, int* whole_round, int round) {
     const bool journal_left = fs::exists(Data("release-journal.txt"));
     ExpectDesktopStarts(display);
     EXPECT_FALSE(fs::exists(Data("release-journal.txt")));
+    const std::vector<int> installed = InstalledRounds();
     std::string files;
-    for (int i = 0; i < kReleaseFiles; ++i) files += " " + std::to_string(InstalledRound(i));
-    EXPECT_TRUE(ReleaseIs(old_round) || ReleaseIs(round))
-        << "neither round " << old_round << " nor " << round << " whole:" << files;
+    for (int i = 0; i < kReleaseFiles; ++i) files += " " + std::to_string(installed[i]);
+    EXPECT_TRUE(ReleaseIs(installed, *whole_round) || ReleaseIs(installed, round))
+        << "neither round " << *whole_round << " nor " << round << " whole:" << files;
+    if (ReleaseIs(installed, round)) *whole_round = round;
     return journal_left;
   }
 
@@ -556,12 +567,11 @@ TEST_F(CrashSafetyTest, KilledAnywhereTheProgramLeavesEveryFileWholeAndNoTempora
     }
     ExpectUpdateWhole(round);
     ExpectFilesWhole();
-    int fresh = 0;
-    for (int i = 0; i < kReleaseFiles; ++i) fresh += InstalledRound(i) == round;
+    const std::vector<int> killed = InstalledRounds();
+    const auto fresh = std::count(killed.begin(), killed.end(), round);
     if (fresh > 0 && fresh < kReleaseFiles) ++killed_installing;
-    pairs_split += InstalledRound(kProgramIndex) != InstalledRound(kModuleIndex);
-    journals_left += ExpectReleaseWholeAfterNextStart(display, whole_round, round);
-    if (ReleaseIs(round)) whole_round = round;
+    pairs_split += killed[kProgramIndex] != killed[kModuleIndex];
+    journals_left += ExpectReleaseWholeAfterNextStart(display, &whole_round, round);
   }
   std::printf(
       "%d of %d update runs killed between their first and last rename (%d of them between "
@@ -574,7 +584,7 @@ TEST_F(CrashSafetyTest, KilledAnywhereTheProgramLeavesEveryFileWholeAndNoTempora
   RunToTheEnd(update, {"更新完毕", "你当前的版本是最新的"});
   ExpectUpdateWhole(kUpdateRuns);
   ExpectFilesWhole();
-  for (int i = 0; i < kReleaseFiles; ++i) EXPECT_EQ(InstalledRound(i), kUpdateRuns) << i;
+  EXPECT_TRUE(ReleaseIs(InstalledRounds(), kUpdateRuns));
   ExpectDesktopStarts(display);
   EXPECT_EQ(Temporaries(), std::set<std::string>{});
   for (const auto& e : fs::recursive_directory_iterator(home_.path()))
