@@ -126,13 +126,15 @@ bool CLumoraDlg::OnInitDialog() {
   return true;
 }
 
-void CLumoraDlg::CompleteInterruptedRelease() {
+bool CompleteInterruptedRelease() {
   const update::BaseFolders folders = update::BaseFolders::ForThisUser();
   const update::ReleaseJournal journal(ansi::NativePath(folders.release_journal),
                                        folders.version_index, folders.installed_release);
-  if (platform::Status completed = journal.Complete(); !completed.ok() && !completed.IsNotFound())
+  const platform::Status completed = journal.Complete();
+  if (!completed.ok() && !completed.IsNotFound())
     std::fprintf(stderr, "lumora: the last update could not be completed: %s\n",
                  completed.ToString().c_str());
+  return completed.ok();
 }
 
 bool CLumoraDlg::FromSystemPath(const std::string& native, const char* message, std::string* core) {

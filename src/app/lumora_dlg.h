@@ -18,6 +18,11 @@
 
 namespace app {
 
+// Completes the renames of a release that a kill interrupted (update::ReleaseJournal),
+// saying on standard error when that fails. True when there was one and it is now in
+// place.
+bool CompleteInterruptedRelease();
+
 class CLumoraApp;
 
 class CLumoraDlg : public platform::WindowEvents {
@@ -105,8 +110,6 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnOK() {}
   void OnCancel();
   void AskToQuit();
-  // Completes the renames of a release that a kill interrupted (ReleaseJournal).
-  void CompleteInterruptedRelease();
   void LoadMovie(const std::string& program_file);
   // A path from the system in the core's text. False when its name is not valid UTF-8
   // (it would name another file once converted back): then the user is told, with

@@ -1,6 +1,7 @@
 // lumora [--headless [--work-area WxH+X+Y] | --automation] [--show-updates]
 //        [SERVER-LIST-URL MODE]
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 
 #include "app/deployment_settings.h"
 #include "app/lumora_app.h"
+#include "app/lumora_dlg.h"
 #include "app/program_options.h"
 #include "platform/desktop_module.h"
 #include "platform/folders.h"
@@ -34,6 +36,35 @@ __attribute__((constructor(101))) void OpenStandardDescriptors() {
   }
 }
 
+// Whether |program_file| still names the file this process runs (the program file may
+// have been replaced since it was started).
+bool RunsFrom(const std::string& program_file) {
+  struct stat running, named;
+  if (::stat("/proc/self/exe", &running) != 0 || ::stat(program_file.c_str(), &named) != 0)
+    return true;
+  return running.st_dev == named.st_dev && running.st_ino == named.st_ino;
+}
+
+// Starts |program_file| again in this process's place with |args|. Nothing this
+// process opened goes on into the new program: a descriptor the toolkit or a library
+// left without close-on-exec (a display connection, a lock) would stay open there, and
+// a lock still held would make the new program a later start of itself. Standard
+// input, output and error go on: the rest of the automation input is the new
+// program's. Returns only when that fails, having said why.
+void StartAgain(const std::string& program_file, std::vector<std::string> args) {
+  std::fflush(nullptr);
+  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    std::fprintf(stderr, "lumora: cannot start again: %s\n", std::strerror(errno));
+    return;
+  }
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  ::execv(program_file.c_str(), argv.data());
+  std::fprintf(stderr, "lumora: cannot start %s again: %s\n", program_file.c_str(),
+               std::strerror(errno));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -44,8 +75,17 @@ int main(int argc, char** argv) {
   // A file size limit (ulimit -f) makes a write past it fail with EFBIG, so that the
   // write that fails is reported, instead of ending the whole program.
   std::signal(SIGXFSZ, SIG_IGN);
-  app::ProgramOptions options =
-      app::ReadProgramOptions(&argc, &argv, &platform::LoadDesktopPlatform);
+  // On the desktop, a release that a kill stopped half-way through its renames is
+  // completed before the desktop module is loaded, so that the program file and the
+  // module are of one release; when that put a new program file in place of this one,
+  // the new program is started in this one's place, to load the module of its build.
+  const auto load_desktop = [&](int* desktop_argc, char*** desktop_argv,
+                                std::unique_ptr<platform::Platform>* face) {
+    if (app::CompleteInterruptedRelease() && !RunsFrom(program_file))
+      StartAgain(program_file, original_args);
+    return platform::LoadDesktopPlatform(desktop_argc, desktop_argv, face);
+  };
+  app::ProgramOptions options = app::ReadProgramOptions(&argc, &argv, load_desktop);
   if (options.help || options.version) {
     std::fputs(options.help ? app::ProgramUsage() : app::ProgramVersion(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
@@ -63,21 +103,6 @@ int main(int argc, char** argv) {
   // The face goes first (its windows, its claim of the instance); then the new program
   // takes this process's place.
   options.face.reset();
-  std::fflush(nullptr);
-  // Nothing this process opened goes on into the new program: a descriptor the toolkit
-  // or a library left without close-on-exec (a display connection, a lock) would stay
-  // open there, and a lock still held would make the new program a later start of
-  // itself. Standard input, output and error go on: the rest of the automation input is
-  // the new program's.
-  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-    std::fprintf(stderr, "lumora: cannot start again: %s\n", std::strerror(errno));
-    return 1;
-  }
-  std::vector<char*> args;
-  for (std::string& arg : original_args) args.push_back(arg.data());
-  args.push_back(nullptr);
-  ::execv(program_file.c_str(), args.data());
-  std::fprintf(stderr, "lumora: cannot start %s again: %s\n", program_file.c_str(),
-               std::strerror(errno));
+  StartAgain(program_file, original_args);
   return 1;
 }

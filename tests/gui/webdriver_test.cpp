@@ -31,6 +31,7 @@
 #include "support/temp_dir.h"
 #include "support/vendor_process.h"
 #include "support/webdriver_client.h"
+#include "support/xvfb_display.h"
 
 namespace {
 
@@ -49,51 +50,6 @@ std::string XdoTool(const std::string& args) {
   pclose(pipe);
   return out;
 }
-
-// An Xvfb display of its own of |width| x |height|, named in DISPLAY while it lives.
-class SmallDisplay {
- public:
-  SmallDisplay(int width, int height) {
-    const char* old = std::getenv("DISPLAY");
-    if (old != nullptr) old_display_ = old;
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      std::string fd = std::to_string(fds[1]);
-      std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) return;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-    ready_ = true;
-  }
-  ~SmallDisplay() {
-    if (old_display_.empty())
-      unsetenv("DISPLAY");
-    else
-      setenv("DISPLAY", old_display_.c_str(), 1);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-  }
-  bool ready() const { return ready_; }
-
- private:
-  pid_t pid_ = -1;
-  bool ready_ = false;
-  std::string old_display_;
-};
 
 // The small sample catalogues of the repository (res/sample), the default cover pictures,
 // the first settings file and the test accounts, laid out for the program and the service.
@@ -677,7 +633,7 @@ constexpr const char* kLayoutScript = R"(
 void WebDriverTest::ExpectLayoutFits(int width, int height) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   SCOPED_TRACE(size);
-  SmallDisplay display(width, height);
+  XvfbDisplay display(width, height);
   ASSERT_TRUE(display.ready()) << "Xvfb did not start";
   StartProgram();
   ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));

@@ -5,6 +5,7 @@
 #define LUMORA_TESTS_SUPPORT_RUNNING_LUMORA_H_
 
 #include <sys/types.h>
+#include <sys/wait.h>
 
 #include <string>
 #include <vector>
@@ -14,8 +15,9 @@
 
 class RunningLumora {
  public:
-  // Starts `lumora --headless` as RunLumora does: the copy linked into |options.cwd|
-  // when that is a temporary folder, the shop and login service nowhere unless named.
+  // Starts the program as RunLumora does (`--headless` unless |options| says not): the
+  // copy linked into |options.cwd| when that is a temporary folder, the shop and login
+  // service nowhere unless named.
   explicit RunningLumora(const LumoraOptions& options);
   // Kills the program when it still runs and waits for it.
   ~RunningLumora();
@@ -23,6 +25,9 @@ class RunningLumora {
   RunningLumora& operator=(const RunningLumora&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  // True while the program has not ended.
+  bool Running() { return pid_ > 0 && Reap(WNOHANG) < 0; }
   // Writes |line| and a line end; false once the program no longer reads.
   bool Send(const std::string& line);
   // Closes the program's input: the end of the automation input quits it.
