@@ -185,12 +185,15 @@ Measure UpdateRun(const std::string& server_list, const update::BaseFolders& fol
   m.cpu = CpuSeconds() - cpu;
   std::fflush(out);
   std::rewind(out);
-  std::string last;
-  for (char line[4096]; std::fgets(line, sizeof line, out) != nullptr;)
-    if (std::strstr(line, "\"log\"") != nullptr) last = line;
+  // The first check's timer may run a second check after the release is in place.
+  bool done = false, failed = false;
+  for (char line[4096]; std::fgets(line, sizeof line, out) != nullptr;) {
+    done |= std::strstr(line, "更新完毕") != nullptr;
+    failed |= std::strstr(line, "更新失败") != nullptr;
+  }
   std::fclose(out);
-  if (last.find("更新完毕") == std::string::npos) {
-    std::fprintf(stderr, "the update did not end in place: %s", last.c_str());
+  if (!done || failed) {
+    std::fprintf(stderr, "the update did not end in place\n");
     return {};
   }
   return m;

@@ -216,14 +216,15 @@ Status Apply(const std::string& base_path, const std::string& base_sha256,
              const std::string& patch_path, const std::string& result_path,
              const std::string& result_sha256, bool create) {
   std::string want_base, want_result;
-  if (!NormalizeSha256(base_sha256, &want_base) || !NormalizeSha256(result_sha256, &want_result))
+  if ((create && !NormalizeSha256(base_sha256, &want_base)) ||
+      !NormalizeSha256(result_sha256, &want_result))
     return Status::Invalid("a patch's digest is not a SHA-256 digest");
 
   // The installed file, checked by the very bytes the patch refers to.
   platform::UniqueFd base_file;
   Mapping base;
   if (Status s = MapInput(base_path, &base_file, &base); !s.ok()) return s;
-  if (Sha256Of(base) != want_base)
+  if (create && Sha256Of(base) != want_base)
     return Status::Invalid(base_path + ": not the file the patch was made from");
 
   platform::UniqueFd patch;
@@ -281,10 +282,9 @@ Status ApplyFilePatch(const std::string& base_path, const std::string& base_sha2
   return Apply(base_path, base_sha256, patch_path, result_path, result_sha256, true);
 }
 
-Status ApplyFilePatchInto(const std::string& base_path, const std::string& base_sha256,
-                          const std::string& patch_path, const std::string& result_path,
-                          const std::string& result_sha256) {
-  return Apply(base_path, base_sha256, patch_path, result_path, result_sha256, false);
+Status ApplyFilePatchInto(const std::string& base_path, const std::string& patch_path,
+                          const std::string& result_path, const std::string& result_sha256) {
+  return Apply(base_path, std::string(), patch_path, result_path, result_sha256, false);
 }
 
 Status MakeFilePatch(const std::string& base_path, const std::string& new_path,

@@ -26,7 +26,6 @@ std::optional<UpdatePatch> UpdatePatch::Choose(const CUpdateFile& entry) {
   patch.patch_url_ = entry.patch_url();
   patch.patch_length_ = entry.patch_length();
   patch.patch_sha256_ = entry.patch_sha256();
-  patch.patch_from_ = entry.patch_from();
   patch.file_url_ = entry.url();
   patch.file_length_ = entry.length();
   patch.has_file_length_ = entry.has_length();
@@ -60,13 +59,12 @@ Status UpdatePatch::Apply(net::CInetFile::KeptBody patch, net::CInetFile::KeptBo
   }
   made.made_folders = std::move(patch.made_folders);
   patch.made_folders.clear();
-  const Status applied =
-      ApplyFilePatchInto(target_, patch_from_, patch.path, made.path, file_sha256_);
+  // The base's digest was checked when the patch was chosen; a base changed since gives
+  // a result of another digest.
+  const Status applied = ApplyFilePatchInto(target_, patch.path, made.path, file_sha256_);
   if (!applied.ok()) {
     made.Discard();
-    // A base that changed since the choice, a patch that does not decode, a result of
-    // another digest.
-    *why = applied.code() == Status::Code::kInvalid ? "本地文件已改变" : "补丁无法应用";
+    *why = "补丁无法应用";
     return applied;
   }
   if (has_file_length_ && (stat(made.path.c_str(), &st) != 0 ||

@@ -45,7 +45,6 @@ class UpdatePatch {
   std::string patch_url_;
   std::uint64_t patch_length_ = 0;
   std::string patch_sha256_;
-  std::string patch_from_;
   std::string file_url_;
   std::uint64_t file_length_ = 0;
   bool has_file_length_ = false;
