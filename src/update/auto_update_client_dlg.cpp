@@ -471,10 +471,18 @@ void CAutoUpdateClientDlg::QueueUpdateFiles(const std::string& server_label) {
   if (release_failure_.empty()) release_failure_ = refused_reason_;
   while (std::unique_ptr<CUpdateFile> entry = manifest_.PopFront()) {
     ++release_pending_;
-    auto transfer = MakeTransfer(net::CInetFile::kFile, entry->url(), entry->target_path());
+    // A patch from the installed file, when there is one, instead of the whole file: the
+    // overall progress counts the bytes fetched.
+    std::optional<UpdatePatch> patch = UpdatePatch::Choose(*entry);
+    const std::uint64_t fetched = patch ? patch->length() : entry->length();
+    if (patch)
+      total_length_ = static_cast<std::uint32_t>(
+          total_length_ - std::min<std::uint64_t>(total_length_, entry->length()) + fetched);
+    auto transfer = MakeTransfer(net::CInetFile::kFile, patch ? patch->url() : entry->url(),
+                                 entry->target_path());
     transfer->file_name = entry->file_name();
     transfer->server_label = server_label;
-    transfer->set_expected_length(static_cast<std::uint32_t>(entry->length()));
+    transfer->set_expected_length(static_cast<std::uint32_t>(fetched));
     transfer->register_flag = entry->register_flag();
     transfer->unpack_flag = entry->zip_file();
     transfer->force_overwrite = entry->force_overwrite();
@@ -482,7 +490,8 @@ void CAutoUpdateClientDlg::QueueUpdateFiles(const std::string& server_label) {
     transfer->execute_parameters = entry->execute_par();
     // The base folder and the folders of LocalPath are made only for a body to write.
     transfer->make_folders = true;
-    installs_[transfer->id()] = Install{entry->file_version(), entry->sha256(), entry->length()};
+    installs_[transfer->id()] =
+        Install{entry->file_version(), entry->sha256(), fetched, std::move(patch)};
     window_.EnableChoice(false);
     transfers_.Add(std::move(transfer));
   }
@@ -502,13 +511,20 @@ void CAutoUpdateClientDlg::OnFileEnd(net::CInetFile& t, int result) {
       Log("下载文件失败 [" + Utf8(t.file_name) + "], 错误代码 [" + Number(result) + "]");
     else
       InstallFile(t);
+  } else if (install != installs_.end() && install->second.patch) {
+    // A patch that gives no file leaves its entry to the whole file, fetched once; the
+    // entry is neither counted nor done yet.
+    if (!StagePatched(t, result, *install->second.patch)) {
+      FetchWholeFile(t, install->second);
+      return;
+    }
   } else if (result != 0) {
     const std::string reason =
         "下载文件失败 [" + Utf8(t.file_name) + "], 错误代码 [" + Number(result) + "]";
     Log(reason);
     FailRelease(reason);
   } else {
-    (void)StageFile(t);
+    (void)StageFile(t, t.TakeBody(), false);
   }
   if (!t.display_name.empty()) {
     SetMovie("DLRatio" + std::to_string(t.slot()), t.display_name + "|100");
@@ -520,17 +536,48 @@ void CAutoUpdateClientDlg::OnFileEnd(net::CInetFile& t, int result) {
   }
 }
 
-bool CAutoUpdateClientDlg::StageFile(net::CInetFile& t) {
+bool CAutoUpdateClientDlg::StagePatched(net::CInetFile& t, int result, const UpdatePatch& patch) {
+  std::string why = "补丁下载失败, 错误代码 [" + Number(result) + "]";
+  if (result == 0) {
+    net::CInetFile::KeptBody patched;
+    // The patch's result was checked against the entry's digest as it was made.
+    if (patch.Apply(t.TakeBody(), &patched, &why).ok()) {
+      (void)StageFile(t, std::move(patched), true);
+      return true;
+    }
+  }
+  Log("补丁未使用 [" + Utf8(t.file_name) + "], 原因: " + why + ", 改为下载完整文件");
+  return false;
+}
+
+void CAutoUpdateClientDlg::FetchWholeFile(const net::CInetFile& t, const Install& install) {
+  const UpdatePatch& patch = *install.patch;
+  auto whole = MakeTransfer(net::CInetFile::kFile, patch.file_url(), t.local_path);
+  whole->file_name = t.file_name;
+  whole->server_label = t.server_label;
+  whole->set_expected_length(static_cast<std::uint32_t>(patch.file_length()));
+  whole->register_flag = t.register_flag;
+  whole->unpack_flag = t.unpack_flag;
+  whole->force_overwrite = t.force_overwrite;
+  whole->execute_flag = t.execute_flag;
+  whole->execute_parameters = t.execute_parameters;
+  whole->make_folders = true;
+  total_length_ = static_cast<std::uint32_t>(total_length_ + patch.file_length());
+  installs_[whole->id()] = Install{install.version, install.sha256, patch.file_length(), {}};
+  transfers_.Add(std::move(whole));
+}
+
+bool CAutoUpdateClientDlg::StageFile(net::CInetFile& t, net::CInetFile::KeptBody body,
+                                     bool digest_checked) {
   const std::string name = Utf8(t.file_name);
   auto install = installs_.find(t.id());
-  net::CInetFile::KeptBody body = t.TakeBody();
   if (body.path.empty() || !release_) {
     body.Discard();
     FailRelease("重命名文件失败 [" + name + "]");
     return false;
   }
   // A publisher's digest is checked before the file is taken into the release.
-  if (install != installs_.end() && !install->second.sha256.empty()) {
+  if (!digest_checked && install != installs_.end() && !install->second.sha256.empty()) {
     std::string digest;
     if (!Sha256OfFile(body.path, &digest).ok() || digest != install->second.sha256) {
       body.Discard();

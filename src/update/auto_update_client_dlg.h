@@ -30,6 +30,7 @@
 #include "update/release_trust.h"
 #include "update/staged_release.h"
 #include "update/update_files.h"
+#include "update/update_patch.h"
 
 namespace update {
 
@@ -100,7 +101,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   struct Install {
     std::string version;
     std::string sha256;
-    std::uint64_t length = 0;  // the manifest's Length
+    std::uint64_t length = 0;          // the manifest's Length, or the patch's when one is fetched
+    std::optional<UpdatePatch> patch;  // set: the transfer fetches this patch
   };
   // A file of the release in place, for what the manifest says to do next.
   struct Installed {
@@ -135,9 +137,15 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   // Puts a finished shelf download in place of its target (releases go through
   // StageFile and FinishRelease).
   void InstallFile(net::CInetFile& transfer);
-  // Verifies an update file that has arrived and stages it in the release; false
-  // (after logging why) when it is not taken.
-  bool StageFile(net::CInetFile& transfer);
+  // Verifies |body|, the new file of |transfer| that has arrived (its digest unless
+  // |digest_checked|), and stages it in the release; false (after logging why) when it
+  // is not taken.
+  bool StageFile(net::CInetFile& transfer, net::CInetFile::KeptBody body, bool digest_checked);
+  // A patch has arrived (|result| its transfer's result): stages the file it gives.
+  // False when it gives none (after logging why): the whole file is then fetched.
+  bool StagePatched(net::CInetFile& transfer, int result, const UpdatePatch& patch);
+  // Fetches the whole file of |transfer|'s entry, in place of its patch.
+  void FetchWholeFile(const net::CInetFile& transfer, const Install& install);
   // The release fails with |reason| (UTF-8, as logged); its files are never put in
   // place.
   void FailRelease(const std::string& reason);

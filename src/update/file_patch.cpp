@@ -177,18 +177,54 @@ Status Decode(int patch, const std::string& patch_path, const Mapping& base, con
 
 }  // namespace
 
-Status ApplyFilePatch(const std::string& base_path, const std::string& base_sha256,
-                      const std::string& patch_path, const std::string& result_path,
-                      const std::string& result_sha256) {
+namespace {
+
+// Opens the result file: a new one at |result_path| (create), or the empty regular
+// file that is there (not create).
+Status OpenResult(const std::string& result_path, bool create, platform::UniqueFd* out) {
+  if (create) {
+    out->Reset(open(result_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (out->valid()) return Status::Ok();
+    if (errno == EEXIST) return Status::Invalid(result_path + ": already exists");
+    return platform::PosixError(result_path, errno);
+  }
+  out->Reset(open(result_path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!out->valid()) return platform::PosixError(result_path, errno);
+  struct stat st;
+  if (fstat(out->get(), &st) != 0) return platform::PosixError(result_path, errno);
+  if (!S_ISREG(st.st_mode)) return Status::NotRegular(result_path + ": not a regular file");
+  if (st.st_size != 0) return Status::Invalid(result_path + ": not empty");
+  return Status::Ok();
+}
+
+// Empties the result file when it goes, unless kept (a file the caller made stays).
+class EmptyUnlessKept {
+ public:
+  explicit EmptyUnlessKept(int fd) : fd_(fd) {}
+  ~EmptyUnlessKept() {
+    if (fd_ >= 0) (void)ftruncate(fd_, 0);
+  }
+  EmptyUnlessKept(const EmptyUnlessKept&) = delete;
+  EmptyUnlessKept& operator=(const EmptyUnlessKept&) = delete;
+  void Keep() { fd_ = -1; }
+
+ private:
+  int fd_;
+};
+
+Status Apply(const std::string& base_path, const std::string& base_sha256,
+             const std::string& patch_path, const std::string& result_path,
+             const std::string& result_sha256, bool create) {
   std::string want_base, want_result;
-  if (!NormalizeSha256(base_sha256, &want_base) || !NormalizeSha256(result_sha256, &want_result))
+  if ((create && !NormalizeSha256(base_sha256, &want_base)) ||
+      !NormalizeSha256(result_sha256, &want_result))
     return Status::Invalid("a patch's digest is not a SHA-256 digest");
 
   // The installed file, checked by the very bytes the patch refers to.
   platform::UniqueFd base_file;
   Mapping base;
   if (Status s = MapInput(base_path, &base_file, &base); !s.ok()) return s;
-  if (Sha256Of(base) != want_base)
+  if (create && Sha256Of(base) != want_base)
     return Status::Invalid(base_path + ": not the file the patch was made from");
 
   platform::UniqueFd patch;
@@ -214,13 +250,10 @@ Status ApplyFilePatch(const std::string& base_path, const std::string& base_sha2
   if (size > kMaxPatchedFileBytes)
     return Status::TooLarge(patch_path + ": the result would be larger than 1 GiB");
 
-  platform::UniqueFd out(
-      open(result_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-  if (!out.valid()) {
-    if (errno == EEXIST) return Status::Invalid(result_path + ": already exists");
-    return platform::PosixError(result_path, errno);
-  }
-  RemoveUnlessKept remove(result_path);
+  platform::UniqueFd out;
+  if (Status s = OpenResult(result_path, create, &out); !s.ok()) return s;
+  RemoveUnlessKept remove(create ? result_path : std::string());
+  EmptyUnlessKept empty(out.get());
   // The blocks are reserved first: a full disk is a failure here, never a fault later
   // in a write through the mapping.
   if (size != 0) {
@@ -237,7 +270,21 @@ Status ApplyFilePatch(const std::string& base_path, const std::string& base_sha2
   if (Status s = result.Sync(result_path); !s.ok()) return s;
   if (fsync(out.get()) != 0) return platform::PosixError(result_path, errno);
   remove.Keep();
+  empty.Keep();
   return Status::Ok();
+}
+
+}  // namespace
+
+Status ApplyFilePatch(const std::string& base_path, const std::string& base_sha256,
+                      const std::string& patch_path, const std::string& result_path,
+                      const std::string& result_sha256) {
+  return Apply(base_path, base_sha256, patch_path, result_path, result_sha256, true);
+}
+
+Status ApplyFilePatchInto(const std::string& base_path, const std::string& patch_path,
+                          const std::string& result_path, const std::string& result_sha256) {
+  return Apply(base_path, std::string(), patch_path, result_path, result_sha256, false);
 }
 
 Status MakeFilePatch(const std::string& base_path, const std::string& new_path,

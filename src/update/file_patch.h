@@ -48,6 +48,18 @@ inline constexpr int kMaxPatchWindowLog = 31;
                                               const std::string& result_path,
                                               const std::string& result_sha256);
 
+// As ApplyFilePatch, into the empty regular file that is at |result_path| already (one
+// made beside the target and held locked by the caller, platform::CreateTemporaryFile),
+// for a caller that has checked the base's digest itself when it chose the patch: it is
+// not read twice. A base changed since gives a result of another digest, refused like
+// any. On failure the file is left there, empty; removing it is the caller's.
+// NotRegular or Invalid for a result path that is not an empty regular file (a link is
+// not followed).
+[[nodiscard]] platform::Status ApplyFilePatchInto(const std::string& base_path,
+                                                  const std::string& patch_path,
+                                                  const std::string& result_path,
+                                                  const std::string& result_sha256);
+
 // Makes the patch that turns the file at |base_path| into the file at |new_path| and
 // writes it to |patch_path| (replacing what is there). |level| is zstd's compression
 // level; the default, zstd's own, is also the one that makes the smaller patch of a

@@ -11,9 +11,11 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "../library/catalogue_text.h"
+#include "../support/command.h"
 #include "../support/lumora_process.h"
 #include "../support/running_lumora.h"
 #include "../support/temp_dir.h"
@@ -58,9 +60,10 @@ class UpdateRunTest : public ::testing::Test {
  protected:
   UpdateRunTest() {
     home_.MakeDir("prog");
-    vendor_ = std::make_unique<VendorProcess>(std::vector<std::string>{
-        "--root", root_.path(), "--fault", "/slow=slow:1024:200", "--fault", "/hang=hang",
-        "--fault", "/missing=status:404", "--fault", "/cut=drop:3"});
+    vendor_ = std::make_unique<VendorProcess>(
+        std::vector<std::string>{"--root", root_.path(), "--log", scratch_ / "requests.log",
+                                 "--fault", "/slow=slow:1024:200", "--fault", "/hang=hang",
+                                 "--fault", "/missing=status:404", "--fault", "/cut=drop:3"});
     root_.Write("Storage/XmlFile/serverlist.txt",
                 Gb("主服务器|" + Url("/update/manifest.xml") + "\r\n"));
   }
@@ -119,8 +122,64 @@ class UpdateRunTest : public ::testing::Test {
   static bool Has(const std::vector<std::string>& log, const std::string& entry) {
     return std::find(log.begin(), log.end(), entry) != log.end();
   }
+  // The places of the program in home_ as it forms them.
+  update::BaseFolders Folders() const {
+    return {home_ / "prog",
+            home_ / "data/vellari/windows",
+            home_ / "data/vellari/system",
+            home_ / "data",
+            home_ / "data/vellari/installed-versions.txt",
+            home_ / "data/vellari/download-folders.txt",
+            home_ / "data/vellari/public",
+            home_ / "data/vellari/release-journal.txt",
+            {},
+            home_ / "prog/release-keys.pub",
+            home_ / "data/vellari/installed-release.txt"};
+  }
+  // The log entries, without their time stamps, that the headless face wrote to |out|.
+  static std::vector<std::string> LogOf(std::FILE* out) {
+    std::fflush(out);
+    std::rewind(out);
+    std::vector<std::string> log;
+    for (char line[4096]; std::fgets(line, sizeof line, out) != nullptr;) {
+      const Json event = Json::parse(line, nullptr, false);
+      if (event.contains("log")) log.push_back(event["log"].get<std::string>().substr(9));
+    }
+    return log;
+  }
+  // One update run in this process, on the headless face's window: from the server list
+  // until the window lists no transfer; its log.
+  std::vector<std::string> RunInProcess() const {
+    std::FILE* out = std::tmpfile();
+    EXPECT_NE(out, nullptr);
+    if (out == nullptr) return {};
+    std::unique_ptr<platform::Platform> face =
+        platform::CreateHeadlessPlatform(-1, out, platform::Rect{0, 0, 800, 600});
+    {
+      update::CAutoUpdateClientDlg client(
+          {face->loop(), face->update_window(), face->dialogs(), face->shell()},
+          Url("/Storage/XmlFile/serverlist.txt"), true, Folders());
+      EXPECT_TRUE(client.OnInitDialog());
+      face->loop().SetTimer(1, 20, [&] {
+        if (client.transfer_count() == 0) face->loop().Quit(0);
+      });
+      face->loop().Run();
+    }
+    std::vector<std::string> log = LogOf(out);
+    std::fclose(out);
+    return log;
+  }
+  // The targets of the vendor's requests so far, and forgets them.
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> targets;
+    std::istringstream in(scratch_.Read("requests.log"));
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind("GET ", 0) == 0) targets.push_back(line.substr(4, line.find(' ', 4) - 4));
+    scratch_.Write("requests.log", "");
+    return targets;
+  }
 
-  TempDir home_, root_;
+  TempDir home_, root_, scratch_;
   std::unique_ptr<VendorProcess> vendor_;
   std::vector<std::pair<std::string, std::string>> env_;  // more for the program's environment
   long long file_size_limit_ = -1;
@@ -472,22 +531,10 @@ TEST_F(UpdateRunTest, ALaterStartRunsTheUpdateAgainUnlessOneIsUnderWay) {
   ASSERT_NE(out, nullptr);
   std::unique_ptr<platform::Platform> face =
       platform::CreateHeadlessPlatform(-1, out, platform::Rect{0, 0, 800, 600});
-  update::BaseFolders folders{home_ / "prog",
-                              home_ / "data/vellari/windows",
-                              home_ / "data/vellari/system",
-                              home_ / "data",
-                              home_ / "data/vellari/installed-versions.txt",
-                              home_ / "data/vellari/download-folders.txt",
-                              home_ / "data/vellari/public",
-                              home_ / "data/vellari/release-journal.txt",
-                              {},
-
-                              home_ / "prog/release-keys.pub",
-                              home_ / "data/vellari/installed-release.txt"};
   {
     update::CAutoUpdateClientDlg client(
         {face->loop(), face->update_window(), face->dialogs(), face->shell()},
-        Url("/Storage/XmlFile/serverlist.txt"), true, folders);
+        Url("/Storage/XmlFile/serverlist.txt"), true, Folders());
     ASSERT_TRUE(client.OnInitDialog());
     EXPECT_EQ(client.transfer_count(), 1u);  // the server list, listed
     client.StartRun(Url("/other/serverlist.txt"), true);
@@ -500,18 +547,86 @@ TEST_F(UpdateRunTest, ALaterStartRunsTheUpdateAgainUnlessOneIsUnderWay) {
     client.StartRun(Url("/other/serverlist.txt"), false);
     EXPECT_EQ(client.transfer_count(), 1u);
   }
-  std::fflush(out);
-  std::rewind(out);
-  std::vector<std::string> log;
-  for (char line[4096]; std::fgets(line, sizeof line, out) != nullptr;) {
-    const Json event = Json::parse(line, nullptr, false);
-    if (event.contains("log")) log.push_back(event["log"].get<std::string>().substr(9));
-  }
+  const std::vector<std::string> log = LogOf(out);
   std::fclose(out);
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(log[0], "正在连接获取服务器列表");
   EXPECT_EQ(log[1], "更新正在进行，请稍后再试");
   EXPECT_EQ(log.back(), "正在连接获取服务器列表");
+}
+
+// A release published with patches from the one before (lumora-manifest --previous):
+// a file installed as the patch's base is made from its patch, its whole file never
+// fetched; a file changed since it was installed is fetched whole; a patch that does
+// not match its digest, or does not decode, gives way to the whole file. In this
+// process, against the vendor's record of what was fetched.
+TEST_F(UpdateRunTest, PatchesReplaceWholeFilesOnlyWhenTheyGiveTheRightFile) {
+  const std::vector<std::string> names = {"same.bin", "changed.bin", "tampered.bin", "garbage.bin"};
+  const auto publish = [&](const std::string& release, const std::string& previous) {
+    std::vector<std::string> args = {LUMORA_MANIFEST_BINARY, "--base-url",
+                                     Url("/" + release), "--install-dir", "APPDATADIR"};
+    if (!previous.empty()) args.insert(args.end(), {"--previous", root_ / previous});
+    args.insert(args.end(), {root_ / release, root_ / "update/manifest.xml"});
+    const CommandRun made = RunCommand(args);
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+  };
+  const auto release_file = [&](const std::string& release, const std::string& name) {
+    return release + "/vellari/public/upd/" + name;
+  };
+  std::string bytes;
+  for (std::size_t i = 0; i < 300000; ++i) bytes += static_cast<char>(i * 7919 % 251);
+  for (const std::string& name : names) {
+    root_.Write(release_file("update/r1", name), name + bytes);
+    root_.Write(release_file("update/r2", name),
+                name + bytes.substr(0, 150000) + "new" + bytes.substr(150000) + "end");
+  }
+  publish("update/r1", "");
+  ASSERT_EQ(RunInProcess().back(), "更新完毕");
+  // The new release is newer than what was installed; one installed file was changed.
+  for (const std::string& name : names)
+    fs::last_write_time(root_ / release_file("update/r2", name),
+                        fs::file_time_type::clock::now() + std::chrono::hours(1));
+  home_.Write("data/vellari/public/upd/changed.bin", "changed.bin" + bytes + "!");
+  fs::last_write_time(Upd("changed.bin"), fs::last_write_time(Upd("same.bin")));
+  publish("update/r2", "update/r1");
+  // One patch altered after publishing, one replaced by garbage that its entry names.
+  const std::string patches = root_ / "update/r2/vellari/public/upd/";
+  ASSERT_TRUE(fs::exists(patches + "tampered.bin.zst-patch"));
+  std::string tampered = root_.Read(release_file("update/r2", "tampered.bin.zst-patch"));
+  tampered[tampered.size() / 2] ^= 1;
+  root_.Write(release_file("update/r2", "tampered.bin.zst-patch"), tampered);
+  const std::string garbage(2000, 'g');
+  std::string old_digest, garbage_digest;
+  ASSERT_TRUE(update::Sha256OfFile(patches + "garbage.bin.zst-patch", &old_digest).ok());
+  root_.Write(release_file("update/r2", "garbage.bin.zst-patch"), garbage);
+  ASSERT_TRUE(update::Sha256OfFile(patches + "garbage.bin.zst-patch", &garbage_digest).ok());
+  std::string manifest = root_.Read("update/manifest.xml");
+  const std::size_t at = manifest.find(old_digest);
+  ASSERT_NE(at, std::string::npos);
+  manifest.replace(at, old_digest.size(), garbage_digest);
+  const std::size_t length = manifest.find("<PatchLength>", manifest.find("garbage.bin.zst"));
+  ASSERT_NE(length, std::string::npos);
+  manifest.replace(length + 13, manifest.find('<', length + 13) - length - 13, "2000");
+  root_.Write("update/manifest.xml", manifest);
+  (void)Requests();
+
+  const std::vector<std::string> log = RunInProcess();
+  EXPECT_EQ(log.back(), "更新完毕");
+  EXPECT_TRUE(Has(log, "补丁未使用 [tampered.bin], 原因: 补丁校验失败, 改为下载完整文件"));
+  EXPECT_TRUE(Has(log, "补丁未使用 [garbage.bin], 原因: 补丁无法应用, 改为下载完整文件"));
+  for (const std::string& name : names)
+    EXPECT_EQ(home_.Read("data/vellari/public/upd/" + name),
+              root_.Read(release_file("update/r2", name)))
+        << name;
+  const std::string upd = "/update/r2/vellari/public/upd/";
+  std::vector<std::string> fetched;
+  for (const std::string& target : Requests())
+    if (target.rfind(upd, 0) == 0) fetched.push_back(target.substr(upd.size()));
+  std::sort(fetched.begin(), fetched.end());
+  EXPECT_EQ(fetched, (std::vector<std::string>{"changed.bin", "garbage.bin",
+                                               "garbage.bin.zst-patch", "same.bin.zst-patch",
+                                               "tampered.bin", "tampered.bin.zst-patch"}));
+  EXPECT_EQ(Bodies(Upd("")), std::vector<std::string>{});
 }
 
 // The shelf's downloads, for a signed-in reader.
