@@ -1,6 +1,6 @@
 #include "update/file_digest.h"
 
-#include <glib.h>
+#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,29 +11,58 @@
 namespace update {
 namespace {
 
-struct ChecksumFree {
-  void operator()(GChecksum* checksum) const noexcept { g_checksum_free(checksum); }
-};
-
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 }  // namespace
 
+struct Sha256::Context {
+  struct Free {
+    void operator()(EVP_MD_CTX* ctx) const noexcept { EVP_MD_CTX_free(ctx); }
+  };
+  std::unique_ptr<EVP_MD_CTX, Free> ctx{EVP_MD_CTX_new()};
+  bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
+};
+
+Sha256::Sha256() : context_(std::make_unique<Context>()) {}
+Sha256::~Sha256() = default;
+
+void Sha256::Update(const void* data, std::size_t size) {
+  if (context_->ok && size != 0)
+    context_->ok = EVP_DigestUpdate(context_->ctx.get(), data, size) == 1;
+}
+
+std::string Sha256::HexDigest() {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  // A digest that could not be computed is no digest: it matches none published.
+  if (!context_->ok || EVP_DigestFinal_ex(context_->ctx.get(), digest, &length) != 1) return {};
+  context_->ok = false;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * length);
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
 platform::Status Sha256OfFile(const std::string& native_path, std::string* hex) {
   platform::UniqueFd file;
   if (platform::Status s = platform::OpenRegularFile(native_path, &file); !s.ok()) return s;
-  std::unique_ptr<GChecksum, ChecksumFree> checksum(g_checksum_new(G_CHECKSUM_SHA256));
+  Sha256 checksum;
   char buffer[65536];
   for (;;) {
     const ssize_t n = read(file.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return platform::PosixError(native_path, errno);
     if (n == 0) break;
-    g_checksum_update(checksum.get(), reinterpret_cast<const guchar*>(buffer), n);
+    checksum.Update(buffer, static_cast<std::size_t>(n));
   }
-  hex->assign(g_checksum_get_string(checksum.get()));
+  *hex = checksum.HexDigest();
+  if (hex->empty()) return platform::Status::IoError(native_path + ": no SHA-256 digest");
   return platform::Status::Ok();
 }
 

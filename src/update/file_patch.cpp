@@ -4,7 +4,6 @@
 // advanced parameters; only its name needs this, the functions are the stable ones.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <fcntl.h>
-#include <glib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,9 +30,6 @@ struct DCtxFree {
 };
 struct CCtxFree {
   void operator()(ZSTD_CCtx* ctx) const noexcept { ZSTD_freeCCtx(ctx); }
-};
-struct ChecksumFree {
-  void operator()(GChecksum* checksum) const noexcept { g_checksum_free(checksum); }
 };
 
 // A file mapped into memory, unmapped when it goes. An empty file maps to nothing.
@@ -80,12 +76,9 @@ Status MapInput(const std::string& path, platform::UniqueFd* file, Mapping* mapp
 }
 
 std::string Sha256Of(const Mapping& mapping) {
-  std::unique_ptr<GChecksum, ChecksumFree> checksum(g_checksum_new(G_CHECKSUM_SHA256));
-  // GChecksum takes at most G_MAXSSIZE bytes at a time; a mapping is below 1 GiB.
-  if (mapping.size() != 0)
-    g_checksum_update(checksum.get(), reinterpret_cast<const guchar*>(mapping.data()),
-                      static_cast<gssize>(mapping.size()));
-  return g_checksum_get_string(checksum.get());
+  Sha256 checksum;
+  checksum.Update(mapping.data(), mapping.size());
+  return checksum.HexDigest();
 }
 
 Status ZstdFailure(const std::string& path, std::size_t code) {
