@@ -93,8 +93,6 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   void OnServerChosen(int item) override;
 
   std::size_t transfer_count() const { return transfers_.GetCount(); }
-  // The pump's tick, as the pump timer runs it.
-  void PumpOnce() { Pump(); }
 
  private:
   class ServerChoiceMirror;
