@@ -75,8 +75,7 @@ void CLumoraDlg::OnDown(const std::string& args) {
                           &unsaved) == 0)
         return;
       name.clear();
-      if (!unsaved)
-        (void)GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name);
+      if (!unsaved) (void)GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name);
     }
   }
   if (refused) {
@@ -112,13 +111,15 @@ void CLumoraDlg::OnDownloading(const std::string& args) {
   StartShelfDownload(item_id, name, url);
 }
 
-void CLumoraDlg::OnDownloadEnd(const std::string& item_id, int result) {
+void CLumoraDlg::OnDownloadEnd(const std::string& item_id, int result, const std::string& message) {
   // A failed download stays in "正在下载", where it can be resumed; the update window's
   // log has named the failure.
   // An item no longer in "正在下载" (deleted meanwhile) has nothing to move.
   if (result == 0) (void)CompleteDownload(item_id);
   // The transfer leaves the list now; its target goes with it.
   download_map_.erase(item_id);
+  // How it ended, before the movie hears that it did: "ID|CODE|MESSAGE".
+  flash_.SetVariable("DownloadResult", item_id + "|" + std::to_string(result) + "|" + message);
   flash_.SetVariable("RetValDownloadEnd", "true");
 }
 

@@ -120,7 +120,9 @@ bool CLumoraDlg::OnInitDialog() {
       app_.server_list_url(), app_.auto_update());
   update_client_->SetFlashControl(&flash_);
   update_client_->SetDownloadEnd(
-      [this](const std::string& key, int result) { OnDownloadEnd(key, result); });
+      [this](const std::string& key, int result, const std::string& message) {
+        OnDownloadEnd(key, result, message);
+      });
   if (!update_client_->OnInitDialog()) return false;
   if (app_.show_updates()) update_client_->ShowWindow();
   return true;

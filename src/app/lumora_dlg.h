@@ -142,8 +142,9 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnSystemSettings(const std::string& args);
   void OnDown(const std::string& args);
   void OnDownloading(const std::string& args);
-  // The end of a shelf download, from the update window.
-  void OnDownloadEnd(const std::string& item_id, int result);
+  // The end of a shelf download, from the update window: its result code and that
+  // code's message (code page; empty on success).
+  void OnDownloadEnd(const std::string& item_id, int result, const std::string& message);
   // Starts (or restarts) the shelf download of |item_id| into the user's folder.
   void StartShelfDownload(const std::string& item_id, const std::string& name,
                           const std::string& url);

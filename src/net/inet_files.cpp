@@ -68,6 +68,14 @@ CInetFile* CInetFiles::FindById(std::uint64_t id) const {
   return nullptr;
 }
 
+CInetFile* CInetFiles::Find(const std::function<bool(const CInetFile&)>& test) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& transfer : transfers_) {
+    if (test(*transfer)) return transfer.get();
+  }
+  return nullptr;
+}
+
 bool CInetFiles::Any(const std::function<bool(const CInetFile&)>& test) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return std::any_of(transfers_.begin(), transfers_.end(),

@@ -34,6 +34,9 @@ class CInetFiles {
   [[nodiscard]] CInetFile* FindByName(const std::string& name) const;
   // The transfer with this id, or null.
   [[nodiscard]] CInetFile* FindById(std::uint64_t id) const;
+  // The first transfer, in list order, for which |test| holds (called under the list's
+  // lock); null if none.
+  [[nodiscard]] CInetFile* Find(const std::function<bool(const CInetFile&)>& test) const;
   // Whether |test| holds for some transfer (called under the list's lock).
   [[nodiscard]] bool Any(const std::function<bool(const CInetFile&)>& test) const;
   // Deletes all transfers, first to last.

@@ -10,7 +10,6 @@
 #include <ctime>
 #include <utility>
 
-#include "net/loop_notify.h"
 #include "platform/ansi.h"
 #include "platform/folder_lock.h"
 #include "platform/shell_action.h"
@@ -119,12 +118,14 @@ CAutoUpdateClientDlg::CAutoUpdateClientDlg(Platform platform, std::string server
       server_list_url_(std::move(server_list_url)),
       auto_update_(auto_update),
       choice_(std::make_unique<ServerChoiceMirror>()),
-      manifest_(std::move(folders)) {
+      manifest_(std::move(folders)),
+      transfers_(loop_,
+                 [this](net::TransferMessage message, net::CInetFile& transfer,
+                        std::uint32_t value) { OnTransferMessage(message, transfer, value); }) {
   window_.SetEvents(this);
 }
 
 CAutoUpdateClientDlg::~CAutoUpdateClientDlg() {
-  *alive_ = false;
   window_.SetEvents(nullptr);
   loop_.KillTimer(kPumpTimer);
   loop_.KillTimer(kFirstCheckTimer);
@@ -159,8 +160,7 @@ void CAutoUpdateClientDlg::BeginRun() {
 
 void CAutoUpdateClientDlg::StartRun(const std::string& server_list_url, bool auto_update) {
   std::lock_guard<std::recursive_mutex> lock(window_lock_);
-  // The updater's own transfers carry no display name; the shelf's downloads do.
-  if (transfers_.Any([](const net::CInetFile& t) { return t.display_name.empty(); })) {
+  if (transfers_.HasUpdaterTransfers()) {
     Log(kRunUnderWay);
     return;
   }
@@ -211,18 +211,7 @@ void CAutoUpdateClientDlg::RememberFolder(const net::CInetFile& t) const {
 
 std::unique_ptr<net::CInetFile> CAutoUpdateClientDlg::MakeTransfer(int kind, const std::string& url,
                                                                    const std::string& local_path) {
-  auto transfer = std::make_unique<net::CInetFile>();
-  transfer->kind = kind;
-  transfer->url = url;
-  transfer->local_path = local_path;
-  transfer->status_callback = true;
-  std::weak_ptr<bool> alive = alive_;
-  transfer->notify = net::NotifyOnLoop(loop_, [this, alive](net::TransferMessage message, int k,
-                                                            std::uint32_t value, std::uint64_t id) {
-    // On the main loop, and only while the window is still there.
-    if (auto live = alive.lock(); live && *live) OnTransferMessage(message, k, value, id);
-  });
-  return transfer;
+  return transfers_.Make(kind, url, local_path);
 }
 
 void CAutoUpdateClientDlg::FetchServerList() {
@@ -258,36 +247,23 @@ void CAutoUpdateClientDlg::CheckSelectedServer() {
   transfers_.Add(std::move(transfer));
 }
 
-void CAutoUpdateClientDlg::Counted(const net::CInetFile& transfer) {
-  running_.insert(transfer.id());
-}
-
-void CAutoUpdateClientDlg::Uncount(const net::CInetFile& transfer) {
-  running_.erase(transfer.id());
-}
-
 void CAutoUpdateClientDlg::Pump() {
   std::lock_guard<std::recursive_mutex> lock(window_lock_);
-  if (running_.size() >= kRunningLimit) return;
-  // Only the first transfer is considered: the updater's own run one after another.
-  net::CInetFile* front = transfers_.GetFront();
-  if (front == nullptr || front->attempts() != 0) return;
-  if (front->kind == net::CInetFile::kFile) {
-    Log("正在更新文件：" + Utf8(front->file_name));
-    RememberFolder(*front);
-  }
-  if (front->StartTransfer()) Counted(*front);
+  (void)transfers_.Pump([this](net::CInetFile& next) {
+    if (next.kind == net::CInetFile::kFile) {
+      Log("正在更新文件：" + Utf8(next.file_name));
+      RememberFolder(next);
+    }
+  });
 }
 
-void CAutoUpdateClientDlg::OnTransferMessage(net::TransferMessage message, int, std::uint32_t value,
-                                             std::uint64_t id) {
+void CAutoUpdateClientDlg::OnTransferMessage(net::TransferMessage message, net::CInetFile& transfer,
+                                             std::uint32_t value) {
   std::lock_guard<std::recursive_mutex> lock(window_lock_);
-  net::CInetFile* transfer = transfers_.FindById(id);
-  if (transfer == nullptr) return;  // removed meanwhile
   if (message == net::TransferMessage::kProgress)
-    OnProgress(*transfer, value);
+    OnProgress(transfer, value);
   else
-    OnEnd(*transfer, static_cast<int>(value));
+    OnEnd(transfer, static_cast<int>(value));
 }
 
 void CAutoUpdateClientDlg::OnProgress(net::CInetFile& t, std::uint32_t bytes) {
@@ -297,7 +273,7 @@ void CAutoUpdateClientDlg::OnProgress(net::CInetFile& t, std::uint32_t bytes) {
   if (t.kind != net::CInetFile::kFile) return;
   overall_bytes_ += bytes;
   if (total_length_ != 0) window_.SetOverallProgress(Percent(overall_bytes_, total_length_));
-  if (t.display_name.empty() || flash_ == nullptr || expected == 0) return;
+  if (!transfers_.IsDownload(t) || flash_ == nullptr || expected == 0) return;
   // The movie hears of downloads at most every 100 ms, however many run.
   const std::uint64_t now = platform::MainLoop::TickCount();
   if (reported_ && now - last_report_ms_ < 100) return;
@@ -328,9 +304,8 @@ void CAutoUpdateClientDlg::OnEnd(net::CInetFile& t, int result) {
       OnFileEnd(t, result);
       break;
   }
-  Uncount(t);
   installs_.erase(t.id());
-  transfers_.Remove(&t);
+  transfers_.Remove(t);
   // "更新完毕" belongs to the end of a release (FinishRelease).
   if (transfers_.GetCount() == 0) window_.EnableChoice(true);
 }
@@ -374,9 +349,7 @@ void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
   signature->server_label = t.server_label;
   signature->body_limit = minisign::kMaxSignatureFileBytes;
   pending_manifests_[signature->id()] = PendingManifest{t.local_path, t.server_label};
-  net::CInetFile* started = signature.get();
-  transfers_.Add(std::move(signature));
-  if (started->StartTransfer()) Counted(*started);
+  (void)transfers_.StartNow(std::move(signature));
 }
 
 void CAutoUpdateClientDlg::OnSignatureEnd(net::CInetFile& t, int result) {
@@ -498,6 +471,7 @@ void CAutoUpdateClientDlg::QueueUpdateFiles(const std::string& server_label) {
 }
 
 void CAutoUpdateClientDlg::OnFileEnd(net::CInetFile& t, int result) {
+  const int engine_result = result;
   // A body shorter than the manifest's Length is a broken transfer: never installed.
   auto install = installs_.find(t.id());
   struct stat body;
@@ -505,12 +479,14 @@ void CAutoUpdateClientDlg::OnFileEnd(net::CInetFile& t, int result) {
       (stat(t.body_path().c_str(), &body) != 0 ||
        static_cast<std::uint64_t>(body.st_size) < install->second.length))
     result = net::CInetFile::kInternetError;
-  if (!t.display_name.empty()) {
-    // A shelf download is no part of a release: it is put in place on its own.
+  const bool download = transfers_.IsDownload(t);
+  if (download) {
+    // A shelf download is no part of a release: it is put in place on its own. One
+    // that cannot be is a file that was not made.
     if (result != 0)
       Log("下载文件失败 [" + Utf8(t.file_name) + "], 错误代码 [" + Number(result) + "]");
-    else
-      InstallFile(t);
+    else if (!InstallFile(t))
+      result = net::CInetFile::kCannotCreate;
   } else if (install != installs_.end() && install->second.patch) {
     // A patch that gives no file leaves its entry to the whole file, fetched once; the
     // entry is neither counted nor done yet.
@@ -526,11 +502,21 @@ void CAutoUpdateClientDlg::OnFileEnd(net::CInetFile& t, int result) {
   } else {
     (void)StageFile(t, t.TakeBody(), false);
   }
-  if (!t.display_name.empty()) {
+  if (download) {
     SetMovie("DLRatio" + std::to_string(t.slot()), t.display_name + "|100");
-    if (download_end_) download_end_(t.display_name, result);
+    // The transfer's own message for its own code; the code page's text of a code
+    // given here (a file that could not be put in place).
+    const std::string message = result == 0               ? std::string()
+                                : result == engine_result ? t.GetErrorMessage()
+                                                          : net::CInetFile::MessageOf(result);
+    if (download_end_) download_end_(t.display_name, result, message);
   } else {
-    SetMovie("UpdatedFile", Number(files_to_update_ - transfers_.GetCount() + 1));
+    // The files of the release that have ended, this one included: only update files
+    // are counted, and never more than the release has.
+    const std::int64_t listed = static_cast<std::int64_t>(transfers_.UpdateFileCount());
+    SetMovie("UpdatedFile",
+             Number(static_cast<std::uint64_t>(std::clamp<std::int64_t>(
+                 std::int64_t{files_to_update_} - listed + 1, 0, files_to_update_))));
     SetMovie("TotalUpdateFile", Number(files_to_update_));
     if (release_pending_ > 0 && --release_pending_ == 0) FinishRelease();
   }
@@ -658,7 +644,7 @@ void CAutoUpdateClientDlg::FinishRelease() {
   SetMovie("UpdateResult", restart ? "ok|restart" : "ok");
 }
 
-void CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {
+bool CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {
   // A shelf download: the body of this transfer alone, in a file of its own beside the
   // target, goes with the transfer unless it is moved into place here. Its target lies
   // in the user's folder, outside the release's staging, digests and manifest flags.
@@ -671,29 +657,32 @@ void CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {
   const bool exists = lstat(target.c_str(), &old) == 0;
   if (exists && !S_ISREG(old.st_mode)) {
     Log("删除文件失败 [" + name + "]");
-    return;
+    return false;
   }
   if (exists) chmod(body.c_str(), old.st_mode & 07777);
   if (body.empty() || rename(body.c_str(), target.c_str()) != 0) {
     Log("重命名文件失败 [" + name + "]");
-    return;
+    return false;
   }
   t.BodyTaken();
   Log("下载文件成功 [" + name + "]");
+  return true;
 }
 
 bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string& file_name,
                                        const std::string& url, const std::string& local_path) {
   std::lock_guard<std::recursive_mutex> lock(window_lock_);
-  if (net::CInetFile* existing = transfers_.FindByName(key)) {
+  // An empty key names no download: the updater's own transfers have none.
+  if (key.empty()) return false;
+  if (net::CInetFile* existing = transfers_.FindDownload(key)) {
     // Started again from the beginning: a run still going is cancelled first, so the
     // restart never waits for it to finish on its own.
-    existing->Cancel();
     RememberFolder(*existing);
-    if (existing->StartTransfer()) Counted(*existing);
+    transfers_.Restart(*existing);
     return true;
   }
-  if (transfers_.GetCount() >= kMaxTransfers) {
+  // Only the movie's downloads count: the updater's files never take their places.
+  if (transfers_.download_count() >= TransferQueue::kMaxDownloads) {
     dialogs_.Message(kTooManyDownloads, "");
     return false;
   }
@@ -702,20 +691,15 @@ bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string
   transfer->server_label = server_label_;
   transfer->display_name = key;
   transfer->force_overwrite = true;
-  net::CInetFile* started = transfer.get();
-  transfers_.Add(std::move(transfer));
-  RememberFolder(*started);
-  if (started->StartTransfer()) Counted(*started);
-  return true;
+  RememberFolder(*transfer);
+  return transfers_.AddDownload(std::move(transfer)) != nullptr;
 }
 
 net::CInetFile* CAutoUpdateClientDlg::Stop(const std::string& key) {
-  net::CInetFile* transfer = transfers_.FindByName(key);
+  net::CInetFile* transfer = transfers_.FindDownload(key);
   if (transfer == nullptr) return nullptr;
-  transfer->Cancel();
-  transfer->Wait();
   // A stopped download no longer runs: it sends no end message.
-  Uncount(*transfer);
+  transfers_.Stop(*transfer);
   return transfer;
 }
 
@@ -729,7 +713,7 @@ bool CAutoUpdateClientDlg::RemoveDownload(const std::string& key) {
   net::CInetFile* transfer = Stop(key);
   if (transfer == nullptr) return false;
   installs_.erase(transfer->id());
-  transfers_.Remove(transfer);
+  transfers_.Remove(*transfer);
   if (transfers_.GetCount() == 0) window_.EnableChoice(true);
   return true;
 }

@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "net/inet_files.h"
 #include "net/server_list.h"
 #include "platform/dialogs.h"
 #include "platform/main_loop.h"
@@ -29,6 +28,7 @@
 #include "update/movie_variables.h"
 #include "update/release_trust.h"
 #include "update/staged_release.h"
+#include "update/transfer_queue.h"
 #include "update/update_files.h"
 #include "update/update_patch.h"
 
@@ -40,8 +40,6 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   static constexpr unsigned kFirstCheckTimer = 1001;
   static constexpr unsigned kPumpIntervalMs = 100;
   static constexpr unsigned kFirstCheckDelayMs = 3000;
-  static constexpr std::size_t kRunningLimit = 5;
-  static constexpr std::size_t kMaxTransfers = 10;
   // The fetch of a manifest's signature (its URL + ".minisig"), a transfer of its own.
   static constexpr int kSignatureFetch = 3;
 
@@ -64,10 +62,11 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   // server-list URL (after telling the user): the program then ends.
   bool OnInitDialog();
   void SetFlashControl(MovieVariables* control) { flash_ = control; }
-  // Called when a shelf download has ended, with its key and result code.
-  void SetDownloadEnd(std::function<void(const std::string& key, int result)> on_end) {
-    download_end_ = std::move(on_end);
-  }
+  // Called when a shelf download has ended, with its key, result code and the message
+  // of that code (code page; empty on success).
+  using DownloadEnd =
+      std::function<void(const std::string& key, int result, const std::string& message)>;
+  void SetDownloadEnd(DownloadEnd on_end) { download_end_ = std::move(on_end); }
   // Shows the window (it starts hidden).
   void ShowWindow() { window_.Show(); }
   // The run of start-up once more, for a later start of the program: the server list
@@ -76,8 +75,9 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   // so.
   void StartRun(const std::string& server_list_url, bool auto_update);
 
-  // The main window's downloads, by key (the item id). AddDownload restarts a transfer
-  // with that key, refuses a new one when ten transfers are listed, or starts a new one.
+  // The main window's downloads, by key (the item id; an empty key names none).
+  // AddDownload restarts a download with that key, refuses a new one when ten downloads
+  // are listed, or starts a new one.
   [[nodiscard]] bool AddDownload(const std::string& key, const std::string& file_name,
                                  const std::string& url, const std::string& local_path);
   // Stops the download and waits for its thread; false when there is none.
@@ -118,8 +118,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   void FetchServerList();
   void CheckSelectedServer();
   void Pump();
-  void OnTransferMessage(net::TransferMessage message, int kind, std::uint32_t value,
-                         std::uint64_t id);
+  void OnTransferMessage(net::TransferMessage message, net::CInetFile& transfer,
+                         std::uint32_t value);
   void OnProgress(net::CInetFile& transfer, std::uint32_t bytes);
   void OnEnd(net::CInetFile& transfer, int result);
   void OnServerListEnd(net::CInetFile& transfer);
@@ -135,8 +135,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   void RecordInstalledRelease();
   void OnFileEnd(net::CInetFile& transfer, int result);
   // Puts a finished shelf download in place of its target (releases go through
-  // StageFile and FinishRelease).
-  void InstallFile(net::CInetFile& transfer);
+  // StageFile and FinishRelease); false (after logging why) when it is not.
+  bool InstallFile(net::CInetFile& transfer);
   // Verifies |body|, the new file of |transfer| that has arrived (its digest unless
   // |digest_checked|), and stages it in the release; false (after logging why) when it
   // is not taken.
@@ -160,11 +160,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   void QueueUpdateFiles(const std::string& server_label);
   std::unique_ptr<net::CInetFile> MakeTransfer(int kind, const std::string& url,
                                                const std::string& local_path);
-  // Counts |transfer| as running (it was started).
   // Cancels the download |key| and waits for its thread; null when there is none.
   net::CInetFile* Stop(const std::string& key);
-  void Counted(const net::CInetFile& transfer);
-  void Uncount(const net::CInetFile& transfer);
   void RefillServerChoice();
   // A new empty temporary file "Xml..." (core path); empty on failure. It is removed
   // when its fetch has been read or failed, or with the window.
@@ -178,7 +175,7 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   std::string server_list_url_;
   bool auto_update_;
   MovieVariables* flash_ = nullptr;
-  std::function<void(const std::string&, int)> download_end_;
+  DownloadEnd download_end_;
 
   std::uint32_t files_to_update_ = 0;
   std::uint32_t total_length_ = 0;
@@ -187,8 +184,6 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   net::CServers servers_;
   std::unique_ptr<ServerChoiceMirror> choice_;
   CUpdateFiles manifest_;
-  net::CInetFiles transfers_;
-  std::set<std::uint64_t> running_;  // the transfers counted against the limit
   std::string server_label_;
   bool auto_download_ = false;
   std::map<std::uint64_t, Install> installs_;
@@ -212,8 +207,9 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   std::optional<std::uint64_t> release_to_record_;  // the release being installed
   bool reported_ = false;                           // a DLRatio report has been made
   std::uint64_t last_report_ms_ = 0;
-  // Messages posted by workers check this before they touch the window.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // The transfer list and its pump, the window's two clients in one list; declared
+  // last, so that its transfers go first.
+  TransferQueue transfers_;
 };
 
 }  // namespace update

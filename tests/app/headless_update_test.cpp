@@ -658,6 +658,7 @@ TEST_F(ShelfDownloadTest, AFinishedDownloadMovesToDownloadedWithItsPath) {
   ASSERT_TRUE(shelf->FindItemInAnyGroup("b1", &item));
   EXPECT_EQ(Utf8(item->rd_url()), target);
   EXPECT_EQ(run.Variable("RetValDownloadEnd"), "true");
+  EXPECT_EQ(run.Variable("DownloadResult"), "b1|0|");
   bool ended = false;
   for (const Json& v : run.All("setVariable"))
     ended |= v["name"].get<std::string>().rfind("DLRatio", 0) == 0 && v["value"] == "b1|100";
@@ -668,12 +669,37 @@ TEST_F(ShelfDownloadTest, AFinishedDownloadMovesToDownloadedWithItsPath) {
   EXPECT_EQ(dialogs[0]["text"], "该作品已下载或正在下载");
 }
 
-TEST_F(ShelfDownloadTest, AFailedDownloadStaysToBeResumed) {
-  LumoraRun run = Run({Logon(), Down("b1", "/items/none.pdf"), Wait(800)});
-  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"正在下载/b1=一"}));
-  EXPECT_EQ(run.Variable("RetValDownloadEnd"), "true");
+// A download that fails (a 404, a connection dropped half way, a target that cannot be
+// replaced) stays in "正在下载"; the movie learns its code and message in DownloadResult
+// before RetValDownloadEnd.
+TEST_F(ShelfDownloadTest, AFailedDownloadStaysToBeResumedAndTheMovieLearnsWhy) {
+  home_.MakeDir("prog/reader/downloaded/一-one.pdf/inside");  // a folder is never replaced
+  root_.Write("cut/items/one.pdf", std::string(5000, 'x'));
+  LumoraRun run =
+      Run({Logon(), Down("b1", "/items/none.pdf"), Down("b2", "/cut/items/one.pdf"), Wait(800),
+           Command("downloading", "i=b1|s=true|n=x|u=" + Url("/items/one.pdf")), Wait(800)});
+  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"正在下载/b1=一", "正在下载/b2=二"}));
+  std::vector<std::string> results = Values(run, "DownloadResult");
+  ASSERT_EQ(results.size(), 3u);
+  std::sort(results.begin(), results.begin() + 2);
+  EXPECT_EQ(results, (std::vector<std::string>{"b1|6|取得服务器文件失败, 请选择其他服务器进行尝试",
+                                               "b2|2|连接服务器失败, 请选择其他服务器进行尝试",
+                                               "b1|7|创建本地文件失败"}));
+  // Each result comes just before the end it belongs to.
+  std::size_t ends = 0;
+  for (std::size_t i = 0; i < run.events.size(); ++i) {
+    if (!run.events[i].contains("setVariable") ||
+        run.events[i]["setVariable"]["name"] != "RetValDownloadEnd")
+      continue;
+    ++ends;
+    ASSERT_GT(i, 0u);
+    EXPECT_EQ(run.events[i - 1]["setVariable"]["name"], "DownloadResult");
+  }
+  EXPECT_EQ(ends, 3u);
   std::vector<std::string> log = Log(run);
-  EXPECT_NE(std::find(log.begin(), log.end(), "下载文件失败 [一], 错误代码 [6]"), log.end());
+  EXPECT_TRUE(Has(log, "下载文件失败 [一], 错误代码 [6]"));
+  EXPECT_TRUE(Has(log, "删除文件失败 [一]"));
+  EXPECT_TRUE(fs::is_directory(home_ / "prog/reader/downloaded/一-one.pdf/inside"));
 }
 
 TEST_F(ShelfDownloadTest, PausedResumedAndDeletedDownloads) {
@@ -755,12 +781,80 @@ TEST_F(ShelfDownloadTest, ResumingARunningDownloadNeverWaitsForIt) {
   EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"正在下载/b1=一"}));
 }
 
+// The shelf's downloads and an update share one list and never hold each other back:
+// ten downloads that hang, listed before the manifest, keep neither the manifest nor the
+// release's files waiting, and item ids that are empty name none of the updater's
+// transfers; ten downloads asked for while a release's files are listed are all
+// taken, and both finish, UpdatedFile counting the release's files alone.
+TEST_F(ShelfDownloadTest, DownloadsAndAnUpdateSideBySide) {
+  std::string books;
+  for (int i = 0; i < 20; ++i) books += ItemXml("h" + std::to_string(i), "书" + std::to_string(i));
+  home_.Write("data/vellari/public/book/book1.xml", CatalogueXml(GroupXml("g", books)));
+  const auto release = [this](int files) {
+    std::string entries;
+    for (int i = 0; i < files; ++i) {
+      const std::string name = "f" + std::to_string(i) + ".bin";
+      // A switch's prefix stays part of the path served.
+      root_.Write("slow/update/files/" + name, std::string(3000, 'a' + i));
+      entries += FileEntry(name, 3000, Url("/slow/update/files/" + name));
+    }
+    root_.Write("update/manifest.xml", Manifest(entries));
+  };
+  const auto downs = [this](int first, const std::string& path) {
+    std::vector<std::string> lines;
+    for (int i = first; i < first + 10; ++i) lines.push_back(Down("h" + std::to_string(i), path));
+    return lines;
+  };
+  const auto counted = [](const Json& e) {
+    return e.contains("log") &&
+           e["log"].get<std::string>().find("需更新文件总数") != std::string::npos;
+  };
+
+  release(3);
+  std::vector<std::string> script = {Logon()};
+  for (const std::string& line : downs(0, "/hang/h.pdf")) script.push_back(line);
+  const std::size_t gate = script.size();
+  for (const char* id : {"i=|s=false", "i=|s=true|n=x|u=/update/files/f0.bin"})
+    script.push_back(Command("downloading", id));
+  script.push_back(Command("Del", "a=|c=reader/reader.xml|g=正在下载|i="));
+  script.push_back(Command("down", "a=|c=public/book/book1.xml|g=g|i=|u=" + Url("/items/one.pdf")));
+  script.push_back(Wait(3000));
+  LumoraRun held = Run(script, true, {{gate, counted}});
+  EXPECT_EQ(held.All("dialog").size(), 0u);
+  EXPECT_TRUE(Has(Log(held), "更新完毕"));
+  EXPECT_EQ(Values(held, "UpdateResult"), std::vector<std::string>{"ok"});
+  EXPECT_EQ(home_.Read("data/vellari/public/upd/f2.bin"), std::string(3000, 'c'));
+
+  fs::remove_all(home_ / "data/vellari/public/upd");
+  release(15);
+  root_.Write("slow/items/one.pdf", std::string(5000, 'x'));
+  script = {Logon()};
+  for (const std::string& line : downs(10, "/slow/items/one.pdf")) script.push_back(line);
+  script.push_back(Wait(6000));
+  LumoraRun both = Run(script, true, {{1, counted}});
+  EXPECT_EQ(both.All("dialog").size(), 0u);
+  // The shelf lists "已下载" first; the downloads that hung stay in "正在下载".
+  std::vector<std::string> done;
+  for (int i = 10; i < 20; ++i)
+    done.push_back("已下载/h" + std::to_string(i) + "=书" + std::to_string(i));
+  const std::vector<std::string> items = ListItems(Shelf());
+  EXPECT_EQ(std::vector<std::string>(items.begin(),
+                                     items.begin() + std::min<std::size_t>(items.size(), 10)),
+            done);
+  EXPECT_TRUE(Has(Log(both), "更新完毕"));
+  std::vector<std::string> updated = {"0", "0"};
+  for (int i = 1; i <= 15; ++i) updated.push_back(std::to_string(i));
+  std::vector<std::string> values = Values(both, "UpdatedFile");
+  // The check 3 s after start may count the release again, from "0".
+  if (values.size() == updated.size() + 1 && values.back() == "0") values.pop_back();
+  EXPECT_EQ(values, updated);
+}
+
 TEST_F(ShelfDownloadTest, TheEleventhDownloadIsRefusedAndNamesStayInTheirFolder) {
   std::string books;
   for (int i = 0; i < 12; ++i) books += ItemXml("h" + std::to_string(i), "书" + std::to_string(i));
   books += ItemXml("bad", "a/../../b");
   home_.Write("data/vellari/public/book/book1.xml", CatalogueXml(GroupXml("g", books)));
-  // The updater's own transfers count too: its check is over before the downloads.
   std::vector<std::string> script = {Logon(), Wait(500)};
   for (int i = 0; i < 11; ++i) script.push_back(Down("h" + std::to_string(i), "/hang/f.pdf"));
   script.push_back(Down("bad", "/items/one.pdf"));
