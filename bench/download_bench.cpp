@@ -6,15 +6,23 @@
 // as ratios: throughput (higher is better) and CPU time (user + system; lower is
 // better). Ours is measured with getrusage of this process around the transfer, which
 // includes the program's main loop on which every progress message is handled; curl's
-// with wait4.
+// with wait4. Each download starts on pages of /dev/shm that were written a moment
+// before (WarmPages), and who goes first alternates. The same from nginx to /dev/null
+// (nginx_devnull) measures the transfer without the writes' page costs, which swing
+// most from run to run.
 //
 // Then a resumed download: 256 MiB from nginx by a resumable CInetFile in a child
 // process, SIGKILLed once half the file is in its partial file, then resumed by a new
-// transfer to its end; the bytes the server sent for both (from nginx's access log) as
-// a share of the file, and the result checked against the file.
+// transfer of this process to its end. Reported: the bytes the server sent to the
+// resumed transfer, all its requests together (from nginx's access log), as a share of
+// the file (fetched_share: about 0.5 when it continues, 1.0 or more when it starts
+// again); what the killed one had written (kept_share) and what the server had sent it
+// (killed_sent_share: also the bytes in flight when it died); the resumed transfer's
+// requests. The result is compared byte for byte with the file served, whose bytes
+// differ from place to place, so that bytes put at the wrong offset are seen.
 //
-// The files served are sparse (their bytes come from the page cache, not the disk); the
-// downloads go to /dev/shm when it is there, so that neither side waits for a disk.
+// The 1 GiB file served is sparse (its bytes come from the page cache, not the disk);
+// the downloads go to /dev/shm when it is there, so that neither side waits for a disk.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -26,9 +34,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -49,6 +59,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t kFileSize = 1ull << 30;
 constexpr std::uint64_t kResumeSize = 256ull << 20;
+// Downloads that keep nothing write here.
+constexpr const char* kNull = "/dev/null";
 
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 double CpuSeconds(const rusage& u) { return Seconds(u.ru_utime) + Seconds(u.ru_stime); }
@@ -82,6 +94,21 @@ std::string OutputFolder() {
   return fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path().string();
 }
 
+// Writes a little more than a download's bytes to a file in |folder| and removes it, so
+// that the pages the next download writes were in use a moment ago. Without it the
+// cost of a download's writes swings by a factor of two or three from one run to the
+// next on a virtual machine whose host takes back memory the guest has left free.
+void WarmPages(const std::string& folder) {
+  const std::string path = folder + "/lumora-bench-warm.bin";
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const std::vector<char> block(1 << 20, 'w');
+  for (std::uint64_t at = 0; at < kFileSize + (64u << 20); at += block.size())
+    if (write(fd, block.data(), block.size()) != static_cast<ssize_t>(block.size())) break;
+  close(fd);
+  unlink(path.c_str());
+}
+
 struct Measure {
   double wall = 0, cpu = 0;
 };
@@ -92,23 +119,37 @@ Measure RunCurl(const std::string& url, const std::string& out) {
   int status = 0;
   rusage usage{};
   if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0 || fs::file_size(out) != kFileSize) {
+      WEXITSTATUS(status) != 0 || (out != kNull && fs::file_size(out) != kFileSize)) {
     return {-1, -1};
   }
   return {std::chrono::duration<double>(Clock::now() - start).count(), CpuSeconds(usage)};
 }
 
-// A new folder with the sparse files served: Storage/big.bin (1 GiB) and
-// Storage/resume.bin (256 MiB).
+// The bytes of resume.bin from |offset| on, |size| of them (|offset| a multiple of 8):
+// each 8-byte word holds its own offset, so that no two places hold the same bytes.
+void ResumeBytes(std::uint64_t offset, char* data, std::size_t size) {
+  for (std::size_t i = 0; i < size; i += 8) {
+    const std::uint64_t word = offset + i;
+    std::memcpy(data + i, &word, std::min<std::size_t>(8, size - i));
+  }
+}
+
+// A new folder with the files served: Storage/big.bin (1 GiB, sparse) and
+// Storage/resume.bin (256 MiB of ResumeBytes).
 std::string MakeRoot() {
   std::string pattern = (fs::temp_directory_path() / "lumora-bench-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) std::abort();
   fs::create_directories(pattern + "/Storage");
-  for (const auto& [name, size] : {std::pair{"big.bin", kFileSize}, {"resume.bin", kResumeSize}}) {
-    const int fd = open((pattern + "/Storage/" + name).c_str(), O_WRONLY | O_CREAT, 0644);
-    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) std::abort();
-    close(fd);
+  const int big = open((pattern + "/Storage/big.bin").c_str(), O_WRONLY | O_CREAT, 0644);
+  if (big < 0 || ftruncate(big, static_cast<off_t>(kFileSize)) != 0) std::abort();
+  close(big);
+  std::ofstream resume(pattern + "/Storage/resume.bin", std::ios::binary);
+  std::vector<char> block(1 << 20);
+  for (std::uint64_t at = 0; at < kResumeSize; at += block.size()) {
+    ResumeBytes(at, block.data(), block.size());
+    resume.write(block.data(), static_cast<std::streamsize>(block.size()));
   }
+  if (!resume.flush()) std::abort();
   return pattern;
 }
 
@@ -155,7 +196,7 @@ class Server {
           << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << root_
           << "/nginx.pid;\nerror_log " << root_ << "/error.log;\n"
           << "events { worker_connections 64; }\n"
-          << "http {\n  log_format sent '$body_bytes_sent';\n  access_log " << AccessLog()
+          << "http {\n  log_format sent '$body_bytes_sent $status';\n  access_log " << AccessLog()
           << " sent;\n  sendfile on;\n  types { }\n  default_type application/octet-stream;\n"
           << "  client_body_temp_path " << root_ << "/tmp;\n  proxy_temp_path " << root_
           << "/tmp;\n  fastcgi_temp_path " << root_ << "/tmp;\n  uwsgi_temp_path " << root_
@@ -190,8 +231,10 @@ class Server {
   std::string Url(const std::string& name = "big.bin") const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/Storage/" + name;
   }
-  // nginx: the body bytes sent for each request so far, one a line.
+  // nginx: the body bytes sent and the status of each request so far, one a line.
   std::string AccessLog() const { return root_ + "/access.log"; }
+  // The file served as |name|.
+  std::string Served(const std::string& name) const { return root_ + "/Storage/" + name; }
 
  private:
   static std::string FindNginx() {
@@ -241,7 +284,8 @@ Measure RunOurs(const std::string& url, const std::string& out, std::uint64_t* m
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   getrusage(RUSAGE_SELF, &after);
   *messages = count;
-  if (result != 0 || sum != kFileSize || fs::file_size(out) != kFileSize) return {-1, -1};
+  if (result != 0 || sum != kFileSize || (out != kNull && fs::file_size(out) != kFileSize))
+    return {-1, -1};
   return {wall, CpuSeconds(after) - CpuSeconds(before)};
 }
 
@@ -251,29 +295,37 @@ Server& ServerOf(Server::Kind kind) {
   return kind == Server::kNginx ? nginx : vendor;
 }
 
-void BM_Download1GiB(benchmark::State& state, Server::Kind kind) {
+// |to_null|: both write to /dev/null, which leaves out the cost of filling pages.
+void BM_Download1GiB(benchmark::State& state, Server::Kind kind, bool to_null) {
   Server& server = ServerOf(kind);
   if (!server.error().empty()) {
     state.SkipWithError(server.error().c_str());
     return;
   }
-  const std::string ours_out = OutputFolder() + "/lumora-bench-ours.bin";
-  const std::string curl_out = OutputFolder() + "/lumora-bench-curl.bin";
+  const std::string ours_out = to_null ? kNull : OutputFolder() + "/lumora-bench-ours.bin";
+  const std::string curl_out = to_null ? kNull : OutputFolder() + "/lumora-bench-curl.bin";
   static int round = 0;
   for (auto _ : state) {
     Measure ours, curl;
     std::uint64_t messages = 0;
-    // Who goes first alternates from one repetition to the next.
+    // Who goes first alternates from one repetition to the next; each starts on warm
+    // pages.
+    const auto run_curl = [&] {
+      if (!to_null) WarmPages(OutputFolder());
+      curl = RunCurl(server.Url(), curl_out);
+      if (!to_null) fs::remove(curl_out);
+    };
+    const auto run_ours = [&] {
+      if (!to_null) WarmPages(OutputFolder());
+      ours = RunOurs(server.Url(), ours_out, &messages);
+      if (!to_null) fs::remove(ours_out);
+    };
     if (round++ % 2 == 0) {
-      curl = RunCurl(server.Url(), curl_out);
-      fs::remove(curl_out);
-      ours = RunOurs(server.Url(), ours_out, &messages);
-      fs::remove(ours_out);
+      run_curl();
+      run_ours();
     } else {
-      ours = RunOurs(server.Url(), ours_out, &messages);
-      fs::remove(ours_out);
-      curl = RunCurl(server.Url(), curl_out);
-      fs::remove(curl_out);
+      run_ours();
+      run_curl();
     }
     if (ours.wall <= 0 || curl.wall <= 0) {
       state.SkipWithError("a download failed");
@@ -290,45 +342,66 @@ void BM_Download1GiB(benchmark::State& state, Server::Kind kind) {
     state.counters["messages"] = static_cast<double>(messages);
   }
 }
-BENCHMARK_CAPTURE(BM_Download1GiB, nginx, Server::kNginx)
+BENCHMARK_CAPTURE(BM_Download1GiB, nginx, Server::kNginx, false)
     ->Iterations(1)
-    ->Repetitions(7)
+    ->Repetitions(9)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Download1GiB, vendor, Server::kVendor)
+BENCHMARK_CAPTURE(BM_Download1GiB, vendor, Server::kVendor, false)
     ->Iterations(1)
-    ->Repetitions(7)
+    ->Repetitions(9)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Download1GiB, nginx_devnull, Server::kNginx, true)
+    ->Iterations(1)
+    ->Repetitions(9)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// The sum of the numbers in nginx's access log, once it holds |lines| lines (nginx
-// writes a line when it is done with a request, a moment after its client is gone).
-std::uint64_t BytesSent(const std::string& log, std::size_t lines) {
+// A request as nginx's access log has it.
+struct Logged {
+  std::uint64_t sent = 0;
+  int status = 0;
+};
+
+// The requests of nginx's access log once it holds at least |count| and no more have
+// come for 200 ms (nginx writes a line when it is done with a request, a moment after
+// its client got the last byte or went away). Fewer than |count| after 10 s: a failure.
+std::vector<Logged> SettledLog(const std::string& log, std::size_t count) {
   const auto started = Clock::now();
+  std::vector<Logged> last;
+  auto changed = Clock::now();
   for (;;) {
     std::ifstream in(log);
-    std::vector<std::uint64_t> numbers;
-    for (std::uint64_t n = 0; in >> n;) numbers.push_back(n);
-    if (numbers.size() >= lines || Clock::now() - started > std::chrono::seconds(10)) {
-      std::uint64_t sum = 0;
-      for (std::uint64_t n : numbers) sum += n;
-      return numbers.size() >= lines ? sum : 0;
-    }
+    std::vector<Logged> now;
+    for (Logged r; in >> r.sent >> r.status;) now.push_back(r);
+    if (now.size() != last.size()) changed = Clock::now();
+    last = std::move(now);
+    if (last.size() >= count && Clock::now() - changed >= std::chrono::milliseconds(200))
+      return last;
+    if (Clock::now() - started > std::chrono::seconds(10)) return last;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
 
-// The whole of |path| is zeros, and |size| bytes long.
-bool AllZeros(const std::string& path, std::uint64_t size) {
+std::uint64_t SentFrom(const std::vector<Logged>& log, std::size_t first) {
+  std::uint64_t sum = 0;
+  for (std::size_t i = first; i < log.size(); ++i) sum += log[i].sent;
+  return sum;
+}
+
+// Whether |path| holds exactly the |size| bytes of ResumeBytes.
+bool SameAsServed(const std::string& path, std::uint64_t size) {
   std::ifstream in(path, std::ios::binary);
-  std::vector<char> buffer(1 << 20);
-  std::uint64_t total = 0;
-  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-    for (std::streamsize i = 0; i < in.gcount(); ++i)
-      if (buffer[static_cast<std::size_t>(i)] != 0) return false;
-    total += static_cast<std::uint64_t>(in.gcount());
+  std::vector<char> got(1 << 20), expected(1 << 20);
+  std::uint64_t at = 0;
+  while (in.read(got.data(), static_cast<std::streamsize>(got.size())) || in.gcount() > 0) {
+    const auto n = static_cast<std::size_t>(in.gcount());
+    ResumeBytes(at, expected.data(), n);
+    if (std::memcmp(got.data(), expected.data(), n) != 0) return false;
+    at += n;
   }
-  return total == size;
+  return at == size;
 }
 
 void BM_Resume256MiB(benchmark::State& state) {
@@ -337,42 +410,47 @@ void BM_Resume256MiB(benchmark::State& state) {
     state.SkipWithError(server.error().c_str());
     return;
   }
+  const std::string url = server.Url("resume.bin");
   const std::string target = OutputFolder() + "/lumora-bench-resume.bin";
   const std::string partial = net::CInetFile::PartialPathOf(target);
   for (auto _ : state) {
-    (void)net::CInetFile::RemovePartial(target);
-    const std::size_t logged = [&] {
-      std::ifstream in(server.AccessLog());
-      std::size_t n = 0;
-      for (std::string line; std::getline(in, line);) ++n;
-      return n;
-    }();
-    const std::uint64_t before = BytesSent(server.AccessLog(), logged);
-    const auto start = Clock::now();
+    if (!net::CInetFile::RemovePartial(target)) {
+      state.SkipWithError("the partial file of an earlier run is still held");
+      break;
+    }
+    const std::size_t before = SettledLog(server.AccessLog(), 0).size();
+    // The first download, in a process of its own (this one runs no other thread now).
     const pid_t child = fork();
     if (child == 0) {
       net::CInetFile transfer;
-      transfer.url = server.Url("resume.bin");
+      transfer.url = url;
       transfer.local_path = target;
       transfer.resume = true;
       if (transfer.StartTransfer()) transfer.Wait();
       _exit(0);
     }
     struct stat st {};
-    while (child > 0 && (stat(partial.c_str(), &st) != 0 ||
-                         static_cast<std::uint64_t>(st.st_size) < kResumeSize / 2))
+    const auto started = Clock::now();
+    while (child > 0 &&
+           (stat(partial.c_str(), &st) != 0 ||
+            static_cast<std::uint64_t>(st.st_size) < kResumeSize / 2) &&
+           Clock::now() - started < std::chrono::seconds(60))
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     if (child > 0) kill(child, SIGKILL);
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFSIGNALED(status)) {
-      state.SkipWithError("the first download was not killed");
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFSIGNALED(status) ||
+        static_cast<std::uint64_t>(st.st_size) < kResumeSize / 2) {
+      state.SkipWithError("the first download was not killed at half");
       break;
     }
+    // Its request is logged once nginx has seen it go.
+    const std::vector<Logged> killed = SettledLog(server.AccessLog(), before + 1);
     const std::uint64_t kept = fs::file_size(partial);
+
     platform::MainLoop loop;
     int result = -1;
     net::CInetFile transfer;
-    transfer.url = server.Url("resume.bin");
+    transfer.url = url;
     transfer.local_path = target;
     transfer.resume = true;
     transfer.notify = net::NotifyOnLoop(
@@ -382,26 +460,38 @@ void BM_Resume256MiB(benchmark::State& state) {
             loop.Quit(0);
           }
         });
-    if (!transfer.StartTransfer()) break;
+    const auto resumed_at = Clock::now();
+    if (!transfer.StartTransfer()) {
+      state.SkipWithError("the resumed download did not start");
+      break;
+    }
     loop.Run();
     transfer.Wait();
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const std::uint64_t sent = BytesSent(server.AccessLog(), logged + 2) - before;
+    const double wall = std::chrono::duration<double>(Clock::now() - resumed_at).count();
+    const std::vector<Logged> all = SettledLog(server.AccessLog(), killed.size() + 1);
     const net::CInetFile::KeptBody body = transfer.TakeBody();
-    const bool whole = result == 0 && AllZeros(body.path, kResumeSize);
+    const bool whole = result == 0 && SameAsServed(body.path, kResumeSize);
     fs::remove(body.path);
-    if (!whole || sent == 0) {
-      state.SkipWithError("the resumed download did not end whole");
+    if (killed.size() != before + 1 || all.size() <= killed.size()) {
+      state.SkipWithError("nginx did not log the requests");
+      break;
+    }
+    if (!whole) {
+      state.SkipWithError("the resumed download did not end with the file served");
       break;
     }
     state.SetIterationTime(wall);
-    state.counters["kept_share"] = static_cast<double>(kept) / kResumeSize;
-    state.counters["fetched_share"] = static_cast<double>(sent) / kResumeSize;
+    const double size = static_cast<double>(kResumeSize);
+    state.counters["kept_share"] = static_cast<double>(kept) / size;
+    state.counters["killed_sent_share"] = static_cast<double>(SentFrom(killed, before)) / size;
+    state.counters["fetched_share"] = static_cast<double>(SentFrom(all, killed.size())) / size;
+    state.counters["requests"] = static_cast<double>(all.size() - killed.size());
+    state.counters["first_status"] = all[killed.size()].status;
   }
 }
 BENCHMARK(BM_Resume256MiB)
     ->Iterations(1)
-    ->Repetitions(3)
+    ->Repetitions(5)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

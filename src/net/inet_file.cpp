@@ -239,6 +239,28 @@ struct Transfer {
   bool too_large = false;
   curl_off_t last_received = -1;
   std::chrono::steady_clock::time_point last_change = std::chrono::steady_clock::now();
+  // Bytes in the file that no progress message has reported yet, and when the last
+  // one went (none yet: the first bytes are reported at once).
+  std::uint64_t unreported = 0;
+  bool reported = false;
+  std::chrono::steady_clock::time_point last_report;
+
+  // Reports the unreported bytes, unless a progress message went less than
+  // kProgressInterval ago; |now| reports them whatever the time.
+  void ReportProgress(bool now) {
+    if (unreported == 0) return;
+    const auto at = std::chrono::steady_clock::now();
+    // A message's value has 32 bits: a sum that grows near them goes at once.
+    if (!now && reported && at - last_report < CInetFile::kProgressInterval &&
+        unreported < (std::uint64_t{1} << 31))
+      return;
+    if (notify != nullptr) {
+      (*notify)(TransferMessage::kProgress, kind, static_cast<std::uint32_t>(unreported), id);
+    }
+    unreported = 0;
+    reported = true;
+    last_report = at;
+  }
 
   // Forgets the answer whose headers were read, before the next one.
   void NewAnswer() {
@@ -396,9 +418,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
                  [&] { return ReadHeader(*static_cast<Transfer*>(user), data, size * count); });
 }
 
-// The body, as it arrives. It is written in chunks of kChunk bytes, the cancel flag
-// read after each; the chunks that came in one call are written with one system call
-// and reported in one progress message carrying their sum, after they are in the file.
+// The body, as it arrives. It is taken in chunks of kChunk bytes, the cancel flag read
+// after each; the chunks that came in one call are written with one system call, and
+// reported once they are in the file, joined with others in one progress message at
+// most every kProgressInterval.
 std::size_t TakeBody(Transfer& t, char* data, std::size_t bytes) {
   if (!t.opened) {
     // The body of a redirect being followed is dropped; any other answer but a 200
@@ -427,9 +450,8 @@ std::size_t TakeBody(Transfer& t, char* data, std::size_t bytes) {
     }
     t.bytes_received->fetch_add(static_cast<std::uint32_t>(taken));
     t.answer_bytes += taken;
-    if (t.notify != nullptr) {
-      (*t.notify)(TransferMessage::kProgress, t.kind, static_cast<std::uint32_t>(taken), t.id);
-    }
+    t.unreported += taken;
+    t.ReportProgress(false);
   }
   if (stop) {
     t.cancelled = true;
@@ -445,13 +467,20 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 }
 
 // Called by curl while it works, and about once a second while nothing arrives: the
-// cancel flag and the stall limit are looked at here.
+// cancel flag and the stall limit are looked at here, and bytes held back from an
+// earlier progress message are reported once their time has come.
 int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) noexcept {
   Transfer& t = *static_cast<Transfer*>(user);
   if (t.cancel->load(std::memory_order_relaxed)) {
     t.cancelled = true;
     return 1;
   }
+  // Anything thrown by the owner's notify ends the transfer as a failure of the HTTP layer.
+  if (!Guarded("reporting progress", false, [&] {
+        t.ReportProgress(false);
+        return true;
+      }))
+    return 1;
   const auto now = std::chrono::steady_clock::now();
   if (received != t.last_received) {
     t.last_received = received;
@@ -680,6 +709,9 @@ void CInetFile::Run() {
   t.stall_limit = std::chrono::milliseconds(std::max(stall_timeout_ms, 1));
   // Anything thrown ends the transfer as a failure of the HTTP layer.
   const int result = Guarded("a transfer", int{kInternetError}, [&] { return Fetch(t, url); });
+  // Every byte counted is reported before the run ends (a cancelled one's too), and
+  // before the end message.
+  Guarded("reporting progress", [&] { t.ReportProgress(true); });
   if (result != kSuccess && result != kInternetError) {
     std::lock_guard<std::mutex> lock(message_mutex_);
     error_message_ = MessageOf(result);

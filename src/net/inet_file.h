@@ -1,6 +1,7 @@
 // One file transfer: an HTTP GET of one URL on a worker thread of its own, the body
-// streamed to a local file in chunks of 1024 bytes, progress and the end reported to
-// the owner through its notify function. Only plain http is fetched (redirects too).
+// streamed to a local file as it arrives (the cancel flag read after every 1024 bytes),
+// progress and the end reported to the owner through its notify function. Only plain
+// http is fetched (redirects too).
 //
 // The notify function is called on the worker thread; the owner hands the message on
 // to its own thread (the main loop) and there looks the transfer up by its id, which
@@ -10,6 +11,7 @@
 #define LUMORA_NET_INET_FILE_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -22,7 +24,8 @@
 namespace net {
 
 // The messages of a transfer: progress (bytes written since the last progress message,
-// at least 1) and end (the result code).
+// at least 1; at most one every CInetFile::kProgressInterval, and whatever is left
+// before the run ends) and end (the result code).
 enum class TransferMessage { kProgress = 1124, kEnd = 1125 };
 using TransferNotify = std::function<void(TransferMessage message, int kind, std::uint32_t value,
                                           std::uint64_t transfer_id)>;
@@ -41,6 +44,9 @@ class CInetFile : public CNuvexThread {
     kCancelled = 8,
   };
   static constexpr std::size_t kChunk = 1024;
+  // Bytes written within this time of a progress message wait for the next one: an
+  // owner's loop is woken a few times a second, not once per read.
+  static constexpr std::chrono::milliseconds kProgressInterval{50};
   static constexpr const char* kDefaultMessage = "连接服务器失败, 请选择其他服务器进行尝试";
   static constexpr const char* kUserAgent = "AutoUpdate_Nuvex";
   // Kind 2's body is named after the local path with this appended.

@@ -64,14 +64,16 @@ class OwnerWindow {
     std::uint32_t value;
     std::uint64_t id;
     long long file_size;
+    Clock::time_point at;
   };
 
   // Messages about the file that |path| names (its size is taken at each message).
   net::TransferNotify Notify(std::function<std::string()> path) {
     return [this, path](TransferMessage message, int kind, std::uint32_t value, std::uint64_t id) {
+      const Clock::time_point at = Clock::now();
       const long long size = FileSize(path());
       std::lock_guard<std::mutex> lock(mutex_);
-      messages_.push_back({message, kind, value, id, size});
+      messages_.push_back({message, kind, value, id, size, at});
       changed_.notify_all();
     };
   }
@@ -288,6 +290,15 @@ TEST_F(InetFileTest, TwoTransfersOfOnePathNeverWriteTheSameFile) {
   std::vector<std::string> expected{body_, other};
   std::sort(expected.begin(), expected.end());
   EXPECT_TRUE(contents == expected);
+  // The trickling one's progress came at most once per interval (bytes that came
+  // sooner joined the next message), and what was left before its end. Half the
+  // interval allows for the time between the engine's clock and the owner's.
+  std::vector<Clock::time_point> progress;
+  for (const auto& m : owner_.Messages())
+    if (m.id == slow->id() && m.message == TransferMessage::kProgress) progress.push_back(m.at);
+  ASSERT_GE(progress.size(), 2u);
+  for (std::size_t i = 1; i + 1 < progress.size(); ++i)
+    EXPECT_GE(progress[i] - progress[i - 1], CInetFile::kProgressInterval / 2) << i;
 }
 
 TEST_F(InetFileTest, KindsZeroAndOneWriteThePathItself) {
