@@ -4,6 +4,7 @@
 #define LUMORA_TESTS_SUPPORT_XVFB_DISPLAY_H_
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,8 @@ class XvfbDisplay {
     if (pipe(fds) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      // The display ends with the test that started it, however the test ends.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
       close(fds[0]);
       std::string fd = std::to_string(fds[1]);
       std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
