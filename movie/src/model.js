@@ -288,7 +288,8 @@
   // "waiting": asked for, not yet reported by the host (whose only sign of a download
   // under way is its first DLRatio report); "running", "paused", "failed" (message
   // from the host), "done". Events: {type: "asked"} ("down" or a resume sent),
-  // {type: "ratio", percent}, {type: "paused"}, {type: "result", ok, message}.
+  // {type: "ratio", percent}, {type: "paused"}, {type: "result", ok, message},
+  // {type: "partial", percent} (how far a paused one got before the program last ended).
   function downloadAfter(d, event) {
     var next = {state: d.state, percent: d.percent, message: d.message || ""};
     var live = d.state === "waiting" || d.state === "running";
@@ -297,6 +298,9 @@
     } else if (event.type === "ratio") {
       // A late report of a paused, failed or finished download changes nothing.
       if (live) { next.state = "running"; next.percent = event.percent; }
+    } else if (event.type === "partial") {
+      // Only a download that is not under way yet shows what an earlier run kept.
+      if (d.state === "paused") next.percent = event.percent;
     } else if (event.type === "paused") {
       if (live) next.state = "paused";
     } else if (event.type === "result") {

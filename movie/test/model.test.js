@@ -169,6 +169,12 @@ test("a download runs only once reported, fails with the host's message, and lat
   const done = step(running, {type: "result", ok: true, message: ""});
   assert.equal(M.downloadStateText(done), "已完成");
   assert.equal(step(done, {type: "result", ok: false, message: "x"}).state, "done");
+  // What an earlier run kept (DownloadPartial) shows on a paused one only.
+  const kept = M.parseDLRatio("m01|037");
+  assert.equal(M.downloadStateText(step({state: "paused", percent: 0}, {type: "partial", percent: kept.percent})),
+               "已暂停 37%");
+  assert.equal(step(running, {type: "partial", percent: 5}).percent, 42);
+  assert.equal(step(asked, {type: "partial", percent: 5}).percent, -1);
 });
 
 test("main actions: downloaded items are read, paid ones bought, bought ones show 已购", () => {

@@ -174,7 +174,11 @@ void CLumoraDlg::OnLogon(const std::string& args) {
       made = platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")).ok();
     }
   }
-  if (!made) platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
+  if (!made) {
+    platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
+    return;
+  }
+  TakeStockOfPartialDownloads();
 }
 
 void CLumoraDlg::OnPurchasedList(const std::string&) {

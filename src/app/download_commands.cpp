@@ -1,22 +1,32 @@
 // The movie's shelf downloads: "down" starts one, "downloading" pauses or resumes one,
 // and the end of a download moves the item into "已下载". The transfers themselves run
-// in the update window's list.
+// in the update window's list. Each keeps what arrived in a partial file beside its
+// target, which a sign-in reports (DownloadPartial) and "Del" removes.
+#include <cstdio>
+#include <set>
+
 #include "app/field_list.h"
 #include "app/lumora_dlg.h"
 #include "library/shelf_names.h"
 #include "library/shelf_operations.h"
+#include "net/inet_file.h"
+#include "net/partial_file.h"
 #include "platform/ansi.h"
 
 namespace app {
 
 using library::CopyItemToGroup;
 using library::GetItemName;
+using library::ListGroupItems;
 namespace shelf_names = library::shelf_names;
 
 namespace {
 
 constexpr const char* kAlreadyDownloaded = "该作品已下载或正在下载";
 constexpr int kUnsafeTargetCode = 7;  // "创建本地文件失败": the file is never made
+// The longest name and URL "down" and "downloading" take (their fields of 64 and 256).
+constexpr std::size_t kMaxName = 63;
+constexpr std::size_t kMaxUrl = 255;
 
 // The text after the last "/" of a URL (the whole URL when it has none).
 std::string FilePartOf(const std::string& url) {
@@ -32,18 +42,29 @@ bool IsPlainFileName(const std::string& name) {
 
 }  // namespace
 
-void CLumoraDlg::StartShelfDownload(const std::string& item_id, const std::string& name,
-                                    const std::string& url) {
+std::string CLumoraDlg::ShelfDownloadTarget(const std::string& name, const std::string& url) const {
   // The target lies in the user's "downloaded" folder, beside the shelf file; a name
   // from a catalogue or a URL that would leave that folder is refused.
   const std::string file_name = name + "-" + FilePartOf(url);
-  if (!IsPlainFileName(file_name)) {
-    update_client_->Log("下载文件失败 [" + ansi::ToUtf8Lossy(file_name) + "], 错误代码 [" +
-                        std::to_string(kUnsafeTargetCode) + "]");
+  if (!IsPlainFileName(file_name) || user_shelf_path_.empty()) return {};
+  const std::size_t slash = user_shelf_path_.rfind('/');
+  return user_shelf_path_.substr(0, slash + 1) + "downloaded/" + file_name;
+}
+
+std::string CLumoraDlg::ShelfDownloadTarget(const library::CXmlElement::Fields& item) const {
+  // As "down" and "downloading" take the item's name and address from the movie.
+  return ShelfDownloadTarget(std::string(ansi::CutToBytes(item.name, kMaxName)),
+                             std::string(ansi::CutToBytes(item.dl_url, kMaxUrl)));
+}
+
+void CLumoraDlg::StartShelfDownload(const std::string& item_id, const std::string& name,
+                                    const std::string& url) {
+  const std::string target = ShelfDownloadTarget(name, url);
+  if (target.empty()) {
+    update_client_->Log("下载文件失败 [" + ansi::ToUtf8Lossy(name + "-" + FilePartOf(url)) +
+                        "], 错误代码 [" + std::to_string(kUnsafeTargetCode) + "]");
     return;
   }
-  const std::size_t slash = user_shelf_path_.rfind('/');
-  const std::string target = user_shelf_path_.substr(0, slash + 1) + "downloaded/" + file_name;
   // The map names the file the transfer writes. A transfer of this id that is still
   // listed (running or paused) is restarted as it is, writing to the target it was made
   // with, which stays recorded; a new transfer writes to |target|. A download that
@@ -121,6 +142,56 @@ void CLumoraDlg::OnDownloadEnd(const std::string& item_id, int result, const std
   // How it ended, before the movie hears that it did: "ID|CODE|MESSAGE".
   flash_.SetVariable("DownloadResult", item_id + "|" + std::to_string(result) + "|" + message);
   flash_.SetVariable("RetValDownloadEnd", "true");
+}
+
+void CLumoraDlg::DiscardShelfDownload(const std::string& item_id) {
+  if (item_id.empty()) return;  // names no download
+  // The partial files of the item: the one its listed transfer writes and the one of
+  // its entry in "正在下载" (left by an earlier run), found before the entry goes.
+  std::set<std::string> targets;
+  if (auto mapped = download_map_.find(item_id); mapped != download_map_.end())
+    targets.insert(mapped->second);
+  if (!user_shelf_path_.empty()) {
+    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
+    for (const auto& item : ListGroupItems(user_shelf_path_, shelf_names::Downloading()))
+      if (item.id == item_id) targets.insert(ShelfDownloadTarget(item));
+  }
+  // Stopped first: once its thread has ended nobody writes its partial file.
+  (void)update_client_->RemoveDownload(item_id);
+  download_map_.erase(item_id);
+  for (const std::string& target : targets) {
+    // Another program of the user's still writing it keeps it; the log says so.
+    if (!target.empty() && !net::CInetFile::RemovePartial(target))
+      update_client_->Log("删除文件失败 [" +
+                          ansi::ToUtf8Lossy(net::CInetFile::PartialPathOf(target)) + "]");
+  }
+}
+
+void CLumoraDlg::TakeStockOfPartialDownloads() {
+  std::vector<std::pair<std::string, std::string>> shares;  // item id, "NNN"
+  {
+    // Under the lock another program of the user's copies an item into "正在下载"
+    // with: an item it lists is never taken for one gone.
+    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
+    std::set<std::string> listed;  // the partial files' names (native)
+    for (const auto& item : ListGroupItems(user_shelf_path_, shelf_names::Downloading())) {
+      const std::string partial = net::PartialPathFor(ShelfDownloadTarget(item));
+      if (partial.empty()) continue;
+      const std::string native = ansi::NativePath(partial);
+      listed.insert(native.substr(native.rfind('/') + 1));
+      std::uint64_t have = 0, whole = 0;
+      if (!net::PartialShare(native, &have, &whole)) continue;
+      char percent[8];
+      std::snprintf(percent, sizeof percent, "%03d", static_cast<int>(have * 100 / whole));
+      shares.emplace_back(item.id, percent);
+    }
+    const std::size_t slash = user_shelf_path_.rfind('/');
+    (void)net::RemovePartialsBut(
+        ansi::NativePath(user_shelf_path_.substr(0, slash + 1) + "downloaded"),
+        [&listed](const std::string& name) { return listed.count(name) != 0; });
+  }
+  for (const auto& [id, percent] : shares)
+    flash_.SetVariable("DownloadPartial", id + "|" + percent);
 }
 
 }  // namespace app

@@ -11,6 +11,7 @@
 #include "app/shockwave_flash.h"
 #include "app/window_mover.h"
 #include "library/catalogues.h"
+#include "library/xml_element.h"
 #include "net/request.h"
 #include "platform/folder_lock.h"
 #include "platform/platform.h"
@@ -148,6 +149,18 @@ class CLumoraDlg : public platform::WindowEvents {
   // Starts (or restarts) the shelf download of |item_id| into the user's folder.
   void StartShelfDownload(const std::string& item_id, const std::string& name,
                           const std::string& url);
+  // The target of a shelf download: the user's "downloaded" folder + NAME + "-" + the
+  // URL's last part; empty when that would leave the folder (or nobody signed in). The
+  // same from an item of "正在下载", whose name and address the movie sends.
+  std::string ShelfDownloadTarget(const std::string& name, const std::string& url) const;
+  std::string ShelfDownloadTarget(const library::CXmlElement::Fields& item) const;
+  // "Del" of an item of "正在下载": its transfer stopped and discarded, its partial
+  // files (of the transfer and of its entry in "正在下载") removed.
+  void DiscardShelfDownload(const std::string& item_id);
+  // After a sign-in: the partial files of the user's downloads that "正在下载" no
+  // longer lists are removed, and the movie hears how far each listed one got
+  // (DownloadPartial "ID|NNN").
+  void TakeStockOfPartialDownloads();
   void OnIgnoredCommand(const std::string&) {}
   // True when a user has signed in (a user shelf file is recorded); otherwise the user
   // is told so.

@@ -84,12 +84,9 @@ bool CLumoraDlg::DeleteItem(const std::string& args) {
   ItemReference ref;
   if (!ParseItemReference(args, &ref)) return false;
   // An item of "正在下载" has its transfer cancelled and discarded first, whatever its
-  // catalogue name and whether it is found: either way no transfer of it is left, and
-  // no target is kept for it.
-  if (ref.group_id == shelf_names::Downloading()) {
-    (void)update_client_->RemoveDownload(ref.item_id);
-    download_map_.erase(ref.item_id);
-  }
+  // catalogue name and whether it is found: either way no transfer of it is left, no
+  // target is kept for it and no partial file.
+  if (ref.group_id == shelf_names::Downloading()) DiscardShelfDownload(ref.item_id);
   std::string path;
   if (!catalogue_folders().ResolveForDelete(ref.catalogue, &path)) return false;
   bool unsaved = false;

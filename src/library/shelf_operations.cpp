@@ -149,6 +149,22 @@ bool GetItemName(const std::string& path, const std::string& item_id, const std:
   return found;
 }
 
+std::vector<CXmlElement::Fields> ListGroupItems(const std::string& path,
+                                                const std::string& group_id) {
+  std::unique_ptr<CXmlFileObject> catalogue;
+  (void)CXmlFileObject::Open(&catalogue, path.c_str());  // a missing file lists nothing
+  std::vector<CXmlElement::Fields> items;
+  CXmlGroup* group = nullptr;
+  if (catalogue->FindGroup(group_id.c_str(), &group)) {
+    for (int i = 0; i < group->GetItemCount(); ++i) {
+      CXmlElement* item = nullptr;
+      if (group->GetItemAt(i, &item)) items.push_back(item->fields());
+    }
+  }
+  (void)CXmlFileObject::Release(std::move(catalogue), false);
+  return items;
+}
+
 bool RemoveCatalogueItem(const std::string& path, const std::string& group_id,
                          const std::string& item_id, bool* unsaved) {
   std::unique_ptr<CXmlFileObject> catalogue;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "library/catalogues.h"
+#include "library/xml_element.h"
 
 namespace library {
 
@@ -30,6 +31,11 @@ int CopyItemToGroup(const std::string& source_path, const std::string& source_gr
 // rewritten by the lookup.
 [[nodiscard]] bool GetItemName(const std::string& path, const std::string& item_id,
                                const std::string& group_id, std::string* name);
+
+// The items of a group, in order (none when the file or the group is missing). The
+// file is only read.
+std::vector<CXmlElement::Fields> ListGroupItems(const std::string& path,
+                                                const std::string& group_id);
 
 // Removes an item from a group; true when it was there and the file was written. The
 // catalogue is rewritten.

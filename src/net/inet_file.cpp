@@ -332,7 +332,8 @@ struct Transfer {
       return emptied;
     }
     const std::string& kept = UsableValidator(etag) ? etag : last_modified;
-    if (UsableValidator(kept)) (void)WriteValidator(output_path, kept);
+    // With the whole length, when announced, so that a later start can tell its share.
+    if (UsableValidator(kept)) (void)WriteValidator(output_path, kept, has_length ? announced : 0);
     expected_length->store(content_length);
     if (body_limit != 0 && content_length > body_limit) {
       too_large = true;

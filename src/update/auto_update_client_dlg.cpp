@@ -675,8 +675,8 @@ bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string
   // An empty key names no download: the updater's own transfers have none.
   if (key.empty()) return false;
   if (net::CInetFile* existing = transfers_.FindDownload(key)) {
-    // Started again from the beginning: a run still going is cancelled first, so the
-    // restart never waits for it to finish on its own.
+    // Started again: a run still going is cancelled first, so the restart never waits
+    // for it to finish on its own; the new run continues the partial file.
     RememberFolder(*existing);
     transfers_.Restart(*existing);
     return true;
@@ -691,6 +691,8 @@ bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string
   transfer->server_label = server_label_;
   transfer->display_name = key;
   transfer->force_overwrite = true;
+  // A pause, a failure or a kill keeps what arrived, and the next run asks for the rest.
+  transfer->resume = true;
   RememberFolder(*transfer);
   return transfers_.AddDownload(std::move(transfer)) != nullptr;
 }

@@ -77,7 +77,9 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
 
   // The main window's downloads, by key (the item id; an empty key names none).
   // AddDownload restarts a download with that key, refuses a new one when ten downloads
-  // are listed, or starts a new one.
+  // are listed, or starts a new one. Each keeps its body in a partial file beside
+  // |local_path| (net::CInetFile::resume), which a stop, a failure or a kill leaves for
+  // the next run to continue.
   [[nodiscard]] bool AddDownload(const std::string& key, const std::string& file_name,
                                  const std::string& url, const std::string& local_path);
   // Stops the download and waits for its thread; false when there is none.

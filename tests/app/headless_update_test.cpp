@@ -563,8 +563,8 @@ TEST_F(UpdateRunTest, ALaterStartRunsTheUpdateAgainUnlessOneIsUnderWay) {
 TEST_F(UpdateRunTest, PatchesReplaceWholeFilesOnlyWhenTheyGiveTheRightFile) {
   const std::vector<std::string> names = {"same.bin", "changed.bin", "tampered.bin", "garbage.bin"};
   const auto publish = [&](const std::string& release, const std::string& previous) {
-    std::vector<std::string> args = {LUMORA_MANIFEST_BINARY, "--base-url",
-                                     Url("/" + release), "--install-dir", "APPDATADIR"};
+    std::vector<std::string> args = {LUMORA_MANIFEST_BINARY, "--base-url", Url("/" + release),
+                                     "--install-dir", "APPDATADIR"};
     if (!previous.empty()) args.insert(args.end(), {"--previous", root_ / previous});
     args.insert(args.end(), {root_ / release, root_ / "update/manifest.xml"});
     const CommandRun made = RunCommand(args);
@@ -644,6 +644,35 @@ class ShelfDownloadTest : public UpdateRunTest {
     return Command("down", "a=|c=public/book/book1.xml|g=g|i=" + id + "|u=" + Url(path));
   }
   std::string Shelf() const { return home_ / "prog/reader/reader.xml"; }
+  std::string Downloaded(const std::string& name = "") const {
+    return home_ / ("prog/reader/downloaded/" + name);
+  }
+  // The Range asked by each request for |target| ("" for none), from the vendor's log.
+  std::vector<std::string> RangesAsked(const std::string& target) const {
+    std::vector<std::string> ranges;
+    const std::string log = scratch_.Read("requests.log");
+    for (std::size_t at = 0; (at = log.find("GET " + target + " ", at)) != std::string::npos;
+         ++at) {
+      const std::string head = log.substr(at, log.find("\r\n\r\n", at) + 2 - at);
+      const std::size_t range = head.find("\r\nRange: ");
+      ranges.push_back(range == std::string::npos
+                           ? ""
+                           : head.substr(range + 9, head.find("\r\n", range + 2) - range - 9));
+    }
+    return ranges;
+  }
+  // A body whose every misplaced byte shows.
+  static std::string Pattern(std::size_t size) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 31 + i / 997) % 251);
+    return body;
+  }
+  // A DLRatio report of |id|.
+  static bool RatioOf(const Json& event, const std::string& id) {
+    return event.contains("setVariable") &&
+           event["setVariable"]["name"].get<std::string>().rfind("DLRatio", 0) == 0 &&
+           event["setVariable"]["value"].get<std::string>().rfind(id + "|", 0) == 0;
+  }
 };
 
 TEST_F(ShelfDownloadTest, AFinishedDownloadMovesToDownloadedWithItsPath) {
@@ -703,19 +732,102 @@ TEST_F(ShelfDownloadTest, AFailedDownloadStaysToBeResumedAndTheMovieLearnsWhy) {
 }
 
 TEST_F(ShelfDownloadTest, PausedResumedAndDeletedDownloads) {
-  // Paused while the slow body trickles, resumed, it completes.
+  // Paused while the slow body trickles, resumed: the second request asks for the rest
+  // of the bytes kept, and the file comes out byte for byte.
+  const std::string body = Pattern(5000);
+  root_.Write("slow/items/one.pdf", body);
+  root_.Write("slow/items/two.pdf", body);
   LumoraRun run =
-      Run({Logon(), Down("b1", "/slow/items/one.pdf"), Wait(300),
+      Run({Logon(), Down("b1", "/slow/items/one.pdf"), Wait(500),
            Command("downloading", "i=b1|s=false"), Wait(300),
-           Command("downloading", "i=b1|s=true|n=x|u=" + Url("/items/one.pdf")), Wait(1000)});
+           Command("downloading", "i=b1|s=true|n=x|u=" + Url("/items/one.pdf")), Wait(1500)});
   EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
-  EXPECT_EQ(home_.Read("prog/reader/downloaded/一-one.pdf"), std::string(5000, 'x'));
-  // Deleted while it hangs: cancelled and discarded, never reported as ended.
-  LumoraRun deleted = Run({Logon(), Down("b2", "/hang/x.pdf"), Wait(300),
-                           Command("Del", "a=|c=reader/reader.xml|g=正在下载|i=b2"), Wait(300)});
+  EXPECT_EQ(home_.Read("prog/reader/downloaded/一-one.pdf"), body);
+  const std::vector<std::string> ranges = RangesAsked("/slow/items/one.pdf");
+  ASSERT_EQ(ranges.size(), 2u);
+  EXPECT_EQ(ranges[0], "");
+  EXPECT_TRUE(std::regex_match(ranges[1], std::regex("bytes=[1-9][0-9]{2,3}-"))) << ranges[1];
+  // Deleted while it trickles, once bytes have arrived: cancelled and discarded, never
+  // reported as ended, and no partial file is left.
+  const std::vector<std::string> script = {Logon(), Down("b2", "/slow/items/two.pdf"),
+                                           Command("Del", "a=|c=reader/reader.xml|g=正在下载|i=b2"),
+                                           Wait(300)};
+  LumoraRun deleted = Run(script, true, {{2, [](const Json& e) { return RatioOf(e, "b2"); }}});
   EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
   EXPECT_EQ(deleted.Variable("RetValDownloadEnd"), "<unset>");
   for (const Json& v : deleted.All("setVariable")) EXPECT_NE(v["value"], "b2|100") << v.dump();
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(Downloaded())) left.push_back(e.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"一-one.pdf"});
+}
+
+// Killed half-way, the program keeps what arrived; the next sign-in tells the movie how
+// far each item of "正在下载" got (DownloadPartial) and removes the partial files of
+// items no longer listed; "downloading" continues from the bytes kept, and "Del" of an
+// item left from the earlier run removes its partial file.
+TEST_F(ShelfDownloadTest, AKilledDownloadIsReportedAtTheNextSignInAndContinued) {
+  const std::string body = Pattern(40000);
+  root_.Write("k/big.bin", body);
+  root_.Write("faults.txt", "/k/=slow:1024:50\n");  // about two seconds
+  std::string items = ItemXml("b1", "一") + ItemXml("b2", "二");
+  items.replace(items.find("http://d/b1"), 11, Url("/k/big.bin"));
+  items.replace(items.find("http://d/b2"), 11, Url("/missing/two.bin"));
+  home_.Write("data/vellari/public/book/book1.xml", CatalogueXml(GroupXml("g", items)));
+  {
+    RunningLumora program(Options());
+    ASSERT_TRUE(program.Send(Logon()));
+    ASSERT_TRUE(program.Send(Down("b2", "/missing/two.bin")));  // fails, stays listed
+    ASSERT_TRUE(program.Send(Down("b1", "/k/big.bin")));
+    ASSERT_TRUE(program.WaitForOutput({"\"b1|02", "\"b1|03", "\"b1|04"}, 20000))
+        << program.Output();
+    EXPECT_EQ(program.Kill(SIGKILL), 128 + SIGKILL);
+  }
+  const std::string partial = Downloaded(".一-big.bin.partial");
+  ASSERT_TRUE(fs::is_regular_file(partial));
+  const std::size_t kept = fs::file_size(partial);
+  ASSERT_GT(kept, 0u);
+  ASSERT_LT(kept, body.size());
+  EXPECT_EQ(ReadBytes(partial), body.substr(0, kept));
+  EXPECT_EQ(RangesAsked("/k/big.bin"), std::vector<std::string>{""});
+  // Left from an earlier run: the partial file of b2, still listed, and others of items
+  // gone, under hostile names; a link and a folder of such names are never touched.
+  home_.Write("prog/reader/downloaded/.二-two.bin.partial", body.substr(0, 1000));
+  home_.Write("prog/reader/downloaded/.二-two.bin.partial-validator", "\"v\"\n40000\n");
+  home_.Write("prog/reader/downloaded/.gone-x.bin.partial", "abc");
+  home_.Write("prog/reader/downloaded/.gone-x.bin.partial-validator", "\"v\"\n10\n");
+  home_.Write("prog/reader/downloaded/.a\nb.partial", "abc");
+  home_.Write("outside.txt", "mine");
+  fs::create_symlink(home_ / "outside.txt", Downloaded(".link.partial"));
+  home_.MakeDir("prog/reader/downloaded/.dir.partial");
+  root_.Write("faults.txt", "");
+  scratch_.Write("requests.log", "");
+
+  LumoraRun run =
+      Run({Logon(), Command("Del", "a=|c=reader/reader.xml|g=正在下载|i=b2"),
+           Command("downloading", "i=b1|s=true|n=x|u=" + Url("/k/big.bin")), Wait(1500)});
+  char share[8];
+  std::snprintf(share, sizeof share, "%03zu", kept * 100 / body.size());
+  EXPECT_EQ(Values(run, "DownloadPartial"),
+            (std::vector<std::string>{"b1|" + std::string(share), "b2|002"}));
+  const auto set_at = [&run](const std::string& name) {
+    for (std::size_t i = 0; i < run.events.size(); ++i)
+      if (run.events[i].contains("setVariable") && run.events[i]["setVariable"]["name"] == name)
+        return i;
+    return run.events.size();
+  };
+  EXPECT_LT(set_at("UserPass"), set_at("DownloadPartial"));
+  // Continued from the bytes kept: the vendor sent the rest once, and nothing twice
+  // but what was under way at the kill.
+  EXPECT_EQ(RangesAsked("/k/big.bin"),
+            std::vector<std::string>{"bytes=" + std::to_string(kept) + "-"});
+  EXPECT_EQ(ReadBytes(Downloaded("一-big.bin")), body);
+  EXPECT_EQ(ListItems(Shelf()), (std::vector<std::string>{"已下载/b1=一"}));
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(Downloaded())) left.push_back(e.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".dir.partial", ".link.partial", "一-big.bin"}));
+  EXPECT_TRUE(fs::is_symlink(Downloaded(".link.partial")));
+  EXPECT_EQ(home_.Read("outside.txt"), "mine");
 }
 
 TEST_F(ShelfDownloadTest, AFinishedDownloadNamesTheFileItsLastTransferWrote) {

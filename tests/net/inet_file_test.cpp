@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "net/inet_files.h"
+#include "net/partial_file.h"
 #include "platform/ansi.h"
 #include "support/temp_dir.h"
 #include "support/vendor_process.h"
@@ -765,6 +766,18 @@ TEST_F(ResumeTest, AKilledProcessLeavesItsPartialFileAndTheNextRunContinuesIt) {
   const long long kept = FileSize(Partial());
   ASSERT_GE(kept, 50000);
   ASSERT_LT(kept, static_cast<long long>(body_.size()));
+  // The share it got is known: the whole length is kept with the validator.
+  std::uint64_t have = 0, whole = 0;
+  ASSERT_TRUE(net::PartialShare(Partial(), &have, &whole));
+  EXPECT_EQ(have, static_cast<std::uint64_t>(kept));
+  EXPECT_EQ(whole, body_.size());
+  // A validator kept without the length (as an earlier build wrote it) is continued as
+  // well; only its share is unknown.
+  const std::string validator = net::ReadValidator(Partial());
+  EXPECT_EQ(out_.Read(".item.bin.partial-validator"),
+            validator + "\n" + std::to_string(body_.size()) + "\n");
+  out_.Write(".item.bin.partial-validator", validator + "\n");
+  EXPECT_FALSE(net::PartialShare(Partial(), &have, &whole));
   root_.Write("faults.txt", "");
   auto transfer = MakeResumable();
   ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);

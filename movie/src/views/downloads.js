@@ -1,12 +1,15 @@
 // Downloads: "down" asks for one, "DLRatio0".."DLRatio10" carry "id|NNN", DownloadResult
 // "id|code|message" says how one ended (before RetValDownloadEnd), "downloading" pauses
-// and resumes. A download shows as running only from its first report: until then the
-// host has given no sign that it took it. Rows are independent.
+// and resumes (the host continues from what it has), DownloadPartial "id|NNN" says how far
+// one of "正在下载" got before the program last ended. A download shows as running only
+// from its first report: until then the host has given no sign that it took it. Rows
+// are independent.
 (function (L) {
   "use strict";
   var M = L.model;
   var h = L.h;
   var list = new Map();  // id -> {id, name, url, photo, state, percent, message, toast}
+  var partial = new Map();  // id -> percent kept from an earlier run (DownloadPartial)
   var paintQueued = false;
 
   function paint() {
@@ -108,7 +111,8 @@
     // one learns its name and address.
     known: function (it) {
       var d = list.get(it.id);
-      if (!d) list.set(it.id, {id: it.id, name: it.name, url: it.DLurl, photo: it.photo, percent: 0, state: "paused", message: ""});
+      if (!d) list.set(it.id, {id: it.id, name: it.name, url: it.DLurl, photo: it.photo,
+                               percent: partial.has(it.id) ? partial.get(it.id) : 0, state: "paused", message: ""});
       else {
         if (!d.url) d.url = it.DLurl;
         if (!d.name || d.name === d.id) d.name = it.name || d.name;
@@ -123,6 +127,12 @@
         var before = d.state;
         apply(d, {type: "ratio", percent: p.percent});
         if (before !== d.state) changed(p.id); else { paint(); L.grid.refreshItem(p.id); }
+      } else if (name === "DownloadPartial") {
+        var k = M.parseDLRatio(value);
+        if (!k) return;
+        partial.set(k.id, k.percent);
+        var known = list.get(k.id);
+        if (known) { apply(known, {type: "partial", percent: k.percent}); paint(); }
       } else if (name === "DownloadResult") {
         var r = M.parseDownloadResult(value);
         if (r) ended(r);
@@ -143,8 +153,8 @@
       apply(d, {type: "paused"});
       changed(id);
     },
-    // Resumes a paused download or tries a failed one again: the host starts it from
-    // the beginning.
+    // Resumes a paused download or tries a failed one again: the host continues from
+    // the bytes it kept.
     resume: function (id) {
       var d = list.get(id);
       if (!d) return;
