@@ -144,13 +144,12 @@ Point GtkMainWindow::CursorPosition() const {
 int GtkMainWindow::OnKeyPress(GtkWidget*, GdkEvent* event, void* data) noexcept {
   auto* self = static_cast<GtkMainWindow*>(data);
   if (self->events_ == nullptr) return FALSE;
-  // The key the host takes for itself, and whether the movie gets it too.
+  // The key the host takes for itself, and whether the movie gets it too. Escape is
+  // the movie's: it closes the movie's topmost panel or clears its search, and only a
+  // movie with nothing to close asks the quit question, through its command "win" "quit".
   Key key;
   gboolean swallowed = TRUE;
   switch (event->key.keyval) {
-    case GDK_KEY_Escape:
-      key = Key::kEscape;
-      break;
     case GDK_KEY_Return:
     case GDK_KEY_KP_Enter:
       key = Key::kReturn;
