@@ -84,6 +84,10 @@ TEST_F(FirstRunWebDriverTest, TheShelfShowsTheCataloguesTheUpdaterInstalled) {
   ASSERT_FALSE(driver_->session().empty()) << reply.dump();
 
   // Every title the view's empty state takes from here on.
+  ASSERT_TRUE(Eventually([&] {
+    return driver_->Eval("return !!document.getElementById('empty-title') && !!window.Lumora") ==
+           true;
+  })) << "the movie never loaded";
   driver_->Eval(
       "var t = document.getElementById('empty-title'); window.seenTitles = [t.textContent];"
       "new MutationObserver(function () { seenTitles.push(t.textContent); })"
@@ -124,6 +128,7 @@ TEST_F(FirstRunWebDriverTest, TheShelfShowsTheCataloguesTheUpdaterInstalled) {
   Shot("first-run-magazines");
   // Never a failure while the catalogues were coming.
   const Json seen = driver_->Eval("return seenTitles");
+  ASSERT_TRUE(seen.is_array()) << seen.dump();
   EXPECT_EQ(std::find(seen.begin(), seen.end(), "加载失败"), seen.end()) << seen.dump();
 
   // The other catalogues are there as well.
