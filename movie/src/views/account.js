@@ -6,7 +6,7 @@
   var fav = new Set(), bought = new Set();
   var done = new Map();  // id -> the downloaded file (RDurl) in "已下载"
   var waiting = false, timer = null;
-  // The import of the purchases under way: {before: the ids "已购买" held, timer}.
+  // The import of the purchases under way: {before: the ids "已购买" held, timer, toast}.
   var importing = null;
   // Set while the movie itself says that nobody is signed in any more.
   var leaving = false;
@@ -34,6 +34,7 @@
     var was = importing;
     if (!was) return;
     clearTimeout(was.timer);
+    was.toast.remove();
     importing = null;
     importBusy(false);
     var failed = function (why) {
@@ -140,15 +141,20 @@
       if (importing) return;
       var before = new Set(bought);
       if (!L.send("yigoumai", "")) return;
-      importing = {before: before, timer: setTimeout(function () { imported(null); }, 15000)};
+      importing = {before: before, timer: setTimeout(function () { imported(null); }, 15000),
+                   toast: L.toast("正在导入已购…", {stay: true})};
       importBusy(true);
-      L.toast("正在导入已购…");
     },
     // The host keeps no sign-out of its own: the movie forgets the user and tells the
     // host, which reads UserPass back as the sign that someone is signed in.
     signOut: function () {
       if (!L.state.signedIn) return;
-      if (importing) { clearTimeout(importing.timer); importing = null; importBusy(false); }
+      if (importing) {
+        clearTimeout(importing.timer);
+        importing.toast.remove();
+        importing = null;
+        importBusy(false);
+      }
       L.state.signedIn = false;
       L.state.user = "";
       fav = new Set(); bought = new Set(); done = new Map();
