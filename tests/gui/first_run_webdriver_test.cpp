@@ -102,6 +102,7 @@ TEST_F(FirstRunWebDriverTest, TheShelfShowsTheCataloguesTheUpdaterInstalled) {
     banner = driver_->Text("#update-text");
     line = driver_->Text("#empty-line");
     return banner.find("正在更新") != std::string::npos &&
+           driver_->Eval("return document.getElementById('empty').hidden") == false &&
            driver_->Text("#empty-title") == "正在准备书架" && line.rfind("正在安装 ", 0) == 0;
   })) << banner
       << " / " << driver_->Text("#empty-title") << " / " << line;
