@@ -603,12 +603,21 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
     XdoTool("windowfocus --sync " + target);
     XdoTool("key --clearmodifiers Escape");
   };
+  // The page is told that its window has the keyboard before a key is pressed.
+  const auto focus_page = [&] {
+    return Eventually([&] {
+      XdoTool("windowfocus --sync " + window);
+      return driver_->Eval("return document.hasFocus()") == true;
+    });
+  };
+  ASSERT_TRUE(focus_page()) << "the page never had the keyboard";
   press_escape(window);
   EXPECT_TRUE(Eventually([&] {
     return driver_->Eval("return document.getElementById('settings').hidden") == true;
   })) << "Escape left the settings open";
   std::this_thread::sleep_for(std::chrono::seconds(1));
   EXPECT_EQ(XdoTool("search --onlyvisible --name '^提示$'"), "") << "asked to quit, panel open";
+  ASSERT_TRUE(focus_page());
   press_escape(window);
   std::string question;
   EXPECT_TRUE(Eventually([&] {

@@ -63,7 +63,11 @@ void GtkMainWindow::Move(const Rect& rect) {
                     rect.Height() > 0 ? rect.Height() : 1);
 }
 
-void GtkMainWindow::Show() { gtk_widget_show_all(window_); }
+void GtkMainWindow::Show() {
+  gtk_widget_show_all(window_);
+  // The keys go to the movie from the start, not only after a click in it.
+  gtk_widget_grab_focus(player_);
+}
 
 void GtkMainWindow::Minimize() { gtk_window_iconify(GTK_WINDOW(window_)); }
 
