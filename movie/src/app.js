@@ -29,9 +29,10 @@
     else if (name === "AddLocalFileRetValue" && value === "true") {
       if (L.state.view && L.state.view.local) L.refreshView(); else L.showView("local");
     } else if (name === "MyAppDataDir") L.refreshView();
-    else if (name === "UserPass") L.account.onVariable(name, value);
+    else if (name === "UserPass" || name === "RetValYigoumai") L.account.onVariable(name, value);
     L.downloads.onVariable(name, value);
     L.settings.onVariable(name, value);
+    if (/^(FirstRun|UpdatedFile|TotalUpdateFile|UpdateResult)$/.test(name)) L.updateProgressed();
   };
 
   document.querySelectorAll("[data-win]").forEach(function (button) {
@@ -50,8 +51,14 @@
   document.addEventListener("keydown", function (e) {
     var typing = /^(INPUT|TEXTAREA)$/.test(e.target.tagName);
     if (e.key === "Escape") {
-      if (L.closeTop()) { e.preventDefault(); return; }
-      if (L.$("search-box").value) { L.$("search-box").value = ""; e.preventDefault(); }
+      // An input method's Escape ends its composition and nothing else.
+      if (e.isComposing) return;
+      e.preventDefault();
+      if (L.closeTop()) return;
+      if (L.$("search-box").value) { L.$("search-box").value = ""; return; }
+      // Nothing to close or clear: Escape asks the host's quit question, as the window's
+      // own quit button does. A key held down asks once.
+      if (!e.repeat) L.send("win", "quit");
       return;
     }
     if ((e.key === "/" && !typing) || (e.ctrlKey && (e.key === "f" || e.key === "F"))) {

@@ -526,6 +526,39 @@
     return r.restart ? "更新完毕，重新启动后生效" : "更新完毕";
   }
 
+  // ---- Purchases and the first run ---------------------------------------------------
+
+  // How many items of "已购买" in the shelf |cat| are not among the ids |before| (a Set
+  // or an array): what an import of the purchases brought.
+  function purchasesBrought(before, cat) {
+    var known = before instanceof Set ? before : new Set(before || []);
+    var fresh = new Set();
+    (cat && cat.groups || []).forEach(function (g) {
+      if (g.id === "已购买") g.items.forEach(function (it) { if (!known.has(it.id)) fresh.add(it.id); });
+    });
+    return fresh.size;
+  }
+  function importedText(count) {
+    return count > 0 ? "已导入 " + count + " 项已购作品" : "没有新的已购作品";
+  }
+
+  // What a view whose catalogue cannot be read shows on a first run, while the updater
+  // installs the catalogues: {kind: "preparing", line, percent (-1 unknown)} until the
+  // update's outcome, {kind: "failed", line} after a failed one; null when the view's
+  // own failure to load is to be shown (no first run, or the update is in place).
+  function firstRunState(firstRun, updatedFile, totalUpdateFile, updateResult) {
+    if (String(firstRun) !== "true") return null;
+    var result = parseUpdateResult(updateResult);
+    if (result && result.ok) return null;
+    if (result) return {kind: "failed", line: updateOutcome(updateResult), percent: -1};
+    var total = parseInt(totalUpdateFile, 10) || 0;
+    var done = Math.max(0, Math.min(total, parseInt(updatedFile, 10) || 0));
+    if (total > 0)
+      return {kind: "preparing", line: "正在安装 " + done + " / " + total + " 个文件",
+              percent: Math.round(done * 100 / total)};
+    return {kind: "preparing", line: "正在连接更新服务器…", percent: -1};
+  }
+
   var api = {
     CATEGORIES: CATEGORIES, LOCAL: LOCAL, SEARCH_FILE: SEARCH_FILE, SHELF_GROUPS: SHELF_GROUPS,
     SHARE_SITES: SHARE_SITES, COVERS: COVERS,
@@ -542,7 +575,8 @@
     ORDERS: ORDERS, isOrder: isOrder, orderLabel: orderLabel, orderStorageKey: orderStorageKey,
     storedOrder: storedOrder, dateNumbers: dateNumbers, compareDates: compareDates,
     orderGroups: orderGroups, sectionsOf: sectionsOf, jumpTop: jumpTop,
-    parseUpdateResult: parseUpdateResult, updateOutcome: updateOutcome
+    parseUpdateResult: parseUpdateResult, updateOutcome: updateOutcome,
+    purchasesBrought: purchasesBrought, importedText: importedText, firstRunState: firstRunState
   };
   if (typeof module !== "undefined" && module.exports) module.exports = api;
   else root.LumoraModel = api;

@@ -202,3 +202,26 @@ test("the settings' update outcome", () => {
   assert.equal(M.updateOutcome("failed|"), "更新失败");
   assert.equal(M.updateOutcome("whatever"), "更新结果未知");
 });
+
+test("an import of the purchases counts only what 已购买 did not hold", () => {
+  const shelf = M.parseCatalogue('<书架><分类 id="我的收藏"><i id="b1"/></分类>' +
+    '<分类 id="已购买"><i id="m1"/><i id="b1"/><i id="a9"/><i id="a9"/></分类></书架>');
+  assert.equal(M.purchasesBrought(new Set(["m1"]), shelf), 2);
+  assert.equal(M.purchasesBrought(["m1", "b1", "a9"], shelf), 0);
+  assert.equal(M.purchasesBrought([], null), 0);
+  assert.equal(M.importedText(2), "已导入 2 项已购作品");
+  assert.equal(M.importedText(0), "没有新的已购作品");
+});
+
+test("a first run prepares the shelf with the update's progress until its outcome", () => {
+  assert.equal(M.firstRunState("false", "3", "48", ""), null);
+  assert.deepEqual(M.firstRunState("true", "0", "0", ""),
+                   {kind: "preparing", line: "正在连接更新服务器…", percent: -1});
+  assert.deepEqual(M.firstRunState("true", "12", "48", ""),
+                   {kind: "preparing", line: "正在安装 12 / 48 个文件", percent: 25});
+  assert.equal(M.firstRunState("true", "99", "48", "").percent, 100);
+  assert.equal(M.firstRunState("true", "48", "48", "ok"), null);
+  assert.equal(M.firstRunState("true", "48", "48", "ok|restart"), null);
+  assert.deepEqual(M.firstRunState("true", "5", "48", "failed|下载文件失败 [x.bin]"),
+                   {kind: "failed", line: "更新失败：下载文件失败 [x.bin]", percent: -1});
+});

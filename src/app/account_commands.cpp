@@ -192,7 +192,12 @@ void CLumoraDlg::OnPurchasedList(const std::string&) {
                         "/GetBuyedList.aspx?UserID=" + user_id_ + "&p=" + digest,
                     &request_text_, &reply_header_, &reply_body_);
   // Without a sign-in there is no shelf to import into, whatever the shop answered.
-  if (!CheckSignedIn() || ReplyValue(reply_body_, "Code") != "0") return;
+  // The movie hears the end of the import ("true" once the shelf holds the purchases)
+  // and reads the shelf itself.
+  if (!CheckSignedIn() || ReplyValue(reply_body_, "Code") != "0") {
+    flash_.SetVariable("RetValYigoumai", "false");
+    return;
+  }
   bool unsaved = false;
   {
     // Locked once the reply is in, and only for the file work: the lock never waits for
@@ -201,6 +206,7 @@ void CLumoraDlg::OnPurchasedList(const std::string&) {
     ImportPurchasedList(catalogue_folders(), user_shelf_path_, reply_body_, &unsaved);
   }
   if (unsaved) TellCannotSave();
+  flash_.SetVariable("RetValYigoumai", unsaved ? "false" : "true");
 }
 
 void CLumoraDlg::OnShare(const std::string& args) {

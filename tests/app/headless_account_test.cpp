@@ -291,6 +291,11 @@ TEST_F(SignInTest, PurchasesAreMergedIntoTheShelfByCategory) {
   // any group.
   EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"),
             (std::vector<std::string>{"已购买/b2=二", "已购买/m9=九"}));
+  // The movie hears how each import ended: the first found no shelf.
+  std::vector<std::string> ends;
+  for (const Json& v : run.All("setVariable"))
+    if (v["name"] == "RetValYigoumai") ends.push_back(v["value"]);
+  EXPECT_EQ(ends, (std::vector<std::string>{"false", "true"}));
   // Only the first, before the sign-in, said something.
   auto dialogs = run.All("dialog");
   ASSERT_EQ(dialogs.size(), 1u);

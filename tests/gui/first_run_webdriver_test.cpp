@@ -83,13 +83,30 @@ TEST_F(FirstRunWebDriverTest, TheShelfShowsTheCataloguesTheUpdaterInstalled) {
       {"--automation", "http://" + host_ + "/Storage/XmlFile/serverlist.txt", "auto"});
   ASSERT_FALSE(driver_->session().empty()) << reply.dump();
 
-  // A first run: the welcome shows, the update banner counts the files coming in.
+  // Every title the view's empty state takes from here on.
+  ASSERT_TRUE(Eventually([&] {
+    return driver_->Eval("return !!document.getElementById('empty-title') && !!window.Lumora") ==
+           true;
+  })) << "the movie never loaded";
+  driver_->Eval(
+      "var t = document.getElementById('empty-title'); window.seenTitles = [t.textContent];"
+      "new MutationObserver(function () { seenTitles.push(t.textContent); })"
+      ".observe(t, {childList: true, characterData: true, subtree: true});");
+  // A first run: the welcome shows, the update banner counts the files coming in, and
+  // the view shows the shelf being prepared with the same count.
   ASSERT_TRUE(Eventually([&] {
     return driver_->Eval("return !document.getElementById('welcome').hidden") == true;
   })) << "no welcome on the first run";
+  std::string banner, line;
   EXPECT_TRUE(Eventually([&] {
-    return driver_->Text("#update-text").find("正在更新") != std::string::npos;
-  })) << driver_->Text("#update-text");
+    banner = driver_->Text("#update-text");
+    line = driver_->Text("#empty-line");
+    return banner.find("正在更新") != std::string::npos &&
+           driver_->Eval("return document.getElementById('empty').hidden") == false &&
+           driver_->Text("#empty-title") == "正在准备书架" && line.rfind("正在安装 ", 0) == 0;
+  })) << banner
+      << " / " << driver_->Text("#empty-title") << " / " << line;
+  EXPECT_NE(line.find(" / "), std::string::npos) << line;
   Shot("first-run-welcome");
   ASSERT_TRUE(driver_->Click("#welcome-start"));
 
@@ -110,6 +127,10 @@ TEST_F(FirstRunWebDriverTest, TheShelfShowsTheCataloguesTheUpdaterInstalled) {
       << titles.dump();
   EXPECT_NE(driver_->Text("#spacer").find("科技数码"), std::string::npos);
   Shot("first-run-magazines");
+  // Never a failure while the catalogues were coming.
+  const Json seen = driver_->Eval("return seenTitles");
+  ASSERT_TRUE(seen.is_array()) << seen.dump();
+  EXPECT_EQ(std::find(seen.begin(), seen.end(), "加载失败"), seen.end()) << seen.dump();
 
   // The other catalogues are there as well.
   const std::vector<std::pair<std::string, std::string>> views = {

@@ -214,6 +214,9 @@ class WebDriverTest : public ::testing::Test {
 };
 
 TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
+  // reader has bought a book and a video of the sample catalogues.
+  WriteFile(vendor_root_ / "purchases.txt",
+            "U1001\tb02\t图书\t图书精选\nU1001\tv01\t视频\t视频精选\n");
   StartVendor();
   GiveDownloadUrl();
   GiveDownloadUrl("maga/maga1.xml", "m02", "/gone/m02.pdf");
@@ -233,8 +236,15 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   const std::string shelf = program_dir_ + "/reader/reader.xml";
   EXPECT_TRUE(Eventually([&] { return fs::exists(shelf); })) << "no shelf file " << shelf;
   Shot("signed-in");
-  driver_->Eval(
-      "document.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', bubbles: true}));");
+  // The purchases come with the sign-in, told by count, and 已购买 shows them.
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#toasts").find("已导入 2 项已购作品") != std::string::npos;
+  })) << driver_->Text("#toasts");
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"bought\"]"));
+  EXPECT_TRUE(Eventually([&] { return ShowsCard("数学之美") && ShowsCard("纪录片 长江"); }))
+      << driver_->Text("#view-title") << " / " << driver_->Text("#empty-title");
+  EXPECT_EQ(driver_->Text("#view-count"), "共 2 项");
+  Shot("purchases");
 
   // Browse the magazines.
   ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));
@@ -411,6 +421,18 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
     return driver_->Text(failed + " .state") == prefix + message &&
            driver_->Eval(kFailureToasts).size() == 1u;
   })) << driver_->Text(failed + " .state");
+
+  // Signing out from the avatar's menu: the shelf is the signed-out one again.
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"bought\"]"));
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("数学之美"); }));
+  ASSERT_TRUE(driver_->Click("#btn-account"));
+  ASSERT_TRUE(Eventually([&] { return ClickButton("#signed-in", "退出登录"); }));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#btn-account") == "登录" &&
+           driver_->Text("#empty-title") == "登录后查看你的书架" && CardTitles().empty();
+  })) << driver_->Text("#btn-account")
+      << " / " << driver_->Text("#empty-title");
+  Shot("signed-out");
 }
 
 // Adding a local file: the page's "添加文件" asks the host for the desktop's file chooser
@@ -526,6 +548,45 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
                "return !s.hidden && document.getElementById('set-autorun').checked") == true;
   }));
   Shot("settings-again");
+
+  // Escape on the real keyboard, delivered by the desktop to the window: it closes the
+  // open panel and asks nothing; with nothing left to close it asks the quit question.
+  // Nothing asks the page while the question is open: the program is busy with it.
+  std::string window = XdoTool("search --onlyvisible --name '^Lumora$'");
+  ASSERT_FALSE(window.empty()) << "no window";
+  window = window.substr(0, window.find('\n'));
+  const auto press_escape = [&](const std::string& target) {
+    XdoTool("windowfocus --sync " + target);
+    XdoTool("key --clearmodifiers Escape");
+  };
+  // The page is told that its window has the keyboard before a key is pressed.
+  const auto focus_page = [&] {
+    return Eventually([&] {
+      XdoTool("windowfocus --sync " + window);
+      return driver_->Eval("return document.hasFocus()") == true;
+    });
+  };
+  ASSERT_TRUE(focus_page()) << "the page never had the keyboard";
+  press_escape(window);
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Eval("return document.getElementById('settings').hidden") == true;
+  })) << "Escape left the settings open";
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(XdoTool("search --onlyvisible --name '^提示$'"), "") << "asked to quit, panel open";
+  ASSERT_TRUE(focus_page());
+  press_escape(window);
+  std::string question;
+  EXPECT_TRUE(Eventually([&] {
+    question = XdoTool("search --onlyvisible --name '^提示$'");
+    return !question.empty();
+  })) << "Escape at rest did not ask to quit";
+  if (!question.empty()) {
+    // Its own Escape answers No: the program goes on.
+    press_escape(question.substr(0, question.find('\n')));
+    EXPECT_TRUE(
+        Eventually([&] { return XdoTool("search --onlyvisible --name '^提示$'").empty(); }));
+  }
+  EXPECT_EQ(driver_->Text("#view-title"), "本地文件");
 }
 
 // The processes of process group |group|, with their command names.

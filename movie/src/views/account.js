@@ -6,6 +6,10 @@
   var fav = new Set(), bought = new Set();
   var done = new Map();  // id -> the downloaded file (RDurl) in "已下载"
   var waiting = false, timer = null;
+  // The import of the purchases under way: {before: the ids "已购买" held, timer, toast}.
+  var importing = null;
+  // Set while the movie itself says that nobody is signed in any more.
+  var leaving = false;
   L.state.signedIn = false;
   L.state.user = "";
 
@@ -20,6 +24,31 @@
     L.$("signin-pass").value = "";
     L.$("signin-pass").type = "password";
     L.$("signin-show").textContent = "显示";
+  }
+  function importBusy(on) {
+    L.$("btn-import").disabled = on;
+    L.$("btn-import").textContent = on ? "正在导入…" : "导入已购";
+  }
+  // The end of an import: the shelf read again and what it brought told, or the failure.
+  function imported(ok) {
+    var was = importing;
+    if (!was) return;
+    clearTimeout(was.timer);
+    was.toast.remove();
+    importing = null;
+    importBusy(false);
+    var failed = function (why) {
+      L.toast("导入已购失败：" + why, {error: true, action: {label: "重试", run: account.importBought}});
+    };
+    if (ok === null) { failed("服务器没有回应"); return; }
+    if (!ok) { failed("商店没有给出已购列表，或书架无法保存"); return; }
+    L.readCatalogue("current", M.shelfFile(L.state.user)).then(function (cat) {
+      if (!L.state.signedIn) return;
+      if (!cat) { failed("书架无法读取"); return; }
+      account.noteShelf(cat);
+      L.toast(M.importedText(M.purchasesBrought(was.before, cat)));
+      L.refreshView();
+    });
   }
   function alertText(text) {
     var a = L.$("signin-alert");
@@ -37,6 +66,7 @@
         L.$("signin-show").textContent = p.type === "password" ? "显示" : "隐藏";
       });
       L.$("btn-import").addEventListener("click", account.importBought);
+      L.$("btn-signout").addEventListener("click", account.signOut);
     },
     open: function () {
       L.$("signin-form").hidden = L.state.signedIn;
@@ -60,9 +90,11 @@
         if (waiting) { busy(false); alertText("服务器没有回应，请重试"); }
       }, 15000);
     },
-    // The host's answer: UserPass is the last of the login variables it sets.
+    // The host's answers: UserPass is the last of the login variables it sets;
+    // RetValYigoumai ends an import of the purchases.
     onVariable: function (name, value) {
-      if (name !== "UserPass") return;
+      if (name === "RetValYigoumai") { imported(value === "true"); return; }
+      if (name !== "UserPass" || leaving) return;
       clearTimeout(timer);
       busy(false);
       if (value === "true") {
@@ -72,7 +104,8 @@
         hidePassword();
         L.closePanel("signin");
         L.toast("欢迎，" + L.state.user);
-        account.loadShelf();
+        // The purchases come with the sign-in: the shelf as it was, then the import.
+        account.loadShelf().then(function () { if (L.state.signedIn) account.importBought(); });
         if (L.state.view && L.state.view.shelfGroup) L.refreshView();
       } else {
         alertText("用户名或密码错误");
@@ -105,9 +138,33 @@
     markFav: function (id) { fav.add(id); L.grid.refreshItem(id); },
     importBought: function () {
       if (!L.state.signedIn) { account.open(); return; }
-      L.send("yigoumai", "");
-      L.toast("正在导入已购…");
-      setTimeout(function () { account.loadShelf().then(L.refreshView); }, 1500);
+      if (importing) return;
+      var before = new Set(bought);
+      if (!L.send("yigoumai", "")) return;
+      importing = {before: before, timer: setTimeout(function () { imported(null); }, 15000),
+                   toast: L.toast("正在导入已购…", {stay: true})};
+      importBusy(true);
+    },
+    // The host keeps no sign-out of its own: the movie forgets the user and tells the
+    // host, which reads UserPass back as the sign that someone is signed in.
+    signOut: function () {
+      if (!L.state.signedIn) return;
+      if (importing) {
+        clearTimeout(importing.timer);
+        importing.toast.remove();
+        importing = null;
+        importBusy(false);
+      }
+      L.state.signedIn = false;
+      L.state.user = "";
+      fav = new Set(); bought = new Set(); done = new Map();
+      leaving = true;
+      try { lumora.set("UserPass", "false"); } finally { leaving = false; }
+      L.$("btn-account").textContent = "登录";
+      L.closePanel("signin");
+      alertText("");
+      L.toast("已退出登录");
+      L.refreshView();
     }
   };
   L.account = account;

@@ -28,6 +28,8 @@
   };
 
   function empty(icon, title, line, button, run) {
+    L.state.preparing = false;
+    L.$("empty-bar").hidden = true;
     L.$("empty-icon").textContent = icon;
     L.$("empty-title").textContent = title;
     L.$("empty-line").textContent = line;
@@ -38,6 +40,35 @@
     L.$("empty").hidden = false;
     L.grid.setGroups([], null);
   }
+
+  // The first run: while the updater installs the catalogues a view that has none yet
+  // shows the shelf being prepared, with the update's progress; a failed update says so.
+  function firstRun() {
+    return M.firstRunState(lumora.get("FirstRun"), lumora.get("UpdatedFile"),
+                           lumora.get("TotalUpdateFile"), lumora.get("UpdateResult"));
+  }
+  function showFirstRun(state, key) {
+    if (state.kind === "failed") {
+      empty("⚠", "书架准备失败", state.line, "重试", function () { L.showView(key); });
+      return;
+    }
+    empty("◌", "正在准备书架", state.line, null);
+    var bar = L.$("empty-bar");
+    bar.hidden = false;
+    bar.classList.toggle("indeterminate", state.percent < 0);
+    if (state.percent >= 0) bar.setAttribute("aria-valuenow", String(state.percent));
+    else bar.removeAttribute("aria-valuenow");
+    bar.firstChild.style.width = state.percent < 0 ? "" : state.percent + "%";
+    L.state.preparing = true;
+  }
+  // The update moved on: the preparing view follows it, and once the update is over
+  // the view reads its catalogue again.
+  L.updateProgressed = function () {
+    if (!L.state.preparing || !L.state.view) return;
+    var state = firstRun();
+    if (state && state.kind === "preparing") showFirstRun(state, L.state.view.key);
+    else L.refreshView();
+  };
 
   L.showView = function (key, opts) {
     var view = views[key];
@@ -75,6 +106,10 @@
       if (view.shelfGroup && cat) L.account.noteShelf(cat);
       if (!cat) {
         L.$("view-count").textContent = "";
+        // Before the host named the data folder nothing can be read yet: no failure.
+        if (!lumora.get("MyAppDataDir")) { empty("◌", "正在打开书架…", "", null); return; }
+        var first = view.folder === "data" ? firstRun() : null;
+        if (first) { showFirstRun(first, key); return; }
         empty("⚠", "加载失败", "目录文件不存在或无法读取。", "重试", function () { L.showView(key); });
         return;
       }

@@ -63,7 +63,11 @@ void GtkMainWindow::Move(const Rect& rect) {
                     rect.Height() > 0 ? rect.Height() : 1);
 }
 
-void GtkMainWindow::Show() { gtk_widget_show_all(window_); }
+void GtkMainWindow::Show() {
+  gtk_widget_show_all(window_);
+  // The keys go to the movie from the start, not only after a click in it.
+  gtk_widget_grab_focus(player_);
+}
 
 void GtkMainWindow::Minimize() { gtk_window_iconify(GTK_WINDOW(window_)); }
 
@@ -144,13 +148,12 @@ Point GtkMainWindow::CursorPosition() const {
 int GtkMainWindow::OnKeyPress(GtkWidget*, GdkEvent* event, void* data) noexcept {
   auto* self = static_cast<GtkMainWindow*>(data);
   if (self->events_ == nullptr) return FALSE;
-  // The key the host takes for itself, and whether the movie gets it too.
+  // The key the host takes for itself, and whether the movie gets it too. Escape is
+  // the movie's: it closes the movie's topmost panel or clears its search, and only a
+  // movie with nothing to close asks the quit question, through its command "win" "quit".
   Key key;
   gboolean swallowed = TRUE;
   switch (event->key.keyval) {
-    case GDK_KEY_Escape:
-      key = Key::kEscape;
-      break;
     case GDK_KEY_Return:
     case GDK_KEY_KP_Enter:
       key = Key::kReturn;
