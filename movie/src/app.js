@@ -40,12 +40,8 @@
   });
   L.$("btn-add").addEventListener("click", L.addFiles);
   L.$("scrim").addEventListener("click", function () { L.closeTop(); });
-  document.addEventListener("mousedown", function (e) {
-    var m = L.$("menu");
-    // The button that opened the menu closes it on its own click.
-    if (!m.hidden && !m.contains(e.target) && !(L.menuOwner && L.menuOwner.contains(e.target)))
-      L.closePanel("menu");
-  });
+  // The button that opened a popover closes it on its own click.
+  document.addEventListener("mousedown", function (e) { L.closeOutside(e.target); });
   L.$("menu").addEventListener("keydown", L.menuKey);
 
   document.addEventListener("keydown", function (e) {

@@ -53,27 +53,72 @@ window.Lumora = (function () {
     return t;
   };
 
-  // Panels on a stack: Escape closes the topmost.
+  // Panels on a stack: Escape closes the topmost. Popovers (the menu and the band's
+  // panels) show one at a time, close on a click outside them and their button, and
+  // never open under a dialog's scrim; a modal dialog closes them and keeps the focus.
+  // A panel's button (opts.owner, or the one that names it in aria-controls) shows it
+  // as expanded.
   var open = [];
+  function isPopover(id) { return id === "menu" || L.$(id).classList.contains("popover"); }
+  function topModal() {
+    for (var i = open.length - 1; i >= 0; i--) if (open[i].scrim) return L.$(open[i].id);
+    return null;
+  }
   L.openPanel = function (id, opts) {
+    opts = opts || {};
     var p = L.$(id);
+    var popover = isPopover(id);
+    if (popover && topModal()) return false;
     L.closePanel(id);
+    if (popover || opts.modal) open.filter(function (o) { return o.popover; }).forEach(function (o) { L.closePanel(o.id); });
+    var owner = opts.owner || document.querySelector('[aria-controls="' + id + '"]');
     p.hidden = false;
-    open.push({id: id, scrim: opts && opts.modal, onclose: opts && opts.onclose,
-               back: (opts && opts.back) || document.activeElement});
-    L.$("scrim").hidden = !open.some(function (o) { return o.scrim; });
-    var f = p.querySelector("input:not([disabled]), button:not([disabled])");
-    if (f && !(opts && opts.noFocus)) f.focus();
+    if (opts.modal) p.setAttribute("aria-modal", "true");
+    if (owner) owner.setAttribute("aria-expanded", "true");
+    open.push({id: id, scrim: opts.modal, popover: popover, owner: owner, onclose: opts.onclose,
+               back: opts.back || document.activeElement});
+    L.$("scrim").hidden = !topModal();
+    // The first focus: a field, else the primary button, else the first button.
+    var f = p.querySelector("input:not([disabled])") || p.querySelector("button.primary:not([disabled])") ||
+            p.querySelector("button:not([disabled])");
+    if (f && !opts.noFocus) f.focus();
+    return true;
   };
   L.closePanel = function (id) {
     for (var i = open.length - 1; i >= 0; i--) if (open[i].id === id) {
       var o = open.splice(i, 1)[0];
       L.$(id).hidden = true;
+      if (o.owner) o.owner.setAttribute("aria-expanded", "false");
       if (o.onclose) o.onclose();
       if (o.back && o.back.focus && document.contains(o.back)) o.back.focus();
     }
-    L.$("scrim").hidden = !open.some(function (o) { return o.scrim; });
+    L.$("scrim").hidden = !topModal();
   };
+  // A press outside a popover and its button closes the popover.
+  L.closeOutside = function (target) {
+    open.filter(function (o) { return o.popover; }).forEach(function (o) {
+      if (!L.$(o.id).contains(target) && !(o.owner && o.owner.contains(target))) L.closePanel(o.id);
+    });
+  };
+  // The focus stays inside the topmost modal dialog: Tab and Shift+Tab go round it, and
+  // focus that lands outside it comes back.
+  function focusables(p) {
+    return Array.prototype.slice.call(p.querySelectorAll("button, input, [tabindex]")).filter(function (e) {
+      return !e.disabled && e.tabIndex >= 0 && e.getClientRects().length > 0;
+    });
+  }
+  document.addEventListener("keydown", function (e) {
+    var p = e.key === "Tab" && topModal();
+    if (!p) return;
+    var f = focusables(p), at = f.indexOf(document.activeElement);
+    if (!f.length) { e.preventDefault(); return; }
+    if (e.shiftKey && at <= 0) { f[f.length - 1].focus(); e.preventDefault(); }
+    else if (!e.shiftKey && (at < 0 || at === f.length - 1)) { f[0].focus(); e.preventDefault(); }
+  });
+  document.addEventListener("focusin", function (e) {
+    var p = topModal();
+    if (p && !p.contains(e.target)) { var f = focusables(p); if (f.length) f[0].focus(); }
+  });
   L.closeTop = function () {
     if (!open.length) return false;
     L.closePanel(open[open.length - 1].id);
@@ -103,10 +148,10 @@ window.Lumora = (function () {
       m.appendChild(b);
     });
     var owner = opts.owner || null;
-    L.openPanel("menu", {noFocus: true, back: owner, onclose: function () {
+    if (!L.openPanel("menu", {noFocus: true, back: owner, owner: owner, onclose: function () {
       if (owner) owner.setAttribute("aria-expanded", "false");
       L.menuOwner = null;
-    }});
+    }})) return;
     L.menuOwner = owner;
     if (owner) owner.setAttribute("aria-expanded", "true");
     var r = m.getBoundingClientRect();

@@ -589,6 +589,211 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
   EXPECT_EQ(driver_->Text("#view-title"), "本地文件");
 }
 
+// axe-core's findings on the page as it is now: one line "id (impact): target" for each
+// element of each violation, of every impact. axe is put into the page on first use.
+std::vector<std::string> AxeViolations(Driver& driver) {
+  if (driver.Eval("return typeof axe") != "object") {
+    const std::string axe = ReadFile(LUMORA_AXE_JS);
+    if (axe.empty()) return {"axe-core missing at " LUMORA_AXE_JS " (scripts/setup installs it)"};
+    driver.Eval(axe + "\n;return typeof axe;");
+  }
+  driver.Session("POST", "/timeouts", {{"script", 120000}});
+  Json found = driver.Session(
+      "POST", "/execute/async",
+      {{"script",
+        "var done = arguments[0];"
+        "if (typeof axe !== 'object') { done(['axe-core could not run in the page']); return; }"
+        "axe.run(document, {resultTypes: ['violations']}).then(function (r) {"
+        "  var out = r.passes.length ? [] : ['axe passed no rule: it checked nothing'];"
+        "  r.violations.forEach(function (v) { v.nodes.forEach(function (n) {"
+        "    out.push(v.id + ' (' + v.impact + '): ' + n.target.join(' ')); }); });"
+        "  done(out); }, function (e) { done(['axe failed: ' + e]); });"},
+       {"args", Json::array()}})["value"];
+  if (!found.is_array()) return {"no answer from axe: " + found.dump()};
+  return found.get<std::vector<std::string>>();
+}
+
+// A reader's way through the page: every state a user meets, checked by axe-core (no
+// violation of any impact), with the panels' and the grid's own promises on the way:
+// one popover at a time, closed by a click outside, never over the drawer's close
+// button nor under a dialog's scrim; dialogs that keep the focus and give it back; a
+// skip link to the grid; the grid's active card named by aria-activedescendant.
+TEST_F(WebDriverTest, ReadersFindNoViolationInAnyState) {
+  StartVendor();
+  // One download that runs for a minute, one the service refuses (404).
+  WriteFile(vendor_root_ / "faults.txt", "/crawl/=slow:16384:1000\n");
+  WriteFile(vendor_root_ / "crawl/m01.pdf", download_bytes_);
+  GiveDownloadUrl("maga/maga1.xml", "m01", "/crawl/m01.pdf");
+  GiveDownloadUrl("maga/maga1.xml", "m02", "/gone/m02.pdf");
+  // The books in two groups, so that their grid has section headers; one paid, with no
+  // cover of its own.
+  const std::string books = public_dir_ + "/book/book1.xml";
+  std::string xml = ReadFile(books);
+  const std::size_t end = xml.find(Gbk("</目录>"));
+  ASSERT_NE(end, std::string::npos);
+  xml.insert(end,
+             Gbk("<分类 id=\"经典\" 总数=\"1\" 最大值=\"100\">\r\n<书 id=\"b09\" name=\"红楼梦\" "
+                 "photo=\"\" date=\"1791\" pay=\"1\" price=\"6\" DLurl=\"\" RDurl=\"\" "
+                 "BYurl=\"\" />\r\n</分类>\r\n"));
+  WriteFile(books, xml);
+  StartProgram();
+  int checked = 0;
+  const auto check = [&](const std::string& state) {
+    Shot("axe-" + std::to_string(++checked));
+    std::string all;
+    for (const std::string& v : AxeViolations(*driver_)) all += "\n  " + v;
+    EXPECT_EQ(all, "") << state << ": violations:" << all;
+  };
+  const auto open = [&](const std::string& id) {
+    return driver_->Eval("return !document.getElementById(arguments[0]).hidden", {id}) == true;
+  };
+  const auto focused = [&] { return driver_->Eval("return document.activeElement.id"); };
+  const auto show = [&](const std::string& view) {
+    EXPECT_TRUE(driver_->Click("#nav button[data-view=\"" + view + "\"]")) << view;
+    EXPECT_TRUE(Eventually([&] {
+      return driver_->Text("#view-count").rfind("共 ", 0) == 0 || open("empty");
+    })) << view;
+  };
+  const auto keys = [&](const std::vector<std::string>& modifiers, const std::string& key) {
+    Json steps = Json::array();
+    for (const auto& m : modifiers) steps.push_back({{"type", "keyDown"}, {"value", m}});
+    steps.push_back({{"type", "keyDown"}, {"value", key}});
+    steps.push_back({{"type", "keyUp"}, {"value", key}});
+    for (const auto& m : modifiers) steps.push_back({{"type", "keyUp"}, {"value", m}});
+    driver_->Session(
+        "POST", "/actions",
+        {{"actions", Json::array({{{"type", "key"}, {"id", "keyboard"}, {"actions", steps}}})}});
+  };
+  const std::string kShift = "\xee\x80\x88", kControl = "\xee\x80\x89",
+                    kArrowRight = "\xee\x80\x94";
+
+  // Signed out: a catalogue, and a shelf view that asks for the sign-in.
+  show("maga");
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
+  check("杂志, signed out");
+  // The first Tab reaches the skip link, which leads past the band to the grid.
+  driver_->Eval("document.activeElement.blur();");
+  keys({}, kTab);
+  EXPECT_EQ(driver_->Eval("var e = document.activeElement, r = e.getBoundingClientRect();"
+                          "return [e.className, r.width > 0 && r.top >= 0];"),
+            Json({"skip", true}));
+  keys({}, kEnter);
+  EXPECT_EQ(focused(), "scroller");
+
+  show("fav");
+  check("我的收藏, signed out");
+
+  // Sign-in open; downloads open in its stead; a click outside closes them.
+  ASSERT_TRUE(driver_->Click("#btn-account"));
+  ASSERT_TRUE(open("signin"));
+  check("sign-in open");
+  ASSERT_TRUE(driver_->Click("#btn-downloads"));
+  EXPECT_TRUE(open("downloads"));
+  EXPECT_FALSE(open("signin"));
+  ASSERT_TRUE(driver_->Click("#view-title"));
+  EXPECT_FALSE(open("downloads"));
+
+  ASSERT_TRUE(driver_->Click("#btn-account"));
+  ASSERT_TRUE(driver_->Type("#signin-name", "reader"));
+  ASSERT_TRUE(driver_->Type("#signin-pass", "secret"));
+  ASSERT_TRUE(driver_->Click("#signin-submit"));
+  ASSERT_TRUE(Eventually([&] { return driver_->Text("#btn-account") == "reader"; }));
+  show("bought");
+  check("已购买, signed in");
+  for (const char* view : {"maga", "book", "audio", "mics", "video"}) {
+    show(view);
+    check(std::string("catalogue ") + view);
+    // The books' section headers are rows of their own.
+    if (view == std::string("book")) {
+      EXPECT_EQ(driver_->Eval("return document.querySelectorAll("
+                              "'#spacer [role=row] > [role=rowheader] .sechead').length"),
+                2);
+    }
+  }
+
+  // Search with results and without.
+  ASSERT_TRUE(driver_->Type("#search-box", "摄影\xee\x80\x87"));
+  EXPECT_TRUE(Eventually([&] { return ShowsCard("摄影之友 第12期"); }));
+  check("search with results");
+  driver_->Eval("document.getElementById('search-box').value = '';");
+  ASSERT_TRUE(driver_->Type("#search-box", "无此书名\xee\x80\x87"));
+  EXPECT_TRUE(Eventually([&] { return driver_->Text("#empty-title").rfind("没有找到", 0) == 0; }));
+  check("search without results");
+
+  // The grid names its active card to readers.
+  show("maga");
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("摄影之友 第12期"); }));
+  driver_->Eval("document.getElementById('scroller').focus();");
+  keys({}, kArrowRight);
+  EXPECT_EQ(
+      driver_->Eval("var g = document.getElementById('scroller');"
+                    "var c = document.getElementById(g.getAttribute('aria-activedescendant'));"
+                    "return c && [c.getAttribute('role'), c.getAttribute('data-id')];"),
+      Json({"gridcell", "m02"}));
+
+  // The drawer; popovers leave its close button free.
+  ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"m02\"] .ctitle"));
+  ASSERT_TRUE(Eventually([&] { return open("drawer"); }));
+  check("drawer");
+  const char* kCloseFree =
+      "var b = document.querySelector('#drawer .close'), r = b.getBoundingClientRect();"
+      "return b.contains(document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2));";
+  for (const char* button : {"#btn-account", "#btn-downloads"}) {
+    ASSERT_TRUE(driver_->Click(button));
+    EXPECT_EQ(driver_->Eval(kCloseFree), true) << button;
+  }
+  ASSERT_TRUE(driver_->Click("#view-title"));
+
+  // The item menu.
+  ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"m01\"] .more"));
+  ASSERT_TRUE(Eventually([&] { return open("menu"); }));
+  check("item menu");
+  ASSERT_TRUE(driver_->Click("#view-title"));
+  EXPECT_FALSE(open("menu"));
+
+  // Downloads with one running and one failed.
+  for (const char* id : {"m01", "m02"}) {
+    driver_->Eval("window.Lumora.item.closeDrawer();");
+    ASSERT_TRUE(driver_->Click(std::string("#spacer .card[data-id=\"") + id + "\"] .ctitle"));
+    ASSERT_TRUE(Eventually([&] { return ClickButton("#drawer .acts", "下载"); })) << id;
+  }
+  driver_->Eval("window.Lumora.item.closeDrawer();");
+  ASSERT_TRUE(driver_->Click("#btn-downloads"));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#dl-list .dlrow[data-id=\"m01\"] .state").find("下载中") !=
+               std::string::npos &&
+           driver_->Text("#dl-list .dlrow[data-id=\"m02\"] .state").rfind("下载失败", 0) == 0;
+  })) << driver_->Text("#dl-list");
+  check("downloads");
+  ASSERT_TRUE(driver_->Click("#view-title"));
+
+  // Settings: the focus stays inside both ways round, and goes back to 设置 on close.
+  ASSERT_TRUE(driver_->Click("#btn-settings"));
+  ASSERT_TRUE(Eventually([&] { return open("settings"); }));
+  check("settings");
+  const char* kInside =
+      "return document.getElementById('settings').contains(document.activeElement)";
+  for (int i = 0; i < 8; ++i) {
+    keys({}, kTab);
+    EXPECT_EQ(driver_->Eval(kInside), true) << "Tab " << i;
+  }
+  for (int i = 0; i < 8; ++i) {
+    keys({kShift}, kTab);
+    EXPECT_EQ(driver_->Eval(kInside), true) << "Shift+Tab " << i;
+  }
+  // No popover opens under the dialog's scrim.
+  keys({kControl}, "j");
+  EXPECT_FALSE(open("downloads"));
+  ASSERT_TRUE(driver_->Click("#settings-cancel"));
+  EXPECT_EQ(focused(), "btn-settings");
+
+  // The welcome (as the host shows it on a first run) starts on its primary button.
+  driver_->Eval("lumora.setVariable('FirstRun', 'true');");
+  ASSERT_TRUE(open("welcome"));
+  EXPECT_EQ(focused(), "welcome-start");
+  check("welcome");
+}
+
 // The processes of process group |group|, with their command names.
 std::vector<std::pair<pid_t, std::string>> GroupMembers(pid_t group) {
   std::vector<std::pair<pid_t, std::string>> members;

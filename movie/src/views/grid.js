@@ -26,6 +26,11 @@
       spacer = L.$("spacer");
       scroller.addEventListener("scroll", grid.schedule, {passive: true});
       scroller.addEventListener("keydown", onKey);
+      // The skip link past the band leads to the grid (or to what an empty view offers).
+      document.querySelector("a.skip").addEventListener("click", function (e) {
+        e.preventDefault();
+        if (scroller.hidden) L.$("empty-button").focus(); else grid.focus();
+      });
       document.querySelectorAll("#sizes button").forEach(function (b) {
         b.addEventListener("click", function () {
           try { localStorage.setItem("lumora.cover", b.dataset.size); } catch (e) { /* private */ }
@@ -36,6 +41,8 @@
     setGroups: function (g, v) {
       source = g;
       view = v;
+      // An empty view has no grid: a grid without rows would be no grid to a reader.
+      scroller.hidden = !g.length;
       // An empty view shows no grid, but its buttons still name its order.
       var shownView = v || L.state.view;
       if (shownView) order = M.storedOrder(storage(), shownView.key);
@@ -121,6 +128,7 @@
         shown.set(i, el);
         spacer.appendChild(el);
       }
+      activeDescendant();
     },
     // Repaints the cards of one item (its badges and progress).
     refreshItem: function (id) {
@@ -132,6 +140,7 @@
           shown.set(i, fresh);
         }
       });
+      activeDescendant();
     },
     activeItem: function () { return flat[active] || null; },
     items: function () { return flat; },
@@ -141,10 +150,13 @@
   function makeRow(row, index) {
     var top = row.top + L.state.layout.pad;
     if (row.kind === "header") {
-      return h("button", {type: "button", class: "sechead", style: "transform: translateY(" + top + "px)",
-        "aria-expanded": String(!row.collapsed), tabindex: "-1",
-        onclick: function () { collapsed[row.group] = !collapsed[row.group]; grid.relayout(); }},
-        [h("span", {text: (row.collapsed ? "▸ " : "▾ ") + row.group}), h("small", {text: "共 " + row.count + " 项"})]);
+      // A section header is a row of its own: one header cell across the columns.
+      return h("div", {class: "headrow", role: "row", "aria-rowindex": String(index + 1),
+                       style: "transform: translateY(" + top + "px)"},
+        [h("div", {role: "rowheader", "aria-colspan": String(columns)}, [
+          h("button", {type: "button", class: "sechead", "aria-expanded": String(!row.collapsed), tabindex: "-1",
+            onclick: function () { collapsed[row.group] = !collapsed[row.group]; grid.relayout(); }},
+            [h("span", {text: (row.collapsed ? "▸ " : "▾ ") + row.group}), h("small", {text: "共 " + row.count + " 项"})])])]);
     }
     var el = h("div", {class: "row", role: "row", "aria-rowindex": String(index + 1),
                        style: "transform: translateY(" + top + "px)"});
@@ -200,7 +212,7 @@
       onclick: function (e) { e.stopPropagation(); main[1](); }}));
     var price = M.priceLabel(item, L.account.isBought(item.id));
     var c = h("div", {class: "card" + (index === active ? " active" : ""), role: "gridcell", title: item.name,
-                      "data-id": item.id,
+                      "data-id": item.id, id: "card-" + index,
       onclick: function () { active = index; markActive(); L.item.openDrawer(item); },
       oncontextmenu: function (e) { e.preventDefault(); active = index; markActive(); L.item.menuAt(item, e.clientX, e.clientY); }},
       [cover, h("div", {class: "ctitle", text: item.name || item.id}),
@@ -228,7 +240,13 @@
     if (!item) return;
     var c = spacer.querySelector('.card[data-id="' + CSS.escape(item.id) + '"]');
     if (c) c.classList.add("active");
-    scroller.setAttribute("aria-activedescendant", "");
+    activeDescendant();
+  }
+  // Readers hear the active card: the grid names it while it is made.
+  function activeDescendant() {
+    var id = "card-" + active;
+    if (flat[active] && document.getElementById(id)) scroller.setAttribute("aria-activedescendant", id);
+    else scroller.removeAttribute("aria-activedescendant");
   }
 
   // Keeps the active card on screen.

@@ -102,7 +102,7 @@
       var url = M.coverUrl(it.photo);
       if (url) cover.appendChild(h("img", {alt: "", src: url}));
       var price = M.priceLabel(it, L.account.isBought(it.id));
-      d.appendChild(h("button", {type: "button", class: "link", text: "✕ 关闭", onclick: item.closeDrawer}));
+      d.appendChild(h("button", {type: "button", class: "link close", text: "✕ 关闭", onclick: item.closeDrawer}));
       d.appendChild(cover);
       d.appendChild(h("h2", {text: it.name || it.id}));
       d.appendChild(h("dl", {}, [h("dt", {text: "期号"}), h("dd", {text: it.date || "—"}),

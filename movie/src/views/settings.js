@@ -68,6 +68,7 @@
         L.$("update-banner").hidden = false;
         L.$("update-text").textContent = "正在更新 " + done + " / " + total + " 个文件";
         L.$("update-bar").style.width = Math.round(done * 100 / total) + "%";
+        L.$("update-bar").parentNode.setAttribute("aria-valuenow", String(Math.round(done * 100 / total)));
         clearTimeout(settle);
         settle = setTimeout(updateEnded, UPDATE_SETTLE_MS);
         showOutcome();
