@@ -567,10 +567,19 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
     });
   };
   ASSERT_TRUE(focus_page()) << "the page never had the keyboard";
-  press_escape(window);
-  EXPECT_TRUE(Eventually([&] {
+  // The first key that xdotool sends to a fresh virtual display is now and then lost
+  // before it reaches any window (about one run in three here): a press that nothing
+  // answers within three seconds is made again, at most three times. An Escape that
+  // arrived late would show as the question asked below with the panel just closed.
+  const auto settings_closed = [&] {
     return driver_->Eval("return document.getElementById('settings').hidden") == true;
-  })) << "Escape left the settings open";
+  };
+  bool closed = false;
+  for (int attempt = 0; attempt < 3 && !closed; ++attempt) {
+    press_escape(window);
+    closed = Eventually(settings_closed, 3);
+  }
+  EXPECT_TRUE(closed) << "Escape left the settings open";
   std::this_thread::sleep_for(std::chrono::seconds(1));
   EXPECT_EQ(XdoTool("search --onlyvisible --name '^提示$'"), "") << "asked to quit, panel open";
   ASSERT_TRUE(focus_page());
