@@ -273,6 +273,16 @@ double ServedBytes(const PatchCase& c) {
   return bytes;
 }
 
+
+// Runs |run| for both sides (true, false), the side that goes first changing with
+// |round|, so that neither always runs on a warmer machine.
+template <typename Run>
+void BothInTurn(int round, const Run& run) {
+  const bool first = round % 2 == 0;
+  run(first);
+  run(!first);
+}
+
 void BM_Patch64MiB(benchmark::State& state) {
   static PatchCase c;
   if (!patch_prepared) {
@@ -291,13 +301,7 @@ void BM_Patch64MiB(benchmark::State& state) {
       (patch ? patched : whole) = m;
       (patch ? patched_bytes : whole_bytes) = ServedBytes(c);
     };
-    if (round++ % 2 == 0) {
-      run(true);
-      run(false);
-    } else {
-      run(false);
-      run(true);
-    }
+    BothInTurn(round++, run);
     if (patched.wall <= 0 || whole.wall <= 0) {
       state.SkipWithError("an update failed");
       break;
@@ -372,13 +376,7 @@ void BM_FirstRunRelease(benchmark::State& state) {
       (sign ? signed_run : plain_run) =
           UpdateRun(c.vendor->Url(sign ? "/signed.txt" : "/plain.txt"), FoldersIn(c.home, sign));
     };
-    if (round++ % 2 == 0) {
-      run(true);
-      run(false);
-    } else {
-      run(false);
-      run(true);
-    }
+    BothInTurn(round++, run);
     if (signed_run.wall <= 0 || plain_run.wall <= 0) {
       state.SkipWithError("an update failed");
       break;

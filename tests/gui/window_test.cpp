@@ -143,11 +143,11 @@ TEST_F(WindowTest, BorderlessOverTheWorkAreaWithTheStartUpVariables) {
   EXPECT_EQ(Eval(view_, "lumora.get('FirstRun')"), "true");
   EXPECT_EQ(Eval(view_, "lumora.get('MyAppDataDir')"), home_ / "data/vellari/");
   // The page lays itself out by them, and welcomes a first run; with no catalogue yet it
-  // shows a friendly state, not a broken page.
+  // shows the shelf being prepared, not a failure.
   EXPECT_EQ(Eval(view_, "String(Lumora.state.layout.width)"), std::to_string(work.width));
   EXPECT_EQ(Eval(view_, "String(document.getElementById('welcome').hidden)"), "false");
   EXPECT_TRUE(SpinUntil([&] {
-    return Eval(view_, "document.getElementById('empty-title').textContent") == "加载失败";
+    return Eval(view_, "document.getElementById('empty-title').textContent") == "正在准备书架";
   }));
 }
 
