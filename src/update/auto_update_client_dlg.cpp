@@ -320,7 +320,7 @@ void CAutoUpdateClientDlg::OnServerListEnd(net::CInetFile& t) {
   // A failed fetch leaves an empty file, and so no servers.
   const std::size_t count = servers_.ReadFile(t.local_path);
   if (count == 0) {
-    Log(kNoServers);
+    CheckFailed(kNoServers);
   } else {
     Log("获取服务器列表成功,共取得 " + Number(count) + " 个可选服务器");
     RefillServerChoice();
@@ -331,7 +331,7 @@ void CAutoUpdateClientDlg::OnServerListEnd(net::CInetFile& t) {
 
 void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
   if (result != 0) {
-    Log(Utf8(t.GetErrorMessage()) + "：" + Utf8(t.server_label));
+    CheckFailed(Utf8(t.GetErrorMessage()) + "：" + Utf8(t.server_label));
     RemoveFetchFile(t.local_path);
     return;
   }
@@ -363,7 +363,8 @@ void CAutoUpdateClientDlg::OnSignatureEnd(net::CInetFile& t, int result) {
                  InstalledRelease(manifest_.folders().installed_release), std::time(nullptr));
   RemoveFetchFile(t.local_path);
   if (check.verdict != Verdict::kTrusted) {
-    Log("更新文件列表无效：" + Utf8(manifest.server_label) + ", 原因: " + VerdictText(check));
+    CheckFailed("更新文件列表无效：" + Utf8(manifest.server_label) +
+                ", 原因: " + VerdictText(check));
     RemoveFetchFile(manifest.path);
     return;
   }
@@ -374,15 +375,16 @@ void CAutoUpdateClientDlg::ReadManifest(const std::string& path, const std::stri
                                         std::optional<std::uint64_t> release) {
   loaded_release_.reset();
   if (!manifest_.Load(path)) {
-    Log("更新文件列表无效：" + Utf8(label) + ", 原因: " + LoadErrorText(manifest_.GetLoadError()));
+    CheckFailed("更新文件列表无效：" + Utf8(label) +
+                ", 原因: " + LoadErrorText(manifest_.GetLoadError()));
     RemoveFetchFile(path);
     return;
   }
   std::string lacking;
   if (release && manifest_.FindEntryWithoutLengthOrDigest(&lacking)) {
     manifest_.Clear();
-    Log("更新文件列表无效：" + Utf8(label) + ", 原因: 条目 [" + Utf8(lacking) +
-        "] 缺少长度或SHA256");
+    CheckFailed("更新文件列表无效：" + Utf8(label) + ", 原因: 条目 [" + Utf8(lacking) +
+                "] 缺少长度或SHA256");
     RemoveFetchFile(path);
     return;
   }
@@ -596,6 +598,11 @@ bool CAutoUpdateClientDlg::StageFile(net::CInetFile& t, net::CInetFile::KeptBody
       Installed{name, target, t.execute_flag, t.register_flag, t.execute_parameters};
   Log("下载文件成功 [" + name + "]");
   return true;
+}
+
+void CAutoUpdateClientDlg::CheckFailed(const std::string& reason) {
+  Log(reason);
+  SetMovie("UpdateResult", "failed|" + ansi::FromUtf8Lossy(reason));
 }
 
 void CAutoUpdateClientDlg::FailRelease(const std::string& reason) {

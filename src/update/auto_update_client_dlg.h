@@ -148,6 +148,10 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   bool StagePatched(net::CInetFile& transfer, int result, const UpdatePatch& patch);
   // Fetches the whole file of |transfer|'s entry, in place of its patch.
   void FetchWholeFile(const net::CInetFile& transfer, const Install& install);
+  // The check of the servers or of a manifest fails with |reason| (UTF-8): the log says
+  // it, and the movie learns that no update came (UpdateResult), so that nothing waits
+  // for one.
+  void CheckFailed(const std::string& reason);
   // The release fails with |reason| (UTF-8, as logged); its files are never put in
   // place.
   void FailRelease(const std::string& reason);

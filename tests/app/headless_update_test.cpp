@@ -495,8 +495,12 @@ TEST_F(UpdateRunTest, OnlyATrustedReleaseIsInstalled) {
             " -t '" + comment + "' >/dev/null");
   };
   const auto refusal = [&](const std::string& reason) {
-    const std::vector<std::string> log = Log(Run({Wait(1200)}));
+    LumoraRun run = Run({Wait(1200)});
+    const std::vector<std::string> log = Log(run);
     EXPECT_EQ(log.back(), "更新文件列表无效：主服务器, 原因: " + reason);
+    // The movie learns that no update comes, and why.
+    EXPECT_EQ(Values(run, "UpdateResult"),
+              std::vector<std::string>{"failed|更新文件列表无效：主服务器, 原因: " + reason});
     EXPECT_FALSE(fs::exists(Upd("a.bin"))) << reason;
   };
   const std::string later = "expires=2099-01-01T00:00:00Z";
