@@ -56,11 +56,11 @@ RangePlan PlanRange(std::string_view range, std::string_view if_range, std::uint
   if_range = Trim(if_range);
   if (!if_range.empty() && if_range != validators.etag && if_range != validators.last_modified)
     return whole;
-  const std::string_view spec = Trim(range.substr(6));
-  const std::size_t dash = spec.find('-');
-  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return whole;
-  const std::string_view first_text = Trim(spec.substr(0, dash));
-  const std::string_view last_text = Trim(spec.substr(dash + 1));
+  const std::string_view wanted = Trim(range.substr(6));
+  const std::size_t dash = wanted.find('-');
+  if (dash == std::string_view::npos || wanted.find(',') != std::string_view::npos) return whole;
+  const std::string_view first_text = Trim(wanted.substr(0, dash));
+  const std::string_view last_text = Trim(wanted.substr(dash + 1));
   RangePlan plan;
   plan.kind = RangePlan::kPart;
   std::uint64_t first = 0, last = 0;
