@@ -273,7 +273,6 @@ double ServedBytes(const PatchCase& c) {
   return bytes;
 }
 
-
 // Runs |run| for both sides (true, false), the side that goes first changing with
 // |round|, so that neither always runs on a warmer machine.
 template <typename Run>
