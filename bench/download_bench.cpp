@@ -48,6 +48,7 @@
 
 #include "net/inet_file.h"
 #include "net/loop_notify.h"
+#include "net/partial_file.h"
 #include "platform/main_loop.h"
 
 extern char** environ;
@@ -412,7 +413,7 @@ void BM_Resume256MiB(benchmark::State& state) {
   }
   const std::string url = server.Url("resume.bin");
   const std::string target = OutputFolder() + "/lumora-bench-resume.bin";
-  const std::string partial = net::CInetFile::PartialPathOf(target);
+  const std::string partial = net::PartialPathFor(target);
   for (auto _ : state) {
     if (!net::CInetFile::RemovePartial(target)) {
       state.SkipWithError("the partial file of an earlier run is still held");

@@ -47,8 +47,11 @@ std::string CLumoraDlg::ShelfDownloadTarget(const std::string& name, const std::
   // from a catalogue or a URL that would leave that folder is refused.
   const std::string file_name = name + "-" + FilePartOf(url);
   if (!IsPlainFileName(file_name) || user_shelf_path_.empty()) return {};
-  const std::size_t slash = user_shelf_path_.rfind('/');
-  return user_shelf_path_.substr(0, slash + 1) + "downloaded/" + file_name;
+  return DownloadedFolder() + "/" + file_name;
+}
+
+std::string CLumoraDlg::DownloadedFolder() const {
+  return user_shelf_path_.substr(0, user_shelf_path_.rfind('/') + 1) + "downloaded";
 }
 
 std::string CLumoraDlg::ShelfDownloadTarget(const library::CXmlElement::Fields& item) const {
@@ -162,8 +165,7 @@ void CLumoraDlg::DiscardShelfDownload(const std::string& item_id) {
   for (const std::string& target : targets) {
     // Another program of the user's still writing it keeps it; the log says so.
     if (!target.empty() && !net::CInetFile::RemovePartial(target))
-      update_client_->Log("删除文件失败 [" +
-                          ansi::ToUtf8Lossy(net::CInetFile::PartialPathOf(target)) + "]");
+      update_client_->Log("删除文件失败 [" + ansi::ToUtf8Lossy(net::PartialPathFor(target)) + "]");
   }
 }
 
@@ -185,9 +187,8 @@ void CLumoraDlg::TakeStockOfPartialDownloads() {
       std::snprintf(percent, sizeof percent, "%03d", static_cast<int>(have * 100 / whole));
       shares.emplace_back(item.id, percent);
     }
-    const std::size_t slash = user_shelf_path_.rfind('/');
     (void)net::RemovePartialsBut(
-        ansi::NativePath(user_shelf_path_.substr(0, slash + 1) + "downloaded"),
+        ansi::NativePath(DownloadedFolder()),
         [&listed](const std::string& name) { return listed.count(name) != 0; });
   }
   for (const auto& [id, percent] : shares)

@@ -154,6 +154,8 @@ class CLumoraDlg : public platform::WindowEvents {
   // same from an item of "正在下载", whose name and address the movie sends.
   std::string ShelfDownloadTarget(const std::string& name, const std::string& url) const;
   std::string ShelfDownloadTarget(const library::CXmlElement::Fields& item) const;
+  // The user's folder of downloaded items (code page), beside the shelf file.
+  std::string DownloadedFolder() const;
   // "Del" of an item of "正在下载": its transfer stopped and discarded, its partial
   // files (of the transfer and of its entry in "正在下载") removed.
   void DiscardShelfDownload(const std::string& item_id);

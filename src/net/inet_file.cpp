@@ -677,10 +677,6 @@ void CInetFile::KeptBody::Discard() {
 
 void CInetFile::DiscardBody() { TakeBody().Discard(); }
 
-std::string CInetFile::PartialPathOf(const std::string& local_path) {
-  return PartialPathFor(local_path);
-}
-
 bool CInetFile::RemovePartial(const std::string& local_path) {
   const std::string partial = PartialPathFor(local_path);
   return partial.empty() || RemovePartialFiles(ansi::NativePath(partial));
@@ -694,7 +690,7 @@ void CInetFile::Run() {
   // Kind 2's body is named after local_path + kBodySuffix, beside it.
   t.resume = kind == kFile && resume;
   if (t.resume) {
-    const std::string partial = PartialPathOf(local_path);
+    const std::string partial = PartialPathFor(local_path);
     t.output_path = partial.empty() ? std::string() : ansi::NativePath(partial);
   } else {
     t.output_path = ansi::NativePath(kind == kFile ? local_path + kBodySuffix : local_path);

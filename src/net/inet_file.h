@@ -57,11 +57,6 @@ class CInetFile : public CNuvexThread {
 
   // The message of an error code (the default message for codes it does not know).
   static const char* MessageOf(int code);
-  // The partial file of a resumable transfer to |local_path| "FOLDER/NAME":
-  // "FOLDER/." + NAME + ".partial" (code page, as local_path), its validator beside it
-  // in that name + "-validator". Never one of the temporary files that a start of the
-  // program removes. Empty when NAME is empty, "." or "..".
-  static std::string PartialPathOf(const std::string& local_path);
   // Removes the partial file of |local_path| and its validator. False when a transfer
   // (of this process or another) is writing it: stop that one first.
   static bool RemovePartial(const std::string& local_path);
@@ -108,9 +103,9 @@ class CInetFile : public CNuvexThread {
   // its own beside local_path, "." + NAME + ".update." + six letters or digits, made
   // exclusively, so that no two transfers (of this process or another) ever write the
   // same file; a run that does not succeed removes it. With |resume| it goes to the
-  // partial file instead (PartialPathOf).
+  // partial file instead (net::PartialPathFor).
   std::string local_path;
-  // Kind 2: the body goes to the partial file PartialPathOf(local_path), locked while
+  // Kind 2: the body goes to the partial file net::PartialPathFor(local_path), locked while
   // it is written (a partial file another transfer writes fails the run with
   // kCannotCreate), with the validator the server gave (ETag, else Last-Modified) kept
   // beside it. A run that fails or is cancelled keeps what the partial file holds (an

@@ -837,7 +837,7 @@ TEST_F(ResumeTest, HostileTargetsAndPlantedFilesNeverReachAnythingElse) {
   Start();
   // A target without a name of its own has no partial file.
   for (const std::string& target : {out_ / "..", out_ / ".", out_.path() + "/"}) {
-    EXPECT_EQ(CInetFile::PartialPathOf(target), "") << target;
+    EXPECT_EQ(net::PartialPathFor(target), "") << target;
     auto transfer = MakeResumable();
     transfer->local_path = target;
     EXPECT_EQ(Run(*transfer), CInetFile::kCannotCreate) << target;
@@ -848,7 +848,7 @@ TEST_F(ResumeTest, HostileTargetsAndPlantedFilesNeverReachAnythingElse) {
   auto transfer = MakeResumable();
   transfer->local_path = out_ / odd;
   ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
-  EXPECT_EQ(CInetFile::PartialPathOf(out_ / odd), out_ / ("." + odd + ".partial"));
+  EXPECT_EQ(net::PartialPathFor(out_ / odd), out_ / ("." + odd + ".partial"));
   EXPECT_EQ(transfer->body_path(), ansi::NativePath(out_ / ("." + odd + ".partial")));
   transfer.reset();
   // A link or a FIFO planted as the partial file is neither followed nor blocked on.
