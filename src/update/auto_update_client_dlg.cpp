@@ -209,11 +209,6 @@ void CAutoUpdateClientDlg::RememberFolder(const net::CInetFile& t) const {
       .Remember(slash == 0 ? "/" : native.substr(0, slash));
 }
 
-std::unique_ptr<net::CInetFile> CAutoUpdateClientDlg::MakeTransfer(int kind, const std::string& url,
-                                                                   const std::string& local_path) {
-  return transfers_.Make(kind, url, local_path);
-}
-
 void CAutoUpdateClientDlg::FetchServerList() {
   window_.ClearLog();
   const std::string temp = MakeTemporaryFile();
@@ -222,7 +217,7 @@ void CAutoUpdateClientDlg::FetchServerList() {
   window_.SetCurrentProgress(0);
   Log(kFetchingServers);
   overall_bytes_ = 0;
-  auto transfer = MakeTransfer(net::CInetFile::kServerList, server_list_url_, temp);
+  auto transfer = transfers_.Make(net::CInetFile::kServerList, server_list_url_, temp);
   // A larger list is never read: its fetch stops there.
   transfer->body_limit = net::CServers::kMaxFileBytes;
   window_.EnableChoice(false);
@@ -239,7 +234,7 @@ void CAutoUpdateClientDlg::CheckSelectedServer() {
   window_.ClearLog();
   Log("正在连接：" + Utf8(server->label()));
   overall_bytes_ = 0;
-  auto transfer = MakeTransfer(net::CInetFile::kManifest, server->url(), temp);
+  auto transfer = transfers_.Make(net::CInetFile::kManifest, server->url(), temp);
   transfer->server_label = server->label();
   // A larger manifest is never read: its fetch stops there.
   transfer->body_limit = CUpdateFiles::kMaxFileBytes;
@@ -345,7 +340,7 @@ void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
   }
   // Nothing of the release is read before its signature has been checked. The
   // signature's fetch starts at once, whatever else is listed.
-  auto signature = MakeTransfer(kSignatureFetch, t.url + ".minisig", MakeTemporaryFile());
+  auto signature = transfers_.Make(kSignatureFetch, t.url + ".minisig", MakeTemporaryFile());
   signature->server_label = t.server_label;
   signature->body_limit = minisign::kMaxSignatureFileBytes;
   pending_manifests_[signature->id()] = PendingManifest{t.local_path, t.server_label};
@@ -453,8 +448,8 @@ void CAutoUpdateClientDlg::QueueUpdateFiles(const std::string& server_label) {
     if (patch)
       total_length_ = static_cast<std::uint32_t>(
           total_length_ - std::min<std::uint64_t>(total_length_, entry->length()) + fetched);
-    auto transfer = MakeTransfer(net::CInetFile::kFile, patch ? patch->url() : entry->url(),
-                                 entry->target_path());
+    auto transfer = transfers_.Make(net::CInetFile::kFile, patch ? patch->url() : entry->url(),
+                                    entry->target_path());
     transfer->file_name = entry->file_name();
     transfer->server_label = server_label;
     transfer->set_expected_length(static_cast<std::uint32_t>(fetched));
@@ -540,7 +535,7 @@ bool CAutoUpdateClientDlg::StagePatched(net::CInetFile& t, int result, const Upd
 
 void CAutoUpdateClientDlg::FetchWholeFile(const net::CInetFile& t, const Install& install) {
   const UpdatePatch& patch = *install.patch;
-  auto whole = MakeTransfer(net::CInetFile::kFile, patch.file_url(), t.local_path);
+  auto whole = transfers_.Make(net::CInetFile::kFile, patch.file_url(), t.local_path);
   whole->file_name = t.file_name;
   whole->server_label = t.server_label;
   whole->set_expected_length(static_cast<std::uint32_t>(patch.file_length()));
@@ -693,7 +688,7 @@ bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string
     dialogs_.Message(kTooManyDownloads, "");
     return false;
   }
-  auto transfer = MakeTransfer(net::CInetFile::kFile, url, local_path);
+  auto transfer = transfers_.Make(net::CInetFile::kFile, url, local_path);
   transfer->file_name = file_name;
   transfer->server_label = server_label_;
   transfer->display_name = key;

@@ -164,8 +164,6 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   // Removes the temporary file of a server-list or manifest fetch (core path).
   void RemoveFetchFile(const std::string& path);
   void QueueUpdateFiles(const std::string& server_label);
-  std::unique_ptr<net::CInetFile> MakeTransfer(int kind, const std::string& url,
-                                               const std::string& local_path);
   // Cancels the download |key| and waits for its thread; null when there is none.
   net::CInetFile* Stop(const std::string& key);
   void RefillServerChoice();
