@@ -26,8 +26,10 @@ class XvfbDisplay {
       close(fds[0]);
       std::string fd = std::to_string(fds[1]);
       std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+      // -noreset: the server does not start over when its last client leaves, when a
+      // program started next could find it unable to take a connection.
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
+             "tcp", "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
