@@ -48,9 +48,11 @@ const char* kPainted =
     "var done = arguments[1];"
     "var cards = document.querySelectorAll('#spacer .card');"
     "if (cards.length < arguments[0]) { done(false); return; }"
-    "var imgs = document.querySelectorAll('#spacer .card .cover img');"
+    "var imgs = document.querySelectorAll('#spacer .card .cover img, #spacer .card "
+    ".cover[data-cover]');"
     "for (var i = 0; i < imgs.length; ++i)"
-    "  if (!imgs[i].complete || imgs[i].naturalWidth === 0) { done(false); return; }"
+    "  if (imgs[i].tagName === 'IMG' ? !imgs[i].complete || imgs[i].naturalWidth === 0"
+    "                                : imgs[i].dataset.cover !== 'drawn') { done(false); return; }"
     "if (imgs.length < arguments[0]) { done(false); return; }"
     "requestAnimationFrame(function () { requestAnimationFrame(function () { done(true); }); });";
 

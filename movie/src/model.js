@@ -57,105 +57,156 @@
       });
   }
 
-  // The elements of an XML text in document order: {name, attrs, depth} (depth 0 is the
-  // root). No DTD, no entity expansion; a document with a DOCTYPE, or whose tags do not
-  // nest, is refused (null). Text content is ignored: catalogues carry attributes only.
-  function parseXmlElements(text, limit) {
-    limit = limit || MAX_ITEMS * 2;
-    var out = [];
+  // Calls visit(name, attrs, depth) for each element of an XML text in document order
+  // (depth 0 is the root); true when the whole text is a document of the kind read
+  // here. No DTD, no entity expansion: a document with a DOCTYPE, whose tags do not
+  // nest, or of more than |limit| elements is refused (false), after the elements
+  // before the fault were visited. Text content is ignored: catalogues carry attributes
+  // only.
+  function eachElement(text, limit, visit) {
     var stack = [];
     var pos = 0;
     var n = text.length;
     var sawRoot = false;
+    var count = 0;
+    var name = /[^\s\/>="']+/y;
+    var attr = /\s*([^\s=\/"']+)\s*=\s*(?:"([^"]*)"|'([^']*)')/y;
     while (pos < n) {
       var lt = text.indexOf("<", pos);
       if (lt < 0) break;
-      if (text.startsWith("<?", lt)) {
+      var next = text.charCodeAt(lt + 1);
+      if (next === 63) {  // "<?"
         var pe = text.indexOf("?>", lt + 2);
-        if (pe < 0) return null;
+        if (pe < 0) return false;
         pos = pe + 2;
         continue;
       }
-      if (text.startsWith("<!--", lt)) {
-        var ce = text.indexOf("-->", lt + 4);
-        if (ce < 0) return null;
-        pos = ce + 3;
-        continue;
+      if (next === 33) {  // "<!"
+        if (text.startsWith("<!--", lt)) {
+          var ce = text.indexOf("-->", lt + 4);
+          if (ce < 0) return false;
+          pos = ce + 3;
+          continue;
+        }
+        if (text.startsWith("<![CDATA[", lt)) {
+          var de = text.indexOf("]]>", lt + 9);
+          if (de < 0) return false;
+          pos = de + 3;
+          continue;
+        }
+        return false;  // DOCTYPE and its kin
       }
-      if (text.startsWith("<![CDATA[", lt)) {
-        var de = text.indexOf("]]>", lt + 9);
-        if (de < 0) return null;
-        pos = de + 3;
-        continue;
-      }
-      if (text.startsWith("<!", lt)) return null;  // DOCTYPE and its kin
       // The end of the tag: the first ">" outside a quoted value.
       var i = lt + 1;
-      var quote = "";
+      var quote = 0;
       for (; i < n; i++) {
-        var c = text[i];
-        if (quote) { if (c === quote) quote = ""; }
-        else if (c === "\"" || c === "'") quote = c;
-        else if (c === ">") break;
-        else if (c === "<") return null;
+        var c = text.charCodeAt(i);
+        if (quote) { if (c === quote) quote = 0; }
+        else if (c === 34 || c === 39) quote = c;
+        else if (c === 62) break;
+        else if (c === 60) return false;
       }
-      if (i >= n) return null;
-      var body = text.slice(lt + 1, i);
+      if (i >= n) return false;
       pos = i + 1;
-      if (body[0] === "/") {
-        var closing = body.slice(1).trim();
-        if (!stack.length || stack[stack.length - 1] !== closing) return null;
+      if (next === 47) {  // "</"
+        var closing = text.slice(lt + 2, i).trim();
+        if (!stack.length || stack[stack.length - 1] !== closing) return false;
         stack.pop();
         continue;
       }
-      var selfClosing = body[body.length - 1] === "/";
-      if (selfClosing) body = body.slice(0, -1);
-      var nm = /^([^\s\/>="']+)/.exec(body);
-      if (!nm) return null;
-      if (stack.length === 0 && sawRoot) return null;  // a second root
+      var bodyEnd = text.charCodeAt(i - 1) === 47 ? i - 1 : i;
+      var selfClosing = bodyEnd < i;
+      name.lastIndex = lt + 1;
+      var nm = name.exec(text);
+      if (!nm || name.lastIndex > bodyEnd) return false;
+      if (stack.length === 0 && sawRoot) return false;  // a second root
       sawRoot = true;
+      // Attributes, in the tag's own text: what is no attribute between them is skipped
+      // over, as before.
       var attrs = {};
-      var re = /([^\s=\/"']+)\s*=\s*(?:"([^"]*)"|'([^']*)')/g;
-      var rest = body.slice(nm[1].length);
-      var m;
-      while ((m = re.exec(rest)) !== null) {
+      var at = name.lastIndex;
+      while (at < bodyEnd) {
+        attr.lastIndex = at;
+        var m = attr.exec(text);
+        if (!m || attr.lastIndex > bodyEnd) { at++; continue; }
         if (!Object.prototype.hasOwnProperty.call(attrs, m[1]))
           attrs[m[1]] = decodeEntities(m[2] !== undefined ? m[2] : m[3]);
+        at = attr.lastIndex;
       }
-      out.push({name: nm[1], attrs: attrs, depth: stack.length});
-      if (out.length > limit) return null;
-      if (!selfClosing) stack.push(nm[1]);
+      if (++count > limit) return false;
+      visit(nm[0], attrs, stack.length);
+      if (!selfClosing) stack.push(nm[0]);
     }
-    if (stack.length || !sawRoot) return null;
-    return out;
+    return !stack.length && sawRoot;
+  }
+
+  // The elements of an XML text in document order: [{name, attrs, depth}], or null when
+  // eachElement refuses it.
+  function parseXmlElements(text, limit) {
+    var out = [];
+    var ok = eachElement(text, limit || MAX_ITEMS * 2, function (name, attrs, depth) {
+      out.push({name: name, attrs: attrs, depth: depth});
+    });
+    return ok ? out : null;
   }
 
   // A catalogue: {category, groups: [{id, items}], items} with items in file order,
   // each holding the nine attributes (missing ones empty) and its group id. A text that
   // is no catalogue gives null; an empty catalogue gives no items.
-  function parseCatalogue(text, limit) {
-    var elements = parseXmlElements(text, MAX_ITEMS * 2 + 10000);
-    if (!elements) return null;
+  // |onPart|, when given, is handed the items read so far in parts as the reading goes
+  // on: [{index, id, items}], the items each group gained since the last part (a group
+  // first named with its index in groups). The first part is small, so that a view can
+  // show its first cards early; a text refused at its end has still been handed out in
+  // parts, and its null result says that none of them count.
+  function parseCatalogue(text, limit, onPart) {
     var result = {category: "", groups: [], items: []};
     var group = null;
     var max = limit || MAX_ITEMS;
-    for (var i = 0; i < elements.length; i++) {
-      var e = elements[i];
-      if (e.depth === 0) result.category = e.attrs["分类"] || "";
-      else if (e.depth === 1) {
-        group = {id: e.attrs.id || "", items: []};
+    var sent = [];  // per group, how many of its items were handed out
+    var size = 200, since = 0;
+    function part() {
+      var out = [];
+      for (var g = 0; g < result.groups.length; g++) {
+        var from = sent[g] || 0;
+        var all = result.groups[g].items;
+        if (from < all.length) out.push({index: g, id: result.groups[g].id, items: all.slice(from)});
+        sent[g] = all.length;
+      }
+      since = 0;
+      size = Math.min(size * 2, 5000);
+      if (out.length) onPart(out);
+    }
+    var ok = eachElement(text, MAX_ITEMS * 2 + 10000, function (name, attrs, depth) {
+      if (depth === 0) result.category = attrs["分类"] || "";
+      else if (depth === 1) {
+        group = {id: attrs.id || "", items: []};
         result.groups.push(group);
-      } else if (e.depth === 2 && group) {
-        if (result.items.length >= max) break;
+      } else if (depth === 2 && group) {
+        if (result.items.length >= max) return;
         var item = {group: group.id};
         for (var f = 0; f < ITEM_FIELDS.length; f++)
-          item[ITEM_FIELDS[f]] = e.attrs[ITEM_FIELDS[f]] || "";
-        if (!item.id) continue;
+          item[ITEM_FIELDS[f]] = attrs[ITEM_FIELDS[f]] || "";
+        if (!item.id) return;
         group.items.push(item);
         result.items.push(item);
+        if (onPart && ++since >= size) part();
       }
-    }
+    });
+    if (!ok) return null;
+    if (onPart) part();
     return result;
+  }
+
+  // For each group of |groups|, the places of its items in |order| ("date" or "name"),
+  // as orderGroups would put them: an Int32Array per group, kept by orderGroups.
+  function orderPlaces(groups, order) {
+    return orderGroups(groups.map(function (g) {
+      return {id: g.id, items: g.items.map(function (item, index) {
+        return {name: item.name, id: item.id, date: item.date, index: index};
+      })};
+    }), order).map(function (g) {
+      return Int32Array.from(g.items, function (k) { return k.index; });
+    });
   }
 
   // The stored settings of the settings file: {sound, autorun, websetting} ("" unknown).
@@ -340,6 +391,44 @@
       relative.split("/").map(encodeURIComponent).join("/");
   }
 
+  // The pixel size {w, h} a PNG, GIF or JPEG picture declares in its first bytes; null
+  // for anything else, or a size of nothing.
+  function pictureSize(bytes) {
+    var b = bytes, n = b.length;
+    var size = null;
+    if (n >= 24 && b[0] === 0x89 && b[1] === 0x50 && b[2] === 0x4E && b[3] === 0x47) {
+      size = {w: ((b[16] << 24) | (b[17] << 16) | (b[18] << 8) | b[19]) >>> 0,
+              h: ((b[20] << 24) | (b[21] << 16) | (b[22] << 8) | b[23]) >>> 0};
+    } else if (n >= 10 && b[0] === 0x47 && b[1] === 0x49 && b[2] === 0x46) {
+      size = {w: b[6] | (b[7] << 8), h: b[8] | (b[9] << 8)};
+    } else if (n >= 4 && b[0] === 0xFF && b[1] === 0xD8) {
+      // JPEG: the segments up to the first frame header (SOF0..SOF15 but DHT, JPG, DAC).
+      var i = 2;
+      while (i + 9 < n) {
+        if (b[i] !== 0xFF) return null;
+        var marker = b[i + 1];
+        if (marker === 0xFF) { i++; continue; }
+        var length = (b[i + 2] << 8) | b[i + 3];
+        if (marker >= 0xC0 && marker <= 0xCF && marker !== 0xC4 && marker !== 0xC8 && marker !== 0xCC) {
+          size = {w: (b[i + 7] << 8) | b[i + 8], h: (b[i + 5] << 8) | b[i + 6]};
+          break;
+        }
+        if (length < 2) return null;
+        i += 2 + length;
+      }
+    }
+    return size && size.w > 0 && size.h > 0 ? size : null;
+  }
+  // Where a picture of |w| x |h| is drawn in a frame of |fw| x |fh|: filling the frame
+  // (its overflow cut) when its shape is within 10% of the frame's, else whole inside
+  // it, centred. {x, y, w, h, fill}, in the frame's units.
+  function coverFit(w, h, fw, fh) {
+    var fill = Math.abs(w / h - fw / fh) / (fw / fh) < 0.1;
+    var scale = fill ? Math.max(fw / w, fh / h) : Math.min(fw / w, fh / h);
+    var dw = w * scale, dh = h * scale;
+    return {x: (fw - dw) / 2, y: (fh - dh) / 2, w: dw, h: dh, fill: fill};
+  }
+
   // A stable colour for a generated cover tile.
   function tileHue(id) {
     var h = 0;
@@ -476,6 +565,13 @@
     if (order !== "date" && order !== "name") return groups;
     var compareNames = collator().compare;
     return groups.map(function (g) {
+      var places = g.places && g.places[order];
+      if (places && places.length === g.items.length) {
+        var sorted = {};
+        Object.keys(g).forEach(function (k) { sorted[k] = g[k]; });
+        sorted.items = Array.from(places, function (p) { return g.items[p]; });
+        return sorted;
+      }
       var keyed = g.items.map(function (item, index) {
         return {item: item, index: index, date: order === "date" ? dateNumbers(item.date) : null,
                 name: item.name || item.id};
@@ -564,12 +660,12 @@
     SHARE_SITES: SHARE_SITES, COVERS: COVERS,
     declaredEncoding: declaredEncoding, decodeXmlBytes: decodeXmlBytes,
     decodeEntities: decodeEntities, parseXmlElements: parseXmlElements,
-    parseCatalogue: parseCatalogue, parseSettings: parseSettings,
+    parseCatalogue: parseCatalogue, orderPlaces: orderPlaces, parseSettings: parseSettings,
     ansiLength: ansiLength, cutToBytes: cutToBytes, texts: texts, shelfFile: shelfFile,
     parseDLRatio: parseDLRatio, isDLRatioName: isDLRatioName,
     parseDownloadResult: parseDownloadResult, downloadAfter: downloadAfter,
     downloadStateText: downloadStateText, isPaid: isPaid, mainActionOf: mainActionOf,
-    coverUrl: coverUrl, fileUrl: fileUrl, tileHue: tileHue, priceLabel: priceLabel,
+    coverUrl: coverUrl, fileUrl: fileUrl, pictureSize: pictureSize, coverFit: coverFit, tileHue: tileHue, priceLabel: priceLabel,
     layoutFor: layoutFor, columnsFor: columnsFor, flattenRows: flattenRows,
     visibleRows: visibleRows,
     ORDERS: ORDERS, isOrder: isOrder, orderLabel: orderLabel, orderStorageKey: orderStorageKey,

@@ -193,10 +193,79 @@ window.Lumora = (function () {
       x.send();
     });
   };
-  // A catalogue file as {groups, items}, or null when it is missing or no catalogue.
-  L.readCatalogue = function (folder, relative) {
+  // Catalogues are parsed by a worker of their own, one per read, so that a large one
+  // never holds the page up; it is made from the model's text and the worker's, both in
+  // this page. Where no worker can run, the page parses them itself.
+  var workerUrl = null;
+  function newWorker() {
+    try {
+      if (workerUrl === null) {
+        var text = L.$("model-script").textContent + "\n" + L.$("reader-script").textContent;
+        workerUrl = URL.createObjectURL(new Blob([text], {type: "text/javascript"}));
+      }
+      return new Worker(workerUrl);
+    } catch (e) {
+      return null;
+    }
+  }
+  function parseHere(bytes) { return L.model.parseCatalogue(L.model.decodeXmlBytes(bytes)); }
+
+  // A catalogue file as {category, groups, items}, or null when it is missing or no
+  // catalogue. |opts|, all optional:
+  //   onPart(cat)   the catalogue as read so far, while it is being read;
+  //   order         the order ("date", "name") the caller shows first: each group gains
+  //                 `places` for it, then for the other, and onPlaces(order) is called;
+  //   stale()       true once the caller has no more use for this read, which then ends.
+  L.readCatalogue = function (folder, relative, opts) {
+    opts = opts || {};
     return L.readFile(folder, relative).then(function (bytes) {
-      return L.model.parseCatalogue(L.model.decodeXmlBytes(bytes));
+      var worker = newWorker();
+      if (!worker) return parseHere(bytes);
+      return new Promise(function (resolve) {
+        var cat = {category: "", groups: [], items: []};
+        var ended = false, placed = 0;
+        function stop(value) {
+          worker.terminate();
+          if (!ended) { ended = true; resolve(value); }
+        }
+        worker.onerror = function (e) {
+          e.preventDefault();
+          // A worker that cannot run (or failed) leaves the reading to the page.
+          // (the bytes went to the worker: they are read again).
+          if (!ended) {
+            worker.terminate();
+            ended = true;
+            resolve(L.readFile(folder, relative).then(parseHere, function () { return null; }));
+          }
+        };
+        worker.onmessage = function (e) {
+          if (opts.stale && opts.stale()) { stop(null); return; }
+          var m = e.data;
+          if (m.type === "part") {
+            m.groups.forEach(function (part) {
+              var g = cat.groups[part.index];
+              if (!g) g = cat.groups[part.index] = {id: part.id, items: []};
+              for (var i = 0; i < part.items.length; i++) { g.items.push(part.items[i]); cat.items.push(part.items[i]); }
+            });
+            if (opts.onPart) opts.onPart(cat);
+          } else if (m.type === "end") {
+            if (!m.ok) { stop(null); return; }
+            cat.category = m.category;
+            // Groups without items were never named in a part.
+            for (var i = 0; i < cat.groups.length; i++) if (!cat.groups[i]) cat.groups[i] = {id: "", items: []};
+            ended = true;
+            resolve(cat);
+          } else if (m.type === "places") {
+            m.places.forEach(function (p, i) {
+              var g = cat.groups[i];
+              if (g) { g.places = g.places || {}; g.places[m.order] = p; }
+            });
+            if (opts.onPlaces) opts.onPlaces(m.order);
+            if (++placed === 2) worker.terminate();
+          }
+        };
+        worker.postMessage({bytes: bytes, order: opts.order || "group"}, [bytes.buffer]);
+      });
     }, function () { return null; });
   };
   return L;

@@ -27,11 +27,11 @@ namespace fs = std::filesystem;
 // arguments[0], decoded; -1 while any cover the grid asked for is still loading.
 constexpr const char* kPaintedCovers =
     "var folder = '/public/' + arguments[0] + '/covers/';"
-    "var covers = Array.from(document.querySelectorAll('#spacer .card .cover img'));"
-    "if (covers.some(function (img) { return img.getAttribute('src') && !img.complete; }))"
+    "var covers = Array.from(document.querySelectorAll('#spacer .card .cover'));"
+    "if (covers.some(function (c) { return c.dataset.cover === 'loading'; }))"
     "  return -1;"
-    "return covers.filter(function (img) { return img.naturalWidth > 0 &&"
-    "  img.dataset.fell !== '1' && img.src.indexOf(folder) > 0; }).length;";
+    "return covers.filter(function (c) { return c.dataset.cover === 'drawn' &&"
+    "  c.dataset.fell !== '1' && (c.dataset.picture || '').indexOf(folder) > 0; }).length;";
 
 class FirstRunWebDriverTest : public ::testing::Test {
  protected:

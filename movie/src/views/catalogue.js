@@ -101,8 +101,44 @@
       return Promise.resolve();
     }
     L.$("empty").hidden = true;
-    return L.readCatalogue(view.folder, file).then(function (cat) {
+    // A large catalogue is shown part by part as it is read, one part a frame, in the
+    // file's order; a view in another order waits for the reader's places of its items.
+    var order = M.storedOrder(storage(), view.key);
+    var shownParts = false, partQueued = false, latest = null;
+    function showPart() {
+      partQueued = false;
+      if (mine !== generation || !latest || latest.done) return;
+      var groups = shownGroups(view, latest);
+      var count = groups.reduce(function (n, g) { return n + g.items.length; }, 0);
+      if (!count) return;
+      L.$("empty").hidden = true;
+      L.$("view-count").textContent = "已读 " + count + " 项…";
+      L.grid.setGroups(groups, view, shownParts);
+      shownParts = true;
+    }
+    var waitingFor = null;  // the order whose places the view waits for
+    return L.readCatalogue(view.folder, file, {
+      order: order,
+      stale: function () { return mine !== generation; },
+      onPart: order === "group" && !view.shelfGroup ? function (cat) {
+        latest = cat;
+        if (!partQueued) { partQueued = true; requestAnimationFrame(showPart); }
+      } : null,
+      onPlaces: function (placed) {
+        if (mine === generation && placed === waitingFor) { waitingFor = null; showWhole(); }
+      }
+    }).then(function (cat) {
       if (mine !== generation) return;
+      if (latest) latest.done = true;
+      finish(cat);
+    });
+    function showWhole() {
+      L.$("empty").hidden = true;
+      L.grid.setGroups(wholeGroups, view, shownParts);
+      shownParts = true;
+    }
+    var wholeGroups = null;
+    function finish(cat) {
       if (view.shelfGroup && cat) L.account.noteShelf(cat);
       if (!cat) {
         L.$("view-count").textContent = "";
@@ -113,9 +149,7 @@
         empty("⚠", "加载失败", "目录文件不存在或无法读取。", "重试", function () { L.showView(key); });
         return;
       }
-      var groups = cat.groups;
-      if (view.shelfGroup) groups = groups.filter(function (g) { return g.id === view.shelfGroup; });
-      groups = groups.filter(function (g) { return g.items.length > 0; });
+      var groups = shownGroups(view, cat);
       var count = groups.reduce(function (n, g) { return n + g.items.length; }, 0);
       L.$("view-count").textContent = "共 " + count + " 项";
       if (!count) {
@@ -127,9 +161,25 @@
         return;
       }
       L.$("empty").hidden = true;
-      L.grid.setGroups(groups, view);
-    });
+      wholeGroups = groups;
+      // Sorting a large catalogue would hold the page up: its places come from the
+      // reader, and the view says what it waits for until they are there.
+      var sorted = order === "group" || count < 5000 ||
+        groups.every(function (g) { return g.places && g.places[order]; });
+      if (sorted) { showWhole(); return; }
+      waitingFor = order;
+      empty("◌", "正在排序 " + count + " 项…", "", null);
+      L.$("view-count").textContent = "共 " + count + " 项";
+    }
   };
+  // The groups of |cat| that |view| shows: its own group on the shelf, none empty.
+  function shownGroups(view, cat) {
+    var groups = cat.groups.filter(function (g) { return g && (!view.shelfGroup || g.id === view.shelfGroup); });
+    return groups.filter(function (g) { return g.items.length > 0; });
+  }
+  function storage() {
+    try { return window.localStorage; } catch (e) { return null; }
+  }
   L.refreshView = function () { if (L.state.view) return L.showView(L.state.view.key, {keepDrawer: true}); };
 
   L.addFiles = function () { L.send("openfile", ""); };

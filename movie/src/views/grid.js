@@ -7,7 +7,8 @@
   var M = L.model;
   var h = L.h;
   var scroller, spacer;
-  var source = [], groups = [], view = null, rows = [], flat = [], columns = 1, pitch = 0, cardW = 0;
+  var source = [], groups = [], view = null, rows = [], flat = [], columns = 1, pitch = 0, cardW = 0, coverH = 0;
+  var shownKey = "";
   var order = "group";
   var position = new Map();  // item -> its index in flat
   var collapsed = {};
@@ -38,7 +39,9 @@
         });
       });
     },
-    setGroups: function (g, v) {
+    // |growing|: the groups are those shown before with more items read since; the rows
+    // that did not change stay as they are.
+    setGroups: function (g, v, growing) {
       source = g;
       view = v;
       // An empty view has no grid: a grid without rows would be no grid to a reader.
@@ -47,12 +50,13 @@
       var shownView = v || L.state.view;
       if (shownView) order = M.storedOrder(storage(), shownView.key);
       var keep = flat[active];
+      var same = v === grid.lastView;
       arrange();
       if (v !== grid.lastView) { active = 0; scroller.scrollTop = 0; }
       else if (keep && position.has(keep)) active = position.get(keep);
       active = Math.min(active, Math.max(0, flat.length - 1));
       grid.lastView = v;
-      grid.relayout();
+      grid.relayout(!!growing && same);
       grid.onchange();
     },
     // Shows the view in |key|'s order ("group", "date", "name"), remembered for the view;
@@ -86,7 +90,7 @@
       return true;
     },
     onchange: function () {},
-    relayout: function () {
+    relayout: function (keepRows) {
       size = sizeChosen() || L.state.layout.cover;
       document.querySelectorAll("#sizes button").forEach(function (b) {
         b.setAttribute("aria-pressed", String(b.dataset.size === size));
@@ -96,18 +100,29 @@
       var base = M.COVERS[size];
       columns = M.columnsFor(width, base.w, lay.gap);
       cardW = Math.floor((width - (columns - 1) * lay.gap) / columns);
-      var coverH = Math.round(cardW * base.h / base.w);
+      coverH = Math.round(cardW * base.h / base.w);
       pitch = coverH + 6 + 40 + 20 + lay.gap;
       document.documentElement.style.setProperty("--card-w", cardW + "px");
       document.documentElement.style.setProperty("--cover-h", coverH + "px");
       var gs = groups.map(function (g) { return {id: g.id, items: g.items, collapsed: !!collapsed[g.id]}; });
       var f = M.flattenRows(gs, columns, pitch, 40);
+      var before = rows;
       rows = f.rows;
       spacer.style.height = (f.height + lay.pad) + "px";
       scroller.setAttribute("aria-rowcount", String(rows.length));
-      shown.forEach(function (el) { el.remove(); });
-      shown.clear();
+      // While a catalogue grows as it is read, rows that read the same at the same place
+      // stay as they are, covers and all; otherwise (and with a new card size) every row
+      // is made again, with what its cards show now.
+      var key = columns + " " + cardW + " " + coverH;
+      shown.forEach(function (el, i) {
+        if (keepRows && key === shownKey && sameRow(before[i], rows[i], el)) return;
+        L.covers.release(el);
+        el.remove();
+        shown.delete(i);
+      });
+      shownKey = key;
       grid.update();
+      markActive();
     },
     schedule: function () {
       if (queued) return;
@@ -115,10 +130,11 @@
       requestAnimationFrame(function () { queued = false; grid.update(); });
     },
     update: function () {
+      L.covers.scrolled(scroller.scrollTop);
       var range = M.visibleRows(rows, scroller.scrollTop - L.state.layout.pad, scroller.clientHeight, 2);
       shown.forEach(function (el, i) {
         if (i < range.first || i >= range.last) {
-          el.querySelectorAll("img").forEach(function (img) { img.removeAttribute("src"); });
+          L.covers.release(el);
           el.remove();
           shown.delete(i);
         }
@@ -136,6 +152,7 @@
         var row = rows[i];
         if (row.kind === "cards" && row.items.some(function (it) { return it.id === id; })) {
           var fresh = makeRow(row, i);
+          L.covers.release(el);
           el.replaceWith(fresh);
           shown.set(i, fresh);
         }
@@ -146,6 +163,15 @@
     items: function () { return flat; },
     focus: function () { scroller.focus(); }
   };
+
+  // True when |el|, made for row |a|, shows row |b| as it would be made now.
+  function sameRow(a, b, el) {
+    if (!a || !b || a.kind !== b.kind || a.top !== b.top) return false;
+    if (a.kind === "header") return a.group === b.group && a.count === b.count && a.collapsed === b.collapsed;
+    if (a.items.length !== b.items.length || el.dataset.base !== String(position.get(b.items[0]))) return false;
+    for (var i = 0; i < a.items.length; i++) if (a.items[i] !== b.items[i]) return false;
+    return true;
+  }
 
   function makeRow(row, index) {
     var top = row.top + L.state.layout.pad;
@@ -161,6 +187,7 @@
     var el = h("div", {class: "row", role: "row", "aria-rowindex": String(index + 1),
                        style: "transform: translateY(" + top + "px)"});
     var base = position.get(row.items[0]);
+    el.dataset.base = String(base);
     row.items.forEach(function (item, k) { el.appendChild(card(item, base + k)); });
     return el;
   }
@@ -173,25 +200,11 @@
 
   function card(item, index) {
     var dl = L.downloads.get(item.id);
-    var cover = h("div", {class: "cover"});
+    // The generated tile stands for the picture until it is drawn over it, and for good
+    // when there is none.
+    var cover = h("div", {class: "cover"}, [tile(item)]);
     var url = M.coverUrl(item.photo);
-    if (url) {
-      var img = h("img", {alt: "", decoding: "async"});
-      img.onerror = function () {
-        // The default picture, then a generated tile.
-        var fallback = M.coverUrl("/public/local/LocalDefaultPic.jpg");
-        if (img.src !== fallback && img.dataset.fell !== "1") { img.dataset.fell = "1"; img.src = fallback; }
-        else { img.remove(); cover.insertBefore(tile(item), cover.firstChild); }
-      };
-      img.onload = function () {
-        var r = img.naturalWidth / img.naturalHeight;
-        if (Math.abs(r - 0.75) / 0.75 < 0.1) img.classList.add("fill");
-      };
-      img.src = url;
-      cover.appendChild(img);
-    } else {
-      cover.appendChild(tile(item));
-    }
+    if (url) L.covers.load(cover, url, cardW, coverH);
     if (L.account.isFav(item.id)) cover.appendChild(h("span", {class: "badge-fav", text: "★", "aria-label": "已收藏"}));
     if (L.account.isDone(item.id)) cover.appendChild(h("span", {class: "badge-done", text: "✓ 已下载"}));
     var failed = dl && dl.state === "failed";
