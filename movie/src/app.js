@@ -51,7 +51,7 @@
       if (e.isComposing) return;
       e.preventDefault();
       if (L.closeTop()) return;
-      if (L.$("search-box").value) { L.$("search-box").value = ""; return; }
+      if (L.$("search-box").value) { L.search.clearFilter(); return; }
       // Nothing to close or clear: Escape asks the host's quit question, as the window's
       // own quit button does. A key held down asks once.
       if (!e.repeat) L.send("win", "quit");
