@@ -26,6 +26,7 @@
   lumora.onVariable = function (name, value) {
     if (name === "StageX" || name === "StageY") applyLayout();
     else if (name === "RetValSearch") L.search.answered(value === "true");
+    else if (name === "DropHover") L.$("drop").hidden = value !== "true";
     else if (name === "AddLocalFileRetValue" && value === "true") {
       if (L.state.view && L.state.view.local) L.refreshView(); else L.showView("local");
     } else if (name === "MyAppDataDir") L.refreshView();

@@ -552,6 +552,16 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
   EXPECT_NE(local.find(Gbk("RDurl=\"" + book + "\"")), std::string::npos) << local;
   Shot("local-refreshed");
 
+  // Files dragged over the window (as the host tells): the overlay, gone once they drop.
+  driver_->Eval("lumora.setVariable('DropHover', 'true');");
+  EXPECT_EQ(
+      driver_->Eval("var d = document.getElementById('drop'), r = d.getBoundingClientRect();"
+                    "return [d.textContent, r.width === innerWidth && r.height === innerHeight]"),
+      Json({"松开以添加到本地文件", true}));
+  Shot("drop-overlay");
+  driver_->Eval("lumora.setVariable('DropHover', 'false');");
+  EXPECT_EQ(driver_->Eval("return document.getElementById('drop').hidden"), true);
+
   // The search box filters the local files as it is typed into, and gives them back.
   ASSERT_TRUE(driver_->Type("#search-box", "xyz"));
   EXPECT_TRUE(Eventually([&] {
