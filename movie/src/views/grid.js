@@ -167,7 +167,7 @@
   }
 
   function tile(item) {
-    var glyph = (L.state.view && L.state.view.glyph) || "书";
+    var glyph = L.item.glyphOf(item);
     return h("div", {class: "tile", style: "background: hsl(" + M.tileHue(item.id) + ", 38%, 42%)"},
              [h("span", {class: "ttext", text: item.name || item.id}), h("span", {class: "glyph", text: glyph})]);
   }

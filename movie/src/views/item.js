@@ -99,6 +99,13 @@
       L.refreshView();
     },
     removing: function (id) { return removals.has(id); },
+    // The glyph of the item's category on a generated cover ("书" where it is not known).
+    glyphOf: function (it) {
+      var key = categoryOf(it);
+      if (key === "local") return M.LOCAL.glyph;
+      var c = M.CATEGORIES.filter(function (x) { return x.key === key; })[0];
+      return c ? c.glyph : "书";
+    },
     // The main action of a card: 重试 / 继续 / 阅读 / 购买 / 下载.
     mainAction: function (it) {
       if (!it) return null;
