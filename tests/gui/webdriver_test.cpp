@@ -804,10 +804,9 @@ TEST_F(WebDriverTest, ReadersFindNoViolationInAnyState) {
     check(std::string("catalogue ") + view);
     // Audio and 杂项 covers are square frames, the others 3:4.
     const bool square = view == std::string("audio") || view == std::string("mics");
-    EXPECT_EQ(
-        driver_->Eval("var b = document.querySelector('#spacer .card .cover')"
-                      ".getBoundingClientRect(); return Math.round(b.height / b.width * 20)"),
-        square ? 20 : 27)
+    EXPECT_EQ(driver_->Eval("var b = document.querySelector('#spacer .card .cover')"
+                            ".getBoundingClientRect(); return Math.round(b.height / b.width * 20)"),
+              square ? 20 : 27)
         << view;
     // The books' section headers are rows of their own.
     if (view == std::string("book")) {
@@ -1119,7 +1118,9 @@ void WebDriverTest::ExpectLayoutFits(int width, int height, bool dark) {
 // The smallest window the program allows.
 TEST_F(WebDriverTest, SmallWindowKeepsBandNavigationAndGridApart) {
   StartVendor();
-  // A paid magazine: its price beside its date on the smallest cover.
+  // A magazine to download (its main action on the cover) and a paid one (its price
+  // beside its date on the smallest cover).
+  GiveDownloadUrl();
   const std::string magazines = public_dir_ + "/maga/maga1.xml";
   std::string xml = ReadFile(magazines);
   const std::size_t paid = xml.find("pay=\"0\" price=\"0\"", xml.find("id=\"m02\""));
