@@ -272,7 +272,7 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   EXPECT_EQ(results.find("m01"), std::string::npos);
   Shot("search");
   // A keyword of every category's dates: the results in groups by category, counted; a
-  // magazine's date is its issue in the drawer; 清除 goes back to the magazines.
+  // book's date is its publication in the drawer; 清除 goes back to the magazines.
   driver_->Eval("document.getElementById('search-box').value = '';");
   ASSERT_TRUE(driver_->Type("#search-box", "20\xee\x80\x87"));
   const char* kSections =
@@ -283,8 +283,8 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   })) << driver_->Text("#view-title")
       << " " << driver_->Eval(kSections).dump();
   Shot("search-grouped");
-  ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"m02\"] .ctitle"));
-  EXPECT_EQ(driver_->Text("#drawer dt"), "期号");
+  ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"b01\"] .ctitle"));
+  EXPECT_EQ(driver_->Text("#drawer dt"), "出版");
   driver_->Eval("window.Lumora.item.closeDrawer();");
   ASSERT_TRUE(driver_->Click("#btn-clear"));
   EXPECT_TRUE(Eventually([&] { return driver_->Text("#view-title") == "杂志"; }));
