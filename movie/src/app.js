@@ -26,6 +26,7 @@
   lumora.onVariable = function (name, value) {
     if (name === "StageX" || name === "StageY") applyLayout();
     else if (name === "RetValSearch") L.search.answered(value === "true");
+    else if (name === "DropHover") L.$("drop").hidden = value !== "true";
     else if (name === "AddLocalFileRetValue" && value === "true") {
       if (L.state.view && L.state.view.local) L.refreshView(); else L.showView("local");
     } else if (name === "MyAppDataDir") L.refreshView();
@@ -51,7 +52,7 @@
       if (e.isComposing) return;
       e.preventDefault();
       if (L.closeTop()) return;
-      if (L.$("search-box").value) { L.$("search-box").value = ""; return; }
+      if (L.$("search-box").value) { L.search.clearFilter(); return; }
       // Nothing to close or clear: Escape asks the host's quit question, as the window's
       // own quit button does. A key held down asks once.
       if (!e.repeat) L.send("win", "quit");

@@ -655,6 +655,44 @@
     return {kind: "preparing", line: "正在连接更新服务器…", percent: -1};
   }
 
+  // ---- Views: date labels, search groups, local filter --------------------------------
+
+  // What the date of an item means in a category's catalogue (the detail drawer's label):
+  // an issue for magazines, publication for books, release for audio and video, a
+  // version's release for 杂项; "日期" where the category is not known.
+  var DATE_LABELS = {maga: "期号", book: "出版", audio: "发行", mics: "发布", video: "上映"};
+  function dateLabel(categoryKey) {
+    return Object.prototype.hasOwnProperty.call(DATE_LABELS, categoryKey) ? DATE_LABELS[categoryKey] : "日期";
+  }
+
+  // Search results (one list, in the host's order) grouped by the catalogue each item
+  // comes from: |sources| is [{label, ids}] in the order searched (ids: a Set of the
+  // catalogue's item ids); an item of none of them goes to "其他". Groups in the order of
+  // |sources|, empty ones left out; the items themselves are shared, never changed.
+  function groupByCategory(items, sources) {
+    var groups = sources.map(function (s) { return {id: s.label, items: []}; });
+    var other = {id: "其他", items: []};
+    items.forEach(function (item) {
+      for (var i = 0; i < sources.length; i++)
+        if (sources[i].ids.has(item.id)) { groups[i].items.push(item); return; }
+      other.items.push(item);
+    });
+    return groups.concat([other]).filter(function (g) { return g.items.length > 0; });
+  }
+
+  // The groups whose items' name or date holds |text| (ignoring case and the spaces
+  // around it); every group when it is empty. Groups left empty are left out.
+  function filterGroups(groups, text) {
+    var needle = String(text || "").trim().toLowerCase();
+    if (!needle) return groups;
+    return groups.map(function (g) {
+      return {id: g.id, items: g.items.filter(function (it) {
+        return (it.name || it.id).toLowerCase().indexOf(needle) >= 0 ||
+               String(it.date || "").toLowerCase().indexOf(needle) >= 0;
+      })};
+    }).filter(function (g) { return g.items.length > 0; });
+  }
+
   var api = {
     CATEGORIES: CATEGORIES, LOCAL: LOCAL, SEARCH_FILE: SEARCH_FILE, SHELF_GROUPS: SHELF_GROUPS,
     SHARE_SITES: SHARE_SITES, COVERS: COVERS,
@@ -672,7 +710,8 @@
     storedOrder: storedOrder, dateNumbers: dateNumbers, compareDates: compareDates,
     orderGroups: orderGroups, sectionsOf: sectionsOf, jumpTop: jumpTop,
     parseUpdateResult: parseUpdateResult, updateOutcome: updateOutcome,
-    purchasesBrought: purchasesBrought, importedText: importedText, firstRunState: firstRunState
+    purchasesBrought: purchasesBrought, importedText: importedText, firstRunState: firstRunState,
+    dateLabel: dateLabel, groupByCategory: groupByCategory, filterGroups: filterGroups
   };
   if (typeof module !== "undefined" && module.exports) module.exports = api;
   else root.LumoraModel = api;

@@ -41,7 +41,8 @@ window.Lumora = (function () {
                 [L.h("span", {text: text})]);
     if (opts.action) t.appendChild(L.h("button", {type: "button", text: opts.action.label, onclick: function () {
       t.remove(); opts.action.run(); }}));
-    t.appendChild(L.h("button", {type: "button", text: "✕", "aria-label": "关闭", onclick: function () { t.remove(); }}));
+    t.appendChild(L.h("button", {type: "button", text: "✕", "aria-label": "关闭", onclick: function () {
+      t.remove(); if (opts.onclose) opts.onclose(); }}));
     box.appendChild(t);
     if (!opts.error && !opts.stay) {
       var left = 5000, started = Date.now(), timer = null;

@@ -225,3 +225,23 @@ test("a first run prepares the shelf with the update's progress until its outcom
   assert.deepEqual(M.firstRunState("true", "5", "48", "failed|下载文件失败 [x.bin]"),
                    {kind: "failed", line: "更新失败：下载文件失败 [x.bin]", percent: -1});
 });
+
+test("search results fall into the categories searched, in their order, with the rest apart", () => {
+  const items = ["b1", "m1", "x", "m2", "both"].map((id) => ({id, name: id}));
+  const groups = M.groupByCategory(items, [
+    {label: "杂志", ids: new Set(["m1", "m2", "both"])},
+    {label: "音频", ids: new Set()},
+    {label: "图书", ids: new Set(["b1", "both"])}]);
+  assert.deepEqual(groups.map((g) => [g.id, g.items.map((i) => i.id)]),
+                   [["杂志", ["m1", "m2", "both"]], ["图书", ["b1"]], ["其他", ["x"]]]);
+  assert.equal(groups[0].items[0], items[1]);  // the items themselves, unchanged
+});
+
+test("a local filter keeps the items whose name or date holds the text, any case", () => {
+  const groups = [{id: "pdf", items: [{id: "1", name: "Notes.pdf", date: ""}, {id: "2", name: "围城", date: "2019"}]},
+                  {id: "txt", items: [{id: "3", name: "readme", date: ""}]}];
+  assert.deepEqual(M.filterGroups(groups, " notes ").map((g) => [g.id, g.items.map((i) => i.id)]), [["pdf", ["1"]]]);
+  assert.deepEqual(M.filterGroups(groups, "2019")[0].items.map((i) => i.id), ["2"]);
+  assert.equal(M.filterGroups(groups, "  "), groups);
+  assert.deepEqual(M.filterGroups(groups, "无"), []);
+});

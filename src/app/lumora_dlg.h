@@ -102,6 +102,7 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnKey(platform::Key key) override;
   void OnCloseRequest() override;
   void OnFilesDropped(const std::vector<std::string>& paths) override;
+  void OnDragOver(bool over) override;
   bool OnPlayerMouse(platform::MouseAction action, platform::MouseButton button,
                      platform::Point screen) override;
   // A later start's command line, taken as at start-up: a server-list URL starts an

@@ -125,6 +125,9 @@ void CLumoraDlg::OnFilesDropped(const std::vector<std::string>& paths) {
   flash_.SetVariable("AddLocalFileRetValue", "true");
 }
 
+// The movie shows its drop overlay while files are dragged over the window.
+void CLumoraDlg::OnDragOver(bool over) { flash_.SetVariable("DropHover", over ? "true" : "false"); }
+
 void CLumoraDlg::OnOpenFile(const std::string&) {
   static const std::vector<platform::FileFilter> kFilters = {
       {"所有文件(*.*)", "*.*"},

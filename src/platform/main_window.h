@@ -35,6 +35,9 @@ class WindowEvents {
   virtual void OnCloseRequest() = 0;
   // Files dropped on the window, in the order the desktop reports them (UTF-8 paths).
   virtual void OnFilesDropped(const std::vector<std::string>& paths) = 0;
+  // Files are being dragged over the window (true), or no longer are: they left it or
+  // were dropped. Told once per change.
+  virtual void OnDragOver(bool over) { (void)over; }
   // A mouse event on the player, in screen coordinates, before the player sees it.
   // Returning true swallows it.
   virtual bool OnPlayerMouse(MouseAction action, MouseButton button, Point screen) = 0;

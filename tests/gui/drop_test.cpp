@@ -138,9 +138,13 @@ TEST(DropTest, DroppedFilesBecomeLocalBooksThroughTheBookDialog) {
   ASSERT_TRUE(g_spawn_async(nullptr, command.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
                             nullptr, nullptr));
 
+  // The movie is told while the files are over the window, and again once they drop.
+  EXPECT_TRUE(SpinUntil([&] { return dialog.flash().GetVariable("DropHover") == "true"; }))
+      << "the drag over the window was never told";
   EXPECT_TRUE(SpinUntil([&] {
     return dialog.flash().GetVariable("AddLocalFileRetValue") == "true";
   })) << "the drop never reached the host";
+  EXPECT_EQ(dialog.flash().GetVariable("DropHover"), "false");
   g_source_remove(answering);
   gtk_widget_destroy(source);
 

@@ -192,7 +192,7 @@ class WebDriverTest : public ::testing::Test {
         {group});
   }
 
-  void ExpectLayoutFits(int width, int height);
+  void ExpectLayoutFits(int width, int height, bool dark = false);
 
   std::string Shot(const std::string& name) {
     // What the page last laid out is painted first: two animation frames.
@@ -221,6 +221,13 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   GiveDownloadUrl();
   GiveDownloadUrl("maga/maga1.xml", "m02", "/gone/m02.pdf");
   GiveDownloadUrl("book/book1.xml", "b01", "/held/b01.pdf");
+  // The magazines without pictures: their covers are generated tiles, titled.
+  const std::string magazines = public_dir_ + "/maga/maga1.xml";
+  std::string catalogue = ReadFile(magazines);
+  for (std::size_t at;
+       (at = catalogue.find("photo=\"/public/local/LocalDefaultPic.jpg\"")) != std::string::npos;)
+    catalogue.replace(at, 41, "photo=\"\"");
+  WriteFile(magazines, catalogue);
   StartProgram();
   Shot("start");
 
@@ -257,13 +264,31 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   // Search for a keyword in every category.
   ASSERT_TRUE(driver_->Type("#search-box", "摄影\xee\x80\x87"));  // U+E007: Enter
   EXPECT_TRUE(Eventually([&] {
-    return driver_->Text("#view-title") == "搜索结果" && ShowsCard("摄影之友 第12期");
+    return driver_->Text("#view-title") == "搜索“摄影”" && ShowsCard("摄影之友 第12期");
   })) << driver_->Text("#view-title");
   EXPECT_FALSE(ShowsCard("城市旅行 2026年第1期"));
   std::string results = ReadFile(program_dir_ + "/search.xml");
   EXPECT_NE(results.find("m02"), std::string::npos);
   EXPECT_EQ(results.find("m01"), std::string::npos);
   Shot("search");
+  // A keyword of every category's dates: the results in groups by category, counted; a
+  // book's date is its publication in the drawer; 清除 goes back to the magazines.
+  driver_->Eval("document.getElementById('search-box').value = '';");
+  ASSERT_TRUE(driver_->Type("#search-box", "20\xee\x80\x87"));
+  const char* kSections =
+      "return window.Lumora.grid.sections().map(function (s) { return s.group + ' ' + s.count; })";
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#view-title") == "搜索“20”" &&
+           driver_->Eval(kSections) == Json({"杂志 2", "图书 2", "音频 1", "杂项 1", "视频 1"});
+  })) << driver_->Text("#view-title")
+      << " " << driver_->Eval(kSections).dump();
+  Shot("search-grouped");
+  ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"b01\"] .ctitle"));
+  EXPECT_EQ(driver_->Text("#drawer dt"), "出版");
+  driver_->Eval("window.Lumora.item.closeDrawer();");
+  ASSERT_TRUE(driver_->Click("#btn-clear"));
+  EXPECT_TRUE(Eventually([&] { return driver_->Text("#view-title") == "杂志"; }));
+  EXPECT_EQ(driver_->Eval("return document.getElementById('search-box').value"), "");
 
   // Favourite the second magazine from its detail drawer.
   ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));
@@ -282,8 +307,9 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   })) << ReadFile(shelf);
   EXPECT_TRUE(Eventually([&] {
     return driver_->Eval(
-               "return !!document.querySelector('#spacer .card[data-id=\"m02\"] .badge-fav')") ==
-           true;
+               "var b = document.querySelector("
+               "'#spacer .card[data-id=\"m02\"] .fav'); return b.textContent + "
+               "b.getAttribute('aria-pressed') + getComputedStyle(b).opacity") == "★true1";
   }));
   Shot("favourite");
 
@@ -341,6 +367,28 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));
   ASSERT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
   EXPECT_EQ(driver_->Text("#spacer .card[data-id=\"m01\"] .main-action"), "阅读");
+  // Its ✓ at the cover's bottom right, the other's ★ at its top right; no badge covers
+  // the title of a tile, and none has more than two.
+  Json badges = driver_->Eval(
+      "function r(e) { return e.getBoundingClientRect(); }"
+      "function meet(a, b) { return Math.min(a.right, b.right) > Math.max(a.left, b.left) &&"
+      "  Math.min(a.bottom, b.bottom) > Math.max(a.top, b.top); }"
+      "var out = {};"
+      "document.querySelectorAll('#spacer .card').forEach(function (c) {"
+      "  var cover = r(c.querySelector('.cover')), t = c.querySelector('.tile .ttext');"
+      "  var marks = Array.from(c.querySelectorAll('.fav.on, .badge-done, .badge-read'));"
+      "  var all = Array.from(c.querySelectorAll('.fav, .badge-done, .badge-read'));"
+      "  out[c.getAttribute('data-id')] = {count: marks.length,"
+      "    covered: !!t && all.some(function (b) { return meet(r(t), r(b)); }),"
+      "    corners: marks.map(function (b) { var x = r(b);"
+      "      return (x.top - cover.top < 8 ? 'top' : cover.bottom - x.bottom < 8 ? 'bottom' : '?') "
+      "+"
+      "             (cover.right - x.right < 8 ? '-right' : '-?'); }) }; });"
+      "return out;");
+  EXPECT_EQ(badges["m01"], Json({{"count", 1}, {"covered", false}, {"corners", {"bottom-right"}}}))
+      << badges.dump();
+  EXPECT_EQ(badges["m02"], Json({{"count", 1}, {"covered", false}, {"corners", {"top-right"}}}))
+      << badges.dump();
   ASSERT_TRUE(driver_->Click("#spacer .card[data-id=\"m01\"] .ctitle"));
   const char* kActions =
       "return Array.from(document.querySelectorAll(arguments[0] + ' button'))"
@@ -503,6 +551,48 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
   EXPECT_NE(local.find(Gbk("<分类 id=\"pdf文件\"")), std::string::npos) << local;
   EXPECT_NE(local.find(Gbk("RDurl=\"" + book + "\"")), std::string::npos) << local;
   Shot("local-refreshed");
+
+  // Files dragged over the window (as the host tells): the overlay, gone once they drop.
+  driver_->Eval("lumora.setVariable('DropHover', 'true');");
+  EXPECT_EQ(
+      driver_->Eval("var d = document.getElementById('drop'), r = d.getBoundingClientRect();"
+                    "return [d.textContent, r.width === innerWidth && r.height === innerHeight]"),
+      Json({"松开以添加到本地文件", true}));
+  Shot("drop-overlay");
+  driver_->Eval("lumora.setVariable('DropHover', 'false');");
+  EXPECT_EQ(driver_->Eval("return document.getElementById('drop').hidden"), true);
+
+  // The search box filters the local files as it is typed into, and gives them back.
+  ASSERT_TRUE(driver_->Type("#search-box", "xyz"));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#empty-title") == "没有匹配“xyz”的本地文件" && CardTitles().empty();
+  })) << driver_->Text("#empty-title");
+  ASSERT_TRUE(driver_->Click("#empty-button"));
+  EXPECT_TRUE(Eventually([&] { return ShowsCard("notes.pdf"); }));
+  ASSERT_TRUE(driver_->Type("#search-box", "NOTES"));
+  EXPECT_TRUE(Eventually([&] { return ShowsCard("notes.pdf"); }));
+  EXPECT_EQ(driver_->Text("#view-title"), "本地文件");
+
+  // Removed from the shelf, the book goes at once with a toast offering 撤销, which brings
+  // it back: the host was never asked. Left alone, the toast goes and the host removes it.
+  const auto remove = [&] {
+    driver_->Eval("document.getElementById('scroller').focus();");
+    return driver_->Keys({"\xee\x80\x97"});  // U+E017: Delete
+  };
+  const std::string catalogue = public_dir_ + "/local/local1.xml";
+  ASSERT_TRUE(remove());
+  EXPECT_TRUE(Eventually([&] { return !ShowsCard("notes.pdf"); }));
+  ASSERT_TRUE(ClickButton("#toasts", "撤销"));
+  EXPECT_TRUE(Eventually([&] { return ShowsCard("notes.pdf"); }));
+  std::this_thread::sleep_for(std::chrono::seconds(7));
+  EXPECT_NE(ReadFile(catalogue).find("notes.pdf"), std::string::npos);
+  EXPECT_TRUE(ShowsCard("notes.pdf"));
+  ASSERT_TRUE(remove());
+  EXPECT_TRUE(Eventually([&] {
+    return ReadFile(catalogue).find("notes.pdf") == std::string::npos;
+  })) << ReadFile(catalogue);
+  EXPECT_FALSE(ShowsCard("notes.pdf"));
+  driver_->Eval("document.getElementById('search-box').value = '';");
 
   // Settings: switch on "开机启动" and save.
   const std::string settings_file = public_dir_ + "/vellariInfo.xml";
@@ -712,6 +802,12 @@ TEST_F(WebDriverTest, ReadersFindNoViolationInAnyState) {
   for (const char* view : {"maga", "book", "audio", "mics", "video"}) {
     show(view);
     check(std::string("catalogue ") + view);
+    // Audio and 杂项 covers are square frames, the others 3:4.
+    const bool square = view == std::string("audio") || view == std::string("mics");
+    EXPECT_EQ(driver_->Eval("var b = document.querySelector('#spacer .card .cover')"
+                            ".getBoundingClientRect(); return Math.round(b.height / b.width * 20)"),
+              square ? 20 : 27)
+        << view;
     // The books' section headers are rows of their own.
     if (view == std::string("book")) {
       EXPECT_EQ(driver_->Eval("return document.querySelectorAll("
@@ -897,7 +993,24 @@ constexpr const char* kLayoutScript = R"(
           toolsWhole: Array.from(toolbar.querySelectorAll('button')).filter(shown).every(function (b) {
             return b.scrollWidth <= b.clientWidth + 1; }),
           metaOnOneLine: Array.from(document.querySelectorAll('#spacer .card .meta')).every(function (m) {
-            return m.scrollHeight <= m.clientHeight + 1 && m.scrollWidth <= m.clientWidth + 1; })};
+            return m.scrollHeight <= m.clientHeight + 1 && m.scrollWidth <= m.clientWidth + 1; }),
+          cutDates: Array.from(document.querySelectorAll('#spacer .card .meta .date')).filter(function (d) {
+            var b = d.getBoundingClientRect(), m = d.parentNode.getBoundingClientRect();
+            return d.scrollWidth > d.clientWidth + 1 || b.right > m.right + 0.5; }).map(function (d) {
+            return d.textContent; }),
+          twoLineActions: Array.from(document.querySelectorAll('#spacer .main-action')).filter(function (b) {
+            return b.getBoundingClientRect().height > parseFloat(getComputedStyle(b).lineHeight) + 8; })
+            .map(function (b) { return b.textContent; }),
+          smallText: Array.from(document.querySelectorAll('body *')).filter(function (e) {
+            return e.getClientRects().length > 0 && Array.from(e.childNodes).some(function (n) {
+              return n.nodeType === 3 && n.textContent.trim(); }) &&
+              parseFloat(getComputedStyle(e).fontSize) < 12; }).map(function (e) {
+            return e.textContent + ' ' + getComputedStyle(e).fontSize; }),
+          smallTargets: Array.from(document.querySelectorAll('button, input, a[href]')).filter(function (e) {
+            var b = e.getBoundingClientRect();
+            return e.getClientRects().length > 0 && (b.width < 24 || b.height < 24); }).map(function (e) {
+            var b = e.getBoundingClientRect();
+            return (e.id || e.className || e.textContent) + ' ' + b.width + 'x' + b.height; })};
 )";
 
 // The window on a desktop whose work area is |width| x |height| (a display of that size of
@@ -905,12 +1018,18 @@ constexpr const char* kLayoutScript = R"(
 // the grid of covers stay inside the window and apart; every navigation entry shows
 // whole without scrolling; neither the band's controls, the toolbar's, nor the covers
 // overlap.
-void WebDriverTest::ExpectLayoutFits(int width, int height) {
+void WebDriverTest::ExpectLayoutFits(int width, int height, bool dark) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
-  SCOPED_TRACE(size);
+  SCOPED_TRACE(size + (dark ? " dark" : ""));
   XvfbDisplay display(width, height);
   ASSERT_TRUE(display.ready()) << "Xvfb did not start";
+  // A desktop that prefers dark: the GTK theme's dark variant, as its settings name it.
+  if (dark)
+    setenv("GTK_THEME", "Adwaita:dark", 1);
+  else
+    unsetenv("GTK_THEME");
   StartProgram();
+  unsetenv("GTK_THEME");
   ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));
   ASSERT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
   // The host's "最大化" on that work area: the window and its view take the whole of it.
@@ -969,9 +1088,18 @@ void WebDriverTest::ExpectLayoutFits(int width, int height) {
     EXPECT_LE(c[3].get<double>(), grid[3].get<double>()) << c.dump();
   }
   ExpectApart(page["cards"], "grid");
-  // Each card's date, price and menu button stay on their one line, inside the card.
+  // Each card's date and price stay on their one line, inside the card; every date whole,
+  // every main action on one line; no text under 12 px, no target under 24 x 24.
   EXPECT_EQ(page["metaOnOneLine"], true);
-  std::string path = Shot("window-" + size);
+  EXPECT_EQ(page["cutDates"], Json::array());
+  EXPECT_EQ(page["twoLineActions"], Json::array());
+  EXPECT_EQ(page["smallText"], Json::array());
+  EXPECT_EQ(page["smallTargets"], Json::array());
+  // The page follows the desktop's dark preference with its own colours.
+  EXPECT_EQ(driver_->Eval("return [matchMedia('(prefers-color-scheme: dark)').matches,"
+                          " getComputedStyle(document.body).backgroundColor]"),
+            dark ? Json({true, "rgb(28, 23, 19)"}) : Json({false, "rgb(250, 246, 239)"}));
+  std::string path = Shot("window-" + size + (dark ? "-dark" : ""));
   EXPECT_TRUE(fs::file_size(path) > 0);
 
   // The local files' toolbar has one control more, 添加文件: still one line, whole.
@@ -990,6 +1118,15 @@ void WebDriverTest::ExpectLayoutFits(int width, int height) {
 // The smallest window the program allows.
 TEST_F(WebDriverTest, SmallWindowKeepsBandNavigationAndGridApart) {
   StartVendor();
+  // A magazine to download (its main action on the cover) and a paid one (its price
+  // beside its date on the smallest cover).
+  GiveDownloadUrl();
+  const std::string magazines = public_dir_ + "/maga/maga1.xml";
+  std::string xml = ReadFile(magazines);
+  const std::size_t paid = xml.find("pay=\"0\" price=\"0\"", xml.find("id=\"m02\""));
+  ASSERT_NE(paid, std::string::npos);
+  xml.replace(paid, 17, "pay=\"1\" price=\"16\"");
+  WriteFile(magazines, xml);
   ExpectLayoutFits(800, 570);
 }
 
@@ -998,7 +1135,8 @@ TEST_F(WebDriverTest, LayoutFitsAtEverySizeStep) {
   StartVendor();
   for (auto [width, height] : {std::pair{899, 570}, std::pair{1024, 570}, std::pair{800, 1024},
                                std::pair{1280, 1024}, std::pair{1920, 1080}}) {
-    ExpectLayoutFits(width, height);
+    // One step on a desktop that prefers dark.
+    ExpectLayoutFits(width, height, width == 1024);
     if (HasFatalFailure()) return;
   }
 }

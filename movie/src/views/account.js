@@ -3,7 +3,7 @@
 (function (L) {
   "use strict";
   var M = L.model;
-  var fav = new Set(), bought = new Set();
+  var fav = new Set(), bought = new Set(), read = new Set();
   var done = new Map();  // id -> the downloaded file (RDurl) in "已下载"
   var waiting = false, timer = null;
   // The import of the purchases under way: {before: the ids "已购买" held, timer, toast}.
@@ -120,11 +120,12 @@
       });
     },
     noteShelf: function (cat) {
-      fav = new Set(); bought = new Set(); done = new Map();
+      fav = new Set(); bought = new Set(); done = new Map(); read = new Set();
       cat.groups.forEach(function (g) {
         g.items.forEach(function (it) {
           if (g.id === "我的收藏") fav.add(it.id);
           if (g.id === "已购买") bought.add(it.id);
+          if (g.id === "已阅读") read.add(it.id);
           if (g.id === "已下载") done.set(it.id, it.RDurl);
           if (g.id === "正在下载") L.downloads.known(it);
         });
@@ -134,8 +135,10 @@
     isDone: function (id) { return done.has(id); },
     // The downloaded file of an item in "已下载" ("" none).
     fileOf: function (id) { return done.get(id) || ""; },
+    isRead: function (id) { return read.has(id); },
     isBought: function (id) { return bought.has(id); },
     markFav: function (id) { fav.add(id); L.grid.refreshItem(id); },
+    markRead: function (id) { read.add(id); L.grid.refreshItem(id); },
     importBought: function () {
       if (!L.state.signedIn) { account.open(); return; }
       if (importing) return;
@@ -157,7 +160,7 @@
       }
       L.state.signedIn = false;
       L.state.user = "";
-      fav = new Set(); bought = new Set(); done = new Map();
+      fav = new Set(); bought = new Set(); done = new Map(); read = new Set();
       leaving = true;
       try { lumora.set("UserPass", "false"); } finally { leaving = false; }
       L.$("btn-account").textContent = "登录";

@@ -7,8 +7,11 @@
   var h = L.h;
   var views = {};
   M.CATEGORIES.forEach(function (c, i) {
-    views[c.key] = {key: c.key, title: c.label, glyph: c.glyph, folder: "data", file: c.file, key1: i + 1};
+    views[c.key] = {key: c.key, title: c.label, glyph: c.glyph, folder: "data", file: c.file, key1: i + 1,
+                    category: c.key};
   });
+  // Audio and 杂项 (software) covers are square.
+  views.audio.square = views.mics.square = true;
   views.local = {key: "local", title: "本地文件", glyph: "▤", folder: "data", file: M.LOCAL.file, local: true};
   var SHELF = {fav: "我的收藏", bought: "已购买", done: "已下载", read: "已阅读", running: "正在下载"};
   Object.keys(SHELF).forEach(function (k) {
@@ -76,10 +79,14 @@
     var again = L.state.view === view;
     L.state.view = view;
     var mine = ++generation;
-    L.$("view-title").textContent = view.title;
+    L.$("view-title").textContent = key === "search" && L.state.lastKeyword ?
+      "搜索“" + L.state.lastKeyword + "”" : view.title;
+    L.$("btn-clear").hidden = key !== "search";
     // A view read again keeps its count until the new one is known.
     if (!again) L.$("view-count").textContent = "";
     L.$("btn-add").hidden = !view.local;
+    // In a local view the search box filters as the user types (Enter still searches).
+    L.$("search-box").placeholder = view.local ? "筛选本地文件，回车搜索书库" : "搜索杂志、图书、音频…  /";
     document.querySelectorAll("#nav button[data-view]").forEach(function (b) {
       if (b.dataset.view === key) b.setAttribute("aria-current", "page"); else b.removeAttribute("aria-current");
     });
@@ -120,13 +127,18 @@
     return L.readCatalogue(view.folder, file, {
       order: order,
       stale: function () { return mine !== generation; },
-      onPart: order === "group" && !view.shelfGroup ? function (cat) {
+      // (the shelf, search results and the filtered local files are shown whole).
+      onPart: order === "group" && !view.shelfGroup && !view.local && key !== "search" ? function (cat) {
         latest = cat;
         if (!partQueued) { partQueued = true; requestAnimationFrame(showPart); }
       } : null,
       onPlaces: function (placed) {
         if (mine === generation && placed === waitingFor) { waitingFor = null; showWhole(); }
       }
+    }).then(function (cat) {
+      if (mine !== generation || !cat || key !== "search") return cat;
+      // Search results in groups by the catalogue they come from, read for the purpose.
+      return categorised(cat).then(function (groups) { cat.groups = groups; return cat; });
     }).then(function (cat) {
       if (mine !== generation) return;
       if (latest) latest.done = true;
@@ -149,11 +161,15 @@
         empty("⚠", "加载失败", "目录文件不存在或无法读取。", "重试", function () { L.showView(key); });
         return;
       }
-      var groups = shownGroups(view, cat);
+      var groups = withoutRemoved(shownGroups(view, cat)).filter(function (g) { return g.items.length > 0; });
+      var all = groups;
+      if (view.local) groups = M.filterGroups(groups, L.$("search-box").value);
       var count = groups.reduce(function (n, g) { return n + g.items.length; }, 0);
       L.$("view-count").textContent = "共 " + count + " 项";
       if (!count) {
-        if (view.local) empty("▤", "还没有本地文件", "把文件拖进窗口，或 添加文件", "添加文件", L.addFiles);
+        if (view.local && all.length) empty("⌕", "没有匹配“" + L.$("search-box").value.trim() + "”的本地文件",
+                                            "换个词试试，或清空搜索框。", "清空", L.search.clearFilter);
+        else if (view.local) empty("▤", "还没有本地文件", "把文件拖进窗口，或 添加文件", "添加文件", L.addFiles);
         else if (key === "fav") empty("☆", "还没有收藏", "在封面上点 ☆ 收藏", null);
         else if (key === "search") empty("⌕", "没有找到“" + (L.state.lastKeyword || "") + "”", "试试别的关键词，或选上更多分类。",
                                          "搜索全部分类", L.search.widen);
@@ -180,6 +196,37 @@
   function storage() {
     try { return window.localStorage; } catch (e) { return null; }
   }
+  // The search results' groups: the categories searched, in their order, from their own
+  // catalogues (the results file keeps all in one group).
+  function categorised(cat) {
+    var chosen = L.search.chosen();
+    var sources = M.CATEGORIES.concat([M.LOCAL]).filter(function (c) { return chosen.indexOf(c.token) >= 0; });
+    return Promise.all(sources.map(function (c) { return L.readCatalogue("data", c.file); })).then(function (cats) {
+      L.state.searchCategory = new Map();
+      var list = sources.map(function (c, i) {
+        var ids = new Set((cats[i] && cats[i].items || []).map(function (it) { return it.id; }));
+        return {label: c.label, key: c.key, ids: ids};
+      });
+      var groups = M.groupByCategory(cat.items, list);
+      groups.forEach(function (g) {
+        var s = list.filter(function (x) { return x.label === g.id; })[0];
+        if (s) g.items.forEach(function (it) { L.state.searchCategory.set(it.id, s.key); });
+      });
+      return groups;
+    });
+  }
+  // The items whose removal waits for its undo are shown no more.
+  function withoutRemoved(groups) {
+    return groups.map(function (g) {
+      var items = g.items.filter(function (it) { return !L.item.removing(it.id); });
+      if (items.length === g.items.length) return g;
+      var copy = {};
+      Object.keys(g).forEach(function (k) { copy[k] = g[k]; });
+      copy.items = items;
+      return copy;
+    });
+  }
+
   L.refreshView = function () { if (L.state.view) return L.showView(L.state.view.key, {keepDrawer: true}); };
 
   L.addFiles = function () { L.send("openfile", ""); };

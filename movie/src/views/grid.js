@@ -100,8 +100,9 @@
       var base = M.COVERS[size];
       columns = M.columnsFor(width, base.w, lay.gap);
       cardW = Math.floor((width - (columns - 1) * lay.gap) / columns);
-      coverH = Math.round(cardW * base.h / base.w);
-      pitch = coverH + 6 + 40 + 20 + lay.gap;
+      // Audio and 杂项 covers are square frames; the others 3:4.
+      coverH = view && view.square ? cardW : Math.round(cardW * base.h / base.w);
+      pitch = coverH + 6 + 40 + 24 + lay.gap;
       document.documentElement.style.setProperty("--card-w", cardW + "px");
       document.documentElement.style.setProperty("--cover-h", coverH + "px");
       var gs = groups.map(function (g) { return {id: g.id, items: g.items, collapsed: !!collapsed[g.id]}; });
@@ -193,9 +194,9 @@
   }
 
   function tile(item) {
-    var glyph = (L.state.view && L.state.view.glyph) || "书";
+    var glyph = L.item.glyphOf(item);
     return h("div", {class: "tile", style: "background: hsl(" + M.tileHue(item.id) + ", 38%, 42%)"},
-             [h("span", {text: item.name || item.id}), h("span", {class: "glyph", text: glyph})]);
+             [h("span", {class: "ttext", text: item.name || item.id}), h("span", {class: "glyph", text: glyph})]);
   }
 
   function card(item, index) {
@@ -205,8 +206,14 @@
     var cover = h("div", {class: "cover"}, [tile(item)]);
     var url = M.coverUrl(item.photo);
     if (url) L.covers.load(cover, url, cardW, coverH);
-    if (L.account.isFav(item.id)) cover.appendChild(h("span", {class: "badge-fav", text: "★", "aria-label": "已收藏"}));
-    if (L.account.isDone(item.id)) cover.appendChild(h("span", {class: "badge-done", text: "✓ 已下载"}));
+    // Two badges at most: ★ (or the ☆ that favourites, on hover) top right; ✓ downloaded,
+    // else the folded corner of a read item, bottom right.
+    var fav = L.account.isFav(item.id);
+    cover.appendChild(h("button", {type: "button", class: "fav" + (fav ? " on" : ""), tabindex: "-1",
+      "aria-pressed": String(fav), "aria-label": "收藏", title: fav ? "已收藏" : "收藏", text: fav ? "★" : "☆",
+      onclick: function (e) { e.stopPropagation(); if (!L.account.isFav(item.id)) L.item.favourite(item); }}));
+    if (L.account.isDone(item.id)) cover.appendChild(h("span", {class: "badge-done", role: "img", "aria-label": "已下载", text: "✓"}));
+    else if (L.account.isRead(item.id)) cover.appendChild(h("span", {class: "badge-read", role: "img", "aria-label": "已阅读"}));
     var failed = dl && dl.state === "failed";
     if (failed) {
       // The host's message, and 重试 at hand without hovering.
@@ -228,11 +235,12 @@
                       "data-id": item.id, id: "card-" + index,
       onclick: function () { active = index; markActive(); L.item.openDrawer(item); },
       oncontextmenu: function (e) { e.preventDefault(); active = index; markActive(); L.item.menuAt(item, e.clientX, e.clientY); }},
-      [cover, h("div", {class: "ctitle", text: item.name || item.id}),
-       h("div", {class: "meta"}, [h("span", {text: item.date}),
-         view && view.local ? null : h("span", {class: "price " + price.kind, text: price.text}),
+      // The ⋯ menu sits beside the title, so that the meta row holds the date whole.
+      [cover, h("div", {class: "chead"}, [h("div", {class: "ctitle", text: item.name || item.id}),
          h("button", {type: "button", class: "more", text: "⋯", tabindex: "-1", "aria-label": "更多",
-           onclick: function (e) { e.stopPropagation(); var r = e.target.getBoundingClientRect(); L.item.menuAt(item, r.left, r.bottom); }})])]);
+           onclick: function (e) { e.stopPropagation(); var r = e.target.getBoundingClientRect(); L.item.menuAt(item, r.left, r.bottom); }})]),
+       h("div", {class: "meta"}, [h("span", {class: "date", text: item.date}),
+         view && view.local ? null : h("span", {class: "price " + price.kind, text: price.text})])]);
     return c;
   }
 

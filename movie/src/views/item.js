@@ -15,6 +15,28 @@
     return false;
   }
 
+  // Removals that wait for their undo: id -> {timer, send}. The host is asked ("Del") only
+  // once the undo toast has gone, so 撤销 needs nothing of the host; a page that goes
+  // away sends what is waiting.
+  var removals = new Map();
+  function commitRemoval(id) {
+    var r = removals.get(id);
+    if (!r) return;
+    clearTimeout(r.timer);
+    removals.delete(id);
+    r.send();
+  }
+  window.addEventListener("pagehide", function () { Array.from(removals.keys()).forEach(commitRemoval); });
+
+  // The category whose meaning an item's date has: the view's, or for search results the
+  // catalogue the item was found in.
+  function categoryOf(it) {
+    var v = L.state.view || {};
+    if (v.category) return v.category;
+    if (v.local) return "local";
+    return (L.state.searchCategory && L.state.searchCategory.get(it.id)) || "";
+  }
+
   var item = {
     // The file to open: the item's own, or the one downloaded into "已下载".
     fileOf: function (it) { return it.RDurl || L.account.fileOf(it.id); },
@@ -40,7 +62,10 @@
     markRead: function (it) {
       if (!needUser("标为已读")) return;
       var s = source(it);
-      if (L.send("read", T.itemRef(s.catalogue, s.group, it.id))) L.toast("已加入 已阅读");
+      if (L.send("read", T.itemRef(s.catalogue, s.group, it.id))) {
+        L.account.markRead(it.id);
+        L.toast("已加入 已阅读");
+      }
     },
     buy: function (it) {
       if (!/^https?:\/\//i.test(it.BYurl)) { L.toast("这个作品没有购买地址"); return; }
@@ -55,12 +80,31 @@
     remove: function (it) {
       if (!item.canRemove()) { L.toast("书库里的作品不能删除；可以删除书架和本地文件里的作品"); return; }
       var s = source(it);
-      if (L.send("Del", T.itemRef(s.catalogue, s.group, it.id))) {
-        L.downloads.forget(it.id);
-        L.toast("已从书架删除“" + (it.name || it.id) + "”");
-        item.closeDrawer();
-        setTimeout(L.refreshView, 300);
-      }
+      var text = T.itemRef(s.catalogue, s.group, it.id);
+      if (text === null) { L.send("Del", text); return; }  // told as too long
+      if (removals.has(it.id)) return;
+      var toast = null;
+      removals.set(it.id, {timer: setTimeout(function () { toast.remove(); commitRemoval(it.id); }, 6000),
+        send: function () {
+          if (!L.send("Del", text)) return;
+          L.downloads.forget(it.id);
+          setTimeout(L.refreshView, 300);
+        }});
+      toast = L.toast("已从书架删除“" + (it.name || it.id) + "”", {stay: true, action: {label: "撤销", run: function () {
+        var r = removals.get(it.id);
+        if (r) { clearTimeout(r.timer); removals.delete(it.id); }
+        L.refreshView();
+      }}, onclose: function () { commitRemoval(it.id); }});
+      item.closeDrawer();
+      L.refreshView();
+    },
+    removing: function (id) { return removals.has(id); },
+    // The glyph of the item's category on a generated cover ("书" where it is not known).
+    glyphOf: function (it) {
+      var key = categoryOf(it);
+      if (key === "local") return M.LOCAL.glyph;
+      var c = M.CATEGORIES.filter(function (x) { return x.key === key; })[0];
+      return c ? c.glyph : "书";
     },
     // The main action of a card: 重试 / 继续 / 阅读 / 购买 / 下载.
     mainAction: function (it) {
@@ -105,7 +149,7 @@
       d.appendChild(h("button", {type: "button", class: "link close", text: "✕ 关闭", onclick: item.closeDrawer}));
       d.appendChild(cover);
       d.appendChild(h("h2", {text: it.name || it.id}));
-      d.appendChild(h("dl", {}, [h("dt", {text: "期号"}), h("dd", {text: it.date || "—"}),
+      d.appendChild(h("dl", {}, [h("dt", {text: M.dateLabel(categoryOf(it))}), h("dd", {text: it.date || "—"}),
         h("dt", {text: "价格"}), h("dd", {text: price.text}), h("dt", {text: "分组"}), h("dd", {text: it.group}),
         h("dt", {text: "编号"}), h("dd", {text: it.id})]));
       var acts = h("div", {class: "acts"});

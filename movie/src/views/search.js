@@ -30,8 +30,13 @@
         search.run(L.$("search-box").value);
       });
       L.$("search-box").addEventListener("keydown", function (e) {
-        if (e.key === "Escape" && L.$("search-box").value) { L.$("search-box").value = ""; e.stopPropagation(); }
+        if (e.key === "Escape" && L.$("search-box").value) { search.clearFilter(); e.stopPropagation(); }
       });
+      // A local view filters as the user types; Enter still searches the catalogues.
+      L.$("search-box").addEventListener("input", function () {
+        if (L.state.view && L.state.view.local) L.refreshView();
+      });
+      L.$("btn-clear").addEventListener("click", search.clear);
     },
     run: function (keyword) {
       keyword = String(keyword).trim();
@@ -41,6 +46,7 @@
       L.state.lastKeyword = keyword;
       if (!L.send("search", text)) return;
       pending = keyword;
+      if (L.state.view && L.state.view.key !== "search") L.state.beforeSearch = L.state.view.key;
       L.showView("search", {pending: keyword});
     },
     // The host's answer: "true" when the results file is written, "false" when it could
@@ -57,7 +63,20 @@
       drawChips();
       if (L.state.lastKeyword) search.run(L.state.lastKeyword);
     },
-    pending: function () { return pending; }
+    pending: function () { return pending; },
+    // The categories chosen, as the host's search tokens.
+    chosen: function () { return tokens.filter(function (t) { return t.on; }).map(function (t) { return t.token; }); },
+    // 清除: the keyword goes and the view shown before the search comes back.
+    clear: function () {
+      L.$("search-box").value = "";
+      L.state.lastKeyword = "";
+      L.showView(L.state.beforeSearch || "maga");
+    },
+    // The search box emptied; a local view shows all its items again.
+    clearFilter: function () {
+      L.$("search-box").value = "";
+      if (L.state.view && L.state.view.local) L.refreshView();
+    }
   };
   L.search = search;
 })(window.Lumora);

@@ -31,6 +31,8 @@ GtkMainWindow::GtkMainWindow(GtkWidget* player)
   gtk_drag_dest_unset(player_);
   gtk_drag_dest_set(window_, GTK_DEST_DEFAULT_ALL, &kUriList, 1, GDK_ACTION_COPY);
   g_signal_connect(window_, "drag-data-received", G_CALLBACK(&GtkMainWindow::OnDragData), this);
+  g_signal_connect(window_, "drag-motion", G_CALLBACK(&GtkMainWindow::OnDragMotion), this);
+  g_signal_connect(window_, "drag-leave", G_CALLBACK(&GtkMainWindow::OnDragLeave), this);
   g_signal_connect_after(player_, "realize", G_CALLBACK(&GtkMainWindow::OnPlayerRealized), this);
   g_signal_connect(player_, "unrealize", G_CALLBACK(&GtkMainWindow::OnPlayerUnrealized), this);
   if (gtk_widget_get_realized(player_)) OnPlayerRealized(player_, this);
@@ -232,6 +234,24 @@ void GtkMainWindow::OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelecti
   });
   if (!window->dropped_.empty() && window->drop_source_ == 0)
     window->drop_source_ = g_idle_add(&GtkMainWindow::DeliverDrop, window);
+}
+
+// The window is one drop target: the desktop reports motion over it and one leave (also
+// just before a drop), so the host hears of a drag over it once, and of its end once.
+int GtkMainWindow::OnDragMotion(GtkWidget*, GdkDragContext*, int, int, unsigned,
+                                void* self) noexcept {
+  static_cast<GtkMainWindow*>(self)->DragOver(true);
+  return FALSE;  // the default handling answers the desktop
+}
+
+void GtkMainWindow::OnDragLeave(GtkWidget*, GdkDragContext*, unsigned, void* self) noexcept {
+  static_cast<GtkMainWindow*>(self)->DragOver(false);
+}
+
+void GtkMainWindow::DragOver(bool over) {
+  if (over == drag_over_) return;
+  drag_over_ = over;
+  if (events_ != nullptr) Guarded("drag over", [this, over] { events_->OnDragOver(over); });
 }
 
 int GtkMainWindow::DeliverDrop(void* self) noexcept {

@@ -53,6 +53,10 @@ class GtkMainWindow : public MainWindow {
   static int OnKeyPress(GtkWidget*, GdkEvent* event, void* data) noexcept;
   static int OnDelete(GtkWidget*, GdkEvent*, void* data) noexcept;
   static int OnMouse(GtkWidget*, GdkEvent* event, void* data) noexcept;
+  static int OnDragMotion(GtkWidget*, GdkDragContext*, int x, int y, unsigned time,
+                          void* self) noexcept;
+  static void OnDragLeave(GtkWidget*, GdkDragContext*, unsigned time, void* self) noexcept;
+  void DragOver(bool over);
   static void OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelectionData* data, unsigned,
                          unsigned, void* self) noexcept;
   static int DeliverDrop(void* self) noexcept;
@@ -80,6 +84,7 @@ class GtkMainWindow : public MainWindow {
   // after the drag has finished, because the host may open dialogs for them.
   std::vector<std::string> dropped_;
   unsigned drop_source_ = 0;
+  bool drag_over_ = false;  // files are being dragged over the window
 };
 
 }  // namespace platform
