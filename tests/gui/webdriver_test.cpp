@@ -143,6 +143,11 @@ class WebDriverTest : public ::testing::Test {
         ".map(function (e) { return e.textContent; });");
     return v.is_array() ? v.get<std::vector<std::string>>() : std::vector<std::string>{};
   }
+  // True once the view has read its catalogue (or shows why it has none).
+  bool GridFilled() {
+    return driver_->Eval("return document.getElementById('scroller').getAttribute('aria-busy')") ==
+           "false";
+  }
   bool ShowsCard(const std::string& title) {
     for (const auto& t : CardTitles())
       if (t == title) return true;
@@ -365,7 +370,7 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
 
   // The downloaded magazine is opened from "已下载", never downloaded again.
   ASSERT_TRUE(driver_->Click("#nav button[data-view=\"maga\"]"));
-  ASSERT_TRUE(Eventually([&] { return ShowsCard("城市旅行 2026年第1期"); }));
+  ASSERT_TRUE(Eventually([&] { return GridFilled() && ShowsCard("城市旅行 2026年第1期"); }));
   EXPECT_EQ(driver_->Text("#spacer .card[data-id=\"m01\"] .main-action"), "阅读");
   // Its ✓ at the cover's bottom right, the other's ★ at its top right; no badge covers
   // the title of a tile, and none has more than two.

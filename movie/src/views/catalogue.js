@@ -41,6 +41,7 @@
     b.textContent = button || "";
     b.onclick = run || null;
     L.$("empty").hidden = false;
+    L.$("scroller").setAttribute("aria-busy", "false");
     L.grid.setGroups([], null);
   }
 
@@ -124,6 +125,9 @@
       shownParts = true;
     }
     var waitingFor = null;  // the order whose places the view waits for
+    // Readers (and the view's tests) learn that the grid is still being filled.
+    var grid = L.$("scroller");
+    grid.setAttribute("aria-busy", "true");
     return L.readCatalogue(view.folder, file, {
       order: order,
       stale: function () { return mine !== generation; },
@@ -133,7 +137,11 @@
         if (!partQueued) { partQueued = true; requestAnimationFrame(showPart); }
       } : null,
       onPlaces: function (placed) {
-        if (mine === generation && placed === waitingFor) { waitingFor = null; showWhole(); }
+        if (mine === generation && placed === waitingFor) {
+          waitingFor = null;
+          showWhole();
+          grid.setAttribute("aria-busy", "false");
+        }
       }
     }).then(function (cat) {
       if (mine !== generation || !cat || key !== "search") return cat;
@@ -143,6 +151,7 @@
       if (mine !== generation) return;
       if (latest) latest.done = true;
       finish(cat);
+      if (!waitingFor) grid.setAttribute("aria-busy", "false");
     });
     function showWhole() {
       L.$("empty").hidden = true;
@@ -185,6 +194,7 @@
       if (sorted) { showWhole(); return; }
       waitingFor = order;
       empty("◌", "正在排序 " + count + " 项…", "", null);
+      grid.setAttribute("aria-busy", "true");
       L.$("view-count").textContent = "共 " + count + " 项";
     }
   };
