@@ -57,6 +57,19 @@ test("a catalogue of ten thousand items parses whole; the item limit holds", () 
   text += "</c>";
   assert.equal(M.parseCatalogue(text).items.length, 10000);
   assert.equal(M.parseCatalogue(text, 500).items.length, 500);
+
+  // Read in parts, as a view shows it while it is read: a small first part, and the parts
+  // together are the catalogue, each item once, in each group's order.
+  const parts = [];
+  const whole = M.parseCatalogue(text, 0, (p) => parts.push(p));
+  assert.ok(parts.length > 2 && parts[0].reduce((n, g) => n + g.items.length, 0) <= 200);
+  const joined = [];
+  for (const p of parts) for (const g of p) (joined[g.index] ||= {id: g.id, items: []}).items.push(...g.items);
+  assert.deepEqual(joined, whole.groups);
+  // A text refused at its end has been handed out in parts, and still reads as none.
+  const cut = [];
+  assert.equal(M.parseCatalogue(text.slice(0, -4), 0, (p) => cut.push(p)), null);
+  assert.ok(cut.length > 0);
 });
 
 test("the settings file gives the stored values", () => {
@@ -98,6 +111,22 @@ test("the field texts the host reads by position", () => {
   const long = M.texts.search("书".repeat(40), ["图书"]);
   assert.equal(long, "file=search.xml|key=" + "书".repeat(31) + "|type=图书");
   assert.equal(M.ansiLength("a书😀"), 7);
+});
+
+test("picture sizes from their first bytes; a cover fills its frame only when it nearly fits", () => {
+  const jpeg = fs.readFileSync(path.join(__dirname, "../../res/local/LocalDefaultPic.jpg"));
+  assert.deepEqual(M.pictureSize(jpeg), {w: 180, h: 240});
+  const png = Buffer.alloc(24);
+  Buffer.from("\x89PNG\r\n\x1a\n", "latin1").copy(png);
+  png.writeUInt32BE(300, 16); png.writeUInt32BE(400, 20);
+  assert.deepEqual(M.pictureSize(png), {w: 300, h: 400});
+  assert.deepEqual(M.pictureSize(Buffer.from("GIF89a\x10\x00\x20\x00", "latin1")), {w: 16, h: 32});
+  // Cut, empty, zero-sized or unknown pictures have no size.
+  for (const b of [jpeg.subarray(0, 20), Buffer.alloc(0), Buffer.from("GIF89a\0\0\0\0", "latin1"),
+                   Buffer.from("<svg/>")]) assert.equal(M.pictureSize(b), null);
+  // 3:4 fills a 3:4 frame; a square picture sits whole in it, centred.
+  assert.deepEqual(M.coverFit(300, 400, 132, 176), {x: 0, y: 0, w: 132, h: 176, fill: true});
+  assert.deepEqual(M.coverFit(200, 200, 132, 176), {x: 0, y: 22, w: 132, h: 132, fill: false});
 });
 
 test("covers: data-folder paths through the movie's address, web addresses kept, others refused", () => {

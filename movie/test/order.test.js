@@ -106,3 +106,21 @@ test("a jump goes to the group's header, in a long catalogue and past folded gro
   // One group has no sections to jump to.
   assert.deepEqual(M.sectionsOf(M.flattenRows([groups[0]], 7, 250, 40).rows), []);
 });
+
+test("places found apart (by the catalogue's reader) give the same orders, and are used", () => {
+  const groups = [
+    {id: "甲", items: [item("1", "围城", "2001"), item("2", "阿Q正传", "2020-03"), item("3", "北京", "")]},
+    {id: "乙", items: [item("4", "第12期", "2019"), item("5", "第2期", "2019")]},
+  ];
+  for (const order of ["name", "date"]) {
+    const places = M.orderPlaces(groups, order);
+    const held = groups.map((g, i) => ({...g, places: {[order]: places[i]}}));
+    assert.deepEqual(ids(M.orderGroups(held, order)), ids(M.orderGroups(groups, order)), order);
+  }
+  // The places are what orders the view: the page does not sort again.
+  const given = [{...groups[0], places: {name: Int32Array.of(2, 0, 1)}}];
+  assert.deepEqual(ids(M.orderGroups(given, "name")), [["3", "1", "2"]]);
+  // Places that do not match the group (it changed since) are not used.
+  const stale = groups.map((g) => ({...g, places: {name: Int32Array.of(0)}}));
+  assert.deepEqual(ids(M.orderGroups(stale, "name")), ids(M.orderGroups(groups, "name")));
+});
