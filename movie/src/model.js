@@ -57,87 +57,117 @@
       });
   }
 
-  // Calls visit(name, attrs, depth) for each element of an XML text in document order
-  // (depth 0 is the root); true when the whole text is a document of the kind read
-  // here. No DTD, no entity expansion: a document with a DOCTYPE, whose tags do not
-  // nest, or of more than |limit| elements is refused (false), after the elements
-  // before the fault were visited. Text content is ignored: catalogues carry attributes
-  // only.
-  function eachElement(text, limit, visit) {
+  // A reader of an XML text given in pieces (feed), in document order: calls
+  // visit(name, attrs, depth) for each element as soon as its tag is whole (depth 0 is
+  // the root). end() tells whether the whole text was a document of the kind read here.
+  // No DTD, no entity expansion: a document with a DOCTYPE, whose tags do not nest, or of
+  // more than |limit| elements is refused (feed and end give false from then on), after
+  // the elements before the fault were visited. Text content is ignored: catalogues
+  // carry attributes only.
+  function elementReader(limit, visit) {
     var stack = [];
-    var pos = 0;
-    var n = text.length;
     var sawRoot = false;
     var count = 0;
+    var failed = false;
+    var rest = "";  // the start of a construct not whole yet
     var name = /[^\s\/>="']+/y;
     var attr = /\s*([^\s=\/"']+)\s*=\s*(?:"([^"]*)"|'([^']*)')/y;
-    while (pos < n) {
-      var lt = text.indexOf("<", pos);
-      if (lt < 0) break;
-      var next = text.charCodeAt(lt + 1);
-      if (next === 63) {  // "<?"
-        var pe = text.indexOf("?>", lt + 2);
-        if (pe < 0) return false;
-        pos = pe + 2;
-        continue;
-      }
-      if (next === 33) {  // "<!"
-        if (text.startsWith("<!--", lt)) {
-          var ce = text.indexOf("-->", lt + 4);
-          if (ce < 0) return false;
-          pos = ce + 3;
+    // Reads the constructs of |text| that are whole; the index of the first that is not.
+    function scan(text, last) {
+      var pos = 0;
+      var n = text.length;
+      while (pos < n) {
+        var lt = text.indexOf("<", pos);
+        if (lt < 0) return n;
+        // Too little to tell a comment or CDATA from a DOCTYPE: wait for more.
+        if (!last && n - lt < 9) return lt;
+        var next = text.charCodeAt(lt + 1);
+        if (next === 63) {  // "<?"
+          var pe = text.indexOf("?>", lt + 2);
+          if (pe < 0) return lt;
+          pos = pe + 2;
           continue;
         }
-        if (text.startsWith("<![CDATA[", lt)) {
-          var de = text.indexOf("]]>", lt + 9);
-          if (de < 0) return false;
-          pos = de + 3;
+        if (next === 33) {  // "<!"
+          if (text.startsWith("<!--", lt)) {
+            var ce = text.indexOf("-->", lt + 4);
+            if (ce < 0) return lt;
+            pos = ce + 3;
+            continue;
+          }
+          if (text.startsWith("<![CDATA[", lt)) {
+            var de = text.indexOf("]]>", lt + 9);
+            if (de < 0) return lt;
+            pos = de + 3;
+            continue;
+          }
+          failed = true;  // DOCTYPE and its kin
+          return n;
+        }
+        // The end of the tag: the first ">" outside a quoted value.
+        var i = lt + 1;
+        var quote = 0;
+        for (; i < n; i++) {
+          var c = text.charCodeAt(i);
+          if (quote) { if (c === quote) quote = 0; }
+          else if (c === 34 || c === 39) quote = c;
+          else if (c === 62) break;
+          else if (c === 60) { failed = true; return n; }
+        }
+        if (i >= n) return lt;
+        pos = i + 1;
+        if (next === 47) {  // "</"
+          var closing = text.slice(lt + 2, i).trim();
+          if (!stack.length || stack[stack.length - 1] !== closing) { failed = true; return n; }
+          stack.pop();
           continue;
         }
-        return false;  // DOCTYPE and its kin
+        var bodyEnd = text.charCodeAt(i - 1) === 47 ? i - 1 : i;
+        var selfClosing = bodyEnd < i;
+        name.lastIndex = lt + 1;
+        var nm = name.exec(text);
+        if (!nm || name.lastIndex > bodyEnd || (stack.length === 0 && sawRoot)) {  // a second root
+          failed = true;
+          return n;
+        }
+        sawRoot = true;
+        // Attributes, in the tag's own text: what is no attribute between them is skipped.
+        var attrs = {};
+        var at = name.lastIndex;
+        while (at < bodyEnd) {
+          attr.lastIndex = at;
+          var m = attr.exec(text);
+          if (!m || attr.lastIndex > bodyEnd) { at++; continue; }
+          if (!Object.prototype.hasOwnProperty.call(attrs, m[1]))
+            attrs[m[1]] = decodeEntities(m[2] !== undefined ? m[2] : m[3]);
+          at = attr.lastIndex;
+        }
+        if (++count > limit) { failed = true; return n; }
+        visit(nm[0], attrs, stack.length);
+        if (!selfClosing) stack.push(nm[0]);
       }
-      // The end of the tag: the first ">" outside a quoted value.
-      var i = lt + 1;
-      var quote = 0;
-      for (; i < n; i++) {
-        var c = text.charCodeAt(i);
-        if (quote) { if (c === quote) quote = 0; }
-        else if (c === 34 || c === 39) quote = c;
-        else if (c === 62) break;
-        else if (c === 60) return false;
-      }
-      if (i >= n) return false;
-      pos = i + 1;
-      if (next === 47) {  // "</"
-        var closing = text.slice(lt + 2, i).trim();
-        if (!stack.length || stack[stack.length - 1] !== closing) return false;
-        stack.pop();
-        continue;
-      }
-      var bodyEnd = text.charCodeAt(i - 1) === 47 ? i - 1 : i;
-      var selfClosing = bodyEnd < i;
-      name.lastIndex = lt + 1;
-      var nm = name.exec(text);
-      if (!nm || name.lastIndex > bodyEnd) return false;
-      if (stack.length === 0 && sawRoot) return false;  // a second root
-      sawRoot = true;
-      // Attributes, in the tag's own text: what is no attribute between them is skipped
-      // over, as before.
-      var attrs = {};
-      var at = name.lastIndex;
-      while (at < bodyEnd) {
-        attr.lastIndex = at;
-        var m = attr.exec(text);
-        if (!m || attr.lastIndex > bodyEnd) { at++; continue; }
-        if (!Object.prototype.hasOwnProperty.call(attrs, m[1]))
-          attrs[m[1]] = decodeEntities(m[2] !== undefined ? m[2] : m[3]);
-        at = attr.lastIndex;
-      }
-      if (++count > limit) return false;
-      visit(nm[0], attrs, stack.length);
-      if (!selfClosing) stack.push(nm[0]);
+      return n;
     }
-    return !stack.length && sawRoot;
+    return {
+      feed: function (piece) {
+        if (failed) return false;
+        var text = rest + piece;
+        rest = text.slice(scan(text, false));
+        // No tag or comment of a catalogue is this long: waiting for its end would
+        // only read the rest of a hostile file again and again.
+        if (rest.length > 1048576) failed = true;
+        return !failed;
+      },
+      end: function () {
+        if (!failed && rest) rest = rest.slice(scan(rest, true));
+        return !failed && !rest && !stack.length && sawRoot;
+      }
+    };
+  }
+  function eachElement(text, limit, visit) {
+    var reader = elementReader(limit, visit);
+    reader.feed(text);
+    return reader.end();
   }
 
   // The elements of an XML text in document order: [{name, attrs, depth}], or null when
@@ -159,6 +189,13 @@
   // show its first cards early; a text refused at its end has still been handed out in
   // parts, and its null result says that none of them count.
   function parseCatalogue(text, limit, onPart) {
+    var reader = catalogueReader(limit, onPart);
+    reader.feed(text);
+    return reader.end();
+  }
+  // The same, for a text given in pieces: feed(piece) (false once the text is refused),
+  // then end() gives the catalogue or null.
+  function catalogueReader(limit, onPart) {
     var result = {category: "", groups: [], items: []};
     var group = null;
     var max = limit || MAX_ITEMS;
@@ -176,7 +213,7 @@
       size = Math.min(size * 2, 5000);
       if (out.length) onPart(out);
     }
-    var ok = eachElement(text, MAX_ITEMS * 2 + 10000, function (name, attrs, depth) {
+    var elements = elementReader(MAX_ITEMS * 2 + 10000, function (name, attrs, depth) {
       if (depth === 0) result.category = attrs["分类"] || "";
       else if (depth === 1) {
         group = {id: attrs.id || "", items: []};
@@ -192,9 +229,14 @@
         if (onPart && ++since >= size) part();
       }
     });
-    if (!ok) return null;
-    if (onPart) part();
-    return result;
+    return {
+      feed: function (piece) { return elements.feed(piece); },
+      end: function () {
+        if (!elements.end()) return null;
+        if (onPart) part();
+        return result;
+      }
+    };
   }
 
   // For each group of |groups|, the places of its items in |order| ("date" or "name"),
@@ -698,7 +740,7 @@
     SHARE_SITES: SHARE_SITES, COVERS: COVERS,
     declaredEncoding: declaredEncoding, decodeXmlBytes: decodeXmlBytes,
     decodeEntities: decodeEntities, parseXmlElements: parseXmlElements,
-    parseCatalogue: parseCatalogue, orderPlaces: orderPlaces, parseSettings: parseSettings,
+    parseCatalogue: parseCatalogue, catalogueReader: catalogueReader, orderPlaces: orderPlaces, parseSettings: parseSettings,
     ansiLength: ansiLength, cutToBytes: cutToBytes, texts: texts, shelfFile: shelfFile,
     parseDLRatio: parseDLRatio, isDLRatioName: isDLRatioName,
     parseDownloadResult: parseDownloadResult, downloadAfter: downloadAfter,

@@ -1,25 +1,61 @@
-// The catalogue reader's worker: reads one catalogue file's bytes off the page's main
-// thread, with the model's own parser (loaded before this text in the same worker).
-// Asked {bytes, order}, it answers in turn:
+// The catalogue reader's worker: reads one catalogue file off the page's main thread,
+// as its bytes arrive, with the model's own parser (loaded before this text in the same
+// worker). Asked {url, order}, it answers in turn:
 //   {type: "part", groups: [{index, id, items}]}   items read so far, in parts;
-//   {type: "end", ok, category}                    the whole file read, or refused;
+//   {type: "end", ok, category}                    the whole file read, or refused
+//                                                  (missing, unreadable, no catalogue);
 //   {type: "places", order, places: [Int32Array]}  each group's items in |order|, the
 //                                                  asked order first, then the other.
 // The page ends the worker once it has what it needs.
 (function () {
   "use strict";
   var M = self.LumoraModel;
+
+  // Reads |response|'s body into |reader| piece by piece, decoded as its first bytes
+  // declare; resolves to the catalogue, or null as soon as the text is refused.
+  function readBody(response, reader) {
+    var body = response.body.getReader();
+    var decoder = null;
+    var head = new Uint8Array(0);
+    function feed(bytes, last) {
+      if (!decoder) {
+        // The declared encoding needs the first 200 bytes (or all there are).
+        var joined = new Uint8Array(head.length + bytes.length);
+        joined.set(head);
+        joined.set(bytes, head.length);
+        if (joined.length < 200 && !last) { head = joined; return true; }
+        try { decoder = new TextDecoder(M.declaredEncoding(joined)); } catch (e) { decoder = new TextDecoder("utf-8"); }
+        bytes = joined;
+      }
+      return reader.feed(decoder.decode(bytes, {stream: !last}));
+    }
+    function next() {
+      return body.read().then(function (chunk) {
+        if (chunk.done) { feed(new Uint8Array(0), true); return reader.end(); }
+        if (feed(chunk.value, false)) return next();
+        body.cancel();
+        return null;
+      });
+    }
+    return next();
+  }
+
   self.onmessage = function (e) {
-    var cat = M.parseCatalogue(M.decodeXmlBytes(e.data.bytes), 0, function (groups) {
+    var cat = null;
+    var reader = M.catalogueReader(0, function (groups) {
       self.postMessage({type: "part", groups: groups});
     });
-    self.postMessage({type: "end", ok: !!cat, category: cat ? cat.category : ""});
-    if (!cat) return;
-    var orders = e.data.order === "name" ? ["name", "date"] : ["date", "name"];
-    orders.forEach(function (order) {
-      var places = M.orderPlaces(cat.groups, order);
-      self.postMessage({type: "places", order: order, places: places},
-                       places.map(function (p) { return p.buffer; }));
+    fetch(e.data.url, {cache: "no-store"}).then(function (response) {
+      return response.ok || response.status === 0 ? readBody(response, reader) : null;
+    }).then(function (read) { cat = read; }, function () { cat = null; }).then(function () {
+      self.postMessage({type: "end", ok: !!cat, category: cat ? cat.category : ""});
+      if (!cat) return;
+      var orders = e.data.order === "name" ? ["name", "date"] : ["date", "name"];
+      orders.forEach(function (order) {
+        var places = M.orderPlaces(cat.groups, order);
+        self.postMessage({type: "places", order: order, places: places},
+                         places.map(function (p) { return p.buffer; }));
+      });
     });
   };
 })();

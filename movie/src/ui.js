@@ -219,55 +219,53 @@ window.Lumora = (function () {
   //   stale()       true once the caller has no more use for this read, which then ends.
   L.readCatalogue = function (folder, relative, opts) {
     opts = opts || {};
-    return L.readFile(folder, relative).then(function (bytes) {
-      var worker = newWorker();
-      if (!worker) return parseHere(bytes);
-      return new Promise(function (resolve) {
-        var cat = {category: "", groups: [], items: []};
-        var ended = false, placed = 0;
-        function stop(value) {
-          worker.terminate();
-          if (!ended) { ended = true; resolve(value); }
+    function here() {
+      return L.readFile(folder, relative).then(parseHere, function () { return null; });
+    }
+    var worker = newWorker();
+    if (!worker) return here();
+    return new Promise(function (resolve) {
+      var cat = {category: "", groups: [], items: []};
+      var ended = false, placed = 0;
+      function stop(value) {
+        worker.terminate();
+        if (!ended) { ended = true; resolve(value); }
+      }
+      worker.onerror = function (e) {
+        e.preventDefault();
+        // A worker that cannot run (or failed) leaves the reading to the page.
+        if (!ended) { worker.terminate(); ended = true; resolve(here()); }
+      };
+      worker.onmessage = function (e) {
+        if (opts.stale && opts.stale()) { stop(null); return; }
+        var m = e.data;
+        if (m.type === "part") {
+          m.groups.forEach(function (part) {
+            var g = cat.groups[part.index];
+            if (!g) g = cat.groups[part.index] = {id: part.id, items: []};
+            for (var i = 0; i < part.items.length; i++) { g.items.push(part.items[i]); cat.items.push(part.items[i]); }
+          });
+          if (opts.onPart) opts.onPart(cat);
+        } else if (m.type === "end") {
+          if (!m.ok) { stop(null); return; }
+          cat.category = m.category;
+          // Groups without items were never named in a part.
+          for (var i = 0; i < cat.groups.length; i++) if (!cat.groups[i]) cat.groups[i] = {id: "", items: []};
+          ended = true;
+          resolve(cat);
+        } else if (m.type === "places") {
+          m.places.forEach(function (p, i) {
+            var g = cat.groups[i];
+            if (g) { g.places = g.places || {}; g.places[m.order] = p; }
+          });
+          if (opts.onPlaces) opts.onPlaces(m.order);
+          if (++placed === 2) worker.terminate();
         }
-        worker.onerror = function (e) {
-          e.preventDefault();
-          // A worker that cannot run (or failed) leaves the reading to the page.
-          // (the bytes went to the worker: they are read again).
-          if (!ended) {
-            worker.terminate();
-            ended = true;
-            resolve(L.readFile(folder, relative).then(parseHere, function () { return null; }));
-          }
-        };
-        worker.onmessage = function (e) {
-          if (opts.stale && opts.stale()) { stop(null); return; }
-          var m = e.data;
-          if (m.type === "part") {
-            m.groups.forEach(function (part) {
-              var g = cat.groups[part.index];
-              if (!g) g = cat.groups[part.index] = {id: part.id, items: []};
-              for (var i = 0; i < part.items.length; i++) { g.items.push(part.items[i]); cat.items.push(part.items[i]); }
-            });
-            if (opts.onPart) opts.onPart(cat);
-          } else if (m.type === "end") {
-            if (!m.ok) { stop(null); return; }
-            cat.category = m.category;
-            // Groups without items were never named in a part.
-            for (var i = 0; i < cat.groups.length; i++) if (!cat.groups[i]) cat.groups[i] = {id: "", items: []};
-            ended = true;
-            resolve(cat);
-          } else if (m.type === "places") {
-            m.places.forEach(function (p, i) {
-              var g = cat.groups[i];
-              if (g) { g.places = g.places || {}; g.places[m.order] = p; }
-            });
-            if (opts.onPlaces) opts.onPlaces(m.order);
-            if (++placed === 2) worker.terminate();
-          }
-        };
-        worker.postMessage({bytes: bytes, order: opts.order || "group"}, [bytes.buffer]);
-      });
-    }, function () { return null; });
+      };
+      // Each read its own address, as for readFile: never an older copy from a cache.
+      worker.postMessage({url: L.model.fileUrl(folder, relative) + "?read=" + (++reads),
+                          order: opts.order || "group"});
+    });
   };
   return L;
 })();

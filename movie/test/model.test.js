@@ -41,7 +41,19 @@ test("hostile and broken catalogues are refused, never half read", () => {
     "<a/><b/>",
     "<a><g id='1'><i id='2' name='unterminated /></g></a>",
     "<a><!-- never closed",
-  ]) assert.equal(M.parseCatalogue(text), null, JSON.stringify(text));
+  ]) {
+    assert.equal(M.parseCatalogue(text), null, JSON.stringify(text));
+    // Given in one-character pieces, as a file read in parts may cut it, it is refused all
+    // the same.
+    const r = M.catalogueReader();
+    for (const ch of text) r.feed(ch);
+    assert.equal(r.end(), null, JSON.stringify(text));
+  }
+  // A comment that never ends is given up on, not read again for every piece.
+  const endless = M.catalogueReader();
+  endless.feed("<a><!--");
+  for (let i = 0; i < 20 && endless.feed("x".repeat(65536)); i++);
+  assert.equal(endless.feed("x"), false);
   // Items outside a group, and items without an id, are skipped.
   const cat = M.parseCatalogue("<a><i id='top'/><g id='1'><i name='no id'/><i id='ok'/></g></a>");
   assert.deepEqual(cat.items.map((i) => i.id), ["ok"]);
@@ -66,6 +78,11 @@ test("a catalogue of ten thousand items parses whole; the item limit holds", () 
   const joined = [];
   for (const p of parts) for (const g of p) (joined[g.index] ||= {id: g.id, items: []}).items.push(...g.items);
   assert.deepEqual(joined, whole.groups);
+  // Cut anywhere (inside a comment, a tag, a quoted value), its pieces read as the whole.
+  const pieces = M.catalogueReader();
+  const tricky = text.replace("<c ", "<?xml-stylesheet x?><!-- a <comment> --><c ").replace("</c>", "<![CDATA[<x>]]></c>");
+  for (let at = 0; at < tricky.length; at += 7 + (at % 13)) pieces.feed(tricky.slice(at, at + 7 + (at % 13)));
+  assert.deepEqual(pieces.end(), whole);
   // A text refused at its end has been handed out in parts, and still reads as none.
   const cut = [];
   assert.equal(M.parseCatalogue(text.slice(0, -4), 0, (p) => cut.push(p)), null);
