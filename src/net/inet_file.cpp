@@ -387,17 +387,6 @@ std::size_t ReadHeader(Transfer& t, char* data, std::size_t bytes) {
   if (t.opened) return bytes;  // trailers of the body
   if (line.starts_with("HTTP/")) {
     t.NewAnswer();
-    // A redirect never leads from https back to plain http, however many hops on.
-    char* effective = nullptr;
-    if (curl_easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
-        effective != nullptr) {
-      const bool secure = std::string_view(effective).starts_with("https:");
-      if (t.secure && !secure) {
-        t.downgraded = true;
-        return 0;
-      }
-      t.secure = t.secure || secure;
-    }
     return bytes;
   }
   std::string_view value;
@@ -513,6 +502,24 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
   return 0;
 }
 
+// Called once a connection stands and before a request is sent on it: a redirect never
+// leads from https back to plain http, however many hops on, and the request of such a
+// hop is never sent.
+int BeforeRequest(void* user, char*, char*, int, int) noexcept {
+  Transfer& t = *static_cast<Transfer*>(user);
+  char* effective = nullptr;
+  if (curl_easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK ||
+      effective == nullptr)
+    return CURL_PREREQFUNC_ABORT;
+  const bool secure = std::string_view(effective).starts_with("https:");
+  if (t.secure && !secure) {
+    t.downgraded = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  t.secure = t.secure || secure;
+  return CURL_PREREQFUNC_OK;
+}
+
 // Parses |url| into |parsed|; Invalid unless it is an http or https URL with a host.
 // |secure| tells which.
 Status ParseHttpUrl(const std::string& url, CURLU* parsed, bool* secure) {
@@ -546,7 +553,8 @@ std::string FailureOf(const Transfer& t, CURLcode done) {
     long verified = 0;
     (void)curl_easy_getinfo(t.easy, CURLINFO_SSL_VERIFYRESULT, &verified);
     const std::string reason = CertificateFailure(verified);
-    return Messages()[0] + " (" + (reason.empty() ? detail : reason) + ")";
+    return Messages()[0] + " (" +
+           (reason.empty() ? "certificate verify failed: " + detail : reason) + ")";
   }
   if (done == CURLE_SSL_CONNECT_ERROR || done == CURLE_SSL_CACERT_BADFILE ||
       done == CURLE_SSL_CERTPROBLEM || done == CURLE_SSL_CIPHER)
@@ -609,6 +617,8 @@ int Fetch(Transfer& t, const std::string& url) {
                    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, t.curl_error) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &BeforeRequest) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_PREREQDATA, &t) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
                    // No signals on a worker thread: the process has other threads.
