@@ -1,12 +1,15 @@
 #include "net/tls.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 
 namespace net {
 namespace {
@@ -31,6 +34,31 @@ bool IsAddress(const std::string& host) {
   unsigned char bytes[16];
   return inet_pton(AF_INET, host.c_str(), bytes) == 1 ||
          inet_pton(AF_INET6, host.c_str(), bytes) == 1;
+}
+
+// The client context for the trust store SSL_CERT_FILE and SSL_CERT_DIR name now: made
+// once per store and shared (making one, with its store, costs more than a handshake),
+// made again when the environment names another store.
+Status ClientContext(SslContext* context) {
+  static std::mutex mutex;
+  static SslContext shared;
+  static std::string shared_store;
+  const std::string store = TrustFile() + '\n' + TrustFolder();
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!shared || store != shared_store) {
+    SslContext made(SSL_CTX_new(TLS_client_method()));
+    if (!made) return Status::IoError("TLS: no context: " + OpenSslError());
+    SSL_CTX_set_min_proto_version(made.get(), TLS1_2_VERSION);
+    SSL_CTX_set_verify(made.get(), SSL_VERIFY_PEER, nullptr);
+    // The system's trust store, or the one SSL_CERT_FILE and SSL_CERT_DIR name.
+    if (SSL_CTX_set_default_verify_paths(made.get()) != 1)
+      return Status::IoError("TLS: no trust store: " + OpenSslError());
+    shared = std::move(made);
+    shared_store = store;
+  }
+  SSL_CTX_up_ref(shared.get());
+  context->reset(shared.get());
+  return Status::Ok();
 }
 
 }  // namespace
@@ -68,13 +96,11 @@ Status TlsClient::Retry(int result, Deadline deadline, const char* what) {
 Status TlsClient::Connect(int fd, const std::string& host, Deadline deadline) {
   fd_ = fd;
   ERR_clear_error();
-  context_.reset(SSL_CTX_new(TLS_client_method()));
-  if (!context_) return Status::IoError("TLS: no context: " + OpenSslError());
-  SSL_CTX_set_min_proto_version(context_.get(), TLS1_2_VERSION);
-  SSL_CTX_set_verify(context_.get(), SSL_VERIFY_PEER, nullptr);
-  // The system's trust store, or the one SSL_CERT_FILE and SSL_CERT_DIR name.
-  if (SSL_CTX_set_default_verify_paths(context_.get()) != 1)
-    return Status::IoError("TLS: no trust store: " + OpenSslError());
+  // Each piece of a request is a record of its own, sent at once: waiting to merge it
+  // with the next would cost a round trip for every piece.
+  int on = 1;
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (Status s = ClientContext(&context_); !s.ok()) return s;
   ssl_.reset(SSL_new(context_.get()));
   if (!ssl_ || SSL_set_fd(ssl_.get(), fd) != 1)
     return Status::IoError("TLS: no connection: " + OpenSslError());

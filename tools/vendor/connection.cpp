@@ -134,6 +134,11 @@ Status Connection::Handshake(SSL_CTX* context) {
   if (!tls_ || SSL_set_fd(tls_.get(), socket_.get()) != 1)
     return Status::IoError("TLS: no connection");
   SSL_set_mode(tls_.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Each record leaves at once: the head and the body of an answer are records of their
+  // own, and the second would otherwise wait for the client's acknowledgement of the
+  // first.
+  int on = 1;
+  (void)::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   const int flags = ::fcntl(socket_.get(), F_GETFL);
   if (flags < 0 || ::fcntl(socket_.get(), F_SETFL, flags | O_NONBLOCK) != 0)
     return PosixError("fcntl", errno);
