@@ -64,8 +64,7 @@ Server& TheServer() {
     X509_set_pubkey(cert, key);
     X509V3_CTX v3;
     X509V3_set_ctx(&v3, cert, cert, nullptr, nullptr, 0);
-    X509_EXTENSION* names =
-        X509V3_EXT_conf_nid(nullptr, &v3, NID_subject_alt_name, "IP:127.0.0.1");
+    X509_EXTENSION* names = X509V3_EXT_conf_nid(nullptr, &v3, NID_subject_alt_name, "IP:127.0.0.1");
     if (names == nullptr || X509_add_ext(cert, names, -1) != 1 ||
         X509_sign(cert, key, EVP_sha256()) == 0)
       fuzz::Fail("cannot make the certificate");
@@ -129,9 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   net::Request request(dialogs);
   request.set_timeout_ms(5000);
   std::string sent, head, body;
-  const int result = request.SendRequest(
-      "https://127.0.0.1:" + std::to_string(server.port) + "/x", nullptr, nullptr, 0, &sent, &head,
-      &body);
+  const int result = request.SendRequest("https://127.0.0.1:" + std::to_string(server.port) + "/x",
+                                         nullptr, nullptr, 0, &sent, &head, &body);
   answering.join();
   if (result != 0) fuzz::Fail("a reply over TLS failed: " + request.last_failure().message());
   // The plain path's reading of the same bytes.

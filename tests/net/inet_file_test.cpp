@@ -28,6 +28,7 @@
 #include "net/inet_files.h"
 #include "net/partial_file.h"
 #include "platform/ansi.h"
+#include "support/command.h"
 #include "support/temp_dir.h"
 #include "support/test_ca.h"
 #include "support/vendor_process.h"
@@ -586,11 +587,21 @@ TEST_F(InetFileTest, HttpsIsVerifiedAgainstTheTrustStoreAndRedirectsNeverLeaveIt
   };
   {
     // The system's own store does not know the test's CA.
-    const ScopedTrustFile system("");
+    const ScopedTrust system("");
     fails_with(https + "/Storage/item.bin",
                "certificate verify failed: unable to get local issuer certificate");
   }
-  const ScopedTrustFile trust(ca.ca_file());
+  {
+    // A folder of certificates named by their hashes, as SSL_CERT_DIR names it, serves as
+    // well (libcurl is handed it; it does not read the variable itself).
+    scratch_.MakeDir("certs");
+    fs::copy_file(ca.ca_file(), scratch_ / "certs/ca.pem");
+    ASSERT_EQ(RunCommand({"openssl", "rehash", scratch_ / "certs"}).exit_code, 0);
+    const ScopedTrust folder(scratch_ / "certs", "SSL_CERT_DIR");
+    auto transfer = Make(https + "/Storage/item.bin");
+    ASSERT_EQ(Run(*transfer), CInetFile::kSuccess) << transfer->GetErrorMessage();
+  }
+  const ScopedTrust trust(ca.ca_file());
   for (const std::string& url : {https + "/Storage/item.bin", std::string()}) {
     // Directly, and through a redirect from http to https.
     RedirectServer redirect(https + "/Storage/item.bin");

@@ -180,7 +180,7 @@ TEST_F(RequestTest, AReplyOverTheCapFails) {
 
 TEST_F(RequestTest, HttpsSendsTheSameBytesVerifiedAndRefusesEveryCertificateItCannotTrust) {
   TestCa ca, other_ca;
-  const ScopedTrustFile trust(ca.ca_file());
+  const ScopedTrust trust(ca.ca_file());
   const TestCa::Issued good = ca.Issue("good", "IP:127.0.0.1,DNS:localhost");
   root_.Write("Storage/XmlFile/Cat.xml", "<r>\xE4\xB8\xAD</r>");
   Start({}, &good);

@@ -52,19 +52,19 @@ TestCa::Issued TestCa::Issue(const std::string& name, const std::string& names, 
   return issued;
 }
 
-ScopedTrustFile::ScopedTrustFile(const std::string& file) {
-  if (const char* old = std::getenv("SSL_CERT_FILE")) old_ = old;
-  if (file.empty()) {
-    unsetenv("SSL_CERT_FILE");
+ScopedTrust::ScopedTrust(const std::string& value, const char* name) : name_(name) {
+  if (const char* old = std::getenv(name_)) old_ = old;
+  if (value.empty()) {
+    unsetenv(name_);
   } else {
-    setenv("SSL_CERT_FILE", file.c_str(), 1);
+    setenv(name_, value.c_str(), 1);
   }
 }
 
-ScopedTrustFile::~ScopedTrustFile() {
+ScopedTrust::~ScopedTrust() {
   if (old_) {
-    setenv("SSL_CERT_FILE", old_->c_str(), 1);
+    setenv(name_, old_->c_str(), 1);
   } else {
-    unsetenv("SSL_CERT_FILE");
+    unsetenv(name_);
   }
 }

@@ -31,16 +31,18 @@ class TestCa {
   std::string ca_file_;
 };
 
-// SSL_CERT_FILE of this process set to |file| (unset when empty) while the object lives,
-// for code under test that runs in the test's own process.
-class ScopedTrustFile {
+// A trust store variable of this process (SSL_CERT_FILE, SSL_CERT_DIR) set to |value|
+// (unset when empty) while the object lives, for code under test that runs in the test's
+// own process.
+class ScopedTrust {
  public:
-  explicit ScopedTrustFile(const std::string& file);
-  ~ScopedTrustFile();
-  ScopedTrustFile(const ScopedTrustFile&) = delete;
-  ScopedTrustFile& operator=(const ScopedTrustFile&) = delete;
+  explicit ScopedTrust(const std::string& value, const char* name = "SSL_CERT_FILE");
+  ~ScopedTrust();
+  ScopedTrust(const ScopedTrust&) = delete;
+  ScopedTrust& operator=(const ScopedTrust&) = delete;
 
  private:
+  const char* name_;
   std::optional<std::string> old_;
 };
 
