@@ -9,7 +9,9 @@
 // with wait4. Each download starts on pages of /dev/shm that were written a moment
 // before (WarmPages), and who goes first alternates. The same from nginx to /dev/null
 // (nginx_devnull) measures the transfer without the writes' page costs, which swing
-// most from run to run.
+// most from run to run. And the same from nginx over https (nginx_https: TLS on both
+// sides, with a certificate the benchmark makes with the openssl program; curl is given
+// it with --cacert, ours through SSL_CERT_FILE).
 //
 // Then a resumed download: 256 MiB from nginx by a resumable CInetFile in a child
 // process, SIGKILLed once half the file is in its partial file, then resumed by a new
@@ -114,9 +116,12 @@ struct Measure {
   double wall = 0, cpu = 0;
 };
 
-Measure RunCurl(const std::string& url, const std::string& out) {
+// |trust|: the certificate curl trusts for https (none for http).
+Measure RunCurl(const std::string& url, const std::string& out, const std::string& trust = "") {
   const auto start = Clock::now();
-  const pid_t pid = Spawn({"curl", "-s", "-o", out, url}, nullptr);
+  std::vector<std::string> args = {"curl", "-s", "-o", out, url};
+  if (!trust.empty()) args.insert(args.end(), {"--cacert", trust});
+  const pid_t pid = Spawn(args, nullptr);
   int status = 0;
   rusage usage{};
   if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
@@ -172,8 +177,23 @@ int FreePort() {
 // A server on loopback serving MakeRoot()'s folder: lumora-vendor, or nginx.
 class Server {
  public:
-  enum Kind { kVendor, kNginx };
+  enum Kind { kVendor, kNginx, kNginxTls };
   explicit Server(Kind kind) : root_(MakeRoot()) {
+    if (kind == kNginxTls) {
+      // A certificate of its own for 127.0.0.1, which is its own trust anchor.
+      cert_ = root_ + "/cert.pem";
+      const pid_t made =
+          Spawn({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                 "-nodes", "-keyout", root_ + "/key.pem", "-out", cert_, "-subj", "/CN=127.0.0.1",
+                 "-addext", "subjectAltName=IP:127.0.0.1", "-days", "2"},
+                nullptr);
+      int status = 0;
+      if (made < 0 || waitpid(made, &status, 0) != made || !WIFEXITED(status) ||
+          WEXITSTATUS(status) != 0) {
+        error_ = "openssl did not make a certificate";
+        return;
+      }
+    }
     if (kind == kVendor) {
       int out = -1;
       pid_ = Spawn({LUMORA_VENDOR_BINARY, "--root", root_, "--port", "0"}, &out);
@@ -202,8 +222,12 @@ class Server {
           << "  client_body_temp_path " << root_ << "/tmp;\n  proxy_temp_path " << root_
           << "/tmp;\n  fastcgi_temp_path " << root_ << "/tmp;\n  uwsgi_temp_path " << root_
           << "/tmp;\n  scgi_temp_path " << root_
-          << "/tmp;\n  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root_
-          << ";\n  }\n}\n";
+          << "/tmp;\n  server {\n    listen 127.0.0.1:" << port_ << (cert_.empty() ? "" : " ssl")
+          << ";\n    root " << root_ << ";\n"
+          << (cert_.empty() ? std::string()
+                            : "    ssl_certificate " + cert_ + ";\n    ssl_certificate_key " +
+                                  root_ + "/key.pem;\n")
+          << "  }\n}\n";
       pid_ = Spawn({nginx, "-e", root_ + "/error.log", "-p", root_, "-c", root_ + "/nginx.conf"},
                    nullptr);
       // Ready once it answers.
@@ -217,7 +241,7 @@ class Server {
     }
     // One download first, not counted: the server and the page cache warm up.
     const std::string warmup = OutputFolder() + "/lumora-bench-warmup.bin";
-    (void)RunCurl(Url(), warmup);
+    (void)RunCurl(Url(), warmup, cert_);
     fs::remove(warmup);
   }
   ~Server() {
@@ -230,8 +254,11 @@ class Server {
   // Why the server cannot be used; empty when it can.
   const std::string& error() const { return error_; }
   std::string Url(const std::string& name = "big.bin") const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/Storage/" + name;
+    return (cert_.empty() ? "http" : "https") + std::string("://127.0.0.1:") +
+           std::to_string(port_) + "/Storage/" + name;
   }
+  // The certificate of an https server (empty for http).
+  const std::string& cert() const { return cert_; }
   // nginx: the body bytes sent and the status of each request so far, one a line.
   std::string AccessLog() const { return root_ + "/access.log"; }
   // The file served as |name|.
@@ -244,7 +271,9 @@ class Server {
     return {};
   }
   bool Answers() const {
-    const pid_t pid = Spawn({"curl", "-s", "-f", "-o", "/dev/null", "-r", "0-0", Url()}, nullptr);
+    std::vector<std::string> args = {"curl", "-s", "-f", "-o", "/dev/null", "-r", "0-0", Url()};
+    if (!cert_.empty()) args.insert(args.end(), {"--cacert", cert_});
+    const pid_t pid = Spawn(args, nullptr);
     int status = 0;
     return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
            WEXITSTATUS(status) == 0;
@@ -252,6 +281,7 @@ class Server {
 
   std::string root_;
   std::string error_;
+  std::string cert_;
   pid_t pid_ = -1;
   int port_ = 0;
 };
@@ -290,10 +320,18 @@ Measure RunOurs(const std::string& url, const std::string& out, std::uint64_t* m
   return {wall, CpuSeconds(after) - CpuSeconds(before)};
 }
 
+// Each server is started the first time it is asked for.
 Server& ServerOf(Server::Kind kind) {
-  static Server nginx(Server::kNginx);
+  if (kind == Server::kNginxTls) {
+    static Server nginx_tls(Server::kNginxTls);
+    return nginx_tls;
+  }
+  if (kind == Server::kNginx) {
+    static Server nginx(Server::kNginx);
+    return nginx;
+  }
   static Server vendor(Server::kVendor);
-  return kind == Server::kNginx ? nginx : vendor;
+  return vendor;
 }
 
 // |to_null|: both write to /dev/null, which leaves out the cost of filling pages.
@@ -303,6 +341,8 @@ void BM_Download1GiB(benchmark::State& state, Server::Kind kind, bool to_null) {
     state.SkipWithError(server.error().c_str());
     return;
   }
+  // Ours trusts the https server's certificate the standard way.
+  if (!server.cert().empty()) setenv("SSL_CERT_FILE", server.cert().c_str(), 1);
   const std::string ours_out = to_null ? kNull : OutputFolder() + "/lumora-bench-ours.bin";
   const std::string curl_out = to_null ? kNull : OutputFolder() + "/lumora-bench-curl.bin";
   static int round = 0;
@@ -313,7 +353,7 @@ void BM_Download1GiB(benchmark::State& state, Server::Kind kind, bool to_null) {
     // pages.
     const auto run_curl = [&] {
       if (!to_null) WarmPages(OutputFolder());
-      curl = RunCurl(server.Url(), curl_out);
+      curl = RunCurl(server.Url(), curl_out, server.cert());
       if (!to_null) fs::remove(curl_out);
     };
     const auto run_ours = [&] {
@@ -351,6 +391,11 @@ BENCHMARK_CAPTURE(BM_Download1GiB, nginx, Server::kNginx, false)
 BENCHMARK_CAPTURE(BM_Download1GiB, vendor, Server::kVendor, false)
     ->Iterations(1)
     ->Repetitions(9)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Download1GiB, nginx_https, Server::kNginxTls, false)
+    ->Iterations(1)
+    ->Repetitions(5)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Download1GiB, nginx_devnull, Server::kNginx, true)

@@ -136,8 +136,9 @@ void CLumoraDlg::OnLogon(const std::string& args) {
   reply_header_.clear();
   reply_body_.clear();
   request_.Retrieve(false,
-                    "http://" + app_.deployment().login_host + "/login4shelf.aspx?username=" +
-                        UrlEscape(user_name_) + "&password=" + UrlEscape(digest),
+                    DeploymentSettings::ServerUrl(app_.deployment().login_host) +
+                        "/login4shelf.aspx?username=" + UrlEscape(user_name_) +
+                        "&password=" + UrlEscape(digest),
                     &request_text_, &reply_header_, &reply_body_);
   if (ReplyValue(reply_body_, "Code") != "0") {
     flash_.SetVariable("UserName", user_name_);
@@ -188,7 +189,7 @@ void CLumoraDlg::OnPurchasedList(const std::string&) {
   reply_body_.clear();
   const std::string digest = MD5String(user_id_.c_str());
   request_.Retrieve(false,
-                    "http://" + app_.deployment().shop_host +
+                    DeploymentSettings::ServerUrl(app_.deployment().shop_host) +
                         "/GetBuyedList.aspx?UserID=" + user_id_ + "&p=" + digest,
                     &request_text_, &reply_header_, &reply_body_);
   // Without a sign-in there is no shelf to import into, whatever the shop answered.

@@ -47,6 +47,19 @@ bool DeploymentSettings::ApplyLine(const std::string& line) {
   return false;
 }
 
+std::string DeploymentSettings::ServerUrl(const std::string& setting) {
+  for (const std::string scheme : {"https://", "http://"}) {
+    if (setting.size() < scheme.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < scheme.size() && same; ++i) {
+      const char c = setting[i];
+      same = (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == scheme[i];
+    }
+    if (same) return scheme + setting.substr(scheme.size());
+  }
+  return "http://" + setting;
+}
+
 DeploymentSettings DeploymentSettings::Load(const std::string& program_file) {
   DeploymentSettings settings;
   std::string folder = program_file.substr(0, program_file.rfind('/') + 1);

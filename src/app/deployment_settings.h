@@ -1,5 +1,7 @@
 // Where the vendor's web servers are: the host names (with an optional ":port") of the
-// shop, the login service and the three share sites.
+// shop, the login service and the three share sites. The shop and the login service may
+// also be given as "https://HOST[:PORT]" (then spoken to over TLS only) or
+// "http://HOST[:PORT]"; a bare HOST[:PORT] is plain http.
 //
 // Read from "lumora.conf" beside the program (lines "key=value", '#' starts a
 // comment), each overridable by an environment variable. Every default points at the
@@ -27,6 +29,10 @@ struct DeploymentSettings {
   static DeploymentSettings Load(const std::string& program_file);
   // Applies one "key=value" line; false when the key is unknown or the line malformed.
   [[nodiscard]] bool ApplyLine(const std::string& line);
+  // The URL of the server a setting names, without a trailing slash: "https://HOST..."
+  // or "http://HOST..." as given (the scheme in lower case), "http://" + |setting|
+  // for a bare host.
+  static std::string ServerUrl(const std::string& setting);
 };
 
 }  // namespace app

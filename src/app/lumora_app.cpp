@@ -10,7 +10,7 @@ namespace app {
 
 CLumoraApp::CLumoraApp(const DeploymentSettings& deployment)
     : deployment_(deployment),
-      server_list_url_("http://" + deployment.shop_host + kServerListPath) {}
+      server_list_url_(DeploymentSettings::ServerUrl(deployment.shop_host) + kServerListPath) {}
 
 bool CLumoraApp::ReadCommandLine(const std::string& command_line, std::string* server_list_url,
                                  bool* auto_update) {

@@ -99,7 +99,8 @@ bool CLumoraDlg::OnInitDialog() {
 
   flash_.SetVariable("FirstRun",
                      platform::IsDirectory(ansi::NativePath(public_folder)) ? "false" : "true");
-  flash_.SetVariable("WebUrl", "http://" + app_.deployment().shop_host + "/Storage/XmlFile/");
+  flash_.SetVariable(
+      "WebUrl", DeploymentSettings::ServerUrl(app_.deployment().shop_host) + "/Storage/XmlFile/");
   flash_.SetVariable("MyAppDataDir", data_folder_);
   flash_.SetVariable("CurrentDir", program_folder_);
   flash_.SetVariable("VellariOpml", data_folder_ + "public/RSS.opml");

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "net/partial_file.h"
+#include "net/tls.h"
 #include "platform/ansi.h"
 #include "platform/callback_guard.h"
 #include "platform/files.h"
@@ -237,6 +238,12 @@ struct Transfer {
   bool cancelled = false;
   bool stalled = false;
   bool too_large = false;
+  // An answer came over https: a later hop of plain http is refused (|downgraded|).
+  bool secure = false;
+  bool downgraded = false;
+  char curl_error[CURL_ERROR_SIZE] = "";
+  // Why the HTTP layer failed, when it can be said (code page); empty otherwise.
+  std::string failure;
   curl_off_t last_received = -1;
   std::chrono::steady_clock::time_point last_change = std::chrono::steady_clock::now();
   // Bytes in the file that no progress message has reported yet, and when the last
@@ -495,8 +502,27 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
   return 0;
 }
 
-// Parses |url| into |parsed|; Invalid unless it is an http URL with a host.
-Status ParseHttpUrl(const std::string& url, CURLU* parsed) {
+// Called once a connection stands and before a request is sent on it: a redirect never
+// leads from https back to plain http, however many hops on, and the request of such a
+// hop is never sent.
+int BeforeRequest(void* user, char*, char*, int, int) noexcept {
+  Transfer& t = *static_cast<Transfer*>(user);
+  char* effective = nullptr;
+  if (curl_easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK ||
+      effective == nullptr)
+    return CURL_PREREQFUNC_ABORT;
+  const bool secure = std::string_view(effective).starts_with("https:");
+  if (t.secure && !secure) {
+    t.downgraded = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  t.secure = t.secure || secure;
+  return CURL_PREREQFUNC_OK;
+}
+
+// Parses |url| into |parsed|; Invalid unless it is an http or https URL with a host.
+// |secure| tells which.
+Status ParseHttpUrl(const std::string& url, CURLU* parsed, bool* secure) {
   if (url.find('\0') != std::string::npos) return Status::Invalid("a zero byte in the URL");
   if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK)
     return Status::Invalid("not a URL: " + url);
@@ -504,8 +530,36 @@ Status ParseHttpUrl(const std::string& url, CURLU* parsed) {
   if (curl_url_get(parsed, CURLUPART_SCHEME, &raw, 0) != CURLUE_OK)
     return Status::Invalid("no scheme: " + url);
   const std::unique_ptr<char, CurlFree> scheme(raw);
-  if (std::string_view(scheme.get()) != "http") return Status::Invalid("not http: " + url);
+  *secure = std::string_view(scheme.get()) == "https";
+  if (!*secure && std::string_view(scheme.get()) != "http")
+    return Status::Invalid("not http or https: " + url);
   return Status::Ok();
+}
+
+// The message of a failure of the HTTP layer that names its reason: a redirect refused,
+// a certificate that does not verify, a failed handshake. Empty for other failures,
+// which keep the default message.
+std::string FailureOf(const Transfer& t, CURLcode done) {
+  const std::string detail = t.curl_error[0] != '\0' ? t.curl_error : curl_easy_strerror(done);
+  if (t.downgraded) return Messages()[3] + " (a redirect from https to http is refused)";
+  // The URL given was http or https: another scheme can only come from a redirect.
+  if (done == CURLE_UNSUPPORTED_PROTOCOL) {
+    return Messages()[3] +
+           (t.secure ? " (a redirect from https to another scheme is refused: "
+                     : " (a redirect to another scheme is refused: ") +
+           detail + ")";
+  }
+  if (done == CURLE_PEER_FAILED_VERIFICATION) {
+    long verified = 0;
+    (void)curl_easy_getinfo(t.easy, CURLINFO_SSL_VERIFYRESULT, &verified);
+    const std::string reason = CertificateFailure(verified);
+    return Messages()[0] + " (" +
+           (reason.empty() ? "certificate verify failed: " + detail : reason) + ")";
+  }
+  if (done == CURLE_SSL_CONNECT_ERROR || done == CURLE_SSL_CACERT_BADFILE ||
+      done == CURLE_SSL_CERTPROBLEM || done == CURLE_SSL_CIPHER)
+    return Messages()[0] + " (TLS handshake failed: " + detail + ")";
+  return {};
 }
 
 // Makes the header list: |lines| in order. False when memory runs out.
@@ -542,7 +596,8 @@ Status OpenPartialFile(Transfer& t) {
 int Fetch(Transfer& t, const std::string& url) {
   const std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
   if (!parsed) return CInetFile::kInternetError;
-  if (!ParseHttpUrl(url, parsed.get()).ok()) return CInetFile::kBadUrl;
+  bool secure = false;
+  if (!ParseHttpUrl(url, parsed.get(), &secure).ok()) return CInetFile::kBadUrl;
   if (t.resume && !OpenPartialFile(t).ok()) {
     t.create_failed = true;
     return CInetFile::kCannotCreate;
@@ -553,9 +608,17 @@ int Fetch(Transfer& t, const std::string& url) {
   const std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   if (!easy) return CInetFile::kInternetError;
   CURL* h = t.easy = easy.get();
+  // Redirects may go from http to https, never back, and never to another scheme.
+  const char* redirects = secure ? "https" : "http,https";
   const bool set = curl_easy_setopt(h, CURLOPT_CURLU, parsed.get()) == CURLE_OK &&
-                   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
-                   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http") == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, redirects) == CURLE_OK &&
+                   // The peer is always verified, by name too.
+                   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, t.curl_error) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &BeforeRequest) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_PREREQDATA, &t) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
                    // No signals on a worker thread: the process has other threads.
@@ -569,6 +632,14 @@ int Fetch(Transfer& t, const std::string& url) {
                    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t) == CURLE_OK;
   if (!set) return CInetFile::kInternetError;
+  // The trust store of the environment, as OpenSSL itself takes it; libcurl does not
+  // read these by itself.
+  const std::string trust_file = TrustFile(), trust_folder = TrustFolder();
+  if ((!trust_file.empty() &&
+       curl_easy_setopt(h, CURLOPT_CAINFO, trust_file.c_str()) != CURLE_OK) ||
+      (!trust_folder.empty() &&
+       curl_easy_setopt(h, CURLOPT_CAPATH, trust_folder.c_str()) != CURLE_OK))
+    return CInetFile::kInternetError;
 
   // At most two requests: the second, without a range, when the answer to the first
   // could not continue the partial file.
@@ -601,7 +672,10 @@ int Fetch(Transfer& t, const std::string& url) {
   }
   if (t.create_failed || t.write_failed) return CInetFile::kCannotCreate;
   if (t.bad_status || t.too_large) return CInetFile::kNotFound;
-  if (done != CURLE_OK) return CInetFile::kInternetError;
+  if (done != CURLE_OK) {
+    t.failure = FailureOf(t, done);
+    return CInetFile::kInternetError;
+  }
   const long status = StatusOf(h);
   if (status != 200 && !(status == 206 && t.opened)) return CInetFile::kNotFound;
   if (!t.opened && !t.Open(status).ok())
@@ -712,6 +786,9 @@ void CInetFile::Run() {
   if (result != kSuccess && result != kInternetError) {
     std::lock_guard<std::mutex> lock(message_mutex_);
     error_message_ = MessageOf(result);
+  } else if (result == kInternetError && !t.failure.empty()) {
+    std::lock_guard<std::mutex> lock(message_mutex_);
+    error_message_ = t.failure;
   }
   // The file is closed (and curl's handle released) before the owner hears of the end.
   // A run that failed has its result already, and its own body and the folders made

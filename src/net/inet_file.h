@@ -1,7 +1,9 @@
 // One file transfer: an HTTP GET of one URL on a worker thread of its own, the body
 // streamed to a local file as it arrives (the cancel flag read after every 1024 bytes),
-// progress and the end reported to the owner through its notify function. Only plain
-// http is fetched (redirects too).
+// progress and the end reported to the owner through its notify function. Only http and
+// https are fetched; https verifies the server's certificate and name against the trust
+// store (SSL_CERT_FILE and SSL_CERT_DIR when set), and a redirect may lead from http to
+// https but never back to http nor to another scheme.
 //
 // The notify function is called on the worker thread; the owner hands the message on
 // to its own thread (the main loop) and there looks the transfer up by its id, which
@@ -37,8 +39,9 @@ class CInetFile : public CNuvexThread {
   // Result codes of a transfer.
   enum Result {
     kSuccess = 0,
-    kBadUrl = 1,         // not parsed, or not http
-    kInternetError = 2,  // no connection, no name, a broken or stalled transfer
+    kBadUrl = 1,         // not parsed, or neither http nor https
+    kInternetError = 2,  // no connection, no name, a broken or stalled transfer, a
+                         // certificate that does not verify, a redirect refused
     kNotFound = 6,       // the status was not 200, or the answer passed body_limit
     kCannotCreate = 7,   // the local file cannot be made
     kCancelled = 8,

@@ -18,6 +18,7 @@
 
 #include "net/reply_body.h"
 #include "net/reply_header.h"
+#include "net/tls.h"
 #include "platform/dialogs.h"
 #include "platform/unique_file.h"
 
@@ -34,8 +35,9 @@ using platform::Status;
 // A connected socket, closed when it goes out of scope.
 class Socket {
  public:
-  // Connects to |address| within |timeout_ms|.
-  [[nodiscard]] Status Connect(const sockaddr_in& address, int timeout_ms) {
+  // Connects to |address| within |timeout_ms|; |tls| keeps the socket non-blocking for
+  // StartTls.
+  [[nodiscard]] Status Connect(const sockaddr_in& address, int timeout_ms, bool tls) {
     fd_.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd_.valid()) return PosixError("socket", errno);
     const int flags = fcntl(fd_.get(), F_GETFL);
@@ -53,6 +55,9 @@ class Socket {
         return PosixError("getsockopt", errno);
       if (error != 0) return PosixError("connect", error);
     }
+    timeout_ms_ = timeout_ms;
+    // Over TLS the socket stays non-blocking: every wait is a poll with a deadline.
+    if (tls) return Status::Ok();
     if (fcntl(fd_.get(), F_SETFL, flags) != 0) return PosixError("fcntl", errno);
     // Sending may not wait longer either.
     timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
@@ -61,8 +66,18 @@ class Socket {
     return Status::Ok();
   }
 
+  // Speaks TLS with |host| from now on; the handshake ends before |deadline|.
+  [[nodiscard]] Status StartTls(const std::string& host, Deadline deadline) {
+    tls_ = std::make_unique<TlsClient>();
+    return tls_->Connect(fd_.get(), host, deadline);
+  }
+
   // Sends all of |piece|; fails when the connection does.
   [[nodiscard]] Status Send(std::string_view piece) {
+    if (tls_) {
+      return tls_->Write(piece,
+                         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_));
+    }
     while (!piece.empty()) {
       ssize_t n = send(fd_.get(), piece.data(), piece.size(), MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
@@ -79,6 +94,7 @@ class Socket {
   [[nodiscard]] Status Receive(char* buffer, std::size_t size,
                                std::chrono::steady_clock::time_point deadline,
                                std::size_t* received) {
+    if (tls_) return tls_->Read(buffer, size, deadline, received);
     *received = 0;
     for (;;) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -101,6 +117,8 @@ class Socket {
 
  private:
   platform::UniqueFd fd_;
+  int timeout_ms_ = 0;
+  std::unique_ptr<TlsClient> tls_;  // goes before the socket it speaks on
 };
 
 struct AddressInfoFree {
@@ -144,6 +162,7 @@ void ParseUrl(const std::string& url, std::string* scheme, std::string* host, st
   } else {
     *scheme = "HTTP";
   }
+  if (*scheme == "HTTPS") *port = 443;
   if (upper.compare(pos, 2, "//") == 0) pos += 2;
   std::size_t end = pos;
   while (end < upper.size() && IsHostCharacter(upper[end])) ++end;
@@ -166,7 +185,8 @@ int Request::SendRequest(const std::string& url, const char* extra_headers, cons
                          long body_length, std::string* request_text, std::string* header,
                          std::string* reply_body) {
   Reply reply;
-  if (!Exchange(url, extra_headers, body, body_length, &reply).ok()) return 1;
+  last_failure_ = Exchange(url, extra_headers, body, body_length, &reply);
+  if (!last_failure_.ok()) return 1;
   *request_text = std::move(reply.sent);
   *header = std::move(reply.head);
   *reply_body = ReplyBodyToAnsi(reply.raw_body);
@@ -178,7 +198,10 @@ Status Request::Exchange(const std::string& url, const char* extra_headers, cons
   std::string scheme, host, path;
   int port = 80;
   ParseUrl(url, &scheme, &host, &path, &port);
-  if (scheme != "HTTP") return Status::Invalid("not an http URL: " + url);
+  // "https" speaks TLS on the same socket.
+  const bool tls = scheme == "HTTPS";
+  if (!tls && scheme != "HTTP") return Status::Invalid("not an http or https URL: " + url);
+
   // A control character (a line end above all) or a space in the path would end the
   // request line early and let the rest pass for more of the request.
   const bool controls = std::any_of(path.begin(), path.end(), [](char c) {
@@ -188,8 +211,14 @@ Status Request::Exchange(const std::string& url, const char* extra_headers, cons
   if (port <= 0 || port > 65535) return Status::Invalid("no port from 1 to 65535: " + url);
   sockaddr_in address{};
   if (Status s = Resolve(host, port, &address); !s.ok()) return s;
+  // Connecting and the TLS handshake together must end within the time-out.
+  const Deadline connected =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
   Socket socket;
-  if (Status s = socket.Connect(address, timeout_ms_); !s.ok()) return s;
+  if (Status s = socket.Connect(address, timeout_ms_, tls); !s.ok()) return s;
+  if (tls) {
+    if (Status s = socket.StartTls(host, connected); !s.ok()) return s;
+  }
   if (path.empty()) path = "/";
 
   // Each piece is sent on its own, and kept as sent.
@@ -250,7 +279,7 @@ void Request::Retrieve(bool post, const std::string& url, std::string* request_t
                          static_cast<long>(form.size()), &sent, &head, &text)
            : SendRequest(url, nullptr, nullptr, 0, &sent, &head, &text);
   if (result != 0) {
-    dialogs_.Message(kFailedMessage, "");
+    dialogs_.Message(std::string(kFailedMessage) + "\n" + last_failure_.message(), "");
     return;
   }
   *request_text = std::move(sent);

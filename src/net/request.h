@@ -1,10 +1,12 @@
-// One plain HTTP/1.0 exchange on a socket of its own: a GET or a POST is sent piece by
-// piece, the reply's header block is read byte by byte and its body until the server
-// closes the connection. The caller gets the request as sent, the header block as
-// received and the body converted from UTF-8 to the code page.
+// One HTTP/1.0 exchange on a socket of its own, over TLS when the URL says "https" (the
+// server's certificate verified, its name checked against the host; nothing falls back
+// to plain http): a GET or a POST is sent piece by piece, the reply's header block is read byte by
+// byte and its body until the server closes the connection. The caller gets the request as sent,
+// the header block as received and the body converted from UTF-8 to the code page.
 //
 // The user-interface thread waits for the exchange, so it never waits forever:
-// connecting and then receiving the whole reply each have a time-out, and a reply is
+// connecting (with the TLS handshake) and then receiving the whole reply each have a
+// time-out, and a reply is
 // capped in size; both end the exchange as a failure, like a refused connection.
 #ifndef LUMORA_NET_REQUEST_H_
 #define LUMORA_NET_REQUEST_H_
@@ -22,8 +24,8 @@ namespace net {
 
 // Splits |url| into scheme, host, path and port. Scheme and host come upper-cased
 // (scheme "HTTP" when the URL has no colon); the path keeps its letter case and its
-// query; the port is 80 unless the host names one, and 0 when the one it names is no
-// number from 1 to 65535.
+// query; the port is 80 (443 for https) unless the host names one, and 0 when the one
+// it names is no number from 1 to 65535.
 void ParseUrl(const std::string& url, std::string* scheme, std::string* host, std::string* path,
               int* port);
 
@@ -41,21 +43,24 @@ class Request {
 
   // One GET, or a form POST of |request_text| when |post| is set. On success
   // |request_text| becomes the request as sent, |header| the reply's header block and
-  // |body| its converted body; on failure the message box "Retrieve Failed" is shown
-  // and the three strings keep what they held.
+  // |body| its converted body; on failure the message box "Retrieve Failed" is shown,
+  // with the reason on a second line, and the three strings keep what they held.
   void Retrieve(bool post, const std::string& url, std::string* request_text, std::string* header,
                 std::string* body);
 
   // Sends one request: a POST when |body| is given (even empty), a GET otherwise, with
   // |extra_headers| (whole lines) when given. 0 on success with the three texts; 1 on
-  // failure (another scheme than http, a control character or a space in the path, no
-  // address, no connection, a time-out, a reply over the cap).
+  // failure (another scheme than http or https, a control character or a space in the
+  // path, no address, no connection, a certificate that does not verify, a failed
+  // handshake, a time-out, a reply over the cap), its reason then in last_failure().
   [[nodiscard]] int SendRequest(const std::string& url, const char* extra_headers, const char* body,
                                 long body_length, std::string* request_text, std::string* header,
                                 std::string* reply_body);
 
   // How long connecting, and then receiving the whole reply, may take.
   void set_timeout_ms(int ms) { timeout_ms_ = ms; }
+  // Why the last SendRequest failed (Ok when it did not).
+  const platform::Status& last_failure() const { return last_failure_; }
 
  private:
   // One exchange as it went: the bytes sent, the header block and the body as received.
@@ -73,6 +78,7 @@ class Request {
 
   platform::Dialogs& dialogs_;
   int timeout_ms_ = kDefaultTimeoutMs;
+  platform::Status last_failure_;
 };
 
 }  // namespace net

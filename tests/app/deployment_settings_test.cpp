@@ -25,6 +25,19 @@ TEST(DeploymentSettingsTest, FileBesideTheProgramThenEnvironment) {
   EXPECT_EQ(s.share_host_2, "s2.test");
 }
 
+TEST(DeploymentSettingsTest, AServerIsHttpsOnlyWhenItsSettingSaysSo) {
+  TempDir dir;
+  dir.Write("lumora.conf", "shop_host=HTTPS://shop.test:8443\n");
+  setenv("LUMORA_LOGIN_HOST", "https://login.test", 1);
+  DeploymentSettings s = DeploymentSettings::Load(dir / "lumora");
+  unsetenv("LUMORA_LOGIN_HOST");
+  EXPECT_EQ(DeploymentSettings::ServerUrl(s.shop_host), "https://shop.test:8443");
+  EXPECT_EQ(DeploymentSettings::ServerUrl(s.login_host), "https://login.test");
+  EXPECT_EQ(DeploymentSettings::ServerUrl("http://plain.test"), "http://plain.test");
+  EXPECT_EQ(DeploymentSettings::ServerUrl("bare.test:81"), "http://bare.test:81");
+  EXPECT_EQ(DeploymentSettings::ServerUrl("https"), "http://https");
+}
+
 TEST(DeploymentSettingsTest, NoFileMeansLoopbackDefaults) {
   TempDir dir;
   DeploymentSettings s = DeploymentSettings::Load(dir / "lumora");

@@ -3,7 +3,8 @@
 // tools/shelf/publish lays it out for scripts/run, and the program, started in "auto"
 // mode on the service's server list with a data folder that does not exist yet, fills
 // that folder through its updater. A second start finds everything up to date; a test
-// account imports its purchases and downloads one of them.
+// account imports its purchases and downloads one of them. Over https, the same with a
+// service whose certificate the test's own CA signs, and only with that CA trusted.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "../support/command.h"
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
+#include "../support/test_ca.h"
 #include "../support/vendor_process.h"
 
 namespace {
@@ -58,17 +60,26 @@ ScriptGate AfterLogs(const std::string& text, std::size_t count, std::size_t bef
 
 class FirstRunTest : public ::testing::Test {
  protected:
-  FirstRunTest() {
-    home_.MakeDir("prog");
-    vendor_ = std::make_unique<VendorProcess>(std::vector<std::string>{"--root", root_.path()});
-    host_ = "127.0.0.1:" + std::to_string(vendor_->port());
+  FirstRunTest() { home_.MakeDir("prog"); }
+  void SetUp() override { Serve(nullptr); }
+  // Starts the service, over https with |tls| when given, and publishes the shelf on it.
+  void Serve(const TestCa::Issued* tls) {
+    std::vector<std::string> args = {"--root", root_.path()};
+    if (tls != nullptr) args.insert(args.end(), {"--tls-cert", tls->cert, "--tls-key", tls->key});
+    vendor_ = std::make_unique<VendorProcess>(args);
+    host_ = std::string(tls != nullptr ? "https://" : "") +
+            "127.0.0.1:" + std::to_string(vendor_->port());
     const CommandRun published =
         RunCommand({std::string(LUMORA_SOURCE_DIR) + "/tools/shelf/publish", LUMORA_SHELF_DIR,
                     root_.path(), host_, LUMORA_MANIFEST_BINARY});
     EXPECT_EQ(published.exit_code, 0) << published.err;
     EXPECT_EQ(published.err, "");
   }
-  ~FirstRunTest() override { EXPECT_EQ(vendor_->Stop(), 0) << vendor_->Errors(); }
+  ~FirstRunTest() override {
+    if (vendor_) {
+      EXPECT_EQ(vendor_->Stop(), 0) << vendor_->Errors();
+    }
+  }
 
   LumoraRun Start(const std::vector<std::string>& script, std::vector<ScriptGate> gates) {
     LumoraOptions o;
@@ -76,7 +87,10 @@ class FirstRunTest : public ::testing::Test {
     o.env = {{"XDG_DATA_HOME", home_ / "data"},
              {"LUMORA_SHOP_HOST", host_},
              {"LUMORA_LOGIN_HOST", host_}};
-    o.args = {"http://" + host_ + "/Storage/XmlFile/serverlist.txt", "auto"};
+    if (!trust_file_.empty()) o.env.emplace_back("SSL_CERT_FILE", trust_file_);
+    o.args = {(host_.starts_with("https://") ? "" : "http://") + host_ +
+                  "/Storage/XmlFile/serverlist.txt",
+              "auto"};
     o.gates = std::move(gates);
     o.timeout_ms = 120000;
     LumoraRun run = RunLumora(o, script);
@@ -101,9 +115,34 @@ class FirstRunTest : public ::testing::Test {
     return files;
   }
 
+  // The purchases of a test account, and one of them downloaded.
+  void BuyAndDownload() {
+    const std::string public_dir = home_ / "data/vellari/public/";
+    std::unique_ptr<CXmlFileObject> books;
+    ASSERT_TRUE(CXmlFileObject::Open(&books, (public_dir + "book/book1.xml").c_str()));
+    CXmlElement* bought = nullptr;
+    ASSERT_TRUE(books->FindItemInAnyGroup("b003", &bought));
+    const std::string url = Utf8(bought->dl_url());
+    ASSERT_TRUE(CXmlFileObject::Release(std::move(books), false));
+    EXPECT_EQ(url.rfind(host_.starts_with("https://") ? "https://" : "http://", 0), 0u) << url;
+    Start({Command("logon", "u=reader|p=secret|x=|y="), Command("yigoumai", ""),
+           Command("down", "a=|c=public/book/book1.xml|g=文学小说|i=b003|u=" + url)},
+          {ScriptGate{3, [](const Json& event) {
+                        return event.is_object() && event.contains("setVariable") &&
+                               event["setVariable"]["name"] == "RetValDownloadEnd";
+                      }}});
+    EXPECT_EQ(
+        ListItems(home_ / "prog/reader/reader.xml"),
+        (std::vector<std::string>{"已购买/a009=晨光钢琴小品", "已购买/b003=河流的另一岸",
+                                  "已购买/m004=山海图志 第18期", "已下载/b003=河流的另一岸"}));
+    EXPECT_EQ(ReadBytes(home_ / "prog/reader/downloaded/河流的另一岸-b003.pdf"),
+              ReadBytes(root_ / "Storage/Items/book/b003.pdf"));
+  }
+
   TempDir home_, root_;
   std::unique_ptr<VendorProcess> vendor_;
   std::string host_;
+  std::string trust_file_;  // SSL_CERT_FILE of the program, when not empty
 };
 
 TEST_F(FirstRunTest, TheUpdaterFillsAFreshDataFolderAndASecondStartFindsItUpToDate) {
@@ -183,23 +222,7 @@ TEST_F(FirstRunTest, TheUpdaterFillsAFreshDataFolderAndASecondStartFindsItUpToDa
     EXPECT_EQ(fs::last_write_time(home_ / ("data/" + file)), time) << file;
 
   // A test account imports what it bought and downloads one of the books.
-  std::unique_ptr<CXmlFileObject> books;
-  ASSERT_TRUE(CXmlFileObject::Open(&books, (public_dir + "book/book1.xml").c_str()));
-  CXmlElement* bought = nullptr;
-  ASSERT_TRUE(books->FindItemInAnyGroup("b003", &bought));
-  const std::string url = Utf8(bought->dl_url());
-  ASSERT_TRUE(CXmlFileObject::Release(std::move(books), false));
-  Start({Command("logon", "u=reader|p=secret|x=|y="), Command("yigoumai", ""),
-         Command("down", "a=|c=public/book/book1.xml|g=文学小说|i=b003|u=" + url)},
-        {ScriptGate{3, [](const Json& event) {
-                      return event.is_object() && event.contains("setVariable") &&
-                             event["setVariable"]["name"] == "RetValDownloadEnd";
-                    }}});
-  EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"),
-            (std::vector<std::string>{"已购买/a009=晨光钢琴小品", "已购买/b003=河流的另一岸",
-                                      "已购买/m004=山海图志 第18期", "已下载/b003=河流的另一岸"}));
-  EXPECT_EQ(ReadBytes(home_ / "prog/reader/downloaded/河流的另一岸-b003.pdf"),
-            ReadBytes(root_ / "Storage/Items/book/b003.pdf"));
+  BuyAndDownload();
   EXPECT_EQ(ReadBytes(root_ / "Storage/Items/book/b003.pdf").rfind("%PDF-", 0), 0u);
 }
 
@@ -236,6 +259,41 @@ TEST_F(FirstRunTest, AReleasePublishedWithAKeyIsInstalledByAProgramThatTrustsIt)
   const std::vector<std::string> logs = Logs(second);
   EXPECT_NE(std::find(logs.begin(), logs.end(), "更新文件列表无效：主服务器, 原因: 没有签名"),
             logs.end());
+}
+
+// The service speaks https only, with a certificate of the test's own CA.
+class FirstRunOverHttpsTest : public FirstRunTest {
+ protected:
+  void SetUp() override {
+    const TestCa::Issued service = ca_.Issue("service", "IP:127.0.0.1");
+    Serve(&service);
+  }
+  TestCa ca_;
+};
+
+TEST_F(FirstRunOverHttpsTest, UpdateSignInPurchasesAndADownloadGoOverVerifiedTlsOnly) {
+  // Without the CA trusted, nothing is fetched and the sign-in says why it failed.
+  LumoraRun refused =
+      Start({Command("logon", "u=reader|p=secret|x=|y=")}, {AfterLogs("获得服务器列表失败", 1, 0)});
+  EXPECT_FALSE(fs::exists(home_ / "data/vellari/public/book/book1.xml"));
+  const auto dialogs = refused.All("dialog");
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_NE(dialogs[0]["text"].get<std::string>().find(
+                "Retrieve Failed\n127.0.0.1: certificate verify failed: unable to get local "
+                "issuer certificate"),
+            std::string::npos)
+      << dialogs[0];
+  EXPECT_EQ(refused.Variable("UserPass"), "false");
+
+  trust_file_ = ca_.ca_file();
+  LumoraRun first = Start({}, {AfterLogs("更新完毕", 1, 0)});
+  EXPECT_EQ(first.Variable("UpdateResult"), "ok");
+  const std::vector<std::string> logs = Logs(first);
+  EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
+                          [](const std::string& s) { return s.rfind("下载文件失败", 0) == 0; }),
+            0);
+  EXPECT_TRUE(fs::exists(home_ / "data/vellari/public/book/book1.xml"));
+  BuyAndDownload();
 }
 
 }  // namespace

@@ -94,7 +94,8 @@ TEST_F(SignInWithoutServiceTest, ANetworkFailureIsShownAndEndsAsARefusal) {
   ASSERT_EQ(dialogs.size(), 3u);
   for (const Json& d : dialogs) EXPECT_EQ(d["kind"], "message");
   for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(dialogs[i]["text"], "Retrieve Failed");
+    // The message says why on its second line.
+    EXPECT_EQ(dialogs[i]["text"], "Retrieve Failed\nconnect: Connection refused");
     EXPECT_EQ(dialogs[i]["caption"], "");
   }
   // Nobody signed in: the purchases have no shelf to go to, and the user hears so.

@@ -28,7 +28,9 @@
 #include "net/inet_files.h"
 #include "net/partial_file.h"
 #include "platform/ansi.h"
+#include "support/command.h"
 #include "support/temp_dir.h"
+#include "support/test_ca.h"
 #include "support/vendor_process.h"
 
 namespace {
@@ -191,12 +193,12 @@ TEST_F(InetFileTest, ErrorMessagesAreTheTableTextsInTheCodePage) {
   EXPECT_EQ(CInetFile().GetErrorMessage(), fallback);
 }
 
-TEST_F(InetFileTest, OnlyPlainHttpUrlsAreFetched) {
+TEST_F(InetFileTest, OnlyHttpAndHttpsUrlsAreFetched) {
   Start();
   const std::string port = std::to_string(vendor_->port());
   for (const std::string& url :
        {"ftp://127.0.0.1:" + port + "/Storage/item.bin",
-        "https://127.0.0.1:" + port + "/Storage/item.bin", std::string("not a url at all"),
+        "file://127.0.0.1:" + port + "/Storage/item.bin", std::string("not a url at all"),
         std::string("http://"), std::string("")}) {
     auto transfer = Make(url);
     EXPECT_EQ(Run(*transfer), CInetFile::kBadUrl) << url;
@@ -565,27 +567,68 @@ class RedirectServer {
   std::thread thread_;
 };
 
-TEST_F(InetFileTest, RedirectsAreFollowedWithinPlainHttpOnly) {
-  Start();
+TEST_F(InetFileTest, HttpsIsVerifiedAgainstTheTrustStoreAndRedirectsNeverLeaveIt) {
+  Start();  // plain http, the one the https service sends back to
+  TestCa ca;
+  const TestCa::Issued good = ca.Issue("good", "IP:127.0.0.1");
+  const auto start_https = [&](const TestCa::Issued& issued) {
+    return std::make_unique<VendorProcess>(std::vector<std::string>{
+        "--root", root_.path(), "--tls-cert", issued.cert, "--tls-key", issued.key, "--fault",
+        "/back=redirect:" + Url("/Storage/item.bin")});
+  };
+  auto service = start_https(good);
+  const std::string https = "https://127.0.0.1:" + std::to_string(service->port());
+  const auto fails_with = [&](const std::string& url, const std::string& reason) {
+    auto transfer = Make(url);
+    EXPECT_EQ(Run(*transfer), CInetFile::kInternetError) << url;
+    EXPECT_NE(transfer->GetErrorMessage().find(reason), std::string::npos)
+        << url << ": " << transfer->GetErrorMessage();
+    EXPECT_EQ(Bodies(), std::vector<std::string>{}) << url;
+  };
   {
-    RedirectServer redirect(Url("/Storage/item.bin"));
-    auto transfer = Make(redirect.Url("/moved.bin"));
-    ASSERT_EQ(Run(*transfer), CInetFile::kSuccess);
+    // The system's own store does not know the test's CA.
+    const ScopedTrust system("");
+    fails_with(https + "/Storage/item.bin",
+               "certificate verify failed: unable to get local issuer certificate");
+  }
+  {
+    // A folder of certificates named by their hashes, as SSL_CERT_DIR names it, serves as
+    // well (libcurl is handed it; it does not read the variable itself).
+    scratch_.MakeDir("certs");
+    fs::copy_file(ca.ca_file(), scratch_ / "certs/ca.pem");
+    ASSERT_EQ(RunCommand({"openssl", "rehash", scratch_ / "certs"}).exit_code, 0);
+    const ScopedTrust folder(scratch_ / "certs", "SSL_CERT_DIR");
+    auto transfer = Make(https + "/Storage/item.bin");
+    ASSERT_EQ(Run(*transfer), CInetFile::kSuccess) << transfer->GetErrorMessage();
+  }
+  const ScopedTrust trust(ca.ca_file());
+  for (const std::string& url : {https + "/Storage/item.bin", std::string()}) {
+    // Directly, and through a redirect from http to https.
+    RedirectServer redirect(https + "/Storage/item.bin");
+    auto transfer = Make(url.empty() ? redirect.Url("/moved.bin") : url);
+    ASSERT_EQ(Run(*transfer), CInetFile::kSuccess) << transfer->GetErrorMessage();
     EXPECT_EQ(out_.Read(fs::path(transfer->body_path()).filename()), body_);
-    EXPECT_EQ(owner_.ProgressSum(), body_.size());  // the redirect's own body is not written
     EXPECT_EQ(transfer->expected_length(), body_.size());
   }
-  const std::string port = std::to_string(vendor_->port());
-  for (const std::string& target : {"https://127.0.0.1:" + port + "/Storage/item.bin",
-                                    "ftp://127.0.0.1:" + port + "/Storage/item.bin"}) {
-    RedirectServer redirect(target);
-    auto transfer = Make(redirect.Url("/moved.bin"));
-    EXPECT_EQ(Run(*transfer), CInetFile::kInternetError) << target;
-    EXPECT_EQ(Bodies(), std::vector<std::string>{}) << target;
+  // Never from https back to http, nor from http to another scheme.
+  const std::string refused = Gb("重定向失败, 请选择其他服务器进行尝试");
+  fails_with(https + "/back", refused + " (a redirect from https to ");
+  {
+    RedirectServer redirect(https + "/back");
+    fails_with(redirect.Url("/moved.bin"), refused + " (a redirect from https to http");
   }
-  // Only the followed plain redirect reached the service.
-  const std::string log = log_.Read("requests.log");
-  EXPECT_EQ(log.find("GET /Storage/item.bin"), log.rfind("GET /Storage/item.bin"));
+  {
+    RedirectServer redirect("ftp://127.0.0.1:" + std::to_string(vendor_->port()) + "/x");
+    fails_with(redirect.Url("/moved.bin"), refused + " (a redirect to another scheme");
+  }
+  // The plain service heard nothing of the refused redirects.
+  EXPECT_EQ(log_.Read("requests.log"), "");
+  // A certificate of another name.
+  EXPECT_EQ(service->Stop(), 0);
+  service = start_https(ca.Issue("misnamed", "DNS:other.test"));
+  fails_with("https://127.0.0.1:" + std::to_string(service->port()) + "/Storage/item.bin",
+             "certificate verify failed: ");
+  EXPECT_EQ(service->Stop(), 0) << service->Errors();
 }
 
 TEST_F(InetFileTest, DestroyingARunningTransferCancelsAndJoinsItsThread) {

@@ -52,6 +52,12 @@ TEST(ParseUrlTest, SchemeHostPathAndPort) {
   EXPECT_EQ(host, "HOST.EXAMPLE");
   EXPECT_EQ(path, "");
   EXPECT_EQ(port, 8080);
+  // https goes to 443 unless the URL names a port.
+  net::ParseUrl("https://secure.example/x", &scheme, &host, &path, &port);
+  EXPECT_EQ(scheme, "HTTPS");
+  EXPECT_EQ(port, 443);
+  net::ParseUrl("HTTPS://secure.example:8443/x", &scheme, &host, &path, &port);
+  EXPECT_EQ(port, 8443);
   // Without a scheme but with a port, the text before the colon is taken as scheme.
   net::ParseUrl("host:8080/x", &scheme, &host, &path, &port);
   EXPECT_EQ(scheme, "HOST");

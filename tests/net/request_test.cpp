@@ -3,13 +3,17 @@
 #include "net/request.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 
 #include "platform/dialogs.h"
+#include "platform/unique_file.h"
 #include "support/temp_dir.h"
+#include "support/test_ca.h"
 #include "support/vendor_process.h"
 
 namespace {
@@ -37,9 +41,15 @@ const std::string kAccept =
 
 class RequestTest : public ::testing::Test {
  protected:
-  void Start(std::vector<std::string> faults = {}) {
+  // The service, over https with |tls| when given (its log starts empty).
+  void Start(std::vector<std::string> faults = {}, const TestCa::Issued* tls = nullptr) {
+    if (vendor_) {
+      EXPECT_EQ(vendor_->Stop(), 0) << vendor_->Errors();
+    }
+    log_.Write("requests.log", "");
     std::vector<std::string> args = {"--root", root_.path(), "--log", log_ / "requests.log"};
     for (const std::string& f : faults) args.insert(args.end(), {"--fault", f});
+    if (tls != nullptr) args.insert(args.end(), {"--tls-cert", tls->cert, "--tls-key", tls->key});
     vendor_ = std::make_unique<VendorProcess>(args);
   }
   void TearDown() override {
@@ -121,7 +131,7 @@ TEST_F(RequestTest, FailuresShowTheMessageAndLeaveTheStringsAlone) {
   // Nothing listens on port 1.
   request_.Retrieve(false, "http://127.0.0.1:1/x", &text, &head, &body);
   // Not http, and no scheme but a port: the text before the colon is no scheme.
-  request_.Retrieve(false, Url("127.0.0.1", "/x").replace(0, 4, "https"), &text, &head, &body);
+  request_.Retrieve(false, Url("127.0.0.1", "/x").replace(0, 4, "ftp"), &text, &head, &body);
   request_.Retrieve(false, "127.0.0.1:" + std::to_string(vendor_->port()) + "/x", &text, &head,
                     &body);
   // A line end in the path would smuggle a header line.
@@ -131,7 +141,14 @@ TEST_F(RequestTest, FailuresShowTheMessageAndLeaveTheStringsAlone) {
   const auto start = std::chrono::steady_clock::now();
   request_.Retrieve(false, Url("127.0.0.1", "/never"), &text, &head, &body);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  EXPECT_EQ(dialogs_.messages, std::vector<std::string>(5, "Retrieve Failed|"));
+  // Each message names its reason on a second line.
+  const char* reasons[] = {"connect", "not an http or https URL", "not an http or https URL",
+                           "a control character", "took too long"};
+  ASSERT_EQ(dialogs_.messages.size(), 5u);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(dialogs_.messages[i].rfind("Retrieve Failed\n", 0), 0u) << dialogs_.messages[i];
+    EXPECT_NE(dialogs_.messages[i].find(reasons[i]), std::string::npos) << dialogs_.messages[i];
+  }
   EXPECT_EQ(text, "old text");
   EXPECT_EQ(head, "old head");
   EXPECT_EQ(body, "old body");
@@ -159,6 +176,79 @@ TEST_F(RequestTest, AReplyOverTheCapFails) {
   EXPECT_EQ(
       request_.SendRequest(Url("127.0.0.1", "/big.bin"), nullptr, nullptr, 0, &sent, &head, &body),
       1);
+}
+
+TEST_F(RequestTest, HttpsSendsTheSameBytesVerifiedAndRefusesEveryCertificateItCannotTrust) {
+  TestCa ca, other_ca;
+  const ScopedTrust trust(ca.ca_file());
+  const TestCa::Issued good = ca.Issue("good", "IP:127.0.0.1,DNS:localhost");
+  root_.Write("Storage/XmlFile/Cat.xml", "<r>\xE4\xB8\xAD</r>");
+  Start({}, &good);
+  const auto https = [this](const std::string& host, const std::string& path) {
+    return "https://" + host + ":" + std::to_string(vendor_->port()) + path;
+  };
+  std::string sent, head, body;
+  ASSERT_EQ(request_.SendRequest(https("localhost", "/Storage/XmlFile/Cat.xml?a=B"), nullptr,
+                                 nullptr, 0, &sent, &head, &body),
+            0)
+      << request_.last_failure().message();
+  const std::string expected =
+      "GET /Storage/XmlFile/Cat.xml?a=B HTTP/1.0\r\n" + kAccept + "Host: LOCALHOST\r\n\r\n";
+  EXPECT_EQ(sent, expected);
+  EXPECT_EQ(Logged(), expected);
+  EXPECT_EQ(head.substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(body, "<r>\xD6\xD0</r>");
+  ASSERT_EQ(request_.SendRequest(https("127.0.0.1", "/Storage/XmlFile/Cat.xml"), nullptr, nullptr,
+                                 0, &sent, &head, &body),
+            0)
+      << request_.last_failure().message();
+
+  // Each refused certificate fails the exchange with its reason, and no byte of the
+  // request reaches the server.
+  struct Refused {
+    TestCa::Issued issued;
+    std::string host, reason;
+  };
+  const TestCa::Issued wrong_name = ca.Issue("wrong", "DNS:other.test");
+  const Refused refused[] = {
+      {ca.Issue("self", "IP:127.0.0.1", 2, true), "127.0.0.1", "self-signed certificate"},
+      {wrong_name, "127.0.0.1", "IP address mismatch"},
+      {wrong_name, "localhost", "hostname mismatch"},
+      {ca.Issue("expired", "IP:127.0.0.1", -1), "127.0.0.1", "certificate has expired"},
+      {other_ca.Issue("other", "IP:127.0.0.1"), "127.0.0.1", "unable to get local issuer"},
+  };
+  for (const Refused& r : refused) {
+    Start({}, &r.issued);
+    std::string text = "old", old_head = "old", old_body = "old";
+    dialogs_.messages.clear();
+    request_.Retrieve(false, https(r.host, "/Storage/XmlFile/Cat.xml"), &text, &old_head,
+                      &old_body);
+    ASSERT_EQ(dialogs_.messages.size(), 1u) << r.reason;
+    EXPECT_EQ(dialogs_.messages[0].rfind("Retrieve Failed\n", 0), 0u);
+    EXPECT_NE(dialogs_.messages[0].find("certificate verify failed: " + r.reason),
+              std::string::npos)
+        << dialogs_.messages[0];
+    EXPECT_EQ(text + old_head + old_body, "oldoldold");
+    EXPECT_EQ(Logged(), "") << r.reason;
+  }
+
+  // A server that takes the connection but never answers the handshake: the connect
+  // time-out holds.
+  platform::UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(silent.get(), 4), 0);
+  ASSERT_EQ(::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&address), &size), 0);
+  request_.set_timeout_ms(300);
+  EXPECT_EQ(request_.SendRequest("https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
+                                 nullptr, nullptr, 0, &sent, &head, &body),
+            1);
+  EXPECT_EQ(request_.last_failure().code(), platform::Status::Code::kUnavailable);
+  EXPECT_NE(request_.last_failure().message().find("handshake"), std::string::npos)
+      << request_.last_failure().message();
 }
 
 }  // namespace

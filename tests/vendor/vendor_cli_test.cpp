@@ -44,6 +44,8 @@ TEST(VendorCommandLine, BadOptionsAreNamedOnStandardErrorWithCode2) {
       {{"--root", root.path(), "--fault", "nothing"}, "not PREFIX=SWITCH"},
       {{"--root", root.path(), "--fault", "x=hang"}, "does not start with '/'"},
       {{"--root", root.path(), "extra"}, "extra operand 'extra'"},
+      {{"--root", root.path(), "--fault", "/x=redirect:"}, "fault switch 'redirect:'"},
+      {{"--root", root.path(), "--tls-cert", "c.pem"}, "--tls-cert and --tls-key go together"},
   };
   for (const auto& [args, message] : cases) {
     VendorRun run = RunVendor(args);
@@ -67,6 +69,10 @@ TEST(VendorCommandLine, UnusableRootOrLogEndsWithCode1) {
   VendorRun log = RunVendor({"--root", scratch.path(), "--port", "0", "--log", scratch.path()});
   EXPECT_EQ(log.exit_code, 1);
   EXPECT_NE(log.err.find("request log"), std::string::npos) << log.err;
+  VendorRun tls = RunVendor({"--root", scratch.path(), "--port", "0", "--tls-cert",
+                             scratch / "file", "--tls-key", scratch / "file"});
+  EXPECT_EQ(tls.exit_code, 1);
+  EXPECT_NE(tls.err.find("no PEM certificate chain"), std::string::npos) << tls.err;
 }
 
 TEST(VendorCommandLine, PortInUseIsAClearError) {

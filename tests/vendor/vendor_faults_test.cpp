@@ -18,7 +18,11 @@ class FaultsTest : public VendorTest {
 };
 
 TEST_F(FaultsTest, StatusSwitchAnswersTheCodeForMatchingPrefixesOnly) {
-  Start({"--fault", "/Storage/XmlFile/=status:503", "--fault=/login4shelf.aspx=status:500"});
+  Start({"--fault", "/Storage/XmlFile/=status:503", "--fault=/login4shelf.aspx=status:500",
+         "--fault", "/moved=redirect:http://elsewhere.test/x"});
+  HttpReply moved = Get("/moved/a");
+  EXPECT_EQ(moved.status, 302);
+  EXPECT_EQ(moved.Header("location"), "http://elsewhere.test/x");
   HttpReply reply = Get("/Storage/XmlFile/list.xml");
   EXPECT_EQ(reply.status, 503);
   EXPECT_EQ(reply.Header("content-length"), std::to_string(reply.body.size()));

@@ -1,6 +1,7 @@
 #include "connection.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -81,6 +82,9 @@ Connection::Connection(int socket, const std::atomic<bool>& stopping)
     : socket_(socket), stopping_(stopping) {}
 
 Connection::~Connection() {
+  // A TLS connection says goodbye first, so that the client tells the end of an answer
+  // from a cut.
+  if (tls_ && SSL_is_init_finished(tls_.get())) (void)SSL_shutdown(tls_.get());
   // Ends the answer with a FIN, then lets the client close its side first, so that
   // request bytes still unread do not turn the close into a reset that could destroy the
   // answer before the client has read it.
@@ -125,15 +129,62 @@ Status Connection::Pause(int ms) const {
   return Status::Unavailable("the service is stopping");
 }
 
+Status Connection::Handshake(SSL_CTX* context) {
+  tls_.reset(SSL_new(context));
+  if (!tls_ || SSL_set_fd(tls_.get(), socket_.get()) != 1)
+    return Status::IoError("TLS: no connection");
+  SSL_set_mode(tls_.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Each record leaves at once: the head and the body of an answer are records of their
+  // own, and the second would otherwise wait for the client's acknowledgement of the
+  // first.
+  int on = 1;
+  (void)::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  const int flags = ::fcntl(socket_.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(socket_.get(), F_SETFL, flags | O_NONBLOCK) != 0)
+    return PosixError("fcntl", errno);
+  for (;;) {
+    const int result = SSL_accept(tls_.get());
+    if (result == 1) return Status::Ok();
+    const int error = SSL_get_error(tls_.get(), result);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+      return Status::IoError("TLS handshake failed");
+    if (Status ready = WaitFor(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, kReadTimeoutMs);
+        !ready.ok())
+      return ready;
+  }
+}
+
+ssize_t Connection::ReceiveSome(char* buffer, std::size_t size) {
+  if (!tls_) return ::recv(socket_.get(), buffer, size, MSG_DONTWAIT);
+  const int n =
+      SSL_read(tls_.get(), buffer, static_cast<int>(std::min<std::size_t>(size, 1 << 30)));
+  if (n > 0) return n;
+  const int error = SSL_get_error(tls_.get(), n);
+  if (error == SSL_ERROR_ZERO_RETURN) return 0;
+  errno = error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? EAGAIN : EIO;
+  return -1;
+}
+
+ssize_t Connection::SendSome(const char* data, std::size_t size) {
+  if (!tls_) return ::send(socket_.get(), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+  const int n = SSL_write(tls_.get(), data, static_cast<int>(std::min<std::size_t>(size, 1 << 30)));
+  if (n > 0) return n;
+  const int error = SSL_get_error(tls_.get(), n);
+  errno = error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? EAGAIN : EIO;
+  return -1;
+}
+
 Status Connection::Fill() {
   if (buffer_start_ > 0 && buffer_start_ * 2 >= buffer_.size()) {
     buffer_.erase(0, buffer_start_);
     buffer_start_ = 0;
   }
   for (;;) {
-    if (Status ready = WaitFor(POLLIN, kReadTimeoutMs); !ready.ok()) return ready;
+    if (!Pending()) {
+      if (Status ready = WaitFor(POLLIN, kReadTimeoutMs); !ready.ok()) return ready;
+    }
     char chunk[16384];
-    ssize_t n = ::recv(socket_.get(), chunk, sizeof chunk, MSG_DONTWAIT);
+    ssize_t n = ReceiveSome(chunk, sizeof chunk);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (n < 0) return PosixError("recv", errno);
     if (n == 0) return Status::Unavailable("the client closed the connection");
@@ -180,7 +231,7 @@ void Connection::ShapeWith(const FaultRule& rule) {
 Status Connection::WriteRaw(std::string_view bytes) {
   while (!bytes.empty()) {
     if (Status ready = WaitFor(POLLOUT, kWriteTimeoutMs); !ready.ok()) return ready;
-    ssize_t n = ::send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t n = SendSome(bytes.data(), bytes.size());
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (n < 0) return PosixError("send", errno);
     if (n == 0) return Status::IoError("send: nothing taken");
@@ -197,16 +248,16 @@ void Connection::HoldOpen() {
     // WaitFor gives up after a while without bytes: wait again until the client closes.
     pollfd fd{socket_.get(), POLLIN, 0};
     if (stopping_.load()) return;
-    int ready = ::poll(&fd, 1, kSliceMs);
+    int ready = Pending() ? 1 : ::poll(&fd, 1, kSliceMs);
     if (ready < 0 && errno != EINTR) return;
     if (ready <= 0) continue;
-    ssize_t n = ::recv(socket_.get(), scratch, sizeof scratch, MSG_DONTWAIT);
+    ssize_t n = ReceiveSome(scratch, sizeof scratch);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;
   }
 }
 
 bool Connection::is_readable() const {
-  return buffer_start_ < buffer_.size() || WaitFor(POLLIN, kReadTimeoutMs).ok();
+  return buffer_start_ < buffer_.size() || Pending() || WaitFor(POLLIN, kReadTimeoutMs).ok();
 }
 
 bool Connection::is_writable() const { return WaitFor(POLLOUT, kWriteTimeoutMs).ok(); }

@@ -1,7 +1,8 @@
 // One client connection: the socket as the HTTP library's stream, with the bytes
 // received kept in a buffer so that the service sees each request's head as sent before
 // the library parses it. Every wait is bounded and ends when the service stops. A fault
-// switch can shape what is written: headers rewritten, body slowed down or cut off.
+// switch can shape what is written: headers rewritten, body slowed down or cut off. Over
+// TLS (Handshake), every byte goes through OpenSSL; the rest is the same.
 #ifndef LUMORA_TOOLS_VENDOR_CONNECTION_H_
 #define LUMORA_TOOLS_VENDOR_CONNECTION_H_
 
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "faults.h"
+#include "net/tls.h"
 #include "platform/status.h"
 #include "platform/unique_file.h"
 
@@ -27,6 +29,10 @@ class Connection : public httplib::Stream {
   ~Connection() override;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
+
+  // Speaks TLS with |context| from now on: the server's side of the handshake, within
+  // the read time-out. Fails when the client gives up or the handshake fails.
+  [[nodiscard]] platform::Status Handshake(SSL_CTX* context);
 
   // Waits for a whole request head (ending in an empty line) and copies it into |head|,
   // leaving it buffered for the library to read. TooLarge for more than kMaxHeadSize
@@ -69,8 +75,15 @@ class Connection : public httplib::Stream {
   // Sleeps |ms| milliseconds; Unavailable when the service stops first.
   [[nodiscard]] platform::Status Pause(int ms) const;
   ssize_t WriteShaped(const char* ptr, std::size_t size);
+  // One receive or send without waiting, through TLS once it is spoken: the count, 0
+  // when the client closed, -1 with errno set (EAGAIN: wait and try again).
+  ssize_t ReceiveSome(char* buffer, std::size_t size);
+  ssize_t SendSome(const char* data, std::size_t size);
+  // Bytes TLS has already decrypted, which no poll sees.
+  bool Pending() const { return tls_ && SSL_pending(tls_.get()) > 0; }
 
   platform::UniqueFd socket_;
+  net::SslConnection tls_;  // goes before the socket it speaks on
   const std::atomic<bool>& stopping_;
   std::string buffer_;
   std::size_t buffer_start_ = 0;

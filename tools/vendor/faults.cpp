@@ -54,6 +54,12 @@ Status ParseFaultRule(std::string_view text, FaultRule* rule) {
     parsed.kind = FaultKind::kNoRanges;
   } else if (kind == "changing") {
     parsed.kind = FaultKind::kChanging;
+  } else if (kind.starts_with("redirect:")) {
+    parsed.kind = FaultKind::kRedirect;
+    parsed.location = std::string(kind.substr(9));
+    // The Location goes into a header line as it is.
+    ok = !parsed.location.empty() &&
+         parsed.location.find_first_of("\r\n\0 ", 0, 4) == std::string::npos;
   } else {
     ok = false;
   }
@@ -61,7 +67,7 @@ Status ParseFaultRule(std::string_view text, FaultRule* rule) {
     return Status::Invalid(
         "fault switch '" + std::string(kind) +
         "' is none of status:CODE (200-599), no-length, slow:BYTES:MS, drop:BYTES, hang, "
-        "no-ranges, changing");
+        "no-ranges, changing, redirect:URL");
   *rule = std::move(parsed);
   return Status::Ok();
 }

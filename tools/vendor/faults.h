@@ -23,6 +23,7 @@ enum class FaultKind {
   kNoRanges,  // files served whole with 200 whatever range is asked
   kChanging,  // every answer a new version of the file: validators of its own, each body
               // byte XORed with the version's number (1, 2, ... modulo 256)
+  kRedirect,  // answer "302 Found" with the Location |location|
 };
 
 struct FaultRule {
@@ -31,11 +32,12 @@ struct FaultRule {
   int status = 0;
   std::size_t bytes = 0;
   int interval_ms = 0;
+  std::string location;
 };
 
 // Parses "PREFIX=SWITCH", SWITCH being "status:CODE" (200 to 599), "no-length",
-// "slow:BYTES:MS" (BYTES from 1, MS from 0 to 60000), "drop:BYTES", "hang", "no-ranges"
-// or "changing". The prefix
+// "slow:BYTES:MS" (BYTES from 1, MS from 0 to 60000), "drop:BYTES", "hang", "no-ranges",
+// "changing" or "redirect:URL" (a URL without "="). The prefix
 // is what stands before the last "=" and must start with "/". Invalid, saying why, for
 // anything else; |rule| is then untouched.
 [[nodiscard]] platform::Status ParseFaultRule(std::string_view text, FaultRule* rule);

@@ -1,4 +1,5 @@
-// lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE] [--fault PREFIX=SWITCH]...
+// lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE]
+//               [--tls-cert FILE --tls-key FILE] [--fault PREFIX=SWITCH]...
 //
 // The local vendor service: plays the vendor's web servers for the Lumora client (login,
 // purchased list, catalogues, server list, updates and items) from a data folder.
@@ -95,6 +96,10 @@ int Run(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
 
   vendor::VendorServer server({root.get(), options.faults});
+  if (!options.tls_cert.empty()) {
+    if (const platform::Status tls = server.UseTls(options.tls_cert, options.tls_key); !tls.ok())
+      return Fail(tls.message(), 1);
+  }
   if (!options.log_path.empty()) {
     if (const platform::Status opened = server.OpenLog(options.log_path); !opened.ok())
       return Fail(opened.message(), 1);

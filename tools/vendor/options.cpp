@@ -11,7 +11,7 @@ std::string VersionText() { return "lumora-vendor " LUMORA_VERSION "\n"; }
 
 std::string UsageText() {
   return "Usage: lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE]\n"
-         "                     [--fault PREFIX=SWITCH]...\n"
+         "                     [--tls-cert FILE --tls-key FILE] [--fault PREFIX=SWITCH]...\n"
          "\n"
          "Plays the vendor's web servers for the Lumora client: login, the list of\n"
          "purchases and the files of DIR (catalogues, server list, updates, items).\n"
@@ -21,6 +21,8 @@ std::string UsageText() {
          "  --port N         the port to listen on (default 8480; 0 picks a free one)\n"
          "  --bind ADDR      the address to listen on (default 127.0.0.1)\n"
          "  --log FILE       append the head of every request, byte for byte, to FILE\n"
+         "  --tls-cert FILE  speak https only, with the certificate chain in FILE (PEM)\n"
+         "  --tls-key FILE   the private key of --tls-cert (PEM)\n"
          "  --fault PREFIX=SWITCH\n"
          "                   misbehave on requests whose target starts with PREFIX;\n"
          "                   SWITCH is one of:\n"
@@ -33,6 +35,7 @@ std::string UsageText() {
          "                     no-ranges       files always whole (200), ranges ignored\n"
          "                     changing        files change between requests: new\n"
          "                                     validators and bytes each time\n"
+         "                     redirect:URL    answer 302 Found to URL (no \"=\" in it)\n"
          "                   (repeatable; the first matching switch applies, then those of\n"
          "                   DIR/faults.txt)\n"
          "  -h, --help       print this text and exit\n"
@@ -66,7 +69,7 @@ Status ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     if (!arg.starts_with("-")) return Status::Invalid("extra operand '" + std::string(arg) + "'");
     if (name != "--root" && name != "--port" && name != "--bind" && name != "--log" &&
-        name != "--fault") {
+        name != "--fault" && name != "--tls-cert" && name != "--tls-key") {
       return Status::Invalid("unrecognized option '" + std::string(arg) + "'");
     }
     if (!has_value) {
@@ -95,6 +98,9 @@ Status ParseOptions(int argc, const char* const* argv, Options* options) {
         return Status::Invalid("--bind needs an address");
       }
       parsed.bind = std::string(value);
+    } else if (name == "--tls-cert" || name == "--tls-key") {
+      if (value.empty()) return Status::Invalid(std::string(name) + " needs a file name");
+      (name == "--tls-cert" ? parsed.tls_cert : parsed.tls_key) = std::string(value);
     } else if (name == "--log") {
       if (value.empty()) {
         return Status::Invalid("--log needs a file name");
@@ -105,6 +111,9 @@ Status ParseOptions(int argc, const char* const* argv, Options* options) {
       if (Status s = ParseFaultRule(value, &rule); !s.ok()) return s;
       parsed.faults.push_back(std::move(rule));
     }
+  }
+  if (parsed.tls_cert.empty() != parsed.tls_key.empty()) {
+    return Status::Invalid("--tls-cert and --tls-key go together");
   }
   if (!have_root && !parsed.help && !parsed.version) {
     return Status::Invalid("--root DIR is required");

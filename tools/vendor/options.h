@@ -16,7 +16,8 @@ struct Options {
   std::string root;  // the data folder, as given
   std::string bind = "127.0.0.1";
   int port = kDefaultPort;
-  std::string log_path;  // empty: requests are not recorded
+  std::string log_path;           // empty: requests are not recorded
+  std::string tls_cert, tls_key;  // both or neither: https with them
   std::vector<FaultRule> faults;
   bool help = false;
   bool version = false;

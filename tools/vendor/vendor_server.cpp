@@ -152,6 +152,22 @@ VendorServer::VendorServer(ServiceConfig config) : config_(std::move(config)) {
 
 platform::Status VendorServer::OpenLog(const std::string& path) { return log_.Open(path); }
 
+platform::Status VendorServer::UseTls(const std::string& cert_path, const std::string& key_path) {
+  net::SslContext context(SSL_CTX_new(TLS_server_method()));
+  if (!context) return platform::Status::IoError("TLS: no context");
+  SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+  // The client's connections are each used once: tickets to resume them are of no use.
+  SSL_CTX_set_num_tickets(context.get(), 0);
+  if (SSL_CTX_use_certificate_chain_file(context.get(), cert_path.c_str()) != 1)
+    return platform::Status::Invalid("--tls-cert " + cert_path + ": no PEM certificate chain");
+  if (SSL_CTX_use_PrivateKey_file(context.get(), key_path.c_str(), SSL_FILETYPE_PEM) != 1)
+    return platform::Status::Invalid("--tls-key " + key_path + ": no PEM private key");
+  if (SSL_CTX_check_private_key(context.get()) != 1)
+    return platform::Status::Invalid("--tls-key " + key_path + ": not the key of --tls-cert");
+  tls_ = std::move(context);
+  return platform::Status::Ok();
+}
+
 void VendorServer::Stop() {
   stopping_ = true;
   stop();
@@ -159,6 +175,8 @@ void VendorServer::Stop() {
 
 bool VendorServer::process_and_close_socket(socket_t sock) {
   Connection connection(sock, stopping_);
+  // A client that does not finish the TLS handshake is sent nothing more.
+  if (tls_ && !connection.Handshake(tls_.get()).ok()) return true;
   Serve(connection);
   return true;
 }
@@ -188,6 +206,11 @@ void VendorServer::Serve(Connection& connection) {
     std::optional<FaultRule> fault = FaultFor(target);
     if (fault && fault->kind == FaultKind::kStatus) {
       (void)connection.WriteRaw(PlainAnswer(fault->status));
+      return;
+    }
+    if (fault && fault->kind == FaultKind::kRedirect) {
+      (void)connection.WriteRaw("HTTP/1.1 302 Found\r\nLocation: " + fault->location +
+                                "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
       return;
     }
     if (fault && fault->kind == FaultKind::kHang) {

@@ -1,5 +1,5 @@
-// The local vendor service: an HTTP/1.1 server that answers the client's login and
-// purchase requests, serves the data folder's files and applies the fault switches.
+// The local vendor service: an HTTP/1.1 server (over TLS with UseTls) that answers the client's
+// login and purchase requests, serves the data folder's files and applies the fault switches.
 #ifndef LUMORA_TOOLS_VENDOR_VENDOR_SERVER_H_
 #define LUMORA_TOOLS_VENDOR_VENDOR_SERVER_H_
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "net/tls.h"
 #include "request_log.h"
 
 namespace vendor {
@@ -29,6 +30,9 @@ class VendorServer : public httplib::Server {
 
   // Records request heads in |path| from now on.
   [[nodiscard]] platform::Status OpenLog(const std::string& path);
+  // Speaks https only from now on, with the certificate chain in the PEM file
+  // |cert_path| and its key in |key_path|.
+  [[nodiscard]] platform::Status UseTls(const std::string& cert_path, const std::string& key_path);
 
   // Ends the service: open connections end at their next wait, listening stops.
   // Safe to call from any thread, before or while the server listens.
@@ -48,6 +52,7 @@ class VendorServer : public httplib::Server {
 
   ServiceConfig config_;
   RequestLog log_;
+  net::SslContext tls_;  // none: plain http
   std::atomic<bool> stopping_{false};
   // The versions served of changing files (FaultKind::kChanging).
   std::atomic<std::uint64_t> versions_{0};

@@ -1,0 +1,95 @@
+// A sign-in over https against one over http: the request of "logon", sent as the main
+// window sends it (net::Request), to two lumora-vendor services on loopback, one plain
+// and one speaking https with a certificate of a CA the benchmark makes (with openssl, as
+// the tests do), trusted through SSL_CERT_FILE. Every https sign-in makes a fresh TLS
+// connection, handshake and trust store. The two kinds alternate; it prints the mean
+// time of each and their ratio (https / http; the goal is at most 1.5).
+//
+//   build/bench/sign_in_bench [ROUNDS]   (default 200)
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../tests/support/temp_dir.h"
+#include "../tests/support/test_ca.h"
+#include "../tests/support/vendor_process.h"
+#include "library/md5.h"
+#include "net/reply_value.h"
+#include "net/request.h"
+#include "platform/dialogs.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// No dialog opens unless a sign-in fails, which ends the benchmark.
+class NoDialogs : public platform::Dialogs {
+ public:
+  void Message(const std::string& text, const std::string&) override {
+    std::fprintf(stderr, "sign_in_bench: %s\n", text.c_str());
+    std::exit(1);
+  }
+  bool Question(const std::string&, const std::string&) override { return false; }
+  void About() override {}
+  bool OpenFiles(const std::vector<platform::FileFilter>&, bool,
+                 std::vector<std::string>*) override {
+    return false;
+  }
+  bool Form(platform::FormSpec*) override { return false; }
+};
+
+// One sign-in at |url|; its time in seconds. Ends the program unless it succeeds.
+double SignIn(net::Request& request, const std::string& url) {
+  std::string sent, head, body;
+  const auto start = Clock::now();
+  request.Retrieve(false, url, &sent, &head, &body);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (net::ReplyValue(body, "Code") != "0") {
+    std::fprintf(stderr, "sign_in_bench: refused at %s\n", url.c_str());
+    std::exit(1);
+  }
+  return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 200;
+  if (rounds <= 0) {
+    std::fprintf(stderr, "usage: sign_in_bench [ROUNDS]\n");
+    return 2;
+  }
+  TempDir root;
+  root.Write("accounts.txt", "reader\tsecret\tU100\n");
+  TestCa ca;
+  const TestCa::Issued service = ca.Issue("service", "IP:127.0.0.1");
+  setenv("SSL_CERT_FILE", ca.ca_file().c_str(), 1);
+  VendorProcess plain({"--root", root.path()});
+  VendorProcess tls({"--root", root.path(), "--tls-cert", service.cert, "--tls-key", service.key});
+  const std::string query = std::string("/login4shelf.aspx?username=reader&password=") +
+                            library::MD5String("QornellGateway19981124secret");
+  const std::string http = "http://127.0.0.1:" + std::to_string(plain.port()) + query;
+  const std::string https = "https://127.0.0.1:" + std::to_string(tls.port()) + query;
+
+  NoDialogs dialogs;
+  net::Request request(dialogs);
+  for (int i = 0; i < 10; ++i) (void)(SignIn(request, http) + SignIn(request, https));
+  double http_total = 0, https_total = 0;
+  for (int i = 0; i < rounds; ++i) {
+    if (i % 2 == 0) {
+      http_total += SignIn(request, http);
+      https_total += SignIn(request, https);
+    } else {
+      https_total += SignIn(request, https);
+      http_total += SignIn(request, http);
+    }
+  }
+  std::printf("sign-in over http:  %8.1f us\n", http_total / rounds * 1e6);
+  std::printf("sign-in over https: %8.1f us\n", https_total / rounds * 1e6);
+  std::printf("https / http: %.2f (goal: at most 1.5)\n", https_total / http_total);
+  (void)plain.Stop();
+  (void)tls.Stop();
+  return 0;
+}

@@ -1,0 +1,162 @@
+#include "net/tls.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+namespace net {
+namespace {
+
+using platform::Status;
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// The first error OpenSSL queued on this thread, in words.
+std::string OpenSslError() {
+  const unsigned long error = ERR_peek_error();
+  if (error == 0) return "the connection was closed";
+  char text[256];
+  ERR_error_string_n(error, text, sizeof text);
+  return text;
+}
+
+bool IsAddress(const std::string& host) {
+  unsigned char bytes[16];
+  return inet_pton(AF_INET, host.c_str(), bytes) == 1 ||
+         inet_pton(AF_INET6, host.c_str(), bytes) == 1;
+}
+
+// The client context for the trust store SSL_CERT_FILE and SSL_CERT_DIR name now: made
+// once per store and shared (making one, with its store, costs more than a handshake),
+// made again when the environment names another store.
+Status ClientContext(SslContext* context) {
+  static std::mutex mutex;
+  static SslContext shared;
+  static std::string shared_store;
+  const std::string store = TrustFile() + '\n' + TrustFolder();
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!shared || store != shared_store) {
+    SslContext made(SSL_CTX_new(TLS_client_method()));
+    if (!made) return Status::IoError("TLS: no context: " + OpenSslError());
+    SSL_CTX_set_min_proto_version(made.get(), TLS1_2_VERSION);
+    SSL_CTX_set_verify(made.get(), SSL_VERIFY_PEER, nullptr);
+    // The system's trust store, or the one SSL_CERT_FILE and SSL_CERT_DIR name.
+    if (SSL_CTX_set_default_verify_paths(made.get()) != 1)
+      return Status::IoError("TLS: no trust store: " + OpenSslError());
+    shared = std::move(made);
+    shared_store = store;
+  }
+  SSL_CTX_up_ref(shared.get());
+  context->reset(shared.get());
+  return Status::Ok();
+}
+
+}  // namespace
+
+std::string CertificateFailure(long verify_result) {
+  if (verify_result == X509_V_OK) return {};
+  return std::string("certificate verify failed: ") + X509_verify_cert_error_string(verify_result);
+}
+
+std::string TrustFile() { return Env("SSL_CERT_FILE"); }
+std::string TrustFolder() { return Env("SSL_CERT_DIR"); }
+
+Status TlsClient::Retry(int result, Deadline deadline, const char* what) {
+  const int error = SSL_get_error(ssl_.get(), result);
+  short events = 0;
+  if (error == SSL_ERROR_WANT_READ) events = POLLIN;
+  if (error == SSL_ERROR_WANT_WRITE) events = POLLOUT;
+  if (events == 0) {
+    if (error == SSL_ERROR_SYSCALL && errno != 0)
+      return platform::PosixError(std::string("TLS ") + what, errno);
+    return Status::IoError(std::string("TLS ") + what + " failed: " + OpenSslError());
+  }
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) return Status::Unavailable(std::string("TLS ") + what + ": no answer in time");
+    pollfd p{fd_, events, 0};
+    const int ready = poll(&p, 1, static_cast<int>(left));
+    if (ready > 0) return Status::Ok();
+    if (ready < 0 && errno != EINTR) return platform::PosixError("poll", errno);
+  }
+}
+
+Status TlsClient::Connect(int fd, const std::string& host, Deadline deadline) {
+  fd_ = fd;
+  ERR_clear_error();
+  // Each piece of a request is a record of its own, sent at once: waiting to merge it
+  // with the next would cost a round trip for every piece.
+  int on = 1;
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (Status s = ClientContext(&context_); !s.ok()) return s;
+  ssl_.reset(SSL_new(context_.get()));
+  if (!ssl_ || SSL_set_fd(ssl_.get(), fd) != 1)
+    return Status::IoError("TLS: no connection: " + OpenSslError());
+  // Names compare without regard to case; the server name goes in lower case.
+  std::string name = host;
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  const bool address = IsAddress(name);
+  const bool named =
+      address ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), name.c_str()) == 1
+              : SSL_set1_host(ssl_.get(), name.c_str()) == 1 &&
+                    SSL_set_tlsext_host_name(ssl_.get(), name.c_str()) == 1;
+  if (!named) return Status::Invalid("TLS: not a host name: " + host);
+  for (;;) {
+    const int result = SSL_connect(ssl_.get());
+    if (result == 1) return Status::Ok();
+    const long verified = SSL_get_verify_result(ssl_.get());
+    if (verified != X509_V_OK) return Status::IoError(host + ": " + CertificateFailure(verified));
+    if (Status s = Retry(result, deadline, "handshake"); !s.ok())
+      return s.code() == Status::Code::kUnavailable ? s
+                                                    : Status::IoError(host + ": " + s.message());
+  }
+}
+
+Status TlsClient::Write(std::string_view bytes, Deadline deadline) {
+  while (!bytes.empty()) {
+    ERR_clear_error();
+    const int n = SSL_write(ssl_.get(), bytes.data(), static_cast<int>(bytes.size()));
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      continue;
+    }
+    if (Status s = Retry(n, deadline, "write"); !s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+Status TlsClient::Read(char* buffer, std::size_t size, Deadline deadline, std::size_t* received) {
+  *received = 0;
+  for (;;) {
+    ERR_clear_error();
+    const int n = SSL_read(ssl_.get(), buffer, static_cast<int>(size));
+    if (n > 0) {
+      *received = static_cast<std::size_t>(n);
+      return Status::Ok();
+    }
+    const int error = SSL_get_error(ssl_.get(), n);
+    // The server's close, with or without its TLS farewell, ends the reply as a closed
+    // socket does over http.
+    if (error == SSL_ERROR_ZERO_RETURN) return Status::Ok();
+    if (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) return Status::Ok();
+    if (error == SSL_ERROR_SSL &&
+        ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING)
+      return Status::Ok();
+    if (Status s = Retry(n, deadline, "read"); !s.ok()) return s;
+  }
+}
+
+}  // namespace net

@@ -1,0 +1,69 @@
+// TLS for the raw requests: OpenSSL on a socket already connected, the server's
+// certificate verified against the system's trust store (which OpenSSL takes from
+// SSL_CERT_FILE and SSL_CERT_DIR when they are set) and its name or address checked
+// against the host asked for. There is no way to switch the verification off.
+#ifndef LUMORA_NET_TLS_H_
+#define LUMORA_NET_TLS_H_
+
+#include <openssl/ssl.h>
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+
+namespace net {
+
+struct SslContextFree {
+  void operator()(SSL_CTX* context) const noexcept { SSL_CTX_free(context); }
+};
+struct SslFree {
+  void operator()(SSL* ssl) const noexcept { SSL_free(ssl); }
+};
+using SslContext = std::unique_ptr<SSL_CTX, SslContextFree>;
+using SslConnection = std::unique_ptr<SSL, SslFree>;
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Why a peer's certificate did not verify, in words, from OpenSSL's verification result
+// (X509_V_OK gives an empty text).
+std::string CertificateFailure(long verify_result);
+
+// The trust store the program verifies servers against: SSL_CERT_FILE and SSL_CERT_DIR
+// when set (each empty when not), as libcurl does not read them by itself.
+std::string TrustFile();
+std::string TrustFolder();
+
+// One client side of a TLS connection over a connected non-blocking socket, which it
+// does not own.
+class TlsClient {
+ public:
+  // The handshake with |host| (sent as the server name unless it is an address), the
+  // certificate verified and matched against |host|, all before |deadline|. Unavailable
+  // when time runs out; IoError naming the reason otherwise (a certificate that does not
+  // verify, a name that does not match, a failed handshake).
+  [[nodiscard]] platform::Status Connect(int fd, const std::string& host, Deadline deadline);
+  // Sends all of |bytes| before |deadline|.
+  [[nodiscard]] platform::Status Write(std::string_view bytes, Deadline deadline);
+  // Up to |size| bytes into |buffer|, their count in |received|: 0 when the server ended
+  // the connection. Unavailable when |deadline| passed first; IoError when the TLS layer
+  // failed.
+  [[nodiscard]] platform::Status Read(char* buffer, std::size_t size, Deadline deadline,
+                                      std::size_t* received);
+
+ private:
+  // After an operation that gave |result|: Ok once the socket is ready to try again,
+  // or why it cannot go on.
+  [[nodiscard]] platform::Status Retry(int result, Deadline deadline, const char* what);
+
+  SslContext context_;
+  SslConnection ssl_;
+  int fd_ = -1;
+};
+
+}  // namespace net
+
+#endif  // LUMORA_NET_TLS_H_
