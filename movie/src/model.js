@@ -210,7 +210,7 @@
         sent[g] = all.length;
       }
       since = 0;
-      size = Math.min(size * 2, 5000);
+      size = Math.min(size * 2, 2000);
       if (out.length) onPart(out);
     }
     var elements = elementReader(MAX_ITEMS * 2 + 10000, function (name, attrs, depth) {
@@ -736,7 +736,7 @@
   }
 
   var api = {
-    CATEGORIES: CATEGORIES, LOCAL: LOCAL, SEARCH_FILE: SEARCH_FILE, SHELF_GROUPS: SHELF_GROUPS,
+    CATEGORIES: CATEGORIES, LOCAL: LOCAL, ITEM_FIELDS: ITEM_FIELDS, SEARCH_FILE: SEARCH_FILE, SHELF_GROUPS: SHELF_GROUPS,
     SHARE_SITES: SHARE_SITES, COVERS: COVERS,
     declaredEncoding: declaredEncoding, decodeXmlBytes: decodeXmlBytes,
     decodeEntities: decodeEntities, parseXmlElements: parseXmlElements,

@@ -197,17 +197,26 @@ window.Lumora = (function () {
   // Catalogues are parsed by a worker of their own, one per read, so that a large one
   // never holds the page up; it is made from the model's text and the worker's, both in
   // this page. Where no worker can run, the page parses them itself.
-  var workerUrl = null;
-  function newWorker() {
+  // One worker is kept ready, its scripts already run, for the next read.
+  var workerUrl = null, spare = null;
+  function makeWorker() {
     try {
       if (workerUrl === null) {
         var text = L.$("model-script").textContent + "\n" + L.$("reader-script").textContent;
         workerUrl = URL.createObjectURL(new Blob([text], {type: "text/javascript"}));
       }
-      return new Worker(workerUrl);
+      var worker = new Worker(workerUrl);
+      // A worker that failed while kept is never handed out.
+      worker.onerror = function (e) { e.preventDefault(); worker.broken = true; };
+      return worker;
     } catch (e) {
       return null;
     }
+  }
+  function newWorker() {
+    var worker = spare && !spare.broken ? spare : makeWorker();
+    spare = worker ? makeWorker() : null;
+    return worker;
   }
   function parseHere(bytes) { return L.model.parseCatalogue(L.model.decodeXmlBytes(bytes)); }
 
@@ -240,10 +249,16 @@ window.Lumora = (function () {
         if (opts.stale && opts.stale()) { stop(null); return; }
         var m = e.data;
         if (m.type === "part") {
+          var names = L.model.ITEM_FIELDS, width = names.length;
           m.groups.forEach(function (part) {
             var g = cat.groups[part.index];
             if (!g) g = cat.groups[part.index] = {id: part.id, items: []};
-            for (var i = 0; i < part.items.length; i++) { g.items.push(part.items[i]); cat.items.push(part.items[i]); }
+            for (var k = 0; k < part.fields.length; k += width) {
+              var item = {group: part.id};
+              for (var f = 0; f < width; f++) item[names[f]] = part.fields[k + f];
+              g.items.push(item);
+              cat.items.push(item);
+            }
           });
           if (opts.onPart) opts.onPart(cat);
         } else if (m.type === "end") {

@@ -109,8 +109,7 @@
       return Promise.resolve();
     }
     L.$("empty").hidden = true;
-    // A large catalogue is shown part by part as it is read, one part a frame, in the
-    // file's order; a view in another order waits for the reader's places of its items.
+    // A large catalogue is shown part by part as it is read, in the file's order; a view in another order waits for the reader's places of its items.
     var order = M.storedOrder(storage(), view.key);
     var shownParts = false, partQueued = false, latest = null;
     function showPart() {
@@ -134,7 +133,13 @@
       // (the shelf, search results and the filtered local files are shown whole).
       onPart: order === "group" && !view.shelfGroup && !view.local && key !== "search" ? function (cat) {
         latest = cat;
-        if (!partQueued) { partQueued = true; requestAnimationFrame(showPart); }
+        // The first part at once; the later ones together, a few times a second (each
+        // showing lays the whole grid out again).
+        if (!shownParts) showPart();
+        else if (!partQueued) {
+          partQueued = true;
+          setTimeout(function () { requestAnimationFrame(showPart); }, 150);
+        }
       } : null,
       onPlaces: function (placed) {
         if (mine === generation && placed === waitingFor) {

@@ -10,7 +10,11 @@
   var source = [], groups = [], view = null, rows = [], flat = [], columns = 1, pitch = 0, cardW = 0, coverH = 0;
   var shownKey = "";
   var order = "group";
-  var position = new Map();  // item -> its index in flat
+  // An item's index in flat is kept on the item itself, under a key of the grid's own:
+  // a map of every item, made again at every change, would cost a large catalogue dearly.
+  var AT = Symbol("at");
+  var shownFlat = flat;
+  function placeOf(item) { return item && item[AT] !== undefined && shownFlat[item[AT]] === item ? item[AT] : -1; }
   var collapsed = {};
   var active = 0;
   var shown = new Map();  // row index -> element
@@ -53,7 +57,7 @@
       var same = v === grid.lastView;
       arrange();
       if (v !== grid.lastView) { active = 0; scroller.scrollTop = 0; }
-      else if (keep && position.has(keep)) active = position.get(keep);
+      else if (placeOf(keep) >= 0) active = placeOf(keep);
       active = Math.min(active, Math.max(0, flat.length - 1));
       grid.lastView = v;
       grid.relayout(!!growing && same);
@@ -84,7 +88,7 @@
       scroller.scrollTop = top;
       var first = null;
       for (var i = 0; i < groups.length && !first; i++) if (groups[i].id === group) first = groups[i].items[0];
-      if (first && position.has(first)) active = position.get(first);
+      if (placeOf(first) >= 0) active = placeOf(first);
       grid.update();
       markActive();
       return true;
@@ -169,7 +173,7 @@
   function sameRow(a, b, el) {
     if (!a || !b || a.kind !== b.kind || a.top !== b.top) return false;
     if (a.kind === "header") return a.group === b.group && a.count === b.count && a.collapsed === b.collapsed;
-    if (a.items.length !== b.items.length || el.dataset.base !== String(position.get(b.items[0]))) return false;
+    if (a.items.length !== b.items.length || el.dataset.base !== String(placeOf(b.items[0]))) return false;
     for (var i = 0; i < a.items.length; i++) if (a.items[i] !== b.items[i]) return false;
     return true;
   }
@@ -187,7 +191,7 @@
     }
     var el = h("div", {class: "row", role: "row", "aria-rowindex": String(index + 1),
                        style: "transform: translateY(" + top + "px)"});
-    var base = position.get(row.items[0]);
+    var base = placeOf(row.items[0]);
     el.dataset.base = String(base);
     row.items.forEach(function (item, k) { el.appendChild(card(item, base + k)); });
     return el;
@@ -251,8 +255,8 @@
   function arrange() {
     groups = M.orderGroups(source, order);
     flat = [];
-    position = new Map();
-    groups.forEach(function (x) { x.items.forEach(function (it) { position.set(it, flat.length); flat.push(it); }); });
+    groups.forEach(function (x) { x.items.forEach(function (it) { it[AT] = flat.length; flat.push(it); }); });
+    shownFlat = flat;
   }
 
   function markActive() {
