@@ -148,7 +148,9 @@ class WebDriverTest : public ::testing::Test {
     return driver_->Eval("return document.getElementById('scroller').getAttribute('aria-busy')") ==
            "false";
   }
+  // True when the view, read whole, shows a card of |title|.
   bool ShowsCard(const std::string& title) {
+    if (!GridFilled()) return false;
     for (const auto& t : CardTitles())
       if (t == title) return true;
     return false;
@@ -512,7 +514,8 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
   ASSERT_EQ(XdoTool("search --name '^打开$'"), "") << "a chooser is open before the click";
 
   ASSERT_TRUE(driver_->Click("#nav button[data-view=\"local\"]"));
-  ASSERT_TRUE(Eventually([&] { return driver_->Text("#view-title") == "本地文件"; }));
+  ASSERT_TRUE(
+      Eventually([&] { return driver_->Text("#view-title") == "本地文件" && GridFilled(); }));
   EXPECT_TRUE(CardTitles().empty());
   ASSERT_TRUE(driver_->Click("#btn-add"));
   std::string chooser;
