@@ -121,8 +121,7 @@
       var key = columns + " " + cardW + " " + coverH;
       shown.forEach(function (el, i) {
         if (keepRows && key === shownKey && sameRow(before[i], rows[i], el)) return;
-        L.covers.release(el);
-        el.remove();
+        recycle(el);
         shown.delete(i);
       });
       shownKey = key;
@@ -139,8 +138,7 @@
       var range = M.visibleRows(rows, scroller.scrollTop - L.state.layout.pad, scroller.clientHeight, 2);
       shown.forEach(function (el, i) {
         if (i < range.first || i >= range.last) {
-          L.covers.release(el);
-          el.remove();
+          recycle(el);
           shown.delete(i);
         }
       });
@@ -157,8 +155,8 @@
         var row = rows[i];
         if (row.kind === "cards" && row.items.some(function (it) { return it.id === id; })) {
           var fresh = makeRow(row, i);
-          L.covers.release(el);
           el.replaceWith(fresh);
+          recycle(el);
           shown.set(i, fresh);
         }
       });
@@ -189,35 +187,83 @@
             onclick: function () { collapsed[row.group] = !collapsed[row.group]; grid.relayout(); }},
             [h("span", {text: (row.collapsed ? "▸ " : "▾ ") + row.group}), h("small", {text: "共 " + row.count + " 项"})])])]);
     }
-    var el = h("div", {class: "row", role: "row", "aria-rowindex": String(index + 1),
-                       style: "transform: translateY(" + top + "px)"});
+    // Card rows and their cards are made once and filled again as the grid scrolls: a
+    // grid flung through a large catalogue makes no new elements after its first screens.
+    var el = spareRows.pop() || h("div", {class: "row", role: "row"});
+    el.setAttribute("aria-rowindex", String(index + 1));
+    el.style.transform = "translateY(" + top + "px)";
     var base = placeOf(row.items[0]);
     el.dataset.base = String(base);
-    row.items.forEach(function (item, k) { el.appendChild(card(item, base + k)); });
+    row.items.forEach(function (item, k) { el.appendChild(fill(spareCards.pop() || newCard(), item, base + k)); });
     return el;
   }
 
-  function tile(item) {
-    var glyph = L.item.glyphOf(item);
-    return h("div", {class: "tile", style: "background: hsl(" + M.tileHue(item.id) + ", 38%, 42%)"},
-             [h("span", {class: "ttext", text: item.name || item.id}), h("span", {class: "glyph", text: glyph})]);
+  var spareRows = [], spareCards = [];
+  // Takes a row out of the grid; its cards and itself wait to be filled again.
+  function recycle(el) {
+    L.covers.release(el);
+    el.remove();
+    if (!el.classList.contains("row")) return;
+    while (el.firstChild) spareCards.push(el.removeChild(el.firstChild));
+    spareRows.push(el);
   }
 
-  function card(item, index) {
-    var dl = L.downloads.get(item.id);
+  function cardOf(e) { return e.target.closest(".card"); }
+  // A card's lasting parts; what it shows is set by fill. Its handlers find the item of
+  // the moment on the card itself.
+  function newCard() {
+    var c = h("div", {class: "card", role: "gridcell",
+      onclick: function () { active = c.index; markActive(); L.item.openDrawer(c.item); },
+      oncontextmenu: function (e) { e.preventDefault(); active = c.index; markActive(); L.item.menuAt(c.item, e.clientX, e.clientY); }}, [
+      h("div", {class: "cover"}, [
+        h("div", {class: "tile"}, [h("span", {class: "ttext"}), h("span", {class: "glyph"})]),
+        h("button", {type: "button", class: "fav", tabindex: "-1", "aria-label": "收藏",
+          onclick: function (e) { e.stopPropagation(); var it = cardOf(e).item; if (!L.account.isFav(it.id)) L.item.favourite(it); }})]),
+      // The ⋯ menu sits beside the title, so that the meta row holds the date whole.
+      h("div", {class: "chead"}, [h("div", {class: "ctitle"}),
+        h("button", {type: "button", class: "more", text: "⋯", tabindex: "-1", "aria-label": "更多",
+          onclick: function (e) { e.stopPropagation(); var r = e.target.getBoundingClientRect(); L.item.menuAt(cardOf(e).item, r.left, r.bottom); }})]),
+      h("div", {class: "meta"}, [h("span", {class: "date"}), h("span", {class: "price"})])]);
+    c.parts = {cover: c.querySelector(".cover"), tile: c.querySelector(".tile"), fav: c.querySelector(".fav"),
+               title: c.querySelector(".ctitle"), date: c.querySelector(".date"), price: c.querySelector(".price")};
+    return c;
+  }
+
+  // Shows |item| on card |c| at |index| of the grid.
+  function fill(c, item, index) {
+    c.item = item;
+    c.index = index;
+    c.className = "card" + (index === active ? " active" : "");
+    c.title = item.name;
+    c.dataset.id = item.id;
+    c.id = "card-" + index;
+    var cover = c.parts.cover, tileEl = c.parts.tile, favEl = c.parts.fav;
+    // What the last item left on the cover (its picture, badges, progress) goes.
+    for (var k = cover.childNodes.length - 1; k >= 0; k--) {
+      var part = cover.childNodes[k];
+      if (part !== tileEl && part !== favEl) part.remove();
+    }
+    cover.className = "cover";
+    delete cover.dataset.cover;
+    delete cover.dataset.picture;
+    delete cover.dataset.fell;
     // The generated tile stands for the picture until it is drawn over it, and for good
     // when there is none.
-    var cover = h("div", {class: "cover"}, [tile(item)]);
+    tileEl.style.background = "hsl(" + M.tileHue(item.id) + ", 38%, 42%)";
+    tileEl.firstChild.textContent = item.name || item.id;
+    tileEl.lastChild.textContent = L.item.glyphOf(item);
     var url = M.coverUrl(item.photo);
     if (url) L.covers.load(cover, url, cardW, coverH);
     // Two badges at most: ★ (or the ☆ that favourites, on hover) top right; ✓ downloaded,
     // else the folded corner of a read item, bottom right.
     var fav = L.account.isFav(item.id);
-    cover.appendChild(h("button", {type: "button", class: "fav" + (fav ? " on" : ""), tabindex: "-1",
-      "aria-pressed": String(fav), "aria-label": "收藏", title: fav ? "已收藏" : "收藏", text: fav ? "★" : "☆",
-      onclick: function (e) { e.stopPropagation(); if (!L.account.isFav(item.id)) L.item.favourite(item); }}));
+    favEl.className = "fav" + (fav ? " on" : "");
+    favEl.setAttribute("aria-pressed", String(fav));
+    favEl.title = fav ? "已收藏" : "收藏";
+    favEl.textContent = fav ? "★" : "☆";
     if (L.account.isDone(item.id)) cover.appendChild(h("span", {class: "badge-done", role: "img", "aria-label": "已下载", text: "✓"}));
     else if (L.account.isRead(item.id)) cover.appendChild(h("span", {class: "badge-read", role: "img", "aria-label": "已阅读"}));
+    var dl = L.downloads.get(item.id);
     var failed = dl && dl.state === "failed";
     if (failed) {
       // The host's message, and 重试 at hand without hovering.
@@ -234,17 +280,12 @@
     var main = failed ? null : L.item.mainAction(item);
     if (main) cover.appendChild(h("button", {type: "button", class: "main-action primary", tabindex: "-1", text: main[0],
       onclick: function (e) { e.stopPropagation(); main[1](); }}));
+    c.parts.title.textContent = item.name || item.id;
+    c.parts.date.textContent = item.date;
     var price = M.priceLabel(item, L.account.isBought(item.id));
-    var c = h("div", {class: "card" + (index === active ? " active" : ""), role: "gridcell", title: item.name,
-                      "data-id": item.id, id: "card-" + index,
-      onclick: function () { active = index; markActive(); L.item.openDrawer(item); },
-      oncontextmenu: function (e) { e.preventDefault(); active = index; markActive(); L.item.menuAt(item, e.clientX, e.clientY); }},
-      // The ⋯ menu sits beside the title, so that the meta row holds the date whole.
-      [cover, h("div", {class: "chead"}, [h("div", {class: "ctitle", text: item.name || item.id}),
-         h("button", {type: "button", class: "more", text: "⋯", tabindex: "-1", "aria-label": "更多",
-           onclick: function (e) { e.stopPropagation(); var r = e.target.getBoundingClientRect(); L.item.menuAt(item, r.left, r.bottom); }})]),
-       h("div", {class: "meta"}, [h("span", {class: "date", text: item.date}),
-         view && view.local ? null : h("span", {class: "price " + price.kind, text: price.text})])]);
+    c.parts.price.hidden = !!(view && view.local);
+    c.parts.price.className = "price " + price.kind;
+    c.parts.price.textContent = price.text;
     return c;
   }
 
