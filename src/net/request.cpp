@@ -66,10 +66,10 @@ class Socket {
     return Status::Ok();
   }
 
-  // Speaks TLS with |host| from now on; the handshake ends before |deadline|.
-  [[nodiscard]] Status StartTls(const std::string& host, Deadline deadline) {
+  // Speaks TLS with |host| at |port| from now on; the handshake ends before |deadline|.
+  [[nodiscard]] Status StartTls(const std::string& host, int port, Deadline deadline) {
     tls_ = std::make_unique<TlsClient>();
-    return tls_->Connect(fd_.get(), host, deadline);
+    return tls_->Connect(fd_.get(), host, port, deadline);
   }
 
   // Sends all of |piece|; fails when the connection does.
@@ -217,7 +217,7 @@ Status Request::Exchange(const std::string& url, const char* extra_headers, cons
   Socket socket;
   if (Status s = socket.Connect(address, timeout_ms_, tls); !s.ok()) return s;
   if (tls) {
-    if (Status s = socket.StartTls(host, connected); !s.ok()) return s;
+    if (Status s = socket.StartTls(host, port, connected); !s.ok()) return s;
   }
   if (path.empty()) path = "/";
 
