@@ -72,12 +72,10 @@ class Socket {
     return tls_->Connect(fd_.get(), host, port, deadline);
   }
 
-  // Sends all of |piece|; fails when the connection does.
+  // Sends all of |piece| (over TLS, once Flush is called or a record fills); fails when
+  // the connection does.
   [[nodiscard]] Status Send(std::string_view piece) {
-    if (tls_) {
-      return tls_->Write(piece,
-                         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_));
-    }
+    if (tls_) return tls_->Write(piece, SendDeadline());
     while (!piece.empty()) {
       ssize_t n = send(fd_.get(), piece.data(), piece.size(), MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
@@ -87,6 +85,9 @@ class Socket {
     }
     return Status::Ok();
   }
+
+  // Sends what Send left waiting (over TLS).
+  [[nodiscard]] Status Flush() { return tls_ ? tls_->Flush(SendDeadline()) : Status::Ok(); }
 
   // Up to |size| bytes into |buffer|, their count in |received|: 0 when the server
   // closed or the connection broke (both end what is being read). Unavailable when
@@ -116,6 +117,10 @@ class Socket {
   }
 
  private:
+  Deadline SendDeadline() const {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
+  }
+
   platform::UniqueFd fd_;
   int timeout_ms_ = 0;
   std::unique_ptr<TlsClient> tls_;  // goes before the socket it speaks on
@@ -239,7 +244,8 @@ Status Request::Exchange(const std::string& url, const char* extra_headers, cons
          (length == 0 || send_piece("Content-Length: " + std::to_string(length) + "\r\n")) &&
          send_piece("Host: " + host + "\r\n") &&
          (extra_headers == nullptr || *extra_headers == '\0' || send_piece(extra_headers)) &&
-         send_piece("\r\n") && (length == 0 || send_piece(std::string_view(body, length))));
+         send_piece("\r\n") && (length == 0 || send_piece(std::string_view(body, length))) &&
+         socket.Flush().ok());
   // A server may answer before it has taken the whole request: the reply still counts,
   // so whether all of it went is not looked at.
 

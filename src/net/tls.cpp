@@ -65,6 +65,8 @@ Status SharedContext(int (*keep)(SSL*, SSL_SESSION*), std::shared_ptr<ClientCont
     if (!made) return Status::IoError("TLS: no context: " + OpenSslError());
     SSL_CTX_set_min_proto_version(made.get(), TLS1_2_VERSION);
     SSL_CTX_set_verify(made.get(), SSL_VERIFY_PEER, nullptr);
+    // Whole records come from the socket in one read rather than a header and a body.
+    SSL_CTX_set_read_ahead(made.get(), 1);
     // The system's trust store, or the one SSL_CERT_FILE and SSL_CERT_DIR name.
     if (SSL_CTX_set_default_verify_paths(made.get()) != 1)
       return Status::IoError("TLS: no trust store: " + OpenSslError());
@@ -182,6 +184,12 @@ Status TlsClient::Connect(int fd, const std::string& host, int port, Deadline de
 }
 
 Status TlsClient::Write(std::string_view bytes, Deadline deadline) {
+  waiting_.append(bytes);
+  return waiting_.size() >= SSL3_RT_MAX_PLAIN_LENGTH ? Flush(deadline) : Status::Ok();
+}
+
+Status TlsClient::Flush(Deadline deadline) {
+  std::string_view bytes = waiting_;
   while (!bytes.empty()) {
     ERR_clear_error();
     const int n = SSL_write(ssl_.get(), bytes.data(), static_cast<int>(bytes.size()));
@@ -189,8 +197,12 @@ Status TlsClient::Write(std::string_view bytes, Deadline deadline) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
       continue;
     }
-    if (Status s = Retry(n, deadline, "write"); !s.ok()) return s;
+    if (Status s = Retry(n, deadline, "write"); !s.ok()) {
+      waiting_.clear();
+      return s;
+    }
   }
+  waiting_.clear();
   return Status::Ok();
 }
 

@@ -61,8 +61,12 @@ class TlsClient {
   // verify, a name that does not match, a failed handshake).
   [[nodiscard]] platform::Status Connect(int fd, const std::string& host, int port,
                                          Deadline deadline);
-  // Sends all of |bytes| before |deadline|.
+  // Queues |bytes| to be sent, sending what waits before |deadline| once it fills a
+  // record: a record of its own for every small piece would cost a packet, a seal and a
+  // wake-up of the server each.
   [[nodiscard]] platform::Status Write(std::string_view bytes, Deadline deadline);
+  // Sends all that waits before |deadline|.
+  [[nodiscard]] platform::Status Flush(Deadline deadline);
   // Up to |size| bytes into |buffer|, their count in |received|: 0 when the server ended
   // the connection. Unavailable when |deadline| passed first; IoError when the TLS layer
   // failed.
@@ -82,6 +86,7 @@ class TlsClient {
   std::string session_key_;  // the host and port the sessions of this connection are for
   bool verified_ = false;    // the handshake ended with a verified certificate
   SslConnection ssl_;
+  std::string waiting_;  // written, not sent yet
   int fd_ = -1;
 };
 
