@@ -136,8 +136,8 @@ Status TlsClient::Retry(int result, Deadline deadline, const char* what) {
 Status TlsClient::Connect(int fd, const std::string& host, int port, Deadline deadline) {
   fd_ = fd;
   ERR_clear_error();
-  // Each piece of a request is a record of its own, sent at once: waiting to merge it
-  // with the next would cost a round trip for every piece.
+  // Each record leaves at once: the request follows the handshake's last flight, and
+  // waiting for that to be acknowledged first would cost a round trip.
   int on = 1;
   (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   if (Status s = SharedContext(&TlsClient::KeepSession, &context_); !s.ok()) return s;

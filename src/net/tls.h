@@ -55,8 +55,9 @@ struct ClientContext;
 // does not own.
 class TlsClient {
  public:
-  // The handshake with |host| at |port| (sent as the server name unless it is an address), the
-  // certificate verified and matched against |host|, all before |deadline|. Unavailable
+  // The handshake with |host| at |port| (|host| sent as the server name unless it is an
+  // address), the certificate verified and matched against |host|, all before |deadline|
+  // (or a session of the same host, port and trust store resumed). Unavailable
   // when time runs out; IoError naming the reason otherwise (a certificate that does not
   // verify, a name that does not match, a failed handshake).
   [[nodiscard]] platform::Status Connect(int fd, const std::string& host, int port,
