@@ -66,18 +66,16 @@ class Socket {
     return Status::Ok();
   }
 
-  // Speaks TLS with |host| from now on; the handshake ends before |deadline|.
-  [[nodiscard]] Status StartTls(const std::string& host, Deadline deadline) {
+  // Speaks TLS with |host| at |port| from now on; the handshake ends before |deadline|.
+  [[nodiscard]] Status StartTls(const std::string& host, int port, Deadline deadline) {
     tls_ = std::make_unique<TlsClient>();
-    return tls_->Connect(fd_.get(), host, deadline);
+    return tls_->Connect(fd_.get(), host, port, deadline);
   }
 
-  // Sends all of |piece|; fails when the connection does.
+  // Sends all of |piece| (over TLS, once Flush is called or a record fills); fails when
+  // the connection does.
   [[nodiscard]] Status Send(std::string_view piece) {
-    if (tls_) {
-      return tls_->Write(piece,
-                         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_));
-    }
+    if (tls_) return tls_->Write(piece, SendDeadline());
     while (!piece.empty()) {
       ssize_t n = send(fd_.get(), piece.data(), piece.size(), MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
@@ -87,6 +85,9 @@ class Socket {
     }
     return Status::Ok();
   }
+
+  // Sends what Send left waiting (over TLS).
+  [[nodiscard]] Status Flush() { return tls_ ? tls_->Flush(SendDeadline()) : Status::Ok(); }
 
   // Up to |size| bytes into |buffer|, their count in |received|: 0 when the server
   // closed or the connection broke (both end what is being read). Unavailable when
@@ -116,6 +117,10 @@ class Socket {
   }
 
  private:
+  Deadline SendDeadline() const {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
+  }
+
   platform::UniqueFd fd_;
   int timeout_ms_ = 0;
   std::unique_ptr<TlsClient> tls_;  // goes before the socket it speaks on
@@ -217,7 +222,7 @@ Status Request::Exchange(const std::string& url, const char* extra_headers, cons
   Socket socket;
   if (Status s = socket.Connect(address, timeout_ms_, tls); !s.ok()) return s;
   if (tls) {
-    if (Status s = socket.StartTls(host, connected); !s.ok()) return s;
+    if (Status s = socket.StartTls(host, port, connected); !s.ok()) return s;
   }
   if (path.empty()) path = "/";
 
@@ -239,7 +244,8 @@ Status Request::Exchange(const std::string& url, const char* extra_headers, cons
          (length == 0 || send_piece("Content-Length: " + std::to_string(length) + "\r\n")) &&
          send_piece("Host: " + host + "\r\n") &&
          (extra_headers == nullptr || *extra_headers == '\0' || send_piece(extra_headers)) &&
-         send_piece("\r\n") && (length == 0 || send_piece(std::string_view(body, length))));
+         send_piece("\r\n") && (length == 0 || send_piece(std::string_view(body, length))) &&
+         socket.Flush().ok());
   // A server may answer before it has taken the whole request: the reply still counts,
   // so whether all of it went is not looked at.
 

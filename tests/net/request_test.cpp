@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "net/tls.h"
 #include "platform/dialogs.h"
 #include "platform/unique_file.h"
 #include "support/temp_dir.h"
@@ -198,10 +199,26 @@ TEST_F(RequestTest, HttpsSendsTheSameBytesVerifiedAndRefusesEveryCertificateItCa
   EXPECT_EQ(Logged(), expected);
   EXPECT_EQ(head.substr(0, 15), "HTTP/1.1 200 OK");
   EXPECT_EQ(body, "<r>\xD6\xD0</r>");
-  ASSERT_EQ(request_.SendRequest(https("127.0.0.1", "/Storage/XmlFile/Cat.xml"), nullptr, nullptr,
-                                 0, &sent, &head, &body),
-            0)
-      << request_.last_failure().message();
+  // A connection resumes the session of the one before to the same host name under the
+  // same trust store, and no other: not the one of "localhost" for "127.0.0.1", not one
+  // of another trust store (the same CA in another file).
+  const auto resumes = [&](const std::string& host) {
+    const std::uint64_t before = net::ResumedHandshakes();
+    EXPECT_EQ(request_.SendRequest(https(host, "/Storage/XmlFile/Cat.xml"), nullptr, nullptr, 0,
+                                   &sent, &head, &body),
+              0)
+        << request_.last_failure().message();
+    EXPECT_EQ(body, "<r>\xD6\xD0</r>");
+    return net::ResumedHandshakes() - before;
+  };
+  EXPECT_EQ(resumes("127.0.0.1"), 0u);
+  EXPECT_EQ(resumes("127.0.0.1"), 1u);
+  EXPECT_EQ(resumes("localhost"), 1u);
+  std::filesystem::copy_file(ca.ca_file(), log_ / "same-ca.pem");
+  {
+    const ScopedTrust same_ca_elsewhere(log_ / "same-ca.pem");
+    EXPECT_EQ(resumes("127.0.0.1"), 0u);
+  }
 
   // Each refused certificate fails the exchange with its reason, and no byte of the
   // request reaches the server.

@@ -156,8 +156,9 @@ platform::Status VendorServer::UseTls(const std::string& cert_path, const std::s
   net::SslContext context(SSL_CTX_new(TLS_server_method()));
   if (!context) return platform::Status::IoError("TLS: no context");
   SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
-  // The client's connections are each used once: tickets to resume them are of no use.
-  SSL_CTX_set_num_tickets(context.get(), 0);
+  // One ticket after each handshake: the client resumes its next connection with it,
+  // which spares both sides the certificate (the key exchange still runs).
+  SSL_CTX_set_num_tickets(context.get(), 1);
   if (SSL_CTX_use_certificate_chain_file(context.get(), cert_path.c_str()) != 1)
     return platform::Status::Invalid("--tls-cert " + cert_path + ": no PEM certificate chain");
   if (SSL_CTX_use_PrivateKey_file(context.get(), key_path.c_str(), SSL_FILETYPE_PEM) != 1)
