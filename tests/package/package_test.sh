@@ -105,6 +105,7 @@ coproc program {
     LUMORA_LOGIN_HOST="127.0.0.1:$port" lumora --headless "$url/Storage/XmlFile/serverlist.txt" auto \
     2>"$scratch/run.err"
 }
+program_pid=$program_PID
 wait_for() {  # pattern: reads the program's output until a line holds it
   local line
   while IFS= read -r -t 60 line <&"${program[0]}"; do
@@ -118,7 +119,7 @@ echo '{"fscommand":"logon","args":"u=reader|p=secret|a=|b="}' >&"${program[1]}"
 check "the reader signs in" wait_for '"name":"UserPass","value":"true"'
 exec {program[1]}>&-
 cat <&"${program[0]}" >>"$out" || true
-wait "$program_PID" || { echo "FAILED: the program ended with $?"; cat "$scratch/run.err"; failed=1; }
+wait "$program_pid" || { echo "FAILED: the program ended with $?"; cat "$scratch/run.err"; failed=1; }
 
 data=$home/data/vellari
 check "the update installs the data file" test "$(cat "$data/public/upd/news.txt" 2>/dev/null)" = "news of the day"
