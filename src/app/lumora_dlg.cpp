@@ -65,13 +65,27 @@ bool CLumoraDlg::OnInitDialog() {
   // text would be a different folder once converted back, and every file written
   // there would go astray: the program says so and ends instead.
   std::string current, data_home, program_file;
-  if (!FromSystemPath(platform::CurrentDirectory(), kUnusableFolder, &current) ||
+  const std::string native_program = platform::ProgramFile();
+  const bool system_program =
+      platform::IsSystemProgramFolder(native_program.substr(0, native_program.rfind('/')));
+  if ((!system_program &&
+       !FromSystemPath(platform::CurrentDirectory(), kUnusableFolder, &current)) ||
       !FromSystemPath(platform::DataHome(), kUnusableFolder, &data_home) ||
-      !FromSystemPath(platform::ProgramFile(), kUnusableFolder, &program_file))
+      !FromSystemPath(native_program, kUnusableFolder, &program_file))
     return false;
+  app_data_path_ = data_home;
+  data_folder_ = WithTrailingSlash(app_data_path_) + "vellari/";
 
-  // Program folder: the current directory with a trailing separator.
-  program_folder_ = WithTrailingSlash(current);
+  // Program folder: the current directory with a trailing separator. A program of the
+  // system's packages lives in a folder no user may write: the user folders, the search
+  // results and its other files of the run then go to the data folder's "shelves/",
+  // made here (when that fails, each write there fails and says so).
+  if (system_program) {
+    program_folder_ = data_folder_ + kSystemProgramFolder + "/";
+    static_cast<void>(platform::MakeDirectories(ansi::NativePath(program_folder_)));
+  } else {
+    program_folder_ = WithTrailingSlash(current);
+  }
 
   LoadMovie(program_file);
   flash_.AlignMode(5);
@@ -81,8 +95,6 @@ bool CLumoraDlg::OnInitDialog() {
   flash_.SetVariable("UpdatedFile", "0");
   flash_.SetVariable("TotalUpdateFile", "0");
 
-  app_data_path_ = data_home;
-  data_folder_ = WithTrailingSlash(app_data_path_) + "vellari/";
   const std::string public_folder = data_folder_ + "public";
   // What a replacement killed half-way left behind goes before anything is written.
   // Under the locks of the folders, when some process has ever taken them: then no

@@ -32,6 +32,9 @@ class CLumoraDlg : public platform::WindowEvents {
   static constexpr const char* kQuitQuestion = "确定要退出吗？";
   static constexpr const char* kQuitCaption = "提示";
   static constexpr const char* kUnusableFolder = "文件夹名称无效，无法使用：";
+  // The data folder's stand-in for the program folder of a program of the system's
+  // packages (see OnInitDialog).
+  static constexpr const char* kSystemProgramFolder = "shelves";
   static constexpr const char* kUnusableFile = "文件名称无效，无法添加：";
   static constexpr const char* kCannotMakeFolder = "不能创建目录 ";
   // "系统设置" could not switch the autostart entry as asked.

@@ -61,4 +61,21 @@ Status MakeDirectory(const std::string& path) {
   return PosixError(path, errno);
 }
 
+Status MakeDirectories(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string part = path.substr(0, slash);
+    if (!part.empty() && !IsDirectory(part) && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+      return PosixError(part, errno);
+    if (slash == std::string::npos) break;
+  }
+  return IsDirectory(path) ? Status::Ok() : PosixError(path, ENOTDIR);
+}
+
+bool IsSystemProgramFolder(const std::string& folder) {
+  const auto within = [&folder](const std::string& base) {
+    return folder == base || folder.starts_with(base + "/");
+  };
+  return within("/usr") && !within("/usr/local");
+}
+
 }  // namespace platform

@@ -21,6 +21,13 @@ std::string ProgramFile();
 bool IsDirectory(const std::string& path);
 // Makes the folder |path| unless it is one already (its parent must exist).
 Status MakeDirectory(const std::string& path);
+// Makes the folder |path| and those above it that are missing (an absolute path).
+Status MakeDirectories(const std::string& path);
+// True when the program folder |folder| (an absolute path) belongs to the system's
+// packages: it lies under /usr, but not under /usr/local, which is the administrator's
+// own. Such a folder is no user's to write, and its files are replaced by the package
+// manager alone, never by the program itself.
+bool IsSystemProgramFolder(const std::string& folder);
 
 }  // namespace platform
 

@@ -31,6 +31,7 @@ constexpr const char* kNoServerListUrl =
 constexpr const char* kTooManyDownloads = "最多只能有10个文件同时下载";
 constexpr const char* kRunUnderWay = "更新正在进行，请稍后再试";
 constexpr const char* kNotVerified = "未找到发布密钥，更新文件未经签名验证";
+constexpr const char* kUpdatedByPackages = "程序本身由系统的软件包更新，此处只更新数据文件";
 constexpr int kRefusedEntryCode = 7;  // "创建本地文件失败": the file is never made
 
 // Why a fetched manifest was not loaded, for the log.
@@ -374,6 +375,12 @@ void CAutoUpdateClientDlg::ReadManifest(const std::string& path, const std::stri
                 ", 原因: " + LoadErrorText(manifest_.GetLoadError()));
     RemoveFetchFile(path);
     return;
+  }
+  // A program of the system's packages keeps the data folder's release; its own files
+  // are the package manager's.
+  if (manifest_.folders().program_folder_is_system && !packages_said_) {
+    Log(kUpdatedByPackages);
+    packages_said_ = true;
   }
   std::string lacking;
   if (release && manifest_.FindEntryWithoutLengthOrDigest(&lacking)) {

@@ -206,7 +206,8 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
     std::string server_label;
   };
   std::map<std::uint64_t, PendingManifest> pending_manifests_;
-  bool unverified_said_ = false;                    // the log said releases are not verified
+  bool unverified_said_ = false;  // the log said releases are not verified
+  bool packages_said_ = false;    // the log said the system's packages update the program
   std::optional<std::uint64_t> loaded_release_;     // the signed release last read
   std::optional<std::uint64_t> release_to_record_;  // the release being installed
   bool reported_ = false;                           // a DLRatio report has been made

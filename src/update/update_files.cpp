@@ -248,6 +248,8 @@ BaseFolders BaseFolders::ForThisUser() {
   folders.program_files = {program, ansi::CorePathLossy(platform::DesktopModulePath())};
   folders.release_keys = folders.current_dir + "/" + ReleaseTrust::kKeyFileName;
   folders.installed_release = data_folder + "/" + InstalledRelease::kFileName;
+  folders.program_folder_is_system =
+      platform::IsSystemProgramFolder(ansi::NativePath(folders.current_dir));
   return folders;
 }
 
@@ -269,6 +271,7 @@ bool CUpdateFiles::Load(const std::string& path) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   Clear();
   refused_.clear();
+  left_to_packages_ = 0;
   std::string bytes;
   if (platform::Status read =
           platform::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &bytes);
@@ -410,6 +413,10 @@ bool CUpdateFiles::Load(const std::string& path) {
 
     // Its folders are made only when its file is downloaded.
     const std::string& base = BaseFolderOf(entry->install_dir_);
+    if (folders_.program_folder_is_system && &base == &folders_.current_dir) {
+      ++left_to_packages_;
+      continue;
+    }
     entry->target_path_ = (local.empty() ? base : base + "/" + local) + "/" + entry->file_name_;
     entries_.push_back(std::move(entry));
   }
@@ -434,6 +441,11 @@ LoadError CUpdateFiles::GetLoadError() const {
 std::vector<RefusedEntry> CUpdateFiles::GetRefused() const {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   return refused_;
+}
+
+std::size_t CUpdateFiles::GetLeftToPackages() const {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  return left_to_packages_;
 }
 
 std::size_t CUpdateFiles::CheckUpdates() {

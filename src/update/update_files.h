@@ -55,6 +55,10 @@ struct BaseFolders {
   std::string release_keys;  // current_dir + "/release-keys.pub"
   // The number of the installed release (InstalledRelease); empty: none kept.
   std::string installed_release;  // data folder + "/installed-release.txt"
+  // The program folder belongs to the system's packages (platform::IsSystemProgramFolder):
+  // the package manager replaces the program's files, so the entries installed below
+  // CURRENTDIR are left out of every release.
+  bool program_folder_is_system = false;
 
   // The folders of this process and user, where the data folder is the data home +
   // "/vellari". Nothing is created.
@@ -121,6 +125,9 @@ class CUpdateFiles {
   [[nodiscard]] bool FindEntryWithoutLengthOrDigest(std::string* file_name) const;
   // The entries the last Load did not take, in document order.
   std::vector<RefusedEntry> GetRefused() const;
+  // The number of entries of the last Load left to the system's packages (those below
+  // CURRENTDIR when BaseFolders::program_folder_is_system holds).
+  std::size_t GetLeftToPackages() const;
 
   // Decides every entry, removes (and deletes) those that need no update and returns
   // the number left.
@@ -176,6 +183,7 @@ class CUpdateFiles {
   mutable std::recursive_mutex lock_;
   std::list<std::unique_ptr<CUpdateFile>> entries_;
   std::vector<RefusedEntry> refused_;
+  std::size_t left_to_packages_ = 0;
   LoadError load_error_ = LoadError::kNone;
   BaseFolders folders_;
   std::string base_url_;

@@ -90,6 +90,22 @@ TEST(FoldersTest, MakeDirectoryMakesOneLevelAndSaysWhyItCannot) {
   EXPECT_FALSE(file.ok());
   EXPECT_NE(file.message().find(dir / "file"), std::string::npos) << file.ToString();
   EXPECT_EQ(dir.Read("file"), "kept");
+
+  // Every missing level, and a file in the way of one of them stops it.
+  EXPECT_TRUE(platform::MakeDirectories(dir / "a/b/c").ok());
+  EXPECT_TRUE(platform::IsDirectory(dir / "a/b/c"));
+  EXPECT_FALSE(platform::MakeDirectories(dir / "file/d").ok());
+}
+
+TEST(FoldersTest, OnlyFoldersOfTheSystemsPackagesAreTheSystems) {
+  EXPECT_TRUE(platform::IsSystemProgramFolder("/usr/lib/lumora"));
+  EXPECT_TRUE(platform::IsSystemProgramFolder("/usr/bin"));
+  // The administrator's own programs and the user's are not.
+  EXPECT_FALSE(platform::IsSystemProgramFolder("/usr/local/lib/lumora"));
+  EXPECT_FALSE(platform::IsSystemProgramFolder("/usr/local"));
+  EXPECT_FALSE(platform::IsSystemProgramFolder("/home/reader/.local/lib/lumora"));
+  EXPECT_FALSE(platform::IsSystemProgramFolder("/usrlocal/lib"));
+  EXPECT_FALSE(platform::IsSystemProgramFolder("/opt/usr/lib"));
 }
 
 }  // namespace

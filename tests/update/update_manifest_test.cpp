@@ -86,6 +86,19 @@ TEST_F(ManifestTest, DirectoryMacrosPlaceTheFiles) {
   for (const char* folder : {"prog/a", "data/vellari", "prog/c"})
     EXPECT_FALSE(files.IsPathExist(dir_ / folder)) << folder;
   EXPECT_EQ(files.GetLoadError(), update::LoadError::kNone);
+  EXPECT_EQ(files.GetLeftToPackages(), 0u);
+
+  // A program folder of the system's packages: what would go into it is theirs, and
+  // only the data folder's files are taken (the same manifest, loaded again).
+  folders_.program_folder_is_system = true;
+  CUpdateFiles packaged(folders_);
+  ASSERT_TRUE(packaged.Load(dir_ / "manifest.xml"));
+  EXPECT_EQ(packaged.GetLeftToPackages(), 4u);
+  ASSERT_EQ(packaged.GetCount(), 4u);
+  for (const char* path : {"data/1.txt", "data/vellari/windows/2.txt", "data/vellari/system/3.txt",
+                           "data/vellari/public/7.txt"})
+    EXPECT_EQ(packaged.PopFront()->target_path(), dir_ / path);
+  EXPECT_TRUE(packaged.GetRefused().empty());
 }
 
 TEST_F(ManifestTest, FileElementsAreReadAtAnyDepthAndOutsideProduct) {
