@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "movie_home.h"
 #include "support/lumora_process.h"
 #include "support/temp_dir.h"
 #include "support/vendor_process.h"
@@ -89,10 +90,7 @@ int main(int argc, char** argv) {
   }
   TempDir home;
   const fs::path res = fs::path(LUMORA_SOURCE_DIR) / "res";
-  const std::string public_dir = home / "data/vellari/public";
-  fs::create_directories(public_dir);
-  fs::copy(res / "sample", public_dir, fs::copy_options::recursive);
-  fs::copy(res / "settings" / "vellariInfo.xml", public_dir + "/vellariInfo.xml");
+  const std::string public_dir = movie_bench::MakeDataFolder(home);
   for (const auto& entry : fs::directory_iterator(res / "local"))
     if (entry.path().extension() == ".jpg")
       fs::copy(entry.path(), public_dir + "/local/" + entry.path().filename().string(),
@@ -120,24 +118,9 @@ int main(int argc, char** argv) {
           std::to_string(kItems) + "\" 最大值=\"1000\">\n    <分类 id=\"杂志精选\" 总数=\"" +
           std::to_string(kItems) + "\" 最大值=\"100\">\n" + items + "    </分类>\n</目录>\n"));
   const std::string program_dir = home / "program";
-  fs::create_directories(program_dir);
-  const std::string program = InstallProgram(program_dir);
-  // The baseline in a folder of its own, started from the same program folder.
-  std::string baseline;
-  if (argc > 2) {
-    const fs::path from(argv[2]), folder = home / "baseline";
-    fs::create_directories(folder);
-    baseline = (folder / "lumora").string();
-    fs::copy_file(from, baseline);
-    const fs::path module = from.parent_path() / fs::path(LUMORA_DESKTOP_MODULE).filename();
-    if (fs::exists(module)) fs::copy_file(module, folder / module.filename());
-  }
-  // No server answers: the program never waits on the network for its catalogue.
-  for (const char* name : {"LUMORA_SHOP_HOST", "LUMORA_LOGIN_HOST", "LUMORA_SHARE_HOST_1",
-                           "LUMORA_SHARE_HOST_2", "LUMORA_SHARE_HOST_3"})
-    setenv(name, "127.0.0.1:9", 1);
-  setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+  const std::string program = movie_bench::InstallProgramIn(home);
+  const std::string baseline = argc > 2 ? movie_bench::InstallBaseline(home, argv[2]) : "";
+  movie_bench::UseHome(home);
 
   // The program's grid builds only the rows in view: the cards of its first layout are
   // counted once, and the static page holds as many.

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "movie_home.h"
 #include "support/lumora_process.h"
 #include "support/temp_dir.h"
 #include "support/webdriver_client.h"
@@ -231,29 +232,10 @@ int main(int argc, char** argv) {
   }
   signal(SIGPIPE, SIG_IGN);
   TempDir home;
-  const fs::path res = fs::path(LUMORA_SOURCE_DIR) / "res";
-  const std::string public_dir = home / "data/vellari/public";
-  fs::create_directories(public_dir);
-  fs::copy(res / "sample", public_dir, fs::copy_options::recursive);
-  fs::copy(res / "settings" / "vellariInfo.xml", public_dir + "/vellariInfo.xml");
-  WriteCovers(public_dir + "/book");
-  const std::string program_dir = home / "program";
-  fs::create_directories(program_dir);
-  const std::string program = InstallProgram(program_dir);
-  std::string baseline;
-  if (argc > 1) {
-    const fs::path from(argv[1]), folder = home / "baseline";
-    fs::create_directories(folder);
-    baseline = (folder / "lumora").string();
-    fs::copy_file(from, baseline);
-    const fs::path module = from.parent_path() / fs::path(LUMORA_DESKTOP_MODULE).filename();
-    if (fs::exists(module)) fs::copy_file(module, folder / module.filename());
-  }
-  for (const char* name : {"LUMORA_SHOP_HOST", "LUMORA_LOGIN_HOST", "LUMORA_SHARE_HOST_1",
-                           "LUMORA_SHARE_HOST_2", "LUMORA_SHARE_HOST_3"})
-    setenv(name, "127.0.0.1:9", 1);
-  setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+  WriteCovers(movie_bench::MakeDataFolder(home) + "/book");
+  const std::string program = movie_bench::InstallProgramIn(home);
+  const std::string baseline = argc > 1 ? movie_bench::InstallBaseline(home, argv[1]) : "";
+  movie_bench::UseHome(home);
 
   int failed = 0;
   std::printf("large catalogues in the movie (one session each)\n");

@@ -20,6 +20,10 @@ window.Lumora = (function () {
     return e;
   };
   L.$ = function (id) { return document.getElementById(id); };
+  // The page's local storage, or null where it may not be used.
+  L.storage = function () {
+    try { return window.localStorage; } catch (e) { return null; }
+  };
 
   // The host's command, logged for tests in L.sent. The sign-in's text carries the
   // password: "logon" is logged without it, so the page keeps no password once sent.

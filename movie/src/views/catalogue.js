@@ -110,7 +110,7 @@
     }
     L.$("empty").hidden = true;
     // A large catalogue is shown part by part as it is read, in the file's order; a view in another order waits for the reader's places of its items.
-    var order = M.storedOrder(storage(), view.key);
+    var order = M.storedOrder(L.storage(), view.key);
     var shownParts = false, partQueued = false, latest = null;
     function showPart() {
       partQueued = false;
@@ -205,11 +205,9 @@
   };
   // The groups of |cat| that |view| shows: its own group on the shelf, none empty.
   function shownGroups(view, cat) {
-    var groups = cat.groups.filter(function (g) { return g && (!view.shelfGroup || g.id === view.shelfGroup); });
-    return groups.filter(function (g) { return g.items.length > 0; });
-  }
-  function storage() {
-    try { return window.localStorage; } catch (e) { return null; }
+    return cat.groups.filter(function (g) {
+      return g && g.items.length > 0 && (!view.shelfGroup || g.id === view.shelfGroup);
+    });
   }
   // The search results' groups: the categories searched, in their order, from their own
   // catalogues (the results file keeps all in one group).

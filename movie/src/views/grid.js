@@ -52,7 +52,7 @@
       scroller.hidden = !g.length;
       // An empty view shows no grid, but its buttons still name its order.
       var shownView = v || L.state.view;
-      if (shownView) order = M.storedOrder(storage(), shownView.key);
+      if (shownView) order = M.storedOrder(L.storage(), shownView.key);
       var keep = flat[active];
       var same = v === grid.lastView;
       arrange();
@@ -68,7 +68,7 @@
     setOrder: function (key) {
       if (!M.isOrder(key)) return;
       order = key;
-      var s = storage();
+      var s = L.storage();
       try { if (s && view) s.setItem(M.orderStorageKey(view.key), key); } catch (e) { /* full or private */ }
       arrange();
       active = 0;
@@ -289,9 +289,6 @@
     return c;
   }
 
-  function storage() {
-    try { return window.localStorage; } catch (e) { return null; }
-  }
   // The shown groups: the view's groups in the chosen order, and every item's place.
   function arrange() {
     groups = M.orderGroups(source, order);
