@@ -199,8 +199,8 @@ window.Lumora = (function () {
     });
   };
   // Catalogues are parsed by a worker of their own, one per read, so that a large one
-  // never holds the page up; it is made from the model's text and the worker's, both in
-  // this page. Where no worker can run, the page parses them itself.
+  // never holds the page up; it is made from the text of the model's parts it needs
+  // (#model-script) and the worker's, both in this page. Where no worker can run, the page parses them itself.
   // One worker is kept ready, its scripts already run, for the next read.
   var workerUrl = null, spare = null;
   function makeWorker() {

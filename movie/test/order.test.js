@@ -2,7 +2,7 @@
 "use strict";
 const test = require("node:test");
 const assert = require("node:assert/strict");
-const M = require("../src/model.js");
+const M = Object.assign({}, require("../src/model/order.js"), require("../src/model/rows.js"));
 
 const item = (id, name, date) => ({id, name, date});
 const ids = (groups) => groups.map((g) => g.items.map((i) => i.id));

@@ -123,11 +123,11 @@
       fav = new Set(); bought = new Set(); done = new Map(); read = new Set();
       cat.groups.forEach(function (g) {
         g.items.forEach(function (it) {
-          if (g.id === "我的收藏") fav.add(it.id);
-          if (g.id === "已购买") bought.add(it.id);
-          if (g.id === "已阅读") read.add(it.id);
-          if (g.id === "已下载") done.set(it.id, it.RDurl);
-          if (g.id === "正在下载") L.downloads.known(it);
+          if (g.id === M.SHELF.fav) fav.add(it.id);
+          if (g.id === M.SHELF.bought) bought.add(it.id);
+          if (g.id === M.SHELF.read) read.add(it.id);
+          if (g.id === M.SHELF.done) done.set(it.id, it.RDurl);
+          if (g.id === M.SHELF.running) L.downloads.known(it);
         });
       });
     },

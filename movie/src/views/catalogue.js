@@ -13,7 +13,7 @@
   // Audio and 杂项 (software) covers are square.
   views.audio.square = views.mics.square = true;
   views.local = {key: "local", title: "本地文件", glyph: "▤", folder: "data", file: M.LOCAL.file, local: true};
-  var SHELF = {fav: "我的收藏", bought: "已购买", done: "已下载", read: "已阅读", running: "正在下载"};
+  var SHELF = M.SHELF;
   Object.keys(SHELF).forEach(function (k) {
     views[k] = {key: k, title: SHELF[k], glyph: {fav: "★", bought: "¥", done: "✓", read: "◉", running: "↓"}[k],
                 folder: "current", shelfGroup: SHELF[k]};

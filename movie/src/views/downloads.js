@@ -168,7 +168,7 @@
     // its transfer first.
     cancel: function (id) {
       if (!L.state.signedIn) return;
-      if (!L.send("Del", M.texts.itemRef(M.shelfFile(L.state.user), "正在下载", id))) return;
+      if (!L.send("Del", M.texts.itemRef(M.shelfFile(L.state.user), M.SHELF.running, id))) return;
       var d = list.get(id);
       if (d) closeToast(d);
       list.delete(id);
