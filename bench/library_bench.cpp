@@ -17,6 +17,7 @@
 #include <map>
 #include <string>
 
+#include "account/purchased_list.h"
 #include "app/local_file_info.h"
 #include "library/catalogue_scan.h"
 #include "library/local_books.h"
@@ -28,6 +29,7 @@
 #include "platform/folders.h"
 #include "ratio_reporter.h"
 
+using account::ImportPurchasedList;
 using library::AddLocalBook;
 using library::Catalogue;
 using library::CatalogueFolders;
@@ -35,7 +37,6 @@ using library::CatalogueReading;
 using library::CatalogueScan;
 using library::CopyItemToGroup;
 using library::CreateUserShelf;
-using library::ImportPurchasedList;
 using library::Search;
 
 namespace {

@@ -16,31 +16,14 @@
 #include "../tests/support/temp_dir.h"
 #include "../tests/support/test_ca.h"
 #include "../tests/support/vendor_process.h"
-#include "library/md5.h"
+#include "account/md5.h"
 #include "net/reply_value.h"
 #include "net/request.h"
 #include "net/tls.h"
-#include "platform/dialogs.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// No dialog opens unless a sign-in fails, which ends the benchmark.
-class NoDialogs : public platform::Dialogs {
- public:
-  void Message(const std::string& text, const std::string&) override {
-    std::fprintf(stderr, "sign_in_bench: %s\n", text.c_str());
-    std::exit(1);
-  }
-  bool Question(const std::string&, const std::string&) override { return false; }
-  void About() override {}
-  bool OpenFiles(const std::vector<platform::FileFilter>&, bool,
-                 std::vector<std::string>*) override {
-    return false;
-  }
-  bool Form(platform::FormSpec*) override { return false; }
-};
 
 // One sign-in at |url|; its time in seconds. Ends the program unless it succeeds.
 double SignIn(net::Request& request, const std::string& url) {
@@ -48,6 +31,10 @@ double SignIn(net::Request& request, const std::string& url) {
   const auto start = Clock::now();
   request.Retrieve(false, url, &sent, &head, &body);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (!request.last_failure().ok()) {
+    std::fprintf(stderr, "sign_in_bench: %s\n", request.failure_text().c_str());
+    std::exit(1);
+  }
   if (net::ReplyValue(body, "Code") != "0") {
     std::fprintf(stderr, "sign_in_bench: refused at %s\n", url.c_str());
     std::exit(1);
@@ -71,12 +58,11 @@ int main(int argc, char** argv) {
   VendorProcess plain({"--root", root.path()});
   VendorProcess tls({"--root", root.path(), "--tls-cert", service.cert, "--tls-key", service.key});
   const std::string query = std::string("/login4shelf.aspx?username=reader&password=") +
-                            library::MD5String("QornellGateway19981124secret");
+                            account::MD5String("QornellGateway19981124secret");
   const std::string http = "http://127.0.0.1:" + std::to_string(plain.port()) + query;
   const std::string https = "https://127.0.0.1:" + std::to_string(tls.port()) + query;
 
-  NoDialogs dialogs;
-  net::Request request(dialogs);
+  net::Request request;
   for (int i = 0; i < 10; ++i) (void)(SignIn(request, http) + SignIn(request, https));
   double http_total = 0, https_total = 0;
   for (int i = 0; i < rounds; ++i) {

@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <string>
 
+#include "account/purchased_list.h"
 #include "fuzz_files.h"
 #include "library/catalogues.h"
-#include "library/shelf_operations.h"
 #include "net/reply_value.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string reply(reinterpret_cast<const char*>(data), size);
-  for (const library::PurchasedEntry& entry : library::ParsePurchasedList(reply)) {
+  for (const account::PurchasedEntry& entry : account::ParsePurchasedList(reply)) {
     if (entry.item_id.size() > 63 || entry.category.size() > 63 || entry.class_id.size() > 63)
       fuzz::Fail("a value longer than 63 bytes");
     library::Catalogue catalogue;

@@ -23,22 +23,8 @@
 #include "net/reply_header.h"
 #include "net/request.h"
 #include "net/tls.h"
-#include "platform/dialogs.h"
 
 namespace {
-
-// Dialogs of no one: a failed request shows its message here, and it is not looked at.
-class NoDialogs : public platform::Dialogs {
- public:
-  void Message(const std::string&, const std::string&) override {}
-  bool Question(const std::string&, const std::string&) override { return false; }
-  void About() override {}
-  bool OpenFiles(const std::vector<platform::FileFilter>&, bool,
-                 std::vector<std::string>*) override {
-    return false;
-  }
-  bool Form(platform::FormSpec*) override { return false; }
-};
 
 struct Server {
   net::SslContext context;
@@ -124,8 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string reply(reinterpret_cast<const char*>(data), size);
   Server& server = TheServer();
   std::thread answering([&] { Answer(server, reply); });
-  NoDialogs dialogs;
-  net::Request request(dialogs);
+  net::Request request;
   request.set_timeout_ms(5000);
   std::string sent, head, body;
   const int result = request.SendRequest("https://127.0.0.1:" + std::to_string(server.port) + "/x",

@@ -3,62 +3,24 @@
 #include <cstdio>
 #include <string>
 
-#include "app/field_list.h"
 #include "app/lumora_app.h"
 #include "app/lumora_dlg.h"
 #include "app/stale_temporaries.h"
+#include "fields/field_list.h"
 #include "library/catalogues.h"
-#include "library/md5.h"
-#include "library/shelf_operations.h"
-#include "net/reply_value.h"
 #include "platform/ansi.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 
 namespace app {
 
+using fields::ReadFieldList;
+
 using library::CreateUserShelf;
-using library::ImportPurchasedList;
-using library::MD5String;
-using net::ReplyValue;
 
 namespace {
 
-constexpr const char* kSalt = "QornellGateway19981124";
 constexpr std::size_t kShareUrlBytes = 511;
-
-// The login's own escaping of query values: space, "&", "=" and ";" are escaped, every
-// other byte (code-page text included) goes as it stands.
-std::string UrlEscape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case ' ':
-        out += '+';
-        break;
-      case '&':
-        out += "%26";
-        break;
-      case '=':
-        out += "%3D";
-        break;
-      case ';':
-        out += "%3B";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-// A user name that can be a folder of its own inside the program folder: not empty,
-// no separator ('/'; a backslash is an ordinary character here, and the second byte of
-// characters such as 乗), not "." or "..", no zero byte.
-bool IsUsableUserName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of(std::string("/\0", 2)) == std::string::npos;
-}
 
 bool IsAsciiAlnum(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -119,83 +81,48 @@ std::string CutUrl(std::string url, std::size_t max) {
 }  // namespace
 
 void CLumoraDlg::OnLogon(const std::string& args) {
-  std::string unused_3, unused_4;
-  user_name_.clear();
-  password_.clear();
-  (void)ReadFieldList(args,
-                      {{&user_name_, 64}, {&password_, 64}, {&unused_3, 64}, {&unused_4, 64}});
-  // Only the digest of the salted password is sent; the password itself is dropped
-  // at once.
-  password_.insert(0, kSalt);
-  const std::string digest = MD5String(password_.c_str());
-  password_.assign(password_.size(), '\0');
-  password_.clear();
-
-  request_method_ = 0;
-  request_text_.clear();
-  reply_header_.clear();
-  reply_body_.clear();
-  request_.Retrieve(false,
-                    DeploymentSettings::ServerUrl(app_.deployment().login_host) +
-                        "/login4shelf.aspx?username=" + UrlEscape(user_name_) +
-                        "&password=" + UrlEscape(digest),
-                    &request_text_, &reply_header_, &reply_body_);
-  if (ReplyValue(reply_body_, "Code") != "0") {
-    flash_.SetVariable("UserName", user_name_);
+  const DeploymentSettings& hosts = app_.deployment();
+  if (!user_.SendSignIn(args, DeploymentSettings::ServerUrl(hosts.login_host)))
+    TellRetrieveFailed();
+  if (!user_.TakeSignInReply()) {
+    flash_.SetVariable("UserName", user_.user_name());
     flash_.SetVariable("UserPass", "false");
     return;
   }
-  user_id_ = ReplyValue(reply_body_, "UserID");
-  flash_.SetVariable("UserID", user_id_);
-  flash_.SetVariable("UserName", user_name_);
+  flash_.SetVariable("UserID", user_.user_id());
+  flash_.SetVariable("UserName", user_.user_name());
   flash_.SetVariable("UserPass", "true");
 
   // The user's folder, shelf file and downloads lie in the program folder. A name that
   // cannot be a folder there (it would lead elsewhere) fails as a folder that cannot
-  // be made, and no shelf stays recorded: not even the one of an earlier sign-in, which
-  // belongs to another user.
-  if (!IsUsableUserName(user_name_)) {
-    user_shelf_path_.clear();
+  // be made.
+  const std::string user_folder = user_.RecordShelfIn(program_folder_);
+  if (user_folder.empty() || !MakeUserFolders(user_folder)) {
     platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
     return;
   }
-  const std::string user_folder = program_folder_ + user_name_;
-  user_shelf_path_ = user_folder + "/" + user_name_ + ".xml";
-  bool made = true;
-  {
-    // Another program signing the same user in makes the folder and the shelf file
-    // once, and removes no temporary file of a replacement it is making.
-    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
-    if (!platform::IsDirectory(ansi::NativePath(user_folder))) {
-      made = platform::MakeDirectory(ansi::NativePath(user_folder)).ok();
-      if (made) (void)CreateUserShelf(user_shelf_path_);
-    }
-    if (made) {
-      RemoveStaleUserTemporaries(user_folder);
-      made = platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")).ok();
-    }
+  downloads_.TakeStockOfPartialDownloads();
+}
+
+bool CLumoraDlg::MakeUserFolders(const std::string& user_folder) {
+  // Another program signing the same user in makes the folder and the shelf file
+  // once, and removes no temporary file of a replacement it is making.
+  const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
+  if (!platform::IsDirectory(ansi::NativePath(user_folder))) {
+    if (!platform::MakeDirectory(ansi::NativePath(user_folder)).ok()) return false;
+    (void)CreateUserShelf(user_.user_shelf_path());
   }
-  if (!made) {
-    platform_.dialogs().Message(kCannotMakeFolder, ApplicationTitleUtf8());
-    return;
-  }
-  TakeStockOfPartialDownloads();
+  RemoveStaleUserTemporaries(user_folder);
+  return platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")).ok();
 }
 
 void CLumoraDlg::OnPurchasedList(const std::string&) {
-  request_method_ = 0;
-  request_text_.clear();
-  reply_header_.clear();
-  reply_body_.clear();
-  const std::string digest = MD5String(user_id_.c_str());
-  request_.Retrieve(false,
-                    DeploymentSettings::ServerUrl(app_.deployment().shop_host) +
-                        "/GetBuyedList.aspx?UserID=" + user_id_ + "&p=" + digest,
-                    &request_text_, &reply_header_, &reply_body_);
+  if (!user_.SendPurchasedListRequest(DeploymentSettings::ServerUrl(app_.deployment().shop_host)))
+    TellRetrieveFailed();
   // Without a sign-in there is no shelf to import into, whatever the shop answered.
   // The movie hears the end of the import ("true" once the shelf holds the purchases)
   // and reads the shelf itself.
-  if (!CheckSignedIn() || ReplyValue(reply_body_, "Code") != "0") {
+  if (!CheckSignedIn() || !user_.PurchasedListAccepted()) {
     flash_.SetVariable("RetValYigoumai", "false");
     return;
   }
@@ -204,10 +131,15 @@ void CLumoraDlg::OnPurchasedList(const std::string&) {
     // Locked once the reply is in, and only for the file work: the lock never waits for
     // the network or the user.
     const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
-    ImportPurchasedList(catalogue_folders(), user_shelf_path_, reply_body_, &unsaved);
+    user_.ImportPurchases(catalogue_folders(), &unsaved);
   }
   if (unsaved) TellCannotSave();
   flash_.SetVariable("RetValYigoumai", unsaved ? "false" : "true");
+}
+
+void CLumoraDlg::TellRetrieveFailed() {
+  platform_.dialogs().Message(std::string(kFailedMessage) + "\n" + user_.request().failure_text(),
+                              "");
 }
 
 void CLumoraDlg::OnShare(const std::string& args) {

@@ -26,7 +26,8 @@ CLumoraDlg::CLumoraDlg(const CLumoraApp& app, platform::Platform& platform)
       platform_(platform),
       flash_(platform.player()),
       mover_(platform.window(), [this](int width, int height) { SetStageSize(width, height); }),
-      request_(platform.dialogs()) {
+      downloads_(*this, user_),
+      search_(*this) {
   flash_.SetFSCommandHandler(
       [this](const std::string& command, const std::string& args) { OnFSCommand(command, args); });
   platform_.window().SetEvents(this);
@@ -34,6 +35,7 @@ CLumoraDlg::CLumoraDlg(const CLumoraApp& app, platform::Platform& platform)
 
 CLumoraDlg::~CLumoraDlg() {
   // Transfers end (and their threads are joined) before the window they report to.
+  downloads_.SetUpdateClient(nullptr);
   update_client_.reset();
   platform_.window().SetEvents(nullptr);
 }
@@ -132,6 +134,7 @@ bool CLumoraDlg::OnInitDialog() {
                                              platform_.dialogs(), platform_.shell()},
       app_.server_list_url(), app_.auto_update());
   update_client_->SetFlashControl(&flash_);
+  downloads_.SetUpdateClient(update_client_.get());
   update_client_->SetDownloadEnd(
       [this](const std::string& key, int result, const std::string& message) {
         OnDownloadEnd(key, result, message);

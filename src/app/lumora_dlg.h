@@ -4,15 +4,15 @@
 #ifndef LUMORA_APP_LUMORA_DLG_H_
 #define LUMORA_APP_LUMORA_DLG_H_
 
-#include <map>
 #include <memory>
 #include <string>
 
-#include "app/shockwave_flash.h"
+#include "account/signed_in_user.h"
+#include "app/movie_bridge.h"
+#include "app/shelf_downloads.h"
+#include "app/shelf_search.h"
 #include "app/window_mover.h"
 #include "library/catalogues.h"
-#include "library/xml_element.h"
-#include "net/request.h"
 #include "platform/folder_lock.h"
 #include "platform/platform.h"
 #include "update/auto_update_client_dlg.h"
@@ -45,6 +45,9 @@ class CLumoraDlg : public platform::WindowEvents {
   // A shelf command before a sign-in, and a change of the shelf that could not be saved.
   static constexpr const char* kSignInFirst = "请先登录";
   static constexpr const char* kCannotSave = "保存失败：磁盘已满或文件无法写入";
+  // An exchange with the vendor's web services that failed; its reason follows on a
+  // second line, and the box has an empty caption.
+  static constexpr const char* kFailedMessage = "Retrieve Failed";
 
   CLumoraDlg(const CLumoraApp& app, platform::Platform& platform);
   ~CLumoraDlg() override;
@@ -100,6 +103,17 @@ class CLumoraDlg : public platform::WindowEvents {
   [[nodiscard]] SharedFoldersLock LockSharedFolders(
       SharedFolders folders, platform::FolderLock::Mode mode = platform::FolderLock::Mode::kMake);
 
+  // What the shelf's downloads and search use of the window besides.
+  platform::Platform& platform() { return platform_; }
+  // True when a user has signed in (a user shelf file is recorded); otherwise the user
+  // is told so.
+  [[nodiscard]] bool CheckSignedIn();
+  // Tells the user that a change of the shelf could not be saved.
+  void TellCannotSave();
+  // The caption of message boxes: the program file's name without its extension.
+  std::string ApplicationTitle() const;
+  std::string ApplicationTitleUtf8() const;
+
  private:
   // WindowEvents.
   void OnKey(platform::Key key) override;
@@ -129,8 +143,11 @@ class CLumoraDlg : public platform::WindowEvents {
   //                          "文件关联" (a message box with the argument)
   //   shelf_commands.cpp     "openfile", "addfav", "read", "Del", "search", files
   //                          dropped on the window, and the shelf operations above
-  //   account_commands.cpp   "logon", "yigoumai", "分享"
-  //   download_commands.cpp  "down", "downloading", and the end of a download
+  //                          ("search" forwarded to CShelfSearch)
+  //   account_commands.cpp   "logon", "yigoumai", "分享" (the user's state and exchanges
+  //                          in account::CSignedInUser)
+  //   shelf_downloads.cpp    "down", "downloading", and the end of a download, forwarded
+  //                          to CShelfDownloads
   //   command_dispatch.cpp   "drag", "skin", "update" (taken and ignored)
   void OnWin(const std::string& args);
   void OnExec(const std::string& args);
@@ -145,60 +162,33 @@ class CLumoraDlg : public platform::WindowEvents {
   void OnPurchasedList(const std::string& args);
   void OnShare(const std::string& args);
   void OnSystemSettings(const std::string& args);
-  void OnDown(const std::string& args);
-  void OnDownloading(const std::string& args);
-  // The end of a shelf download, from the update window: its result code and that
-  // code's message (code page; empty on success).
-  void OnDownloadEnd(const std::string& item_id, int result, const std::string& message);
-  // Starts (or restarts) the shelf download of |item_id| into the user's folder.
-  void StartShelfDownload(const std::string& item_id, const std::string& name,
-                          const std::string& url);
-  // The target of a shelf download: the user's "downloaded" folder + NAME + "-" + the
-  // URL's last part; empty when that would leave the folder (or nobody signed in). The
-  // same from an item of "正在下载", whose name and address the movie sends.
-  std::string ShelfDownloadTarget(const std::string& name, const std::string& url) const;
-  std::string ShelfDownloadTarget(const library::CXmlElement::Fields& item) const;
-  // The user's folder of downloaded items (code page), beside the shelf file.
-  std::string DownloadedFolder() const;
-  // "Del" of an item of "正在下载": its transfer stopped and discarded, its partial
-  // files (of the transfer and of its entry in "正在下载") removed.
-  void DiscardShelfDownload(const std::string& item_id);
-  // After a sign-in: the partial files of the user's downloads that "正在下载" no
-  // longer lists are removed, and the movie hears how far each listed one got
-  // (DownloadPartial "ID|NNN").
-  void TakeStockOfPartialDownloads();
+  void OnDown(const std::string& args) { downloads_.OnDown(args); }
+  void OnDownloading(const std::string& args) { downloads_.OnDownloading(args); }
+  // The end of a shelf download, from the update window.
+  void OnDownloadEnd(const std::string& item_id, int result, const std::string& message) {
+    downloads_.OnDownloadEnd(item_id, result, message);
+  }
+  // After an accepted sign-in: the user's folder, its shelf file (when the folder is
+  // new) and its "downloaded" folder made, under the program folder's lock. False when
+  // a folder could not be made.
+  [[nodiscard]] bool MakeUserFolders(const std::string& user_folder);
+  // A failed exchange of the sign-in or the purchased list, told as the box
+  // kFailedMessage with the reason on a second line.
+  void TellRetrieveFailed();
   void OnIgnoredCommand(const std::string&) {}
-  // True when a user has signed in (a user shelf file is recorded); otherwise the user
-  // is told so.
-  [[nodiscard]] bool CheckSignedIn();
-  // Tells the user that a change of the shelf could not be saved.
-  void TellCannotSave();
-
-  // The caption of message boxes: the program file's name without its extension.
-  std::string ApplicationTitle() const;
-  std::string ApplicationTitleUtf8() const;
 
   const CLumoraApp& app_;
   platform::Platform& platform_;
   CShockwaveFlash flash_;
   CWindowMover mover_;  // the mouse state of moving and resizing the window
 
-  std::string user_id_;          // 64
-  std::string user_name_;        // 64
-  std::string password_;         // 64
-  std::string user_shelf_path_;  // 256
+  account::CSignedInUser user_;  // the user, the shelf file and the web exchanges
   std::string program_file_folder_;
   std::string app_data_path_;  // 260
   std::string data_folder_;
   std::string program_folder_;
-  net::Request request_;
-  std::string request_text_;
-  std::string reply_header_;
-  std::string reply_body_;
-  int request_method_ = 0;  // 0: GET, the only method the host uses
-  // Item id to the target of its listed transfer: recorded when a transfer is made,
-  // dropped when it ends or is deleted (a restart keeps the transfer and its target).
-  std::map<std::string, std::string> download_map_;
+  CShelfDownloads downloads_;  // the download map and the shelf's transfers
+  CShelfSearch search_;
   std::unique_ptr<update::CAutoUpdateClientDlg> update_client_;
   bool restart_requested_ = false;
 };

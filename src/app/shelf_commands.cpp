@@ -1,24 +1,23 @@
 // The movie's shelf commands and the operations of the main window behind them:
-// local files (chosen or dropped), favourites and the read list, deletion, search and
-// the end of a download.
+// local files (chosen or dropped), favourites and the read list, deletion; search and
+// the end of a download forwarded to their own objects.
 #include <ctime>
 
-#include "app/field_list.h"
 #include "app/local_file_info.h"
 #include "app/lumora_dlg.h"
-#include "library/search.h"
+#include "fields/field_list.h"
 #include "library/shelf_names.h"
 #include "library/shelf_operations.h"
 #include "platform/ansi.h"
 
 namespace app {
 
+using fields::ReadFieldList;
+
 using library::AddLocalBook;
 using library::CatalogueFolders;
 using library::CopyItemToGroup;
-using library::MoveDownloadedItem;
 using library::RemoveCatalogueItem;
-using library::Search;
 namespace shelf_names = library::shelf_names;
 
 namespace {
@@ -51,7 +50,7 @@ int CLumoraDlg::AddLocalFile(const std::string& path) {
 }
 
 bool CLumoraDlg::CheckSignedIn() {
-  if (!user_shelf_path_.empty()) return true;
+  if (user_.signed_in()) return true;
   platform_.dialogs().Message(kSignInFirst, ApplicationTitleUtf8());
   return false;
 }
@@ -70,12 +69,12 @@ void CLumoraDlg::AddToShelfGroup(const std::string& args, const std::string& gro
   ItemReference ref;
   std::string source;
   if (!ParseItemReference(args, &ref) ||
-      !catalogue_folders().ResolveForCopy(ref.catalogue, user_shelf_path_, &source))
+      !catalogue_folders().ResolveForCopy(ref.catalogue, user_.user_shelf_path(), &source))
     return;
   bool unsaved = false;
   {
     const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
-    CopyItemToGroup(source, ref.group_id, ref.item_id, user_shelf_path_, group_id, &unsaved);
+    CopyItemToGroup(source, ref.group_id, ref.item_id, user_.user_shelf_path(), group_id, &unsaved);
   }
   if (unsaved) TellCannotSave();
 }
@@ -86,7 +85,7 @@ bool CLumoraDlg::DeleteItem(const std::string& args) {
   // An item of "正在下载" has its transfer cancelled and discarded first, whatever its
   // catalogue name and whether it is found: either way no transfer of it is left, no
   // target is kept for it and no partial file.
-  if (ref.group_id == shelf_names::Downloading()) DiscardShelfDownload(ref.item_id);
+  if (ref.group_id == shelf_names::Downloading()) downloads_.DiscardShelfDownload(ref.item_id);
   std::string path;
   if (!catalogue_folders().ResolveForDelete(ref.catalogue, &path)) return false;
   bool unsaved = false;
@@ -100,21 +99,7 @@ bool CLumoraDlg::DeleteItem(const std::string& args) {
 }
 
 bool CLumoraDlg::CompleteDownload(const std::string& item_id) {
-  if (user_shelf_path_.empty()) return false;
-  // Without a recorded target the item keeps the RDurl it had.
-  auto target = download_map_.find(item_id);
-  bool unsaved = false;
-  bool moved = false;
-  {
-    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
-    moved = MoveDownloadedItem(user_shelf_path_, item_id,
-                               target == download_map_.end() ? nullptr : &target->second, &unsaved);
-  }
-  // This runs inside the update window's handling of the transfer's end: the message
-  // waits for the user once that handling is over, since a dialog's own loop could
-  // otherwise remove the very transfer still being handled.
-  if (unsaved) platform_.loop().Post([this] { TellCannotSave(); });
-  return moved;
+  return downloads_.CompleteDownload(item_id);
 }
 
 void CLumoraDlg::OnFilesDropped(const std::vector<std::string>& paths) {
@@ -157,19 +142,6 @@ void CLumoraDlg::OnDelete(const std::string& args) {
   (void)DeleteItem(args);
 }
 
-void CLumoraDlg::OnSearch(const std::string& args) {
-  // A malformed argument leaves the missing fields empty; the search runs anyway.
-  std::string unused, keyword, category_list;
-  (void)ReadFieldList(args, {{&unused, 256}, {&keyword, 64}, {&category_list, 256}});
-  bool written = false;
-  {
-    // The catalogues are only read, each in one piece; the results file is rewritten.
-    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
-    // False when the results could not be written: the file holds no results of this
-    // search.
-    written = Search(catalogue_folders(), category_list, keyword);
-  }
-  flash_.SetVariable("RetValSearch", written ? "true" : "false");
-}
+void CLumoraDlg::OnSearch(const std::string& args) { search_.OnSearch(args); }
 
 }  // namespace app

@@ -1,5 +1,5 @@
 // Moving items between catalogues on behalf of the movie: copying into the shelf,
-// deleting, looking up names, finishing downloads and importing purchased items.
+// deleting, looking up names and finishing downloads.
 // Each operation opens the catalogues it needs, changes them and writes them back.
 // Paths are in the code page with '/' separators.
 //
@@ -48,31 +48,6 @@ std::vector<CXmlElement::Fields> ListGroupItems(const std::string& path,
 [[nodiscard]] bool MoveDownloadedItem(const std::string& user_shelf_path,
                                       const std::string& item_id, const std::string* target_path,
                                       bool* unsaved = nullptr);
-
-// One entry of the purchased list.
-struct PurchasedEntry {
-  std::string item_id;   // "PID"
-  std::string category;  // "BigClass"
-  std::string class_id;  // "Class": the group of the category catalogue
-};
-
-// The complete entries of a purchased-list reply, in order. An entry is the text from
-// "PID" to the next ">" (its first 511 bytes); values are cut to 63 bytes. An entry
-// lacking a value is skipped.
-std::vector<PurchasedEntry> ParsePurchasedList(const std::string& reply);
-
-// Copies each purchased item into "已购买" of the user shelf file: the shelf and each
-// category catalogue it reads are read once and written once, with the files coming out
-// as ImportPurchasedItem entry by entry would leave them (the first entry of an id wins;
-// entries of no known category are passed over; the shelf is not touched when no entry
-// names a known category).
-void ImportPurchasedList(const CatalogueFolders& folders, const std::string& user_shelf_path,
-                         const std::string& reply, bool* unsaved = nullptr);
-// Copies one purchased item from the category catalogue its category text names into
-// "已购买": the result of the copy, or 0 when no catalogue matches.
-int ImportPurchasedItem(const CatalogueFolders& folders, const std::string& user_shelf_path,
-                        const std::string& item_id, const std::string& category,
-                        const std::string& class_id, bool* unsaved = nullptr);
 
 }  // namespace library
 

@@ -19,7 +19,6 @@
 #include "net/reply_body.h"
 #include "net/reply_header.h"
 #include "net/tls.h"
-#include "platform/dialogs.h"
 #include "platform/unique_file.h"
 
 namespace net {
@@ -284,10 +283,7 @@ void Request::Retrieve(bool post, const std::string& url, std::string* request_t
       post ? SendRequest(url, "Content-Type: application/x-www-form-urlencoded\r\n", form.c_str(),
                          static_cast<long>(form.size()), &sent, &head, &text)
            : SendRequest(url, nullptr, nullptr, 0, &sent, &head, &text);
-  if (result != 0) {
-    dialogs_.Message(std::string(kFailedMessage) + "\n" + last_failure_.message(), "");
-    return;
-  }
+  if (result != 0) return;  // last_failure_ says why
   *request_text = std::move(sent);
   *header = std::move(head);
   *body = std::move(text);

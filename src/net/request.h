@@ -16,10 +16,6 @@
 
 #include "platform/status.h"
 
-namespace platform {
-class Dialogs;
-}
-
 namespace net {
 
 // Splits |url| into scheme, host, path and port. Scheme and host come upper-cased
@@ -33,18 +29,16 @@ class Request {
  public:
   static constexpr int kDefaultTimeoutMs = 30000;
   static constexpr std::size_t kMaxReplyBytes = 16u << 20;
-  static constexpr const char* kFailedMessage = "Retrieve Failed";
 
-  // |dialogs| shows the failure message of Retrieve.
-  explicit Request(platform::Dialogs& dialogs) : dialogs_(dialogs) {}
+  Request() = default;
   virtual ~Request() = default;
   Request(const Request&) = delete;
   Request& operator=(const Request&) = delete;
 
   // One GET, or a form POST of |request_text| when |post| is set. On success
   // |request_text| becomes the request as sent, |header| the reply's header block and
-  // |body| its converted body; on failure the message box "Retrieve Failed" is shown,
-  // with the reason on a second line, and the three strings keep what they held.
+  // |body| its converted body; on failure the three strings keep what they held and
+  // last_failure() says why (the caller tells the user).
   void Retrieve(bool post, const std::string& url, std::string* request_text, std::string* header,
                 std::string* body);
 
@@ -59,8 +53,10 @@ class Request {
 
   // How long connecting, and then receiving the whole reply, may take.
   void set_timeout_ms(int ms) { timeout_ms_ = ms; }
-  // Why the last SendRequest failed (Ok when it did not).
+  // Why the last SendRequest or Retrieve failed (Ok when it did not); failure_text() is
+  // its message, empty after a success.
   const platform::Status& last_failure() const { return last_failure_; }
+  const std::string& failure_text() const { return last_failure_.message(); }
 
  private:
   // One exchange as it went: the bytes sent, the header block and the body as received.
@@ -76,7 +72,6 @@ class Request {
   [[nodiscard]] platform::Status Exchange(const std::string& url, const char* extra_headers,
                                           const char* body, long body_length, Reply* reply) const;
 
-  platform::Dialogs& dialogs_;
   int timeout_ms_ = kDefaultTimeoutMs;
   platform::Status last_failure_;
 };

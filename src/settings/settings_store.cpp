@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/field_list.h"
+#include "fields/field_list.h"
 #include "library/tinyxml_text.h"
 #include "platform/ansi.h"
 #include "platform/files.h"
@@ -360,10 +360,10 @@ void CSettingsStore::RecordFileHandlers(const char* settings_path) {
 CSettingsStore::AutorunResult CSettingsStore::ChangeSystemSettings(const char* argument) {
   std::string sound, autorun, web_setting;
   // Missing fields stay empty and read as "not set".
-  (void)app::ReadFieldList(argument != nullptr ? argument : "",
-                           {{&sound, kSettingValueBytes},
-                            {&autorun, kSettingValueBytes},
-                            {&web_setting, kSettingValueBytes}});
+  (void)fields::ReadFieldList(argument != nullptr ? argument : "",
+                              {{&sound, kSettingValueBytes},
+                               {&autorun, kSettingValueBytes},
+                               {&web_setting, kSettingValueBytes}});
   const bool enable = ReadsAsOne(autorun);
   const platform::Status switched = entries_.SetAutostart(enable, platform::ProgramFile());
   AutorunResult result = AutorunResult::kAsAsked;

@@ -11,29 +11,12 @@
 #include <filesystem>
 
 #include "net/tls.h"
-#include "platform/dialogs.h"
 #include "platform/unique_file.h"
 #include "support/temp_dir.h"
 #include "support/test_ca.h"
 #include "support/vendor_process.h"
 
 namespace {
-
-// A test double of the desktop's dialogs: it records the message boxes it is shown.
-class RecordingDialogs : public platform::Dialogs {
- public:
-  void Message(const std::string& text, const std::string& caption) override {
-    messages.push_back(text + "|" + caption);
-  }
-  bool Question(const std::string&, const std::string&) override { return false; }
-  void About() override {}
-  bool OpenFiles(const std::vector<platform::FileFilter>&, bool,
-                 std::vector<std::string>*) override {
-    return false;
-  }
-  bool Form(platform::FormSpec*) override { return false; }
-  std::vector<std::string> messages;
-};
 
 const std::string kAccept =
     "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/vnd.ms-excel, "
@@ -65,8 +48,14 @@ class RequestTest : public ::testing::Test {
 
   TempDir root_, log_;
   std::unique_ptr<VendorProcess> vendor_;
-  RecordingDialogs dialogs_;
-  net::Request request_{dialogs_};
+  net::Request request_;
+  // Retrieve's failures, each as it said why, in order.
+  std::vector<std::string> failures_;
+  void Retrieve(bool post, const std::string& url, std::string* text, std::string* head,
+                std::string* body) {
+    request_.Retrieve(post, url, text, head, body);
+    if (!request_.last_failure().ok()) failures_.push_back(request_.failure_text());
+  }
 };
 
 TEST_F(RequestTest, AGetSendsItsPiecesInOrderWithTheHostInCapitals) {
@@ -93,14 +82,14 @@ TEST_F(RequestTest, AGetSendsItsPiecesInOrderWithTheHostInCapitals) {
 TEST_F(RequestTest, PostsCarryTheirBodyAndLengthAndAnEmptyOneNeither) {
   Start();
   std::string form = "a=1&b=2", head, body;
-  request_.Retrieve(true, Url("127.0.0.1", "/form"), &form, &head, &body);
+  Retrieve(true, Url("127.0.0.1", "/form"), &form, &head, &body);
   EXPECT_EQ(form, "POST /form HTTP/1.0\r\n" + kAccept + "Content-Length: 7\r\nHost: 127.0.0.1\r\n" +
                       "Content-Type: application/x-www-form-urlencoded\r\n\r\na=1&b=2");
   std::string empty;
-  request_.Retrieve(true, Url("127.0.0.1", "/form"), &empty, &head, &body);
+  Retrieve(true, Url("127.0.0.1", "/form"), &empty, &head, &body);
   EXPECT_EQ(empty, "POST /form HTTP/1.0\r\n" + kAccept + "Host: 127.0.0.1\r\n" +
                        "Content-Type: application/x-www-form-urlencoded\r\n\r\n");
-  EXPECT_TRUE(dialogs_.messages.empty());
+  EXPECT_TRUE(failures_.empty());
 }
 
 TEST_F(RequestTest, AnyAnswerCountsAndTheBodyComesInTheCodePage) {
@@ -126,30 +115,27 @@ TEST_F(RequestTest, AnyAnswerCountsAndTheBodyComesInTheCodePage) {
   EXPECT_EQ(body, "0123456789");
 }
 
-TEST_F(RequestTest, FailuresShowTheMessageAndLeaveTheStringsAlone) {
+TEST_F(RequestTest, FailuresSayWhyAndLeaveTheStringsAlone) {
   Start({"/never=hang"});
   std::string text = "old text", head = "old head", body = "old body";
   // Nothing listens on port 1.
-  request_.Retrieve(false, "http://127.0.0.1:1/x", &text, &head, &body);
+  Retrieve(false, "http://127.0.0.1:1/x", &text, &head, &body);
   // Not http, and no scheme but a port: the text before the colon is no scheme.
-  request_.Retrieve(false, Url("127.0.0.1", "/x").replace(0, 4, "ftp"), &text, &head, &body);
-  request_.Retrieve(false, "127.0.0.1:" + std::to_string(vendor_->port()) + "/x", &text, &head,
-                    &body);
+  Retrieve(false, Url("127.0.0.1", "/x").replace(0, 4, "ftp"), &text, &head, &body);
+  Retrieve(false, "127.0.0.1:" + std::to_string(vendor_->port()) + "/x", &text, &head, &body);
   // A line end in the path would smuggle a header line.
-  request_.Retrieve(false, Url("127.0.0.1", "/x\r\nEvil: 1"), &text, &head, &body);
+  Retrieve(false, Url("127.0.0.1", "/x\r\nEvil: 1"), &text, &head, &body);
   // A server that never answers ends within the time-out.
   request_.set_timeout_ms(300);
   const auto start = std::chrono::steady_clock::now();
-  request_.Retrieve(false, Url("127.0.0.1", "/never"), &text, &head, &body);
+  Retrieve(false, Url("127.0.0.1", "/never"), &text, &head, &body);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  // Each message names its reason on a second line.
+  // Each failure names its reason; no dialog is shown here (the caller tells the user).
   const char* reasons[] = {"connect", "not an http or https URL", "not an http or https URL",
                            "a control character", "took too long"};
-  ASSERT_EQ(dialogs_.messages.size(), 5u);
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(dialogs_.messages[i].rfind("Retrieve Failed\n", 0), 0u) << dialogs_.messages[i];
-    EXPECT_NE(dialogs_.messages[i].find(reasons[i]), std::string::npos) << dialogs_.messages[i];
-  }
+  ASSERT_EQ(failures_.size(), 5u);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_NE(failures_[i].find(reasons[i]), std::string::npos) << failures_[i];
   EXPECT_EQ(text, "old text");
   EXPECT_EQ(head, "old head");
   EXPECT_EQ(body, "old body");
@@ -237,14 +223,11 @@ TEST_F(RequestTest, HttpsSendsTheSameBytesVerifiedAndRefusesEveryCertificateItCa
   for (const Refused& r : refused) {
     Start({}, &r.issued);
     std::string text = "old", old_head = "old", old_body = "old";
-    dialogs_.messages.clear();
-    request_.Retrieve(false, https(r.host, "/Storage/XmlFile/Cat.xml"), &text, &old_head,
-                      &old_body);
-    ASSERT_EQ(dialogs_.messages.size(), 1u) << r.reason;
-    EXPECT_EQ(dialogs_.messages[0].rfind("Retrieve Failed\n", 0), 0u);
-    EXPECT_NE(dialogs_.messages[0].find("certificate verify failed: " + r.reason),
-              std::string::npos)
-        << dialogs_.messages[0];
+    failures_.clear();
+    Retrieve(false, https(r.host, "/Storage/XmlFile/Cat.xml"), &text, &old_head, &old_body);
+    ASSERT_EQ(failures_.size(), 1u) << r.reason;
+    EXPECT_NE(failures_[0].find("certificate verify failed: " + r.reason), std::string::npos)
+        << failures_[0];
     EXPECT_EQ(text + old_head + old_body, "oldoldold");
     EXPECT_EQ(Logged(), "") << r.reason;
   }

@@ -1,8 +1,8 @@
-#include "app/field_list.h"
+#include "fields/field_list.h"
 
 #include <gtest/gtest.h>
 
-namespace app {
+namespace fields {
 
 namespace {
 
@@ -73,4 +73,4 @@ TEST(FieldListHostileTest, TrailBytesThatLookLikeSeparatorsStayInTheirCharacter)
 
 }  // namespace
 
-}  // namespace app
+}  // namespace fields

@@ -9,15 +9,15 @@
 // values, the rest are emptied, and the result is false. Each value is cut to its
 // buffer (size including the terminating zero of the stored form, so a 64-byte field
 // holds 63 bytes), never in the middle of a character.
-#ifndef LUMORA_APP_FIELD_LIST_H_
-#define LUMORA_APP_FIELD_LIST_H_
+#ifndef LUMORA_FIELDS_FIELD_LIST_H_
+#define LUMORA_FIELDS_FIELD_LIST_H_
 
 #include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 
-namespace app {
+namespace fields {
 
 struct FieldBuffer {
   std::string* value;
@@ -26,6 +26,6 @@ struct FieldBuffer {
 
 [[nodiscard]] bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fields);
 
-}  // namespace app
+}  // namespace fields
 
-#endif  // LUMORA_APP_FIELD_LIST_H_
+#endif  // LUMORA_FIELDS_FIELD_LIST_H_

@@ -1,15 +1,15 @@
 // The MD5 message digest (RFC 1321), written out as hexadecimal text. The account's
 // web requests carry digests: the salted password at sign-in and the user id when the
 // purchased list is fetched.
-#ifndef LUMORA_LIBRARY_MD5_H_
-#define LUMORA_LIBRARY_MD5_H_
+#ifndef LUMORA_ACCOUNT_MD5_H_
+#define LUMORA_ACCOUNT_MD5_H_
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace library {
+namespace account {
 
 // An MD5 computation over bytes given in any number of pieces.
 class Md5 {
@@ -36,6 +36,6 @@ std::string Md5Hex(std::string_view bytes);
 // Main thread only.
 const char* MD5String(const char* text);
 
-}  // namespace library
+}  // namespace account
 
-#endif  // LUMORA_LIBRARY_MD5_H_
+#endif  // LUMORA_ACCOUNT_MD5_H_

@@ -1,12 +1,10 @@
-// The movie's shelf downloads: "down" starts one, "downloading" pauses or resumes one,
-// and the end of a download moves the item into "已下载". The transfers themselves run
-// in the update window's list. Each keeps what arrived in a partial file beside its
-// target, which a sign-in reports (DownloadPartial) and "Del" removes.
+#include "app/shelf_downloads.h"
+
 #include <cstdio>
 #include <set>
 
-#include "app/field_list.h"
 #include "app/lumora_dlg.h"
+#include "fields/field_list.h"
 #include "library/shelf_names.h"
 #include "library/shelf_operations.h"
 #include "net/inet_file.h"
@@ -15,9 +13,12 @@
 
 namespace app {
 
+using fields::ReadFieldList;
+
 using library::CopyItemToGroup;
 using library::GetItemName;
 using library::ListGroupItems;
+using library::MoveDownloadedItem;
 namespace shelf_names = library::shelf_names;
 
 namespace {
@@ -42,26 +43,27 @@ bool IsPlainFileName(const std::string& name) {
 
 }  // namespace
 
-std::string CLumoraDlg::ShelfDownloadTarget(const std::string& name, const std::string& url) const {
+std::string CShelfDownloads::ShelfDownloadTarget(const std::string& name,
+                                                 const std::string& url) const {
   // The target lies in the user's "downloaded" folder, beside the shelf file; a name
   // from a catalogue or a URL that would leave that folder is refused.
   const std::string file_name = name + "-" + FilePartOf(url);
-  if (!IsPlainFileName(file_name) || user_shelf_path_.empty()) return {};
+  if (!IsPlainFileName(file_name) || user_.user_shelf_path().empty()) return {};
   return DownloadedFolder() + "/" + file_name;
 }
 
-std::string CLumoraDlg::DownloadedFolder() const {
-  return user_shelf_path_.substr(0, user_shelf_path_.rfind('/') + 1) + "downloaded";
+std::string CShelfDownloads::DownloadedFolder() const {
+  return user_.user_shelf_path().substr(0, user_.user_shelf_path().rfind('/') + 1) + "downloaded";
 }
 
-std::string CLumoraDlg::ShelfDownloadTarget(const library::CXmlElement::Fields& item) const {
+std::string CShelfDownloads::ShelfDownloadTarget(const library::CXmlElement::Fields& item) const {
   // As "down" and "downloading" take the item's name and address from the movie.
   return ShelfDownloadTarget(std::string(ansi::CutToBytes(item.name, kMaxName)),
                              std::string(ansi::CutToBytes(item.dl_url, kMaxUrl)));
 }
 
-void CLumoraDlg::StartShelfDownload(const std::string& item_id, const std::string& name,
-                                    const std::string& url) {
+void CShelfDownloads::StartShelfDownload(const std::string& item_id, const std::string& name,
+                                         const std::string& url) {
   const std::string target = ShelfDownloadTarget(name, url);
   if (target.empty()) {
     update_client_->Log("下载文件失败 [" + ansi::ToUtf8Lossy(name + "-" + FilePartOf(url)) +
@@ -77,13 +79,14 @@ void CLumoraDlg::StartShelfDownload(const std::string& item_id, const std::strin
   if (!update_client_->AddDownload(item_id, name, url, target) && made) download_map_.erase(entry);
 }
 
-void CLumoraDlg::OnDown(const std::string& args) {
+void CShelfDownloads::OnDown(const std::string& args) {
   std::string unused, catalogue, group_id, item_id, url;
   if (!ReadFieldList(
           args, {{&unused, 64}, {&catalogue, 256}, {&group_id, 64}, {&item_id, 64}, {&url, 256}}))
     return;
   std::string source;
-  if (!CheckSignedIn() || !catalogue_folders().ResolveForCopy(catalogue, user_shelf_path_, &source))
+  if (!window_.CheckSignedIn() ||
+      !window_.catalogue_folders().ResolveForCopy(catalogue, user_.user_shelf_path(), &source))
     return;
   std::string name;
   bool refused = false;
@@ -91,31 +94,32 @@ void CLumoraDlg::OnDown(const std::string& args) {
   {
     // The test and the copy are one step; the message waits for the user, and the
     // download starts, once the files are released.
-    const SharedFoldersLock locks = LockSharedFolders(kBothFolders);
-    refused = GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name) ||
-              GetItemName(user_shelf_path_, item_id, shelf_names::Downloaded(), &name);
+    const CLumoraDlg::SharedFoldersLock locks = window_.LockSharedFolders(CLumoraDlg::kBothFolders);
+    refused = GetItemName(user_.user_shelf_path(), item_id, shelf_names::Downloading(), &name) ||
+              GetItemName(user_.user_shelf_path(), item_id, shelf_names::Downloaded(), &name);
     if (!refused) {
-      if (CopyItemToGroup(source, group_id, item_id, user_shelf_path_, shelf_names::Downloading(),
-                          &unsaved) == 0)
+      if (CopyItemToGroup(source, group_id, item_id, user_.user_shelf_path(),
+                          shelf_names::Downloading(), &unsaved) == 0)
         return;
       name.clear();
-      if (!unsaved) (void)GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &name);
+      if (!unsaved)
+        (void)GetItemName(user_.user_shelf_path(), item_id, shelf_names::Downloading(), &name);
     }
   }
   if (refused) {
-    platform_.dialogs().Message(kAlreadyDownloaded, ApplicationTitleUtf8());
+    window_.platform().dialogs().Message(kAlreadyDownloaded, window_.ApplicationTitleUtf8());
     return;
   }
   // An item that could not be recorded in "正在下载" is not downloaded: its end would
   // find nothing to move.
   if (unsaved) {
-    TellCannotSave();
+    window_.TellCannotSave();
     return;
   }
   StartShelfDownload(item_id, name, url);
 }
 
-void CLumoraDlg::OnDownloading(const std::string& args) {
+void CShelfDownloads::OnDownloading(const std::string& args) {
   std::string item_id, state;
   (void)ReadFieldList(args, {{&item_id, 64}, {&state, 12}});
   if (state.find("false") != std::string::npos) {
@@ -124,18 +128,21 @@ void CLumoraDlg::OnDownloading(const std::string& args) {
   }
   std::string name, url;
   if (!ReadFieldList(args, {{&item_id, 64}, {&state, 12}, {&name, 64}, {&url, 256}}) ||
-      !CheckSignedIn())
+      !window_.CheckSignedIn())
     return;
   std::string stored;
   {
     // The lookup rewrites the user shelf file.
-    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
-    if (GetItemName(user_shelf_path_, item_id, shelf_names::Downloading(), &stored)) name = stored;
+    const CLumoraDlg::SharedFoldersLock locks =
+        window_.LockSharedFolders(CLumoraDlg::kProgramFolder);
+    if (GetItemName(user_.user_shelf_path(), item_id, shelf_names::Downloading(), &stored))
+      name = stored;
   }
   StartShelfDownload(item_id, name, url);
 }
 
-void CLumoraDlg::OnDownloadEnd(const std::string& item_id, int result, const std::string& message) {
+void CShelfDownloads::OnDownloadEnd(const std::string& item_id, int result,
+                                    const std::string& message) {
   // A failed download stays in "正在下载", where it can be resumed; the update window's
   // log has named the failure.
   // An item no longer in "正在下载" (deleted meanwhile) has nothing to move.
@@ -143,20 +150,41 @@ void CLumoraDlg::OnDownloadEnd(const std::string& item_id, int result, const std
   // The transfer leaves the list now; its target goes with it.
   download_map_.erase(item_id);
   // How it ended, before the movie hears that it did: "ID|CODE|MESSAGE".
-  flash_.SetVariable("DownloadResult", item_id + "|" + std::to_string(result) + "|" + message);
-  flash_.SetVariable("RetValDownloadEnd", "true");
+  window_.flash().SetVariable("DownloadResult",
+                              item_id + "|" + std::to_string(result) + "|" + message);
+  window_.flash().SetVariable("RetValDownloadEnd", "true");
 }
 
-void CLumoraDlg::DiscardShelfDownload(const std::string& item_id) {
+bool CShelfDownloads::CompleteDownload(const std::string& item_id) {
+  if (user_.user_shelf_path().empty()) return false;
+  // Without a recorded target the item keeps the RDurl it had.
+  auto target = download_map_.find(item_id);
+  bool unsaved = false;
+  bool moved = false;
+  {
+    const CLumoraDlg::SharedFoldersLock locks =
+        window_.LockSharedFolders(CLumoraDlg::kProgramFolder);
+    moved = MoveDownloadedItem(user_.user_shelf_path(), item_id,
+                               target == download_map_.end() ? nullptr : &target->second, &unsaved);
+  }
+  // This runs inside the update window's handling of the transfer's end: the message
+  // waits for the user once that handling is over, since a dialog's own loop could
+  // otherwise remove the very transfer still being handled.
+  if (unsaved) window_.platform().loop().Post([this] { window_.TellCannotSave(); });
+  return moved;
+}
+
+void CShelfDownloads::DiscardShelfDownload(const std::string& item_id) {
   if (item_id.empty()) return;  // names no download
   // The partial files of the item: the one its listed transfer writes and the one of
   // its entry in "正在下载" (left by an earlier run), found before the entry goes.
   std::set<std::string> targets;
   if (auto mapped = download_map_.find(item_id); mapped != download_map_.end())
     targets.insert(mapped->second);
-  if (!user_shelf_path_.empty()) {
-    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
-    for (const auto& item : ListGroupItems(user_shelf_path_, shelf_names::Downloading()))
+  if (!user_.user_shelf_path().empty()) {
+    const CLumoraDlg::SharedFoldersLock locks =
+        window_.LockSharedFolders(CLumoraDlg::kProgramFolder);
+    for (const auto& item : ListGroupItems(user_.user_shelf_path(), shelf_names::Downloading()))
       if (item.id == item_id) targets.insert(ShelfDownloadTarget(item));
   }
   // Stopped first: once its thread has ended nobody writes its partial file.
@@ -169,14 +197,15 @@ void CLumoraDlg::DiscardShelfDownload(const std::string& item_id) {
   }
 }
 
-void CLumoraDlg::TakeStockOfPartialDownloads() {
+void CShelfDownloads::TakeStockOfPartialDownloads() {
   std::vector<std::pair<std::string, std::string>> shares;  // item id, "NNN"
   {
     // Under the lock another program of the user's copies an item into "正在下载"
     // with: an item it lists is never taken for one gone.
-    const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
+    const CLumoraDlg::SharedFoldersLock locks =
+        window_.LockSharedFolders(CLumoraDlg::kProgramFolder);
     std::set<std::string> listed;  // the partial files' names (native)
-    for (const auto& item : ListGroupItems(user_shelf_path_, shelf_names::Downloading())) {
+    for (const auto& item : ListGroupItems(user_.user_shelf_path(), shelf_names::Downloading())) {
       const std::string partial = net::PartialPathFor(ShelfDownloadTarget(item));
       if (partial.empty()) continue;
       const std::string native = ansi::NativePath(partial);
@@ -192,7 +221,7 @@ void CLumoraDlg::TakeStockOfPartialDownloads() {
         [&listed](const std::string& name) { return listed.count(name) != 0; });
   }
   for (const auto& [id, percent] : shares)
-    flash_.SetVariable("DownloadPartial", id + "|" + percent);
+    window_.flash().SetVariable("DownloadPartial", id + "|" + percent);
 }
 
 }  // namespace app

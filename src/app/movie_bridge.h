@@ -1,12 +1,13 @@
-// The movie player as the host uses it: the movie's path, its layout, Play, the movie
-// variables and the movie's commands (FSCommand).
+// The bridge to the movie: the player as the host uses it (the movie's path, its
+// layout, Play, the movie variables and the movie's commands, FSCommand). The class
+// keeps the name CShockwaveFlash that the rest of the host knows the player by.
 //
 // The host speaks the ANSI code page; the player speaks UTF-8. Every text is
 // converted here, in both directions. The wrapper keeps a mirror of the movie's
 // variables: what the host sets and what the movie reports it set itself, so that
 // GetVariable answers at once.
-#ifndef LUMORA_APP_SHOCKWAVE_FLASH_H_
-#define LUMORA_APP_SHOCKWAVE_FLASH_H_
+#ifndef LUMORA_APP_MOVIE_BRIDGE_H_
+#define LUMORA_APP_MOVIE_BRIDGE_H_
 
 #include <functional>
 #include <map>
@@ -56,4 +57,4 @@ class CShockwaveFlash : public platform::PlayerEvents, public update::MovieVaria
 
 }  // namespace app
 
-#endif  // LUMORA_APP_SHOCKWAVE_FLASH_H_
+#endif  // LUMORA_APP_MOVIE_BRIDGE_H_

@@ -1,12 +1,12 @@
 // The program's own MD5 against the test suite of RFC 1321 and against GLib's.
-#include "library/md5.h"
+#include "account/md5.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
 
 #include <random>
 
-namespace library {
+namespace account {
 
 namespace {
 
@@ -33,15 +33,15 @@ TEST(Md5Test, RandomInputsAgreeWithGlib) {
     for (char& c : bytes) c = static_cast<char>(random());
     gchar* expected = g_compute_checksum_for_data(
         G_CHECKSUM_MD5, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
-    EXPECT_EQ(library::Md5Hex(bytes), expected) << "length " << length;
+    EXPECT_EQ(account::Md5Hex(bytes), expected) << "length " << length;
     g_free(expected);
   }
   // Given in pieces, the digest is the same as given whole.
   std::string text(1000, 'x');
   for (char& c : text) c = static_cast<char>(random());
-  library::Md5 pieces;
+  account::Md5 pieces;
   for (std::size_t at = 0; at < text.size(); at += 7) pieces.Update(text.substr(at, 7));
-  library::Md5 whole;
+  account::Md5 whole;
   whole.Update(text);
   EXPECT_EQ(pieces.Finish(), whole.Finish());
 }
@@ -50,8 +50,8 @@ TEST(Md5Test, CodePageBytesAndTheSharedResult) {
   // 中文 in the code page (D6 D0 CE C4), digested byte for byte: not its UTF-8 form.
   const char* gb = "\xD6\xD0\xCE\xC4";
   const std::string digest = MD5String(gb);
-  EXPECT_EQ(digest, library::Md5Hex("\xD6\xD0\xCE\xC4"));
-  EXPECT_NE(digest, library::Md5Hex("中文"));
+  EXPECT_EQ(digest, account::Md5Hex("\xD6\xD0\xCE\xC4"));
+  EXPECT_NE(digest, account::Md5Hex("中文"));
   EXPECT_EQ(digest.find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_EQ(digest.size(), 32u);
   // One buffer: the second call's digest replaces the first.
@@ -63,4 +63,4 @@ TEST(Md5Test, CodePageBytesAndTheSharedResult) {
 
 }  // namespace
 
-}  // namespace library
+}  // namespace account

@@ -1,8 +1,8 @@
-#include "app/field_list.h"
+#include "fields/field_list.h"
 
 #include "platform/ansi.h"
 
-namespace app {
+namespace fields {
 
 bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fields) {
   for (const FieldBuffer& field : fields) field.value->clear();
@@ -23,4 +23,4 @@ bool ReadFieldList(std::string_view text, std::initializer_list<FieldBuffer> fie
   return true;
 }
 
-}  // namespace app
+}  // namespace fields

@@ -1,4 +1,4 @@
-#include "app/shockwave_flash.h"
+#include "app/movie_bridge.h"
 
 #include "platform/ansi.h"
 

@@ -1,9 +1,9 @@
-#include "library/md5.h"
+#include "account/md5.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace library {
+namespace account {
 namespace {
 
 constexpr std::uint32_t kSines[64] = {
@@ -120,4 +120,4 @@ const char* MD5String(const char* text) {
   return result;
 }
 
-}  // namespace library
+}  // namespace account
