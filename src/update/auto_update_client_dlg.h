@@ -34,6 +34,8 @@
 
 namespace update {
 
+class ServerChoiceMirror;
+
 class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
  public:
   static constexpr unsigned kPumpTimer = 1000;
@@ -98,7 +100,6 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   std::size_t transfer_count() const { return transfers_.GetCount(); }
 
  private:
-  class ServerChoiceMirror;
   // What an update file needs once it has arrived.
   struct Install {
     std::string version;
