@@ -128,6 +128,24 @@ int Fetch(TransferRun& t, const std::string& url) {
   return ResultOf(t, done);
 }
 
+// A run that failed has its result already: its own body goes, with the folders made
+// for it. A partial file keeps what it holds, for the next run to continue; an empty
+// one this run opened goes (while still locked), with the folders made for it.
+void DropFailedBody(TransferRun& t) {
+  if (!t.resume) {
+    t.file.Discard();
+    platform::RemoveEmptyFolders(t.made_folders);
+    return;
+  }
+  if (t.file.valid() && t.file.Size() == 0) {
+    (void)::unlink(t.output_path.c_str());
+    RemoveValidator(t.output_path);
+    t.file.Discard();
+    platform::RemoveEmptyFolders(t.made_folders);
+  }
+  t.file.Discard();
+}
+
 }  // namespace
 
 CInetFile::CInetFile()
@@ -234,19 +252,8 @@ void CInetFile::Run() {
     body_path_ = t.file.path();
     body_lock_ = std::move(t.kept);
     made_folders_ = std::move(t.made_folders);
-  } else if (result != kSuccess && t.resume) {
-    // A partial file keeps what it holds, for the next run to continue; an empty one
-    // this run opened goes (while still locked), with the folders made for it.
-    if (t.file.valid() && t.file.Size() == 0) {
-      (void)::unlink(t.output_path.c_str());
-      RemoveValidator(t.output_path);
-      t.file.Discard();
-      platform::RemoveEmptyFolders(t.made_folders);
-    }
-    t.file.Discard();
   } else if (result != kSuccess) {
-    t.file.Discard();
-    platform::RemoveEmptyFolders(t.made_folders);
+    DropFailedBody(t);
   }
   if (notify && !cancel_.load()) {
     notify(TransferMessage::kEnd, kind, static_cast<std::uint32_t>(result), id_);

@@ -167,15 +167,7 @@ void CAutoUpdateClientDlg::ReadManifest(const std::string& path, const std::stri
   }
   // A release with an entry that is never installed is not recorded as installed.
   if (manifest_.GetRefused().empty()) loaded_release_ = release;
-  // Entries whose names would leave their folder are never downloaded; without them
-  // the release cannot be installed whole.
-  refused_reason_.clear();
-  for (const RefusedEntry& refused : manifest_.GetRefused()) {
-    const std::string reason = "下载文件失败 [" + Utf8(refused.file_name) + "], 错误代码 [" +
-                               Number(kRefusedEntryCode) + "]";
-    Log(reason);
-    if (refused_reason_.empty()) refused_reason_ = reason;
-  }
+  LogRefusedEntries();
   files_to_update_ = static_cast<std::uint32_t>(manifest_.CheckUpdates());
   total_length_ = manifest_.GetTotalLength();
   if (files_to_update_ != 0) {
@@ -197,6 +189,18 @@ void CAutoUpdateClientDlg::ReadManifest(const std::string& path, const std::stri
     QueueUpdateFiles(server_label_);
   }
   RemoveFetchFile(path);
+}
+
+void CAutoUpdateClientDlg::LogRefusedEntries() {
+  // Entries whose names would leave their folder are never downloaded; without them
+  // the release cannot be installed whole.
+  refused_reason_.clear();
+  for (const RefusedEntry& refused : manifest_.GetRefused()) {
+    const std::string reason = "下载文件失败 [" + Utf8(refused.file_name) + "], 错误代码 [" +
+                               Number(kRefusedEntryCode) + "]";
+    Log(reason);
+    if (refused_reason_.empty()) refused_reason_ = reason;
+  }
 }
 
 void CAutoUpdateClientDlg::CheckFailed(const std::string& reason) {

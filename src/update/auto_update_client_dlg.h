@@ -134,6 +134,9 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   // number of a signed release (none for an unsigned one).
   void ReadManifest(const std::string& path, const std::string& server_label,
                     std::optional<std::uint64_t> release);
+  // Logs each entry the manifest refused as a file that was not made, and keeps the
+  // first reason, which fails the release.
+  void LogRefusedEntries();
   // Records the release whose files were all installed as the installed one.
   void RecordInstalledRelease();
   void OnFileEnd(net::CInetFile& transfer, int result);

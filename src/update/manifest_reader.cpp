@@ -209,7 +209,7 @@ ManifestReader::Entry ManifestReader::Read(std::size_t index,
   Entry read;
   read.file = std::make_unique<CUpdateFile>(std::string(), version_index);
   Values values;
-  for (xmlNode* child = elements_.at(index)->children; child != nullptr; child = child->next)
+  for (xmlNode* child = elements_[index]->children; child != nullptr; child = child->next)
     if (child->type == XML_ELEMENT_NODE) ReadChild(child, read.file.get(), &values);
   read.refusal = RefusalOf(read.file.get(), values, &read.local_path);
   if (!read.refusal) CheckPatch(read.file.get(), values);
