@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/folders.h"
 
 namespace platform {
 namespace {
@@ -237,11 +238,7 @@ Status MakeParentFolders(const std::string& path) {
   if (slash == std::string::npos || slash == 0) return Status::Ok();
   const std::string folder = path.substr(0, slash);
   // Each folder from the outermost missing one in; one made meanwhile counts as there.
-  for (std::size_t at = 1; at <= folder.size(); ++at) {
-    if (at != folder.size() && folder[at] != '/') continue;
-    const std::string part = folder.substr(0, at);
-    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return PosixError(part, errno);
-  }
+  if (Status made = MakeMissingFolders(folder, 0755); !made.ok()) return made;
   struct stat st;
   if (::stat(folder.c_str(), &st) != 0) return PosixError(folder, errno);
   if (!S_ISDIR(st.st_mode)) return Status::NotRegular(folder + " is not a folder");

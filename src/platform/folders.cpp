@@ -61,14 +61,34 @@ Status MakeDirectory(const std::string& path) {
   return PosixError(path, errno);
 }
 
-Status MakeDirectories(const std::string& path) {
+Status MakeDirectories(const std::string& path, mode_t mode) {
+  if (Status made = MakeMissingFolders(path, mode); !made.ok()) return made;
+  return IsDirectory(path) ? Status::Ok() : PosixError(path, ENOTDIR);
+}
+
+Status MakeFolder(const std::string& path, mode_t mode) {
+  if (mkdir(path.c_str(), mode) == 0 || errno == EEXIST) return Status::Ok();
+  return PosixError(path, errno);
+}
+
+Status MakeMissingFolders(const std::string& path, mode_t mode, std::vector<std::string>* made) {
   for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     const std::string part = path.substr(0, slash);
-    if (!part.empty() && !IsDirectory(part) && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
-      return PosixError(part, errno);
+    struct stat st;
+    if (!part.empty() && lstat(part.c_str(), &st) != 0) {
+      if (mkdir(part.c_str(), mode) == 0) {
+        if (made != nullptr) made->push_back(part);
+      } else if (errno != EEXIST) {
+        return PosixError(part, errno);
+      }
+    }
     if (slash == std::string::npos) break;
   }
-  return IsDirectory(path) ? Status::Ok() : PosixError(path, ENOTDIR);
+  return Status::Ok();
+}
+
+void RemoveEmptyFolders(const std::vector<std::string>& made) {
+  for (auto it = made.rbegin(); it != made.rend(); ++it) (void)rmdir(it->c_str());
 }
 
 bool IsSystemProgramFolder(const std::string& folder) {

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/callback_guard.h"
+#include "platform/folders.h"
 
 namespace platform {
 namespace {
@@ -98,7 +99,8 @@ Status SingleInstance::OpenFolder(const char* runtime_dir, const char* temp_dir,
   }
   const std::string base = temp_dir != nullptr && temp_dir[0] == '/' ? temp_dir : "/tmp";
   const std::string path = base + "/lumora-" + std::to_string(geteuid());
-  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return PosixError(path, errno);
+  // What is there already is checked below, through its descriptor.
+  if (Status made = MakeFolder(path, 0700); !made.ok()) return made;
   // Never through a link: the folder checked is the folder used.
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) return PosixError(path, errno);

@@ -44,7 +44,7 @@ bool IsWritablePath(const std::string& path) {
 
 // Makes |folder| and its missing parents, new ones readable by the user alone.
 Status MakeFolders(const std::string& folder) {
-  if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) return PosixError(folder, errno);
+  if (Status made = MakeDirectories(folder, 0700); !made.ok()) return made;
   if (!IsDirectory(folder)) return Status::NotRegular(folder + " is not a folder");
   return Status::Ok();
 }

@@ -34,6 +34,8 @@
 
 namespace update {
 
+class ServerChoiceMirror;
+
 class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
  public:
   static constexpr unsigned kPumpTimer = 1000;
@@ -98,7 +100,6 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   std::size_t transfer_count() const { return transfers_.GetCount(); }
 
  private:
-  class ServerChoiceMirror;
   // What an update file needs once it has arrived.
   struct Install {
     std::string version;
@@ -133,6 +134,9 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   // number of a signed release (none for an unsigned one).
   void ReadManifest(const std::string& path, const std::string& server_label,
                     std::optional<std::uint64_t> release);
+  // Logs each entry the manifest refused as a file that was not made, and keeps the
+  // first reason, which fails the release.
+  void LogRefusedEntries();
   // Records the release whose files were all installed as the installed one.
   void RecordInstalledRelease();
   void OnFileEnd(net::CInetFile& transfer, int result);

@@ -17,6 +17,7 @@
 namespace update {
 
 class CUpdateFiles;
+class ManifestReader;
 
 // The fixed part of a version resource, as the manifest's format knows it. It is filled
 // from a recorded version of four numbers: the signature, the structure version and the
@@ -103,6 +104,7 @@ class CUpdateFile {
 
  private:
   friend class CUpdateFiles;
+  friend class ManifestReader;
 
   std::uint64_t length_ = 0;
   bool has_length_ = false;

@@ -179,6 +179,9 @@ class CUpdateFiles {
  private:
   // The base folder of a directory macro.
   const std::string& BaseFolderOf(const std::string& install_dir) const;
+  // Takes an entry that Load read, whose safe local path is |local|: its target path is
+  // set, or it is left to the system's packages.
+  void TakeLoadedEntry(std::unique_ptr<CUpdateFile> entry, const std::string& local);
 
   mutable std::recursive_mutex lock_;
   std::list<std::unique_ptr<CUpdateFile>> entries_;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "../support/temp_dir.h"
 
@@ -95,6 +96,29 @@ TEST(FoldersTest, MakeDirectoryMakesOneLevelAndSaysWhyItCannot) {
   EXPECT_TRUE(platform::MakeDirectories(dir / "a/b/c").ok());
   EXPECT_TRUE(platform::IsDirectory(dir / "a/b/c"));
   EXPECT_FALSE(platform::MakeDirectories(dir / "file/d").ok());
+}
+
+TEST(FoldersTest, MissingFoldersAreMadeWithTheirModeListedAndTheEmptyOnesRemoved) {
+  TempDir dir;
+  ASSERT_TRUE(platform::MakeDirectory(dir / "old").ok());
+  std::vector<std::string> made;
+  const mode_t mask = umask(022);
+  EXPECT_TRUE(platform::MakeMissingFolders(dir / "old/a/b", 0700, &made).ok());
+  umask(mask);
+  // Only the folders this call made, outermost first, each with the mode asked.
+  EXPECT_EQ(made, (std::vector<std::string>{dir / "old/a", dir / "old/a/b"}));
+  struct stat st;
+  ASSERT_EQ(stat((dir / "old/a").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A file in one of them keeps it, and what is above it; the empty one goes.
+  dir.Write("old/a/kept", "x");
+  platform::RemoveEmptyFolders(made);
+  EXPECT_FALSE(platform::IsDirectory(dir / "old/a/b"));
+  EXPECT_TRUE(platform::IsDirectory(dir / "old/a"));
+  // A file in the way stops the making; MakeFolder leaves whatever is there to its caller.
+  EXPECT_FALSE(platform::MakeMissingFolders(dir / "old/a/kept/c", 0700).ok());
+  EXPECT_TRUE(platform::MakeFolder(dir / "old/a/kept", 0700).ok());
+  EXPECT_EQ(dir.Read("old/a/kept"), "x");
 }
 
 TEST(FoldersTest, OnlyFoldersOfTheSystemsPackagesAreTheSystems) {
