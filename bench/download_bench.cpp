@@ -51,7 +51,7 @@
 #include "net/inet_file.h"
 #include "net/loop_notify.h"
 #include "net/partial_file.h"
-#include "platform/main_loop.h"
+#include "os/main_loop.h"
 
 extern char** environ;
 
@@ -241,6 +241,7 @@ class Server {
     }
     // One download first, not counted: the server and the page cache warm up.
     const std::string warmup = OutputFolder() + "/lumora-bench-warmup.bin";
+    // Warm-up: its figures are dropped.
     (void)RunCurl(Url(), warmup, cert_);
     fs::remove(warmup);
   }
@@ -289,7 +290,7 @@ class Server {
 // The owner is the program's own main loop on this thread: the messages reach it as
 // they reach the update window, and the end message quits it.
 Measure RunOurs(const std::string& url, const std::string& out, std::uint64_t* messages) {
-  platform::MainLoop loop;
+  os::MainLoop loop;
   std::uint64_t sum = 0, count = 0;
   int result = -1;
   net::CInetFile transfer;
@@ -493,7 +494,7 @@ void BM_Resume256MiB(benchmark::State& state) {
     const std::vector<Logged> killed = SettledLog(server.AccessLog(), before + 1);
     const std::uint64_t kept = fs::file_size(partial);
 
-    platform::MainLoop loop;
+    os::MainLoop loop;
     int result = -1;
     net::CInetFile transfer;
     transfer.url = url;

@@ -19,14 +19,14 @@
 
 #include "account/purchased_list.h"
 #include "app/local_file_info.h"
+#include "base/ansi.h"
+#include "base/files.h"
+#include "base/folders.h"
 #include "library/catalogue_scan.h"
 #include "library/local_books.h"
 #include "library/search.h"
 #include "library/shelf_operations.h"
-#include "platform/ansi.h"
 #include "platform/dialogs.h"
-#include "platform/files.h"
-#include "platform/folders.h"
 #include "ratio_reporter.h"
 
 using account::ImportPurchasedList;
@@ -88,7 +88,7 @@ class Library {
     for (const char* t : tokens) {
       fs::create_directories(root_ + "/data/public/" + t);
       const std::string path = root_ + "/data/public/" + t + "/" + t + "1.xml";
-      if (!platform::ReplaceFileContents(path, CatalogueText(t, items))) std::abort();
+      if (!base::ReplaceFileContents(path, CatalogueText(t, items))) std::abort();
       files_.push_back(path);
     }
     shelf_ = root_ + "/prog/me/me.xml";
@@ -157,6 +157,7 @@ void BM_Search(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string tokens = Gb("杂志&图书&音频&程序&视频&本地文件");
   const std::string keyword = Gb("星空");
+  // The search is timed; its results were checked when the fixture was made.
   for (auto _ : state) (void)Search(library.folders(), tokens, keyword);
 }
 
@@ -164,6 +165,7 @@ void BM_SearchThroughModel(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string tokens = Gb("杂志&图书&音频&程序&视频&本地文件");
   const std::string keyword = Gb("星空");
+  // As above, through the model.
   for (auto _ : state) (void)Search(library.folders(), tokens, keyword, CatalogueReading::kModel);
 }
 
@@ -173,6 +175,7 @@ void BM_SearchThroughModel(benchmark::State& state) {
 void BM_ResultsReset(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string keyword = Gb("星空");
+  // As above, one catalogue.
   for (auto _ : state) (void)Search(library.folders(), Gb("杂项"), keyword);
 }
 
@@ -183,7 +186,7 @@ void BM_Scan(benchmark::State& state) {
   std::vector<library::CXmlElement::Fields> matches;
   for (auto _ : state) {
     std::string text;
-    if (!platform::ReadRegularFile(library.files()[1], 64 << 20, &text).ok()) std::abort();
+    if (!base::ReadRegularFile(library.files()[1], 64 << 20, &text).ok()) std::abort();
     if (CatalogueScan::FindMatches(text, keyword, &matches) != CatalogueScan::Result::kRead)
       state.SkipWithError("the scan did not read the catalogue");
   }
@@ -207,12 +210,12 @@ void BM_AddLocalFile(benchmark::State& state) {
   Library& library = LibraryOf(static_cast<int>(state.range(0)));
   const std::string local = library.files()[5];
   std::string original;
-  if (!platform::ReadWholeFile(local, &original).ok()) std::abort();
+  if (!base::ReadWholeFile(local, &original).ok()) std::abort();
   ConfirmingDialogs dialogs;
   std::time_t second = 1700000000;
   for (auto _ : state) {
     state.PauseTiming();
-    if (!platform::ReplaceFileContents(local, original)) state.SkipWithError("reset failed");
+    if (!base::ReplaceFileContents(local, original)) state.SkipWithError("reset failed");
     state.ResumeTiming();
     app::CLocalFileInfo dialog("/home/reader/Report.PDF", dialogs);
     if (dialog.DoModal()) AddLocalBook(library.folders(), dialog.info(), ++second);
@@ -233,8 +236,8 @@ class Purchases {
     fs::create_directories(root_ + "/prog/me");
     for (const char* t : {"book", "video"}) {
       fs::create_directories(root_ + "/data/public/" + t);
-      if (!platform::ReplaceFileContents(root_ + "/data/public/" + t + "/" + t + "1.xml",
-                                         CatalogueText(t, entries / 2)))
+      if (!base::ReplaceFileContents(root_ + "/data/public/" + t + "/" + t + "1.xml",
+                                     CatalogueText(t, entries / 2)))
         std::abort();
     }
     reply_ = "<r><Code>0</Code>";
@@ -246,7 +249,7 @@ class Purchases {
     reply_ += "</r>";
     ResetShelf();
     ImportPurchasedList(folders_, shelf_, reply_);
-    if (!platform::CopyFileReplacing(shelf_, produced_).ok()) std::abort();
+    if (!base::CopyFileReplacing(shelf_, produced_).ok()) std::abort();
   }
   ~Purchases() { fs::remove_all(root_); }
 

@@ -16,7 +16,7 @@
 #include <random>
 #include <string>
 
-#include "platform/files.h"
+#include "base/files.h"
 #include "ratio_reporter.h"
 #include "update/file_digest.h"
 #include "update/file_patch.h"
@@ -51,12 +51,12 @@ Files Prepare() {
     const std::uint64_t v = random();
     std::memcpy(&bytes[i], &v, 8);
   }
-  if (!platform::ReplaceFileContents(f.old_file, bytes).ok()) std::abort();
+  if (!base::ReplaceFileContents(f.old_file, bytes).ok()) std::abort();
   for (std::size_t p = 0; p < kPieces; ++p) {
     const std::size_t at = p * (kFileSize / kPieces) + 12345;
     for (std::size_t i = 0; i < kPieceSize; ++i) bytes[at + i] = static_cast<char>(random());
   }
-  if (!platform::ReplaceFileContents(f.new_file, bytes).ok()) std::abort();
+  if (!base::ReplaceFileContents(f.new_file, bytes).ok()) std::abort();
   const auto start = std::chrono::steady_clock::now();
   if (!update::MakeFilePatch(f.old_file, f.new_file, f.patch).ok()) std::abort();
   f.make_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -82,7 +82,7 @@ void BM_ApplyPatch(benchmark::State& state) {
 void BM_CopyFile(benchmark::State& state) {
   const std::string copy = files->dir + "/copy.bin";
   for (auto _ : state) {
-    if (!platform::CopyFileReplacing(files->new_file, copy).ok())
+    if (!base::CopyFileReplacing(files->new_file, copy).ok())
       state.SkipWithError("the copy failed");
     state.PauseTiming();
     unlink(copy.c_str());

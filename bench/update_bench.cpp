@@ -294,6 +294,7 @@ void BM_Patch64MiB(benchmark::State& state) {
     double patched_bytes = 0, whole_bytes = 0;
     const auto run = [&](bool patch) {
       InstallFirstRelease(c);
+      // Only the requests of the timed run are counted.
       (void)c.vendor->TakeRequests();
       const Measure m =
           UpdateRun(c.vendor->Url(patch ? "/patched.txt" : "/whole.txt"), FoldersIn(c.home, false));

@@ -23,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Each dialog takes the next queued answer, in the order a session could open them.
   platform::Dialogs& dialogs = headless.dialogs();
   dialogs.Message("text", "caption");
+  // Each dialog reads whatever answer the input holds; only a crash or a sanitizer report counts.
   (void)dialogs.Question("text", "caption");
   std::vector<std::string> paths;
   (void)dialogs.OpenFiles({{"PDF", "*.pdf"}, {"all", "*.*"}}, true, &paths);

@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
+  // Each operation runs on whatever was read; only a crash or a sanitizer report counts.
   (void)library::SearchCatalogue(results, shelf, "a");
   std::string name;
   if (library::GetItemName(shelf, item_id, group_id, &name) && name.size() > 63)

@@ -37,8 +37,7 @@ const std::string& ScratchFolder() {
     if (mkdtemp(pattern.data()) == nullptr) Fail("cannot make the scratch folder");
     return pattern;
   }();
-  static const bool removed_at_exit = std::atexit(RemoveScratch) == 0;
-  (void)removed_at_exit;
+  [[maybe_unused]] static const bool removed_at_exit = std::atexit(RemoveScratch) == 0;
   return folder;
 }
 

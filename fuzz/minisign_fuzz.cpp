@@ -68,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   CheckTermsRoundTrip(signature_text);
   std::time_t when = 0;
+  // Only a crash or a sanitizer report counts.
   (void)ms::ParseUtcTime(signature_text, &when);
 
   std::vector<ms::PublicKey> keys;
@@ -96,11 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::time_t now = 1'800'000'000;  // a fixed time: the same input, the same verdict
   const update::ReleaseTrust trust(fuzz::ScratchFolder() + "/keys.pub");
   const update::ReleaseCheck verdict = trust.Check(manifest, signature_path, installed, now);
+  // Every verdict has a text; only a crash counts.
   (void)update::VerdictText(verdict);
   if (verdict.verdict == update::Verdict::kTrusted) {
     ms::ReleaseTerms terms;
     std::uint64_t installed_release = 0;
-    const platform::Status had = installed.Read(&installed_release);
+    const base::Status had = installed.Read(&installed_release);
     if (check != ms::Check::kGood ||
         !ms::ParseReleaseTerms(signature.trusted_comment, &terms).ok() || now > terms.expires ||
         (had.ok() && terms.release < installed_release))

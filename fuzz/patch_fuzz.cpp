@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/files.h"
 #include "fuzz_files.h"
-#include "platform/files.h"
 #include "update/file_digest.h"
 #include "update/file_patch.h"
 
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string patch = fuzz::WriteScratchFile("patch.zst", data, size);
   const std::string result = fuzz::ScratchFolder() + "/result.bin";
   unlink(result.c_str());
-  const platform::Status s =
+  const base::Status s =
       update::ApplyFilePatch(known.base_path, known.base_digest, patch, result, known.next_digest);
   struct stat st;
   if (!s.ok()) {
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   std::string bytes;
-  if (!platform::ReadRegularFile(result, known.next.size() + 1, &bytes).ok() || bytes != known.next)
+  if (!base::ReadRegularFile(result, known.next.size() + 1, &bytes).ok() || bytes != known.next)
     fuzz::Fail("an applied patch gave another file than the one named");
   return 0;
 }

@@ -4,23 +4,20 @@
 #include <cstdint>
 #include <string>
 
+#include "base/status.h"
 #include "fuzz_files.h"
-#include "platform/status.h"
-#include "platform/system_entries.h"
+#include "os/system_entries.h"
 #include "settings/settings_store.h"
 
 namespace {
 
 // The desktop's records, played: every document type opens with one application.
-class PlayedEntries : public platform::SystemEntries {
+class PlayedEntries : public os::SystemEntries {
  public:
-  platform::Status SetAutostart(bool, const std::string&) override {
-    return platform::Status::Ok();
-  }
-  platform::Status FindDefaultHandler(const std::string& extension,
-                                      platform::FileHandler* out) override {
+  base::Status SetAutostart(bool, const std::string&) override { return base::Status::Ok(); }
+  base::Status FindDefaultHandler(const std::string& extension, os::FileHandler* out) override {
     *out = {"reader", "/usr/bin/reader %f " + extension};
-    return platform::Status::Ok();
+    return base::Status::Ok();
   }
 };
 

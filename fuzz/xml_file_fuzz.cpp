@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/files.h"
 #include "fuzz_files.h"
 #include "library/xml_element.h"
 #include "library/xml_file_object.h"
 #include "library/xml_group.h"
-#include "platform/files.h"
 
 using library::CXmlElement;
 using library::CXmlFileObject;
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Not understood: the file is never replaced.
     if (CXmlFileObject::Release(std::move(file), true)) fuzz::Fail("a file not read was saved");
     std::string after;
-    if (!platform::ReadWholeFile(path, &after).ok() ||
+    if (!base::ReadWholeFile(path, &after).ok() ||
         after != std::string_view(reinterpret_cast<const char*>(data), size))
       fuzz::Fail("a file not read was changed");
     return 0;

@@ -4,10 +4,10 @@
 #include <iterator>
 #include <memory>
 
+#include "base/ansi.h"
 #include "library/shelf_names.h"
 #include "library/shelf_operations.h"
 #include "library/xml_file_object.h"
-#include "platform/ansi.h"
 
 namespace account {
 
@@ -93,8 +93,10 @@ void RewriteCataloguesReadAgainstTheFile(const CatalogueFolders& folders,
     read[static_cast<std::size_t>(catalogue)] = true;
     std::unique_ptr<CXmlFileObject> source;
     const bool loaded = CXmlFileObject::Open(&source, folders.Path(catalogue).c_str());
+    // A catalogue that cannot be saved keeps its file; the import goes on.
     (void)CXmlFileObject::Release(std::move(source), loaded);
   }
+  // Read only: nothing to save.
   (void)CXmlFileObject::Release(std::move(shelf), false);
 }
 
@@ -146,6 +148,7 @@ void ImportPurchasedList(const CatalogueFolders& folders, const std::string& use
     if (!sources[index]) {
       // Written back only normalised, as each copy would leave it.
       if (CXmlFileObject::Open(&sources[index], folders.Path(catalogue).c_str()))
+        // A catalogue that cannot be written stays as it was; the import goes on.
         (void)sources[index]->Save();
     }
     if (std::unique_ptr<CXmlElement> item =

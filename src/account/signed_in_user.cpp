@@ -50,6 +50,7 @@ bool CSignedInUser::SendSignIn(const std::string& args, const std::string& login
   std::string unused_3, unused_4;
   user_name_.clear();
   password_.clear();
+  // Missing fields stay empty, and an empty name or password is refused by the service.
   (void)fields::ReadFieldList(
       args, {{&user_name_, 64}, {&password_, 64}, {&unused_3, 64}, {&unused_4, 64}});
   // Only the digest of the salted password is sent; the password itself is dropped

@@ -6,11 +6,11 @@
 #include "app/lumora_app.h"
 #include "app/lumora_dlg.h"
 #include "app/stale_temporaries.h"
+#include "base/ansi.h"
+#include "base/files.h"
+#include "base/folders.h"
 #include "fields/field_list.h"
 #include "library/catalogues.h"
-#include "platform/ansi.h"
-#include "platform/files.h"
-#include "platform/folders.h"
 
 namespace app {
 
@@ -108,12 +108,13 @@ bool CLumoraDlg::MakeUserFolders(const std::string& user_folder) {
   // Another program signing the same user in makes the folder and the shelf file
   // once, and removes no temporary file of a replacement it is making.
   const SharedFoldersLock locks = LockSharedFolders(kProgramFolder);
-  if (!platform::IsDirectory(ansi::NativePath(user_folder))) {
-    if (!platform::MakeDirectory(ansi::NativePath(user_folder)).ok()) return false;
+  if (!base::IsDirectory(ansi::NativePath(user_folder))) {
+    if (!base::MakeDirectory(ansi::NativePath(user_folder)).ok()) return false;
+    // A shelf file that cannot be made is made again at the next sign-in, and its writes report.
     (void)CreateUserShelf(user_.user_shelf_path());
   }
   RemoveStaleUserTemporaries(user_folder);
-  return platform::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")).ok();
+  return base::MakeDirectory(ansi::NativePath(user_folder + "/downloaded")).ok();
 }
 
 void CLumoraDlg::OnPurchasedList(const std::string&) {
@@ -144,6 +145,7 @@ void CLumoraDlg::TellRetrieveFailed() {
 
 void CLumoraDlg::OnShare(const std::string& args) {
   std::string site, part_one, part_two;
+  // Missing fields stay empty; the share page opens with what there is.
   (void)ReadFieldList(args, {{&site, 256}, {&part_one, 64}, {&part_two, 256}});
   const DeploymentSettings& hosts = app_.deployment();
   const std::string title = EncodeShareTitle(part_one + part_two);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/lumora_dlg.h"
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 namespace app {
 

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <utility>
 
-#include "platform/files.h"
+#include "base/files.h"
 
 namespace app {
 
@@ -66,7 +66,7 @@ DeploymentSettings DeploymentSettings::Load(const std::string& program_file) {
   // Only a regular file of a sane size is read, without ever blocking on a FIFO.
   std::string text;
   // A missing or unusable file leaves |text| empty: the built-in settings hold.
-  (void)platform::ReadRegularFile(folder + "lumora.conf", kMaxFileBytes, &text);
+  (void)base::ReadRegularFile(folder + "lumora.conf", kMaxFileBytes, &text);
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     std::string t = Trim(line);

@@ -1,6 +1,6 @@
 #include "app/local_file_info.h"
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 namespace app {
 

@@ -35,8 +35,7 @@ int CLumoraApp::InitInstance(platform::Platform& platform, const std::string& co
   // Common controls, the control container and the profile key have no counterpart
   // here: the desktop toolkit is ready once the platform exists.
   bool handed_over = false;
-  if (platform::Status claimed = platform.ClaimInstance(command_line, &handed_over);
-      !claimed.ok()) {
+  if (base::Status claimed = platform.ClaimInstance(command_line, &handed_over); !claimed.ok()) {
     std::fprintf(stderr, "lumora: %s\n", claimed.message().c_str());
     return 1;
   }

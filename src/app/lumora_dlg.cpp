@@ -4,8 +4,8 @@
 
 #include "app/lumora_app.h"
 #include "app/stale_temporaries.h"
-#include "platform/ansi.h"
-#include "platform/folders.h"
+#include "base/ansi.h"
+#include "base/folders.h"
 #include "settings/settings_store.h"
 #include "storage/mem_file_mgr.h"
 #include "update/release_journal.h"
@@ -61,19 +61,28 @@ bool CLumoraDlg::OnInitDialog() {
   // The packed store's directory and the file interception, before anything opens
   // the movie. Without the interception the player finds no movie and the window
   // stays empty; the program goes on either way.
-  static_cast<void>(storage::CMemFileMgr::Startup());
+  (void)storage::CMemFileMgr::Startup();
 
-  // The folders the program works in. One whose name cannot be written in the core's
-  // text would be a different folder once converted back, and every file written
-  // there would go astray: the program says so and ends instead.
-  std::string current, data_home, program_file;
-  const std::string native_program = platform::ProgramFile();
+  std::string program_file;
+  if (!FormFolders(&program_file)) return false;
+  StartMovie(program_file);
+  TidySharedFolders();
+  SetStartVariables();
+  CoverWorkArea();
+  return StartUpdateWindow();
+}
+
+bool CLumoraDlg::FormFolders(std::string* program_file) {
+  // One whose name cannot be written in the core's text would be a different folder
+  // once converted back, and every file written there would go astray: the program
+  // says so and ends instead.
+  std::string current, data_home;
+  const std::string native_program = base::ProgramFile();
   const bool system_program =
-      platform::IsSystemProgramFolder(native_program.substr(0, native_program.rfind('/')));
-  if ((!system_program &&
-       !FromSystemPath(platform::CurrentDirectory(), kUnusableFolder, &current)) ||
-      !FromSystemPath(platform::DataHome(), kUnusableFolder, &data_home) ||
-      !FromSystemPath(native_program, kUnusableFolder, &program_file))
+      base::IsSystemProgramFolder(native_program.substr(0, native_program.rfind('/')));
+  if ((!system_program && !FromSystemPath(base::CurrentDirectory(), kUnusableFolder, &current)) ||
+      !FromSystemPath(base::DataHome(), kUnusableFolder, &data_home) ||
+      !FromSystemPath(native_program, kUnusableFolder, program_file))
     return false;
   app_data_path_ = data_home;
   data_folder_ = WithTrailingSlash(app_data_path_) + "vellari/";
@@ -84,11 +93,14 @@ bool CLumoraDlg::OnInitDialog() {
   // made here (when that fails, each write there fails and says so).
   if (system_program) {
     program_folder_ = data_folder_ + kSystemProgramFolder + "/";
-    static_cast<void>(platform::MakeDirectories(ansi::NativePath(program_folder_)));
+    (void)base::MakeDirectories(ansi::NativePath(program_folder_));
   } else {
     program_folder_ = WithTrailingSlash(current);
   }
+  return true;
+}
 
+void CLumoraDlg::StartMovie(const std::string& program_file) {
   LoadMovie(program_file);
   flash_.AlignMode(5);
   flash_.Scale("noScale");
@@ -96,39 +108,47 @@ bool CLumoraDlg::OnInitDialog() {
   flash_.Play();
   flash_.SetVariable("UpdatedFile", "0");
   flash_.SetVariable("TotalUpdateFile", "0");
+}
 
-  const std::string public_folder = data_folder_ + "public";
+void CLumoraDlg::TidySharedFolders() {
   // What a replacement killed half-way left behind goes before anything is written.
   // Under the locks of the folders, when some process has ever taken them: then no
   // other process is half-way through a replacement there either.
   {
     const SharedFoldersLock locks =
-        LockSharedFolders(kBothFolders, platform::FolderLock::Mode::kExisting);
+        LockSharedFolders(kBothFolders, base::FolderLock::Mode::kExisting);
     RemoveStaleTemporaries(catalogue_folders());
   }
   // The settings file: loaded once, with the applications that open the shelf's
   // documents recorded in it.
   settings::CSettingsStore::GetInstance().RecordFileHandlers(
-      (public_folder + "//vellariInfo.xml").c_str());
+      (data_folder_ + "public//vellariInfo.xml").c_str());
+}
 
+void CLumoraDlg::SetStartVariables() {
+  const std::string public_folder = data_folder_ + "public";
   flash_.SetVariable("FirstRun",
-                     platform::IsDirectory(ansi::NativePath(public_folder)) ? "false" : "true");
+                     base::IsDirectory(ansi::NativePath(public_folder)) ? "false" : "true");
   flash_.SetVariable(
       "WebUrl", DeploymentSettings::ServerUrl(app_.deployment().shop_host) + "/Storage/XmlFile/");
   flash_.SetVariable("MyAppDataDir", data_folder_);
   flash_.SetVariable("CurrentDir", program_folder_);
   flash_.SetVariable("VellariOpml", data_folder_ + "public/RSS.opml");
+}
 
-  // Cover the work area. The player takes the whole client area of the window.
+void CLumoraDlg::CoverWorkArea() {
+  // The player takes the whole client area of the window.
   platform::MainWindow& window = platform_.window();
   const platform::Rect work = window.WorkArea();
   SetStageSize(work.Width(), work.Height());
   window.Move(work);
   window.SetPlayerRect(platform::Rect{0, 0, work.Width(), work.Height()});
   window.Show();
+}
 
-  // The update window, hidden; it runs by itself from here on. Without a server-list
-  // address it has told the user, and the program ends.
+bool CLumoraDlg::StartUpdateWindow() {
+  // Hidden; it runs by itself from here on. Without a server-list address it has told
+  // the user, and the program ends.
   update_client_ = std::make_unique<update::CAutoUpdateClientDlg>(
       update::CAutoUpdateClientDlg::Platform{platform_.loop(), platform_.update_window(),
                                              platform_.dialogs(), platform_.shell()},
@@ -148,7 +168,7 @@ bool CompleteInterruptedRelease() {
   const update::BaseFolders folders = update::BaseFolders::ForThisUser();
   const update::ReleaseJournal journal(ansi::NativePath(folders.release_journal),
                                        folders.version_index, folders.installed_release);
-  const platform::Status completed = journal.Complete();
+  const base::Status completed = journal.Complete();
   if (!completed.ok() && !completed.IsNotFound())
     std::fprintf(stderr, "lumora: the last update could not be completed: %s\n",
                  completed.ToString().c_str());
@@ -170,16 +190,15 @@ void CLumoraDlg::LoadMovie(const std::string& program_file) {
   // it in the store the player finds no file and the window stays empty, so the
   // result is not needed.
   const std::string movie_path = program_file_folder_ + kMovieName;
-  static_cast<void>(storage::CMemFileMgr::AddPackedFile(movie_path, kMovieName));
+  (void)storage::CMemFileMgr::AddPackedFile(movie_path, kMovieName);
   flash_.Movie(movie_path);
 }
 
 CLumoraDlg::SharedFoldersLock CLumoraDlg::LockSharedFolders(SharedFolders folders,
-                                                            platform::FolderLock::Mode mode) {
+                                                            base::FolderLock::Mode mode) {
   SharedFoldersLock locks;
-  auto take = [&](const std::string& folder, platform::FolderLock* lock) {
-    const platform::Status taken =
-        platform::FolderLock::Acquire(ansi::NativePath(folder), mode, lock);
+  auto take = [&](const std::string& folder, base::FolderLock* lock) {
+    const base::Status taken = base::FolderLock::Acquire(ansi::NativePath(folder), mode, lock);
     // A missing folder holds no file to protect (and, with Mode::kExisting, a missing
     // lock file means no process has ever changed the folder under it).
     if (taken.ok() || taken.IsNotFound()) return;
@@ -246,7 +265,7 @@ std::string CLumoraDlg::ApplicationTitleUtf8() const {
 }
 
 std::string CLumoraDlg::ApplicationTitle() const {
-  std::string name(ansi::AfterLastSeparator(ansi::CorePathLossy(platform::ProgramFile())));
+  std::string name(ansi::AfterLastSeparator(ansi::CorePathLossy(base::ProgramFile())));
   std::size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
   return name;

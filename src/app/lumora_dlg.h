@@ -12,8 +12,8 @@
 #include "app/shelf_downloads.h"
 #include "app/shelf_search.h"
 #include "app/window_mover.h"
+#include "base/folder_lock.h"
 #include "library/catalogues.h"
-#include "platform/folder_lock.h"
 #include "platform/platform.h"
 #include "update/auto_update_client_dlg.h"
 
@@ -69,7 +69,6 @@ class CLumoraDlg : public platform::WindowEvents {
   // Folders (code page, '/' separators, each with a trailing '/').
   const std::string& program_folder() const { return program_folder_; }
   const std::string& data_folder() const { return data_folder_; }
-  const std::string& program_file_folder() const { return program_file_folder_; }
   CShockwaveFlash& flash() { return flash_; }
   library::CatalogueFolders catalogue_folders() const;
 
@@ -93,7 +92,7 @@ class CLumoraDlg : public platform::WindowEvents {
   // (the search results file, the users' folders with their shelf files).
   enum SharedFolders { kPublicFolder = 1, kProgramFolder = 2, kBothFolders = 3 };
   struct SharedFoldersLock {
-    platform::FolderLock public_folder, program_folder;
+    base::FolderLock public_folder, program_folder;
   };
   // Takes the locks of |folders|, the public folder's first; a read, change and write
   // of their files made while the result lives is one step for every other process.
@@ -101,7 +100,7 @@ class CLumoraDlg : public platform::WindowEvents {
   // nothing to lock; a lock that cannot be taken is named on standard error and in the
   // update window's log, and the work goes on without it.
   [[nodiscard]] SharedFoldersLock LockSharedFolders(
-      SharedFolders folders, platform::FolderLock::Mode mode = platform::FolderLock::Mode::kMake);
+      SharedFolders folders, base::FolderLock::Mode mode = base::FolderLock::Mode::kMake);
 
   // What the shelf's downloads and search use of the window besides.
   platform::Platform& platform() { return platform_; }
@@ -125,6 +124,16 @@ class CLumoraDlg : public platform::WindowEvents {
   // A later start's command line, taken as at start-up: a server-list URL starts an
   // update run from it ("auto" checking the chosen server at once).
   void OnLaterStart(const std::string& command_line) override;
+
+  // The steps of OnInitDialog, in their order. FormFolders is false (the user told)
+  // when a folder's name cannot be used; StartUpdateWindow when the update window ends
+  // the program.
+  [[nodiscard]] bool FormFolders(std::string* program_file);
+  void StartMovie(const std::string& program_file);
+  void TidySharedFolders();
+  void SetStartVariables();
+  void CoverWorkArea();
+  [[nodiscard]] bool StartUpdateWindow();
 
   void OnOK() {}
   void OnCancel();

@@ -15,8 +15,8 @@
 #include "app/lumora_app.h"
 #include "app/lumora_dlg.h"
 #include "app/program_options.h"
+#include "base/folders.h"
 #include "platform/desktop_module.h"
-#include "platform/folders.h"
 #include "platform/platform.h"
 
 namespace {
@@ -70,7 +70,7 @@ void StartAgain(const std::string& program_file, std::vector<std::string> args) 
 int main(int argc, char** argv) {
   // What a restart starts again: the program file as it is named now (an update may
   // replace it meanwhile) with the original arguments.
-  const std::string program_file = platform::ProgramFile();
+  const std::string program_file = base::ProgramFile();
   std::vector<std::string> original_args(argv, argv + argc);
   // A file size limit (ulimit -f) makes a write past it fail with EFBIG, so that the
   // write that fails is reported, instead of ending the whole program.

@@ -1,6 +1,6 @@
 #include "app/movie_bridge.h"
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 namespace app {
 

@@ -181,7 +181,7 @@ ProgramOptions ReadProgramOptions(int* argc, char*** argv, const DesktopFactory&
   // The desktop toolkit takes its own options out of the argument list first; what
   // remains is the program's, and anything else that looks like an option is a mistake.
   if (!options.headless) {
-    if (platform::Status made = make_desktop(argc, argv, &options.face); !made.ok()) {
+    if (base::Status made = make_desktop(argc, argv, &options.face); !made.ok()) {
       options.error = made.message();
       return options;
     }

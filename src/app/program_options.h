@@ -38,8 +38,8 @@ struct ProgramOptions {
 
 // Makes the desktop face from the arguments, taking out the toolkit's options; fails
 // when there is no display.
-using DesktopFactory = std::function<platform::Status(int* argc, char*** argv,
-                                                      std::unique_ptr<platform::Platform>* face)>;
+using DesktopFactory =
+    std::function<base::Status(int* argc, char*** argv, std::unique_ptr<platform::Platform>* face)>;
 
 // Reads the arguments and makes the face the program runs on: the headless face for
 // --headless, otherwise the desktop made by |make_desktop|. Nothing is made for --help,

@@ -5,10 +5,10 @@
 
 #include "app/local_file_info.h"
 #include "app/lumora_dlg.h"
+#include "base/ansi.h"
 #include "fields/field_list.h"
 #include "library/shelf_names.h"
 #include "library/shelf_operations.h"
-#include "platform/ansi.h"
 
 namespace app {
 

@@ -4,12 +4,12 @@
 #include <set>
 
 #include "app/lumora_dlg.h"
+#include "base/ansi.h"
 #include "fields/field_list.h"
 #include "library/shelf_names.h"
 #include "library/shelf_operations.h"
 #include "net/inet_file.h"
 #include "net/partial_file.h"
-#include "platform/ansi.h"
 
 namespace app {
 
@@ -103,6 +103,7 @@ void CShelfDownloads::OnDown(const std::string& args) {
         return;
       name.clear();
       if (!unsaved)
+        // An item without a name is downloaded under an empty name.
         (void)GetItemName(user_.user_shelf_path(), item_id, shelf_names::Downloading(), &name);
     }
   }
@@ -121,6 +122,7 @@ void CShelfDownloads::OnDown(const std::string& args) {
 
 void CShelfDownloads::OnDownloading(const std::string& args) {
   std::string item_id, state;
+  // Missing fields stay empty, and an empty id names no transfer.
   (void)ReadFieldList(args, {{&item_id, 64}, {&state, 12}});
   if (state.find("false") != std::string::npos) {
     (void)update_client_->StopDownload(item_id);  // one not running has nothing to stop
@@ -216,6 +218,7 @@ void CShelfDownloads::TakeStockOfPartialDownloads() {
       std::snprintf(percent, sizeof percent, "%03d", static_cast<int>(have * 100 / whole));
       shares.emplace_back(item.id, percent);
     }
+    // Partial files that stay are removed at a later sign-in.
     (void)net::RemovePartialsBut(
         ansi::NativePath(DownloadedFolder()),
         [&listed](const std::string& name) { return listed.count(name) != 0; });

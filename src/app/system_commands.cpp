@@ -1,9 +1,9 @@
 // The commands that act on the window and the desktop: "win", "exec", "restart", "系统设置" and
 // the commands that only show their argument in a message box.
 #include "app/lumora_dlg.h"
-#include "platform/ansi.h"
-#include "platform/files.h"
-#include "platform/system_entries.h"
+#include "base/ansi.h"
+#include "base/files.h"
+#include "os/system_entries.h"
 #include "settings/settings_store.h"
 
 namespace app {
@@ -48,7 +48,7 @@ void CLumoraDlg::OnWin(const std::string& args) {
 void CLumoraDlg::OnExec(const std::string& args) {
   std::string target = args;
   // A file of that name in the program folder is opened by its full path.
-  if (platform::IsReadableFile(ansi::NativePath(program_folder_ + args)))
+  if (base::IsReadableFile(ansi::NativePath(program_folder_ + args)))
     target = program_folder_ + args;
   platform_.shell().Open(ansi::NativePath(target), "");
 }
@@ -58,7 +58,7 @@ void CLumoraDlg::OnSystemSettings(const std::string& args) {
   const Result result = settings::CSettingsStore::GetInstance().ChangeSystemSettings(args.c_str());
   if (result == Result::kAsAsked) return;
   // The command has no reply variable: the user is told in a message box.
-  const std::string entry = ansi::ToUtf8Lossy(ansi::CorePathLossy(platform::AutostartEntryPath()));
+  const std::string entry = ansi::ToUtf8Lossy(ansi::CorePathLossy(os::AutostartEntryPath()));
   std::string text;
   if (result == Result::kNotMade)
     text = kAutorunNotMade + entry;

@@ -1,6 +1,6 @@
 #include "fields/field_list.h"
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 namespace fields {
 

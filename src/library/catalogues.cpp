@@ -2,12 +2,12 @@
 
 #include <vector>
 
+#include "base/ansi.h"
+#include "base/files.h"
+#include "base/folder_lock.h"
+#include "base/folders.h"
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
-#include "platform/ansi.h"
-#include "platform/files.h"
-#include "platform/folder_lock.h"
-#include "platform/folders.h"
 
 namespace library {
 
@@ -94,8 +94,7 @@ bool IsSafeCatalogueName(std::string_view name) {
     std::size_t end = name.find('/', start);
     const bool last = end == std::string_view::npos;
     const std::string_view part = name.substr(start, last ? std::string_view::npos : end - start);
-    if (part == ".." ||
-        (last && (part.empty() || part == "." || part == platform::kFolderLockName)))
+    if (part == ".." || (last && (part.empty() || part == "." || part == base::kFolderLockName)))
       return false;
     if (last) return true;
     start = end + 1;
@@ -104,7 +103,7 @@ bool IsSafeCatalogueName(std::string_view name) {
 
 bool CreateUserShelf(const std::string& path) {
   using namespace shelf_names;
-  if (platform::PathExists(ansi::NativePath(path))) return false;
+  if (base::PathExists(ansi::NativePath(path))) return false;
   std::unique_ptr<CXmlFileObject> shelf;
   CXmlFileObject::Create(&shelf, path.c_str(), ShelfRoot().c_str(), "5", "1000");
   for (const std::string* id :

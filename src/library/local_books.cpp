@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <memory>
 
+#include "base/ansi.h"
+#include "base/files.h"
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
-#include "platform/ansi.h"
-#include "platform/files.h"
 
 namespace library {
 
@@ -89,8 +89,9 @@ void AddLocalBook(const CatalogueFolders& folders, const LocalBookInfo& info, st
   // image of that folder. A name that would leave the folder is never written.
   const std::string picture = CoverFileName(info.cover);
   if (!picture.empty() && picture != "." && picture != "..")
-    (void)platform::CopyFileReplacing(ansi::NativePath(info.cover),
-                                      ansi::NativePath(folders.LocalFolder() + picture));
+    // A cover that cannot be copied leaves the default picture in its place.
+    (void)base::CopyFileReplacing(ansi::NativePath(info.cover),
+                                  ansi::NativePath(folders.LocalFolder() + picture));
 
   // Ids already in a group that was there are passed over; a new group holds none.
   bool made = false;

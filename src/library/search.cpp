@@ -5,11 +5,11 @@
 #include <system_error>
 #include <vector>
 
+#include "base/ansi.h"
+#include "base/files.h"
 #include "library/catalogue_scan.h"
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
-#include "platform/ansi.h"
-#include "platform/files.h"
 
 namespace library {
 
@@ -47,8 +47,8 @@ std::vector<Fields> Matches(const std::string& catalogue_path, const std::string
   if (reading == CatalogueReading::kScan) {
     std::string text;
     // What the model cannot read (missing, not a regular file, too large) has no hits.
-    if (!platform::ReadRegularFile(ansi::NativePath(catalogue_path), CXmlFileObject::kMaxFileBytes,
-                                   &text)
+    if (!base::ReadRegularFile(ansi::NativePath(catalogue_path), CXmlFileObject::kMaxFileBytes,
+                               &text)
              .ok())
       return {};
     std::vector<Fields> matches;
@@ -79,6 +79,7 @@ std::unique_ptr<CXmlFileObject> OpenResults(const std::string& results_path) {
   if (!CXmlFileObject::Open(&results, results_path.c_str()) &&
       std::filesystem::symlink_status(ansi::NativePath(results_path), error).type() ==
           std::filesystem::file_type::regular)
+    // Results that cannot be made are refused by their Save, which is reported.
     (void)CXmlFileObject::Create(&results, results_path.c_str(), "", "", "");
   return results;
 }

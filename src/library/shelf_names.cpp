@@ -1,6 +1,6 @@
 #include "library/shelf_names.h"
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 namespace library::shelf_names {
 

@@ -2,9 +2,9 @@
 
 #include <memory>
 
+#include "base/ansi.h"
 #include "library/shelf_names.h"
 #include "library/xml_file_object.h"
-#include "platform/ansi.h"
 
 namespace library {
 
@@ -91,6 +91,7 @@ std::vector<CXmlElement::Fields> ListGroupItems(const std::string& path,
       if (group->GetItemAt(i, &item)) items.push_back(item->fields());
     }
   }
+  // Read only: nothing to save.
   (void)CXmlFileObject::Release(std::move(catalogue), false);
   return items;
 }

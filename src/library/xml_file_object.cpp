@@ -2,10 +2,10 @@
 
 #include <tinyxml.h>
 
+#include "base/ansi.h"
+#include "base/files.h"
 #include "library/shelf_names.h"
 #include "library/tinyxml_text.h"
-#include "platform/ansi.h"
-#include "platform/files.h"
 
 namespace library {
 
@@ -100,8 +100,7 @@ bool CXmlFileObject::Release(std::unique_ptr<CXmlFileObject> object, bool save) 
 
 bool CXmlFileObject::Load() {
   std::string text;
-  const platform::Status read =
-      platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text);
+  const base::Status read = base::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text);
   // A missing file may be written later; anything else that cannot be read (a folder,
   // a FIFO, a device, a file too large or too deep) is kept exactly as it is.
   unreadable_ = !read.IsNotFound();
@@ -190,7 +189,7 @@ std::string CXmlFileObject::Print() const {
 bool CXmlFileObject::Save() {
   // A file that is there but could not be read is left exactly as it is.
   if (unreadable_) return false;
-  return platform::ReplaceFileContents(ansi::NativePath(path_), Print()).ok();
+  return base::ReplaceFileContents(ansi::NativePath(path_), Print()).ok();
 }
 
 bool CXmlFileObject::FindGroup(const char* id, CXmlGroup** out) const {

@@ -6,13 +6,13 @@
 #include <charconv>
 #include <string_view>
 
+#include "base/callback_guard.h"
 #include "net/partial_file.h"
-#include "platform/callback_guard.h"
 
 namespace net {
 namespace {
 
-using platform::Guarded;
+using base::Guarded;
 
 // Whether the header line |line| is named |name| (any letter case); its value then.
 bool HeaderValue(std::string_view line, std::string_view name, std::string_view* value) {

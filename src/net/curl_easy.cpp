@@ -19,23 +19,22 @@ constexpr long kReceiveBuffer = 128 * 1024;
 }  // namespace
 
 void EnsureCurl() {
-  static const CURLcode init = curl_global_init(CURL_GLOBAL_DEFAULT);
-  (void)init;
+  // Once per process; when it fails, the first transfer fails and says so.
+  [[maybe_unused]] static const CURLcode init = curl_global_init(CURL_GLOBAL_DEFAULT);
 }
 
-platform::Status ParseHttpUrl(const std::string& url, CURLU* parsed, bool* secure) {
-  if (url.find('\0') != std::string::npos)
-    return platform::Status::Invalid("a zero byte in the URL");
+base::Status ParseHttpUrl(const std::string& url, CURLU* parsed, bool* secure) {
+  if (url.find('\0') != std::string::npos) return base::Status::Invalid("a zero byte in the URL");
   if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK)
-    return platform::Status::Invalid("not a URL: " + url);
+    return base::Status::Invalid("not a URL: " + url);
   char* raw = nullptr;
   if (curl_url_get(parsed, CURLUPART_SCHEME, &raw, 0) != CURLUE_OK)
-    return platform::Status::Invalid("no scheme: " + url);
+    return base::Status::Invalid("no scheme: " + url);
   const std::unique_ptr<char, CurlFree> scheme(raw);
   *secure = std::string_view(scheme.get()) == "https";
   if (!*secure && std::string_view(scheme.get()) != "http")
-    return platform::Status::Invalid("not http or https: " + url);
-  return platform::Status::Ok();
+    return base::Status::Invalid("not http or https: " + url);
+  return base::Status::Ok();
 }
 
 bool SetUpEasy(CURL* h, CURLU* parsed, bool secure, TransferRun& t) {
@@ -80,6 +79,7 @@ bool MakeHeaders(const std::vector<std::string>& lines,
   for (const std::string& line : lines) {
     curl_slist* grown = curl_slist_append(headers->get(), line.c_str());
     if (grown == nullptr) return false;
+    // The list is owned by |grown| now, which takes its place.
     (void)headers->release();
     headers->reset(grown);
   }
@@ -99,6 +99,7 @@ std::string FailureOf(const TransferRun& t, CURLcode done) {
   }
   if (done == CURLE_PEER_FAILED_VERIFICATION) {
     long verified = 0;
+    // Left 0 when unknown: the failure is then named generally.
     (void)curl_easy_getinfo(t.easy, CURLINFO_SSL_VERIFYRESULT, &verified);
     const std::string reason = CertificateFailure(verified);
     return std::string(CInetFile::MessageOf(0)) + " (" +

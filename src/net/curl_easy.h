@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "net/transfer_run.h"
-#include "platform/status.h"
 
 namespace net {
 
@@ -35,7 +35,7 @@ struct CurlFree {
 void EnsureCurl();
 // Parses |url| into |parsed|; Invalid unless it is an http or https URL with a host.
 // |secure| tells which.
-[[nodiscard]] platform::Status ParseHttpUrl(const std::string& url, CURLU* parsed, bool* secure);
+[[nodiscard]] base::Status ParseHttpUrl(const std::string& url, CURLU* parsed, bool* secure);
 // Sets |easy| up to fetch |parsed| (|secure|: an https URL) for the run |t|, whose
 // callbacks it calls. False when an option cannot be set.
 [[nodiscard]] bool SetUpEasy(CURL* easy, CURLU* parsed, bool secure, TransferRun& t);

@@ -11,18 +11,18 @@
 #include <chrono>
 #include <memory>
 
+#include "base/ansi.h"
+#include "base/callback_guard.h"
+#include "base/folders.h"
 #include "net/curl_callbacks.h"
 #include "net/curl_easy.h"
 #include "net/partial_file.h"
 #include "net/transfer_run.h"
-#include "platform/ansi.h"
-#include "platform/callback_guard.h"
-#include "platform/folders.h"
 
 namespace net {
 namespace {
 
-using platform::Guarded;
+using base::Guarded;
 
 // Transfers made in this process: the slot of each new one, and the source of ids.
 std::atomic<std::uint32_t> g_transfers_made{0};
@@ -134,14 +134,15 @@ int Fetch(TransferRun& t, const std::string& url) {
 void DropFailedBody(TransferRun& t) {
   if (!t.resume) {
     t.file.Discard();
-    platform::RemoveEmptyFolders(t.made_folders);
+    base::RemoveEmptyFolders(t.made_folders);
     return;
   }
   if (t.file.valid() && t.file.Size() == 0) {
+    // An empty file left behind is harmless; the next run replaces it.
     (void)::unlink(t.output_path.c_str());
     RemoveValidator(t.output_path);
     t.file.Discard();
-    platform::RemoveEmptyFolders(t.made_folders);
+    base::RemoveEmptyFolders(t.made_folders);
   }
   t.file.Discard();
 }
@@ -182,6 +183,7 @@ std::string CInetFile::body_path() const {
   return body_path_;
 }
 
+// The body is handed over elsewhere; taking it here only lets it go.
 void CInetFile::BodyTaken() { (void)TakeBody(); }
 
 CInetFile::KeptBody CInetFile::TakeBody() {
@@ -196,10 +198,11 @@ CInetFile::KeptBody CInetFile::TakeBody() {
 }
 
 void CInetFile::KeptBody::Discard() {
+  // A body that cannot be removed is a stray file in the temporary folder, nothing more.
   if (!path.empty()) (void)::unlink(path.c_str());
   path.clear();
   lock.Reset();
-  platform::RemoveEmptyFolders(made_folders);
+  base::RemoveEmptyFolders(made_folders);
   made_folders.clear();
 }
 

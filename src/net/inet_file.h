@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_file.h"
 #include "net/nuvex_thread.h"
-#include "platform/unique_file.h"
 
 namespace net {
 
@@ -80,7 +80,7 @@ class CInetFile : public CNuvexThread {
   // (when empty); the lock goes with the object.
   struct KeptBody {
     std::string path;
-    platform::UniqueFd lock;
+    base::UniqueFd lock;
     std::vector<std::string> made_folders;
     void Discard();
   };
@@ -159,7 +159,7 @@ class CInetFile : public CNuvexThread {
   // The body kept from the last run (under message_mutex_): its path, a descriptor
   // that holds its lock, and the folders made for it, outermost first.
   std::string body_path_;
-  platform::UniqueFd body_lock_;
+  base::UniqueFd body_lock_;
   std::vector<std::string> made_folders_;
 };
 

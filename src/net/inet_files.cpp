@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 namespace net {
 namespace {

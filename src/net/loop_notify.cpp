@@ -5,7 +5,7 @@
 
 namespace net {
 
-TransferNotify NotifyOnLoop(platform::MainLoop& loop, TransferNotify handler) {
+TransferNotify NotifyOnLoop(os::MainLoop& loop, TransferNotify handler) {
   auto pending = std::make_shared<std::atomic<std::uint64_t>>(0);
   auto shared = std::make_shared<TransferNotify>(std::move(handler));
   return [&loop, pending, shared](TransferMessage message, int kind, std::uint32_t value,

@@ -6,12 +6,12 @@
 #define LUMORA_NET_LOOP_NOTIFY_H_
 
 #include "net/inet_file.h"
-#include "platform/main_loop.h"
+#include "os/main_loop.h"
 
 namespace net {
 
 // A notify function for a transfer that calls |handler| on |loop|'s thread.
-TransferNotify NotifyOnLoop(platform::MainLoop& loop, TransferNotify handler);
+TransferNotify NotifyOnLoop(os::MainLoop& loop, TransferNotify handler);
 
 }  // namespace net
 

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "platform/callback_guard.h"
+#include "base/callback_guard.h"
 
 namespace net {
 
@@ -20,7 +20,7 @@ bool CNuvexThread::Start() {
     thread_ = std::thread([this] {
       // A run ends in its own result; what it throws is reported here, and the run still
       // counts as ended for those who wait for it.
-      platform::Guarded("a worker thread", [this] { Run(); });
+      base::Guarded("a worker thread", [this] { Run(); });
       // Signalled under the lock: the waiter cannot see done_ and destroy the object
       // while the notification is still being made.
       std::lock_guard<std::mutex> done_lock(mutex_);

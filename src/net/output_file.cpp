@@ -8,12 +8,12 @@
 #include <cerrno>
 #include <utility>
 
-#include "platform/files.h"
+#include "base/files.h"
 
 namespace net {
 
-using platform::PosixError;
-using platform::Status;
+using base::PosixError;
+using base::Status;
 
 Status OutputFile::Create(const std::string& native_path) {
   path_ = native_path;
@@ -22,7 +22,7 @@ Status OutputFile::Create(const std::string& native_path) {
 }
 
 Status OutputFile::CreateBeside(const std::string& native_target) {
-  if (Status made = platform::CreateTemporaryFile(native_target, &file_, &path_); !made.ok())
+  if (Status made = base::CreateTemporaryFile(native_target, &file_, &path_); !made.ok())
     return made;
   own_ = true;
   return Status::Ok();
@@ -40,7 +40,7 @@ Status OutputFile::WriteAll(const char* data, std::size_t size) {
   return Status::Ok();
 }
 
-void OutputFile::Adopt(const std::string& native_path, platform::UniqueFd file) {
+void OutputFile::Adopt(const std::string& native_path, base::UniqueFd file) {
   path_ = native_path;
   file_ = std::move(file);
 }
@@ -62,13 +62,14 @@ std::uint64_t OutputFile::Size() const {
                                                          : 0;
 }
 
-Status OutputFile::Close(platform::UniqueFd* lock) {
+Status OutputFile::Close(base::UniqueFd* lock) {
   if (!file_.valid()) return Status::Ok();
   if (lock != nullptr) lock->Reset(::fcntl(file_.get(), F_DUPFD_CLOEXEC, 0));
   return ::close(file_.Release()) == 0 ? Status::Ok() : PosixError(path_, errno);
 }
 
 void OutputFile::Discard() {
+  // A discarded file that stays is replaced by the next transfer to its path.
   if (own_ && file_.valid()) (void)::unlink(path_.c_str());
   file_.Reset();
 }

@@ -8,41 +8,42 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/status.h"
-#include "platform/unique_file.h"
+#include "base/status.h"
+#include "base/unique_file.h"
 
 namespace net {
 
 class OutputFile {
  public:
   // |native_path| itself, created or truncated.
-  [[nodiscard]] platform::Status Create(const std::string& native_path);
+  [[nodiscard]] base::Status Create(const std::string& native_path);
   // A new file of its own beside |native_target|, locked while it is open.
-  [[nodiscard]] platform::Status CreateBeside(const std::string& native_target);
+  [[nodiscard]] base::Status CreateBeside(const std::string& native_target);
   const std::string& path() const { return path_; }
   bool valid() const { return file_.valid(); }
   // All of |size| bytes.
-  [[nodiscard]] platform::Status WriteAll(const char* data, std::size_t size);
+  [[nodiscard]] base::Status WriteAll(const char* data, std::size_t size);
   // A partial file opened by OpenPartial, written where it is positioned; it stays
   // when the transfer fails.
-  void Adopt(const std::string& native_path, platform::UniqueFd file);
+  void Adopt(const std::string& native_path, base::UniqueFd file);
   // Writes from |offset| on.
-  [[nodiscard]] platform::Status SeekTo(std::uint64_t offset);
+  [[nodiscard]] base::Status SeekTo(std::uint64_t offset);
   // Drops what was written; writes start again at the beginning.
-  [[nodiscard]] platform::Status StartOver();
+  [[nodiscard]] base::Status StartOver();
+  // A file that cannot be emptied fails at its next write, which is reported.
   void Empty() { (void)StartOver(); }
   // The size of the open file (0 when none is open).
   std::uint64_t Size() const;
   // Closes the file, if open; fails when the system reports that its data did not all
   // reach the file. |lock|, when given, receives a duplicate of the descriptor, which
   // keeps the file's lock.
-  [[nodiscard]] platform::Status Close(platform::UniqueFd* lock = nullptr);
+  [[nodiscard]] base::Status Close(base::UniqueFd* lock = nullptr);
   // Closes the file; a file of its own is removed first (while still locked).
   void Discard();
 
  private:
   std::string path_;
-  platform::UniqueFd file_;
+  base::UniqueFd file_;
   bool own_ = false;  // made by CreateBeside
 };
 

@@ -12,13 +12,13 @@
 #include <set>
 #include <vector>
 
-#include "platform/files.h"
+#include "base/files.h"
 
 namespace net {
 
-using platform::PosixError;
-using platform::Status;
-using platform::UniqueFd;
+using base::PosixError;
+using base::Status;
+using base::UniqueFd;
 
 std::string PartialPathFor(const std::string& target) {
   const std::size_t slash = target.rfind('/');
@@ -95,6 +95,7 @@ Status WriteValidator(const std::string& partial, std::string_view validator, st
 }
 
 void RemoveValidator(const std::string& partial) {
+  // A validator without its partial file is never used: a later run starts from zero.
   (void)::unlink(ValidatorPathOf(partial).c_str());
 }
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/status.h"
-#include "platform/unique_file.h"
+#include "base/status.h"
+#include "base/unique_file.h"
 
 namespace net {
 
@@ -45,15 +45,15 @@ bool UsableValidator(std::string_view validator);
 // Opens (creating it when missing) the partial file |partial| (native) for writing and
 // locks it; its size goes to |size|. Fails when it is not a regular file (a link is not
 // followed), or another transfer holds its lock.
-[[nodiscard]] platform::Status OpenPartial(const std::string& partial, platform::UniqueFd* file,
-                                           std::uint64_t* size);
+[[nodiscard]] base::Status OpenPartial(const std::string& partial, base::UniqueFd* file,
+                                       std::uint64_t* size);
 // The validator kept for |partial|; empty when there is none whole and usable. |whole|,
 // when given, receives the whole file's length kept with it (0: unknown).
 std::string ReadValidator(const std::string& partial, std::uint64_t* whole = nullptr);
 // Keeps |validator| for |partial|, with the whole file's length |whole| when it is known
 // (not 0); there must be none: RemoveValidator first.
-[[nodiscard]] platform::Status WriteValidator(const std::string& partial,
-                                              std::string_view validator, std::uint64_t whole = 0);
+[[nodiscard]] base::Status WriteValidator(const std::string& partial, std::string_view validator,
+                                          std::uint64_t whole = 0);
 void RemoveValidator(const std::string& partial);
 // Removes |partial| and its validator, unless a transfer holds the partial file's lock
 // (false then). True when neither is left.

@@ -1,6 +1,6 @@
 #include "net/reply_body.h"
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 namespace net {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 namespace net {
 

@@ -16,10 +16,10 @@
 #include <memory>
 #include <string_view>
 
+#include "base/unique_file.h"
 #include "net/reply_body.h"
 #include "net/reply_header.h"
 #include "net/tls.h"
-#include "platform/unique_file.h"
 
 namespace net {
 namespace {
@@ -28,8 +28,8 @@ namespace {
 constexpr std::size_t kMaxScheme = 19, kMaxHost = 255, kMaxPath = 1023;
 constexpr std::size_t kBodyPiece = 511;
 
-using platform::PosixError;
-using platform::Status;
+using base::PosixError;
+using base::Status;
 
 // A connected socket, closed when it goes out of scope.
 class Socket {
@@ -120,7 +120,7 @@ class Socket {
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
   }
 
-  platform::UniqueFd fd_;
+  base::UniqueFd fd_;
   int timeout_ms_ = 0;
   std::unique_ptr<TlsClient> tls_;  // goes before the socket it speaks on
 };
@@ -178,9 +178,8 @@ void ParseUrl(const std::string& url, std::string* scheme, std::string* host, st
     const char* digits = host->c_str() + port_colon + 1;
     const char* end = host->c_str() + host->size();
     int parsed = 0;
-    const auto [stop, error] = std::from_chars(digits, end, parsed);
+    const std::errc error = std::from_chars(digits, end, parsed).ec;
     *port = error == std::errc() && parsed > 0 && parsed <= 65535 ? parsed : 0;
-    (void)stop;
     host->resize(port_colon);
   }
 }
@@ -232,6 +231,8 @@ Status Request::Exchange(const std::string& url, const char* extra_headers, cons
     return socket.Send(piece).ok();
   };
   const std::size_t length = body != nullptr && body_length > 0 ? body_length : 0;
+  // A server may answer before it has taken the whole request: the reply still counts,
+  // so whether all of it went is not looked at.
   (void)(send_piece(body != nullptr ? "POST " : "GET ") && send_piece(path) &&
          send_piece(" HTTP/1.0\r\n") &&
          send_piece("Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
@@ -245,8 +246,6 @@ Status Request::Exchange(const std::string& url, const char* extra_headers, cons
          (extra_headers == nullptr || *extra_headers == '\0' || send_piece(extra_headers)) &&
          send_piece("\r\n") && (length == 0 || send_piece(std::string_view(body, length))) &&
          socket.Flush().ok());
-  // A server may answer before it has taken the whole request: the reply still counts,
-  // so whether all of it went is not looked at.
 
   // The whole reply must come within the time-out.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);

@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace net {
 
@@ -55,7 +55,7 @@ class Request {
   void set_timeout_ms(int ms) { timeout_ms_ = ms; }
   // Why the last SendRequest or Retrieve failed (Ok when it did not); failure_text() is
   // its message, empty after a success.
-  const platform::Status& last_failure() const { return last_failure_; }
+  const base::Status& last_failure() const { return last_failure_; }
   const std::string& failure_text() const { return last_failure_.message(); }
 
  private:
@@ -69,11 +69,11 @@ class Request {
   // send (another scheme, a control character or a space in the path, no port), NotFound
   // for a host without an address, the failure to connect, Unavailable for a reply that
   // took too long, TooLarge for one over kMaxReplyBytes.
-  [[nodiscard]] platform::Status Exchange(const std::string& url, const char* extra_headers,
-                                          const char* body, long body_length, Reply* reply) const;
+  [[nodiscard]] base::Status Exchange(const std::string& url, const char* extra_headers,
+                                      const char* body, long body_length, Reply* reply) const;
 
   int timeout_ms_ = kDefaultTimeoutMs;
-  platform::Status last_failure_;
+  base::Status last_failure_;
 };
 
 }  // namespace net

@@ -1,12 +1,12 @@
 #include "net/server_list.h"
 
-#include "platform/ansi.h"
-#include "platform/files.h"
+#include "base/ansi.h"
+#include "base/files.h"
 
 namespace net {
 namespace {
 
-using platform::Status;
+using base::Status;
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -93,7 +93,7 @@ std::size_t CServers::ReadFile(const std::string& path) {
   std::string contents;
   // A file that cannot be read, is too large or is no file at all adds nothing, as an
   // empty one does: the count tells the caller.
-  if (!platform::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &contents).ok()) return 0;
+  if (!base::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &contents).ok()) return 0;
   std::size_t added = 0;
   std::size_t start = 0;
   for (std::size_t lines = 0; start < contents.size() && lines < kMaxLines; ++lines) {

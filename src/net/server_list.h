@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace net {
 
@@ -51,8 +51,8 @@ class ServerChoice {
 // Splits one line of the server list. OK, with the label and the URL, when the line is a
 // server by the rules above; Invalid for a blank or malformed line, or a label or URL
 // holding a control character; TooLarge for a line longer than kMaxLineBytes.
-[[nodiscard]] platform::Status ParseServerLine(std::string_view line, std::string* label,
-                                               std::string* url);
+[[nodiscard]] base::Status ParseServerLine(std::string_view line, std::string* label,
+                                           std::string* url);
 
 // The servers in the order they were added. The list owns them; every operation takes
 // the list's lock.

@@ -27,7 +27,7 @@ struct ClientContext {
 
 namespace {
 
-using platform::Status;
+using base::Status;
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
@@ -118,7 +118,7 @@ Status TlsClient::Retry(int result, Deadline deadline, const char* what) {
   if (error == SSL_ERROR_WANT_WRITE) events = POLLOUT;
   if (events == 0) {
     if (error == SSL_ERROR_SYSCALL && errno != 0)
-      return platform::PosixError(std::string("TLS ") + what, errno);
+      return base::PosixError(std::string("TLS ") + what, errno);
     return Status::IoError(std::string("TLS ") + what + " failed: " + OpenSslError());
   }
   for (;;) {
@@ -129,7 +129,7 @@ Status TlsClient::Retry(int result, Deadline deadline, const char* what) {
     pollfd p{fd_, events, 0};
     const int ready = poll(&p, 1, static_cast<int>(left));
     if (ready > 0) return Status::Ok();
-    if (ready < 0 && errno != EINTR) return platform::PosixError("poll", errno);
+    if (ready < 0 && errno != EINTR) return base::PosixError("poll", errno);
   }
 }
 
@@ -139,6 +139,7 @@ Status TlsClient::Connect(int fd, const std::string& host, int port, Deadline de
   // Each record leaves at once: the request follows the handshake's last flight, and
   // waiting for that to be acknowledged first would cost a round trip.
   int on = 1;
+  // Without it the exchange is only slower, never wrong.
   (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   if (Status s = SharedContext(&TlsClient::KeepSession, &context_); !s.ok()) return s;
   ssl_.reset(SSL_new(context_->context.get()));

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace net {
 
@@ -60,24 +60,23 @@ class TlsClient {
   // (or a session of the same host, port and trust store resumed). Unavailable
   // when time runs out; IoError naming the reason otherwise (a certificate that does not
   // verify, a name that does not match, a failed handshake).
-  [[nodiscard]] platform::Status Connect(int fd, const std::string& host, int port,
-                                         Deadline deadline);
+  [[nodiscard]] base::Status Connect(int fd, const std::string& host, int port, Deadline deadline);
   // Queues |bytes| to be sent, sending what waits before |deadline| once it fills a
   // record: a record of its own for every small piece would cost a packet, a seal and a
   // wake-up of the server each.
-  [[nodiscard]] platform::Status Write(std::string_view bytes, Deadline deadline);
+  [[nodiscard]] base::Status Write(std::string_view bytes, Deadline deadline);
   // Sends all that waits before |deadline|.
-  [[nodiscard]] platform::Status Flush(Deadline deadline);
+  [[nodiscard]] base::Status Flush(Deadline deadline);
   // Up to |size| bytes into |buffer|, their count in |received|: 0 when the server ended
   // the connection. Unavailable when |deadline| passed first; IoError when the TLS layer
   // failed.
-  [[nodiscard]] platform::Status Read(char* buffer, std::size_t size, Deadline deadline,
-                                      std::size_t* received);
+  [[nodiscard]] base::Status Read(char* buffer, std::size_t size, Deadline deadline,
+                                  std::size_t* received);
 
  private:
   // After an operation that gave |result|: Ok once the socket is ready to try again,
   // or why it cannot go on.
-  [[nodiscard]] platform::Status Retry(int result, Deadline deadline, const char* what);
+  [[nodiscard]] base::Status Retry(int result, Deadline deadline, const char* what);
 
   // Keeps |session|, a session the server gave this connection, for the next connection
   // to the same host (OpenSSL's callback for new sessions).

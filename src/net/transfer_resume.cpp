@@ -4,15 +4,15 @@
 #include <string_view>
 #include <utility>
 
+#include "base/files.h"
+#include "base/folders.h"
 #include "net/partial_file.h"
 #include "net/transfer_run.h"
-#include "platform/files.h"
-#include "platform/folders.h"
 
 namespace net {
 namespace {
 
-using platform::Status;
+using base::Status;
 
 // "bytes FIRST-LAST/SIZE" with FIRST <= LAST < SIZE.
 bool ParseContentRange(std::string_view text, std::uint64_t* first, std::uint64_t* last,
@@ -37,12 +37,11 @@ bool ParseContentRange(std::string_view text, std::uint64_t* first, std::uint64_
 Status TransferRun::OpenPartialFile() {
   if (output_path.empty()) return Status::Invalid("no partial file for this target");
   if (make_folders) {
-    if (Status made =
-            platform::MakeMissingFolders(platform::FolderOf(output_path), 0777, &made_folders);
+    if (Status made = base::MakeMissingFolders(base::FolderOf(output_path), 0777, &made_folders);
         !made.ok())
       return made;
   }
-  platform::UniqueFd fd;
+  base::UniqueFd fd;
   std::uint64_t size = 0;
   if (Status opened = net::OpenPartial(output_path, &fd, &size); !opened.ok()) return opened;
   file.Adopt(output_path, std::move(fd));

@@ -1,12 +1,12 @@
 // The state of one run of a transfer: progress reports, and the output file of a 200.
 #include "net/transfer_run.h"
 
-#include "platform/files.h"
-#include "platform/folders.h"
+#include "base/files.h"
+#include "base/folders.h"
 
 namespace net {
 
-using platform::Status;
+using base::Status;
 
 void TransferRun::ReportProgress(bool now) {
   if (unreported == 0) return;
@@ -42,7 +42,7 @@ Status TransferRun::Open(long status) {
   Status made = Status::Ok();
   // The missing folders above the body, each one made recorded for a body not kept.
   if (kind == CInetFile::kFile && make_folders)
-    made = platform::MakeMissingFolders(platform::FolderOf(output_path), 0777, &made_folders);
+    made = base::MakeMissingFolders(base::FolderOf(output_path), 0777, &made_folders);
   if (made.ok())
     made = kind == CInetFile::kFile ? file.CreateBeside(output_path) : file.Create(output_path);
   if (!made.ok()) {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
+#include "base/unique_file.h"
 #include "net/inet_file.h"
 #include "net/output_file.h"
-#include "platform/status.h"
-#include "platform/unique_file.h"
 
 namespace net {
 
@@ -35,7 +35,7 @@ struct TransferRun {
   bool make_folders = false;
   std::uint64_t body_limit = 0;           // 0: none
   std::vector<std::string> made_folders;  // outermost first
-  platform::UniqueFd kept;                // the lock of a body kept (kind 2)
+  base::UniqueFd kept;                    // the lock of a body kept (kind 2)
   // Kind 2 resumed: |output_path| is the partial file, |have| the bytes it held when the
   // request asked for the rest of them with |validator|. |restart| is set when the answer
   // cannot continue them: the run starts again from zero.
@@ -82,18 +82,18 @@ struct TransferRun {
   // The status is known to be 200, or 206 for the range asked: the expected length is
   // taken and the output file made (or continued), the body counted from zero (or from
   // the bytes the partial file holds).
-  [[nodiscard]] platform::Status Open(long status);
+  [[nodiscard]] base::Status Open(long status);
 
   // Kind 2 resumed (transfer_resume.cpp). Opens and locks the partial file, and decides
   // whether its bytes can be continued (they can when it holds some and a usable
   // validator was kept for them).
-  [[nodiscard]] platform::Status OpenPartialFile();
+  [[nodiscard]] base::Status OpenPartialFile();
   // The partial file: a 206 that continues its bytes appends to it, anything else (a
   // 200) fills it again from zero under the answer's validator.
-  [[nodiscard]] platform::Status OpenPartial(long status);
+  [[nodiscard]] base::Status OpenPartial(long status);
   // The answer could not continue the partial file, and nothing of it was written: the
   // file starts again from zero, for a request without a range.
-  [[nodiscard]] platform::Status StartAgainFromZero();
+  [[nodiscard]] base::Status StartAgainFromZero();
 
   static std::uint32_t Clamp(std::uint64_t n) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(n, UINT32_MAX));

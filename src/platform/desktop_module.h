@@ -31,7 +31,7 @@ std::string DesktopModulePath();
 // Loads the desktop module and makes the desktop face with it (see CreateGtkPlatform).
 // Fails, saying why, when the module is missing, cannot be loaded, is not a desktop
 // module or belongs to another build, or when there is no display.
-Status LoadDesktopPlatform(int* argc, char*** argv, std::unique_ptr<Platform>* face);
+base::Status LoadDesktopPlatform(int* argc, char*** argv, std::unique_ptr<Platform>* face);
 
 }  // namespace platform
 

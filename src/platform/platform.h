@@ -9,13 +9,13 @@
 #include <memory>
 #include <string>
 
+#include "base/status.h"
+#include "os/main_loop.h"
 #include "platform/dialogs.h"
 #include "platform/geometry.h"
-#include "platform/main_loop.h"
 #include "platform/main_window.h"
 #include "platform/player.h"
 #include "platform/shell.h"
-#include "platform/status.h"
 #include "platform/update_window.h"
 
 namespace platform {
@@ -23,7 +23,7 @@ namespace platform {
 class Platform {
  public:
   virtual ~Platform() = default;
-  virtual MainLoop& loop() = 0;
+  virtual os::MainLoop& loop() = 0;
   virtual MainWindow& window() = 0;
   virtual Player& player() = 0;
   virtual Dialogs& dialogs() = 0;
@@ -40,17 +40,17 @@ class Platform {
   // |command_line| to the first and learns *handed_over. A failure means the command
   // line could not be handed over. The headless face, and the desktop run for
   // WebDriver, claim nothing: each such run is one of its own.
-  [[nodiscard]] virtual Status ClaimInstance(const std::string& command_line, bool* handed_over) {
-    static_cast<void>(command_line);
+  [[nodiscard]] virtual base::Status ClaimInstance(const std::string& /*command_line*/,
+                                                   bool* handed_over) {
     *handed_over = false;
-    return Status::Ok();
+    return base::Status::Ok();
   }
 };
 
 // The GTK desktop, made into |platform|; the toolkit takes its own options out of the
 // arguments. Unavailable when there is no display.
-[[nodiscard]] Status CreateGtkPlatform(int* argc, char*** argv,
-                                       std::unique_ptr<Platform>* platform);
+[[nodiscard]] base::Status CreateGtkPlatform(int* argc, char*** argv,
+                                             std::unique_ptr<Platform>* platform);
 
 // The automation interface, reading |in| and writing |out|.
 std::unique_ptr<Platform> CreateHeadlessPlatform(int in_fd, std::FILE* out, const Rect& work_area);

@@ -10,12 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/ansi.h"
+#include "base/files.h"
+#include "base/folder_lock.h"
+#include "base/folders.h"
 #include "fields/field_list.h"
 #include "library/tinyxml_text.h"
-#include "platform/ansi.h"
-#include "platform/files.h"
-#include "platform/folder_lock.h"
-#include "platform/folders.h"
 
 namespace settings {
 namespace {
@@ -188,13 +188,13 @@ bool ReadsAsOne(std::string_view text) {
 // A folder that is not there holds no settings file to write. A lock that cannot be
 // taken is named on standard error and the file is changed without it, as the catalogues
 // are (app/lumora_dlg.h): it matters only while another process changes the file too.
-platform::FolderLock LockSettingsFolder(const std::string& path) {
-  platform::FolderLock lock;
+base::FolderLock LockSettingsFolder(const std::string& path) {
+  base::FolderLock lock;
   if (path.empty()) return lock;  // no file, nothing to write
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const platform::Status taken = platform::FolderLock::Acquire(
-      ansi::NativePath(folder), platform::FolderLock::Mode::kMake, &lock);
+  const base::Status taken =
+      base::FolderLock::Acquire(ansi::NativePath(folder), base::FolderLock::Mode::kMake, &lock);
   if (!taken.ok() && !taken.IsNotFound())
     std::fprintf(stderr, "lumora: cannot lock %s (%s); the settings file is changed without it\n",
                  ansi::ToUtf8Lossy(folder).c_str(), taken.ToString().c_str());
@@ -204,11 +204,11 @@ platform::FolderLock LockSettingsFolder(const std::string& path) {
 }  // namespace
 
 CSettingsStore& CSettingsStore::GetInstance() {
-  static CSettingsStore store(platform::XdgSystemEntries());
+  static CSettingsStore store(os::XdgSystemEntries());
   return store;
 }
 
-CSettingsStore::CSettingsStore(platform::SystemEntries& entries) : entries_(entries) {}
+CSettingsStore::CSettingsStore(os::SystemEntries& entries) : entries_(entries) {}
 
 CSettingsStore::~CSettingsStore() = default;
 
@@ -218,7 +218,7 @@ bool CSettingsStore::Load(const char* path) {
   document_.reset();
   loaded_ = false;
   std::string text;
-  if (!platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text).ok() ||
+  if (!base::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &text).ok() ||
       library::tinyxml_text::NestingExceeds(text, kMaxDepth))
     return false;
   // The parser stops at a zero byte: what follows it would be lost by the next save.
@@ -289,7 +289,7 @@ bool CSettingsStore::SetAttribute(const char* element_path, const char* id, cons
   if (name == nullptr || value == nullptr || !loaded_) return false;
   // The file is read again, changed and written under the lock: what another process
   // saved since this one read it stays. A file no longer understood is not written.
-  const platform::FolderLock lock = LockSettingsFolder(path_);
+  const base::FolderLock lock = LockSettingsFolder(path_);
   if (const std::string path = path_; !Load(path.c_str())) return false;
   TiXmlElement* element = FindElement(element_path, id);
   if (element == nullptr) return false;
@@ -308,11 +308,11 @@ bool CSettingsStore::SetAttribute(const char* element_path, const char* id, cons
 
 bool CSettingsStore::Save() const {
   const std::string text = PrintDocument(*document_, crlf_, byte_order_mark_);
-  return platform::ReplaceFileContents(ansi::NativePath(path_), text).ok();
+  return base::ReplaceFileContents(ansi::NativePath(path_), text).ok();
 }
 
 bool CSettingsStore::SetAutorun(bool enable) {
-  return entries_.SetAutostart(enable, platform::ProgramFile()).ok();
+  return entries_.SetAutostart(enable, base::ProgramFile()).ok();
 }
 
 std::string CSettingsStore::ReadRegistryDefault(RegistryRoot root, const char* sub_key) const {
@@ -326,7 +326,7 @@ std::string CSettingsStore::ReadRegistryDefault(RegistryRoot root, const char* s
   if (type.size() <= 4 || !type.ends_with("file")) return {};
   const bool icon = value == "DefaultIcon";
   if (!icon && value != "shell/open/command") return {};
-  platform::FileHandler handler;
+  os::FileHandler handler;
   const std::string extension = "." + ansi::ToUtf8Lossy(type.substr(0, type.size() - 4));
   if (!entries_.FindDefaultHandler(extension, &handler).ok()) return {};
   std::string text = ansi::FromUtf8Lossy(icon ? handler.icon : handler.command);
@@ -336,8 +336,7 @@ std::string CSettingsStore::ReadRegistryDefault(RegistryRoot root, const char* s
 }
 
 void CSettingsStore::RecordFileHandlers(const char* settings_path) {
-  const platform::FolderLock lock =
-      LockSettingsFolder(settings_path != nullptr ? settings_path : "");
+  const base::FolderLock lock = LockSettingsFolder(settings_path != nullptr ? settings_path : "");
   loaded_ = Load(settings_path);
   const std::string sla_icon =
       IconLocation(ReadRegistryDefault(RegistryRoot::kClassesRoot, "slafile/DefaultIcon"));
@@ -365,14 +364,14 @@ CSettingsStore::AutorunResult CSettingsStore::ChangeSystemSettings(const char* a
                                {&autorun, kSettingValueBytes},
                                {&web_setting, kSettingValueBytes}});
   const bool enable = ReadsAsOne(autorun);
-  const platform::Status switched = entries_.SetAutostart(enable, platform::ProgramFile());
+  const base::Status switched = entries_.SetAutostart(enable, base::ProgramFile());
   AutorunResult result = AutorunResult::kAsAsked;
   if (!switched.ok()) {
     // An entry that cannot be changed stays as it was: so does the stored setting
     // when it already says so, else it says what the desktop does.
     if (!enable)
       result = AutorunResult::kNotRemoved;
-    else if (switched.code() == platform::Status::Code::kInvalid)
+    else if (switched.code() == base::Status::Code::kInvalid)
       result = AutorunResult::kProgramNotNamed;
     else
       result = AutorunResult::kNotMade;
@@ -383,7 +382,7 @@ CSettingsStore::AutorunResult CSettingsStore::ChangeSystemSettings(const char* a
       autorun = enable ? "0" : "1";
   }
   if (IsLoaded() == nullptr) return result;
-  const platform::FolderLock lock = LockSettingsFolder(path_);
+  const base::FolderLock lock = LockSettingsFolder(path_);
   // Each value is saved as it is set; one that cannot be saved does not stop the next.
   (void)SetAttribute(kItemPath, "sound", "value", sound.c_str());
   (void)SetAttribute(kItemPath, "autorun", "value", autorun.c_str());

@@ -26,7 +26,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/system_entries.h"
+#include "os/system_entries.h"
 
 class TiXmlDocument;
 class TiXmlElement;
@@ -58,7 +58,7 @@ class CSettingsStore {
   static CSettingsStore& GetInstance();
 
   // A store of its own on |entries|, which must outlive it (tests use this).
-  explicit CSettingsStore(platform::SystemEntries& entries);
+  explicit CSettingsStore(os::SystemEntries& entries);
   ~CSettingsStore();
   CSettingsStore(const CSettingsStore&) = delete;
   CSettingsStore& operator=(const CSettingsStore&) = delete;
@@ -128,7 +128,7 @@ class CSettingsStore {
   bool utf8_ = false;
   bool byte_order_mark_ = false;
   bool crlf_ = false;
-  platform::SystemEntries& entries_;
+  os::SystemEntries& entries_;
 };
 
 }  // namespace settings

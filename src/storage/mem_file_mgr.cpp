@@ -26,7 +26,7 @@ bool CMemFileMgr::Startup() {
   RemoveAll();
   // A program without a store simply has no movie to serve, which the player shows:
   // nothing here depends on the store.
-  static_cast<void>(CPackFileMgr::LoadDirectory());
+  (void)CPackFileMgr::LoadDirectory();
   return InstallFileHooks();
 }
 
@@ -67,7 +67,7 @@ void CMemFileMgr::Shutdown() {
   CPackFileMgr::ClearDirectory();
   // With a memory file that this manager did not make still registered, the
   // interception stays, as it must: the result says only that.
-  static_cast<void>(RemoveFileHooks());
+  (void)RemoveFileHooks();
 }
 
 bool CMemFileMgr::InstallFileHooks() {

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 #include "storage/memory_image.h"
 #include "storage/memory_registry.h"
 
@@ -29,24 +29,23 @@ CMemoryFile::CMemoryFile(const std::u16string& name, const char* data, std::uint
 
 void CMemoryFile::Register(const char* data) {
   int error_number = 0;
-  const platform::Status status = Link(data, &error_number);
+  const base::Status status = Link(data, &error_number);
   if (status.ok()) return;
   if (error_number != 0) throw error_number;
-  throw status.code() == platform::Status::Code::kUnavailable ? -1 : -2;
+  throw status.code() == base::Status::Code::kUnavailable ? -1 : -2;
 }
 
-platform::Status CMemoryFile::Link(const char* data, int* error_number) {
+base::Status CMemoryFile::Link(const char* data, int* error_number) {
   memory_registry::InstallForkHandlers();
   // Tried, never waited for: a registration never blocks on another thread.
   std::unique_lock<std::mutex> lock(memory_registry::registry_lock(), std::try_to_lock);
   if (!lock.owns_lock())
-    return platform::Status::Unavailable("another thread holds the memory-file registry");
+    return base::Status::Unavailable("another thread holds the memory-file registry");
   if (memory_registry::Contains(native_name_))
-    return platform::Status::Invalid(native_name_ + ": already a memory file");
-  if (platform::Status s = MemoryImage::Create(data, size_, &image_, error_number); !s.ok())
-    return s;
+    return base::Status::Invalid(native_name_ + ": already a memory file");
+  if (base::Status s = MemoryImage::Create(data, size_, &image_, error_number); !s.ok()) return s;
   memory_registry::Insert(this);
-  return platform::Status::Ok();
+  return base::Status::Ok();
 }
 
 CMemoryFile::~CMemoryFile() {

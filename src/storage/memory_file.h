@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace storage {
 
@@ -50,7 +50,7 @@ class CMemoryFile {
   // The same, reporting the failure: Unavailable when another thread holds the
   // registry, Invalid for a name already registered or bytes that cannot be read, a
   // system call's failure (its errno in |*error_number|) otherwise.
-  [[nodiscard]] platform::Status Link(const char* data, int* error_number);
+  [[nodiscard]] base::Status Link(const char* data, int* error_number);
 
   std::u16string name_;
   std::string native_name_;

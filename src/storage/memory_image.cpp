@@ -11,23 +11,22 @@
 namespace storage {
 namespace {
 
-platform::Status SystemFailure(const char* call, int* error_number) {
+base::Status SystemFailure(const char* call, int* error_number) {
   *error_number = errno;
-  return platform::PosixError(call, *error_number);
+  return base::PosixError(call, *error_number);
 }
 
 }  // namespace
 
-MemoryImage::MemoryImage(platform::UniqueFd fd, std::size_t size)
-    : fd_(std::move(fd)), size_(size) {}
+MemoryImage::MemoryImage(base::UniqueFd fd, std::size_t size) : fd_(std::move(fd)), size_(size) {}
 
 MemoryImage::~MemoryImage() {
   if (data_ != nullptr) munmap(data_, size_);
 }
 
-platform::Status MemoryImage::Create(const char* data, std::size_t size,
-                                     std::shared_ptr<MemoryImage>* image, int* error_number) {
-  platform::UniqueFd fd(memfd_create("lumora-memory-file", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+base::Status MemoryImage::Create(const char* data, std::size_t size,
+                                 std::shared_ptr<MemoryImage>* image, int* error_number) {
+  base::UniqueFd fd(memfd_create("lumora-memory-file", MFD_CLOEXEC | MFD_ALLOW_SEALING));
   if (!fd.valid()) return SystemFailure("memfd_create", error_number);
   // Owned from here on: whatever fails below closes the memfd. (The constructor is
   // private, out of make_shared's reach.)
@@ -36,7 +35,7 @@ platform::Status MemoryImage::Create(const char* data, std::size_t size,
   std::size_t done = 0;
   while (done < size) {
     const ssize_t n = write(made->fd(), data + done, size - done);
-    if (n <= 0) return platform::Status::Invalid("the memory file's bytes cannot be read");
+    if (n <= 0) return base::Status::Invalid("the memory file's bytes cannot be read");
     done += static_cast<std::size_t>(n);
   }
   // A plain read-write file to whoever looks at a descriptor opened on it.
@@ -55,7 +54,7 @@ platform::Status MemoryImage::Create(const char* data, std::size_t size,
     made->data_ = static_cast<char*>(mapped);
   }
   *image = std::move(made);
-  return platform::Status::Ok();
+  return base::Status::Ok();
 }
 
 }  // namespace storage

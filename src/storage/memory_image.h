@@ -13,8 +13,8 @@
 #include <cstddef>
 #include <memory>
 
-#include "platform/status.h"
-#include "platform/unique_file.h"
+#include "base/status.h"
+#include "base/unique_file.h"
 
 namespace storage {
 
@@ -23,9 +23,8 @@ class MemoryImage {
   // Makes the image of the |size| bytes at |data| in |*image|. Invalid when those bytes
   // cannot be read (a range that is not mapped); otherwise the failure of a system
   // call, whose errno also goes to |*error_number|.
-  [[nodiscard]] static platform::Status Create(const char* data, std::size_t size,
-                                               std::shared_ptr<MemoryImage>* image,
-                                               int* error_number);
+  [[nodiscard]] static base::Status Create(const char* data, std::size_t size,
+                                           std::shared_ptr<MemoryImage>* image, int* error_number);
 
   ~MemoryImage();  // unmaps the image; its memfd closes with it
   MemoryImage(const MemoryImage&) = delete;
@@ -41,9 +40,9 @@ class MemoryImage {
   bool Is(dev_t device, ino_t inode) const { return device == device_ && inode == inode_; }
 
  private:
-  MemoryImage(platform::UniqueFd fd, std::size_t size);
+  MemoryImage(base::UniqueFd fd, std::size_t size);
 
-  platform::UniqueFd fd_;
+  base::UniqueFd fd_;
   char* data_ = nullptr;  // mapped once the bytes are in
   std::size_t size_;
   dev_t device_ = 0;

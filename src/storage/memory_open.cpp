@@ -217,8 +217,8 @@ void InstallForkHandlers() {
   // pthread_atfork fails only when out of memory; the handlers are then missing, which
   // matters only to a child forked while another thread held a lock, and registering
   // must not fail for that.
-  static const int installed = pthread_atfork(LockForFork, UnlockInParent, UnlockInChild);
-  static_cast<void>(installed);
+  [[maybe_unused]] static const int installed =
+      pthread_atfork(LockForFork, UnlockInParent, UnlockInChild);
 }
 
 }  // namespace memory_registry

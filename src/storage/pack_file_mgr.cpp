@@ -6,16 +6,16 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/folders.h"
-#include "platform/status.h"
-#include "platform/unique_file.h"
+#include "base/folders.h"
+#include "base/status.h"
+#include "base/unique_file.h"
 #include "storage/coding.h"
 #include "storage/store_packer.h"
 
 namespace storage {
 namespace {
 
-using platform::Status;
+using base::Status;
 using Entry = CPackFileMgr::Entry;
 // By name, compared byte by byte; a name stands once.
 using Directory = std::map<std::string, Entry>;
@@ -34,16 +34,16 @@ State& state() {
 
 // The length of |file|, which the reads below must stay within.
 Status FileLength(std::FILE* file, const std::string& path, long long* length) {
-  if (fseeko(file, 0, SEEK_END) != 0) return platform::PosixError(path, errno);
+  if (fseeko(file, 0, SEEK_END) != 0) return base::PosixError(path, errno);
   *length = ftello(file);
-  if (*length < 0) return platform::PosixError(path, errno);
+  if (*length < 0) return base::PosixError(path, errno);
   return Status::Ok();
 }
 
 // Reads |size| bytes at |offset| of |file| into |out|.
 Status ReadAt(std::FILE* file, const std::string& path, long long offset, char* out,
               std::size_t size) {
-  if (fseeko(file, offset, SEEK_SET) != 0) return platform::PosixError(path, errno);
+  if (fseeko(file, offset, SEEK_SET) != 0) return base::PosixError(path, errno);
   if (std::fread(out, 1, size, file) == size) return Status::Ok();
   if (std::ferror(file)) return Status::IoError(path + ": cannot be read");
   return Status::Corrupt(path + ": the store ends early");
@@ -78,8 +78,8 @@ Status ReadDirectory(std::FILE* file, const std::string& path, Directory* direct
 
 Status LoadDirectoryFrom(const std::string& path) {
   CPackFileMgr::ClearDirectory();
-  platform::UniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) return platform::PosixError(path, errno);
+  base::UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) return base::PosixError(path, errno);
   if (!CPackFileMgr::IsPacked(file.get())) return Status::NotFound(path + ": carries no store");
   Directory directory;
   if (Status s = ReadDirectory(file.get(), path, &directory); !s.ok()) return s;
@@ -92,8 +92,8 @@ Status LoadDirectoryFrom(const std::string& path) {
 // They must lie inside the file: no read past its end, no allocation beyond its size.
 Status ReadContents(const std::string& path, const Entry& entry, std::unique_ptr<char[]>* buffer) {
   if (entry.size < 1) return Status::NotFound(std::string(entry.name) + ": an empty entry");
-  platform::UniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) return platform::PosixError(path, errno);
+  base::UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) return base::PosixError(path, errno);
   long long length = 0;
   if (Status s = FileLength(file.get(), path, &length); !s.ok()) return s;
   if (static_cast<long long>(entry.offset) + entry.size > length)
@@ -141,7 +141,7 @@ void CPackFileMgr::Entry::EncodeTo(char* out) const {
 
 std::string CPackFileMgr::StorePath() {
   std::lock_guard<std::mutex> lock(state().mutex);
-  return state().store_path.empty() ? platform::ProgramFile() : state().store_path;
+  return state().store_path.empty() ? base::ProgramFile() : state().store_path;
 }
 
 void CPackFileMgr::TEST_UseStoreFile(const std::string& path) {
@@ -185,11 +185,11 @@ bool CPackFileMgr::ExtractFile(const std::string& name, std::unique_ptr<char[]>*
 void CPackFileMgr::WriteTrailer(std::FILE* file, int tail_length) {
   // No result by contract: a failed write stays in the stream's error flag, where
   // the caller looks.
-  static_cast<void>(AppendTrailer(file, tail_length));
+  (void)AppendTrailer(file, tail_length);
 }
 
 bool CPackFileMgr::PackFiles(const std::string& paths) {
-  return PackFilesInto(platform::ProgramFile(), paths).ok();
+  return PackFilesInto(base::ProgramFile(), paths).ok();
 }
 
 }  // namespace storage

@@ -7,16 +7,16 @@
 #include <map>
 #include <string_view>
 
-#include "platform/ansi.h"
-#include "platform/files.h"
-#include "platform/unique_file.h"
+#include "base/ansi.h"
+#include "base/files.h"
+#include "base/unique_file.h"
 #include "storage/coding.h"
 #include "storage/pack_file_mgr.h"
 
 namespace storage {
 namespace {
 
-using platform::Status;
+using base::Status;
 using Entry = CPackFileMgr::Entry;
 // The files to pack by full path, which is the packing order.
 using PackList = std::map<std::string, Entry>;
@@ -32,13 +32,13 @@ struct Target {
 };
 
 Status SeekTo(const Target& exe, long long offset) {
-  if (fseeko(exe.file, offset, SEEK_SET) != 0) return platform::PosixError(exe.path, errno);
+  if (fseeko(exe.file, offset, SEEK_SET) != 0) return base::PosixError(exe.path, errno);
   return Status::Ok();
 }
 
 Status Append(const Target& exe, std::string_view bytes) {
   if (std::fwrite(bytes.data(), 1, bytes.size(), exe.file) != bytes.size())
-    return platform::PosixError(exe.path, errno);
+    return base::PosixError(exe.path, errno);
   return Status::Ok();
 }
 
@@ -82,7 +82,7 @@ Status WriteContents(const Target& exe, long long offset, PackList* files, long 
   if (offset > kOffsetLimit) return Status::TooLarge(exe.path + ": the store would lie past 4 GiB");
   for (auto& [path, entry] : *files) {
     std::string contents;
-    if (Status s = platform::ReadRegularFile(path, kSizeLimit, &contents); !s.ok()) return s;
+    if (Status s = base::ReadRegularFile(path, kSizeLimit, &contents); !s.ok()) return s;
     const auto size = static_cast<long long>(contents.size());
     if (offset + size > kOffsetLimit)
       return Status::TooLarge(path + ": would lie past 4 GiB in the store");
@@ -125,26 +125,26 @@ Status WriteTail(const Target& exe, long long end, long long l, long long d) {
 
 Status PackFilesInto(const std::string& executable, const std::string& paths) {
   std::srand(static_cast<unsigned>(std::time(nullptr)));
-  platform::UniqueFile file(std::fopen(executable.c_str(), "r+b"));
-  if (!file) return platform::PosixError(executable, errno);
+  base::UniqueFile file(std::fopen(executable.c_str(), "r+b"));
+  if (!file) return base::PosixError(executable, errno);
   const Target exe{file.get(), executable};
   if (CPackFileMgr::IsPacked(exe.file))
     return Status::Invalid(executable + " already carries a store");
   PackList files;
   if (Status s = ReadList(paths, &files); !s.ok()) return s;
-  if (fseeko(exe.file, 0, SEEK_END) != 0) return platform::PosixError(executable, errno);
+  if (fseeko(exe.file, 0, SEEK_END) != 0) return base::PosixError(executable, errno);
   const long long l = ftello(exe.file);
-  if (l < 0) return platform::PosixError(executable, errno);
+  if (l < 0) return base::PosixError(executable, errno);
   if (Status s = AppendFiller(exe, std::rand() % 200 + 100); !s.ok()) return s;
   const long long d = ftello(exe.file);
-  if (d < 0) return platform::PosixError(executable, errno);
+  if (d < 0) return base::PosixError(executable, errno);
   long long end = 0;
   const long long first = d + 4 + static_cast<long long>(CPackFileMgr::kEntrySize) * files.size();
   if (Status s = WriteContents(exe, first, &files, &end); !s.ok()) return s;
   if (Status s = WriteDirectory(exe, d, files); !s.ok()) return s;
   if (Status s = WriteTail(exe, end, l, d); !s.ok()) return s;
   // Closed here to learn whether the buffered rest reached the file.
-  if (std::fclose(file.release()) != 0) return platform::PosixError(executable, errno);
+  if (std::fclose(file.release()) != 0) return base::PosixError(executable, errno);
   return Status::Ok();
 }
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace storage {
 
@@ -17,11 +17,10 @@ namespace storage {
 // a FIFO, one larger than 2 GiB) ends packing after the leading filler, and perhaps
 // some contents, were appended: the executable then carries no trailer and reads as
 // not packed.
-[[nodiscard]] platform::Status PackFilesInto(const std::string& executable,
-                                             const std::string& paths);
+[[nodiscard]] base::Status PackFilesInto(const std::string& executable, const std::string& paths);
 
 // Appends |tail_length| - 6 filler bytes and the complemented "PACKED" to |file|.
-[[nodiscard]] platform::Status AppendTrailer(std::FILE* file, int tail_length);
+[[nodiscard]] base::Status AppendTrailer(std::FILE* file, int tail_length);
 
 }  // namespace storage
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <utility>
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 #include "update/auto_update_client_dlg.h"
 #include "update/installed_release.h"
 #include "update/log_text.h"
@@ -120,6 +120,7 @@ void CAutoUpdateClientDlg::OnManifestEnd(net::CInetFile& t, int result) {
   signature->server_label = t.server_label;
   signature->body_limit = minisign::kMaxSignatureFileBytes;
   pending_manifests_[signature->id()] = PendingManifest{t.local_path, t.server_label};
+  // A transfer that cannot start ends through OnFileEnd like any other.
   (void)transfers_.StartNow(std::move(signature));
 }
 

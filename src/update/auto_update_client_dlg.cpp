@@ -13,7 +13,7 @@
 #include <ctime>
 #include <utility>
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 #include "update/download_folders.h"
 #include "update/log_text.h"
 #include "update/server_choice_mirror.h"
@@ -139,6 +139,7 @@ void CAutoUpdateClientDlg::RememberFolder(const net::CInetFile& t) const {
 
 void CAutoUpdateClientDlg::Pump() {
   std::lock_guard<std::recursive_mutex> lock(window_lock_);
+  // Whether one started matters only to the timer, which pumps again.
   (void)transfers_.Pump([this](net::CInetFile& next) {
     if (next.kind == net::CInetFile::kFile) {
       Log("正在更新文件：" + Utf8(next.file_name));
@@ -165,7 +166,7 @@ void CAutoUpdateClientDlg::OnProgress(net::CInetFile& t, std::uint32_t bytes) {
   if (total_length_ != 0) window_.SetOverallProgress(Percent(overall_bytes_, total_length_));
   if (!transfers_.IsDownload(t) || flash_ == nullptr || expected == 0) return;
   // The movie hears of downloads at most every 100 ms, however many run.
-  const std::uint64_t now = platform::MainLoop::TickCount();
+  const std::uint64_t now = os::MainLoop::TickCount();
   if (reported_ && now - last_report_ms_ < 100) return;
   char value[16];
   std::snprintf(value, sizeof value, "|%03d", Percent(received, expected));

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "net/server_list.h"
+#include "os/main_loop.h"
 #include "platform/dialogs.h"
-#include "platform/main_loop.h"
 #include "platform/shell.h"
 #include "platform/update_window.h"
 #include "update/movie_variables.h"
@@ -46,7 +46,7 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   static constexpr int kSignatureFetch = 3;
 
   struct Platform {
-    platform::MainLoop& loop;
+    os::MainLoop& loop;
     platform::UpdateWindow& window;
     platform::Dialogs& dialogs;
     platform::Shell& shell;
@@ -176,7 +176,7 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   std::string MakeTemporaryFile();
   void SetMovie(const std::string& name, const std::string& value);
 
-  platform::MainLoop& loop_;
+  os::MainLoop& loop_;
   platform::UpdateWindow& window_;
   platform::Dialogs& dialogs_;
   platform::Shell& shell_;

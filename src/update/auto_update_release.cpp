@@ -8,9 +8,9 @@
 #include <optional>
 #include <utility>
 
-#include "platform/ansi.h"
-#include "platform/folder_lock.h"
-#include "platform/shell_action.h"
+#include "base/ansi.h"
+#include "base/folder_lock.h"
+#include "os/shell_action.h"
 #include "update/auto_update_client_dlg.h"
 #include "update/file_digest.h"
 #include "update/installed_release.h"
@@ -100,6 +100,7 @@ void CAutoUpdateClientDlg::OnFileEnd(net::CInetFile& t, int result) {
     Log(reason);
     FailRelease(reason);
   } else {
+    // A file that cannot be staged fails the release itself.
     (void)StageFile(t, t.TakeBody(), false);
   }
   if (download) {
@@ -128,6 +129,7 @@ bool CAutoUpdateClientDlg::StagePatched(net::CInetFile& t, int result, const Upd
     net::CInetFile::KeptBody patched;
     // The patch's result was checked against the entry's digest as it was made.
     if (patch.Apply(t.TakeBody(), &patched, &why).ok()) {
+      // A file that cannot be staged fails the release itself.
       (void)StageFile(t, std::move(patched), true);
       return true;
     }
@@ -176,15 +178,14 @@ bool CAutoUpdateClientDlg::StageFile(net::CInetFile& t, net::CInetFile::KeptBody
   const std::string target = ansi::NativePath(t.local_path);
   // Only a program is made executable: a document or a script marked Execute opens in
   // its application instead.
-  const bool program = t.execute_flag && platform::IsProgramFile(body.path);
+  const bool program = t.execute_flag && os::IsProgramFile(body.path);
   StagedRelease::File file{name, target,
                            install != installs_.end() ? install->second.version : std::string(),
                            program, std::move(body)};
-  if (platform::Status staged = release_->Stage(std::move(file)); !staged.ok()) {
+  if (base::Status staged = release_->Stage(std::move(file)); !staged.ok()) {
     // What is not a regular file is never replaced.
     const std::string reason =
-        (staged.code() == platform::Status::Code::kNotRegular ? "删除文件失败 ["
-                                                              : "重命名文件失败 [") +
+        (staged.code() == base::Status::Code::kNotRegular ? "删除文件失败 [" : "重命名文件失败 [") +
         name + "]";
     Log(reason);
     FailRelease(reason);
@@ -215,10 +216,10 @@ void CAutoUpdateClientDlg::FinishRelease() {
     // The user's other instances read, change and write the catalogues and the
     // settings file under the lock of their folder: the release takes its place under
     // it too. A lock that cannot be had is logged, and the renames are made as alone.
-    platform::FolderLock locked;
+    base::FolderLock locked;
     if (const std::string& folder = manifest_.folders().locked_folder; !folder.empty()) {
-      const platform::Status taken = platform::FolderLock::Acquire(
-          ansi::NativePath(folder), platform::FolderLock::Mode::kMake, &locked);
+      const base::Status taken = base::FolderLock::Acquire(ansi::NativePath(folder),
+                                                           base::FolderLock::Mode::kMake, &locked);
       if (!taken.ok() && !taken.IsNotFound()) Log("文件夹加锁失败 [" + Utf8(folder) + "]");
     }
     // The release's number is recorded with its files, by the journal.
@@ -226,7 +227,7 @@ void CAutoUpdateClientDlg::FinishRelease() {
                                  manifest_.folders().version_index,
                                  manifest_.folders().installed_release);
     const std::optional<std::uint64_t> number = std::exchange(release_to_record_, std::nullopt);
-    if (platform::Status committed = release->Commit(journal, number, &restart); !committed.ok())
+    if (base::Status committed = release->Commit(journal, number, &restart); !committed.ok())
       failure = "无法替换文件: " + ansi::ToUtf8Lossy(committed.ToString());
   }
   if (!failure.empty()) {

@@ -11,17 +11,17 @@
 #include <string_view>
 #include <vector>
 
+#include "base/files.h"
+#include "base/folders.h"
+#include "base/unique_file.h"
 #include "net/inet_file.h"
-#include "platform/files.h"
-#include "platform/folders.h"
-#include "platform/unique_file.h"
 
 namespace update {
 namespace {
 
-using platform::PosixError;
-using platform::Status;
-using platform::UniqueFd;
+using base::PosixError;
+using base::Status;
+using base::UniqueFd;
 
 bool IsRecordable(std::string_view folder) {
   if (folder.empty() || folder.front() != '/' || folder.size() > DownloadFolders::kMaxPathBytes)
@@ -87,7 +87,7 @@ Status WriteAll(int fd, const std::string& path, std::string_view text) {
 
 Status DownloadFolders::Remember(const std::string& folder) const {
   if (!IsRecordable(folder)) return Status::Invalid("a folder that cannot be recorded: " + folder);
-  if (Status made = platform::MakeParentFolders(path_); !made.ok()) return made;
+  if (Status made = base::MakeParentFolders(path_); !made.ok()) return made;
   UniqueFd fd;
   if (Status s = OpenLocked(path_, true, &fd); !s.ok()) return s;
   bool over_limit = false, ends_in_line = true;
@@ -110,9 +110,9 @@ int DownloadFolders::RemoveStaleBodies() const {
   int removed = 0;
   std::string kept;
   for (const std::string& folder : folders) {
-    if (!platform::IsDirectory(folder)) continue;
+    if (!base::IsDirectory(folder)) continue;
     // Only bodies: "." + NAME + ".update." + six letters or digits.
-    removed += platform::RemoveStaleTemporaries(folder, net::CInetFile::kBodySuffix);
+    removed += base::RemoveStaleTemporaries(folder, net::CInetFile::kBodySuffix);
     kept += folder + "\n";
   }
   // The folders stay recorded: a program that runs now may be writing in them.

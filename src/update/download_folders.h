@@ -4,7 +4,7 @@
 // folder the manifest or the shelf put its file. So each folder a download is about to
 // write in is recorded first, and the next start removes from the recorded folders the
 // bodies that a process which has ended left there (unlocked, last written before that
-// start: platform::RemoveStaleTemporaries), whatever their folder.
+// start: base::RemoveStaleTemporaries), whatever their folder.
 //
 // The record is a small text file in the data folder: one native folder path a line,
 // LF. It is changed under a lock (flock), so that two programs never lose each other's
@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace update {
 
@@ -36,7 +36,7 @@ class DownloadFolders {
   // Records |folder| (native, absolute) unless it is recorded already. The record's own
   // folder is made when missing. Invalid for a folder that is not absolute or holds a
   // control character.
-  platform::Status Remember(const std::string& folder) const;
+  base::Status Remember(const std::string& folder) const;
 
   // Removes the bodies that downloads of processes that have ended left in the
   // recorded folders, and forgets the folders that no longer exist. Returns how many

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "platform/files.h"
+#include "base/files.h"
 
 namespace update {
 namespace {
@@ -49,21 +49,21 @@ std::string Sha256::HexDigest() {
   return hex;
 }
 
-platform::Status Sha256OfFile(const std::string& native_path, std::string* hex) {
-  platform::UniqueFd file;
-  if (platform::Status s = platform::OpenRegularFile(native_path, &file); !s.ok()) return s;
+base::Status Sha256OfFile(const std::string& native_path, std::string* hex) {
+  base::UniqueFd file;
+  if (base::Status s = base::OpenRegularFile(native_path, &file); !s.ok()) return s;
   Sha256 checksum;
   char buffer[65536];
   for (;;) {
     const ssize_t n = read(file.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return platform::PosixError(native_path, errno);
+    if (n < 0) return base::PosixError(native_path, errno);
     if (n == 0) break;
     checksum.Update(buffer, static_cast<std::size_t>(n));
   }
   *hex = checksum.HexDigest();
-  if (hex->empty()) return platform::Status::IoError(native_path + ": no SHA-256 digest");
-  return platform::Status::Ok();
+  if (hex->empty()) return base::Status::IoError(native_path + ": no SHA-256 digest");
+  return base::Status::Ok();
 }
 
 bool NormalizeSha256(std::string_view text, std::string* hex) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace update {
 
@@ -36,7 +36,7 @@ class Sha256 {
 
 // The SHA-256 digest of the regular file at |native_path| (UTF-8) as 64 lower-case
 // hexadecimal digits. Fails when it is not a readable regular file; never blocks.
-platform::Status Sha256OfFile(const std::string& native_path, std::string* hex);
+base::Status Sha256OfFile(const std::string& native_path, std::string* hex);
 
 // |text| as a digest: 64 hexadecimal digits of either case, with white space around
 // them dropped, lower-cased. False when it is anything else.

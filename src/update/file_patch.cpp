@@ -16,14 +16,14 @@
 #include <memory>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/unique_file.h"
+#include "base/files.h"
+#include "base/unique_file.h"
 #include "update/file_digest.h"
 
 namespace update {
 namespace {
 
-using platform::Status;
+using base::Status;
 
 struct DCtxFree {
   void operator()(ZSTD_DCtx* ctx) const noexcept { ZSTD_freeDCtx(ctx); }
@@ -47,13 +47,12 @@ class Mapping {
     if (size == 0) return Status::Ok();
     void* data = mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ,
                       writable ? MAP_SHARED : MAP_PRIVATE, fd, 0);
-    if (data == MAP_FAILED) return platform::PosixError(path, errno);
+    if (data == MAP_FAILED) return base::PosixError(path, errno);
     data_ = data;
     return Status::Ok();
   }
   Status Sync(const std::string& path) const {
-    if (data_ != nullptr && msync(data_, size_, MS_SYNC) != 0)
-      return platform::PosixError(path, errno);
+    if (data_ != nullptr && msync(data_, size_, MS_SYNC) != 0) return base::PosixError(path, errno);
     return Status::Ok();
   }
   char* data() const { return static_cast<char*>(data_); }
@@ -66,10 +65,10 @@ class Mapping {
 
 // Opens the regular file at |path| for reading, with its size at most
 // kMaxPatchedFileBytes, and maps it.
-Status MapInput(const std::string& path, platform::UniqueFd* file, Mapping* mapping) {
-  if (Status s = platform::OpenRegularFile(path, file); !s.ok()) return s;
+Status MapInput(const std::string& path, base::UniqueFd* file, Mapping* mapping) {
+  if (Status s = base::OpenRegularFile(path, file); !s.ok()) return s;
   struct stat st;
-  if (fstat(file->get(), &st) != 0) return platform::PosixError(path, errno);
+  if (fstat(file->get(), &st) != 0) return base::PosixError(path, errno);
   if (static_cast<std::uint64_t>(st.st_size) > kMaxPatchedFileBytes)
     return Status::TooLarge(path + ": larger than 1 GiB");
   return mapping->Map(file->get(), static_cast<std::size_t>(st.st_size), false, path);
@@ -104,7 +103,7 @@ Status WriteAll(int fd, const char* data, std::size_t size, const std::string& p
   while (size > 0) {
     const ssize_t n = write(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return platform::PosixError(path, errno);
+    if (n < 0) return base::PosixError(path, errno);
     data += n;
     size -= static_cast<std::size_t>(n);
   }
@@ -149,7 +148,7 @@ Status Decode(int patch, const std::string& patch_path, const Mapping& base, con
   for (;;) {
     if (in->pos == in->size) {
       const ssize_t n = ReadSome(patch, buffer->data(), buffer->size());
-      if (n < 0) return platform::PosixError(patch_path, errno);
+      if (n < 0) return base::PosixError(patch_path, errno);
       if (n == 0) return Status::Corrupt(patch_path + ": the patch stops short");
       *in = ZSTD_inBuffer{buffer->data(), static_cast<std::size_t>(n), 0};
     }
@@ -163,7 +162,7 @@ Status Decode(int patch, const std::string& patch_path, const Mapping& base, con
   if (in->pos != in->size) return Status::Corrupt(patch_path + ": data after the patch");
   char probe;
   const ssize_t more = ReadSome(patch, &probe, 1);
-  if (more < 0) return platform::PosixError(patch_path, errno);
+  if (more < 0) return base::PosixError(patch_path, errno);
   if (more != 0) return Status::Corrupt(patch_path + ": data after the patch");
   return Status::Ok();
 }
@@ -174,17 +173,17 @@ namespace {
 
 // Opens the result file: a new one at |result_path| (create), or the empty regular
 // file that is there (not create).
-Status OpenResult(const std::string& result_path, bool create, platform::UniqueFd* out) {
+Status OpenResult(const std::string& result_path, bool create, base::UniqueFd* out) {
   if (create) {
     out->Reset(open(result_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (out->valid()) return Status::Ok();
     if (errno == EEXIST) return Status::Invalid(result_path + ": already exists");
-    return platform::PosixError(result_path, errno);
+    return base::PosixError(result_path, errno);
   }
   out->Reset(open(result_path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!out->valid()) return platform::PosixError(result_path, errno);
+  if (!out->valid()) return base::PosixError(result_path, errno);
   struct stat st;
-  if (fstat(out->get(), &st) != 0) return platform::PosixError(result_path, errno);
+  if (fstat(out->get(), &st) != 0) return base::PosixError(result_path, errno);
   if (!S_ISREG(st.st_mode)) return Status::NotRegular(result_path + ": not a regular file");
   if (st.st_size != 0) return Status::Invalid(result_path + ": not empty");
   return Status::Ok();
@@ -195,6 +194,7 @@ class EmptyUnlessKept {
  public:
   explicit EmptyUnlessKept(int fd) : fd_(fd) {}
   ~EmptyUnlessKept() {
+    // A half-written file that cannot be emptied fails its digest check later.
     if (fd_ >= 0) (void)ftruncate(fd_, 0);
   }
   EmptyUnlessKept(const EmptyUnlessKept&) = delete;
@@ -214,16 +214,16 @@ Status Apply(const std::string& base_path, const std::string& base_sha256,
     return Status::Invalid("a patch's digest is not a SHA-256 digest");
 
   // The installed file, checked by the very bytes the patch refers to.
-  platform::UniqueFd base_file;
+  base::UniqueFd base_file;
   Mapping base;
   if (Status s = MapInput(base_path, &base_file, &base); !s.ok()) return s;
   if (create && Sha256Of(base) != want_base)
     return Status::Invalid(base_path + ": not the file the patch was made from");
 
-  platform::UniqueFd patch;
-  if (Status s = platform::OpenRegularFile(patch_path, &patch); !s.ok()) return s;
+  base::UniqueFd patch;
+  if (Status s = base::OpenRegularFile(patch_path, &patch); !s.ok()) return s;
   struct stat st;
-  if (fstat(patch.get(), &st) != 0) return platform::PosixError(patch_path, errno);
+  if (fstat(patch.get(), &st) != 0) return base::PosixError(patch_path, errno);
   if (static_cast<std::uint64_t>(st.st_size) > kMaxPatchedFileBytes)
     return Status::TooLarge(patch_path + ": larger than 1 GiB");
 
@@ -232,7 +232,7 @@ Status Apply(const std::string& base_path, const std::string& base_sha256,
   std::size_t have = 0;
   while (have < ZSTD_FRAMEHEADERSIZE_MAX) {
     const ssize_t n = ReadSome(patch.get(), buffer.data() + have, buffer.size() - have);
-    if (n < 0) return platform::PosixError(patch_path, errno);
+    if (n < 0) return base::PosixError(patch_path, errno);
     if (n == 0) break;
     have += static_cast<std::size_t>(n);
   }
@@ -243,7 +243,7 @@ Status Apply(const std::string& base_path, const std::string& base_sha256,
   if (size > kMaxPatchedFileBytes)
     return Status::TooLarge(patch_path + ": the result would be larger than 1 GiB");
 
-  platform::UniqueFd out;
+  base::UniqueFd out;
   if (Status s = OpenResult(result_path, create, &out); !s.ok()) return s;
   RemoveUnlessKept remove(create ? result_path : std::string());
   EmptyUnlessKept empty(out.get());
@@ -251,7 +251,7 @@ Status Apply(const std::string& base_path, const std::string& base_sha256,
   // in a write through the mapping.
   if (size != 0) {
     if (const int e = posix_fallocate(out.get(), 0, static_cast<off_t>(size)); e != 0)
-      return platform::PosixError(result_path, e);
+      return base::PosixError(result_path, e);
   }
   Mapping result;
   if (Status s = result.Map(out.get(), static_cast<std::size_t>(size), true, result_path); !s.ok())
@@ -261,7 +261,7 @@ Status Apply(const std::string& base_path, const std::string& base_sha256,
   if (Sha256Of(result) != want_result)
     return Status::Corrupt(patch_path + ": the result is not the file the patch names");
   if (Status s = result.Sync(result_path); !s.ok()) return s;
-  if (fsync(out.get()) != 0) return platform::PosixError(result_path, errno);
+  if (fsync(out.get()) != 0) return base::PosixError(result_path, errno);
   remove.Keep();
   empty.Keep();
   return Status::Ok();
@@ -282,7 +282,7 @@ Status ApplyFilePatchInto(const std::string& base_path, const std::string& patch
 
 Status MakeFilePatch(const std::string& base_path, const std::string& new_path,
                      const std::string& patch_path, int level) {
-  platform::UniqueFd base_file, new_file;
+  base::UniqueFd base_file, new_file;
   Mapping base, fresh;
   if (Status s = MapInput(base_path, &base_file, &base); !s.ok()) return s;
   if (Status s = MapInput(new_path, &new_file, &fresh); !s.ok()) return s;
@@ -307,9 +307,9 @@ Status MakeFilePatch(const std::string& base_path, const std::string& new_path,
       ZSTD_isError(r))
     return Status::Invalid(std::string("zstd: ") + ZSTD_getErrorName(r));
 
-  platform::UniqueFd out;
+  base::UniqueFd out;
   std::string temporary;
-  if (Status s = platform::CreateTemporaryFile(patch_path, &out, &temporary); !s.ok()) return s;
+  if (Status s = base::CreateTemporaryFile(patch_path, &out, &temporary); !s.ok()) return s;
   RemoveUnlessKept remove(temporary);
   std::vector<char> buffer(ZSTD_CStreamOutSize());
   ZSTD_inBuffer in{fresh.data(), fresh.size(), 0};
@@ -320,9 +320,9 @@ Status MakeFilePatch(const std::string& base_path, const std::string& new_path,
     if (Status s = WriteAll(out.get(), buffer.data(), chunk.pos, temporary); !s.ok()) return s;
     if (left == 0) break;
   }
-  if (fsync(out.get()) != 0) return platform::PosixError(temporary, errno);
+  if (fsync(out.get()) != 0) return base::PosixError(temporary, errno);
   if (rename(temporary.c_str(), patch_path.c_str()) != 0)
-    return platform::PosixError(patch_path, errno);
+    return base::PosixError(patch_path, errno);
   remove.Keep();
   return Status::Ok();
 }

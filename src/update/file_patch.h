@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace update {
 
@@ -42,23 +42,23 @@ inline constexpr int kMaxPatchWindowLog = 31;
 // differs (the patch is then never read) or a result path that exists; Corrupt for a
 // patch that does not decode, stops short, carries more than one frame or gives a
 // result of another digest; IoError for a failed read or write.
-[[nodiscard]] platform::Status ApplyFilePatch(const std::string& base_path,
-                                              const std::string& base_sha256,
-                                              const std::string& patch_path,
-                                              const std::string& result_path,
-                                              const std::string& result_sha256);
+[[nodiscard]] base::Status ApplyFilePatch(const std::string& base_path,
+                                          const std::string& base_sha256,
+                                          const std::string& patch_path,
+                                          const std::string& result_path,
+                                          const std::string& result_sha256);
 
 // As ApplyFilePatch, into the empty regular file that is at |result_path| already (one
-// made beside the target and held locked by the caller, platform::CreateTemporaryFile),
+// made beside the target and held locked by the caller, base::CreateTemporaryFile),
 // for a caller that has checked the base's digest itself when it chose the patch: it is
 // not read twice. A base changed since gives a result of another digest, refused like
 // any. On failure the file is left there, empty; removing it is the caller's.
 // NotRegular or Invalid for a result path that is not an empty regular file (a link is
 // not followed).
-[[nodiscard]] platform::Status ApplyFilePatchInto(const std::string& base_path,
-                                                  const std::string& patch_path,
-                                                  const std::string& result_path,
-                                                  const std::string& result_sha256);
+[[nodiscard]] base::Status ApplyFilePatchInto(const std::string& base_path,
+                                              const std::string& patch_path,
+                                              const std::string& result_path,
+                                              const std::string& result_sha256);
 
 // Makes the patch that turns the file at |base_path| into the file at |new_path| and
 // writes it to |patch_path| (replacing what is there). |level| is zstd's compression
@@ -66,9 +66,8 @@ inline constexpr int kMaxPatchWindowLog = 31;
 // large file in which little changed: at the high levels the optimal parser finds
 // fewer of the long matches in the old file. TooLarge for files beyond
 // kMaxPatchedFileBytes.
-[[nodiscard]] platform::Status MakeFilePatch(const std::string& base_path,
-                                             const std::string& new_path,
-                                             const std::string& patch_path, int level = 3);
+[[nodiscard]] base::Status MakeFilePatch(const std::string& base_path, const std::string& new_path,
+                                         const std::string& patch_path, int level = 3);
 
 }  // namespace update
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace update {
 
@@ -23,10 +23,10 @@ class InstalledRelease {
 
   // The installed release. NotFound when none was recorded (the first signed release
   // of this data folder); Corrupt when the file holds anything but a number.
-  platform::Status Read(std::uint64_t* release) const;
+  base::Status Read(std::uint64_t* release) const;
 
   // Records |release| as installed, making the file's folder when missing.
-  platform::Status Write(std::uint64_t release) const;
+  base::Status Write(std::uint64_t release) const;
 
   const std::string& path() const { return path_; }
 

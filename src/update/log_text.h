@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 namespace update::log_text {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 #include "update/file_digest.h"
 
 namespace update {
@@ -240,6 +240,7 @@ void ManifestReader::ReadChild(xmlNode* child, CUpdateFile* entry, Values* value
   if (text != nullptr)
     *text = std::move(value);
   else
+    // Names the manifest does not know are left out, as before.
     (void)SetNumberOrFlag(name, value, entry);
 }
 

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/ansi.h"
-#include "platform/files.h"
+#include "base/ansi.h"
+#include "base/files.h"
 #include "update/file_digest.h"
 #include "update/update_files.h"
 
@@ -144,7 +144,7 @@ std::string CUpdateFiles::Print(std::time_t now) {
 
 bool CUpdateFiles::Save(const std::string& path) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  return platform::ReplaceFileContents(ansi::NativePath(path), Print(std::time(nullptr))).ok();
+  return base::ReplaceFileContents(ansi::NativePath(path), Print(std::time(nullptr))).ok();
 }
 
 void CUpdateFiles::SetBaseUrl(std::string url) {

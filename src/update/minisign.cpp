@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/files.h"
+#include "base/files.h"
 
 namespace update::minisign {
 namespace {
 
-using platform::Status;
+using base::Status;
 
 constexpr std::string_view kUntrusted = "untrusted comment:";
 constexpr std::string_view kTrusted = "trusted comment: ";
@@ -123,8 +123,7 @@ Status ParsePublicKeys(std::string_view text, std::vector<PublicKey>* keys) {
 Status ReadPublicKeys(const std::string& path, std::vector<PublicKey>* keys) {
   keys->clear();
   std::string text;
-  if (Status read = platform::ReadRegularFile(path, kMaxKeyFileBytes, &text); !read.ok())
-    return read;
+  if (Status read = base::ReadRegularFile(path, kMaxKeyFileBytes, &text); !read.ok()) return read;
   return ParsePublicKeys(text, keys);
 }
 

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace update::minisign {
 
@@ -56,19 +56,19 @@ inline constexpr std::size_t kMaxTrustedCommentBytes = 1024;
 [[nodiscard]] bool Ready();
 
 // One key line (base64). Invalid when it is not a minisign Ed25519 public key.
-platform::Status ParsePublicKey(std::string_view line, PublicKey* key);
+base::Status ParsePublicKey(std::string_view line, PublicKey* key);
 
 // Every key of a key file's text: each line that is not empty and not an
 // "untrusted comment:" line must be a key line. Invalid on the first that is not, or
 // when the text holds no key.
-platform::Status ParsePublicKeys(std::string_view text, std::vector<PublicKey>* keys);
+base::Status ParsePublicKeys(std::string_view text, std::vector<PublicKey>* keys);
 
 // The keys of the key file at |path| (UTF-8), read as a regular file of at most
 // kMaxKeyFileBytes.
-platform::Status ReadPublicKeys(const std::string& path, std::vector<PublicKey>* keys);
+base::Status ReadPublicKeys(const std::string& path, std::vector<PublicKey>* keys);
 
 // A signature file's text. Invalid when it is not in the form above.
-platform::Status ParseSignature(std::string_view text, Signature* signature);
+base::Status ParseSignature(std::string_view text, Signature* signature);
 
 enum class Check {
   kGood,
@@ -87,7 +87,7 @@ struct ReleaseTerms {
   std::time_t expires = 0;
 };
 // Invalid when either is missing, given twice or not in its form.
-platform::Status ParseReleaseTerms(std::string_view comment, ReleaseTerms* terms);
+base::Status ParseReleaseTerms(std::string_view comment, ReleaseTerms* terms);
 // |time| as the trusted comment writes it; false when it is not in the form.
 [[nodiscard]] bool ParseUtcTime(std::string_view text, std::time_t* time);
 // A release number: 1 to 19 decimal digits and nothing else; false otherwise.
@@ -98,15 +98,15 @@ std::string FormatUtcTime(std::time_t time);
 
 // A secret key file as `minisign -G -W` writes it (not encrypted). An encrypted one is
 // refused with a message that says so.
-platform::Status ParseSecretKey(std::string_view text, SecretKey* key);
+base::Status ParseSecretKey(std::string_view text, SecretKey* key);
 
 // A signature file's text for |message|, prehashed ("ED"), with |trusted_comment|
 // (one line of at most kMaxTrustedCommentBytes).
-platform::Status Sign(const SecretKey& key, std::string_view message,
-                      std::string_view trusted_comment, std::string* signature_file);
+base::Status Sign(const SecretKey& key, std::string_view message, std::string_view trusted_comment,
+                  std::string* signature_file);
 
 // A new key pair, as the texts of its public and (unencrypted) secret key files.
-platform::Status GenerateKeyPair(std::string* public_file, std::string* secret_file);
+base::Status GenerateKeyPair(std::string* public_file, std::string* secret_file);
 
 }  // namespace update::minisign
 

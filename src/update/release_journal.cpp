@@ -11,9 +11,9 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/ansi.h"
-#include "platform/files.h"
-#include "platform/unique_file.h"
+#include "base/ansi.h"
+#include "base/files.h"
+#include "base/unique_file.h"
 #include "update/installed_release.h"
 #include "update/minisign.h"
 #include "update/version_index.h"
@@ -21,8 +21,8 @@
 namespace update {
 namespace {
 
-using platform::PosixError;
-using platform::Status;
+using base::PosixError;
+using base::Status;
 
 constexpr std::size_t kRandomLetters = 6;
 constexpr const char* kEnd = "end";
@@ -42,7 +42,7 @@ bool HasControl(const std::string& text) {
 
 // Flushes the folder |folder|, so that the renames and removals made in it last.
 Status SyncFolder(const std::string& folder) {
-  platform::UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  base::UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.valid()) return PosixError(folder, errno);
   if (::fsync(fd.get()) != 0) return PosixError(folder, errno);
   return Status::Ok();
@@ -52,7 +52,7 @@ Status SyncFolder(const std::string& folder) {
 
 bool ReleaseJournal::IsBodyOf(const std::string& body, const std::string& target) {
   if (body.empty() || target.empty() || body.front() != '/' || target.front() != '/') return false;
-  if (platform::FolderOf(body) != platform::FolderOf(target)) return false;
+  if (base::FolderOf(body) != base::FolderOf(target)) return false;
   const std::string name = NameOf(target);
   if (name.empty() || name == "." || name == "..") return false;
   const std::string prefix = "." + name + ".update.";
@@ -79,15 +79,13 @@ Status ReleaseJournal::Write(const std::vector<Step>& steps,
   if (contents.size() > kMaxFileBytes) return Status::TooLarge(path_ + ": too many files");
   // Written whole under a temporary name and renamed into place (flushed first): a
   // journal is either all there or not at all.
-  if (Status written = platform::ReplaceFileContents(path_, contents); !written.ok())
-    return written;
-  return SyncFolder(platform::FolderOf(path_));
+  if (Status written = base::ReplaceFileContents(path_, contents); !written.ok()) return written;
+  return SyncFolder(base::FolderOf(path_));
 }
 
 Status ReleaseJournal::Read(std::vector<Step>* steps, std::optional<std::uint64_t>* release) const {
   std::string contents;
-  if (Status read = platform::ReadRegularFile(path_, kMaxFileBytes, &contents); !read.ok())
-    return read;
+  if (Status read = base::ReadRegularFile(path_, kMaxFileBytes, &contents); !read.ok()) return read;
   const std::string header = std::string(kHeader) + "\n";
   const std::string end = std::string(kEnd) + "\n";
   if (contents.rfind(header, 0) != 0 || contents.size() < header.size() + end.size() ||
@@ -138,7 +136,7 @@ Status ReleaseJournal::Complete() const {
             S_ISREG(st.st_mode) ? PosixError(step.target, errno) : Status::NotRegular(step.body);
       continue;
     }
-    folders.insert(platform::FolderOf(step.target));
+    folders.insert(base::FolderOf(step.target));
   }
   for (const std::string& folder : folders)
     if (Status synced = SyncFolder(folder); !synced.ok() && first_failure.ok())
@@ -158,7 +156,7 @@ Status ReleaseJournal::Complete() const {
   if (release && !installed_release_.empty())
     if (Status recorded = RecordRelease(*release); !recorded.ok()) return recorded;
   if (::unlink(path_.c_str()) != 0) return PosixError(path_, errno);
-  return SyncFolder(platform::FolderOf(path_));
+  return SyncFolder(base::FolderOf(path_));
 }
 
 Status ReleaseJournal::RecordRelease(std::uint64_t release) const {

@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace update {
 
@@ -61,21 +61,21 @@ class ReleaseJournal {
   // Writes the journal of |steps| (of the release numbered |release|, if it has a
   // number) and flushes it and its folder. Invalid for a step that IsBodyOf refuses or
   // whose texts hold a control character; nothing is written then.
-  [[nodiscard]] platform::Status Write(const std::vector<Step>& steps,
-                                       std::optional<std::uint64_t> release = {}) const;
+  [[nodiscard]] base::Status Write(const std::vector<Step>& steps,
+                                   std::optional<std::uint64_t> release = {}) const;
 
   // Makes the renames of the journal that are not made yet (a body that is gone has
   // been renamed), flushes their folders, records the versions and the release's
   // number and removes the journal. NotFound when there is none. On a rename that
   // fails the others are still made and the journal stays, for the next start to try
   // again; so it does when the release's number cannot be recorded.
-  [[nodiscard]] platform::Status Complete() const;
+  [[nodiscard]] base::Status Complete() const;
 
   const std::string& path() const { return path_; }
 
  private:
-  platform::Status Read(std::vector<Step>* steps, std::optional<std::uint64_t>* release) const;
-  platform::Status RecordRelease(std::uint64_t release) const;
+  base::Status Read(std::vector<Step>* steps, std::optional<std::uint64_t>* release) const;
+  base::Status RecordRelease(std::uint64_t release) const;
 
   std::string path_;
   std::string version_index_;

@@ -2,12 +2,12 @@
 
 #include <vector>
 
-#include "platform/ansi.h"
-#include "platform/files.h"
+#include "base/ansi.h"
+#include "base/files.h"
 #include "update/update_files.h"
 
 namespace update {
-bool ReleaseTrust::Enabled() const { return platform::PathExists(ansi::NativePath(keys_path_)); }
+bool ReleaseTrust::Enabled() const { return base::PathExists(ansi::NativePath(keys_path_)); }
 
 ReleaseCheck ReleaseTrust::Check(const std::string& manifest_path,
                                  const std::string& signature_path,
@@ -20,8 +20,8 @@ ReleaseCheck ReleaseTrust::Check(const std::string& manifest_path,
   }
   std::string text;
   if (signature_path.empty() ||
-      !platform::ReadRegularFile(ansi::NativePath(signature_path), minisign::kMaxSignatureFileBytes,
-                                 &text)
+      !base::ReadRegularFile(ansi::NativePath(signature_path), minisign::kMaxSignatureFileBytes,
+                             &text)
            .ok() ||
       text.empty()) {
     check.verdict = Verdict::kUnsigned;
@@ -33,8 +33,8 @@ ReleaseCheck ReleaseTrust::Check(const std::string& manifest_path,
     return check;
   }
   std::string manifest;
-  if (!platform::ReadRegularFile(ansi::NativePath(manifest_path), CUpdateFiles::kMaxFileBytes,
-                                 &manifest)
+  if (!base::ReadRegularFile(ansi::NativePath(manifest_path), CUpdateFiles::kMaxFileBytes,
+                             &manifest)
            .ok()) {
     check.verdict = Verdict::kAltered;
     return check;
@@ -54,7 +54,7 @@ ReleaseCheck ReleaseTrust::Check(const std::string& manifest_path,
     check.verdict = Verdict::kNoTerms;
     return check;
   }
-  if (platform::Status read = installed.Read(&check.installed); !read.ok()) {
+  if (base::Status read = installed.Read(&check.installed); !read.ok()) {
     // The first signed release of this data folder has nothing to be older than.
     if (!read.IsNotFound()) {
       check.verdict = Verdict::kNoInstalled;

@@ -11,8 +11,8 @@
 namespace update {
 namespace {
 
-using platform::PosixError;
-using platform::Status;
+using base::PosixError;
+using base::Status;
 
 // |path| with its folder resolved (the file itself need not exist); |path| when the
 // folder cannot be.

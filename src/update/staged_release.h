@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "net/inet_file.h"
-#include "platform/status.h"
 #include "update/release_journal.h"
 
 namespace update {
@@ -39,15 +39,15 @@ class StagedRelease {
   // Takes |file| in: its body is given the mode it will have and flushed to disk.
   // Fails (and the body goes) when the target is there but is no regular file, or the
   // body cannot be flushed.
-  [[nodiscard]] platform::Status Stage(File file);
+  [[nodiscard]] base::Status Stage(File file);
 
   // Puts every staged file in place by the journal |journal|, recording |release| as
   // the installed release's number with them when it is one. *restart is set when
   // one of them is a file of the running program. On failure before the journal is
   // written nothing has changed and the bodies go; a failure after it leaves the
   // journal for the next start to complete.
-  [[nodiscard]] platform::Status Commit(const ReleaseJournal& journal,
-                                        std::optional<std::uint64_t> release, bool* restart);
+  [[nodiscard]] base::Status Commit(const ReleaseJournal& journal,
+                                    std::optional<std::uint64_t> release, bool* restart);
 
   // Removes the staged bodies and the folders made for them.
   void Discard();

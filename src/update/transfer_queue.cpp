@@ -6,7 +6,7 @@
 
 namespace update {
 
-TransferQueue::TransferQueue(platform::MainLoop& loop, Handler handler)
+TransferQueue::TransferQueue(os::MainLoop& loop, Handler handler)
     : loop_(loop), handler_(std::move(handler)) {}
 
 TransferQueue::~TransferQueue() {

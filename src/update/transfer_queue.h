@@ -23,7 +23,7 @@
 #include <string>
 
 #include "net/inet_files.h"
-#include "platform/main_loop.h"
+#include "os/main_loop.h"
 
 namespace update {
 
@@ -35,7 +35,7 @@ class TransferQueue {
   using Handler =
       std::function<void(net::TransferMessage message, net::CInetFile& transfer, std::uint32_t)>;
 
-  TransferQueue(platform::MainLoop& loop, Handler handler);
+  TransferQueue(os::MainLoop& loop, Handler handler);
   ~TransferQueue();  // cancels every transfer and waits for it
   TransferQueue(const TransferQueue&) = delete;
   TransferQueue& operator=(const TransferQueue&) = delete;
@@ -76,7 +76,7 @@ class TransferQueue {
   void OnMessage(net::TransferMessage message, std::uint32_t value, std::uint64_t id);
   void Started(net::CInetFile& transfer);
 
-  platform::MainLoop& loop_;
+  os::MainLoop& loop_;
   Handler handler_;
   net::CInetFiles transfers_;
   std::set<std::uint64_t> downloads_;  // ids of the movie's downloads

@@ -5,8 +5,8 @@
 
 #include <charconv>
 
-#include "platform/ansi.h"
-#include "platform/files.h"
+#include "base/ansi.h"
+#include "base/files.h"
 #include "update/file_digest.h"
 #include "update/version_index.h"
 
@@ -42,8 +42,8 @@ CUpdateFile::~CUpdateFile() = default;
 
 bool CUpdateFile::Scan() {
   if (target_path_.empty()) return false;
-  platform::UniqueFd file;
-  if (!platform::OpenRegularFile(ansi::NativePath(target_path_), &file).ok()) return false;
+  base::UniqueFd file;
+  if (!base::OpenRegularFile(ansi::NativePath(target_path_), &file).ok()) return false;
   struct stat st;
   if (fstat(file.get(), &st) != 0) return false;
   length_ = static_cast<std::uint64_t>(st.st_size);
@@ -67,7 +67,7 @@ bool CUpdateFile::Scan() {
 }
 
 bool CUpdateFile::NeedsUpdate() {
-  if (!platform::IsReadableFile(ansi::NativePath(target_path_))) {
+  if (!base::IsReadableFile(ansi::NativePath(target_path_))) {
     needs_update_ = true;
     return needs_update_;
   }

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
+#include "base/files.h"
+#include "base/folders.h"
 #include "platform/desktop_module.h"
-#include "platform/files.h"
-#include "platform/folders.h"
 #include "update/download_folders.h"
 #include "update/installed_release.h"
 #include "update/manifest_reader.h"
@@ -35,9 +35,9 @@ const char* RefusalText(Refusal reason) {
 
 BaseFolders BaseFolders::ForThisUser() {
   BaseFolders folders;
-  const std::string data_home = ansi::CorePathLossy(platform::DataHome());
+  const std::string data_home = ansi::CorePathLossy(base::DataHome());
   const std::string data_folder = data_home + "/vellari";
-  const std::string program = ansi::CorePathLossy(platform::ProgramFile());
+  const std::string program = ansi::CorePathLossy(base::ProgramFile());
   const std::size_t slash = program.rfind('/');
   folders.current_dir = slash == std::string::npos ? "." : program.substr(0, slash);
   folders.windows_dir = data_folder + "/windows";
@@ -51,7 +51,7 @@ BaseFolders BaseFolders::ForThisUser() {
   folders.release_keys = folders.current_dir + "/" + ReleaseTrust::kKeyFileName;
   folders.installed_release = data_folder + "/" + InstalledRelease::kFileName;
   folders.program_folder_is_system =
-      platform::IsSystemProgramFolder(ansi::NativePath(folders.current_dir));
+      base::IsSystemProgramFolder(ansi::NativePath(folders.current_dir));
   return folders;
 }
 
@@ -75,11 +75,10 @@ bool CUpdateFiles::Load(const std::string& path) {
   refused_.clear();
   left_to_packages_ = 0;
   std::string bytes;
-  if (platform::Status read =
-          platform::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &bytes);
+  if (base::Status read = base::ReadRegularFile(ansi::NativePath(path), kMaxFileBytes, &bytes);
       !read.ok()) {
-    load_error_ = read.code() == platform::Status::Code::kTooLarge ? LoadError::kTooLarge
-                                                                   : LoadError::kUnreadable;
+    load_error_ = read.code() == base::Status::Code::kTooLarge ? LoadError::kTooLarge
+                                                               : LoadError::kUnreadable;
     return false;
   }
   ManifestReader reader;
@@ -178,13 +177,13 @@ bool CUpdateFiles::CreateDirectories(const std::string& path) {
   std::string folder = path;
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   // A folder that appears meanwhile counts as made.
-  return !folder.empty() && platform::MakeDirectories(ansi::NativePath(folder)).ok();
+  return !folder.empty() && base::MakeDirectories(ansi::NativePath(folder)).ok();
 }
 
 bool CUpdateFiles::IsPathExist(const std::string& path) const {
   std::string folder = path;
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return !folder.empty() && platform::IsDirectory(ansi::NativePath(folder));
+  return !folder.empty() && base::IsDirectory(ansi::NativePath(folder));
 }
 
 bool CUpdateFiles::RecordInstalledVersion(const std::string& target_path,

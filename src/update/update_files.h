@@ -55,7 +55,7 @@ struct BaseFolders {
   std::string release_keys;  // current_dir + "/release-keys.pub"
   // The number of the installed release (InstalledRelease); empty: none kept.
   std::string installed_release;  // data folder + "/installed-release.txt"
-  // The program folder belongs to the system's packages (platform::IsSystemProgramFolder):
+  // The program folder belongs to the system's packages (base::IsSystemProgramFolder):
   // the package manager replaces the program's files, so the entries installed below
   // CURRENTDIR are left out of every release.
   bool program_folder_is_system = false;

@@ -5,14 +5,14 @@
 
 #include <utility>
 
-#include "platform/ansi.h"
-#include "platform/files.h"
+#include "base/ansi.h"
+#include "base/files.h"
 #include "update/file_digest.h"
 #include "update/file_patch.h"
 
 namespace update {
 
-using platform::Status;
+using base::Status;
 
 std::optional<UpdatePatch> UpdatePatch::Choose(const CUpdateFile& entry) {
   if (entry.patch_url().empty() || entry.patch_length() == 0 || entry.patch_sha256().empty() ||
@@ -51,8 +51,8 @@ Status UpdatePatch::Apply(net::CInetFile::KeptBody patch, net::CInetFile::KeptBo
   }
   // The new file goes beside the target as a fetched body does, locked while it is ours.
   net::CInetFile::KeptBody made;
-  if (Status s = platform::CreateTemporaryFile(target_ + net::CInetFile::kBodySuffix, &made.lock,
-                                               &made.path);
+  if (Status s =
+          base::CreateTemporaryFile(target_ + net::CInetFile::kBodySuffix, &made.lock, &made.path);
       !s.ok()) {
     *why = "无法创建文件";
     return s;

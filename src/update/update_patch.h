@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "base/status.h"
 #include "net/inet_file.h"
-#include "platform/status.h"
 #include "update/update_file.h"
 
 namespace update {
@@ -35,8 +35,8 @@ class UpdatePatch {
   // patch must have its length and digest, and the result the entry's length and digest.
   // The patch's body goes in any case. On failure |result| stays empty and |why| says
   // why, for the log (UTF-8).
-  [[nodiscard]] platform::Status Apply(net::CInetFile::KeptBody patch,
-                                       net::CInetFile::KeptBody* result, std::string* why) const;
+  [[nodiscard]] base::Status Apply(net::CInetFile::KeptBody patch, net::CInetFile::KeptBody* result,
+                                   std::string* why) const;
 
  private:
   UpdatePatch() = default;

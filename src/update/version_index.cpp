@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "platform/ansi.h"
-#include "platform/files.h"
+#include "base/ansi.h"
+#include "base/files.h"
 
 namespace update {
 namespace {
@@ -21,10 +21,9 @@ bool IsRecordable(const std::string& text) {
 
 }  // namespace
 
-platform::Status VersionIndex::Read(std::map<std::string, std::string>* entries) const {
+base::Status VersionIndex::Read(std::map<std::string, std::string>* entries) const {
   std::string contents;
-  if (platform::Status read =
-          platform::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &contents);
+  if (base::Status read = base::ReadRegularFile(ansi::NativePath(path_), kMaxFileBytes, &contents);
       !read.ok())
     return read;
   std::size_t start = 0;
@@ -40,7 +39,7 @@ platform::Status VersionIndex::Read(std::map<std::string, std::string>* entries)
     if (!IsRecordable(version) || !IsRecordable(target)) continue;
     (*entries)[std::move(target)] = std::move(version);
   }
-  return platform::Status::Ok();
+  return base::Status::Ok();
 }
 
 bool VersionIndex::Lookup(const std::string& target, std::string* version) const {
@@ -52,33 +51,32 @@ bool VersionIndex::Lookup(const std::string& target, std::string* version) const
   return true;
 }
 
-platform::Status VersionIndex::Record(const std::string& target, const std::string& version) const {
+base::Status VersionIndex::Record(const std::string& target, const std::string& version) const {
   return Record({{target, version}});
 }
 
-platform::Status VersionIndex::Record(
+base::Status VersionIndex::Record(
     const std::vector<std::pair<std::string, std::string>>& versions) const {
   for (const auto& [target, version] : versions)
     if (target.empty() || !IsRecordable(target) || !IsRecordable(version))
-      return platform::Status::Invalid("a path or version that cannot be recorded");
+      return base::Status::Invalid("a path or version that cannot be recorded");
   std::map<std::string, std::string> entries;
-  if (platform::Status read = Read(&entries); !read.ok() && !read.IsNotFound()) return read;
+  if (base::Status read = Read(&entries); !read.ok() && !read.IsNotFound()) return read;
   for (const auto& [target, version] : versions) {
     if (version.empty()) {
       entries.erase(target);
       continue;
     }
     if (entries.size() >= kMaxEntries && entries.count(target) == 0)
-      return platform::Status::TooLarge(path_ + ": the index is full");
+      return base::Status::TooLarge(path_ + ": the index is full");
     entries[target] = version;
   }
   std::string contents;
   for (const auto& [path, recorded] : entries) contents += recorded + "\t" + path + "\n";
-  if (contents.size() > kMaxFileBytes)
-    return platform::Status::TooLarge(path_ + ": the index is full");
+  if (contents.size() > kMaxFileBytes) return base::Status::TooLarge(path_ + ": the index is full");
   const std::string native = ansi::NativePath(path_);
-  if (platform::Status made = platform::MakeParentFolders(native); !made.ok()) return made;
-  return platform::ReplaceFileContents(native, contents);
+  if (base::Status made = base::MakeParentFolders(native); !made.ok()) return made;
+  return base::ReplaceFileContents(native, contents);
 }
 
 }  // namespace update

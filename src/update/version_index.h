@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace update {
 
@@ -41,14 +41,14 @@ class VersionIndex {
   // stays unchanged, when a text holds a control character or is too long (Invalid),
   // the index is there but is not a readable regular file within the limit, it is
   // full (TooLarge), or it cannot be written.
-  platform::Status Record(const std::string& target, const std::string& version) const;
+  base::Status Record(const std::string& target, const std::string& version) const;
   // The same for several targets (target, version) at once, in one write: a release's
   // versions change together.
-  platform::Status Record(const std::vector<std::pair<std::string, std::string>>& versions) const;
+  base::Status Record(const std::vector<std::pair<std::string, std::string>>& versions) const;
 
  private:
   // The entries of the index; NotFound when there is none yet.
-  platform::Status Read(std::map<std::string, std::string>* entries) const;
+  base::Status Read(std::map<std::string, std::string>* entries) const;
 
   std::string path_;
 };

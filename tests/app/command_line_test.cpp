@@ -80,7 +80,7 @@ class ProgramArgumentsTest : public ::testing::Test {
           }
           *count = kept;
           *face = platform::CreateHeadlessPlatform(0, stdout, platform::Rect{0, 0, 10, 10});
-          return platform::Status::Ok();
+          return base::Status::Ok();
         });
   }
 

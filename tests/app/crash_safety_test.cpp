@@ -30,8 +30,8 @@
 #include "../support/vendor_process.h"
 #include "../support/xvfb_display.h"
 #include "library/shelf_names.h"
+#include "os/system_entries.h"
 #include "platform/desktop_interface.h"
-#include "platform/system_entries.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -108,14 +108,13 @@ std::string UpdateVersion(int index, int round) {
 }
 
 // The settings store needs the desktop's records only for what the test does not ask.
-class NoEntries : public platform::SystemEntries {
+class NoEntries : public os::SystemEntries {
  public:
-  platform::Status SetAutostart(bool, const std::string&) override {
-    return platform::Status::Invalid("not asked by the test");
+  base::Status SetAutostart(bool, const std::string&) override {
+    return base::Status::Invalid("not asked by the test");
   }
-  platform::Status FindDefaultHandler(const std::string& extension,
-                                      platform::FileHandler*) override {
-    return platform::Status::NotFound(extension);
+  base::Status FindDefaultHandler(const std::string& extension, os::FileHandler*) override {
+    return base::Status::NotFound(extension);
   }
 };
 
@@ -259,7 +258,7 @@ class CrashSafetyTest : public ::testing::Test {
     // The autostart entry: there whole, or not there.
     if (fs::exists(AutostartEntry())) {
       EXPECT_EQ(home_.Read("config/autostart/VellariShelf.desktop"),
-                platform::AutostartEntryText(home_ / "prog/lumora"));
+                os::AutostartEntryText(home_ / "prog/lumora"));
     }
     // The cover picture: the whole copy, or none.
     if (fs::exists(Data("public/local/cover.jpg"))) {

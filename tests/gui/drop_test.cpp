@@ -102,7 +102,7 @@ TEST(DropTest, DroppedFilesBecomeLocalBooksThroughTheBookDialog) {
   int argc = 0;
   char** argv = nullptr;
   std::unique_ptr<platform::Platform> face;
-  const platform::Status made = platform::CreateGtkPlatform(&argc, &argv, &face);
+  const base::Status made = platform::CreateGtkPlatform(&argc, &argv, &face);
   ASSERT_TRUE(made.ok()) << made.ToString();
   CLumoraApp app{DeploymentSettings{}};
   CLumoraDlg dialog(app, *face);

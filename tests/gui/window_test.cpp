@@ -23,8 +23,8 @@
 #include "app/lumora_app.h"
 #include "app/lumora_dlg.h"
 #include "app/program_options.h"
+#include "base/ansi.h"
 #include "gui_support.h"
-#include "platform/ansi.h"
 #include "platform/gtk/gtk_window.h"
 #include "platform/platform.h"
 
@@ -96,7 +96,7 @@ class WindowTest : public ::testing::Test {
     std::filesystem::current_path(home_ / "prog");
     int argc = 0;
     char** argv = nullptr;
-    const platform::Status made = platform::CreateGtkPlatform(&argc, &argv, &face_);
+    const base::Status made = platform::CreateGtkPlatform(&argc, &argv, &face_);
     ASSERT_TRUE(made.ok()) << made.ToString();
     // Nothing listens on port 1: the update window's fetch fails at once.
     DeploymentSettings nowhere;

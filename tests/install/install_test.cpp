@@ -13,8 +13,8 @@
 #include "../support/command.h"
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
-#include "platform/ansi.h"
-#include "platform/system_entries.h"
+#include "base/ansi.h"
+#include "os/system_entries.h"
 
 namespace {
 
@@ -154,7 +154,7 @@ TEST_F(InstallTest, UninstallKeepsWhatOthersHaveInTheSameFolders) {
   ASSERT_EQ(Script({"update-mime-database", prefix_ + "/share/mime"}).exit_code, 0);
   ASSERT_EQ(Install().exit_code, 0);
   // The autostart entry of an installation elsewhere.
-  const std::string others_entry = platform::AutostartEntryText("/opt/other shelf/lumora");
+  const std::string others_entry = os::AutostartEntryText("/opt/other shelf/lumora");
   home_.Write(".config/autostart/VellariShelf.desktop", others_entry);
   ASSERT_EQ(Script({kScripts + "uninstall", prefix_}).exit_code, 0);
   EXPECT_EQ(home_.Read(".config/autostart/VellariShelf.desktop"), others_entry);
@@ -208,7 +208,7 @@ TEST_F(InstallTest, TheInstalledProgramRecordsItselfAsTheHandlerOfItsDocuments) 
   const std::string odd = home_ / "a \"b\" $c `d` \\e 100%/lumora";
   fs::create_directories(fs::path(odd).parent_path());
   fs::create_symlink(folder_ + "/lumora", odd);
-  home_.Write(".config/autostart/VellariShelf.desktop", platform::AutostartEntryText(odd));
+  home_.Write(".config/autostart/VellariShelf.desktop", os::AutostartEntryText(odd));
   ASSERT_EQ(Script({kScripts + "uninstall"}).exit_code, 0);
   EXPECT_FALSE(fs::exists(entry));
 }

@@ -460,7 +460,7 @@ TEST_F(CatalogueScanTest, TheProgramsOwnFilesAreScanned) {
   for (const auto& entry : fs::recursive_directory_iterator(LUMORA_SOURCE_DIR "/res/sample")) {
     if (!entry.is_regular_file()) continue;
     std::string text;
-    ASSERT_TRUE(platform::ReadRegularFile(entry.path().string(), 1 << 20, &text).ok());
+    ASSERT_TRUE(base::ReadRegularFile(entry.path().string(), 1 << 20, &text).ok());
     EXPECT_TRUE(Scanned(text)) << entry.path();
   }
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "../support/temp_dir.h"
+#include "base/ansi.h"
+#include "base/files.h"
+#include "base/folders.h"
 #include "library/xml_file_object.h"
-#include "platform/ansi.h"
-#include "platform/files.h"
-#include "platform/folders.h"
 
 inline std::string Gb(const std::string& utf8) { return ansi::FromUtf8Lossy(utf8); }
 inline std::string Utf8(const std::string& gb) { return ansi::ToUtf8Lossy(gb); }

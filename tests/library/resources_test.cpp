@@ -19,7 +19,7 @@ TEST(ResourcesTest, EveryDefaultCoverPictureIsAJpegOfItsName) {
     const std::string picture = DefaultCoverPicture(path);
     const std::string file = kRes + "/local/" + std::string(ansi::AfterLastSeparator(picture));
     std::string bytes;
-    ASSERT_TRUE(platform::ReadWholeFile(file, &bytes)) << file;
+    ASSERT_TRUE(base::ReadWholeFile(file, &bytes)) << file;
     ASSERT_GT(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8") << file;
   }
@@ -31,7 +31,7 @@ TEST(ResourcesTest, SampleCataloguesAreStoredExactlyAsTheProgramWritesThem) {
   for (const auto& entry : std::filesystem::recursive_directory_iterator(kRes + "/sample")) {
     if (!entry.is_regular_file()) continue;
     std::string original;
-    ASSERT_TRUE(platform::ReadWholeFile(entry.path(), &original));
+    ASSERT_TRUE(base::ReadWholeFile(entry.path(), &original));
     dir.Write("copy.xml", original);
     std::unique_ptr<CXmlFileObject> file;
     ASSERT_TRUE(CXmlFileObject::Open(&file, (dir / "copy.xml").c_str())) << entry.path();

@@ -25,9 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/ansi.h"
 #include "net/inet_files.h"
 #include "net/partial_file.h"
-#include "platform/ansi.h"
 #include "support/command.h"
 #include "support/temp_dir.h"
 #include "support/test_ca.h"

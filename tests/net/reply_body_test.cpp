@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ansi.h"
 #include "net/request.h"
-#include "platform/ansi.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <chrono>
 #include <filesystem>
 
+#include "base/unique_file.h"
 #include "net/tls.h"
-#include "platform/unique_file.h"
 #include "support/temp_dir.h"
 #include "support/test_ca.h"
 #include "support/vendor_process.h"
@@ -234,7 +234,7 @@ TEST_F(RequestTest, HttpsSendsTheSameBytesVerifiedAndRefusesEveryCertificateItCa
 
   // A server that takes the connection but never answers the handshake: the connect
   // time-out holds.
-  platform::UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  base::UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -246,7 +246,7 @@ TEST_F(RequestTest, HttpsSendsTheSameBytesVerifiedAndRefusesEveryCertificateItCa
   EXPECT_EQ(request_.SendRequest("https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
                                  nullptr, nullptr, 0, &sent, &head, &body),
             1);
-  EXPECT_EQ(request_.last_failure().code(), platform::Status::Code::kUnavailable);
+  EXPECT_EQ(request_.last_failure().code(), base::Status::Code::kUnavailable);
   EXPECT_NE(request_.last_failure().message().find("handshake"), std::string::npos)
       << request_.last_failure().message();
 }

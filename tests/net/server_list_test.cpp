@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../support/temp_dir.h"
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 namespace {
 

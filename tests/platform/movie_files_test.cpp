@@ -11,7 +11,7 @@ namespace {
 
 using platform::ServedFile;
 using platform::ServeMovieFile;
-using Code = platform::Status::Code;
+using Code = base::Status::Code;
 
 class MovieFilesTest : public ::testing::Test {
  protected:

@@ -14,32 +14,31 @@
 #include <map>
 
 #include "../support/temp_dir.h"
-#include "platform/ansi.h"
-#include "platform/files.h"
-#include "platform/folders.h"
+#include "base/ansi.h"
+#include "base/files.h"
+#include "base/folders.h"
 
 namespace {
 
 using settings::CSettingsStore;
 using settings::RegistryRoot;
 
-class FakeEntries : public platform::SystemEntries {
+class FakeEntries : public os::SystemEntries {
  public:
-  platform::Status SetAutostart(bool enable, const std::string& program) override {
+  base::Status SetAutostart(bool enable, const std::string& program) override {
     calls.push_back({enable, program});
     return autostart_result;
   }
-  platform::Status FindDefaultHandler(const std::string& extension,
-                                      platform::FileHandler* out) override {
+  base::Status FindDefaultHandler(const std::string& extension, os::FileHandler* out) override {
     auto found = handlers.find(extension);
-    if (found == handlers.end()) return platform::Status::NotFound(extension);
+    if (found == handlers.end()) return base::Status::NotFound(extension);
     *out = found->second;
-    return platform::Status::Ok();
+    return base::Status::Ok();
   }
 
-  std::map<std::string, platform::FileHandler> handlers;
+  std::map<std::string, os::FileHandler> handlers;
   std::vector<std::pair<bool, std::string>> calls;
-  platform::Status autostart_result;
+  base::Status autostart_result;
 };
 
 // Text in the code page from UTF-8 literals.
@@ -145,8 +144,7 @@ TEST_F(SettingsStoreTest, SetAttributeSavesInTheFilesOwnFormOrRefuses) {
 
 TEST_F(SettingsStoreTest, TheProvisionedFileHoldsTheFourItemsAndIsWrittenAsItStands) {
   std::string original;
-  ASSERT_TRUE(
-      platform::ReadWholeFile(LUMORA_SOURCE_DIR "/res/settings/vellariInfo.xml", &original));
+  ASSERT_TRUE(base::ReadWholeFile(LUMORA_SOURCE_DIR "/res/settings/vellariInfo.xml", &original));
   dir.Write("vellariInfo.xml", original);
   store.RecordFileHandlers(Path().c_str());
   ASSERT_EQ(store.IsLoaded(), &store);
@@ -279,7 +277,7 @@ TEST_F(SettingsStoreTest, SystemSettingsSwitchAutostartAndStoreTheValues) {
   store.ApplySystemSettings("sound=1|autorun=1|websetting=0");
   ASSERT_EQ(entries.calls.size(), 1u);
   EXPECT_TRUE(entries.calls[0].first);
-  EXPECT_EQ(entries.calls[0].second, platform::ProgramFile());
+  EXPECT_EQ(entries.calls[0].second, base::ProgramFile());
   EXPECT_EQ(Value(store, "sound"), "1");
   EXPECT_EQ(Value(store, "autorun"), "1");
   EXPECT_EQ(Value(store, "websetting"), "0");
@@ -345,7 +343,7 @@ TEST_F(SettingsStoreTest, WithoutASettingsFileOnlyTheAutostartEntryChanges) {
   EXPECT_TRUE(entries.calls[0].first);
   EXPECT_FALSE(std::filesystem::exists(Path()));
   // A failing autostart entry is the store's result and nothing else.
-  entries.autostart_result = platform::Status::IoError("refused");
+  entries.autostart_result = base::Status::IoError("refused");
   EXPECT_FALSE(store.SetAutorun(true));
 }
 
@@ -354,7 +352,7 @@ TEST_F(SettingsStoreTest, AnAutostartEntryThatCannotChangeIsWhatIsStored) {
   dir.Write("vellariInfo.xml", SettingsFile(""));
   store.RecordFileHandlers(Path().c_str());
   // Not made: the other values are stored, autorun stays off.
-  entries.autostart_result = platform::Status::IoError("read-only folder");
+  entries.autostart_result = base::Status::IoError("read-only folder");
   EXPECT_EQ(store.ChangeSystemSettings("sound=0|autorun=1|websetting=1"), Result::kNotMade);
   EXPECT_EQ(Value(store, "sound"), "0");
   EXPECT_EQ(Value(store, "autorun"), "0");
@@ -364,13 +362,13 @@ TEST_F(SettingsStoreTest, AnAutostartEntryThatCannotChangeIsWhatIsStored) {
   EXPECT_EQ(Value(store, "sound"), "1");
   EXPECT_EQ(Value(store, "autorun"), "1");
   // A stored value that already says what the desktop does stays as it is.
-  entries.autostart_result = platform::Status::Ok();
+  entries.autostart_result = base::Status::Ok();
   EXPECT_EQ(store.ChangeSystemSettings("s=1|a=01|w=1"), Result::kAsAsked);
-  entries.autostart_result = platform::Status::IoError("read-only folder");
+  entries.autostart_result = base::Status::IoError("read-only folder");
   EXPECT_EQ(store.ChangeSystemSettings("s=1|a=no|w=1"), Result::kNotRemoved);
   EXPECT_EQ(Value(store, "autorun"), "01");
   // The program's path is one that an entry cannot carry: it becomes off.
-  entries.autostart_result = platform::Status::Invalid("a line break in the path");
+  entries.autostart_result = base::Status::Invalid("a line break in the path");
   EXPECT_EQ(store.ChangeSystemSettings("s=1|a=1|w=1"), Result::kProgramNotNamed);
   EXPECT_EQ(Value(store, "autorun"), "0");
 }

@@ -22,13 +22,13 @@
 #include <vector>
 
 #include "../support/temp_dir.h"
+#include "base/unique_file.h"
 #include "memory_reader.h"
-#include "platform/unique_file.h"
 #include "storage/pack_file_mgr.h"
 
 namespace {
 
-using platform::UniqueFile;
+using base::UniqueFile;
 using storage::CMemFileMgr;
 using storage::CPackFileMgr;
 

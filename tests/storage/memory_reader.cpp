@@ -9,12 +9,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/unique_file.h"
+#include "base/unique_file.h"
 
 namespace reader {
 
 std::string WithFopen(const std::string& path) {
-  platform::UniqueFile f(std::fopen(path.c_str(), "rb"));
+  base::UniqueFile f(std::fopen(path.c_str(), "rb"));
   if (!f) return "<absent>";
   std::string out;
   char buf[7];
@@ -31,7 +31,7 @@ std::string WithIfstream(const std::string& path) {
 }
 
 std::string WithOpenReadSeek(const std::string& path) {
-  platform::UniqueFd fd(open(path.c_str(), O_RDONLY));
+  base::UniqueFd fd(open(path.c_str(), O_RDONLY));
   if (!fd.valid()) return "<absent>";
   const off_t end = lseek(fd.get(), 0, SEEK_END);
   if (end < 0 || lseek(fd.get(), 0, SEEK_SET) != 0) return "<unseekable>";

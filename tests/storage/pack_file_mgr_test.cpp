@@ -9,13 +9,13 @@
 #include <sstream>
 
 #include "../support/temp_dir.h"
-#include "platform/status.h"
+#include "base/status.h"
 #include "storage/coding.h"
 #include "storage/store_packer.h"
 
 namespace {
 
-using platform::Status;
+using base::Status;
 using storage::CPackFileMgr;
 using storage::DecodeFixed32;
 using storage::PackFilesInto;

@@ -17,7 +17,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using platform::Status;
+using base::Status;
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
   std::mt19937 random(seed);

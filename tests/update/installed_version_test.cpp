@@ -6,8 +6,8 @@
 
 #include <filesystem>
 
+#include "base/unique_file.h"
 #include "manifest_fixture.h"
-#include "platform/unique_file.h"
 #include "update/download_folders.h"
 #include "update/file_time.h"
 #include "update/release_journal.h"
@@ -222,7 +222,7 @@ TEST_F(ManifestTest, BodiesThatAKillLeftGoFromTheFoldersRecordedForDownloads) {
                         "a/f.bin.update"};
   for (const char* name : kept) dir_.Write(name, "kept");
   for (const char* name : {kept[0], kept[2], kept[3]}) SetTime(dir_ / name, kPast);
-  platform::UniqueFd writer(open((dir_ / kept[0]).c_str(), O_RDONLY | O_CLOEXEC));
+  base::UniqueFd writer(open((dir_ / kept[0]).c_str(), O_RDONLY | O_CLOEXEC));
   ASSERT_EQ(flock(writer.get(), LOCK_EX), 0);
   EXPECT_EQ(record.RemoveStaleBodies(), 2);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "a/.f.bin.update.AbC123"));

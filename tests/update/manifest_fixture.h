@@ -10,7 +10,7 @@
 #include <string>
 
 #include "../support/temp_dir.h"
-#include "platform/ansi.h"
+#include "base/ansi.h"
 #include "update/update_files.h"
 
 namespace update_test {

@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ansi.h"
-#include "platform/files.h"
+#include "base/ansi.h"
+#include "base/files.h"
 #include "release_files.h"
 #include "update/file_digest.h"
 #include "update/file_patch.h"
@@ -178,7 +178,7 @@ bool WriteNewFile(const std::string& path, const std::string& text, mode_t mode)
 
 int GenerateKey(const Options& options) {
   std::string public_file, secret_file;
-  if (platform::Status made = update::minisign::GenerateKeyPair(&public_file, &secret_file);
+  if (base::Status made = update::minisign::GenerateKeyPair(&public_file, &secret_file);
       !made.ok()) {
     std::fprintf(stderr, "lumora-manifest: %s\n", made.message().c_str());
     return 1;
@@ -195,20 +195,20 @@ int GenerateKey(const Options& options) {
 bool SignManifest(const Options& options, const std::string& output) {
   std::string key_text, manifest_text, signature;
   update::minisign::SecretKey key;
-  platform::Status status =
-      platform::ReadRegularFile(options.secret_key, update::minisign::kMaxKeyFileBytes, &key_text);
+  base::Status status =
+      base::ReadRegularFile(options.secret_key, update::minisign::kMaxKeyFileBytes, &key_text);
   if (status.ok()) status = update::minisign::ParseSecretKey(key_text, &key);
   if (!status.ok()) {
     std::fprintf(stderr, "lumora-manifest: %s: %s\n", options.secret_key.c_str(),
                  status.message().c_str());
     return false;
   }
-  status = platform::ReadRegularFile(output, update::CUpdateFiles::kMaxFileBytes, &manifest_text);
+  status = base::ReadRegularFile(output, update::CUpdateFiles::kMaxFileBytes, &manifest_text);
   if (status.ok())
     status = update::minisign::Sign(key, manifest_text,
                                     "release=" + options.release + " expires=" + options.expires,
                                     &signature);
-  if (status.ok()) status = platform::ReplaceFileContents(output + ".minisig", signature);
+  if (status.ok()) status = base::ReplaceFileContents(output + ".minisig", signature);
   if (!status.ok()) {
     std::fprintf(stderr, "lumora-manifest: cannot sign %s: %s\n", output.c_str(),
                  status.message().c_str());
@@ -226,9 +226,9 @@ bool OfferPatch(const Options& options, const manifest::ReleaseFile& file, const
       file.local_path.empty() ? file.name : file.local_path + "/" + file.name;
   const std::string previous = options.previous + "/" + relative;
   std::string old_digest, new_digest;
-  if (!platform::PathExists(previous)) return true;
-  const platform::Status old_read = update::Sha256OfFile(previous, &old_digest);
-  const platform::Status new_read = update::Sha256OfFile(file.native_path, &new_digest);
+  if (!base::PathExists(previous)) return true;
+  const base::Status old_read = update::Sha256OfFile(previous, &old_digest);
+  const base::Status new_read = update::Sha256OfFile(file.native_path, &new_digest);
   if (!old_read.ok() || !new_read.ok()) {
     std::fprintf(stderr, "lumora-manifest: %s: no patch\n",
                  (old_read.ok() ? new_read : old_read).ToString().c_str());
@@ -245,9 +245,9 @@ bool OfferPatch(const Options& options, const manifest::ReleaseFile& file, const
   const std::string patch = file.native_path + update::kPatchSuffix;
   std::string patch_digest;
   struct stat st;
-  platform::Status made = update::MakeFilePatch(previous, file.native_path, patch);
+  base::Status made = update::MakeFilePatch(previous, file.native_path, patch);
   if (made.ok()) made = update::Sha256OfFile(patch, &patch_digest);
-  if (made.ok() && stat(patch.c_str(), &st) != 0) made = platform::PosixError(patch, errno);
+  if (made.ok() && stat(patch.c_str(), &st) != 0) made = base::PosixError(patch, errno);
   if (!made.ok() || !manifest->SetPatch(core, patch_name, old_digest,
                                         static_cast<std::uint64_t>(st.st_size), patch_digest)) {
     std::fprintf(stderr, "lumora-manifest: %s: no patch: %s\n", file.native_path.c_str(),

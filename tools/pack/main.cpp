@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/status.h"
+#include "base/status.h"
 #include "storage/store_packer.h"
 
 int main(int argc, char** argv) {
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     if (!list.empty()) list += ',';
     list += argv[i];
   }
-  const platform::Status status = storage::PackFilesInto(argv[1], list);
+  const base::Status status = storage::PackFilesInto(argv[1], list);
   if (!status.ok()) {
     std::fprintf(stderr, "lumora-pack: %s\n", status.message().c_str());
     return 1;

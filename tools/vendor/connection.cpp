@@ -17,8 +17,8 @@
 namespace vendor {
 namespace {
 
-using platform::PosixError;
-using platform::Status;
+using base::PosixError;
+using base::Status;
 
 // How long the service waits for the next bytes of a request, or for the client to take
 // the next bytes of an answer.
@@ -138,6 +138,7 @@ Status Connection::Handshake(SSL_CTX* context) {
   // own, and the second would otherwise wait for the client's acknowledgement of the
   // first.
   int on = 1;
+  // Without it the answer is only slower, never wrong.
   (void)::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   const int flags = ::fcntl(socket_.get(), F_GETFL);
   if (flags < 0 || ::fcntl(socket_.get(), F_SETFL, flags | O_NONBLOCK) != 0)

@@ -13,10 +13,10 @@
 #include <optional>
 #include <string>
 
+#include "base/status.h"
+#include "base/unique_file.h"
 #include "faults.h"
 #include "net/tls.h"
-#include "platform/status.h"
-#include "platform/unique_file.h"
 
 namespace vendor {
 
@@ -32,13 +32,13 @@ class Connection : public httplib::Stream {
 
   // Speaks TLS with |context| from now on: the server's side of the handshake, within
   // the read time-out. Fails when the client gives up or the handshake fails.
-  [[nodiscard]] platform::Status Handshake(SSL_CTX* context);
+  [[nodiscard]] base::Status Handshake(SSL_CTX* context);
 
   // Waits for a whole request head (ending in an empty line) and copies it into |head|,
   // leaving it buffered for the library to read. TooLarge for more than kMaxHeadSize
   // bytes without an empty line; Unavailable when the client closed, went quiet for too
   // long, or the service is stopping.
-  [[nodiscard]] platform::Status PeekHead(std::string* head);
+  [[nodiscard]] base::Status PeekHead(std::string* head);
 
   // Takes out of the buffered |head| (as PeekHead gave it) the content codings the
   // client accepts, so that bodies always go as they are (the shelf's client announces
@@ -51,7 +51,7 @@ class Connection : public httplib::Stream {
   void ShapeWith(const FaultRule& rule);
 
   // Writes |bytes| as they are, unshaped. Fails when the client is gone.
-  [[nodiscard]] platform::Status WriteRaw(std::string_view bytes);
+  [[nodiscard]] base::Status WriteRaw(std::string_view bytes);
 
   // Reads and discards whatever the client sends until it closes or the service stops.
   void HoldOpen();
@@ -68,12 +68,12 @@ class Connection : public httplib::Stream {
  private:
   // Waits up to the read time-out for bytes and appends them to the buffer; fails when
   // none came, the client closed or the service stops.
-  [[nodiscard]] platform::Status Fill();
+  [[nodiscard]] base::Status Fill();
   // Waits until |events| are ready on the socket, up to |timeout_ms|; Unavailable on
   // time-out or stop, IoError when the socket fails.
-  [[nodiscard]] platform::Status WaitFor(short events, int timeout_ms) const;
+  [[nodiscard]] base::Status WaitFor(short events, int timeout_ms) const;
   // Sleeps |ms| milliseconds; Unavailable when the service stops first.
-  [[nodiscard]] platform::Status Pause(int ms) const;
+  [[nodiscard]] base::Status Pause(int ms) const;
   ssize_t WriteShaped(const char* ptr, std::size_t size);
   // One receive or send without waiting, through TLS once it is spoken: the count, 0
   // when the client closed, -1 with errno set (EAGAIN: wait and try again).
@@ -82,7 +82,7 @@ class Connection : public httplib::Stream {
   // Bytes TLS has already decrypted, which no poll sees.
   bool Pending() const { return tls_ && SSL_pending(tls_.get()) > 0; }
 
-  platform::UniqueFd socket_;
+  base::UniqueFd socket_;
   net::SslConnection tls_;  // goes before the socket it speaks on
   const std::atomic<bool>& stopping_;
   std::string buffer_;

@@ -6,7 +6,7 @@
 
 namespace vendor {
 
-using platform::Status;
+using base::Status;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace vendor {
 
@@ -40,7 +40,7 @@ struct FaultRule {
 // "changing" or "redirect:URL" (a URL without "="). The prefix
 // is what stands before the last "=" and must start with "/". Invalid, saying why, for
 // anything else; |rule| is then untouched.
-[[nodiscard]] platform::Status ParseFaultRule(std::string_view text, FaultRule* rule);
+[[nodiscard]] base::Status ParseFaultRule(std::string_view text, FaultRule* rule);
 
 // The rules of the data folder's faults.txt (one "PREFIX=SWITCH" a line, "#" comments);
 // bad lines are reported on standard error and left out.

@@ -23,8 +23,8 @@
 #include <string>
 #include <thread>
 
+#include "base/unique_file.h"
 #include "options.h"
-#include "platform/unique_file.h"
 #include "text_file.h"
 #include "vendor_server.h"
 
@@ -47,7 +47,7 @@ std::string BindFailure(const std::string& host, int port) {
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
   std::string reason = "cannot bind";
   for (addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
-    platform::UniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
+    base::UniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
     if (!fd.valid()) {
       reason = std::strerror(errno);
       continue;
@@ -69,7 +69,7 @@ int Fail(const std::string& message, int code) {
 
 int Run(int argc, char** argv) {
   vendor::Options options;
-  if (const platform::Status parsed = vendor::ParseOptions(argc - 1, argv + 1, &options);
+  if (const base::Status parsed = vendor::ParseOptions(argc - 1, argv + 1, &options);
       !parsed.ok()) {
     return Fail(parsed.message() + "\nTry 'lumora-vendor --help' for more information.", 2);
   }
@@ -97,11 +97,11 @@ int Run(int argc, char** argv) {
 
   vendor::VendorServer server({root.get(), options.faults});
   if (!options.tls_cert.empty()) {
-    if (const platform::Status tls = server.UseTls(options.tls_cert, options.tls_key); !tls.ok())
+    if (const base::Status tls = server.UseTls(options.tls_cert, options.tls_key); !tls.ok())
       return Fail(tls.message(), 1);
   }
   if (!options.log_path.empty()) {
-    if (const platform::Status opened = server.OpenLog(options.log_path); !opened.ok())
+    if (const base::Status opened = server.OpenLog(options.log_path); !opened.ok())
       return Fail(opened.message(), 1);
   }
   int port = options.port;

@@ -5,7 +5,7 @@
 
 namespace vendor {
 
-using platform::Status;
+using base::Status;
 
 std::string VersionText() { return "lumora-vendor " LUMORA_VERSION "\n"; }
 

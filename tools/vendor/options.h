@@ -27,7 +27,7 @@ struct Options {
 // argument or after "=" ("--port 0", "--port=0"). Invalid, saying why, for an unknown
 // option, a missing or bad value, or a missing --root (unless --help or --version is
 // given).
-[[nodiscard]] platform::Status ParseOptions(int argc, const char* const* argv, Options* options);
+[[nodiscard]] base::Status ParseOptions(int argc, const char* const* argv, Options* options);
 
 // The text printed by --help.
 std::string UsageText();

@@ -10,15 +10,15 @@
 
 namespace vendor {
 
-platform::Status RequestLog::Open(const std::string& path) {
-  platform::UniqueFd fd(
+base::Status RequestLog::Open(const std::string& path) {
+  base::UniqueFd fd(
       ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
-  if (!fd.valid()) return platform::PosixError("cannot open the request log " + path, errno);
+  if (!fd.valid()) return base::PosixError("cannot open the request log " + path, errno);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-    return platform::Status::NotRegular("the request log " + path + " is not a regular file");
+    return base::Status::NotRegular("the request log " + path + " is not a regular file");
   fd_ = std::move(fd);
-  return platform::Status::Ok();
+  return base::Status::Ok();
 }
 
 void RequestLog::Append(std::string_view head) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/status.h"
-#include "platform/unique_file.h"
+#include "base/status.h"
+#include "base/unique_file.h"
 
 namespace vendor {
 
@@ -17,14 +17,14 @@ class RequestLog {
  public:
   // Opens |path| for appending (made when missing). Fails, saying why, when it cannot be
   // opened or is not a regular file.
-  [[nodiscard]] platform::Status Open(const std::string& path);
+  [[nodiscard]] base::Status Open(const std::string& path);
 
   // Appends |head| in one write; does nothing when no file is open.
   void Append(std::string_view head);
 
  private:
   std::mutex mutex_;
-  platform::UniqueFd fd_;
+  base::UniqueFd fd_;
 };
 
 }  // namespace vendor

@@ -12,7 +12,7 @@
 namespace vendor {
 namespace {
 
-using platform::Status;
+using base::Status;
 
 // The service's own files at the top of the data folder, never served.
 constexpr const char* kPrivateFiles[] = {"accounts.txt", "purchases.txt", "faults.txt"};
@@ -92,7 +92,7 @@ Status OpenStaticFile(const std::string& root, std::string_view raw_path, Opened
   }
   // The resolved name is opened without following links, so a link put in its place
   // after the check is not followed out of the folder.
-  platform::UniqueFd fd(
+  base::UniqueFd fd(
       ::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
   if (!fd.valid()) return not_found();
   struct stat st;

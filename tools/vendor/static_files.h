@@ -9,13 +9,13 @@
 #include <string>
 #include <string_view>
 
-#include "platform/status.h"
-#include "platform/unique_file.h"
+#include "base/status.h"
+#include "base/unique_file.h"
 
 namespace vendor {
 
 struct OpenedFile {
-  platform::UniqueFd fd;
+  base::UniqueFd fd;
   std::uint64_t size = 0;
   std::string content_type;
   struct stat st {};  // as it was opened
@@ -28,8 +28,8 @@ struct OpenedFile {
 // Invalid for a path that names a parent folder, holds a NUL byte or is not absolute;
 // NotFound for a file that is missing, not a regular file, outside the folder, or one
 // of the service's own.
-[[nodiscard]] platform::Status OpenStaticFile(const std::string& root, std::string_view raw_path,
-                                              OpenedFile* file);
+[[nodiscard]] base::Status OpenStaticFile(const std::string& root, std::string_view raw_path,
+                                          OpenedFile* file);
 
 // The content type for a file name, by its extension ("application/xml" for ".xml",
 // "application/octet-stream" when unknown).

@@ -8,12 +8,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/unique_file.h"
+#include "base/unique_file.h"
 
 namespace vendor {
 namespace {
 
-using platform::Status;
+using base::Status;
 
 // The failure of a system call on |path|, never taken for a missing file.
 Status Refused(const std::string& path, int error_number) {
@@ -28,7 +28,7 @@ Status ReadTextFile(const std::string& path, std::string* content) {
     return Status::TooLarge(path + ": larger than " + std::to_string(kMaxTextFileSize) + " bytes");
   };
   // O_NONBLOCK keeps a FIFO under the file's name from blocking the open.
-  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd.valid()) {
     const int error = errno;
     if (error == ENOENT) return Status::NotFound(path + ": " + std::strerror(error));
@@ -106,8 +106,7 @@ void LogError(const std::string& message) {
   std::string line = "lumora-vendor: " + message + "\n";
   // One write, so that lines of concurrent requests do not interleave.
   // Nothing is left to tell of a report that cannot be written.
-  ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
-  (void)written;
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
 }
 
 }  // namespace vendor

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace vendor {
 
@@ -17,7 +17,7 @@ inline constexpr std::size_t kMaxTextFileSize = 16 * 1024 * 1024;
 // Reads |path| whole into |content|. NotFound when nothing is there (only then: a name
 // that cannot be looked up for another reason is refused); NotRegular, TooLarge (over
 // kMaxTextFileSize) or IoError with the reason, "PATH: ...", otherwise.
-[[nodiscard]] platform::Status ReadTextFile(const std::string& path, std::string* content);
+[[nodiscard]] base::Status ReadTextFile(const std::string& path, std::string* content);
 
 struct TextLine {
   int number = 0;  // counted from 1

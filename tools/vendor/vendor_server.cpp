@@ -150,23 +150,23 @@ VendorServer::VendorServer(ServiceConfig config) : config_(std::move(config)) {
   });
 }
 
-platform::Status VendorServer::OpenLog(const std::string& path) { return log_.Open(path); }
+base::Status VendorServer::OpenLog(const std::string& path) { return log_.Open(path); }
 
-platform::Status VendorServer::UseTls(const std::string& cert_path, const std::string& key_path) {
+base::Status VendorServer::UseTls(const std::string& cert_path, const std::string& key_path) {
   net::SslContext context(SSL_CTX_new(TLS_server_method()));
-  if (!context) return platform::Status::IoError("TLS: no context");
+  if (!context) return base::Status::IoError("TLS: no context");
   SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
   // One ticket after each handshake: the client resumes its next connection with it,
   // which spares both sides the certificate (the key exchange still runs).
   SSL_CTX_set_num_tickets(context.get(), 1);
   if (SSL_CTX_use_certificate_chain_file(context.get(), cert_path.c_str()) != 1)
-    return platform::Status::Invalid("--tls-cert " + cert_path + ": no PEM certificate chain");
+    return base::Status::Invalid("--tls-cert " + cert_path + ": no PEM certificate chain");
   if (SSL_CTX_use_PrivateKey_file(context.get(), key_path.c_str(), SSL_FILETYPE_PEM) != 1)
-    return platform::Status::Invalid("--tls-key " + key_path + ": no PEM private key");
+    return base::Status::Invalid("--tls-key " + key_path + ": no PEM private key");
   if (SSL_CTX_check_private_key(context.get()) != 1)
-    return platform::Status::Invalid("--tls-key " + key_path + ": not the key of --tls-cert");
+    return base::Status::Invalid("--tls-key " + key_path + ": not the key of --tls-cert");
   tls_ = std::move(context);
-  return platform::Status::Ok();
+  return base::Status::Ok();
 }
 
 void VendorServer::Stop() {
@@ -187,8 +187,8 @@ void VendorServer::Serve(Connection& connection) {
     std::string head;
     // The answers written below end the connection: whether the client still takes them
     // changes nothing, and their results are not looked at.
-    if (const platform::Status peeked = connection.PeekHead(&head); !peeked.ok()) {
-      if (peeked.code() == platform::Status::Code::kTooLarge)
+    if (const base::Status peeked = connection.PeekHead(&head); !peeked.ok()) {
+      if (peeked.code() == base::Status::Code::kTooLarge)
         (void)connection.WriteRaw(PlainAnswer(431));
       return;
     }
@@ -264,10 +264,10 @@ std::optional<FaultRule> VendorServer::FaultFor(std::string_view target) const {
 void VendorServer::ServeFile(const std::string& raw_path, const httplib::Request& request,
                              httplib::Response& response) {
   OpenedFile file;
-  if (const platform::Status opened = OpenStaticFile(config_.root, raw_path, &file); !opened.ok()) {
+  if (const base::Status opened = OpenStaticFile(config_.root, raw_path, &file); !opened.ok()) {
     // A path that tries to leave the folder is forbidden; any other failure is a file
     // that is not there.
-    SetPlain(response, opened.code() == platform::Status::Code::kInvalid ? 403 : 404);
+    SetPlain(response, opened.code() == base::Status::Code::kInvalid ? 403 : 404);
     return;
   }
   const std::optional<FaultRule> fault = FaultFor(request.target);
@@ -299,7 +299,7 @@ void VendorServer::ServeFile(const std::string& raw_path, const httplib::Request
                                              std::to_string(plan.last) + "/" +
                                              std::to_string(file.size));
   }
-  auto fd = std::make_shared<platform::UniqueFd>(std::move(file.fd));
+  auto fd = std::make_shared<base::UniqueFd>(std::move(file.fd));
   // Sent piece by piece from the open file, never read whole into memory.
   response.set_content_provider(
       static_cast<std::size_t>(length), file.content_type,

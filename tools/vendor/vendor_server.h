@@ -29,10 +29,10 @@ class VendorServer : public httplib::Server {
   explicit VendorServer(ServiceConfig config);
 
   // Records request heads in |path| from now on.
-  [[nodiscard]] platform::Status OpenLog(const std::string& path);
+  [[nodiscard]] base::Status OpenLog(const std::string& path);
   // Speaks https only from now on, with the certificate chain in the PEM file
   // |cert_path| and its key in |key_path|.
-  [[nodiscard]] platform::Status UseTls(const std::string& cert_path, const std::string& key_path);
+  [[nodiscard]] base::Status UseTls(const std::string& cert_path, const std::string& key_path);
 
   // Ends the service: open connections end at their next wait, listening stops.
   // Safe to call from any thread, before or while the server listens.

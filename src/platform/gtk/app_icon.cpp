@@ -10,11 +10,10 @@ namespace {
 
 // Registers the compiled-in icons once.
 void RegisterIcons() {
-  static const bool registered = [] {
+  [[maybe_unused]] static const bool registered = [] {
     lumora_icons_register_resource();
     return true;
   }();
-  (void)registered;
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ __attribute__((visibility("default"))) platform::Platform* lumora_desktop_create
     int* argc, char*** argv, std::string* error) noexcept {
   try {
     std::unique_ptr<platform::Platform> face;
-    const platform::Status made = platform::CreateGtkPlatform(argc, argv, &face);
+    const base::Status made = platform::CreateGtkPlatform(argc, argv, &face);
     if (!made.ok()) *error = made.message();
     return face.release();
   } catch (const std::exception& e) {

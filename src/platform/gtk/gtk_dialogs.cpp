@@ -5,7 +5,7 @@
 #include <memory>
 #include <sstream>
 
-#include "platform/callback_guard.h"
+#include "base/callback_guard.h"
 
 namespace platform {
 namespace {
@@ -66,7 +66,7 @@ void OnBrowse(GtkButton* button, gpointer) noexcept {
   auto* field = static_cast<FormField*>(g_object_get_data(G_OBJECT(button), "field"));
   auto* entry = GTK_ENTRY(g_object_get_data(G_OBJECT(button), "entry"));
   GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(button));
-  Guarded("choosing a file", [&] {
+  base::Guarded("choosing a file", [&] {
     std::vector<std::string> chosen;
     if (ChooseFiles(GTK_WINDOW(top), field->browse_label.c_str(), field->browse_filters, false,
                     &chosen))

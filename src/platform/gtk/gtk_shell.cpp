@@ -4,15 +4,15 @@
 
 #include <vector>
 
-#include "platform/shell_action.h"
+#include "os/shell_action.h"
 
 namespace platform {
 
 void GtkShell::Open(const std::string& target, const std::string& parameters) {
   if (target.empty()) return;
-  const ShellTarget resolved = ResolveShellTarget(target);
+  const os::ShellTarget resolved = os::ResolveShellTarget(target);
   const std::string& program = resolved.program;
-  if (resolved.action == ShellAction::kRun) {
+  if (resolved.action == os::ShellAction::kRun) {
     // A program is started directly, never through a shell: its parameters are split
     // into arguments by GLib's parser of shell quoting, which expands nothing and runs
     // nothing.
@@ -24,6 +24,7 @@ void GtkShell::Open(const std::string& target, const std::string& parameters) {
       for (gint i = 0; i < extra_count; ++i) argv.push_back(extra[i]);
     }
     argv.push_back(nullptr);
+    // The desktop's own open of a program reports nothing either.
     (void)g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr,
                         nullptr);
     return;
@@ -38,6 +39,7 @@ void GtkShell::Open(const std::string& target, const std::string& parameters) {
     g_autofree gchar* file_uri = g_file_get_uri(file);
     uri = file_uri;
   }
+  // The desktop shows its own message when it has no application.
   (void)g_app_info_launch_default_for_uri(uri.c_str(), nullptr, nullptr);
 }
 

@@ -2,7 +2,7 @@
 
 #include <gtk/gtk.h>
 
-#include "platform/callback_guard.h"
+#include "base/callback_guard.h"
 
 namespace platform {
 namespace {
@@ -115,7 +115,7 @@ void GtkUpdateWindow::EnableChoice(bool enabled) {
 }
 
 void GtkUpdateWindow::Tell(const char* what, void (UpdateWindowEvents::*event)()) {
-  if (events_ != nullptr) Guarded(what, [this, event] { (events_->*event)(); });
+  if (events_ != nullptr) base::Guarded(what, [this, event] { (events_->*event)(); });
 }
 
 void GtkUpdateWindow::OnManual(GtkWidget*, void* self) noexcept {
@@ -134,7 +134,7 @@ void GtkUpdateWindow::OnServerChanged(GtkWidget*, void* self) noexcept {
   auto* window = static_cast<GtkUpdateWindow*>(self);
   const int item = gtk_combo_box_get_active(GTK_COMBO_BOX(window->servers_));
   if (!window->filling_ && item >= 0 && window->events_ != nullptr)
-    Guarded("choosing a server", [window, item] { window->events_->OnServerChosen(item); });
+    base::Guarded("choosing a server", [window, item] { window->events_->OnServerChosen(item); });
 }
 
 int GtkUpdateWindow::OnDelete(GtkWidget*, GdkEvent*, void* self) noexcept {

@@ -2,7 +2,7 @@
 
 #include <gtk/gtk.h>
 
-#include "platform/callback_guard.h"
+#include "base/callback_guard.h"
 #include "platform/gtk/app_icon.h"
 
 namespace platform {
@@ -170,14 +170,14 @@ int GtkMainWindow::OnKeyPress(GtkWidget*, GdkEvent* event, void* data) noexcept 
     default:
       return FALSE;
   }
-  Guarded("a key", [self, key] { self->events_->OnKey(key); });
+  base::Guarded("a key", [self, key] { self->events_->OnKey(key); });
   return swallowed;
 }
 
 int GtkMainWindow::OnDelete(GtkWidget*, GdkEvent*, void* data) noexcept {
   auto* self = static_cast<GtkMainWindow*>(data);
   if (self->events_ != nullptr)
-    Guarded("closing the window", [self] { self->events_->OnCloseRequest(); });
+    base::Guarded("closing the window", [self] { self->events_->OnCloseRequest(); });
   return TRUE;  // the window closes only through the quit question
 }
 
@@ -206,8 +206,8 @@ int GtkMainWindow::OnMouse(GtkWidget*, GdkEvent* event, void* data) noexcept {
   }
   const Point at{static_cast<int>(x), static_cast<int>(y)};
   // A press the host failed on is left to the movie.
-  return Guarded("the mouse", false,
-                 [&] { return self->events_->OnPlayerMouse(action, button, at); });
+  return base::Guarded("the mouse", false,
+                       [&] { return self->events_->OnPlayerMouse(action, button, at); });
 }
 
 void GtkMainWindow::OnLaterStart(const std::string& command_line, const std::string& startup_id) {
@@ -229,7 +229,7 @@ void GtkMainWindow::OnDragData(GtkWidget*, GdkDragContext*, int, int, GtkSelecti
                                unsigned, unsigned, void* self) noexcept {
   auto* window = static_cast<GtkMainWindow*>(self);
   g_auto(GStrv) uris = gtk_selection_data_get_uris(data);
-  Guarded("dropped files", [window, &uris] {
+  base::Guarded("dropped files", [window, &uris] {
     for (const std::string& path : PathsFromUris(uris)) window->dropped_.push_back(path);
   });
   if (!window->dropped_.empty() && window->drop_source_ == 0)
@@ -251,7 +251,7 @@ void GtkMainWindow::OnDragLeave(GtkWidget*, GdkDragContext*, unsigned, void* sel
 void GtkMainWindow::DragOver(bool over) {
   if (over == drag_over_) return;
   drag_over_ = over;
-  if (events_ != nullptr) Guarded("drag over", [this, over] { events_->OnDragOver(over); });
+  if (events_ != nullptr) base::Guarded("drag over", [this, over] { events_->OnDragOver(over); });
 }
 
 int GtkMainWindow::DeliverDrop(void* self) noexcept {
@@ -260,7 +260,7 @@ int GtkMainWindow::DeliverDrop(void* self) noexcept {
   std::vector<std::string> paths;
   paths.swap(window->dropped_);
   if (window->events_ != nullptr)
-    Guarded("dropped files", [window, &paths] { window->events_->OnFilesDropped(paths); });
+    base::Guarded("dropped files", [window, &paths] { window->events_->OnFilesDropped(paths); });
   return G_SOURCE_REMOVE;
 }
 

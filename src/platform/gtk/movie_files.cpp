@@ -10,7 +10,7 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/files.h"
+#include "base/files.h"
 
 namespace platform {
 namespace {
@@ -44,27 +44,27 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-Status PercentDecode(const std::string& text, std::string* decoded) {
+base::Status PercentDecode(const std::string& text, std::string* decoded) {
   decoded->clear();
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (c == '%') {
-      if (i + 2 >= text.size()) return Status::Invalid("an escape cut off");
+      if (i + 2 >= text.size()) return base::Status::Invalid("an escape cut off");
       const int high = HexValue(text[i + 1]);
       const int low = HexValue(text[i + 2]);
-      if (high < 0 || low < 0) return Status::Invalid("an escape that is no hex number");
+      if (high < 0 || low < 0) return base::Status::Invalid("an escape that is no hex number");
       c = static_cast<char>(high * 16 + low);
       i += 2;
     }
-    if (c == '\0') return Status::Invalid("a zero byte");
+    if (c == '\0') return base::Status::Invalid("a zero byte");
     decoded->push_back(c);
   }
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
-Status CleanRelativePath(const std::string& encoded, std::string* relative) {
+base::Status CleanRelativePath(const std::string& encoded, std::string* relative) {
   std::string decoded;
-  if (Status s = PercentDecode(encoded, &decoded); !s.ok()) return s;
+  if (base::Status s = PercentDecode(encoded, &decoded); !s.ok()) return s;
   relative->clear();
   std::size_t start = 0;
   while (start <= decoded.size()) {
@@ -73,11 +73,11 @@ Status CleanRelativePath(const std::string& encoded, std::string* relative) {
     const std::string segment = decoded.substr(start, end - start);
     start = end + 1;
     if (segment.empty() || segment == ".") continue;
-    if (segment == "..") return Status::Invalid("a parent folder");
+    if (segment == "..") return base::Status::Invalid("a parent folder");
     if (!relative->empty()) relative->push_back('/');
     relative->append(segment);
   }
-  return relative->empty() ? Status::Invalid("no file named") : Status::Ok();
+  return relative->empty() ? base::Status::Invalid("no file named") : base::Status::Ok();
 }
 
 std::string ContentTypeFor(const std::string& path) {
@@ -96,8 +96,8 @@ std::string ContentTypeFor(const std::string& path) {
   return "application/octet-stream";
 }
 
-Status ServeMovieFile(const std::string& path, const std::string& data_dir,
-                      const std::string& current_dir, ServedFile* file) {
+base::Status ServeMovieFile(const std::string& path, const std::string& data_dir,
+                            const std::string& current_dir, ServedFile* file) {
   std::string folder;
   std::string rest;
   if (StartsWith(path, "/data/")) {
@@ -107,21 +107,21 @@ Status ServeMovieFile(const std::string& path, const std::string& data_dir,
     folder = current_dir;
     rest = path.substr(9);
   } else {
-    return Status::Invalid("not a folder of the movie: " + path);
+    return base::Status::Invalid("not a folder of the movie: " + path);
   }
   if (folder.empty() || folder[0] != '/')
-    return Status::Invalid("the folder is not named by an absolute path: " + path);
+    return base::Status::Invalid("the folder is not named by an absolute path: " + path);
   std::string relative;
-  if (Status s = CleanRelativePath(rest, &relative); !s.ok())
-    return Status::Invalid(path + ": " + s.message());
+  if (base::Status s = CleanRelativePath(rest, &relative); !s.ok())
+    return base::Status::Invalid(path + ": " + s.message());
   const std::string root = RealPath(folder);
-  if (root.empty()) return Status::NotFound("no folder " + folder);
+  if (root.empty()) return base::Status::NotFound("no folder " + folder);
 
-  UniqueFd file_fd;
-  if (Status s = OpenRegularFile(root + "/" + relative, &file_fd); !s.ok()) {
+  base::UniqueFd file_fd;
+  if (base::Status s = base::OpenRegularFile(root + "/" + relative, &file_fd); !s.ok()) {
     // A folder, a FIFO or a device is no file of the movie's, as nothing there is.
-    if (s.IsNotFound() || s.code() == Status::Code::kNotRegular)
-      return Status::NotFound(s.message());
+    if (s.IsNotFound() || s.code() == base::Status::Code::kNotRegular)
+      return base::Status::NotFound(s.message());
     return s;
   }
   const int fd = file_fd.get();
@@ -129,10 +129,11 @@ Status ServeMovieFile(const std::string& path, const std::string& data_dir,
   const std::string opened = RealPath("/proc/self/fd/" + std::to_string(fd));
   const std::string prefix = root == "/" ? root : root + "/";
   if (opened.empty() || !StartsWith(opened, prefix))
-    return Status::Invalid(path + " leads out of its folder");
+    return base::Status::Invalid(path + " leads out of its folder");
   file->bytes.clear();
   const auto too_large = [&path] {
-    return Status::TooLarge(path + " holds more than " + std::to_string(kMaxServedFile) + " bytes");
+    return base::Status::TooLarge(path + " holds more than " + std::to_string(kMaxServedFile) +
+                                  " bytes");
   };
   struct stat st;
   if (fstat(fd, &st) != 0 || static_cast<std::size_t>(st.st_size) > kMaxServedFile)
@@ -149,7 +150,7 @@ Status ServeMovieFile(const std::string& path, const std::string& data_dir,
     file->bytes.append(buffer, static_cast<std::size_t>(n));
   }
   file->content_type = ContentTypeFor(opened);
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
 }  // namespace platform

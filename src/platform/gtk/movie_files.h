@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace platform {
 
@@ -21,12 +21,12 @@ struct ServedFile {
 };
 
 // Percent-decodes |text|; Invalid when an escape is malformed or decodes to a zero byte.
-[[nodiscard]] Status PercentDecode(const std::string& text, std::string* decoded);
+[[nodiscard]] base::Status PercentDecode(const std::string& text, std::string* decoded);
 
 // The folder-relative part of a request path, checked: decoded, split at "/", empty and
 // "." segments dropped; Invalid for a ".." segment, a zero byte, a bad escape or no
 // name at all.
-[[nodiscard]] Status CleanRelativePath(const std::string& encoded, std::string* relative);
+[[nodiscard]] base::Status CleanRelativePath(const std::string& encoded, std::string* relative);
 
 // The content type by the file name's extension: XML as "application/xml" (no charset,
 // so that the document's own encoding declaration holds), pictures by their type, and
@@ -40,8 +40,8 @@ std::string ContentTypeFor(const std::string& path);
 // link is resolved. Invalid for a request that is not one of the two folders' files (a
 // path that leaves them, a folder that is not named or not absolute), NotFound when no
 // regular file is there, TooLarge past kMaxServedFile, IoError when it cannot be read.
-[[nodiscard]] Status ServeMovieFile(const std::string& path, const std::string& data_dir,
-                                    const std::string& current_dir, ServedFile* file);
+[[nodiscard]] base::Status ServeMovieFile(const std::string& path, const std::string& data_dir,
+                                          const std::string& current_dir, ServedFile* file);
 
 }  // namespace platform
 

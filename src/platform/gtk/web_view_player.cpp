@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-#include "platform/callback_guard.h"
-#include "platform/files.h"
-#include "platform/folders.h"
+#include "base/callback_guard.h"
+#include "base/files.h"
+#include "base/folders.h"
 #include "platform/gtk/movie_files.h"
 
 namespace platform {
@@ -104,7 +104,7 @@ GtkWidget* WebViewPlayer::widget() const { return GTK_WIDGET(view_.get()); }
 bool WebViewPlayer::LoadMovie(const std::string& path) {
   // The movie is opened like any file, through the C library.
   std::string bytes;
-  if (!ReadWholeFile(path, &bytes).ok()) return false;
+  if (!base::ReadWholeFile(path, &bytes).ok()) return false;
   movie_bytes_ = std::move(bytes);
   loaded_ = false;
   webkit_web_view_load_uri(view_.get(), kMovieUri);
@@ -159,23 +159,25 @@ void WebViewPlayer::OnSchemeRequest(WebKitURISchemeRequest* request, void*) noex
     return;
   }
   // A request always ends, with the file or with an error, whatever happens on the way.
-  const Status served = Guarded("serving the movie a file", Status::IoError("failed"), [&] {
-    auto file = std::make_unique<ServedFile>();
-    Status s = ServeMovieFile(path, self->data_dir_, self->current_dir_, file.get());
-    if (!s.ok()) return s;
-    const std::string type = file->content_type;
-    // The bytes go to WebKit as they are; the GBytes owns the file from here on.
-    g_autoptr(GBytes) bytes = g_bytes_new_with_free_func(
-        file->bytes.data(), file->bytes.size(),
-        [](gpointer p) noexcept { delete static_cast<ServedFile*>(p); }, file.get());
-    (void)file.release();
-    FinishWithBytes(request, bytes, type.c_str());
-    return s;
-  });
+  const base::Status served =
+      base::Guarded("serving the movie a file", base::Status::IoError("failed"), [&] {
+        auto file = std::make_unique<ServedFile>();
+        base::Status s = ServeMovieFile(path, self->data_dir_, self->current_dir_, file.get());
+        if (!s.ok()) return s;
+        const std::string type = file->content_type;
+        // The bytes go to WebKit as they are; the GBytes owns the file from here on.
+        g_autoptr(GBytes) bytes = g_bytes_new_with_free_func(
+            file->bytes.data(), file->bytes.size(),
+            [](gpointer p) noexcept { delete static_cast<ServedFile*>(p); }, file.get());
+        // Owned by |bytes| now, which frees it.
+        (void)file.release();
+        FinishWithBytes(request, bytes, type.c_str());
+        return s;
+      });
   if (served.ok()) return;
   if (served.IsNotFound())
     Refuse(request, G_IO_ERROR_NOT_FOUND, "no such file");
-  else if (served.code() == Status::Code::kTooLarge)
+  else if (served.code() == base::Status::Code::kTooLarge)
     Refuse(request, G_IO_ERROR_FAILED, "file too large");
   else
     Refuse(request, G_IO_ERROR_PERMISSION_DENIED, "not served");
@@ -187,7 +189,7 @@ void WebViewPlayer::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptR
   JSCValue* value = webkit_javascript_result_get_js_value(result);
   if (!jsc_value_is_string(value)) return;
   g_autofree char* text = jsc_value_to_string(value);
-  Guarded("a message of the movie", [self, text] {
+  base::Guarded("a message of the movie", [self, text] {
     Json message = Json::parse(text, nullptr, false);
     if (!message.is_object() || self->events_ == nullptr) return;
     if (message.contains("fscommand") && message["fscommand"].is_string()) {
@@ -207,7 +209,7 @@ void WebViewPlayer::OnLoadChanged(WebKitWebView*, int event, void* data) noexcep
   auto* self = static_cast<WebViewPlayer*>(data);
   if (event != WEBKIT_LOAD_FINISHED) return;
   self->loaded_ = true;
-  Guarded("handing the movie its variables", [self] {
+  base::Guarded("handing the movie its variables", [self] {
     for (const auto& [name, value] : self->pending_) self->SendVariable(name, value);
   });
   self->pending_.clear();

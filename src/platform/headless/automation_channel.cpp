@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <string_view>
 
-#include "platform/callback_guard.h"
+#include "base/callback_guard.h"
 
 namespace platform {
 namespace {
@@ -39,7 +39,7 @@ bool NestingExceeds(std::string_view line, int limit) {
 
 }  // namespace
 
-AutomationChannel::AutomationChannel(MainLoop& loop, int in_fd, std::FILE* out)
+AutomationChannel::AutomationChannel(os::MainLoop& loop, int in_fd, std::FILE* out)
     : loop_(loop), in_fd_(in_fd), out_(out), stop_fd_(eventfd(0, EFD_CLOEXEC)) {}
 
 AutomationChannel::~AutomationChannel() {
@@ -50,9 +50,8 @@ AutomationChannel::~AutomationChannel() {
   queue_room_.notify_all();
   if (reader_.joinable()) {
     std::uint64_t one = 1;
-    if (write(stop_fd_.get(), &one, sizeof one) < 0) {
-      // The reader then ends with the input; nothing else to do.
-    }
+    // When the wake-up cannot be written, the reader ends with the input instead.
+    [[maybe_unused]] const ssize_t written = write(stop_fd_.get(), &one, sizeof one);
     reader_.join();
   }
   if (wait_source_ != 0) g_source_remove(wait_source_);
@@ -76,7 +75,7 @@ void AutomationChannel::ReadLoop() {
   // Input that cannot be read on (no memory for a line) ends as input that has ended,
   // so that the program is not left waiting for more.
   const bool going_away =
-      Guarded("reading automation input", false, [this] { return ReadLines(); });
+      base::Guarded("reading automation input", false, [this] { return ReadLines(); });
   if (!going_away) loop_.Post([this] { OnEndOfInput(); });
 }
 
@@ -201,7 +200,8 @@ void AutomationChannel::Pump() {
       wait_source_ = g_timeout_add(static_cast<guint>(value.get<double>()),
                                    &AutomationChannel::OnWaitOver, this);
     } else {
-      const Status handled = dispatch_ ? dispatch_(input) : Status::Unavailable("not ready");
+      const base::Status handled =
+          dispatch_ ? dispatch_(input) : base::Status::Unavailable("not ready");
       if (!handled.ok()) EmitError(handled.message());
     }
   }
@@ -210,7 +210,7 @@ void AutomationChannel::Pump() {
 int AutomationChannel::OnWaitOver(void* data) noexcept {
   auto* self = static_cast<AutomationChannel*>(data);
   self->wait_source_ = 0;
-  Guarded("automation input", [self] { self->Pump(); });
+  base::Guarded("automation input", [self] { self->Pump(); });
   return G_SOURCE_REMOVE;
 }
 

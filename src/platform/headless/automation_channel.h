@@ -17,9 +17,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/main_loop.h"
-#include "platform/status.h"
-#include "platform/unique_file.h"
+#include "base/status.h"
+#include "base/unique_file.h"
+#include "os/main_loop.h"
 
 namespace platform {
 
@@ -28,7 +28,7 @@ class AutomationChannel {
   using Json = nlohmann::json;
   // Handles one input object: OK when it was understood; otherwise the message of the
   // Status is the text of the error line sent back.
-  using Dispatcher = std::function<Status(const Json&)>;
+  using Dispatcher = std::function<base::Status(const Json&)>;
 
   // Limits on input: longer lines, deeper values and longer waits are refused with an
   // error line and skipped.
@@ -38,7 +38,7 @@ class AutomationChannel {
   // The reader stops reading while lines of this many bytes wait to be handled.
   static constexpr std::size_t kMaxQueuedBytes = 64u << 20;
 
-  AutomationChannel(MainLoop& loop, int in_fd, std::FILE* out);
+  AutomationChannel(os::MainLoop& loop, int in_fd, std::FILE* out);
   ~AutomationChannel();
   AutomationChannel(const AutomationChannel&) = delete;
   AutomationChannel& operator=(const AutomationChannel&) = delete;
@@ -71,11 +71,11 @@ class AutomationChannel {
   void Pump();
   static int OnWaitOver(void* data) noexcept;
 
-  MainLoop& loop_;
+  os::MainLoop& loop_;
   int in_fd_;
   std::FILE* out_;
   // Written once to wake the reader when the channel goes away.
-  UniqueFd stop_fd_;
+  base::UniqueFd stop_fd_;
   std::thread reader_;
   std::mutex out_mutex_;
   // Bytes of lines read and not yet handled, shared by the reader and the main loop.

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/status.h"
+#include "base/status.h"
 
 namespace platform {
 
@@ -13,7 +13,7 @@ namespace platform {
 // otherwise why it is refused (Invalid for a relative path or a zero byte, NotFound,
 // NotRegular for a folder). A relative path is refused, not taken against some folder:
 // the caller says which file it means.
-Status CheckChosenPath(const std::string& path);
+base::Status CheckChosenPath(const std::string& path);
 
 }  // namespace platform
 

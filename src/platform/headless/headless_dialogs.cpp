@@ -64,10 +64,10 @@ bool HeadlessDialogs::OpenFiles(const std::vector<FileFilter>& filters, bool mul
     if (answer.contains("files") && answer["files"].is_array()) {
       // Only existing files given by their full paths can be chosen; an answer with any
       // other entry is refused as a whole.
-      Status refused;
+      base::Status refused;
       for (const Json& f : answer["files"]) {
         refused = f.is_string() ? CheckChosenPath(f.get<std::string>())
-                                : Status::Invalid("a path is not a string");
+                                : base::Status::Invalid("a path is not a string");
         if (!refused.ok()) break;
         paths->push_back(f);
       }

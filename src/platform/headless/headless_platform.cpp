@@ -21,7 +21,7 @@ void HeadlessPlatform::Finish(int exit_code) {
   channel_.Emit(AutomationChannel::Json{{"quit", exit_code}});
 }
 
-Status HeadlessPlatform::Dispatch(const AutomationChannel::Json& input) {
+base::Status HeadlessPlatform::Dispatch(const AutomationChannel::Json& input) {
   if (input.contains("fscommand")) return player_.HandleFSCommand(input);
   const std::string& key = input.begin().key();
   const AutomationChannel::Json& value = input.begin().value();
@@ -31,7 +31,7 @@ Status HeadlessPlatform::Dispatch(const AutomationChannel::Json& input) {
   if (key == "drop") return window_.HandleDrop(value);
   if (key == "key") return window_.HandleKey(value);
   if (key == "updateWindow") return update_window_.Handle(value);
-  return Status::Invalid("unknown input: " + key);
+  return base::Status::Invalid("unknown input: " + key);
 }
 
 std::unique_ptr<Platform> CreateHeadlessPlatform(int in_fd, std::FILE* out, const Rect& work_area) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "base/status.h"
 #include "platform/headless/automation_channel.h"
 #include "platform/headless/headless_dialogs.h"
 #include "platform/headless/headless_player.h"
@@ -14,7 +15,6 @@
 #include "platform/headless/headless_update_window.h"
 #include "platform/headless/headless_window.h"
 #include "platform/platform.h"
-#include "platform/status.h"
 
 namespace platform {
 
@@ -24,7 +24,7 @@ class HeadlessPlatform : public Platform {
   // and writes to |out|.
   HeadlessPlatform(int in_fd, std::FILE* out, const Rect& work_area);
 
-  MainLoop& loop() override { return loop_; }
+  os::MainLoop& loop() override { return loop_; }
   MainWindow& window() override { return window_; }
   Player& player() override { return player_; }
   Dialogs& dialogs() override { return dialogs_; }
@@ -37,9 +37,9 @@ class HeadlessPlatform : public Platform {
 
  private:
   // Hands one input object to the part it is for; the error is the line sent back.
-  Status Dispatch(const AutomationChannel::Json& input);
+  base::Status Dispatch(const AutomationChannel::Json& input);
 
-  MainLoop loop_;
+  os::MainLoop loop_;
   AutomationChannel channel_;
   HeadlessWindow window_;
   HeadlessPlayer player_;

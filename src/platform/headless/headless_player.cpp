@@ -1,7 +1,7 @@
 #include "platform/headless/headless_player.h"
 
-#include "platform/files.h"
-#include "platform/folders.h"
+#include "base/files.h"
+#include "base/folders.h"
 
 namespace platform {
 
@@ -9,7 +9,7 @@ using Json = AutomationChannel::Json;
 
 bool HeadlessPlayer::LoadMovie(const std::string& path) {
   std::string movie;
-  if (!ReadWholeFile(path, &movie).ok()) return false;
+  if (!base::ReadWholeFile(path, &movie).ok()) return false;
   channel_.Emit(Json{{"movie", {{"path", path}, {"size", movie.size()}}}});
   return true;
 }
@@ -19,32 +19,33 @@ void HeadlessPlayer::SetVariable(const std::string& name, const std::string& val
   channel_.Emit(Json{{"setVariable", {{"name", name}, {"value", value}}}});
 }
 
-Status HeadlessPlayer::HandleFSCommand(const Json& input) {
-  if (!input["fscommand"].is_string()) return Status::Invalid("\"fscommand\" takes a command name");
+base::Status HeadlessPlayer::HandleFSCommand(const Json& input) {
+  if (!input["fscommand"].is_string())
+    return base::Status::Invalid("\"fscommand\" takes a command name");
   std::string args;
   if (input.contains("args")) {
-    if (!input["args"].is_string()) return Status::Invalid("\"args\" must be a string");
+    if (!input["args"].is_string()) return base::Status::Invalid("\"args\" must be a string");
     args = input["args"];
   }
   if (events_) events_->OnFSCommand(input["fscommand"], args);
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
-Status HeadlessPlayer::HandleSetVariable(const Json& variable) {
+base::Status HeadlessPlayer::HandleSetVariable(const Json& variable) {
   if (!variable.is_object() || !variable.contains("name") || !variable["name"].is_string() ||
       !variable.contains("value") || !variable["value"].is_string())
-    return Status::Invalid("\"setVariable\" takes {\"name\": N, \"value\": V}");
+    return base::Status::Invalid("\"setVariable\" takes {\"name\": N, \"value\": V}");
   variables_[variable["name"]] = variable["value"];
   if (events_) events_->OnVariableChanged(variable["name"], variable["value"]);
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
-Status HeadlessPlayer::HandleGetVariable(const Json& name) {
-  if (!name.is_string()) return Status::Invalid("\"getVariable\" takes a variable name");
+base::Status HeadlessPlayer::HandleGetVariable(const Json& name) {
+  if (!name.is_string()) return base::Status::Invalid("\"getVariable\" takes a variable name");
   auto it = variables_.find(name);
   channel_.Emit(
       Json{{"variable", {{"name", name}, {"value", it == variables_.end() ? "" : it->second}}}});
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
 }  // namespace platform

@@ -7,9 +7,9 @@
 #include <map>
 #include <string>
 
+#include "base/status.h"
 #include "platform/headless/automation_channel.h"
 #include "platform/player.h"
-#include "platform/status.h"
 
 namespace platform {
 
@@ -25,9 +25,9 @@ class HeadlessPlayer : public Player {
 
   // Input from the automation interface; input that is refused comes back as Invalid,
   // with the error line's text as its message.
-  [[nodiscard]] Status HandleFSCommand(const AutomationChannel::Json& input);
-  [[nodiscard]] Status HandleSetVariable(const AutomationChannel::Json& variable);
-  [[nodiscard]] Status HandleGetVariable(const AutomationChannel::Json& name);
+  [[nodiscard]] base::Status HandleFSCommand(const AutomationChannel::Json& input);
+  [[nodiscard]] base::Status HandleSetVariable(const AutomationChannel::Json& variable);
+  [[nodiscard]] base::Status HandleGetVariable(const AutomationChannel::Json& name);
 
  private:
   AutomationChannel& channel_;

@@ -3,9 +3,9 @@
 #ifndef LUMORA_PLATFORM_HEADLESS_HEADLESS_SHELL_H_
 #define LUMORA_PLATFORM_HEADLESS_HEADLESS_SHELL_H_
 
+#include "os/shell_action.h"
 #include "platform/headless/automation_channel.h"
 #include "platform/shell.h"
-#include "platform/shell_action.h"
 
 namespace platform {
 
@@ -15,7 +15,7 @@ class HeadlessShell : public Shell {
   void Open(const std::string& target, const std::string& parameters) override {
     // The action is decided as the desktop decides it: "run" for a program started
     // with its parameters, "open" for what goes to the desktop's application.
-    const char* action = ShellActionName(ResolveShellTarget(target).action);
+    const char* action = os::ShellActionName(os::ResolveShellTarget(target).action);
     channel_.Emit(AutomationChannel::Json{
         {"shell", {{"target", target}, {"parameters", parameters}, {"action", action}}}});
   }

@@ -14,17 +14,17 @@ void HeadlessUpdateWindow::SetServers(const std::vector<std::string>& labels, in
   selected_ = selected;
 }
 
-Status HeadlessUpdateWindow::Handle(const Json& input) {
+base::Status HeadlessUpdateWindow::Handle(const Json& input) {
   if (input.is_object()) {
     if (!input.contains("server") || !input["server"].is_number_integer())
-      return Status::Invalid("\"updateWindow\" takes {\"server\": ITEM}");
+      return base::Status::Invalid("\"updateWindow\" takes {\"server\": ITEM}");
     const auto item = input["server"].get<long long>();
     if (item < 0 || item >= static_cast<long long>(servers_.size()))
-      return Status::Invalid("no server " + std::to_string(item) + " in the update window");
-    if (!enabled_) return Status::Unavailable("the server choice is disabled while updating");
+      return base::Status::Invalid("no server " + std::to_string(item) + " in the update window");
+    if (!enabled_) return base::Status::Unavailable("the server choice is disabled while updating");
     selected_ = static_cast<int>(item);
     if (events_) events_->OnServerChosen(selected_);
-    return Status::Ok();
+    return base::Status::Ok();
   }
   const std::string action = input.is_string() ? input.get<std::string>() : std::string();
   if (action == "state") {
@@ -39,18 +39,18 @@ Status HeadlessUpdateWindow::Handle(const Json& input) {
   } else if (action == "show") {
     Show();
   } else if (action == "manual") {
-    if (!enabled_) return Status::Unavailable("\"手动更新\" is disabled while updating");
+    if (!enabled_) return base::Status::Unavailable("\"手动更新\" is disabled while updating");
     if (events_) events_->OnManualUpdate();
   } else if (action == "install") {
     if (events_) events_->OnInstallNow();
   } else if (action == "close") {
     if (events_) events_->OnCloseUpdates();
   } else {
-    return Status::Invalid(
+    return base::Status::Invalid(
         "\"updateWindow\" takes \"state\", \"show\", \"manual\", \"install\", \"close\" or "
         "{\"server\": ITEM}");
   }
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
 }  // namespace platform

@@ -5,8 +5,8 @@
 #ifndef LUMORA_PLATFORM_HEADLESS_HEADLESS_UPDATE_WINDOW_H_
 #define LUMORA_PLATFORM_HEADLESS_HEADLESS_UPDATE_WINDOW_H_
 
+#include "base/status.h"
 #include "platform/headless/automation_channel.h"
-#include "platform/status.h"
 #include "platform/update_window.h"
 
 namespace platform {
@@ -27,7 +27,7 @@ class HeadlessUpdateWindow : public UpdateWindow {
 
   // Input from the automation interface; input that is refused comes back as Invalid,
   // with the error line's text as its message.
-  [[nodiscard]] Status Handle(const AutomationChannel::Json& input);
+  [[nodiscard]] base::Status Handle(const AutomationChannel::Json& input);
 
  private:
   AutomationChannel& channel_;

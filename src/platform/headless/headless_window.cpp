@@ -38,11 +38,11 @@ void HeadlessWindow::SetCursor(Cursor cursor) {
   channel_.Emit(Json{{"cursor", CursorName(cursor)}});
 }
 
-Status HeadlessWindow::HandleMouse(const Json& mouse) {
+base::Status HeadlessWindow::HandleMouse(const Json& mouse) {
   if (!mouse.is_object() || !mouse.contains("event") || !mouse["event"].is_string() ||
       !mouse.contains("x") || !mouse["x"].is_number_integer() || !mouse.contains("y") ||
       !mouse["y"].is_number_integer())
-    return Status::Invalid("\"mouse\" takes {\"event\", \"button\", \"x\", \"y\"}");
+    return base::Status::Invalid("\"mouse\" takes {\"event\", \"button\", \"x\", \"y\"}");
   const std::string event = mouse["event"];
   MouseAction action;
   if (event == "down")
@@ -52,13 +52,13 @@ Status HeadlessWindow::HandleMouse(const Json& mouse) {
   else if (event == "up")
     action = MouseAction::kUp;
   else
-    return Status::Invalid("mouse event must be \"down\", \"move\" or \"up\"");
+    return base::Status::Invalid("mouse event must be \"down\", \"move\" or \"up\"");
   MouseButton button = MouseButton::kLeft;
   if (mouse.contains("button")) {
     if (mouse["button"] == "right")
       button = MouseButton::kRight;
     else if (mouse["button"] != "left")
-      return Status::Invalid("mouse button must be \"left\" or \"right\"");
+      return base::Status::Invalid("mouse button must be \"left\" or \"right\"");
   }
   // Screen coordinates, within what the desktop can address (an unsigned value above
   // that range is refused before it could wrap into it).
@@ -67,15 +67,15 @@ Status HeadlessWindow::HandleMouse(const Json& mouse) {
                                   : v.get<long long>() >= -32768 && v.get<long long>() <= 32767;
   };
   if (!in_range(mouse["x"]) || !in_range(mouse["y"]))
-    return Status::Invalid("mouse coordinates must lie from -32768 to 32767");
+    return base::Status::Invalid("mouse coordinates must lie from -32768 to 32767");
   const auto x = mouse["x"].get<long long>(), y = mouse["y"].get<long long>();
   cursor_ = Point{static_cast<int>(x), static_cast<int>(y)};
   if (events_) events_->OnPlayerMouse(action, button, cursor_);
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
-Status HeadlessWindow::HandleKey(const Json& key) {
-  if (!key.is_string()) return Status::Invalid("\"key\" takes a key name");
+base::Status HeadlessWindow::HandleKey(const Json& key) {
+  if (!key.is_string()) return base::Status::Invalid("\"key\" takes a key name");
   Key which;
   if (key == "Escape")
     which = Key::kEscape;
@@ -86,23 +86,23 @@ Status HeadlessWindow::HandleKey(const Json& key) {
   else if (key == "F2")
     which = Key::kUpdates;
   else
-    return Status::Invalid("unknown key: " + key.get<std::string>());
+    return base::Status::Invalid("unknown key: " + key.get<std::string>());
   if (events_) events_->OnKey(which);
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
-Status HeadlessWindow::HandleDrop(const Json& files) {
-  if (!files.is_array()) return Status::Invalid("\"drop\" takes an array of paths");
+base::Status HeadlessWindow::HandleDrop(const Json& files) {
+  if (!files.is_array()) return base::Status::Invalid("\"drop\" takes an array of paths");
   std::vector<std::string> paths;
   for (const Json& f : files) {
-    if (!f.is_string()) return Status::Invalid("\"drop\" takes an array of paths");
+    if (!f.is_string()) return base::Status::Invalid("\"drop\" takes an array of paths");
     // The desktop drops only existing files, by their full paths.
-    if (Status refused = CheckChosenPath(f.get<std::string>()); !refused.ok())
-      return Status::Invalid("\"drop\": " + refused.message());
+    if (base::Status refused = CheckChosenPath(f.get<std::string>()); !refused.ok())
+      return base::Status::Invalid("\"drop\": " + refused.message());
     paths.push_back(f.get<std::string>());
   }
   if (events_) events_->OnFilesDropped(paths);
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
 }  // namespace platform

@@ -3,9 +3,9 @@
 #ifndef LUMORA_PLATFORM_HEADLESS_HEADLESS_WINDOW_H_
 #define LUMORA_PLATFORM_HEADLESS_HEADLESS_WINDOW_H_
 
+#include "base/status.h"
 #include "platform/headless/automation_channel.h"
 #include "platform/main_window.h"
-#include "platform/status.h"
 
 namespace platform {
 
@@ -26,9 +26,9 @@ class HeadlessWindow : public MainWindow {
 
   // Input from the automation interface; input that is refused comes back as Invalid,
   // with the error line's text as its message.
-  [[nodiscard]] Status HandleMouse(const AutomationChannel::Json& mouse);
-  [[nodiscard]] Status HandleKey(const AutomationChannel::Json& key);
-  [[nodiscard]] Status HandleDrop(const AutomationChannel::Json& files);
+  [[nodiscard]] base::Status HandleMouse(const AutomationChannel::Json& mouse);
+  [[nodiscard]] base::Status HandleKey(const AutomationChannel::Json& key);
+  [[nodiscard]] base::Status HandleDrop(const AutomationChannel::Json& files);
 
  private:
   void Report();

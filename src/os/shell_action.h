@@ -1,12 +1,12 @@
 // What the shell's "open" does with a target: start a program, or hand a document or
 // a URL to the application the desktop has for it. Both faces decide the same way, so
 // that what the automation interface reports is what the desktop would do.
-#ifndef LUMORA_PLATFORM_SHELL_ACTION_H_
-#define LUMORA_PLATFORM_SHELL_ACTION_H_
+#ifndef LUMORA_OS_SHELL_ACTION_H_
+#define LUMORA_OS_SHELL_ACTION_H_
 
 #include <string>
 
-namespace platform {
+namespace os {
 
 enum class ShellAction { kRun, kOpen };
 
@@ -36,6 +36,6 @@ struct ShellTarget {
 // type instead, like any other document.
 [[nodiscard]] bool IsProgramFile(const std::string& path);
 
-}  // namespace platform
+}  // namespace os
 
-#endif  // LUMORA_PLATFORM_SHELL_ACTION_H_
+#endif  // LUMORA_OS_SHELL_ACTION_H_

@@ -1,7 +1,7 @@
 // Owners of open files: UniqueFd closes a descriptor, UniqueFile a C stream, when
 // they go. Both move and never copy.
-#ifndef LUMORA_PLATFORM_UNIQUE_FILE_H_
-#define LUMORA_PLATFORM_UNIQUE_FILE_H_
+#ifndef LUMORA_BASE_UNIQUE_FILE_H_
+#define LUMORA_BASE_UNIQUE_FILE_H_
 
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include <memory>
 #include <utility>
 
-namespace platform {
+namespace base {
 
 class UniqueFd {
  public:
@@ -47,6 +47,6 @@ struct FileCloser {
 // reached the file calls std::fclose(file.release()) itself and looks at the result.
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
-}  // namespace platform
+}  // namespace base
 
-#endif  // LUMORA_PLATFORM_UNIQUE_FILE_H_
+#endif  // LUMORA_BASE_UNIQUE_FILE_H_

@@ -13,17 +13,17 @@
 // a device), is never replaced. The temporary file is named "." + NAME + "." + six
 // letters or digits and is locked (flock) while it is written, so that one left by a
 // process that ended half-way can be told from one that a live process writes.
-#ifndef LUMORA_PLATFORM_FILES_H_
-#define LUMORA_PLATFORM_FILES_H_
+#ifndef LUMORA_BASE_FILES_H_
+#define LUMORA_BASE_FILES_H_
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "platform/status.h"
-#include "platform/unique_file.h"
+#include "base/status.h"
+#include "base/unique_file.h"
 
-namespace platform {
+namespace base {
 
 // The folder part of |path| ("." when it has none, "/" for a file of the root).
 std::string FolderOf(const std::string& path);
@@ -74,6 +74,6 @@ Status CreateTemporaryFile(const std::string& target, UniqueFd* file, std::strin
 // be read).
 int RemoveStaleTemporaries(const std::string& folder, std::string_view base_suffix);
 
-}  // namespace platform
+}  // namespace base
 
-#endif  // LUMORA_PLATFORM_FILES_H_
+#endif  // LUMORA_BASE_FILES_H_

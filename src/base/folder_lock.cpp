@@ -1,4 +1,4 @@
-#include "platform/folder_lock.h"
+#include "base/folder_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
+namespace base {
 namespace {
 
 struct HeldFile {
@@ -77,4 +77,4 @@ Status FolderLock::Acquire(const std::string& folder, Mode mode, FolderLock* loc
   return Status::Ok();
 }
 
-}  // namespace platform
+}  // namespace base

@@ -15,17 +15,17 @@
 // other. A thread that takes a lock it already holds (the same file, whatever its
 // path) gets a guard that holds nothing and waits for nothing; a lock is released on
 // the thread that took it.
-#ifndef LUMORA_PLATFORM_FOLDER_LOCK_H_
-#define LUMORA_PLATFORM_FOLDER_LOCK_H_
+#ifndef LUMORA_BASE_FOLDER_LOCK_H_
+#define LUMORA_BASE_FOLDER_LOCK_H_
 
 #include <sys/types.h>
 
 #include <string>
 
-#include "platform/status.h"
-#include "platform/unique_file.h"
+#include "base/status.h"
+#include "base/unique_file.h"
 
-namespace platform {
+namespace base {
 
 // The lock file's name; not a name that the program's own temporary files take.
 inline constexpr const char* kFolderLockName = ".lumora.lock";
@@ -63,6 +63,6 @@ class FolderLock {
   ino_t inode_ = 0;
 };
 
-}  // namespace platform
+}  // namespace base
 
-#endif  // LUMORA_PLATFORM_FOLDER_LOCK_H_
+#endif  // LUMORA_BASE_FOLDER_LOCK_H_

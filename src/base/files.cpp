@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "base/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-namespace platform {
+namespace base {
 
 Status OpenRegularFile(const std::string& path, UniqueFd* file) {
   file->Reset();
@@ -73,4 +73,4 @@ Status ReadWholeFile(const std::string& path, std::string* contents) {
   return Status::Ok();
 }
 
-}  // namespace platform
+}  // namespace base

@@ -1,13 +1,13 @@
-#include "platform/main_loop.h"
+#include "os/main_loop.h"
 
 #include <glib.h>
 
 #include <utility>
 #include <vector>
 
-#include "platform/callback_guard.h"
+#include "base/callback_guard.h"
 
-namespace platform {
+namespace os {
 
 struct MainLoop::Timer {
   MainLoop* owner;
@@ -76,7 +76,7 @@ int MainLoop::OnTimer(void* data) noexcept {
   auto* timer = static_cast<Timer*>(data);
   // The source holds the timer for the whole of this call, even when the tick kills or
   // replaces it: GLib runs the destroy notify only once the call has returned.
-  Guarded("timer", [timer] { timer->tick(); });
+  base::Guarded("timer", [timer] { timer->tick(); });
   return timer->killed ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
 }
 
@@ -95,7 +95,7 @@ void MainLoop::Post(std::function<void()> message) {
 }
 
 int MainLoop::OnPosted(void* data) noexcept {
-  Guarded("posted messages", [data] { static_cast<MainLoop*>(data)->DrainPosted(); });
+  base::Guarded("posted messages", [data] { static_cast<MainLoop*>(data)->DrainPosted(); });
   return G_SOURCE_REMOVE;
 }
 
@@ -112,7 +112,7 @@ void MainLoop::DrainPosted() {
       posted_.pop_front();
     }
     // A message that throws is reported; those after it still run.
-    Guarded("posted message", message);
+    base::Guarded("posted message", message);
   }
 }
 
@@ -120,4 +120,4 @@ std::uint64_t MainLoop::TickCount() {
   return static_cast<std::uint64_t>(g_get_monotonic_time() / 1000);
 }
 
-}  // namespace platform
+}  // namespace os

@@ -1,7 +1,7 @@
 // The lock of a shared folder: what stands where its file belongs is never followed or
 // waited on, a thread that holds it takes it again without waiting for itself, and the
 // start-up removal of temporary files never takes the lock file.
-#include "platform/folder_lock.h"
+#include "base/folder_lock.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,17 +12,17 @@
 #include <filesystem>
 
 #include "../support/temp_dir.h"
-#include "platform/files.h"
+#include "base/files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using platform::FolderLock;
-using platform::kFolderLockName;
+using base::FolderLock;
+using base::kFolderLockName;
 
 // Whether another open file of |path| could take the lock now.
 bool Free(const std::string& path) {
-  platform::UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  base::UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   return file.valid() && flock(file.get(), LOCK_EX | LOCK_NB) == 0;
 }
 
@@ -61,7 +61,7 @@ TEST(FolderLockTest, ALinkFifoOrFolderIsRefusedAndNothingIsMadeUnasked) {
   dir.MakeDir(std::string("folder/") + kFolderLockName);
   for (const char* folder : {"link", "fifo", "folder"}) {
     for (FolderLock::Mode mode : {FolderLock::Mode::kMake, FolderLock::Mode::kExisting}) {
-      const platform::Status taken = FolderLock::Acquire(dir / folder, mode, &lock);
+      const base::Status taken = FolderLock::Acquire(dir / folder, mode, &lock);
       EXPECT_FALSE(taken.ok()) << folder;
       EXPECT_FALSE(taken.IsNotFound()) << folder << ": " << taken.ToString();
       EXPECT_FALSE(lock.held());
@@ -80,7 +80,7 @@ TEST(FolderLockTest, TheRemovalOfStaleTemporariesLeavesTheLockFile) {
   // Written long before this process started, and held by no one.
   const struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, (dir / kFolderLockName).c_str(), old_times, 0), 0);
-  platform::RemoveStaleTemporaries(dir.path(), "");
+  base::RemoveStaleTemporaries(dir.path(), "");
   EXPECT_TRUE(fs::is_regular_file(dir / kFolderLockName));
 }
 

@@ -4,13 +4,13 @@
 // it crosses every module boundary. Operations with a fixed result convention of their
 // own (true or false, a result code, a null object) stay as they are and are thin
 // adapters over a Status.
-#ifndef LUMORA_PLATFORM_STATUS_H_
-#define LUMORA_PLATFORM_STATUS_H_
+#ifndef LUMORA_BASE_STATUS_H_
+#define LUMORA_BASE_STATUS_H_
 
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace base {
 
 class [[nodiscard]] Status {
  public:
@@ -58,6 +58,6 @@ class [[nodiscard]] Status {
 // EISDIR kNotRegular, EINVAL kInvalid, EAGAIN/EBUSY/EINTR kUnavailable, the rest kIoError.
 Status PosixError(std::string_view context, int error_number);
 
-}  // namespace platform
+}  // namespace base
 
-#endif  // LUMORA_PLATFORM_STATUS_H_
+#endif  // LUMORA_BASE_STATUS_H_

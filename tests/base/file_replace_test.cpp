@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "../support/temp_dir.h"
-#include "platform/files.h"
+#include "base/files.h"
 
 namespace {
 
@@ -35,14 +35,14 @@ TEST(FileReplaceTest, PermissionBitsAreKeptAndNewFilesFollowTheUmask) {
   TempDir dir;
   dir.Write("kept.xml", "old");
   ASSERT_EQ(chmod((dir / "kept.xml").c_str(), 0640), 0);
-  ASSERT_TRUE(platform::ReplaceFileContents(dir / "kept.xml", "new"));
+  ASSERT_TRUE(base::ReplaceFileContents(dir / "kept.xml", "new"));
   EXPECT_EQ(dir.Read("kept.xml"), "new");
   EXPECT_EQ(ModeOf(dir / "kept.xml"), 0640u);
 
   Umask mask(002);
-  ASSERT_TRUE(platform::ReplaceFileContents(dir / "fresh.xml", "x"));
+  ASSERT_TRUE(base::ReplaceFileContents(dir / "fresh.xml", "x"));
   EXPECT_EQ(ModeOf(dir / "fresh.xml"), 0664u);
-  ASSERT_TRUE(platform::CopyFileReplacing(dir / "kept.xml", dir / "copy.xml"));
+  ASSERT_TRUE(base::CopyFileReplacing(dir / "kept.xml", dir / "copy.xml"));
   EXPECT_EQ(ModeOf(dir / "copy.xml"), 0664u);
 }
 
@@ -51,18 +51,18 @@ TEST(FileReplaceTest, ALinkStaysALinkAndItsTargetIsReplaced) {
   dir.Write("real/shelf.xml", "old");
   fs::create_symlink("real/shelf.xml", dir / "link.xml");
   fs::create_symlink("link.xml", dir / "link2.xml");
-  ASSERT_TRUE(platform::ReplaceFileContents(dir / "link2.xml", "new"));
+  ASSERT_TRUE(base::ReplaceFileContents(dir / "link2.xml", "new"));
   EXPECT_TRUE(fs::is_symlink(dir / "link.xml"));
   EXPECT_TRUE(fs::is_symlink(dir / "link2.xml"));
   EXPECT_EQ(dir.Read("real/shelf.xml"), "new");
   // A link whose target is not there yet makes the target.
   fs::create_symlink("real/later.xml", dir / "dangling.xml");
-  ASSERT_TRUE(platform::ReplaceFileContents(dir / "dangling.xml", "made"));
+  ASSERT_TRUE(base::ReplaceFileContents(dir / "dangling.xml", "made"));
   EXPECT_TRUE(fs::is_symlink(dir / "dangling.xml"));
   EXPECT_EQ(dir.Read("real/later.xml"), "made");
   // A loop is refused.
   fs::create_symlink("loop.xml", dir / "loop.xml");
-  EXPECT_FALSE(platform::ReplaceFileContents(dir / "loop.xml", "x"));
+  EXPECT_FALSE(base::ReplaceFileContents(dir / "loop.xml", "x"));
 }
 
 TEST(FileReplaceTest, ReadOnlyFilesAndWhatIsNotAFileAreNotReplaced) {
@@ -70,14 +70,14 @@ TEST(FileReplaceTest, ReadOnlyFilesAndWhatIsNotAFileAreNotReplaced) {
   dir.Write("ro.xml", "keep me");
   ASSERT_EQ(chmod((dir / "ro.xml").c_str(), 0444), 0);
   // Refused even for a user whom the system would let write (root).
-  EXPECT_FALSE(platform::ReplaceFileContents(dir / "ro.xml", "lost"));
+  EXPECT_FALSE(base::ReplaceFileContents(dir / "ro.xml", "lost"));
   EXPECT_EQ(dir.Read("ro.xml"), "keep me");
   EXPECT_EQ(ModeOf(dir / "ro.xml"), 0444u);
   ASSERT_EQ(mkfifo((dir / "fifo.xml").c_str(), 0644), 0);
-  EXPECT_FALSE(platform::ReplaceFileContents(dir / "fifo.xml", "x"));
+  EXPECT_FALSE(base::ReplaceFileContents(dir / "fifo.xml", "x"));
   EXPECT_TRUE(fs::is_fifo(dir / "fifo.xml"));
   dir.MakeDir("folder.xml");
-  EXPECT_FALSE(platform::ReplaceFileContents(dir / "folder.xml", "x"));
+  EXPECT_FALSE(base::ReplaceFileContents(dir / "folder.xml", "x"));
   // No temporary file is left behind by any refusal.
   for (const auto& entry : fs::directory_iterator(dir.path()))
     EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
@@ -85,18 +85,18 @@ TEST(FileReplaceTest, ReadOnlyFilesAndWhatIsNotAFileAreNotReplaced) {
 
 TEST(FileReplaceTest, CopiesStreamOnlyRegularFiles) {
   TempDir dir;
-  EXPECT_FALSE(platform::CopyFileReplacing("/dev/zero", dir / "zero"));
+  EXPECT_FALSE(base::CopyFileReplacing("/dev/zero", dir / "zero"));
   EXPECT_FALSE(fs::exists(dir / "zero"));
   dir.MakeDir("folder");
-  EXPECT_FALSE(platform::CopyFileReplacing(dir / "folder", dir / "f"));
+  EXPECT_FALSE(base::CopyFileReplacing(dir / "folder", dir / "f"));
   // Larger than the copy's buffer, and exact to the byte.
   std::string big(300000, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
   dir.Write("big.jpg", big);
-  ASSERT_TRUE(platform::CopyFileReplacing(dir / "big.jpg", dir / "copy.jpg"));
+  ASSERT_TRUE(base::CopyFileReplacing(dir / "big.jpg", dir / "copy.jpg"));
   EXPECT_EQ(dir.Read("copy.jpg"), big);
   // Onto itself: nothing changes.
-  ASSERT_TRUE(platform::CopyFileReplacing(dir / "big.jpg", dir / "big.jpg"));
+  ASSERT_TRUE(base::CopyFileReplacing(dir / "big.jpg", dir / "big.jpg"));
   EXPECT_EQ(dir.Read("big.jpg"), big);
 }
 
@@ -141,12 +141,12 @@ TEST(FileReplaceTest, OnlyTemporaryFilesOfEndedReplacementsAreRemoved) {
   ASSERT_EQ(mkfifo((dir / ".fifo.xml.FifoAb").c_str(), 0600), 0);
   MakeOld(dir / ".fifo.xml.FifoAb");
 
-  EXPECT_EQ(platform::RemoveStaleTemporaries(dir.path(), ".xml"), 2);
+  EXPECT_EQ(base::RemoveStaleTemporaries(dir.path(), ".xml"), 2);
   EXPECT_FALSE(fs::exists(dir / ".shelf.xml.Ab3dE9"));
   EXPECT_FALSE(fs::exists(dir / ".search.xml.zzzzzz"));
   // A suffix keeps every other name, even of the temporary files' shape.
   EXPECT_TRUE(fs::exists(dir / ".cover.jpg.000000"));
-  EXPECT_EQ(platform::RemoveStaleTemporaries(dir.path(), ""), 1);
+  EXPECT_EQ(base::RemoveStaleTemporaries(dir.path(), ""), 1);
   EXPECT_FALSE(fs::exists(dir / ".cover.jpg.000000"));
 
   std::vector<std::string> left;
@@ -160,7 +160,7 @@ TEST(FileReplaceTest, OnlyTemporaryFilesOfEndedReplacementsAreRemoved) {
                       ".shelf.xml.Ab3dE9x", "shelf.xml", "shelf.xml.Ab3dE9", "target.xml"}));
   // Once the writer is gone, its file goes too.
   close(locked);
-  EXPECT_EQ(platform::RemoveStaleTemporaries(dir.path(), ".xml"), 1);
+  EXPECT_EQ(base::RemoveStaleTemporaries(dir.path(), ".xml"), 1);
   EXPECT_FALSE(fs::exists(dir / ".book1.xml.Locked"));
   EXPECT_EQ(dir.Read("target.xml"), "target");
 
@@ -169,12 +169,12 @@ TEST(FileReplaceTest, OnlyTemporaryFilesOfEndedReplacementsAreRemoved) {
     dir.Write(".other.xml.Others", "theirs");
     ASSERT_EQ(chown((dir / ".other.xml.Others").c_str(), 65534, 65534), 0);
     MakeOld(dir / ".other.xml.Others");
-    EXPECT_EQ(platform::RemoveStaleTemporaries(dir.path(), ""), 0);
+    EXPECT_EQ(base::RemoveStaleTemporaries(dir.path(), ""), 0);
     EXPECT_TRUE(fs::exists(dir / ".other.xml.Others"));
   }
   // A folder that is not there, or is a file, holds nothing to remove.
-  EXPECT_EQ(platform::RemoveStaleTemporaries(dir / "missing", ""), 0);
-  EXPECT_EQ(platform::RemoveStaleTemporaries(dir / "target.xml", ""), 0);
+  EXPECT_EQ(base::RemoveStaleTemporaries(dir / "missing", ""), 0);
+  EXPECT_EQ(base::RemoveStaleTemporaries(dir / "target.xml", ""), 0);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "platform/shell_action.h"
+#include "os/shell_action.h"
 
 #include <elf.h>
 #include <glib.h>
@@ -8,9 +8,9 @@
 #include <cstring>
 #include <type_traits>
 
-#include "platform/files.h"
+#include "base/files.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 #if defined(__x86_64__)
@@ -44,8 +44,8 @@ const char* ShellActionName(ShellAction action) {
 }
 
 bool IsProgramFile(const std::string& path) {
-  UniqueFd file;
-  if (!OpenRegularFile(path, &file).ok()) return false;
+  base::UniqueFd file;
+  if (!base::OpenRegularFile(path, &file).ok()) return false;
   Header header;
   std::size_t got = 0;
   while (got < sizeof header) {
@@ -63,9 +63,9 @@ ShellTarget ResolveShellTarget(const std::string& target) {
   ShellTarget resolved;
   if (target.empty()) return resolved;
   std::string candidate;
-  if (IsReadableFile(target)) {
+  if (base::IsReadableFile(target)) {
     candidate = target;
-  } else if (target.find('/') == std::string::npos && !PathExists(target)) {
+  } else if (target.find('/') == std::string::npos && !base::PathExists(target)) {
     g_autofree gchar* found = g_find_program_in_path(target.c_str());
     if (found != nullptr) candidate = found;
   }
@@ -76,4 +76,4 @@ ShellTarget ResolveShellTarget(const std::string& target) {
   return resolved;
 }
 
-}  // namespace platform
+}  // namespace os

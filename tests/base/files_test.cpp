@@ -1,5 +1,5 @@
 // Reading files from outside, and what a failure says.
-#include "platform/files.h"
+#include "base/files.h"
 
 #include <elf.h>
 #include <fcntl.h>
@@ -14,16 +14,16 @@
 #include <string>
 
 #include "../support/temp_dir.h"
-#include "platform/shell_action.h"
+#include "os/shell_action.h"
 
 namespace {
 
-using platform::Status;
+using base::Status;
 
 TEST(FilesTest, ReadRegularFileTellsMissingFromUnusable) {
   TempDir dir;
   std::string text = "left over";
-  Status missing = platform::ReadRegularFile(dir / "none.xml", 100, &text);
+  Status missing = base::ReadRegularFile(dir / "none.xml", 100, &text);
   EXPECT_TRUE(missing.IsNotFound()) << missing.ToString();
   EXPECT_TRUE(text.empty());
 
@@ -31,18 +31,18 @@ TEST(FilesTest, ReadRegularFileTellsMissingFromUnusable) {
   dir.MakeDir("folder.xml");
   ASSERT_EQ(mkfifo((dir / "fifo.xml").c_str(), 0600), 0);
   for (const std::string& path : {dir / "folder.xml", dir / "fifo.xml", std::string("/dev/zero")}) {
-    Status s = platform::ReadRegularFile(path, 100, &text);
+    Status s = base::ReadRegularFile(path, 100, &text);
     EXPECT_EQ(s.code(), Status::Code::kNotRegular) << path << ": " << s.ToString();
-    EXPECT_FALSE(platform::IsReadableFile(path)) << path;
+    EXPECT_FALSE(base::IsReadableFile(path)) << path;
   }
 
   // A link that dangles is missing; a link to a file reads the file.
   ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
-  EXPECT_TRUE(platform::ReadRegularFile(dir / "dangling", 100, &text).IsNotFound());
-  EXPECT_TRUE(platform::PathExists(dir / "dangling"));
+  EXPECT_TRUE(base::ReadRegularFile(dir / "dangling", 100, &text).IsNotFound());
+  EXPECT_TRUE(base::PathExists(dir / "dangling"));
   dir.Write("real.xml", "<a/>");
   ASSERT_EQ(symlink("real.xml", (dir / "link.xml").c_str()), 0);
-  ASSERT_TRUE(platform::ReadRegularFile(dir / "link.xml", 100, &text).ok());
+  ASSERT_TRUE(base::ReadRegularFile(dir / "link.xml", 100, &text).ok());
   EXPECT_EQ(text, "<a/>");
 }
 
@@ -50,9 +50,9 @@ TEST(FilesTest, TheLimitHoldsAtItsEdge) {
   TempDir dir;
   dir.Write("ten", std::string(10, 'x'));
   std::string text;
-  EXPECT_TRUE(platform::ReadRegularFile(dir / "ten", 10, &text).ok());
+  EXPECT_TRUE(base::ReadRegularFile(dir / "ten", 10, &text).ok());
   EXPECT_EQ(text.size(), 10u);
-  Status over = platform::ReadRegularFile(dir / "ten", 9, &text);
+  Status over = base::ReadRegularFile(dir / "ten", 9, &text);
   EXPECT_EQ(over.code(), Status::Code::kTooLarge) << over.ToString();
   EXPECT_TRUE(text.empty());
 }
@@ -60,10 +60,10 @@ TEST(FilesTest, TheLimitHoldsAtItsEdge) {
 TEST(FilesTest, ReadWholeFileRefusesAFolderThatOpens) {
   TempDir dir;
   std::string text;
-  EXPECT_FALSE(platform::ReadWholeFile(dir.path(), &text).ok());
-  EXPECT_TRUE(platform::ReadWholeFile(dir / "none", &text).IsNotFound());
+  EXPECT_FALSE(base::ReadWholeFile(dir.path(), &text).ok());
+  EXPECT_TRUE(base::ReadWholeFile(dir / "none", &text).IsNotFound());
   dir.Write("a", std::string("\0b", 2));
-  ASSERT_TRUE(platform::ReadWholeFile(dir / "a", &text).ok());
+  ASSERT_TRUE(base::ReadWholeFile(dir / "a", &text).ok());
   EXPECT_EQ(text, std::string("\0b", 2));
 }
 
@@ -88,30 +88,28 @@ TEST(ShellActionTest, OnlyAnExecutableProgramOfThisMachineRuns) {
   for (const char* name : {"tool", "short", "foreign", "tool.sh", "readme.txt"})
     ASSERT_EQ(chmod((dir / name).c_str(), 0700), 0);
 
-  EXPECT_TRUE(platform::IsProgramFile(dir / "tool"));
-  EXPECT_TRUE(platform::IsProgramFile(dir / "unmarked"));
-  const platform::ShellTarget run = platform::ResolveShellTarget(dir / "tool");
-  EXPECT_EQ(run.action, platform::ShellAction::kRun);
+  EXPECT_TRUE(os::IsProgramFile(dir / "tool"));
+  EXPECT_TRUE(os::IsProgramFile(dir / "unmarked"));
+  const os::ShellTarget run = os::ResolveShellTarget(dir / "tool");
+  EXPECT_EQ(run.action, os::ShellAction::kRun);
   EXPECT_EQ(run.program, dir / "tool");
-  EXPECT_STREQ(platform::ShellActionName(run.action), "run");
+  EXPECT_STREQ(os::ShellActionName(run.action), "run");
   for (const char* name : {"short", "foreign", "tool.sh", "readme.txt", "unmarked", "fifo"}) {
-    EXPECT_EQ(platform::ResolveShellTarget(dir / name).action, platform::ShellAction::kOpen)
-        << name;
+    EXPECT_EQ(os::ResolveShellTarget(dir / name).action, os::ShellAction::kOpen) << name;
   }
   for (const char* name : {"short", "foreign", "tool.sh", "readme.txt", "fifo"})
-    EXPECT_FALSE(platform::IsProgramFile(dir / name)) << name;
-  EXPECT_EQ(platform::ResolveShellTarget("http://example.test/a").action,
-            platform::ShellAction::kOpen);
-  EXPECT_STREQ(platform::ShellActionName(platform::ShellAction::kOpen), "open");
+    EXPECT_FALSE(os::IsProgramFile(dir / name)) << name;
+  EXPECT_EQ(os::ResolveShellTarget("http://example.test/a").action, os::ShellAction::kOpen);
+  EXPECT_STREQ(os::ShellActionName(os::ShellAction::kOpen), "open");
 }
 
 TEST(StatusTest, SystemErrorsKeepTheirKindAndSayWhatFailed) {
-  EXPECT_TRUE(platform::PosixError("/x", ENOENT).IsNotFound());
-  EXPECT_TRUE(platform::PosixError("/x", ENOTDIR).IsNotFound());
-  EXPECT_EQ(platform::PosixError("/x", EISDIR).code(), Status::Code::kNotRegular);
-  EXPECT_EQ(platform::PosixError("/x", EACCES).code(), Status::Code::kIoError);
-  EXPECT_EQ(platform::PosixError("/x", EAGAIN).code(), Status::Code::kUnavailable);
-  const Status s = platform::PosixError("/data/a.xml", ENOSPC);
+  EXPECT_TRUE(base::PosixError("/x", ENOENT).IsNotFound());
+  EXPECT_TRUE(base::PosixError("/x", ENOTDIR).IsNotFound());
+  EXPECT_EQ(base::PosixError("/x", EISDIR).code(), Status::Code::kNotRegular);
+  EXPECT_EQ(base::PosixError("/x", EACCES).code(), Status::Code::kIoError);
+  EXPECT_EQ(base::PosixError("/x", EAGAIN).code(), Status::Code::kUnavailable);
+  const Status s = base::PosixError("/data/a.xml", ENOSPC);
   EXPECT_EQ(s.ToString(), "I/O error: /data/a.xml: No space left on device");
   EXPECT_FALSE(s);
   EXPECT_TRUE(Status::Ok());

@@ -3,14 +3,14 @@
 // unwind through the C frames below a callback: each callback runs its body through
 // Guarded, which reports an exception on standard error and hands the C caller a fixed
 // result in place of the body's.
-#ifndef LUMORA_PLATFORM_CALLBACK_GUARD_H_
-#define LUMORA_PLATFORM_CALLBACK_GUARD_H_
+#ifndef LUMORA_BASE_CALLBACK_GUARD_H_
+#define LUMORA_BASE_CALLBACK_GUARD_H_
 
 #include <cstdio>
 #include <exception>
 #include <utility>
 
-namespace platform {
+namespace base {
 
 // Runs |body| and returns its result; when it throws, reports the exception with
 // |where| (the callback's name) and returns |on_exception|.
@@ -35,6 +35,6 @@ void Guarded(const char* where, Body&& body) noexcept {
   });
 }
 
-}  // namespace platform
+}  // namespace base
 
-#endif  // LUMORA_PLATFORM_CALLBACK_GUARD_H_
+#endif  // LUMORA_BASE_CALLBACK_GUARD_H_

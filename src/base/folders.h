@@ -1,16 +1,16 @@
 // The folders the program starts from, as the system reports them (UTF-8 paths), and
 // the making of folders: every folder the program makes is made here.
-#ifndef LUMORA_PLATFORM_FOLDERS_H_
-#define LUMORA_PLATFORM_FOLDERS_H_
+#ifndef LUMORA_BASE_FOLDERS_H_
+#define LUMORA_BASE_FOLDERS_H_
 
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/status.h"
+#include "base/status.h"
 
-namespace platform {
+namespace base {
 
 // The user's data folder: $XDG_DATA_HOME, or ~/.local/share when it is unset or not an
 // absolute path. No trailing separator. The folder is not created.
@@ -46,6 +46,6 @@ void RemoveEmptyFolders(const std::vector<std::string>& made);
 // manager alone, never by the program itself.
 bool IsSystemProgramFolder(const std::string& folder);
 
-}  // namespace platform
+}  // namespace base
 
-#endif  // LUMORA_PLATFORM_FOLDERS_H_
+#endif  // LUMORA_BASE_FOLDERS_H_

@@ -1,9 +1,9 @@
-#include "platform/status.h"
+#include "base/status.h"
 
 #include <cerrno>
 #include <cstring>
 
-namespace platform {
+namespace base {
 
 std::string Status::ToString() const {
   const char* kind = "OK";
@@ -62,4 +62,4 @@ Status PosixError(std::string_view context, int error_number) {
   }
 }
 
-}  // namespace platform
+}  // namespace base

@@ -2,7 +2,7 @@
 // and what the socket, the lock and the folder refuse. Both sides run in this process
 // (each claim opens the lock file afresh, so their locks exclude each other as two
 // processes' would); the main loop is GLib's default context, iterated here.
-#include "platform/single_instance.h"
+#include "os/single_instance.h"
 
 #include <fcntl.h>
 #include <glib.h>
@@ -21,9 +21,9 @@
 
 namespace {
 
-using platform::SingleInstance;
-using platform::Status;
-using platform::UniqueFd;
+using base::Status;
+using base::UniqueFd;
+using os::SingleInstance;
 
 // Runs the default main context until |done| holds or a generous bound passes.
 template <typename Done>

@@ -10,10 +10,10 @@
 #include <random>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/folders.h"
+#include "base/files.h"
+#include "base/folders.h"
 
-namespace platform {
+namespace base {
 namespace {
 
 constexpr std::size_t kRandomLetters = 6;
@@ -245,4 +245,4 @@ Status MakeParentFolders(const std::string& path) {
   return Status::Ok();
 }
 
-}  // namespace platform
+}  // namespace base

@@ -1,4 +1,4 @@
-#include "platform/folders.h"
+#include "base/folders.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-namespace platform {
+namespace base {
 
 namespace {
 
@@ -88,6 +88,7 @@ Status MakeMissingFolders(const std::string& path, mode_t mode, std::vector<std:
 }
 
 void RemoveEmptyFolders(const std::vector<std::string>& made) {
+  // A folder that is not empty any more stays.
   for (auto it = made.rbegin(); it != made.rend(); ++it) (void)rmdir(it->c_str());
 }
 
@@ -98,4 +99,4 @@ bool IsSystemProgramFolder(const std::string& folder) {
   return within("/usr") && !within("/usr/local");
 }
 
-}  // namespace platform
+}  // namespace base

@@ -1,4 +1,4 @@
-#include "platform/single_instance.h"
+#include "os/single_instance.h"
 
 #include <fcntl.h>
 #include <glib-unix.h>
@@ -17,10 +17,10 @@
 #include <thread>
 #include <utility>
 
-#include "platform/callback_guard.h"
-#include "platform/folders.h"
+#include "base/callback_guard.h"
+#include "base/folders.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 // A record: this line, the startup id and a line feed, then the command line.
@@ -89,28 +89,30 @@ SingleInstance::~SingleInstance() {
   }
 }
 
-Status SingleInstance::OpenFolder(const char* runtime_dir, const char* temp_dir, UniqueFd* folder) {
+base::Status SingleInstance::OpenFolder(const char* runtime_dir, const char* temp_dir,
+                                        base::UniqueFd* folder) {
   if (runtime_dir != nullptr && runtime_dir[0] == '/') {
-    UniqueFd fd(open(runtime_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    base::UniqueFd fd(open(runtime_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.valid() && IsPrivateFolder(fd.get())) {
       *folder = std::move(fd);
-      return Status::Ok();
+      return base::Status::Ok();
     }
   }
-  const std::string base = temp_dir != nullptr && temp_dir[0] == '/' ? temp_dir : "/tmp";
-  const std::string path = base + "/lumora-" + std::to_string(geteuid());
+  const std::string temp = temp_dir != nullptr && temp_dir[0] == '/' ? temp_dir : "/tmp";
+  const std::string path = temp + "/lumora-" + std::to_string(geteuid());
   // What is there already is checked below, through its descriptor.
-  if (Status made = MakeFolder(path, 0700); !made.ok()) return made;
+  if (base::Status made = base::MakeFolder(path, 0700); !made.ok()) return made;
   // Never through a link: the folder checked is the folder used.
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.valid()) return PosixError(path, errno);
+  base::UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid()) return base::PosixError(path, errno);
   if (!IsPrivateFolder(fd.get()))
-    return Status::Invalid(path + " is not a folder of this user's own that no one else may enter");
+    return base::Status::Invalid(path +
+                                 " is not a folder of this user's own that no one else may enter");
   *folder = std::move(fd);
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
-Status SingleInstance::OpenFolder(UniqueFd* folder) {
+base::Status SingleInstance::OpenFolder(base::UniqueFd* folder) {
   return OpenFolder(std::getenv("XDG_RUNTIME_DIR"), std::getenv("TMPDIR"), folder);
 }
 
@@ -144,84 +146,86 @@ std::string SingleInstance::SocketPath() const {
   return "/proc/self/fd/" + std::to_string(folder_.get()) + "/" + name_ + ".socket";
 }
 
-Status SingleInstance::Claim(UniqueFd folder, const std::string& name, const LaterStart& start,
-                             OnLaterStart on_later_start, bool* first, unsigned wait_ms) {
+base::Status SingleInstance::Claim(base::UniqueFd folder, const std::string& name,
+                                   const LaterStart& start, OnLaterStart on_later_start,
+                                   bool* first, unsigned wait_ms) {
   *first = true;
   folder_ = std::move(folder);
   name_ = name;
   on_later_start_ = std::move(on_later_start);
   if (name_.empty() || name_.find('/') != std::string::npos ||
       SocketPath().size() >= sizeof(sockaddr_un::sun_path))
-    return Status::Invalid("the instance cannot be named \"" + name_ + "\"");
+    return base::Status::Invalid("the instance cannot be named \"" + name_ + "\"");
   bool locked = false;
-  if (Status status = TryLock(&locked); !status.ok()) return status;
+  if (base::Status status = TryLock(&locked); !status.ok()) return status;
   if (locked) return Listen();
 
   *first = false;
   if (!IsText(start.command_line) || !IsStartupId(start.startup_id))
-    return Status::Invalid(
+    return base::Status::Invalid(
         "the command line is not UTF-8 text: it cannot be handed to the "
         "program that runs already");
   const std::string record =
       std::string(kRecordStart) + start.startup_id + "\n" + start.command_line;
   if (record.size() > kMaxRecord)
-    return Status::Invalid(
+    return base::Status::Invalid(
         "the command line is too long to be handed to the program that "
         "runs already");
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   for (;;) {
-    if (Send(record)) return Status::Ok();
+    if (Send(record)) return base::Status::Ok();
     // The instance may have ended meanwhile: then this process is the one.
     if (flock(lock_.get(), LOCK_EX | LOCK_NB) == 0) {
       *first = true;
       return Listen();
     }
     if (std::chrono::steady_clock::now() >= deadline)
-      return Status::Unavailable("the program that runs already (" + name_ +
-                                 ".lock) does not take the command line");
+      return base::Status::Unavailable("the program that runs already (" + name_ +
+                                       ".lock) does not take the command line");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 }
 
-Status SingleInstance::TryLock(bool* locked) {
+base::Status SingleInstance::TryLock(bool* locked) {
   const std::string lock_name = name_ + ".lock";
   // Without blocking: a FIFO in its place is refused below, never waited on.
-  UniqueFd fd(openat(folder_.get(), lock_name.c_str(),
-                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-  if (!fd.valid()) return PosixError(lock_name, errno);
+  base::UniqueFd fd(openat(folder_.get(), lock_name.c_str(),
+                           O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  if (!fd.valid()) return base::PosixError(lock_name, errno);
   struct stat st;
-  if (fstat(fd.get(), &st) != 0) return PosixError(lock_name, errno);
+  if (fstat(fd.get(), &st) != 0) return base::PosixError(lock_name, errno);
   if (!S_ISREG(st.st_mode) || st.st_uid != geteuid())
-    return Status::NotRegular(lock_name + " is not a file of this user's own");
+    return base::Status::NotRegular(lock_name + " is not a file of this user's own");
   if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
     *locked = true;
   } else if (errno == EWOULDBLOCK) {
     *locked = false;
   } else {
-    return PosixError(lock_name, errno);
+    return base::PosixError(lock_name, errno);
   }
   lock_ = std::move(fd);
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
-Status SingleInstance::Listen() {
+base::Status SingleInstance::Listen() {
   const std::string socket_name = name_ + ".socket";
   // Whatever an instance before left there goes: only this user writes the folder, and
   // only the holder of the lock listens.
   if (unlinkat(folder_.get(), socket_name.c_str(), 0) != 0 && errno != ENOENT)
-    return PosixError(socket_name, errno);
-  UniqueFd fd(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!fd.valid()) return PosixError("socket", errno);
+    return base::PosixError(socket_name, errno);
+  base::UniqueFd fd(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return base::PosixError("socket", errno);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string path = SocketPath();
   path.copy(address.sun_path, sizeof address.sun_path - 1);
   if (bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    return PosixError(socket_name, errno);
-  if (listen(fd.get(), static_cast<int>(kMaxPending)) != 0) return PosixError(socket_name, errno);
+    return base::PosixError(socket_name, errno);
+  if (listen(fd.get(), static_cast<int>(kMaxPending)) != 0)
+    return base::PosixError(socket_name, errno);
   listen_watch_ = g_unix_fd_add(fd.get(), G_IO_IN, &Callbacks::OnAcceptable, this);
   listener_ = std::move(fd);
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
 bool SingleInstance::Send(const std::string& record) {
@@ -229,7 +233,7 @@ bool SingleInstance::Send(const std::string& record) {
   if (fstatat(folder_.get(), (name_ + ".socket").c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISSOCK(st.st_mode))
     return false;
-  UniqueFd fd(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  base::UniqueFd fd(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return false;
   // Connecting waits while the instance's queue is full; never for long.
   const timeval bound{1, 0};
@@ -245,13 +249,13 @@ bool SingleInstance::Send(const std::string& record) {
 }
 
 gboolean SingleInstance::Callbacks::OnAcceptable(int, GIOCondition, gpointer self) noexcept {
-  Guarded("a later start", [self] { static_cast<SingleInstance*>(self)->Accept(); });
+  base::Guarded("a later start", [self] { static_cast<SingleInstance*>(self)->Accept(); });
   return G_SOURCE_CONTINUE;
 }
 
 void SingleInstance::Accept() {
   for (;;) {
-    UniqueFd fd(accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    base::UniqueFd fd(accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd.valid()) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       return;  // none waiting
@@ -271,13 +275,14 @@ gboolean SingleInstance::Callbacks::OnReadable(int, GIOCondition, gpointer data)
   auto* pending = static_cast<Pending*>(data);
   SingleInstance* self = pending->owner;
   std::optional<LaterStart> later;
-  const bool done = Guarded("a later start", true, [&] { return self->Read(*pending, &later); });
+  const bool done =
+      base::Guarded("a later start", true, [&] { return self->Read(*pending, &later); });
   if (!done) return G_SOURCE_CONTINUE;
   pending->watch = 0;  // this source ends with the return below
   self->Drop(*pending);
   // Handed on last: whatever the handler does, the connection is gone already.
   if (later && self->on_later_start_)
-    Guarded("a later start", [&] { self->on_later_start_(*later); });
+    base::Guarded("a later start", [&] { self->on_later_start_(*later); });
   return G_SOURCE_REMOVE;
 }
 
@@ -310,4 +315,4 @@ void SingleInstance::Drop(Pending& pending) {
   pending_.erase(pending.fd.get());  // closes it
 }
 
-}  // namespace platform
+}  // namespace os

@@ -1,4 +1,4 @@
-#include "platform/main_loop.h"
+#include "os/main_loop.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 namespace {
 
 TEST(MainLoopTest, PostedMessagesRunOnTheLoopInOrder) {
-  platform::MainLoop loop;
+  os::MainLoop loop;
   std::vector<int> seen;
   const auto loop_thread = std::this_thread::get_id();
   bool all_on_loop = true;
@@ -30,7 +30,7 @@ TEST(MainLoopTest, PostedMessagesRunOnTheLoopInOrder) {
 }
 
 TEST(MainLoopTest, TimersTickUntilKilledAndCanBeReplaced) {
-  platform::MainLoop loop;
+  os::MainLoop loop;
   int first = 0, second = 0;
   loop.SetTimer(1000, 5, [&] {
     if (++first == 3) loop.KillTimer(1000);
@@ -50,7 +50,7 @@ TEST(MainLoopTest, TimersTickUntilKilledAndCanBeReplaced) {
 }
 
 TEST(MainLoopTest, ATickCanReplaceItsOwnTimerAndKillTheNewOne) {
-  platform::MainLoop loop;
+  os::MainLoop loop;
   int old_ticks = 0, new_ticks = 0;
   loop.SetTimer(7, 1, [&] {
     ++old_ticks;
@@ -67,7 +67,7 @@ TEST(MainLoopTest, ATickCanReplaceItsOwnTimerAndKillTheNewOne) {
 }
 
 TEST(MainLoopTest, WhatAHandlerThrowsStopsNeitherTheLoopNorTheHandlersAfterIt) {
-  platform::MainLoop loop;
+  os::MainLoop loop;
   int ticks = 0;
   std::vector<int> ran;
   loop.SetTimer(1, 1, [&] {
@@ -87,7 +87,7 @@ TEST(MainLoopTest, WhatAHandlerThrowsStopsNeitherTheLoopNorTheHandlersAfterIt) {
 TEST(MainLoopTest, TimersLeftRunningGoWithTheLoop) {
   int ticks = 0;
   {
-    platform::MainLoop loop;
+    os::MainLoop loop;
     loop.SetTimer(1, 1, [&] { ++ticks; });
     loop.SetTimer(2, 1, [&] { loop.Quit(0); });
     loop.Run();

@@ -6,15 +6,15 @@
 // databases of the user's, read and written the same way with or without a display, so
 // the automation interface changes the very entries a desktop session sees (tests point
 // the XDG folders elsewhere).
-#ifndef LUMORA_PLATFORM_SYSTEM_ENTRIES_H_
-#define LUMORA_PLATFORM_SYSTEM_ENTRIES_H_
+#ifndef LUMORA_OS_SYSTEM_ENTRIES_H_
+#define LUMORA_OS_SYSTEM_ENTRIES_H_
 
 #include <string>
 #include <string_view>
 
-#include "platform/status.h"
+#include "base/status.h"
 
-namespace platform {
+namespace os {
 
 // The application that opens a type of document.
 struct FileHandler {
@@ -31,14 +31,14 @@ class SystemEntries {
   // entry cannot carry and for nothing else, NotRegular when a folder stands where the
   // entry goes, or why the entry could not be written or removed (a read-only folder
   // among them). A record that cannot be changed stays as it was.
-  [[nodiscard]] virtual Status SetAutostart(bool enable, const std::string& program) = 0;
+  [[nodiscard]] virtual base::Status SetAutostart(bool enable, const std::string& program) = 0;
   // The default application of files whose names end in |extension| (".sla"). NotFound,
   // and |out| untouched, when the desktop knows no type for such a name, or only guesses
   // one (several types claim the name), or knows no application for that type; NotRegular when one
   // of the desktop's records is not safe to read (a FIFO or a device in its place), Invalid for no
   // name ending.
-  [[nodiscard]] virtual Status FindDefaultHandler(const std::string& extension,
-                                                  FileHandler* out) = 0;
+  [[nodiscard]] virtual base::Status FindDefaultHandler(const std::string& extension,
+                                                        FileHandler* out) = 0;
 };
 
 // The freedesktop records: the XDG autostart entry, and the default application that
@@ -59,6 +59,6 @@ std::string AutostartEntryText(const std::string& program);
 // and '%' doubled. The string escapes of the entry's values come on top of this.
 std::string QuoteExecArgument(std::string_view argument);
 
-}  // namespace platform
+}  // namespace os
 
-#endif  // LUMORA_PLATFORM_SYSTEM_ENTRIES_H_
+#endif  // LUMORA_OS_SYSTEM_ENTRIES_H_

@@ -1,4 +1,4 @@
-#include "platform/system_entries.h"
+#include "os/system_entries.h"
 
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/folders.h"
+#include "base/files.h"
+#include "base/folders.h"
 
-namespace platform {
+namespace os {
 namespace {
 
 // Characters that make an Exec argument need quotation marks.
@@ -43,19 +43,19 @@ bool IsWritablePath(const std::string& path) {
 }
 
 // Makes |folder| and its missing parents, new ones readable by the user alone.
-Status MakeFolders(const std::string& folder) {
-  if (Status made = MakeDirectories(folder, 0700); !made.ok()) return made;
-  if (!IsDirectory(folder)) return Status::NotRegular(folder + " is not a folder");
-  return Status::Ok();
+base::Status MakeFolders(const std::string& folder) {
+  if (base::Status made = base::MakeDirectories(folder, 0700); !made.ok()) return made;
+  if (!base::IsDirectory(folder)) return base::Status::NotRegular(folder + " is not a folder");
+  return base::Status::Ok();
 }
 
 // Fails when |folder| is read-only: no write permission for anyone, which holds even
 // for a user (such as root) whom the system would let write there anyway.
-Status RefuseReadOnlyFolder(const std::string& folder) {
+base::Status RefuseReadOnlyFolder(const std::string& folder) {
   struct stat st;
-  if (stat(folder.c_str(), &st) != 0) return PosixError(folder, errno);
-  if ((st.st_mode & 0222) == 0) return Status::IoError(folder + ": the folder is read-only");
-  return Status::Ok();
+  if (stat(folder.c_str(), &st) != 0) return base::PosixError(folder, errno);
+  if ((st.st_mode & 0222) == 0) return base::Status::IoError(folder + ": the folder is read-only");
+  return base::Status::Ok();
 }
 
 // The folders of a colon-separated XDG list, or |fallback| when it is unset or empty;
@@ -88,36 +88,36 @@ bool SafeToRead(const std::string& path) {
 }
 
 // The refusal of a record that is not safe to read.
-Status Unsafe(const std::string& path) {
-  return Status::NotRegular(path + " is not a regular file of a sane size");
+base::Status Unsafe(const std::string& path) {
+  return base::Status::NotRegular(path + " is not a regular file of a sane size");
 }
 
 // Looks through the desktop entries below |folder| (at most |depth| levels of
 // sub-folders) for one that is not safe to read. More names than |budget| allows count
 // as unsafe too, so that nothing is left unchecked.
-Status EntriesSafeToRead(const std::string& folder, int depth, int* budget) {
+base::Status EntriesSafeToRead(const std::string& folder, int depth, int* budget) {
   g_autoptr(GDir) dir = g_dir_open(folder.c_str(), 0, nullptr);
-  if (!dir) return Status::Ok();
+  if (!dir) return base::Status::Ok();
   while (const gchar* name = g_dir_read_name(dir)) {
     const std::string path = folder + "/" + name;
     if (--*budget < 0 || (g_str_has_suffix(name, ".desktop") && !SafeToRead(path)))
       return Unsafe(path);
-    if (depth > 0 && IsDirectory(path)) {
-      if (Status s = EntriesSafeToRead(path, depth - 1, budget); !s.ok()) return s;
+    if (depth > 0 && base::IsDirectory(path)) {
+      if (base::Status s = EntriesSafeToRead(path, depth - 1, budget); !s.ok()) return s;
     }
   }
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
 // GIO and its MIME database open their files with blocking reads and read them whole:
 // a FIFO or a device in their place would stall the program for good. Every file they
 // may read for a default application is checked first; a failure names the first one
 // that is not safe.
-Status DesktopRecordsSafeToRead() {
+base::Status DesktopRecordsSafeToRead() {
   std::vector<std::string> config = FolderList("XDG_CONFIG_DIRS", "/etc/xdg");
-  config.insert(config.begin(), ConfigHome());
+  config.insert(config.begin(), base::ConfigHome());
   std::vector<std::string> data = FolderList("XDG_DATA_DIRS", "/usr/local/share:/usr/share");
-  data.insert(data.begin(), DataHome());
+  data.insert(data.begin(), base::DataHome());
   std::vector<std::string> lists = {"mimeapps.list"};
   if (const char* desktops = std::getenv("XDG_CURRENT_DESKTOP")) {
     g_auto(GStrv) names = g_strsplit(desktops, ":", -1);
@@ -139,48 +139,51 @@ Status DesktopRecordsSafeToRead() {
     for (const char* name : {"mime.cache", "globs2", "globs", "magic", "aliases", "subclasses",
                              "icons", "generic-icons", "XMLnamespaces", "types"})
       files.push_back(folder + "/mime/" + name);
-    if (Status s = EntriesSafeToRead(applications, 8, &budget); !s.ok()) return s;
+    if (base::Status s = EntriesSafeToRead(applications, 8, &budget); !s.ok()) return s;
   }
   for (const std::string& file : files) {
     if (!SafeToRead(file)) return Unsafe(file);
   }
-  return Status::Ok();
+  return base::Status::Ok();
 }
 
 class XdgEntries : public SystemEntries {
  public:
-  Status SetAutostart(bool enable, const std::string& program) override {
+  base::Status SetAutostart(bool enable, const std::string& program) override {
     const std::string path = AutostartEntryPath();
     const std::string folder = path.substr(0, path.rfind('/'));
     if (!enable) {
       // Only an entry of the program's name goes; a folder of that name stays.
       struct stat st;
       if (lstat(path.c_str(), &st) != 0)
-        return errno == ENOENT ? Status::Ok() : PosixError(path, errno);
-      if (S_ISDIR(st.st_mode)) return Status::NotRegular(path + " is a folder");
-      if (Status s = RefuseReadOnlyFolder(folder); !s.ok()) return s;
-      if (unlink(path.c_str()) != 0) return PosixError(path, errno);
-      return Status::Ok();
+        return errno == ENOENT ? base::Status::Ok() : base::PosixError(path, errno);
+      if (S_ISDIR(st.st_mode)) return base::Status::NotRegular(path + " is a folder");
+      if (base::Status s = RefuseReadOnlyFolder(folder); !s.ok()) return s;
+      if (unlink(path.c_str()) != 0) return base::PosixError(path, errno);
+      return base::Status::Ok();
     }
     const std::string text = AutostartEntryText(program);
     if (text.empty())
-      return Status::Invalid("not an absolute UTF-8 path a desktop entry can name: " + program);
-    if (Status s = MakeFolders(folder); !s.ok()) return s;
+      return base::Status::Invalid("not an absolute UTF-8 path a desktop entry can name: " +
+                                   program);
+    if (base::Status s = MakeFolders(folder); !s.ok()) return s;
     // An entry that already says this is left as it is.
     std::string old;
-    if (ReadRegularFile(path, text.size(), &old).ok() && old == text) return Status::Ok();
-    if (Status s = RefuseReadOnlyFolder(folder); !s.ok()) return s;
+    if (base::ReadRegularFile(path, text.size(), &old).ok() && old == text)
+      return base::Status::Ok();
+    if (base::Status s = RefuseReadOnlyFolder(folder); !s.ok()) return s;
     // Invalid names the program's path alone: a file that cannot be written (a
     // read-only entry among them) is an input or output failure here.
-    Status written = ReplaceFileContents(path, text);
-    if (written.code() == Status::Code::kInvalid) return Status::IoError(written.message());
+    base::Status written = base::ReplaceFileContents(path, text);
+    if (written.code() == base::Status::Code::kInvalid)
+      return base::Status::IoError(written.message());
     return written;
   }
 
-  Status FindDefaultHandler(const std::string& extension, FileHandler* out) override {
+  base::Status FindDefaultHandler(const std::string& extension, FileHandler* out) override {
     if (out == nullptr || extension.empty() || extension.find('/') != std::string::npos)
-      return Status::Invalid("not a file name ending: " + extension);
-    if (Status safe = DesktopRecordsSafeToRead(); !safe.ok()) {
+      return base::Status::Invalid("not a file name ending: " + extension);
+    if (base::Status safe = DesktopRecordsSafeToRead(); !safe.ok()) {
       static bool told = false;
       if (!std::exchange(told, true))
         std::fprintf(stderr, "lumora: not looking up the application for %s files: %s\n",
@@ -194,12 +197,12 @@ class XdgEntries : public SystemEntries {
     gboolean uncertain = FALSE;
     g_autofree gchar* type = g_content_type_guess(name.c_str(), nullptr, 0, &uncertain);
     if (type == nullptr || uncertain || g_content_type_is_unknown(type))
-      return Status::NotFound("no certain type of document for " + name);
+      return base::Status::NotFound("no certain type of document for " + name);
     g_autoptr(GAppInfo) app = g_app_info_get_default_for_type(type, FALSE);
-    if (!app) return Status::NotFound(std::string("no application for ") + type);
+    if (!app) return base::Status::NotFound(std::string("no application for ") + type);
     const char* command = g_app_info_get_commandline(app);
     if (command == nullptr || command[0] == '\0')
-      return Status::NotFound(std::string("no command line for ") + type);
+      return base::Status::NotFound(std::string("no command line for ") + type);
     FileHandler found;
     found.command = command;
     if (G_IS_DESKTOP_APP_INFO(app)) {
@@ -209,7 +212,7 @@ class XdgEntries : public SystemEntries {
       if (icon != nullptr) found.icon = icon;
     }
     *out = std::move(found);
-    return Status::Ok();
+    return base::Status::Ok();
   }
 };
 
@@ -220,7 +223,9 @@ SystemEntries& XdgSystemEntries() {
   return entries;
 }
 
-std::string AutostartEntryPath() { return ConfigHome() + "/autostart/" + kAutostartEntryName; }
+std::string AutostartEntryPath() {
+  return base::ConfigHome() + "/autostart/" + kAutostartEntryName;
+}
 
 std::string QuoteExecArgument(std::string_view argument) {
   std::string out;
@@ -253,4 +258,4 @@ std::string AutostartEntryText(const std::string& program) {
          "Terminal=false\n";
 }
 
-}  // namespace platform
+}  // namespace os

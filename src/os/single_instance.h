@@ -9,8 +9,8 @@
 // not the program's own form, not UTF-8 or holds a zero byte, one from another user, and
 // connections that send nothing are dropped; at most kMaxPending wait at a time, each
 // for at most kPendingMs.
-#ifndef LUMORA_PLATFORM_SINGLE_INSTANCE_H_
-#define LUMORA_PLATFORM_SINGLE_INSTANCE_H_
+#ifndef LUMORA_OS_SINGLE_INSTANCE_H_
+#define LUMORA_OS_SINGLE_INSTANCE_H_
 
 #include <functional>
 #include <map>
@@ -19,10 +19,10 @@
 #include <string>
 #include <string_view>
 
-#include "platform/status.h"
-#include "platform/unique_file.h"
+#include "base/status.h"
+#include "base/unique_file.h"
 
-namespace platform {
+namespace os {
 
 class SingleInstance {
  public:
@@ -48,10 +48,10 @@ class SingleInstance {
   // path of a folder that the user owns and no one else may enter; otherwise
   // |temp_dir| (or /tmp) + "/lumora-UID", made with mode 0700 when missing, which must
   // be such a folder itself and no symbolic link.
-  [[nodiscard]] static Status OpenFolder(const char* runtime_dir, const char* temp_dir,
-                                         UniqueFd* folder);
+  [[nodiscard]] static base::Status OpenFolder(const char* runtime_dir, const char* temp_dir,
+                                               base::UniqueFd* folder);
   // The same with $XDG_RUNTIME_DIR and $TMPDIR.
-  [[nodiscard]] static Status OpenFolder(UniqueFd* folder);
+  [[nodiscard]] static base::Status OpenFolder(base::UniqueFd* folder);
 
   // The name of the instance on the desktop |display| (a display name such as ":0"; the
   // screen of an X display does not count): "lumora-" and the name with every byte but
@@ -68,21 +68,22 @@ class SingleInstance {
   // instance but later starts cannot reach it (the lock file or the socket cannot be
   // used), false when another instance runs and did not take |start| (kInvalid when
   // |start| is too long or not UTF-8, kUnavailable when no one listened in time).
-  [[nodiscard]] Status Claim(UniqueFd folder, const std::string& name, const LaterStart& start,
-                             OnLaterStart on_later_start, bool* first, unsigned wait_ms = 10000);
+  [[nodiscard]] base::Status Claim(base::UniqueFd folder, const std::string& name,
+                                   const LaterStart& start, OnLaterStart on_later_start,
+                                   bool* first, unsigned wait_ms = 10000);
 
  private:
   // A connection not yet read.
   struct Pending {
     SingleInstance* owner;
-    UniqueFd fd;
+    base::UniqueFd fd;
     unsigned watch = 0;
     unsigned timeout = 0;
   };
 
   // Takes the lock when it is free: true then.
-  [[nodiscard]] Status TryLock(bool* locked);
-  [[nodiscard]] Status Listen();
+  [[nodiscard]] base::Status TryLock(bool* locked);
+  [[nodiscard]] base::Status Listen();
   // Sends |record| to the instance that listens: false when no one does (yet).
   [[nodiscard]] bool Send(const std::string& record);
   std::string SocketPath() const;
@@ -96,15 +97,15 @@ class SingleInstance {
   // Closes |pending| and forgets it.
   void Drop(Pending& pending);
 
-  UniqueFd folder_;
+  base::UniqueFd folder_;
   std::string name_;
-  UniqueFd lock_;
-  UniqueFd listener_;
+  base::UniqueFd lock_;
+  base::UniqueFd listener_;
   unsigned listen_watch_ = 0;
   OnLaterStart on_later_start_;
   std::map<int, std::unique_ptr<Pending>> pending_;  // by descriptor
 };
 
-}  // namespace platform
+}  // namespace os
 
-#endif  // LUMORA_PLATFORM_SINGLE_INSTANCE_H_
+#endif  // LUMORA_OS_SINGLE_INSTANCE_H_

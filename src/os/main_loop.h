@@ -1,8 +1,8 @@
 // The main loop of the user-interface thread, on GLib: the modal loop of the main
 // window, its timers (with ids, as the window code names them), a thread-safe queue of
 // posted messages drained on the loop, and the monotonic tick count.
-#ifndef LUMORA_PLATFORM_MAIN_LOOP_H_
-#define LUMORA_PLATFORM_MAIN_LOOP_H_
+#ifndef LUMORA_OS_MAIN_LOOP_H_
+#define LUMORA_OS_MAIN_LOOP_H_
 
 #include <cstdint>
 #include <deque>
@@ -13,7 +13,7 @@
 
 typedef struct _GMainLoop GMainLoop;
 
-namespace platform {
+namespace os {
 
 class MainLoop {
  public:
@@ -64,6 +64,6 @@ class MainLoop {
   bool wake_pending_ = false;
 };
 
-}  // namespace platform
+}  // namespace os
 
-#endif  // LUMORA_PLATFORM_MAIN_LOOP_H_
+#endif  // LUMORA_OS_MAIN_LOOP_H_

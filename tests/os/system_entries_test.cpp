@@ -1,7 +1,7 @@
 // The freedesktop records through GIO, in a desktop of the test's own: the autostart
 // entry written, validated and read back as the desktop would start it, and the default
 // applications of .sla and .slr files found through the test's MIME database.
-#include "platform/system_entries.h"
+#include "os/system_entries.h"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -79,9 +79,9 @@ bool Validates(const std::string& path) {
 TEST(AutostartEntryTest, StartsTheProgramByItsFullPathInItsFolder) {
   TempDir config;
   setenv("XDG_CONFIG_HOME", (config / "not yet/there").c_str(), 1);
-  platform::SystemEntries& entries = platform::XdgSystemEntries();
+  os::SystemEntries& entries = os::XdgSystemEntries();
   const std::string entry = config / "not yet/there/autostart/VellariShelf.desktop";
-  ASSERT_EQ(platform::AutostartEntryPath(), entry);
+  ASSERT_EQ(os::AutostartEntryPath(), entry);
   // Paths with every kind of character the Exec value must quote or escape.
   for (const std::string program :
        {"/opt/lumora/lumora", "/opt/my shelf/lumora", "/opt/a\"b'c/$HOME`x`/l\\u;m|o&r*a?",
@@ -110,7 +110,7 @@ TEST(AutostartEntryTest, StartsTheProgramByItsFullPathInItsFolder) {
 TEST(AutostartEntryTest, RefusesWhatCannotBeWrittenAndKeepsWhatIsNotItsOwn) {
   TempDir config;
   setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-  platform::SystemEntries& entries = platform::XdgSystemEntries();
+  os::SystemEntries& entries = os::XdgSystemEntries();
   const std::string entry = config / "autostart/VellariShelf.desktop";
   // A path that a desktop entry cannot carry: not UTF-8, a control character, relative.
   EXPECT_FALSE(entries.SetAutostart(true, "/opt/\xB6\xC1/lumora"));
@@ -171,15 +171,15 @@ TEST(DefaultHandlerTest, TheDefaultApplicationOfTheTypeOfTheFileName) {
   desktop.SetDefaults(std::string(TestDesktop::kSlaType) + "=test-reader.desktop;\n" + kUserClaim +
                       "=claim-reader.desktop;\n" + kSystemClaim + "=claim-reader.desktop;\n");
 
-  platform::FileHandler handler;
-  ASSERT_TRUE(platform::XdgSystemEntries().FindDefaultHandler(".sla", &handler));
+  os::FileHandler handler;
+  ASSERT_TRUE(os::XdgSystemEntries().FindDefaultHandler(".sla", &handler));
   EXPECT_EQ(handler.command, "\"" + reader + "\" --view %f");
   EXPECT_EQ(handler.icon, desktop.root() / "icons/reader.png");
   // .slr has a type but no application; .zzz has no type at all.
-  platform::FileHandler none{"untouched", "untouched"};
-  EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler(".slr", &none));
-  EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler(".zzz", &none));
-  EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler("", &none));
+  os::FileHandler none{"untouched", "untouched"};
+  EXPECT_FALSE(os::XdgSystemEntries().FindDefaultHandler(".slr", &none));
+  EXPECT_FALSE(os::XdgSystemEntries().FindDefaultHandler(".zzz", &none));
+  EXPECT_FALSE(os::XdgSystemEntries().FindDefaultHandler("", &none));
   EXPECT_EQ(none.command, "untouched");
 
   // The type of a .slx file is only a guess: no application, although each type has one.
@@ -188,7 +188,7 @@ TEST(DefaultHandlerTest, TheDefaultApplicationOfTheTypeOfTheFileName) {
     EXPECT_NE(app, nullptr) << type;
     if (app != nullptr) g_object_unref(app);
   }
-  EXPECT_FALSE(platform::XdgSystemEntries().FindDefaultHandler(".slx", &none));
+  EXPECT_FALSE(os::XdgSystemEntries().FindDefaultHandler(".slx", &none));
   EXPECT_EQ(none.command, "untouched");
 }
 
