@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <random>
 
-#include "../library/catalogue_text.h"
+#include "../library/shelf_fixture.h"
 #include "../support/rename_counter.h"
 #include "library/shelf_names.h"
 
@@ -50,23 +50,7 @@ std::vector<std::string> ImportFiles(const TempDir& root) {
   return contents;
 }
 
-class PurchasedImportTest : public ::testing::Test {
- protected:
-  PurchasedImportTest()
-      : folders_(dir_ / "data/", dir_ / "prog/"), shelf_(dir_ / "prog/me/me.xml") {
-    dir_.MakeDir("prog/me");
-    EXPECT_TRUE(CreateUserShelf(shelf_));
-    dir_.Write("data/public/book/book1.xml",
-               CatalogueXml(GroupXml("b2", ItemXml("x", "in b2")) +
-                            GroupXml("b1", ItemXml("x", "in b1") + ItemXml("y", "why"))));
-  }
-  std::string Book() const { return folders_.Path(Catalogue::kBooks); }
-  std::vector<std::string> Shelf() const { return ListItems(shelf_); }
-
-  TempDir dir_;
-  CatalogueFolders folders_;
-  std::string shelf_;
-};
+class PurchasedImportTest : public library::ShelfFixture {};
 
 TEST(PurchasedListTest, CompleteEntriesAreReadAndOthersSkipped) {
   const std::string reply = "<r Code=\"0\"><i PID=\"p1\" BigClass=\"" + Gb("图书") +

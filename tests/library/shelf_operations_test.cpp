@@ -4,30 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "catalogue_text.h"
 #include "library/shelf_names.h"
+#include "shelf_fixture.h"
 
 namespace library {
 
 namespace {
 
-class ShelfOperationsTest : public ::testing::Test {
- protected:
-  ShelfOperationsTest()
-      : folders_(dir_ / "data/", dir_ / "prog/"), shelf_(dir_ / "prog/me/me.xml") {
-    dir_.MakeDir("prog/me");
-    EXPECT_TRUE(CreateUserShelf(shelf_));
-    dir_.Write("data/public/book/book1.xml",
-               CatalogueXml(GroupXml("b2", ItemXml("x", "in b2")) +
-                            GroupXml("b1", ItemXml("x", "in b1") + ItemXml("y", "why"))));
-  }
-  std::string Book() const { return folders_.Path(Catalogue::kBooks); }
-  std::vector<std::string> Shelf() const { return ListItems(shelf_); }
-
-  TempDir dir_;
-  CatalogueFolders folders_;
-  std::string shelf_;
-};
+class ShelfOperationsTest : public ShelfFixture {};
 
 TEST_F(ShelfOperationsTest, AnItemIsCopiedOnceAndBothFilesAreRewritten) {
   EXPECT_EQ(CopyItemToGroup(Book(), "b1", "y", shelf_, shelf_names::Favourites()), 1);
