@@ -95,7 +95,7 @@ int Run(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
-  vendor::VendorServer server({root.get(), options.faults});
+  vendor::VendorServer server({root.get(), options.faults, options.opds});
   if (!options.tls_cert.empty()) {
     if (const base::Status tls = server.UseTls(options.tls_cert, options.tls_key); !tls.ok())
       return Fail(tls.message(), 1);
