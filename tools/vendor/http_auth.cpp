@@ -2,7 +2,9 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <random>
@@ -99,18 +101,20 @@ HttpAuth::HttpAuth() {
   for (int i = 0; i < 8; ++i) secret_ += std::to_string(random());
 }
 
-std::string HttpAuth::NewNonce(std::int64_t now) const {
-  const std::string time = std::to_string(now);
-  return time + "-" + Hash(G_CHECKSUM_SHA256, secret_ + ":" + time).substr(0, 32);
+std::string HttpAuth::NewNonce(std::int64_t now, std::uint64_t serial) const {
+  const std::string text = std::to_string(now) + "-" + std::to_string(serial);
+  return text + "-" + Hash(G_CHECKSUM_SHA256, secret_ + ":" + text).substr(0, 32);
 }
 
 HttpAuth::NonceState HttpAuth::UseNonce(const std::string& nonce, std::uint32_t count) {
-  const std::size_t dash = nonce.find('-');
+  // "TIME-SERIAL-MAC"
   std::int64_t issued = 0;
-  if (dash == std::string::npos) return NonceState::kBad;
-  const auto [end, error] = std::from_chars(nonce.data(), nonce.data() + dash, issued);
-  if (error != std::errc() || end != nonce.data() + dash || NewNonce(issued) != nonce)
-    return NonceState::kBad;
+  std::uint64_t serial = 0;
+  const char* const end = nonce.data() + nonce.size();
+  const auto [time_end, time_error] = std::from_chars(nonce.data(), end, issued);
+  if (time_error != std::errc() || time_end == end || *time_end != '-') return NonceState::kBad;
+  const auto [serial_end, serial_error] = std::from_chars(time_end + 1, end, serial);
+  if (serial_error != std::errc() || NewNonce(issued, serial) != nonce) return NonceState::kBad;
   const std::int64_t now = std::time(nullptr);
   if (now - issued > kNonceLifetime || issued > now) return NonceState::kStale;
   std::lock_guard lock(mutex_);
@@ -179,7 +183,7 @@ bool HttpAuth::Check(AuthScheme scheme, const AuthRequest& request,
   }
   bool stale = false;
   if (CheckDigest(scheme, request, accounts, &stale)) return true;
-  const std::string nonce = NewNonce(std::time(nullptr));
+  const std::string nonce = NewNonce(std::time(nullptr), serial_.fetch_add(1));
   const auto challenge = [&](const char* algorithm) {
     return std::string("Digest realm=\"") + kAuthRealm +
            "\", qop=\"auth\", algorithm=" + algorithm + ", nonce=\"" + nonce + "\"" +

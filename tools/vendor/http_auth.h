@@ -4,6 +4,7 @@
 #ifndef LUMORA_TOOLS_VENDOR_HTTP_AUTH_H_
 #define LUMORA_TOOLS_VENDOR_HTTP_AUTH_H_
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -42,7 +43,8 @@ class HttpAuth {
 
  private:
   enum class NonceState { kBad, kStale, kFresh };
-  std::string NewNonce(std::int64_t now) const;
+  // A nonce made at |now| (seconds since 1970), unique by |serial|, signed with the secret.
+  std::string NewNonce(std::int64_t now, std::uint64_t serial) const;
   // Whether |nonce| is one of ours and still fresh; a fresh one's |count| must be higher
   // than any count it was used with before.
   NonceState UseNonce(const std::string& nonce, std::uint32_t count);
@@ -50,6 +52,7 @@ class HttpAuth {
                    const std::vector<Account>& accounts, bool* stale);
 
   std::string secret_;  // random, for the service's lifetime: signs the nonces
+  std::atomic<std::uint64_t> serial_{0};
   std::mutex mutex_;
   std::map<std::string, std::uint32_t> counts_;  // fresh nonce -> highest count used
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <ctime>
 #include <vector>
 
@@ -15,7 +16,7 @@ constexpr char kAcquisitionType[] = "application/atom+xml;profile=opds-catalog;k
 constexpr char kSearchType[] = "application/opensearchdescription+xml";
 constexpr std::uint64_t kSmallestBook = 4096;
 // Entries of the huge feed, all on one page: about 40 MiB.
-constexpr std::uint64_t kHugeEntries = 45000;
+constexpr std::uint64_t kHugeEntries = 60000;
 // Elements nested in the deep feed.
 constexpr int kDeepLevels = 100000;
 // Pages of the endless loop: the last links back to the first.
