@@ -1,8 +1,10 @@
 // lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE]
 //               [--tls-cert FILE --tls-key FILE] [--fault PREFIX=SWITCH]...
+//               [--opds-entries N] [--opds-page-size N] [--opds-book-max BYTES]
 //
 // The local vendor service: plays the vendor's web servers for the Lumora client (login,
-// purchased list, catalogues, server list, updates and items) from a data folder.
+// purchased list, catalogues, server list, updates and items) from a data folder, and
+// serves OPDS catalogues of its own making.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <pthread.h>

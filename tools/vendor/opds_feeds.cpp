@@ -377,7 +377,8 @@ OpdsReply Catalogue::Answer(std::string_view rest, std::string_view query) const
   std::uint64_t page = 1;
   if (const std::optional<std::string> text = FindParam(params, "page")) {
     const std::optional<std::uint64_t> number = Number(*text);
-    if (!number) return NotFound();
+    // Pages past a billion are none, so that no page's first entry overflows.
+    if (!number || *number > 1'000'000'000) return NotFound();
     page = *number;
   }
   if (rest.empty() || rest == "/") return Root();
