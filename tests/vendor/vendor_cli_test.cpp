@@ -46,6 +46,8 @@ TEST(VendorCommandLine, BadOptionsAreNamedOnStandardErrorWithCode2) {
       {{"--root", root.path(), "extra"}, "extra operand 'extra'"},
       {{"--root", root.path(), "--fault", "/x=redirect:"}, "fault switch 'redirect:'"},
       {{"--root", root.path(), "--tls-cert", "c.pem"}, "--tls-cert and --tls-key go together"},
+      {{"--root", root.path(), "--opds-page-size", "0"}, "--opds-page-size '0' is not a number"},
+      {{"--root", root.path(), "--opds-pages", "2"}, "unrecognized option '--opds-pages'"},
   };
   for (const auto& [args, message] : cases) {
     VendorRun run = RunVendor(args);

@@ -54,6 +54,8 @@ Status ParseFaultRule(std::string_view text, FaultRule* rule) {
     parsed.kind = FaultKind::kNoRanges;
   } else if (kind == "changing") {
     parsed.kind = FaultKind::kChanging;
+  } else if (kind == "resized") {
+    parsed.kind = FaultKind::kResized;
   } else if (kind.starts_with("redirect:")) {
     parsed.kind = FaultKind::kRedirect;
     parsed.location = std::string(kind.substr(9));
@@ -67,7 +69,7 @@ Status ParseFaultRule(std::string_view text, FaultRule* rule) {
     return Status::Invalid(
         "fault switch '" + std::string(kind) +
         "' is none of status:CODE (200-599), no-length, slow:BYTES:MS, drop:BYTES, hang, "
-        "no-ranges, changing, redirect:URL");
+        "no-ranges, changing, redirect:URL, resized");
   *rule = std::move(parsed);
   return Status::Ok();
 }

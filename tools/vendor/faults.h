@@ -24,6 +24,7 @@ enum class FaultKind {
   kChanging,  // every answer a new version of the file: validators of its own, each body
               // byte XORed with the version's number (1, 2, ... modulo 256)
   kRedirect,  // answer "302 Found" with the Location |location|
+  kResized,   // generated books at other lengths than their feeds announce
 };
 
 struct FaultRule {
@@ -37,7 +38,7 @@ struct FaultRule {
 
 // Parses "PREFIX=SWITCH", SWITCH being "status:CODE" (200 to 599), "no-length",
 // "slow:BYTES:MS" (BYTES from 1, MS from 0 to 60000), "drop:BYTES", "hang", "no-ranges",
-// "changing" or "redirect:URL" (a URL without "="). The prefix
+// "changing", "redirect:URL" (a URL without "=") or "resized". The prefix
 // is what stands before the last "=" and must start with "/". Invalid, saying why, for
 // anything else; |rule| is then untouched.
 [[nodiscard]] base::Status ParseFaultRule(std::string_view text, FaultRule* rule);

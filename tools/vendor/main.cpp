@@ -1,8 +1,10 @@
 // lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE]
 //               [--tls-cert FILE --tls-key FILE] [--fault PREFIX=SWITCH]...
+//               [--opds-entries N] [--opds-page-size N] [--opds-book-max BYTES]
 //
 // The local vendor service: plays the vendor's web servers for the Lumora client (login,
-// purchased list, catalogues, server list, updates and items) from a data folder.
+// purchased list, catalogues, server list, updates and items) from a data folder, and
+// serves OPDS catalogues of its own making.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <pthread.h>
@@ -95,7 +97,7 @@ int Run(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
-  vendor::VendorServer server({root.get(), options.faults});
+  vendor::VendorServer server({root.get(), options.faults, options.opds});
   if (!options.tls_cert.empty()) {
     if (const base::Status tls = server.UseTls(options.tls_cert, options.tls_key); !tls.ok())
       return Fail(tls.message(), 1);

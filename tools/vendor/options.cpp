@@ -12,9 +12,11 @@ std::string VersionText() { return "lumora-vendor " LUMORA_VERSION "\n"; }
 std::string UsageText() {
   return "Usage: lumora-vendor --root DIR [--port N] [--bind ADDR] [--log FILE]\n"
          "                     [--tls-cert FILE --tls-key FILE] [--fault PREFIX=SWITCH]...\n"
+         "                     [--opds-entries N] [--opds-page-size N] [--opds-book-max BYTES]\n"
          "\n"
          "Plays the vendor's web servers for the Lumora client: login, the list of\n"
-         "purchases and the files of DIR (catalogues, server list, updates, items).\n"
+         "purchases and the files of DIR (catalogues, server list, updates, items);\n"
+         "and OPDS catalogues of its own making under /opds/.\n"
          "\n"
          "  --root DIR       the data folder (accounts.txt, purchases.txt, faults.txt and\n"
          "                   the files served)\n"
@@ -36,8 +38,15 @@ std::string UsageText() {
          "                     changing        files change between requests: new\n"
          "                                     validators and bytes each time\n"
          "                     redirect:URL    answer 302 Found to URL (no \"=\" in it)\n"
+         "                     resized         OPDS books longer or shorter than their\n"
+         "                                     feeds announce\n"
          "                   (repeatable; the first matching switch applies, then those of\n"
          "                   DIR/faults.txt)\n"
+         "  --opds-entries N the books of the OPDS catalogue (default 5000)\n"
+         "  --opds-page-size N\n"
+         "                   entries a page of its feeds (default 50)\n"
+         "  --opds-book-max BYTES\n"
+         "                   the largest of its book files (default 65536)\n"
          "  -h, --help       print this text and exit\n"
          "  --version        print the version and exit\n"
          "\n"
@@ -69,7 +78,8 @@ Status ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     if (!arg.starts_with("-")) return Status::Invalid("extra operand '" + std::string(arg) + "'");
     if (name != "--root" && name != "--port" && name != "--bind" && name != "--log" &&
-        name != "--fault" && name != "--tls-cert" && name != "--tls-key") {
+        name != "--fault" && name != "--tls-cert" && name != "--tls-key" &&
+        !name.starts_with("--opds-")) {
       return Status::Invalid("unrecognized option '" + std::string(arg) + "'");
     }
     if (!has_value) {
@@ -101,6 +111,31 @@ Status ParseOptions(int argc, const char* const* argv, Options* options) {
     } else if (name == "--tls-cert" || name == "--tls-key") {
       if (value.empty()) return Status::Invalid(std::string(name) + " needs a file name");
       (name == "--tls-cert" ? parsed.tls_cert : parsed.tls_key) = std::string(value);
+    } else if (name.starts_with("--opds-")) {
+      struct Count {
+        const char* name;
+        std::uint64_t low, high;
+        std::uint64_t OpdsOptions::*field;
+      };
+      static constexpr Count kCounts[] = {
+          {"--opds-entries", 0, 10'000'000, &OpdsOptions::entries},
+          {"--opds-page-size", 1, 10'000, &OpdsOptions::page_size},
+          {"--opds-book-max", 1, std::uint64_t{1} << 32, &OpdsOptions::book_max}};
+      const Count* count = nullptr;
+      for (const Count& c : kCounts) {
+        if (name == c.name) count = &c;
+      }
+      if (count == nullptr)
+        return Status::Invalid("unrecognized option '" + std::string(arg) + "'");
+      std::uint64_t number = 0;
+      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+      if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
+          number < count->low || number > count->high) {
+        return Status::Invalid(std::string(name) + " '" + std::string(value) +
+                               "' is not a number from " + std::to_string(count->low) + " to " +
+                               std::to_string(count->high));
+      }
+      parsed.opds.*(count->field) = number;
     } else if (name == "--log") {
       if (value.empty()) {
         return Status::Invalid("--log needs a file name");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "opds_feeds.h"
 
 namespace vendor {
 
@@ -19,6 +20,7 @@ struct Options {
   std::string log_path;           // empty: requests are not recorded
   std::string tls_cert, tls_key;  // both or neither: https with them
   std::vector<FaultRule> faults;
+  OpdsOptions opds;
   bool help = false;
   bool version = false;
 };

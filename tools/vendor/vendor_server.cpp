@@ -3,6 +3,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <ctime>
+#include <functional>
 #include <memory>
 
 #include "accounts.h"
@@ -132,6 +135,58 @@ void SetPlain(httplib::Response& response, int status) {
   response.set_content(std::to_string(status) + " " + ReasonPhrase(status) + "\n", "text/plain");
 }
 
+// Reads up to |size| bytes of a body from |offset| into |data|; the count read, 0 or
+// less when the body ends early.
+using BodyReader = std::function<ssize_t(std::uint64_t offset, char* data, std::size_t size)>;
+
+// Answers with a body of |size| bytes that |read| gives piece by piece, never whole in
+// memory: whole, or the one range |request| asks (unless |ranges| is false), under
+// |validators|.
+void SendBody(const httplib::Request& request, httplib::Response& response, std::uint64_t size,
+              const std::string& content_type, const Validators& validators, bool ranges,
+              BodyReader read) {
+  response.set_header("ETag", validators.etag);
+  response.set_header("Last-Modified", validators.last_modified);
+  if (ranges) response.set_header("Accept-Ranges", "bytes");
+  RangePlan plan;
+  if (ranges) {
+    plan = PlanRange(request.get_header_value("Range"), request.get_header_value("If-Range"), size,
+                     validators);
+  }
+  if (plan.kind == RangePlan::kUnsatisfiable) {
+    SetPlain(response, 416);
+    response.set_header("Content-Range", "bytes */" + std::to_string(size));
+    return;
+  }
+  std::uint64_t first = 0, length = size;
+  if (plan.kind == RangePlan::kPart) {
+    first = plan.first;
+    length = plan.last - plan.first + 1;
+    response.status = 206;
+    response.set_header("Content-Range", "bytes " + std::to_string(plan.first) + "-" +
+                                             std::to_string(plan.last) + "/" +
+                                             std::to_string(size));
+  }
+  response.set_content_provider(
+      static_cast<std::size_t>(length), content_type,
+      [read = std::move(read), first](std::size_t offset, std::size_t length,
+                                      httplib::DataSink& sink) {
+        std::string piece(std::min(length, kFilePieceSize), '\0');
+        const ssize_t n = read(first + offset, piece.data(), piece.size());
+        // A body that ended early (a file that shrank while it was sent) ends the connection.
+        if (n <= 0) return false;
+        return sink.write(piece.data(), static_cast<std::size_t>(n));
+      });
+}
+
+// Whether |host| (a request's Host header) is a plain host[:port], fit to be put in a URL.
+bool IsPlainHost(std::string_view host) {
+  return !host.empty() && host.size() <= 255 &&
+         host.find_first_not_of(
+             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+             ".-:[]") == std::string_view::npos;
+}
+
 }  // namespace
 
 VendorServer::VendorServer(ServiceConfig config) : config_(std::move(config)) {
@@ -252,7 +307,63 @@ void VendorServer::Route(const httplib::Request& request, httplib::Response& res
                          kReplyContentType);
     return;
   }
+  if (ServeOpds(target, request, response)) return;
   ServeFile(target.path, request, response);
+}
+
+bool VendorServer::ServeOpds(const Target& target, const httplib::Request& request,
+                             httplib::Response& response) {
+  struct Catalogue {
+    const char* base;
+    std::optional<AuthScheme> scheme;
+  };
+  static const Catalogue kCatalogues[] = {{"/opds", std::nullopt},
+                                          {"/opds-basic", AuthScheme::kBasic},
+                                          {"/opds-digest", AuthScheme::kDigest},
+                                          {"/opds-digest-md5", AuthScheme::kDigestMd5}};
+  const std::string_view path = target.path;
+  for (const Catalogue& catalogue : kCatalogues) {
+    const std::string_view rest = path.starts_with(catalogue.base)
+                                      ? path.substr(std::strlen(catalogue.base))
+                                      : std::string_view("-");
+    if (!rest.empty() && rest.front() != '/') continue;
+    std::vector<std::string> challenges;
+    if (catalogue.scheme &&
+        !auth_.Check(*catalogue.scheme,
+                     {request.method, request.target, request.get_header_value("Authorization")},
+                     LoadShopData(config_.root).accounts, &challenges)) {
+      SetPlain(response, 401);
+      for (const std::string& challenge : challenges)
+        response.set_header("WWW-Authenticate", challenge);
+      return true;
+    }
+    const std::string host = request.get_header_value("Host");
+    const std::string origin = IsPlainHost(host) ? (tls_ ? "https://" : "http://") + host : "";
+    const std::optional<FaultRule> fault = FaultFor(request.target);
+    const OpdsReply reply = OpdsAnswer(config_.opds, catalogue.base, rest, target.query, origin,
+                                       fault && fault->kind == FaultKind::kResized);
+    if (!reply.book) {
+      response.status = reply.status;
+      response.set_content(reply.body, reply.content_type);
+      return true;
+    }
+    // A generated book's validators: those of a file of its size, dated by its number.
+    struct stat st {};
+    st.st_size = static_cast<off_t>(reply.book->size);
+    st.st_mtim.tv_sec = 1704067200 + static_cast<std::time_t>(reply.book->number % 100000000);
+    st.st_mtim.tv_nsec = reply.book->format;
+    SendBody(request, response, reply.book->size, reply.book->content_type, ValidatorsOf(st, 0),
+             !fault || fault->kind != FaultKind::kNoRanges,
+             [book = *reply.book](std::uint64_t offset, char* data, std::size_t size) -> ssize_t {
+               if (offset >= book.size) return 0;
+               const auto n =
+                   static_cast<std::size_t>(std::min<std::uint64_t>(size, book.size - offset));
+               book.Read(offset, data, n);
+               return static_cast<ssize_t>(n);
+             });
+    return true;
+  }
+  return false;
 }
 
 std::optional<FaultRule> VendorServer::FaultFor(std::string_view target) const {
@@ -276,44 +387,15 @@ void VendorServer::ServeFile(const std::string& raw_path, const httplib::Request
   const std::uint64_t version =
       fault && fault->kind == FaultKind::kChanging ? versions_.fetch_add(1) + 1 : 0;
   const auto mask = static_cast<unsigned char>(version & 0xFF);
-  const Validators validators = ValidatorsOf(file.st, version);
-  response.set_header("ETag", validators.etag);
-  response.set_header("Last-Modified", validators.last_modified);
-  if (ranges) response.set_header("Accept-Ranges", "bytes");
-  RangePlan plan;
-  if (ranges) {
-    plan = PlanRange(request.get_header_value("Range"), request.get_header_value("If-Range"),
-                     file.size, validators);
-  }
-  if (plan.kind == RangePlan::kUnsatisfiable) {
-    SetPlain(response, 416);
-    response.set_header("Content-Range", "bytes */" + std::to_string(file.size));
-    return;
-  }
-  std::uint64_t first = 0, length = file.size;
-  if (plan.kind == RangePlan::kPart) {
-    first = plan.first;
-    length = plan.last - plan.first + 1;
-    response.status = 206;
-    response.set_header("Content-Range", "bytes " + std::to_string(plan.first) + "-" +
-                                             std::to_string(plan.last) + "/" +
-                                             std::to_string(file.size));
-  }
   auto fd = std::make_shared<base::UniqueFd>(std::move(file.fd));
-  // Sent piece by piece from the open file, never read whole into memory.
-  response.set_content_provider(
-      static_cast<std::size_t>(length), file.content_type,
-      [fd, first, mask](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-        std::string piece(std::min(length, kFilePieceSize), '\0');
-        ssize_t n =
-            ::pread(fd->get(), piece.data(), piece.size(), static_cast<off_t>(first + offset));
-        // A file that shrank while it was sent ends the connection.
-        if (n <= 0) return false;
-        if (mask != 0) {
-          for (char& c : piece) c = static_cast<char>(c ^ mask);
-        }
-        return sink.write(piece.data(), static_cast<std::size_t>(n));
-      });
+  SendBody(request, response, file.size, file.content_type, ValidatorsOf(file.st, version), ranges,
+           [fd, mask](std::uint64_t offset, char* data, std::size_t size) {
+             const ssize_t n = ::pread(fd->get(), data, size, static_cast<off_t>(offset));
+             if (mask != 0) {
+               for (ssize_t i = 0; i < n; ++i) data[i] = static_cast<char>(data[i] ^ mask);
+             }
+             return n;
+           });
 }
 
 }  // namespace vendor

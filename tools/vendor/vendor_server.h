@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "faults.h"
+#include "http_auth.h"
 #include "net/tls.h"
+#include "opds_feeds.h"
+#include "query.h"
 #include "request_log.h"
 
 namespace vendor {
@@ -22,6 +25,7 @@ class Connection;
 struct ServiceConfig {
   std::string root;               // canonical absolute name of the data folder
   std::vector<FaultRule> faults;  // from the command line, before those of faults.txt
+  OpdsOptions opds;
 };
 
 class VendorServer : public httplib::Server {
@@ -47,12 +51,17 @@ class VendorServer : public httplib::Server {
   // The file |raw_path| names, whole or the range |request| asks, with its validators.
   void ServeFile(const std::string& raw_path, const httplib::Request& request,
                  httplib::Response& response);
+  // The OPDS catalogues below "/opds" (and their copies behind Basic and Digest
+  // authentication); false for a path outside them.
+  bool ServeOpds(const Target& target, const httplib::Request& request,
+                 httplib::Response& response);
   // The fault switch for a request |target|: the command line's first, then faults.txt's.
   std::optional<FaultRule> FaultFor(std::string_view target) const;
 
   ServiceConfig config_;
   RequestLog log_;
   net::SslContext tls_;  // none: plain http
+  HttpAuth auth_;
   std::atomic<bool> stopping_{false};
   // The versions served of changing files (FaultKind::kChanging).
   std::atomic<std::uint64_t> versions_{0};
