@@ -62,6 +62,13 @@ bool SetUpEasy(CURL* h, CURLU* parsed, bool secure, TransferRun& t) {
                    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t) == CURLE_OK;
   if (!set) return false;
+  // Both kinds of HTTP authentication are offered, so curl first asks without and then
+  // answers the kind the server's 401 names; a redirect to another host gets nothing.
+  if (t.user != nullptr &&
+      (curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST) != CURLE_OK ||
+       curl_easy_setopt(h, CURLOPT_USERNAME, t.user->c_str()) != CURLE_OK ||
+       curl_easy_setopt(h, CURLOPT_PASSWORD, t.password->c_str()) != CURLE_OK))
+    return false;
   // The trust store of the environment, as OpenSSL itself takes it; libcurl does not
   // read these by itself.
   const std::string trust_file = TrustFile(), trust_folder = TrustFolder();

@@ -235,6 +235,10 @@ void CInetFile::Run() {
   t.kind = kind;
   t.id = id_;
   t.stall_limit = std::chrono::milliseconds(std::max(stall_timeout_ms, 1));
+  if (!user.empty()) {
+    t.user = &user;
+    t.password = &password;
+  }
   // Anything thrown ends the transfer as a failure of the HTTP layer.
   const int result = Guarded("a transfer", int{kInternetError}, [&] { return Fetch(t, url); });
   // Every byte counted is reported before the run ends (a cancelled one's too), and

@@ -130,6 +130,11 @@ class CInetFile : public CNuvexThread {
   void set_expected_length(std::uint32_t length) { expected_length_.store(length); }
   // A transfer that receives nothing for this long fails with kInternetError.
   int stall_timeout_ms = 60000;
+  // With a user name: sent only to a server that asks for it (a 401 naming Basic or
+  // Digest, HTTP's own authentication), and never to another host a redirect leads to.
+  // A 401 that remains ends the transfer with kNotFound, like any other status.
+  std::string user;
+  std::string password;
 
   // Owner data, carried for the owner only.
   std::string file_name;

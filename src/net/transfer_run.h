@@ -32,6 +32,9 @@ struct TransferRun {
   int kind = 0;
   std::uint64_t id = 0;
   std::chrono::milliseconds stall_limit{0};
+  // HTTP authentication (CInetFile::user); no user: none.
+  const std::string* user = nullptr;
+  const std::string* password = nullptr;
   bool make_folders = false;
   std::uint64_t body_limit = 0;           // 0: none
   std::vector<std::string> made_folders;  // outermost first

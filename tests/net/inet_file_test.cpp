@@ -905,3 +905,34 @@ TEST_F(ResumeTest, HostileTargetsAndPlantedFilesNeverReachAnythingElse) {
   auto fifo = MakeResumable();
   EXPECT_EQ(Run(*fifo), CInetFile::kCannotCreate);
 }
+
+TEST_F(InetFileTest, AUserNameAnswersBasicAndDigestOnlyWhenTheServerAsks) {
+  root_.Write("accounts.txt", "reader\tsecret\tU100\n");
+  Start();
+  auto open = Make(Url("/opds/files/3.epub"), CInetFile::kServerList);
+  ASSERT_EQ(Run(*open), CInetFile::kSuccess);
+  const std::string book = out_.Read("item.bin");
+  ASSERT_FALSE(book.empty());
+  // Asked for nothing, the name is never sent.
+  open->user = "reader";
+  open->password = "secret";
+  ASSERT_EQ(Run(*open), CInetFile::kSuccess);
+  EXPECT_EQ(log_.Read("requests.log").find("Authorization"), std::string::npos);
+
+  for (const std::string prefix : {"/opds-basic", "/opds-digest", "/opds-digest-md5"}) {
+    for (const std::string password : {"secret", "wrong", ""}) {
+      fs::remove(Target());
+      auto transfer = Make(Url(prefix + "/files/3.epub"), CInetFile::kServerList);
+      if (!password.empty()) {
+        transfer->user = "reader";
+        transfer->password = password;
+      }
+      const bool right = password == "secret";
+      EXPECT_EQ(Run(*transfer), right ? CInetFile::kSuccess : CInetFile::kNotFound)
+          << prefix << " " << password;
+      // A refusal leaves no file, and no 401 page is taken for the book.
+      EXPECT_EQ(fs::exists(Target()) ? out_.Read("item.bin") : "(none)", right ? book : "(none)")
+          << prefix << " " << password;
+    }
+  }
+}
