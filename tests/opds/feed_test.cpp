@@ -31,7 +31,7 @@ std::string Entries(int count) {
 }
 
 TEST(OpdsFeedTest, NavigationFeedLeadsToItsSubsectionsAndDescription) {
-  const opds::Feed feed = Parse(R"(<?xml version="1.0" encoding="UTF-8"?>
+  const opds::Feed feed = Parse(R"xml(<?xml version="1.0" encoding="UTF-8"?>
 <feed xmlns="http://www.w3.org/2005/Atom" xml:base="/opds/">
   <id>urn:root</id><title> Root
    catalogue </title>
@@ -44,9 +44,9 @@ TEST(OpdsFeedTest, NavigationFeedLeadsToItsSubsectionsAndDescription) {
     <link type="application/atom+xml;profile=opds-catalog;kind=navigation" href="../authors/"/>
   </entry>
   <entry><title>Elsewhere</title>
-    <link rel="subsection" type="application/atom+xml" href="javascript:alert(1)" /
-                                > </ entry></ feed>) ");
-      EXPECT_EQ(feed.id, "urn:root");
+    <link rel="subsection" type="application/atom+xml" href="javascript:alert(1)"/></entry>
+</feed>)xml");
+  EXPECT_EQ(feed.id, "urn:root");
   EXPECT_EQ(feed.title, "Root catalogue");
   EXPECT_EQ(feed.search, "https://books.example/opds/search.xml");
   EXPECT_FALSE(feed.search_is_template);
@@ -58,8 +58,7 @@ TEST(OpdsFeedTest, NavigationFeedLeadsToItsSubsectionsAndDescription) {
 }
 
 TEST(OpdsFeedTest, AcquisitionFeedGivesFormatsCoversAuthorsAndPlainSummaries) {
-  const opds::Feed feed =
-      Parse(R"(<atom:feed xmlns:atom="http://www.w3.org/2005/Atom"
+  const opds::Feed feed = Parse(R"xml(<atom:feed xmlns:atom="http://www.w3.org/2005/Atom"
     xmlns:dc="http://purl.org/dc/terms/" xmlns:opds="http://opds-spec.org/2010/catalog">
   <atom:link rel="search" type="application/opensearchdescription+xml" href="/os.xml"/>
   <atom:link rel="search" type="application/atom+xml" href="/s?q={searchTerms}&amp;p={startPage?}"/>
@@ -82,16 +81,13 @@ TEST(OpdsFeedTest, AcquisitionFeedGivesFormatsCoversAuthorsAndPlainSummaries) {
     <atom:title>No cover</atom:title><dc:creator>Anon</dc:creator><dc:issued>1851</dc:issued>
     <atom:summary type="xhtml"><div xmlns="http://www.w3.org/1999/xhtml"><p>One</p><p>Two</p></div></atom:summary>
     <atom:content type="text">ignored</atom:content>
-    <atom:link rel="http://opds-spec.org/image" href="javascript:alert(1)" /
-                > < atom
-            : link rel = "http://opds-spec.org/acquisition/buy" type = "text/html" href =
-                  "file:///etc/passwd" / > < atom
-            : link rel = "http://opds-spec.org/acquisition/borrow" type = "application/pdf" href =
-                  "b.pdf" / > < / atom
-            : entry > <entry xmlns = "http://example.com/not-atom"><title> Foreign</ title>
-                  </ entry> < / atom
-            : feed >) ");
-      EXPECT_TRUE(feed.search_is_template);
+    <atom:link rel="http://opds-spec.org/image" href="javascript:alert(1)"/>
+    <atom:link rel="http://opds-spec.org/acquisition/buy" type="text/html" href="file:///etc/passwd"/>
+    <atom:link rel="http://opds-spec.org/acquisition/borrow" type="application/pdf" href="b.pdf"/>
+  </atom:entry>
+  <entry xmlns="http://example.com/not-atom"><title>Foreign</title></entry>
+</atom:feed>)xml");
+  EXPECT_TRUE(feed.search_is_template);
   EXPECT_EQ(feed.search, "https://books.example/s?q={searchTerms}&p={startPage?}");
   EXPECT_EQ(feed.next, "https://mirror.example/opds/root.xml?page=2");
   ASSERT_EQ(feed.entries.size(), 2u) << "an entry outside the Atom namespace is no entry";
@@ -140,10 +136,10 @@ TEST(OpdsFeedTest, ReferencesResolveToHttpAndHttpsOnly) {
 TEST(OpdsFeedTest, OpenSearchDescriptionGivesTheAtomTemplateThatIsFilled) {
   std::string search_template;
   ASSERT_TRUE(opds::ParseOpenSearch(
-                  R"(<OpenSearchDescription xmlns="http://a9.com/-/spec/opensearch/1.1/">
+                  R"xml(<OpenSearchDescription xmlns="http://a9.com/-/spec/opensearch/1.1/">
   <Url type="text/html" template="/html?q={searchTerms}"/>
   <Url type="application/atom+xml;profile=opds-catalog" template="find?q={searchTerms}&amp;n={count?}&amp;l={language}"/>
-</OpenSearchDescription>)",
+</OpenSearchDescription>)xml",
                   "http://books.example/opds/os.xml", &search_template)
                   .ok());
   EXPECT_EQ(search_template,
