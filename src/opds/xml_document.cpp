@@ -4,10 +4,12 @@
 #include "opds/xml_document.h"
 
 #include <libxml/parser.h>
+#include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
 
 #include <climits>
 #include <mutex>
+#include <utility>
 
 namespace opds::xml {
 namespace {
@@ -59,6 +61,39 @@ void RefuseDoctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) no
 // The parser's messages stay in the context (its last error), never on a terminal.
 void Silent(void*, xmlError*) noexcept {}
 
+// For as long as it lives, takes the messages libxml2 gives without a parser context on
+// this thread (the handler is the thread's own), which are those of the conversion from
+// the declared encoding: it records that one failed and prints nothing. Then puts the
+// old handler back.
+class ConversionErrors {
+ public:
+  ConversionErrors() : handler_(xmlStructuredError), context_(xmlStructuredErrorContext) {
+    xmlSetStructuredErrorFunc(this, Record);
+  }
+  ~ConversionErrors() { xmlSetStructuredErrorFunc(context_, handler_); }
+  ConversionErrors(const ConversionErrors&) = delete;
+  ConversionErrors& operator=(const ConversionErrors&) = delete;
+
+  bool failed() const { return failed_; }
+
+ private:
+  static void Record(void* self, xmlError*) noexcept {
+    static_cast<ConversionErrors*>(self)->failed_ = true;
+  }
+
+  xmlStructuredErrorFunc handler_;
+  void* context_;
+  bool failed_ = false;
+};
+
+// True when bytes of the input were left unconverted from its encoding (a character
+// cut at the end).
+bool Unconverted(const xmlParserCtxt* ctxt) {
+  const xmlParserInput* input = ctxt->input;
+  return input != nullptr && input->buf != nullptr && input->buf->raw != nullptr &&
+         xmlBufUse(input->buf->raw) > 0;
+}
+
 // The text below |node| appended to |text| until it holds |max| bytes or more (the
 // recursion is bounded by the depth limit of the parse).
 void AppendText(const xmlNode* node, std::size_t max, bool spaced, std::string* text) {
@@ -94,6 +129,7 @@ base::Status Parse(std::string_view bytes, const Limits& limits, Document* doc) 
   ctxt->sax->internalSubset = RefuseDoctype;
   ctxt->sax->serror = Silent;
   ctxt->_private = &state;
+  ConversionErrors conversion;
   // Never XML_PARSE_NOENT, XML_PARSE_DTDLOAD, XML_PARSE_XINCLUDE or XML_PARSE_HUGE.
   Document parsed(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()),
                                     nullptr, nullptr,
@@ -104,12 +140,16 @@ base::Status Parse(std::string_view bytes, const Limits& limits, Document* doc) 
   if (state.too_deep)
     return base::Status::TooLarge("elements nested deeper than " +
                                   std::to_string(limits.max_depth));
+  if (conversion.failed() || Unconverted(ctxt.get()))
+    return base::Status::Invalid("bytes that are not text in the declared encoding");
   if (parsed == nullptr || !ctxt->wellFormed || xmlDocGetRootElement(parsed.get()) == nullptr) {
     const xmlError& error = ctxt->lastError;
     std::string message = "not a well-formed document";
     if (error.message != nullptr) {
       message += " (line " + std::to_string(error.line) + ": " + error.message;
-      while (!message.empty() && message.back() == '\n') message.pop_back();
+      for (char& ch : message)
+        if (ch == '\n') ch = ' ';
+      while (!message.empty() && message.back() == ' ') message.pop_back();
       message += ")";
     }
     return base::Status::Invalid(message);

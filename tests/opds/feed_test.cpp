@@ -171,6 +171,14 @@ TEST(OpdsFeedTest, HostileFeedsAreRefusedOrBounded) {
   EXPECT_FALSE(Refusal("<?xml version='1.0' encoding='Shift_JIS'?>"
                        "<feed xmlns='http://www.w3.org/2005/Atom'><title>\x81\x20</title></feed>")
                    .ok());
+  EXPECT_FALSE(Refusal("<?xml version='1.0' encoding='Shift_JIS'?>"
+                       "<feed xmlns='http://www.w3.org/2005/Atom'/>\x81")
+                   .ok())
+      << "a character cut at the end";
+  EXPECT_EQ(Parse("<?xml version='1.0' encoding='ISO-8859-1'?>"
+                  "<feed xmlns='http://www.w3.org/2005/Atom'><title>caf\xE9</title></feed>")
+                .title,
+            "caf\xC3\xA9");
   // Billion laughs, and an external entity naming a local file: refused at the DOCTYPE.
   std::string laughs = "<?xml version='1.0'?><!DOCTYPE feed [<!ENTITY l0 'ha'>";
   for (int i = 1; i < 10; ++i) {
