@@ -81,7 +81,7 @@ std::string FillSearchTemplate(const std::string& search_template, std::string_v
     }
     pos = close + 1;
   }
-  if (!has_terms) return {};
+  if (!has_terms || (!url.starts_with("http://") && !url.starts_with("https://"))) return {};
   return url;
 }
 

@@ -19,7 +19,7 @@ namespace opds {
 // {searchTerms} replaced by |terms| percent-encoded (UTF-8); {startPage}, {startIndex},
 // {language}, {inputEncoding} and {outputEncoding} by their defaults; other optional
 // {x?} parameters removed. Empty when a required parameter is unknown, a brace is not
-// closed or there is no {searchTerms}.
+// closed, there is no {searchTerms} or the template is not an http or https URL.
 std::string FillSearchTemplate(const std::string& search_template, std::string_view terms);
 
 }  // namespace opds

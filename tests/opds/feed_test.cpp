@@ -148,6 +148,7 @@ TEST(OpdsFeedTest, OpenSearchDescriptionGivesTheAtomTemplateThatIsFilled) {
             "http://books.example/opds/find?q=moby%20dick%20%26%20%E7%99%BD%E9%B2%B8&n=&l=*");
   EXPECT_EQ(opds::FillSearchTemplate("http://x.example/?q={searchTerms}&c={count}", "a"), "");
   EXPECT_EQ(opds::FillSearchTemplate("http://x.example/?q={searchTerms", "a"), "");
+  EXPECT_EQ(opds::FillSearchTemplate("javascript:{searchTerms}", "a"), "");
   EXPECT_TRUE(
       opds::ParseOpenSearch("<OpenSearchDescription xmlns='http://a9.com/-/spec/opensearch/1.1/'>"
                             "<Url type='application/atom+xml' template='javascript:{searchTerms}'/>"
