@@ -3,14 +3,15 @@
 // and resumes (the host continues from what it has), DownloadPartial "id|NNN" says how far
 // one of "正在下载" got before the program last ended. A download shows as running only
 // from its first report: until then the host has given no sign that it took it. Rows
-// are independent.
+// are independent. Items of a 下载所选 wait here as queued until L.batch asks for them.
 (function (L) {
   "use strict";
   var M = L.model;
   var h = L.h;
-  var list = new Map();  // id -> {id, name, url, photo, state, percent, message, toast}
+  var list = new Map();  // id -> {id, name, url, photo, state, percent, message, listed, toast}
   var partial = new Map();  // id -> percent kept from an earlier run (DownloadPartial)
   var paintQueued = false;
+  var QUEUED_ROWS = 50;
 
   function paint() {
     if (paintQueued) return;
@@ -22,10 +23,12 @@
     d.state = next.state;
     d.percent = next.percent;
     d.message = next.message;
+    d.listed = next.listed;
   }
   function record(id) {
     var d = list.get(id);
-    if (!d) { d = {id: id, name: id, url: "", photo: "", state: "running", percent: -1, message: ""}; list.set(id, d); }
+    // One the movie did not ask for, reported by the host: the host lists it.
+    if (!d) { d = {id: id, name: id, url: "", photo: "", state: "running", percent: -1, message: "", listed: true}; list.set(id, d); }
     return d;
   }
   function label(d) { return d.name || d.id; }
@@ -37,7 +40,8 @@
   // A progress bar: one without a percentage (waiting) moves to and fro at a width of
   // its own, which an inline width would hide.
   L.progressBar = function (d) {
-    var waiting = d.state === "waiting" || d.percent < 0;
+    // A queued one has not started: its bar stays empty and still.
+    var waiting = d.state === "waiting" || (d.state !== "queued" && d.percent < 0);
     return h("div", {class: "bar" + (waiting ? " indeterminate" : ""),
                      role: "progressbar", "aria-label": label(d), "aria-valuemin": "0", "aria-valuemax": "100",
                      "aria-valuenow": waiting ? null : String(Math.max(0, d.percent))},
@@ -47,10 +51,12 @@
   function draw() {
     var box = L.$("dl-list");
     box.textContent = "";
-    var running = 0, sum = 0, n = 0;
+    var running = 0, sum = 0, n = 0, queued = 0;
     list.forEach(function (d) {
       if (d.state === "running") running++;
       if (d.state !== "done" && d.state !== "failed") { sum += Math.max(0, d.percent); n++; }
+      // A long queue shows its first rows, and how many more wait.
+      if (d.state === "queued" && ++queued > QUEUED_ROWS) return;
       var btns = h("div", {class: "btns"});
       var add = function (text, run) { btns.appendChild(h("button", {type: "button", text: text, onclick: run})); };
       if (d.state === "running") add("暂停", function () { downloads.pause(d.id); });
@@ -59,13 +65,14 @@
       if (d.state !== "done") add("取消", function () { downloads.cancel(d.id); });
       else add("打开", function () { L.showView("done"); L.closePanel("downloads"); });
       var state = M.downloadStateText(d);
-      box.appendChild(h("div", {class: "dlrow", "data-id": d.id}, [
+      box.appendChild(h("div", {class: "dlrow", "data-id": d.id, "data-state": d.state}, [
         h("div", {class: "thumb", style: "background: hsl(" + M.tileHue(d.id) + ",38%,42%)"}),
         h("div", {class: "name", text: label(d), title: label(d)}), btns,
         // A failed download has no progress to show: the host's end report says 100.
         h("div", {}, [d.state === "failed" ? null : L.progressBar(d),
                       h("span", {class: "state" + (d.state === "failed" ? " failed" : ""), text: state, title: state})])]));
     });
+    if (queued > QUEUED_ROWS) box.appendChild(h("p", {class: "dlmore", text: "另有 " + (queued - QUEUED_ROWS) + " 项等待中"}));
     L.$("dl-empty").hidden = list.size > 0;
     L.$("dl-count").textContent = running ? String(running) : "";
     var rc = document.getElementById("running-count");
@@ -83,7 +90,10 @@
     if (d.state === "done") return;
     apply(d, {type: "result", ok: result.ok, message: result.message});
     closeToast(d);
-    if (result.ok) {
+    // An item of a 下载所选 is told in the batch's summary; its place goes to the next.
+    if (L.batch.ended(d.id, result.ok ? "ok" : "failed")) {
+      // Nothing of its own to tell.
+    } else if (result.ok) {
       L.toast("下载完成，已移到 已下载", {action: {label: "查看", run: function () { L.showView("done"); }}});
     } else {
       d.toast = L.toast("“" + label(d) + "”下载失败：" + d.message,
@@ -165,16 +175,37 @@
       changed(id);
     },
     // Cancelling removes the item from the shelf's "正在下载" group; the host stops
-    // its transfer first.
+    // its transfer first. A queued one was never asked for: it only leaves the queue.
     cancel: function (id) {
-      if (!L.state.signedIn) return;
-      if (!L.send("Del", M.texts.itemRef(M.shelfFile(L.state.user), M.SHELF.running, id))) return;
       var d = list.get(id);
+      if (!(d && d.state === "queued")) {
+        if (!L.state.signedIn) return;
+        if (!L.send("Del", M.texts.itemRef(M.shelfFile(L.state.user), M.SHELF.running, id))) return;
+      }
       if (d) closeToast(d);
       list.delete(id);
+      L.batch.ended(id, "cancelled");
       changed(id);
     },
-    forget: function (id) { list.delete(id); draw(); },
+    forget: function (id) { list.delete(id); L.batch.ended(id, "cancelled"); draw(); },
+    // Items of a 下载所选 ({id, name, DLurl, photo}) wait for a place: one draw for all.
+    queue: function (items) {
+      items.forEach(function (it) {
+        var d = record(it.id);
+        d.name = it.name || d.name;
+        d.url = it.DLurl || d.url;
+        d.photo = it.photo || d.photo;
+        apply(d, {type: "queued"});
+      });
+      paint();
+    },
+    // "down" was sent for a queued item.
+    asked: function (id) {
+      var d = list.get(id);
+      if (!d) return;
+      apply(d, {type: "asked"});
+      paint();
+    },
     all: function () { return list; }
   };
   L.downloads = downloads;
