@@ -510,7 +510,7 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   const char* kSelected =
       "return Array.from(document.querySelectorAll('#spacer .card[aria-selected=\"true\"]'))"
       ".map(function (c) { return c.getAttribute('data-id') + (c.querySelector('.check')"
-      ".getBoundingClientRect().width > 0 ? '✓' : ''); })";
+      ".getBoundingClientRect().width > 0 ? '✓' : ''); }).sort()";
   ASSERT_TRUE(driver_->ClickWith(kControlKey, "#spacer .card[data-id=\"k01\"] .ctitle"));
   ASSERT_TRUE(driver_->ClickWith(kControlKey, "#spacer .card[data-id=\"k03\"] .ctitle"));
   EXPECT_EQ(driver_->Eval(kSelected), Json({"k01✓", "k03✓"}));
