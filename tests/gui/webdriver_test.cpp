@@ -556,7 +556,7 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   Shot("many-queued");
   EXPECT_TRUE(Eventually(
       [&] { return driver_->Text("#toasts").find("已下载 59 项，失败 0 项") != std::string::npos; },
-      120))
+      60))
       << driver_->Text("#toasts") << " " << driver_->Eval("return window.seenDownloads").dump();
   Json seen = driver_->Eval("return window.seenDownloads");
   EXPECT_EQ(seen["listed"], 10) << seen.dump();
