@@ -48,31 +48,50 @@
              [h("i", waiting ? {} : {style: "width:" + Math.max(0, d.percent) + "%"})]);
   };
 
+  // The panel's row of |d|: the one made before while it shows the same, else a new one,
+  // so that a long list drawn again makes only the rows that changed.
+  var rows = new Map();  // id -> {key: what it shows, el}
+  function rowOf(d) {
+    var state = M.downloadStateText(d);
+    var key = [d.state, d.percent, state, label(d)].join("\u0001");
+    var known = rows.get(d.id);
+    if (known && known.key === key) return known.el;
+    var btns = h("div", {class: "btns"});
+    var add = function (text, run) { btns.appendChild(h("button", {type: "button", text: text, onclick: run})); };
+    if (d.state === "running") add("暂停", function () { downloads.pause(d.id); });
+    if (d.state === "paused") add("继续", function () { downloads.resume(d.id); });
+    if (d.state === "failed") add("重试", function () { downloads.resume(d.id); });
+    if (d.state !== "done") add("取消", function () { downloads.cancel(d.id); });
+    else add("打开", function () { L.showView("done"); L.closePanel("downloads"); });
+    var el = h("div", {class: "dlrow", "data-id": d.id, "data-state": d.state}, [
+      h("div", {class: "thumb", style: "background: hsl(" + M.tileHue(d.id) + ",38%,42%)"}),
+      h("div", {class: "name", text: label(d), title: label(d)}), btns,
+      // A failed download has no progress to show: the host's end report says 100.
+      h("div", {}, [d.state === "failed" ? null : L.progressBar(d),
+                    h("span", {class: "state" + (d.state === "failed" ? " failed" : ""), text: state, title: state})])]);
+    rows.set(d.id, {key: key, el: el});
+    return el;
+  }
+
+  // The counts on the band, and the panel's rows while it shows.
   function draw() {
     var box = L.$("dl-list");
-    box.textContent = "";
+    var shows = !L.$("downloads").hidden;
+    var els = [];
     var running = 0, sum = 0, n = 0, queued = 0;
     list.forEach(function (d) {
       if (d.state === "running") running++;
       if (d.state !== "done" && d.state !== "failed") { sum += Math.max(0, d.percent); n++; }
       // A long queue shows its first rows, and how many more wait.
-      if (d.state === "queued" && ++queued > QUEUED_ROWS) return;
-      var btns = h("div", {class: "btns"});
-      var add = function (text, run) { btns.appendChild(h("button", {type: "button", text: text, onclick: run})); };
-      if (d.state === "running") add("暂停", function () { downloads.pause(d.id); });
-      if (d.state === "paused") add("继续", function () { downloads.resume(d.id); });
-      if (d.state === "failed") add("重试", function () { downloads.resume(d.id); });
-      if (d.state !== "done") add("取消", function () { downloads.cancel(d.id); });
-      else add("打开", function () { L.showView("done"); L.closePanel("downloads"); });
-      var state = M.downloadStateText(d);
-      box.appendChild(h("div", {class: "dlrow", "data-id": d.id, "data-state": d.state}, [
-        h("div", {class: "thumb", style: "background: hsl(" + M.tileHue(d.id) + ",38%,42%)"}),
-        h("div", {class: "name", text: label(d), title: label(d)}), btns,
-        // A failed download has no progress to show: the host's end report says 100.
-        h("div", {}, [d.state === "failed" ? null : L.progressBar(d),
-                      h("span", {class: "state" + (d.state === "failed" ? " failed" : ""), text: state, title: state})])]));
+      if (!shows || (d.state === "queued" && ++queued > QUEUED_ROWS)) return;
+      els.push(rowOf(d));
     });
-    if (queued > QUEUED_ROWS) box.appendChild(h("p", {class: "dlmore", text: "另有 " + (queued - QUEUED_ROWS) + " 项等待中"}));
+    if (shows) {
+      rows.forEach(function (r, id) { if (!list.has(id)) rows.delete(id); });
+      if (queued > QUEUED_ROWS) els.push(h("p", {class: "dlmore", text: "另有 " + (queued - QUEUED_ROWS) + " 项等待中"}));
+      var same = els.length === box.children.length && els.every(function (el, i) { return box.children[i] === el; });
+      if (!same) box.replaceChildren.apply(box, els);
+    }
     L.$("dl-empty").hidden = list.size > 0;
     L.$("dl-count").textContent = running ? String(running) : "";
     var rc = document.getElementById("running-count");
@@ -104,7 +123,7 @@
 
   var downloads = {
     init: function () { L.$("btn-downloads").addEventListener("click", downloads.toggle); draw(); },
-    toggle: function () { L.togglePanel("downloads"); },
+    toggle: function () { L.togglePanel("downloads"); if (L.isOpen("downloads")) draw(); },
     get: function (id) { return list.get(id) || null; },
     // "down" was sent for |it|.
     started: function (it) {
