@@ -89,8 +89,11 @@
     if (shows) {
       rows.forEach(function (r, id) { if (!list.has(id)) rows.delete(id); });
       if (queued > QUEUED_ROWS) els.push(h("p", {class: "dlmore", text: "另有 " + (queued - QUEUED_ROWS) + " 项等待中"}));
-      var same = els.length === box.children.length && els.every(function (el, i) { return box.children[i] === el; });
-      if (!same) box.replaceChildren.apply(box, els);
+      // Rows in the same places are swapped one by one; the list is made again only
+      // when rows came or went.
+      var kids = box.children;
+      if (els.length !== kids.length) box.replaceChildren.apply(box, els);
+      else els.forEach(function (el, i) { if (kids[i] !== el) kids[i].replaceWith(el); });
     }
     L.$("dl-empty").hidden = list.size > 0;
     L.$("dl-count").textContent = running ? String(running) : "";
@@ -101,6 +104,26 @@
   function changed(id) {
     draw();
     L.grid.refreshItem(id);
+  }
+
+  // The shelf is read again after each download's end; ends that come while it is being
+  // read (many downloads ending together) are followed by one read more, not one each.
+  var reading = false, readAgain = false;
+  function shelfChanged() {
+    if (reading) { readAgain = true; return; }
+    reading = true;
+    L.account.loadShelf().then(function () {
+      // A host that does not say how a download ended: one that reached "已下载" is done.
+      list.forEach(function (d) {
+        if ((d.state === "running" || d.state === "waiting") && L.account.isDone(d.id))
+          ended({id: d.id, ok: true, message: ""});
+      });
+      if (L.state.view && L.state.view.shelfGroup) L.refreshView(); else L.grid.relayout();
+    }).then(done, function (e) { done(); throw e; });
+    function done() {
+      reading = false;
+      if (readAgain) { readAgain = false; shelfChanged(); }
+    }
   }
 
   // The host's word on how a download ended.
@@ -166,14 +189,7 @@
         var r = M.parseDownloadResult(value);
         if (r) ended(r);
       } else if (name === "RetValDownloadEnd" && value === "true") {
-        L.account.loadShelf().then(function () {
-          // A host that does not say how a download ended: one that reached "已下载" is done.
-          list.forEach(function (d) {
-            if ((d.state === "running" || d.state === "waiting") && L.account.isDone(d.id))
-              ended({id: d.id, ok: true, message: ""});
-          });
-          if (L.state.view && L.state.view.shelfGroup) L.refreshView(); else L.grid.relayout();
-        });
+        shelfChanged();
       }
     },
     pause: function (id) {
