@@ -52,6 +52,7 @@
       if (e.isComposing) return;
       e.preventDefault();
       if (L.closeTop()) return;
+      if (L.batch.size()) { L.batch.clear(); return; }
       if (L.$("search-box").value) { L.search.clearFilter(); return; }
       // Nothing to close or clear: Escape asks the host's quit question, as the window's
       // own quit button does. A key held down asks once.
@@ -63,6 +64,11 @@
     }
     if (e.ctrlKey && e.key >= "1" && e.key <= "5") { L.showView(M.CATEGORIES[+e.key - 1].key); L.grid.focus(); e.preventDefault(); return; }
     if (e.ctrlKey && (e.key === "o" || e.key === "O")) { L.addFiles(); e.preventDefault(); return; }
+    // Ctrl+A outside a field selects every item of the view, drawn or not.
+    if (e.ctrlKey && (e.key === "a" || e.key === "A") && !typing && !L.$("scroller").hidden &&
+        (e.target === document.body || L.$("content").contains(e.target))) {
+      L.batch.all(); e.preventDefault(); return;
+    }
     if (e.ctrlKey && (e.key === "j" || e.key === "J")) { L.downloads.toggle(); e.preventDefault(); }
   });
   window.addEventListener("resize", function () { applyLayout(); });
@@ -73,6 +79,7 @@
   L.search.init();
   L.account.init();
   L.downloads.init();
+  L.batch.init();
   L.settings.init();
   L.state.layout = M.layoutFor(window.innerWidth, window.innerHeight);
   applyLayout();

@@ -117,6 +117,28 @@ class WebDriverTest : public ::testing::Test {
     WriteFile(path, xml);
   }
 
+  // The 杂项 catalogue of |count| items k01.., each with a file of its own on the service
+  // (192 KiB of known bytes, sent slowly), but the last, which has no download address.
+  void GiveManyDownloads(int count) {
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n<目录 分类=\"程序\" 总数=\"" +
+        std::to_string(count) + "\" 最大值=\"1000\">\r\n<分类 id=\"合集\" 总数=\"" +
+        std::to_string(count) + "\" 最大值=\"1000\">\r\n";
+    const std::string bytes = download_bytes_.substr(0, 192 << 10);
+    for (int i = 1; i <= count; ++i) {
+      char id[8];
+      std::snprintf(id, sizeof id, "k%02d", i);
+      const std::string file = std::string("/files/") + id + ".pdf";
+      if (i < count) WriteFile(vendor_root_ / ("files/" + std::string(id) + ".pdf"), bytes);
+      const std::string url =
+          i < count ? "http://127.0.0.1:" + std::to_string(vendor_->port()) + file : "";
+      xml += std::string("<书 id=\"") + id + "\" name=\"合集 " + id +
+             "\" photo=\"\" date=\"2024\" pay=\"0\" price=\"0\" DLurl=\"" + url +
+             "\" RDurl=\"\" BYurl=\"\" />\r\n";
+    }
+    WriteFile(public_dir_ + "/mics/mics1.xml", Gbk(xml + "</分类>\r\n</目录>\r\n"));
+  }
+
   // Starts the driver and the session, the program with |args| after "--automation",
   // and waits for the movie's navigation.
   void StartProgram(const std::vector<std::string>& args = {}) {
@@ -476,6 +498,91 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
     return driver_->Text(failed + " .state") == prefix + message &&
            driver_->Eval(kFailureToasts).size() == 1u;
   })) << driver_->Text(failed + " .state");
+
+  // Many at once, in 杂项: Ctrl+click and Shift+click select cards (the drawer stays
+  // shut), Escape lets go, Ctrl+A selects all 60 items, drawn or not. 下载所选 queues
+  // the 59 that have an address: at no moment are more than ten listed, the others
+  // wait as 等待中, all arrive, and one summary tells it.
+  driver_->Eval("window.Lumora.closePanel('downloads');");
+  // (Written only now: the search above reads the catalogues for its groups.)
+  GiveManyDownloads(60);
+  ASSERT_TRUE(driver_->Click("#nav button[data-view=\"mics\"]"));
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("合集 k01"); }));
+  const char* kSelected =
+      "return Array.from(document.querySelectorAll('#spacer .card[aria-selected=\"true\"]'))"
+      ".map(function (c) { return c.getAttribute('data-id') + (c.querySelector('.check')"
+      ".getBoundingClientRect().width > 0 ? '✓' : ''); }).sort()";
+  ASSERT_TRUE(driver_->ClickWith(kControlKey, "#spacer .card[data-id=\"k01\"] .ctitle"));
+  ASSERT_TRUE(driver_->ClickWith(kControlKey, "#spacer .card[data-id=\"k03\"] .ctitle"));
+  EXPECT_EQ(driver_->Eval(kSelected), Json({"k01✓", "k03✓"}));
+  ASSERT_TRUE(driver_->ClickWith(kShiftKey, "#spacer .card[data-id=\"k05\"] .ctitle"));
+  EXPECT_EQ(driver_->Eval(kSelected), Json({"k01✓", "k03✓", "k04✓", "k05✓"}));
+  EXPECT_EQ(driver_->Text("#sel-count"), "已选 4 项");
+  EXPECT_EQ(driver_->Eval("return document.getElementById('drawer').hidden"), true);
+  EXPECT_EQ(driver_->Eval("return document.getElementById('scroller')"
+                          ".getAttribute('aria-multiselectable')"),
+            "true");
+  Shot("selected");
+  ASSERT_TRUE(driver_->Keys({kEscape}));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Eval("return document.getElementById('selbar').hidden") == true &&
+           driver_->Eval(kSelected) == Json::array();
+  }));
+  ASSERT_TRUE(driver_->Chord(kControlKey, "a"));
+  ASSERT_TRUE(Eventually([&] { return driver_->Text("#sel-count") == "已选 60 项"; }))
+      << driver_->Text("#sel-count");
+  // The page keeps watch on the downloads panel: the most downloads listed (asked of the
+  // host and not ended) and queued at once, and any queued row not shown as 等待中.
+  driver_->Eval(
+      "var seen = window.seenDownloads = {listed: 0, queued: 0, wrong: []};"
+      "var box = document.getElementById('dl-list');"
+      "new MutationObserver(function () {"
+      "  var listed = 0, queued = 0;"
+      "  box.querySelectorAll('.dlrow').forEach(function (r) {"
+      "    var s = r.getAttribute('data-state');"
+      "    if (s === 'waiting' || s === 'running' || s === 'paused') listed++;"
+      "    if (s !== 'queued') return;"
+      "    queued++;"
+      "    if (r.querySelector('.state').textContent !== '等待中') seen.wrong.push(r.dataset.id);"
+      "  });"
+      "  seen.listed = Math.max(seen.listed, listed); seen.queued = Math.max(seen.queued, queued);"
+      "}).observe(box, {childList: true});");
+  ASSERT_TRUE(ClickButton("#selbar", "下载所选"));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#toasts").find("已加入下载 59 项，跳过 1 项") != std::string::npos;
+  })) << driver_->Text("#toasts");
+  EXPECT_EQ(driver_->Eval("return document.getElementById('selbar').hidden"), true);
+  ASSERT_TRUE(driver_->Click("#btn-downloads"));
+  Shot("many-queued");
+  EXPECT_TRUE(Eventually(
+      [&] { return driver_->Text("#toasts").find("已下载 59 项，失败 0 项") != std::string::npos; },
+      60))
+      << driver_->Text("#toasts") << " " << driver_->Eval("return window.seenDownloads").dump();
+  Json seen = driver_->Eval("return window.seenDownloads");
+  EXPECT_EQ(seen["listed"], 10) << seen.dump();
+  EXPECT_GE(seen["queued"].get<int>(), 30) << seen.dump();
+  EXPECT_EQ(seen["wrong"], Json::array()) << seen.dump();
+  Shot("many-downloaded");
+  // Every file arrived whole and every item is in 已下载.
+  int arrived = 0;
+  for (const auto& entry : fs::directory_iterator(program_dir_ + "/reader/downloaded")) {
+    const std::string name = entry.path().filename();
+    // NAME-FILE: the item's name, and the file part of its address.
+    if (name.size() < 8 || name.compare(name.size() - 8, 2, "-k") != 0 ||
+        name.compare(name.size() - 4, 4, ".pdf") != 0)
+      continue;
+    EXPECT_EQ(ReadFile(entry.path()), download_bytes_.substr(0, 192 << 10)) << name;
+    ++arrived;
+  }
+  EXPECT_EQ(arrived, 59);
+  xml = ReadFile(shelf);
+  done = xml.find("id=\"" + Gbk("已下载") + "\"");
+  for (int i = 1; i < 60; ++i) {
+    char id[16];
+    std::snprintf(id, sizeof id, "id=\"k%02d\"", i);
+    EXPECT_NE(xml.find(id, done), std::string::npos) << id;
+  }
+  driver_->Eval("window.Lumora.closePanel('downloads');");
 
   // Signing out from the avatar's menu: the shelf is the signed-out one again.
   ASSERT_TRUE(driver_->Click("#nav button[data-view=\"bought\"]"));

@@ -42,6 +42,9 @@ inline constexpr const char* kEscape = "\xee\x80\x8c";     // U+E00C
 inline constexpr const char* kEnd = "\xee\x80\x90";        // U+E010
 inline constexpr const char* kArrowUp = "\xee\x80\x93";    // U+E013
 inline constexpr const char* kArrowDown = "\xee\x80\x95";  // U+E015
+// The modifiers, held through a click or another key.
+inline constexpr const char* kShiftKey = "\xee\x80\x88";    // U+E008
+inline constexpr const char* kControlKey = "\xee\x80\x89";  // U+E009
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -219,6 +222,43 @@ class Driver {
     Json actions = {
         {"actions", Json::array({{{"type", "key"}, {"id", "keyboard"}, {"actions", steps}}})}};
     return Session("POST", "/actions", actions)["value"].is_null();
+  }
+  // Presses |key| while |modifier| is held, as a shortcut is typed.
+  bool Chord(const std::string& modifier, const std::string& key) {
+    Json steps = Json::array({{{"type", "keyDown"}, {"value", modifier}},
+                              {{"type", "keyDown"}, {"value", key}},
+                              {{"type", "keyUp"}, {"value", key}},
+                              {{"type", "keyUp"}, {"value", modifier}}});
+    Json actions = {
+        {"actions", Json::array({{{"type", "key"}, {"id", "keyboard"}, {"actions", steps}}})}};
+    return Session("POST", "/actions", actions)["value"].is_null();
+  }
+  // A real click on |css| with |modifier| held down through it: the key and the mouse
+  // are two sources of one action list, whose steps go together tick by tick.
+  bool ClickWith(const std::string& modifier, const std::string& css) {
+    std::string id = Find(css);
+    if (id.empty()) return false;
+    const Json pause = {{"type", "pause"}, {"duration", 0}};
+    Json keys = {{"type", "key"},
+                 {"id", "keyboard"},
+                 {"actions", Json::array({{{"type", "keyDown"}, {"value", modifier}},
+                                          pause,
+                                          pause,
+                                          pause,
+                                          {{"type", "keyUp"}, {"value", modifier}}})}};
+    Json mouse = {
+        {"type", "pointer"},
+        {"id", "mouse"},
+        {"parameters", {{"pointerType", "mouse"}}},
+        {"actions",
+         Json::array(
+             {pause,
+              {{"type", "pointerMove"}, {"origin", {{kElementKey, id}}}, {"x", 0}, {"y", 0}},
+              {{"type", "pointerDown"}, {"button", 0}},
+              {{"type", "pointerUp"}, {"button", 0}},
+              pause})}};
+    return Session("POST", "/actions", {{"actions", Json::array({keys, mouse})}})["value"]
+        .is_null();
   }
   // Saves a screenshot of the page as PNG at |path|; false when none came.
   bool Screenshot(const std::string& path) {

@@ -47,17 +47,22 @@
     return {id: text.slice(0, first), ok: ok, code: code, message: message};
   }
 
-  // A shelf download as the movie shows it: {state, percent (-1 unknown), message}.
-  // "waiting": asked for, not yet reported by the host (whose only sign of a download
-  // under way is its first DLRatio report); "running", "paused", "failed" (message
-  // from the host), "done". Events: {type: "asked"} ("down" or a resume sent),
-  // {type: "ratio", percent}, {type: "paused"}, {type: "result", ok, message},
-  // {type: "partial", percent} (how far a paused one got before the program last ended).
+  // A shelf download as the movie shows it: {state, percent (-1 unknown), message,
+  // listed}. "queued": waiting in the movie for a place among the host's ten, not asked
+  // for yet; "waiting": asked for, not yet reported by the host (whose only sign of a
+  // download under way is its first DLRatio report); "running", "paused", "failed"
+  // (message from the host), "done". |listed|: the host lists it among its ten, from
+  // the moment it is asked for until it ends (a paused one stays listed). Events:
+  // {type: "queued"}, {type: "asked"} ("down" or a resume sent), {type: "ratio", percent},
+  // {type: "paused"}, {type: "result", ok, message}, {type: "partial", percent} (how far
+  // a paused one got before the program last ended).
   function downloadAfter(d, event) {
-    var next = {state: d.state, percent: d.percent, message: d.message || ""};
+    var next = {state: d.state, percent: d.percent, message: d.message || "", listed: !!d.listed};
     var live = d.state === "waiting" || d.state === "running";
-    if (event.type === "asked") {
-      next = {state: "waiting", percent: -1, message: ""};
+    if (event.type === "queued") {
+      next = {state: "queued", percent: -1, message: "", listed: false};
+    } else if (event.type === "asked") {
+      next = {state: "waiting", percent: -1, message: "", listed: true};
     } else if (event.type === "ratio") {
       // A late report of a paused, failed or finished download changes nothing.
       if (live) { next.state = "running"; next.percent = event.percent; }
@@ -67,7 +72,9 @@
     } else if (event.type === "paused") {
       if (live) next.state = "paused";
     } else if (event.type === "result") {
-      if (event.ok) next = {state: "done", percent: 100, message: ""};
+      // The host's list lets go of a download as it ends, whichever way.
+      next.listed = false;
+      if (event.ok) next = {state: "done", percent: 100, message: "", listed: false};
       else if (d.state !== "done") { next.state = "failed"; next.message = event.message; }
     }
     return next;

@@ -166,6 +166,7 @@
       L.$("btn-account").textContent = "登录";
       L.closePanel("signin");
       alertText("");
+      L.batch.signedOut();
       L.toast("已退出登录");
       L.refreshView();
     }

@@ -3,14 +3,15 @@
 // and resumes (the host continues from what it has), DownloadPartial "id|NNN" says how far
 // one of "正在下载" got before the program last ended. A download shows as running only
 // from its first report: until then the host has given no sign that it took it. Rows
-// are independent.
+// are independent. Items of a 下载所选 wait here as queued until L.batch asks for them.
 (function (L) {
   "use strict";
   var M = L.model;
   var h = L.h;
-  var list = new Map();  // id -> {id, name, url, photo, state, percent, message, toast}
+  var list = new Map();  // id -> {id, name, url, photo, state, percent, message, listed, toast}
   var partial = new Map();  // id -> percent kept from an earlier run (DownloadPartial)
   var paintQueued = false;
+  var QUEUED_ROWS = 50;
 
   function paint() {
     if (paintQueued) return;
@@ -22,10 +23,12 @@
     d.state = next.state;
     d.percent = next.percent;
     d.message = next.message;
+    d.listed = next.listed;
   }
   function record(id) {
     var d = list.get(id);
-    if (!d) { d = {id: id, name: id, url: "", photo: "", state: "running", percent: -1, message: ""}; list.set(id, d); }
+    // One the movie did not ask for, reported by the host: the host lists it.
+    if (!d) { d = {id: id, name: id, url: "", photo: "", state: "running", percent: -1, message: "", listed: true}; list.set(id, d); }
     return d;
   }
   function label(d) { return d.name || d.id; }
@@ -37,35 +40,61 @@
   // A progress bar: one without a percentage (waiting) moves to and fro at a width of
   // its own, which an inline width would hide.
   L.progressBar = function (d) {
-    var waiting = d.state === "waiting" || d.percent < 0;
+    // A queued one has not started: its bar stays empty and still.
+    var waiting = d.state === "waiting" || (d.state !== "queued" && d.percent < 0);
     return h("div", {class: "bar" + (waiting ? " indeterminate" : ""),
                      role: "progressbar", "aria-label": label(d), "aria-valuemin": "0", "aria-valuemax": "100",
                      "aria-valuenow": waiting ? null : String(Math.max(0, d.percent))},
              [h("i", waiting ? {} : {style: "width:" + Math.max(0, d.percent) + "%"})]);
   };
 
+  // The panel's row of |d|: the one made before while it shows the same, else a new one,
+  // so that a long list drawn again makes only the rows that changed.
+  var rows = new Map();  // id -> {key: what it shows, el}
+  function rowOf(d) {
+    var state = M.downloadStateText(d);
+    var key = [d.state, d.percent, state, label(d)].join("\u0001");
+    var known = rows.get(d.id);
+    if (known && known.key === key) return known.el;
+    var btns = h("div", {class: "btns"});
+    var add = function (text, run) { btns.appendChild(h("button", {type: "button", text: text, onclick: run})); };
+    if (d.state === "running") add("暂停", function () { downloads.pause(d.id); });
+    if (d.state === "paused") add("继续", function () { downloads.resume(d.id); });
+    if (d.state === "failed") add("重试", function () { downloads.resume(d.id); });
+    if (d.state !== "done") add("取消", function () { downloads.cancel(d.id); });
+    else add("打开", function () { L.showView("done"); L.closePanel("downloads"); });
+    var el = h("div", {class: "dlrow", "data-id": d.id, "data-state": d.state}, [
+      h("div", {class: "thumb", style: "background: hsl(" + M.tileHue(d.id) + ",38%,42%)"}),
+      h("div", {class: "name", text: label(d), title: label(d)}), btns,
+      // A failed download has no progress to show: the host's end report says 100.
+      h("div", {}, [d.state === "failed" ? null : L.progressBar(d),
+                    h("span", {class: "state" + (d.state === "failed" ? " failed" : ""), text: state, title: state})])]);
+    rows.set(d.id, {key: key, el: el});
+    return el;
+  }
+
+  // The counts on the band, and the panel's rows while it shows.
   function draw() {
     var box = L.$("dl-list");
-    box.textContent = "";
-    var running = 0, sum = 0, n = 0;
+    var shows = !L.$("downloads").hidden;
+    var els = [];
+    var running = 0, sum = 0, n = 0, queued = 0;
     list.forEach(function (d) {
       if (d.state === "running") running++;
       if (d.state !== "done" && d.state !== "failed") { sum += Math.max(0, d.percent); n++; }
-      var btns = h("div", {class: "btns"});
-      var add = function (text, run) { btns.appendChild(h("button", {type: "button", text: text, onclick: run})); };
-      if (d.state === "running") add("暂停", function () { downloads.pause(d.id); });
-      if (d.state === "paused") add("继续", function () { downloads.resume(d.id); });
-      if (d.state === "failed") add("重试", function () { downloads.resume(d.id); });
-      if (d.state !== "done") add("取消", function () { downloads.cancel(d.id); });
-      else add("打开", function () { L.showView("done"); L.closePanel("downloads"); });
-      var state = M.downloadStateText(d);
-      box.appendChild(h("div", {class: "dlrow", "data-id": d.id}, [
-        h("div", {class: "thumb", style: "background: hsl(" + M.tileHue(d.id) + ",38%,42%)"}),
-        h("div", {class: "name", text: label(d), title: label(d)}), btns,
-        // A failed download has no progress to show: the host's end report says 100.
-        h("div", {}, [d.state === "failed" ? null : L.progressBar(d),
-                      h("span", {class: "state" + (d.state === "failed" ? " failed" : ""), text: state, title: state})])]));
+      // A long queue shows its first rows, and how many more wait.
+      if (!shows || (d.state === "queued" && ++queued > QUEUED_ROWS)) return;
+      els.push(rowOf(d));
     });
+    if (shows) {
+      rows.forEach(function (r, id) { if (!list.has(id)) rows.delete(id); });
+      if (queued > QUEUED_ROWS) els.push(h("p", {class: "dlmore", text: "另有 " + (queued - QUEUED_ROWS) + " 项等待中"}));
+      // Rows in the same places are swapped one by one; the list is made again only
+      // when rows came or went.
+      var kids = box.children;
+      if (els.length !== kids.length) box.replaceChildren.apply(box, els);
+      else els.forEach(function (el, i) { if (kids[i] !== el) kids[i].replaceWith(el); });
+    }
     L.$("dl-empty").hidden = list.size > 0;
     L.$("dl-count").textContent = running ? String(running) : "";
     var rc = document.getElementById("running-count");
@@ -77,13 +106,36 @@
     L.grid.refreshItem(id);
   }
 
+  // The shelf is read again after each download's end; ends that come while it is being
+  // read (many downloads ending together) are followed by one read more, not one each.
+  var reading = false, readAgain = false;
+  function shelfChanged() {
+    if (reading) { readAgain = true; return; }
+    reading = true;
+    L.account.loadShelf().then(function () {
+      // A host that does not say how a download ended: one that reached "已下载" is done.
+      list.forEach(function (d) {
+        if ((d.state === "running" || d.state === "waiting") && L.account.isDone(d.id))
+          ended({id: d.id, ok: true, message: ""});
+      });
+      if (L.state.view && L.state.view.shelfGroup) L.refreshView(); else L.grid.relayout();
+    }).then(done, function (e) { done(); throw e; });
+    function done() {
+      reading = false;
+      if (readAgain) { readAgain = false; shelfChanged(); }
+    }
+  }
+
   // The host's word on how a download ended.
   function ended(result) {
     var d = record(result.id);
     if (d.state === "done") return;
     apply(d, {type: "result", ok: result.ok, message: result.message});
     closeToast(d);
-    if (result.ok) {
+    // An item of a 下载所选 is told in the batch's summary; its place goes to the next.
+    if (L.batch.ended(d.id, result.ok ? "ok" : "failed")) {
+      // Nothing of its own to tell.
+    } else if (result.ok) {
       L.toast("下载完成，已移到 已下载", {action: {label: "查看", run: function () { L.showView("done"); }}});
     } else {
       d.toast = L.toast("“" + label(d) + "”下载失败：" + d.message,
@@ -94,7 +146,7 @@
 
   var downloads = {
     init: function () { L.$("btn-downloads").addEventListener("click", downloads.toggle); draw(); },
-    toggle: function () { L.togglePanel("downloads"); },
+    toggle: function () { L.togglePanel("downloads"); if (L.isOpen("downloads")) draw(); },
     get: function (id) { return list.get(id) || null; },
     // "down" was sent for |it|.
     started: function (it) {
@@ -137,14 +189,7 @@
         var r = M.parseDownloadResult(value);
         if (r) ended(r);
       } else if (name === "RetValDownloadEnd" && value === "true") {
-        L.account.loadShelf().then(function () {
-          // A host that does not say how a download ended: one that reached "已下载" is done.
-          list.forEach(function (d) {
-            if ((d.state === "running" || d.state === "waiting") && L.account.isDone(d.id))
-              ended({id: d.id, ok: true, message: ""});
-          });
-          if (L.state.view && L.state.view.shelfGroup) L.refreshView(); else L.grid.relayout();
-        });
+        shelfChanged();
       }
     },
     pause: function (id) {
@@ -165,16 +210,37 @@
       changed(id);
     },
     // Cancelling removes the item from the shelf's "正在下载" group; the host stops
-    // its transfer first.
+    // its transfer first. A queued one was never asked for: it only leaves the queue.
     cancel: function (id) {
-      if (!L.state.signedIn) return;
-      if (!L.send("Del", M.texts.itemRef(M.shelfFile(L.state.user), M.SHELF.running, id))) return;
       var d = list.get(id);
+      if (!(d && d.state === "queued")) {
+        if (!L.state.signedIn) return;
+        if (!L.send("Del", M.texts.itemRef(M.shelfFile(L.state.user), M.SHELF.running, id))) return;
+      }
       if (d) closeToast(d);
       list.delete(id);
+      L.batch.ended(id, "cancelled");
       changed(id);
     },
-    forget: function (id) { list.delete(id); draw(); },
+    forget: function (id) { list.delete(id); L.batch.ended(id, "cancelled"); draw(); },
+    // Items of a 下载所选 ({id, name, DLurl, photo}) wait for a place: one draw for all.
+    queue: function (items) {
+      items.forEach(function (it) {
+        var d = record(it.id);
+        d.name = it.name || d.name;
+        d.url = it.DLurl || d.url;
+        d.photo = it.photo || d.photo;
+        apply(d, {type: "queued"});
+      });
+      paint();
+    },
+    // "down" was sent for a queued item.
+    asked: function (id) {
+      var d = list.get(id);
+      if (!d) return;
+      apply(d, {type: "asked"});
+      paint();
+    },
     all: function () { return list; }
   };
   L.downloads = downloads;

@@ -1,7 +1,8 @@
 // The grid of covers: sections flattened into rows of fixed pitch in one scroller, only
 // the rows on screen (and two more each side) made into elements, one update per frame.
-// One Tab stop; the arrow keys move the active card. The view's order (remembered per
-// view) sorts the items inside their groups; a jump scrolls to a group's section.
+// One Tab stop; the arrow keys move the active card, Space selects it. The view's order
+// (remembered per view) sorts the items inside their groups; a jump scrolls to a group's
+// section. Which items are selected L.batch knows; the cards only show it.
 (function (L) {
   "use strict";
   var M = L.model;
@@ -56,6 +57,7 @@
       var keep = flat[active];
       var same = v === grid.lastView;
       arrange();
+      L.batch.viewChanged(same);
       if (v !== grid.lastView) { active = 0; scroller.scrollTop = 0; }
       else if (placeOf(keep) >= 0) active = placeOf(keep);
       active = Math.min(active, Math.max(0, flat.length - 1));
@@ -162,6 +164,21 @@
       });
       activeDescendant();
     },
+    // Every card shown fills again (a download state of many items changed).
+    repaint: function () {
+      shown.forEach(function (el, i) {
+        if (rows[i].kind !== "cards") return;
+        var fresh = makeRow(rows[i], i);
+        el.replaceWith(fresh);
+        recycle(el);
+        shown.set(i, fresh);
+      });
+      activeDescendant();
+    },
+    // The cards shown say again whether their item is selected.
+    markSelected: function () {
+      spacer.querySelectorAll(".card").forEach(function (c) { showSelected(c, c.item); });
+    },
     activeItem: function () { return flat[active] || null; },
     items: function () { return flat; },
     focus: function () { scroller.focus(); }
@@ -213,8 +230,14 @@
   // the moment on the card itself.
   function newCard() {
     var c = h("div", {class: "card", role: "gridcell",
-      onclick: function () { active = c.index; markActive(); L.item.openDrawer(c.item); },
+      // Ctrl+click and Shift+click select; a plain click opens the item.
+      onclick: function (e) {
+        active = c.index;
+        markActive();
+        if (!L.batch.click(c.index, e)) L.item.openDrawer(c.item);
+      },
       oncontextmenu: function (e) { e.preventDefault(); active = c.index; markActive(); L.item.menuAt(c.item, e.clientX, e.clientY); }}, [
+      h("span", {class: "check", "aria-hidden": "true", text: "✓"}),
       h("div", {class: "cover"}, [
         h("div", {class: "tile"}, [h("span", {class: "ttext"}), h("span", {class: "glyph"})]),
         h("button", {type: "button", class: "fav", tabindex: "-1", "aria-label": "收藏",
@@ -234,6 +257,7 @@
     c.item = item;
     c.index = index;
     c.className = "card" + (index === active ? " active" : "");
+    showSelected(c, item);
     c.title = item.name;
     c.dataset.id = item.id;
     c.id = "card-" + index;
@@ -287,6 +311,12 @@
     c.parts.price.className = "price " + price.kind;
     c.parts.price.textContent = price.text;
     return c;
+  }
+
+  function showSelected(c, item) {
+    var on = !!item && L.batch.has(item.id);
+    c.classList.toggle("selected", on);
+    c.setAttribute("aria-selected", String(on));
   }
 
   // The shown groups: the view's groups in the chosen order, and every item's place.
@@ -355,6 +385,12 @@
         e.preventDefault();
         return;
       case "f": case "F": L.item.favourite(flat[active]); e.preventDefault(); return;
+      // Space selects the active card or not; with Shift, the cards from the last one
+      // clicked or selected.
+      case " ":
+        if (e.shiftKey) L.batch.range(active); else L.batch.toggle(active);
+        e.preventDefault();
+        return;
       case "Delete": L.item.remove(flat[active]); e.preventDefault(); return;
       default: return;
     }

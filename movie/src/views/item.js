@@ -48,9 +48,14 @@
     download: function (it) {
       if (!needUser("下载")) return;
       if (!it.DLurl) { L.toast("这个作品没有下载地址"); return; }
-      var s = source(it);
-      if (L.send("down", T.down(s.catalogue, s.group, it.id, it.DLurl))) L.downloads.started(it);
+      if (L.send("down", item.downText(it))) L.downloads.started(it);
     },
+    // The text of "down" for |it| as the view shows it now (null when it does not fit).
+    downText: function (it) {
+      var s = source(it);
+      return T.down(s.catalogue, s.group, it.id, it.DLurl);
+    },
+    needUser: needUser,
     favourite: function (it) {
       if (!needUser("收藏")) return;
       var s = source(it);
@@ -106,11 +111,16 @@
       var c = M.CATEGORIES.filter(function (x) { return x.key === key; })[0];
       return c ? c.glyph : "书";
     },
+    // What the main action of a card does: "retry", "resume", "read", "buy", "download"
+    // or "".
+    mainKind: function (it) {
+      return M.mainActionOf(it, L.downloads.get(it.id), {file: item.fileOf(it),
+        downloaded: L.account.isDone(it.id), bought: L.account.isBought(it.id)});
+    },
     // The main action of a card: 重试 / 继续 / 阅读 / 购买 / 下载.
     mainAction: function (it) {
       if (!it) return null;
-      var kind = M.mainActionOf(it, L.downloads.get(it.id), {file: item.fileOf(it),
-        downloaded: L.account.isDone(it.id), bought: L.account.isBought(it.id)});
+      var kind = item.mainKind(it);
       if (kind === "retry") return ["重试", function () { L.downloads.resume(it.id); }];
       if (kind === "resume") return ["继续", function () { L.downloads.resume(it.id); }];
       if (kind === "read") return ["阅读", function () { item.open(it); }];
@@ -125,7 +135,7 @@
       var bought = L.account.isBought(it.id);
       var list = [["阅读 / 打开", function () { item.open(it); }, !!file]];
       if (state === "running") list.push(["暂停下载", function () { L.downloads.pause(it.id); }]);
-      else if (state === "waiting") list.push(["取消下载", function () { L.downloads.cancel(it.id); }]);
+      else if (state === "waiting" || state === "queued") list.push(["取消下载", function () { L.downloads.cancel(it.id); }]);
       else if (state === "paused") list.push(["继续下载", function () { L.downloads.resume(it.id); }]);
       else if (state === "failed") list.push(["重试下载", function () { L.downloads.resume(it.id); }]);
       // A downloaded item is opened, never downloaded again.
