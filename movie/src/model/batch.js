@@ -1,17 +1,7 @@
 // Many items at once: the grid's selection (by item id, whatever cards are drawn), and
 // the queue of a 下载所选 that keeps the host's list of shelf downloads within its ten.
-// One part of the movie's model: joined with the others into window.LumoraModel in
-// the page, a module of its own in node's test runner.
-(function (root, deps, factory) {
-  if (typeof module === "object" && module.exports) {
-    module.exports = factory(Object.assign.apply(null, [{}].concat(deps.map(function (d) {
-      return require(d);
-    }))));
-  } else {
-    var M = root.LumoraModel = root.LumoraModel || {};
-    Object.assign(M, factory(M));
-  }
-})(this, [], function () {
+// One part of the movie's model (see part.js).
+(typeof module === "object" ? require("./part.js")(module) : LumoraModelPart)([], function () {
   "use strict";
 
   // The host lists at most ten shelf downloads and refuses an eleventh.

@@ -1,17 +1,7 @@
 // The catalogues the movie shows (the five categories, the local files, the search
 // results), the groups of the user's shelf and what a category's dates mean.
-// One part of the movie's model: joined with the others into window.LumoraModel in
-// the page, a module of its own in node's test runner.
-(function (root, deps, factory) {
-  if (typeof module === "object" && module.exports) {
-    module.exports = factory(Object.assign.apply(null, [{}].concat(deps.map(function (d) {
-      return require(d);
-    }))));
-  } else {
-    var M = root.LumoraModel = root.LumoraModel || {};
-    Object.assign(M, factory(M));
-  }
-})(this, [], function (M) {
+// One part of the movie's model (see part.js).
+(typeof module === "object" ? require("./part.js")(module) : LumoraModelPart)([], function (M) {
   "use strict";
 
   // The five category catalogues and the local one, relative to MyAppDataDir.

@@ -1,17 +1,7 @@
 // The texts exchanged with the host: the field lists of the commands sent to it, cut to
 // their fields in the host's code page, and the host's messages made fit to show.
-// One part of the movie's model: joined with the others into window.LumoraModel in
-// the page, a module of its own in node's test runner.
-(function (root, deps, factory) {
-  if (typeof module === "object" && module.exports) {
-    module.exports = factory(Object.assign.apply(null, [{}].concat(deps.map(function (d) {
-      return require(d);
-    }))));
-  } else {
-    var M = root.LumoraModel = root.LumoraModel || {};
-    Object.assign(M, factory(M));
-  }
-})(this, ["./catalogues.js"], function (M) {
+// One part of the movie's model (see part.js).
+(typeof module === "object" ? require("./part.js")(module) : LumoraModelPart)(["./catalogues.js"], function (M) {
   "use strict";
 
   var SEARCH_FILE = M.SEARCH_FILE;

@@ -1,17 +1,7 @@
 // Cover pictures: where each is loaded from, the size a picture declares, how it fits
 // its frame, and the colour of a generated tile.
-// One part of the movie's model: joined with the others into window.LumoraModel in
-// the page, a module of its own in node's test runner.
-(function (root, deps, factory) {
-  if (typeof module === "object" && module.exports) {
-    module.exports = factory(Object.assign.apply(null, [{}].concat(deps.map(function (d) {
-      return require(d);
-    }))));
-  } else {
-    var M = root.LumoraModel = root.LumoraModel || {};
-    Object.assign(M, factory(M));
-  }
-})(this, [], function (M) {
+// One part of the movie's model (see part.js).
+(typeof module === "object" ? require("./part.js")(module) : LumoraModelPart)([], function (M) {
   "use strict";
 
   // Where a cover picture is loaded from: web addresses as they are, paths relative to

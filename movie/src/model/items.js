@@ -1,16 +1,6 @@
 // What an item offers: whether it is paid, its price label and its main action.
-// One part of the movie's model: joined with the others into window.LumoraModel in
-// the page, a module of its own in node's test runner.
-(function (root, deps, factory) {
-  if (typeof module === "object" && module.exports) {
-    module.exports = factory(Object.assign.apply(null, [{}].concat(deps.map(function (d) {
-      return require(d);
-    }))));
-  } else {
-    var M = root.LumoraModel = root.LumoraModel || {};
-    Object.assign(M, factory(M));
-  }
-})(this, [], function (M) {
+// One part of the movie's model (see part.js).
+(typeof module === "object" ? require("./part.js")(module) : LumoraModelPart)([], function (M) {
   "use strict";
 
   function isPaid(item) { return item.pay !== "0" && parseFloat(item.price) > 0; }

@@ -1,17 +1,7 @@
 // The layout by stage size: the band, the navigation, the cover size and the drawer,
 // and the columns of covers a width holds.
-// One part of the movie's model: joined with the others into window.LumoraModel in
-// the page, a module of its own in node's test runner.
-(function (root, deps, factory) {
-  if (typeof module === "object" && module.exports) {
-    module.exports = factory(Object.assign.apply(null, [{}].concat(deps.map(function (d) {
-      return require(d);
-    }))));
-  } else {
-    var M = root.LumoraModel = root.LumoraModel || {};
-    Object.assign(M, factory(M));
-  }
-})(this, [], function (M) {
+// One part of the movie's model (see part.js).
+(typeof module === "object" ? require("./part.js")(module) : LumoraModelPart)([], function (M) {
   "use strict";
 
   var COVERS = {S: {w: 96, h: 128}, M: {w: 132, h: 176}, L: {w: 168, h: 224}};

@@ -1,17 +1,7 @@
 // The orders a view can be shown in (the file's, by date, by name), the order each
 // view remembers, and the groups' items put in order. Run by the reader worker too.
-// One part of the movie's model: joined with the others into window.LumoraModel in
-// the page, a module of its own in node's test runner.
-(function (root, deps, factory) {
-  if (typeof module === "object" && module.exports) {
-    module.exports = factory(Object.assign.apply(null, [{}].concat(deps.map(function (d) {
-      return require(d);
-    }))));
-  } else {
-    var M = root.LumoraModel = root.LumoraModel || {};
-    Object.assign(M, factory(M));
-  }
-})(this, [], function (M) {
+// One part of the movie's model (see part.js).
+(typeof module === "object" ? require("./part.js")(module) : LumoraModelPart)([], function (M) {
   "use strict";
 
   // The orders a view can be shown in; the catalogue's own groups stay the sections in

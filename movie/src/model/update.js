@@ -1,17 +1,7 @@
 // The updater's word: its UpdateResult, the settings' line on it, and what a first run
 // shows while the updater installs the catalogues.
-// One part of the movie's model: joined with the others into window.LumoraModel in
-// the page, a module of its own in node's test runner.
-(function (root, deps, factory) {
-  if (typeof module === "object" && module.exports) {
-    module.exports = factory(Object.assign.apply(null, [{}].concat(deps.map(function (d) {
-      return require(d);
-    }))));
-  } else {
-    var M = root.LumoraModel = root.LumoraModel || {};
-    Object.assign(M, factory(M));
-  }
-})(this, ["./commands.js"], function (M) {
+// One part of the movie's model (see part.js).
+(typeof module === "object" ? require("./part.js")(module) : LumoraModelPart)(["./commands.js"], function (M) {
   "use strict";
 
   var plainMessage = M.plainMessage;

@@ -1,17 +1,7 @@
 // Reading catalogue files and the settings file: their encoding, a streaming reader of
 // their elements, catalogues read whole or in parts. Run by the reader worker too.
-// One part of the movie's model: joined with the others into window.LumoraModel in
-// the page, a module of its own in node's test runner.
-(function (root, deps, factory) {
-  if (typeof module === "object" && module.exports) {
-    module.exports = factory(Object.assign.apply(null, [{}].concat(deps.map(function (d) {
-      return require(d);
-    }))));
-  } else {
-    var M = root.LumoraModel = root.LumoraModel || {};
-    Object.assign(M, factory(M));
-  }
-})(this, [], function (M) {
+// One part of the movie's model (see part.js).
+(typeof module === "object" ? require("./part.js")(module) : LumoraModelPart)([], function (M) {
   "use strict";
 
   var ITEM_FIELDS = ["id", "name", "photo", "date", "pay", "price", "DLurl", "RDurl", "BYurl"];
