@@ -26,11 +26,13 @@ window.Lumora = (function () {
   };
 
   // The host's command, logged for tests in L.sent. The sign-in's text carries the
-  // password: "logon" is logged without it, so the page keeps no password once sent.
+  // password: "logon" is logged without it (and an OPDS catalogue's addition without its
+  // password), so the page keeps no password once sent.
   L.sent = [];
   L.send = function (command, args) {
     if (args === null) { L.toast("内容过长或含有“|”，无法发送", {error: true}); return false; }
-    L.sent.push([command, command === "logon" ? "" : args]);
+    L.sent.push([command, command === "logon" ? "" :
+                 command === "opds" ? String(args).replace(/\|password=[^|]*$/, "|password=") : args]);
     if (L.sent.length > 200) L.sent.shift();
     lumora.fscommand(command, args);
     return true;

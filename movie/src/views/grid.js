@@ -285,6 +285,7 @@
     favEl.setAttribute("aria-pressed", String(fav));
     favEl.title = fav ? "已收藏" : "收藏";
     favEl.textContent = fav ? "★" : "☆";
+    favEl.hidden = !!item.opds;
     if (L.account.isDone(item.id)) cover.appendChild(h("span", {class: "badge-done", role: "img", "aria-label": "已下载", text: "✓"}));
     else if (L.account.isRead(item.id)) cover.appendChild(h("span", {class: "badge-read", role: "img", "aria-label": "已阅读"}));
     var dl = L.downloads.get(item.id);
@@ -306,8 +307,9 @@
       onclick: function (e) { e.stopPropagation(); main[1](); }}));
     c.parts.title.textContent = item.name || item.id;
     c.parts.date.textContent = item.date;
-    var price = M.priceLabel(item, L.account.isBought(item.id));
-    c.parts.price.hidden = !!(view && view.local);
+    // An OPDS book shows its formats where a vendor's item shows its price.
+    var price = item.opds ? {text: item.opds.formats, kind: "formats"} : M.priceLabel(item, L.account.isBought(item.id));
+    c.parts.price.hidden = !!(view && view.local) || !price.text;
     c.parts.price.className = "price " + price.kind;
     c.parts.price.textContent = price.text;
     return c;
