@@ -273,7 +273,8 @@
     delete cover.dataset.fell;
     // The generated tile stands for the picture until it is drawn over it, and for good
     // when there is none.
-    tileEl.style.background = "hsl(" + M.tileHue(item.id) + ", 38%, 42%)";
+    // Dark enough for its white title to read (4.5:1) whatever the hue.
+    tileEl.style.background = "hsl(" + M.tileHue(item.id) + ", 38%, 34%)";
     tileEl.firstChild.textContent = item.name || item.id;
     tileEl.lastChild.textContent = L.item.glyphOf(item);
     var url = M.coverUrl(item.photo);
