@@ -288,5 +288,27 @@ window.Lumora = (function () {
                           order: opts.order || "group"});
     });
   };
+
+  // An OPDS page file of the data folder, read by a worker as catalogues are (a page of
+  // thousands of entries never holds the page up): resolves to the page, null when the
+  // file is no page, undefined when it cannot be read.
+  L.readOpdsPage = function (relative) {
+    var url = L.model.fileUrl("data", relative) + "?read=" + (++reads);
+    function here() {
+      return L.readFile("data", relative).then(function (bytes) {
+        return L.model.readOpdsPage(L.model.decodeXmlBytes(bytes));
+      }, function () { return undefined; });
+    }
+    var worker = newWorker();
+    if (!worker) return here();
+    return new Promise(function (resolve) {
+      worker.onerror = function (e) { e.preventDefault(); worker.terminate(); resolve(here()); };
+      worker.onmessage = function (e) {
+        worker.terminate();
+        resolve(e.data.readable ? e.data.page : undefined);
+      };
+      worker.postMessage({url: url, kind: "opds"});
+    });
+  };
   return L;
 })();

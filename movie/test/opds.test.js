@@ -47,6 +47,11 @@ test("texts that are no page are refused", () => {
     assert.equal(M.readOpdsPage(text), null, text);
   // Deeply nested elements end in refusal, not in a stack overflow.
   assert.equal(M.readOpdsPage("<opds>" + "<entry>".repeat(50000)), null);
+  // A page keeps its first 10,000 entries, each summary cut to 4 KiB.
+  const many = M.readOpdsPage("<opds>" + '<entry id="x" acq="http://h/x" summary="' + "s".repeat(5000) + '"/>' +
+    '<entry id="y" acq="http://h/y"/>'.repeat(10005) + "</opds>");
+  assert.equal(many.entries.length, 10000);
+  assert.equal(many.entries[0].summary.length, 4096);
   // An empty page is a page.
   assert.deepEqual(M.readOpdsPage('<opds title="" next="" search="0"></opds>').entries, []);
 });

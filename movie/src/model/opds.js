@@ -190,7 +190,9 @@
 
   // The texts of the "opds" command, cut to their fields in the host's code page; null
   // when one does not fit or holds "|" (an address's "|" goes escaped).
-  var fields = M.fieldList;
+  // (looked up when used: in the page this part runs before the command texts' part, and
+  // the reader's worker, which reads pages with it, has no command texts at all.)
+  function fields(list) { return M.fieldList(list); }
   function escUrl(url) { return String(url || "").replace(/\|/g, "%7C"); }
   var opdsTexts = {
     add: function (name, url, user, password) {

@@ -93,6 +93,8 @@
       if (b.dataset.view === key) b.setAttribute("aria-current", "page"); else b.removeAttribute("aria-current");
     });
     if (!(opts && opts.keepDrawer)) L.item.closeDrawer();
+    // An OPDS catalogue's search is its own: the categories' chips do not apply to it.
+    L.$("chips").hidden = !!view.opds;
     if (view.opds) { L.opds.show(view); return Promise.resolve(); }
     L.opds.left();
     if (view.shelfGroup && !L.state.signedIn) {

@@ -55,9 +55,7 @@
     var current = function () { return p.view.state && p.view.state.listing === p.listing; };
     if (!current()) return;
     if (!a.ok) { failed(p, a.message); return; }
-    L.readFile("data", a.path).then(function (bytes) {
-      return M.readOpdsPage(M.decodeXmlBytes(bytes));
-    }, function () { return undefined; }).then(function (page) {
+    L.readOpdsPage(a.path).then(function (page) {
       if (!current()) return;
       if (page === undefined) failed(p, "目录页无法读取");
       else if (!page) failed(p, "不是 OPDS 目录");
