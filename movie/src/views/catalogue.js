@@ -264,8 +264,6 @@
     var add = function (v, badgeId) { nav.appendChild(L.navButton(v, badgeId)); };
     nav.appendChild(h("h3", {text: "书库"}));
     M.CATEGORIES.forEach(function (c) { add(views[c.key]); });
-    // The OPDS catalogues the user added, under 书库 too.
-    nav.appendChild(h("div", {id: "nav-opds", class: "nav-group"}));
     nav.appendChild(h("h3", {text: "我的"}));
     ["local", "fav", "bought", "done", "read", "running"].forEach(function (k) {
       add(views[k], k === "running" ? "running-count" : null);

@@ -141,11 +141,17 @@
     requestAnimationFrame(fillCheck);
   }
 
+  // The catalogues' entries in the navigation, under 书库 after its categories.
   function drawNav() {
-    var box = L.$("nav-opds");
-    if (!box) return;
-    box.textContent = "";
-    catalogues.forEach(function (c) { box.appendChild(L.navButton(L.views[keyOf(c.id)])); });
+    document.querySelectorAll("#nav button.nav-opds").forEach(function (b) { b.remove(); });
+    var after = document.querySelector('#nav button[data-view="' + M.CATEGORIES[M.CATEGORIES.length - 1].key + '"]');
+    if (!after) return;
+    catalogues.forEach(function (c) {
+      var b = L.navButton(L.views[keyOf(c.id)]);
+      b.classList.add("nav-opds");
+      after.after(b);
+      after = b;
+    });
     var v = L.state.view;
     if (v) document.querySelectorAll("#nav button[data-view]").forEach(function (b) {
       if (b.dataset.view === v.key) b.setAttribute("aria-current", "page");
