@@ -31,6 +31,9 @@
       if (L.state.view && L.state.view.local) L.refreshView(); else L.showView("local");
     } else if (name === "MyAppDataDir") L.refreshView();
     else if (name === "UserPass" || name === "RetValYigoumai") L.account.onVariable(name, value);
+    else if (name === "OpdsCatalogues") L.opds.catalogues(value);
+    else if (name === "OpdsPage") L.opds.page(value);
+    else if (name === "OpdsResult") L.settings.opdsResult(value);
     L.downloads.onVariable(name, value);
     L.settings.onVariable(name, value);
     if (/^(FirstRun|UpdatedFile|TotalUpdateFile|UpdateResult)$/.test(name)) L.updateProgressed();
@@ -81,6 +84,7 @@
   L.downloads.init();
   L.batch.init();
   L.settings.init();
+  L.opds.init();
   L.state.layout = M.layoutFor(window.innerWidth, window.innerHeight);
   applyLayout();
   L.showView("maga");

@@ -41,7 +41,19 @@
     return next();
   }
 
+  // An OPDS page file, asked {url, kind: "opds"}: read whole (the host bounds it) and
+  // answered {type: "opds", readable, page} (page null when the file is no page).
+  function readOpdsPage(url) {
+    fetch(url, {cache: "no-store"}).then(function (response) {
+      return response.ok || response.status === 0 ? response.arrayBuffer() : null;
+    }).then(function (buffer) {
+      if (!buffer) { self.postMessage({type: "opds", readable: false}); return; }
+      self.postMessage({type: "opds", readable: true, page: M.readOpdsPage(M.decodeXmlBytes(new Uint8Array(buffer)))});
+    }, function () { self.postMessage({type: "opds", readable: false}); });
+  }
+
   self.onmessage = function (e) {
+    if (e.data.kind === "opds") { readOpdsPage(e.data.url); return; }
     var cat = null;
     // Items travel as one flat list of their fields, which the page takes in far sooner
     // than as objects.

@@ -26,11 +26,13 @@ window.Lumora = (function () {
   };
 
   // The host's command, logged for tests in L.sent. The sign-in's text carries the
-  // password: "logon" is logged without it, so the page keeps no password once sent.
+  // password: "logon" is logged without it (and an OPDS catalogue's addition without its
+  // password), so the page keeps no password once sent.
   L.sent = [];
   L.send = function (command, args) {
     if (args === null) { L.toast("内容过长或含有“|”，无法发送", {error: true}); return false; }
-    L.sent.push([command, command === "logon" ? "" : args]);
+    L.sent.push([command, command === "logon" ? "" :
+                 command === "opds" ? String(args).replace(/\|password=[^|]*$/, "|password=") : args]);
     if (L.sent.length > 200) L.sent.shift();
     lumora.fscommand(command, args);
     return true;
@@ -284,6 +286,28 @@ window.Lumora = (function () {
       // Each read its own address, as for readFile: never an older copy from a cache.
       worker.postMessage({url: L.model.fileUrl(folder, relative) + "?read=" + (++reads),
                           order: opts.order || "group"});
+    });
+  };
+
+  // An OPDS page file of the data folder, read by a worker as catalogues are (a page of
+  // thousands of entries never holds the page up): resolves to the page, null when the
+  // file is no page, undefined when it cannot be read.
+  L.readOpdsPage = function (relative) {
+    var url = L.model.fileUrl("data", relative) + "?read=" + (++reads);
+    function here() {
+      return L.readFile("data", relative).then(function (bytes) {
+        return L.model.readOpdsPage(L.model.decodeXmlBytes(bytes));
+      }, function () { return undefined; });
+    }
+    var worker = newWorker();
+    if (!worker) return here();
+    return new Promise(function (resolve) {
+      worker.onerror = function (e) { e.preventDefault(); worker.terminate(); resolve(here()); };
+      worker.onmessage = function (e) {
+        worker.terminate();
+        resolve(e.data.readable ? e.data.page : undefined);
+      };
+      worker.postMessage({url: url, kind: "opds"});
     });
   };
   return L;

@@ -83,6 +83,6 @@
     return t.length > max ? t.slice(0, max - 1) + "…" : t;
   }
 
-  return {ansiLength: ansiLength, cutToBytes: cutToBytes, texts: texts, SHARE_SITES: SHARE_SITES,
+  return {ansiLength: ansiLength, cutToBytes: cutToBytes, fieldList: fields, texts: texts, SHARE_SITES: SHARE_SITES,
     plainMessage: plainMessage};
 });

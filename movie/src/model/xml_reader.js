@@ -238,6 +238,6 @@
 
   return {ITEM_FIELDS: ITEM_FIELDS, declaredEncoding: declaredEncoding,
     decodeXmlBytes: decodeXmlBytes, decodeEntities: decodeEntities,
-    parseXmlElements: parseXmlElements, parseCatalogue: parseCatalogue,
+    elementReader: elementReader, parseXmlElements: parseXmlElements, parseCatalogue: parseCatalogue,
     catalogueReader: catalogueReader, parseSettings: parseSettings};
 });

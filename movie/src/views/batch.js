@@ -37,11 +37,15 @@
   function ask() {
     if (next >= waiting.length) return 0;
     if (!L.state.signedIn) {
-      // Signed out: what waits is no one's to download.
+      // Signed out: what waits of the shelf is no one's to download (books of OPDS
+      // catalogues need no one signed in).
       var left = waiting.slice(next);
-      waiting = []; next = 0;
-      left.forEach(function (e) { var d = L.downloads.get(e.id); if (d && d.state === "queued") L.downloads.cancel(e.id); });
-      return 0;
+      waiting = left.filter(function (e) { return e.command === "opds"; }); next = 0;
+      left.forEach(function (e) {
+        var d = L.downloads.get(e.id);
+        if (e.command !== "opds" && d && d.state === "queued") L.downloads.cancel(e.id);
+      });
+      if (!waiting.length) return 0;
     }
     var room = M.startCount(M.countListed(L.downloads.all()), waiting.length - next);
     var started = 0;
@@ -49,7 +53,7 @@
       var e = waiting[next++];
       var d = L.downloads.get(e.id);
       if (!d || d.state !== "queued") continue;
-      if (!L.send("down", e.text)) continue;
+      if (!L.send(e.command, e.text)) continue;
       L.downloads.asked(e.id);
       room--;
       started++;
@@ -104,8 +108,9 @@
     // 下载所选: the selected items that 下载 would download, in the grid's order, queued
     // in pieces; the others (downloaded, under way, paid, without an address) skipped.
     downloadSelected: function () {
-      if (!sel.ids.size || !L.item.needUser("下载")) return;
+      if (!sel.ids.size) return;
       var chosen = L.grid.items().filter(function (it) { return sel.ids.has(it.id); });
+      if (!chosen.every(function (it) { return it.opds; }) && !L.item.needUser("下载")) return;
       batch.clear();
       var tally = M.newTally();
       tallies.push(tally);
@@ -117,7 +122,7 @@
         at += SLICE;
         skipped += picked.skipped;
         picked.items.forEach(function (it) {
-          waiting.push({id: it.id, text: L.item.downText(it)});
+          waiting.push({id: it.id, command: L.item.downCommand(it), text: L.item.downText(it)});
           M.tallyAdd(tally, it.id);
         });
         queued += picked.items.length;

@@ -44,6 +44,7 @@
     L.$("scroller").setAttribute("aria-busy", "false");
     L.grid.setGroups([], null);
   }
+  L.emptyState = empty;
 
   // The first run: while the updater installs the catalogues a view that has none yet
   // shows the shelf being prepared, with the update's progress; a failed update says so.
@@ -92,6 +93,10 @@
       if (b.dataset.view === key) b.setAttribute("aria-current", "page"); else b.removeAttribute("aria-current");
     });
     if (!(opts && opts.keepDrawer)) L.item.closeDrawer();
+    // An OPDS catalogue's search is its own: the categories' chips do not apply to it.
+    L.$("chips").hidden = !!view.opds;
+    if (view.opds) { L.opds.show(view); return Promise.resolve(); }
+    L.opds.left();
     if (view.shelfGroup && !L.state.signedIn) {
       L.$("view-count").textContent = "";
       empty("◇", "登录后查看你的书架", "收藏、已购、下载和阅读记录都在这里。", "登录", L.account.open);
@@ -244,16 +249,19 @@
 
   L.addFiles = function () { L.send("openfile", ""); };
 
+  // A button of the side navigation that shows view |v|.
+  L.navButton = function (v, badgeId) {
+    return h("button", {type: "button", "data-view": v.key, title: v.title,
+      onclick: function () { L.showView(v.key); }},
+      [h("span", {"aria-hidden": "true", text: v.glyph}), h("span", {text: v.title}),
+       badgeId ? h("span", {class: "badge", id: badgeId}) : null]);
+  };
+
   // The side navigation.
   L.buildNav = function () {
     var nav = L.$("nav");
     nav.textContent = "";
-    var add = function (v, badgeId) {
-      nav.appendChild(h("button", {type: "button", "data-view": v.key, title: v.title,
-        onclick: function () { L.showView(v.key); }},
-        [h("span", {"aria-hidden": "true", text: v.glyph}), h("span", {text: v.title}),
-         badgeId ? h("span", {class: "badge", id: badgeId}) : null]));
-    };
+    var add = function (v, badgeId) { nav.appendChild(L.navButton(v, badgeId)); };
     nav.appendChild(h("h3", {text: "书库"}));
     M.CATEGORIES.forEach(function (c) { add(views[c.key]); });
     nav.appendChild(h("h3", {text: "我的"}));

@@ -154,6 +154,7 @@
       d.name = it.name || d.name;
       d.url = it.DLurl || d.url;
       d.photo = it.photo || d.photo;
+      if (it.opds) d.again = L.item.downText(it);
       apply(d, {type: "asked"});
       closeToast(d);
       L.toast("已请求下载“" + label(d) + "”");
@@ -204,7 +205,10 @@
       var d = list.get(id);
       if (!d) return;
       if (!d.url) { L.toast("没有下载地址，无法继续", {error: true}); return; }
-      if (!L.send("downloading", M.texts.resume(id, d.name || id, d.url))) return;
+      // A failed book of an OPDS catalogue (or any of them with no one signed in, whose
+      // downloads the shelf does not list) is asked for again as it was at first.
+      if (d.again && (d.state === "failed" || !L.state.signedIn)) { if (!L.send("opds", d.again)) return; }
+      else if (!L.send("downloading", M.texts.resume(id, d.name || id, d.url))) return;
       closeToast(d);
       apply(d, {type: "asked"});
       changed(id);
@@ -230,6 +234,7 @@
         d.name = it.name || d.name;
         d.url = it.DLurl || d.url;
         d.photo = it.photo || d.photo;
+        if (it.opds) d.again = L.item.downText(it);
         apply(d, {type: "queued"});
       });
       paint();

@@ -46,17 +46,26 @@
       L.send("exec", file);
     },
     download: function (it) {
+      // A book of an OPDS catalogue needs no one signed in.
+      if (it.opds) {
+        if (it.DLurl && L.send("opds", item.downText(it))) L.downloads.started(it);
+        return;
+      }
       if (!needUser("下载")) return;
       if (!it.DLurl) { L.toast("这个作品没有下载地址"); return; }
       if (L.send("down", item.downText(it))) L.downloads.started(it);
     },
     // The text of "down" for |it| as the view shows it now (null when it does not fit).
     downText: function (it) {
+      if (it.opds) return M.opdsTexts.down(it.opds.catalogue, it.DLurl, it.name, it.id);
       var s = source(it);
       return T.down(s.catalogue, s.group, it.id, it.DLurl);
     },
+    // The command that downloads |it|.
+    downCommand: function (it) { return it.opds ? "opds" : "down"; },
     needUser: needUser,
     favourite: function (it) {
+      if (it.opds) { L.toast("OPDS 目录的作品不能收藏"); return; }
       if (!needUser("收藏")) return;
       var s = source(it);
       if (L.send("addfav", T.itemRef(s.catalogue, s.group, it.id))) {
@@ -106,6 +115,7 @@
     removing: function (id) { return removals.has(id); },
     // The glyph of the item's category on a generated cover ("书" where it is not known).
     glyphOf: function (it) {
+      if (it.opds) return M.isOpdsNavigation(it) ? "▦" : "书";
       var key = categoryOf(it);
       if (key === "local") return M.LOCAL.glyph;
       var c = M.CATEGORIES.filter(function (x) { return x.key === key; })[0];
@@ -120,6 +130,7 @@
     // The main action of a card: 重试 / 继续 / 阅读 / 购买 / 下载.
     mainAction: function (it) {
       if (!it) return null;
+      if (M.isOpdsNavigation(it)) return ["打开", function () { L.opds.openNav(it); }];
       var kind = item.mainKind(it);
       if (kind === "retry") return ["重试", function () { L.downloads.resume(it.id); }];
       if (kind === "resume") return ["继续", function () { L.downloads.resume(it.id); }];
@@ -129,6 +140,7 @@
       return null;
     },
     menuEntries: function (it) {
+      if (M.isOpdsNavigation(it)) return [["打开", function () { L.opds.openNav(it); }]];
       var dl = L.downloads.get(it.id);
       var state = dl ? dl.state : "";
       var file = item.fileOf(it);
@@ -141,6 +153,8 @@
       // A downloaded item is opened, never downloaded again.
       else if (state !== "done" && !file && !L.account.isDone(it.id))
         list.push(["下载", function () { item.download(it); }, !!it.DLurl]);
+      // An OPDS book is fetched and read; the shelf's other commands are not its.
+      if (it.opds) return list;
       list.push(["收藏", function () { item.favourite(it); }], ["标为已读", function () { item.markRead(it); }]);
       if (!bought) list.push(["购买", function () { item.buy(it); }, M.isPaid(it) && !!it.BYurl]);
       list.push("-");
@@ -150,6 +164,7 @@
     },
     menuAt: function (it, x, y) { L.menu(item.menuEntries(it), x, y); },
     openDrawer: function (it) {
+      if (M.isOpdsNavigation(it)) { L.opds.openNav(it); return; }
       var d = L.$("drawer");
       d.textContent = "";
       var cover = h("div", {class: "cover"});
@@ -159,7 +174,11 @@
       d.appendChild(h("button", {type: "button", class: "link close", text: "✕ 关闭", onclick: item.closeDrawer}));
       d.appendChild(cover);
       d.appendChild(h("h2", {text: it.name || it.id}));
-      d.appendChild(h("dl", {}, [h("dt", {text: M.dateLabel(categoryOf(it))}), h("dd", {text: it.date || "—"}),
+      if (it.opds) d.appendChild(h("dl", {}, [h("dt", {text: "作者"}), h("dd", {text: it.opds.authors || "—"}),
+        h("dt", {text: "更新"}), h("dd", {text: it.date || "—"}), h("dt", {text: "格式"}),
+        h("dd", {text: it.opds.formats || "—"})]));
+      if (it.opds && it.opds.summary) d.appendChild(h("p", {class: "summary", text: it.opds.summary}));
+      if (!it.opds) d.appendChild(h("dl", {}, [h("dt", {text: M.dateLabel(categoryOf(it))}), h("dd", {text: it.date || "—"}),
         h("dt", {text: "价格"}), h("dd", {text: price.text}), h("dt", {text: "分组"}), h("dd", {text: it.group}),
         h("dt", {text: "编号"}), h("dd", {text: it.id})]));
       var acts = h("div", {class: "acts"});

@@ -41,6 +41,8 @@
     run: function (keyword) {
       keyword = String(keyword).trim();
       if (!keyword) return;
+      // An OPDS catalogue shown: the search is that catalogue's.
+      if (L.state.view && L.state.view.opds) { L.opds.search(keyword); return; }
       var chosen = tokens.filter(function (t) { return t.on; }).map(function (t) { return t.token; });
       var text = M.texts.search(keyword, chosen);
       L.state.lastKeyword = keyword;

@@ -30,8 +30,68 @@
     showOutcome();
   }
 
+  // The settings' OPDS section: the catalogues with 删除, and 添加. The password goes to
+  // the host once and is kept nowhere in the page (its field is emptied as it is sent).
+  var adding = false;
+  function opdsAlert(text) {
+    var a = L.$("opds-alert");
+    a.textContent = text || "";
+    a.hidden = !text;
+  }
+  function opdsAdd(e) {
+    e.preventDefault();
+    if (adding) return;
+    var url = L.$("opds-url").value.trim();
+    if (!/^https?:\/\/[^\s\/?#]+/i.test(url)) { opdsAlert("地址须以 http:// 或 https:// 开头"); L.$("opds-url").focus(); return; }
+    var text = M.opdsTexts.add(L.$("opds-name").value, url, L.$("opds-user").value.trim(), L.$("opds-pass").value);
+    if (text === null) { opdsAlert("内容过长或含有“|”，无法添加"); return; }
+    L.$("opds-pass").value = "";
+    if (!L.send("opds", text)) return;
+    adding = true;
+    opdsAlert("");
+    L.$("opds-submit").disabled = true;
+    L.$("opds-submit").textContent = "正在添加…";
+  }
+  function opdsRemove(c) {
+    if (L.send("opds", M.opdsTexts.remove(c.id))) opdsAlert("");
+  }
+
   var settings = {
+    // OpdsCatalogues changed: the section lists them.
+    opdsListed: function (list) {
+      var ul = L.$("opds-list");
+      ul.textContent = "";
+      list.forEach(function (c) {
+        ul.appendChild(L.h("li", {class: "row"}, [
+          L.h("span", {class: "opds-name", title: c.url}, [L.h("b", {text: c.name}), L.h("small", {text: c.url})]),
+          L.h("button", {type: "button", text: "删除", "aria-label": "删除 " + c.name,
+                         onclick: function () { opdsRemove(c); }})]));
+      });
+      L.$("opds-none").hidden = list.length > 0;
+    },
+    // OpdsResult: an addition or removal done, or why not.
+    opdsResult: function (value) {
+      var r = M.parseOpdsResult(value);
+      if (!r) return;
+      if (r.op === "add") {
+        adding = false;
+        L.$("opds-submit").disabled = false;
+        L.$("opds-submit").textContent = "添加";
+      }
+      if (!r.ok) {
+        opdsAlert((r.op === "add" ? "添加失败：" : "删除失败：") + r.message);
+        if (!L.isOpen("settings")) L.toast("OPDS 目录" + (r.op === "add" ? "添加" : "删除") + "失败：" + r.message, {error: true});
+        return;
+      }
+      opdsAlert("");
+      if (r.op === "add") {
+        ["opds-name", "opds-url", "opds-user", "opds-pass"].forEach(function (id) { L.$(id).value = ""; });
+        L.toast("已添加 OPDS 目录");
+      } else L.toast("已删除 OPDS 目录");
+    },
     init: function () {
+      L.$("opds-add").addEventListener("submit", opdsAdd);
+      settings.opdsListed([]);
       L.$("btn-settings").addEventListener("click", settings.open);
       L.$("settings-cancel").addEventListener("click", function () { L.closePanel("settings"); });
       L.$("settings-save").addEventListener("click", settings.save);
