@@ -13,6 +13,7 @@
 #include "opds/feed.h"
 #include "opds/open_search.h"
 #include "opds/url.h"
+#include "os/secret_store.h"
 
 namespace app {
 
@@ -173,6 +174,9 @@ void COpdsShelf::OnAdd(const std::string& args) {
   if (!password.empty()) {
     known_[id].password = password;
     known_[id].has_password = true;
+    // Where no secret store runs the password lasts for this run only.
+    (void)os::StoreOpdsPassword(checked, ansi::ToUtf8Lossy(user), ansi::ToUtf8Lossy(password),
+                                "Lumora OPDS " + ansi::ToUtf8Lossy(name));
   }
   TellResult("add", 0, id);
   TellList(list);
@@ -183,11 +187,13 @@ void COpdsShelf::OnRemove(const std::string& args) {
   (void)fields::ReadFieldList(args, {{&op, 16}, {&id, 16}});
   OpdsCatalogueList list;
   bool found = false, saved = false;
+  OpdsCatalogue removed;
   {
     const CLumoraDlg::SharedFoldersLock locks =
         window_.LockSharedFolders(CLumoraDlg::kPublicFolder);
     if (IsCatalogueId(id) && OpdsCatalogueList::Load(ListPath(), &list).ok()) {
       const std::size_t before = list.catalogues.size();
+      if (const OpdsCatalogue* c = list.Find(id)) removed = *c;
       std::erase_if(list.catalogues, [&id](const OpdsCatalogue& c) { return c.id == id; });
       found = list.catalogues.size() != before;
       saved = found && list.Save(ListPath()).ok();
@@ -196,6 +202,8 @@ void COpdsShelf::OnRemove(const std::string& args) {
   if (!found) return TellResult("remove", 1, Cp(kUnknown));
   if (!saved) return TellResult("remove", kCannotSaveCode, Cp(kCannotSaveList));
   known_.erase(id);
+  if (!removed.user.empty())
+    (void)os::ClearOpdsPassword(removed.url, ansi::ToUtf8Lossy(removed.user));
   // Its waiting requests go; running ones end without a page (the catalogue is gone).
   std::erase_if(waiting_, [&id](const auto& r) { return r->catalogue_id == id; });
   std::error_code ignored;
@@ -272,8 +280,19 @@ bool COpdsShelf::StartFetch(Request& request) {
   transfer->body_limit = kMaxFeedBytes;
   // Credentials go only where the catalogue itself lives.
   if (!catalogue->user.empty() && OriginOf(request.url) == OriginOf(catalogue->url)) {
+    Known& known = known_[catalogue->id];
+    if (!known.has_password && !known.asked_store) {
+      // The secret store is asked once a run; where none runs the user is asked when
+      // the server refuses.
+      known.asked_store = true;
+      std::string kept;
+      if (os::LookUpOpdsPassword(catalogue->url, ansi::ToUtf8Lossy(catalogue->user), &kept).ok()) {
+        known.password = ansi::FromUtf8Lossy(kept);
+        known.has_password = true;
+      }
+    }
     transfer->user = catalogue->user;
-    transfer->password = known_[catalogue->id].password;
+    transfer->password = known.password;
   }
   std::weak_ptr<bool> alive = alive_;
   transfer->notify = net::NotifyOnLoop(
@@ -326,6 +345,11 @@ void COpdsShelf::OnFetchEnd(std::uint64_t transfer_id, int result) {
     }
     TellPage(*request, result, message);
   } else {
+    // A password asked for that the server took is kept where a secret store runs.
+    if (request->retried && known_[catalogue->id].has_password)
+      (void)os::StoreOpdsPassword(catalogue->url, ansi::ToUtf8Lossy(catalogue->user),
+                                  ansi::ToUtf8Lossy(known_[catalogue->id].password),
+                                  "Lumora OPDS " + ansi::ToUtf8Lossy(catalogue->name));
     goes_on = TakeBody(*request, body);
   }
   if (goes_on) running_.emplace(request->transfer->id(), std::move(request));

@@ -1,9 +1,10 @@
 // The OPDS catalogues the user added, as the movie sees them ("opds"): the list kept in
 // the data folder (OpdsCatalogues), adding and removing catalogues, and feed pages
 // fetched on workers, parsed and written as page files the movie reads (OpdsPage).
-// Passwords live in memory for the run only; they are sent only to the catalogue's own
-// scheme, host and port, and a catalogue with a user but no password known asks for one
-// the first time its server refuses.
+// Passwords are kept in the desktop's secret store where one runs (os/secret_store.h),
+// else in memory for the run only; they are sent only to the catalogue's own scheme, host
+// and port, and a catalogue with a user but no password known asks for one the first
+// time its server refuses.
 #ifndef LUMORA_APP_OPDS_SHELF_H_
 #define LUMORA_APP_OPDS_SHELF_H_
 
@@ -56,6 +57,7 @@ class COpdsShelf {
   struct Known {
     std::string password;
     bool has_password = false;
+    bool asked_store = false;  // the secret store was asked for the password
     bool root_read = false;
     std::string search;  // the template when search_is_template, else the description
     bool search_is_template = false;

@@ -197,7 +197,9 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   };
   LumoraOptions o;
   o.cwd = home_ / "prog";
-  o.env = {{"XDG_DATA_HOME", home_ / "data"}};
+  // A session bus that is not there: no secret store runs, nothing is kept.
+  o.env = {{"XDG_DATA_HOME", home_ / "data"},
+           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home_ / "no-bus")}};
   o.gates = {{3, page_of("t1")}, {4, page_of("t2")}, {5, page_of("t3")},
              {6, page_of("t4")}, {9, page_of("t5")}, {12, page_of("t6")}};
   LumoraRun run = RunLumora(o, script);
