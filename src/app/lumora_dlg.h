@@ -103,6 +103,11 @@ class CLumoraDlg : public platform::WindowEvents {
   [[nodiscard]] SharedFoldersLock LockSharedFolders(
       SharedFolders folders, base::FolderLock::Mode mode = base::FolderLock::Mode::kMake);
 
+  // An OPDS item's download (COpdsShelf), through the shelf's downloads.
+  void StartOpdsDownload(const std::string& key, const std::string& name, const std::string& url,
+                         const std::string& user, const std::string& password) {
+    downloads_.OnOpdsDown(key, name, url, user, password, data_folder_ + "downloads/");
+  }
   // What the shelf's downloads and search use of the window besides.
   platform::Platform& platform() { return platform_; }
   // True when a user has signed in (a user shelf file is recorded); otherwise the user

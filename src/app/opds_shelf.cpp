@@ -129,6 +129,8 @@ void COpdsShelf::OnOpds(const std::string& args) {
     OnRemove(args);
   else if (op == "open" || op == "search")
     OnOpen(args, op == "search");
+  else if (op == "down")
+    OnDown(args);
 }
 
 void COpdsShelf::OnAdd(const std::string& args) {
@@ -246,6 +248,43 @@ void COpdsShelf::OnOpen(const std::string& args, bool search) {
   Enqueue(std::move(request));
 }
 
+void COpdsShelf::CredentialsFor(const OpdsCatalogue& catalogue, const std::string& url,
+                                std::string* user, std::string* password) {
+  user->clear();
+  password->clear();
+  // Credentials go only where the catalogue itself lives.
+  if (catalogue.user.empty() || OriginOf(url) != OriginOf(catalogue.url)) return;
+  Known& known = known_[catalogue.id];
+  if (!known.has_password && !known.asked_store) {
+    // The secret store is asked once a run; where none runs the user is asked when the
+    // server refuses.
+    known.asked_store = true;
+    std::string kept;
+    if (os::LookUpOpdsPassword(catalogue.url, ansi::ToUtf8Lossy(catalogue.user), &kept).ok()) {
+      known.password = ansi::FromUtf8Lossy(kept);
+      known.has_password = true;
+    }
+  }
+  *user = catalogue.user;
+  *password = known.password;
+}
+
+void COpdsShelf::OnDown(const std::string& args) {
+  std::string op, id, url, name, key;
+  (void)fields::ReadFieldList(
+      args,
+      {{&op, 16}, {&id, 16}, {&url, OpdsCatalogueList::kMaxUrl + 1}, {&name, 64}, {&key, 64}});
+  const OpdsCatalogueList list = LoadList();
+  const OpdsCatalogue* catalogue = list.Find(id);
+  const std::string checked = CheckedUrl(url);
+  // An unknown catalogue, an address that is not http or https, or a key the shelf
+  // cannot hold starts nothing.
+  if (!catalogue || checked.empty() || key.empty() || !IsListText(key, 63)) return;
+  std::string user, password;
+  CredentialsFor(*catalogue, checked, &user, &password);
+  window_.StartOpdsDownload(key, name, checked, user, password);
+}
+
 void COpdsShelf::Enqueue(std::unique_ptr<Request> request) {
   waiting_.push_back(std::move(request));
   StartWaiting();
@@ -278,22 +317,7 @@ bool COpdsShelf::StartFetch(Request& request) {
   transfer->local_path = body;
   request.body_path = ansi::NativePath(body);
   transfer->body_limit = kMaxFeedBytes;
-  // Credentials go only where the catalogue itself lives.
-  if (!catalogue->user.empty() && OriginOf(request.url) == OriginOf(catalogue->url)) {
-    Known& known = known_[catalogue->id];
-    if (!known.has_password && !known.asked_store) {
-      // The secret store is asked once a run; where none runs the user is asked when
-      // the server refuses.
-      known.asked_store = true;
-      std::string kept;
-      if (os::LookUpOpdsPassword(catalogue->url, ansi::ToUtf8Lossy(catalogue->user), &kept).ok()) {
-        known.password = ansi::FromUtf8Lossy(kept);
-        known.has_password = true;
-      }
-    }
-    transfer->user = catalogue->user;
-    transfer->password = known.password;
-  }
+  CredentialsFor(*catalogue, request.url, &transfer->user, &transfer->password);
   std::weak_ptr<bool> alive = alive_;
   transfer->notify = net::NotifyOnLoop(
       window_.platform().loop(),

@@ -33,7 +33,7 @@ class COpdsShelf {
 
   // Tells the movie the list (OpdsCatalogues); at start-up, once the movie is loaded.
   void Start();
-  // "opds": the operation is the first field (add, remove, open, search).
+  // "opds": the operation is the first field (add, remove, open, search, down).
   void OnOpds(const std::string& args);
 
   // The scheme, host and port of an http or https URL ("https://host:443"), lower case;
@@ -66,6 +66,11 @@ class COpdsShelf {
   void OnAdd(const std::string& args);
   void OnRemove(const std::string& args);
   void OnOpen(const std::string& args, bool search);
+  void OnDown(const std::string& args);
+  // The user and password to send to |url| for |catalogue|: only to the catalogue's own
+  // scheme, host and port; the secret store asked once a run.
+  void CredentialsFor(const OpdsCatalogue& catalogue, const std::string& url, std::string* user,
+                      std::string* password);
 
   // Reads the list under the public folder's lock.
   OpdsCatalogueList LoadList();

@@ -173,6 +173,12 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
       {"--root", vendor_root.path(), "--opds-entries", "30", "--opds-page-size", "10"});
   const std::string base = "http://127.0.0.1:" + std::to_string(vendor.port());
   auto opds = [](const std::string& args) { return Command("opds", args); };
+  auto ended = [](const std::string& key) {
+    return [key](const Json& e) {
+      return e.contains("setVariable") && e["setVariable"]["name"] == "DownloadResult" &&
+             e["setVariable"]["value"].get<std::string>().rfind(key + "|", 0) == 0;
+    };
+  };
   auto page_of = [](const std::string& ticket) {
     return [ticket](const Json& e) {
       return e.contains("setVariable") && e["setVariable"]["name"] == "OpdsPage" &&
@@ -189,6 +195,10 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
       opds("op=open|id=o1|url=|ticket=../x"),
       opds("op=add|name=|url=" + base + "/opds-basic/|user=reader|password=secret"),
       opds("op=open|id=o2|url=|ticket=t5"),
+      opds("op=down|id=o1|url=" + base + "/opds/files/0.epub|name=b0|key=opds-0"),
+      opds("op=down|id=o2|url=" + base + "/opds-basic/files/1.pdf|name=b1|key=opds-1"),
+      Command("logon", "u=reader|p=secret|x=|y="),
+      opds("op=down|id=o1|url=" + base + "/opds/files/2.epub|name=二|key=opds-2"),
       opds("op=add|name=Asked|url=" + base + "/opds-basic/|user=reader|password="),
       Answer({{"password", "wrong"}}),
       opds("op=open|id=o3|url=|ticket=t6"),
@@ -198,10 +208,14 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   LumoraOptions o;
   o.cwd = home_ / "prog";
   // A session bus that is not there: no secret store runs, nothing is kept.
+  const std::string host = "127.0.0.1:" + std::to_string(vendor.port());
   o.env = {{"XDG_DATA_HOME", home_ / "data"},
+           {"LUMORA_LOGIN_HOST", host},
+           {"LUMORA_SHOP_HOST", host},
            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home_ / "no-bus")}};
-  o.gates = {{3, page_of("t1")}, {4, page_of("t2")}, {5, page_of("t3")},
-             {6, page_of("t4")}, {9, page_of("t5")}, {12, page_of("t6")}};
+  o.gates = {{3, page_of("t1")},    {4, page_of("t2")},    {5, page_of("t3")},
+             {6, page_of("t4")},    {9, page_of("t5")},    {10, ended("opds-0")},
+             {11, ended("opds-1")}, {13, ended("opds-2")}, {16, page_of("t6")}};
   LumoraRun run = RunLumora(o, script);
   ASSERT_EQ(run.exit_code, 0) << run.stderr_text;
   std::vector<std::string> results, pages, lists;
@@ -250,6 +264,17 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   ASSERT_EQ(forms.size(), 1u);
   EXPECT_EQ(forms[0]["caption"], "Asked");
   EXPECT_EQ(forms[0]["fields"], (Json{{"user", "reader"}, {"password", "wrong"}}));
+  // Downloads: nobody signed in into the data folder's downloads/ (the second with the
+  // catalogue's password), then into the signed-in user's 已下载.
+  std::vector<std::string> downloads;
+  for (const Json& v : run.All("setVariable"))
+    if (v["name"] == "DownloadResult") downloads.push_back(v["value"]);
+  EXPECT_EQ(downloads, (std::vector<std::string>{"opds-0|0|", "opds-1|0|", "opds-2|0|"}));
+  EXPECT_GE(std::filesystem::file_size(home_ / "data/vellari/downloads/b0-0.epub"), 4096u);
+  EXPECT_GE(std::filesystem::file_size(home_ / "data/vellari/downloads/b1-1.pdf"), 4096u);
+  EXPECT_GE(std::filesystem::file_size(home_ / "prog/reader/downloaded/二-2.epub"), 4096u);
+  EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"),
+            std::vector<std::string>{"已下载/opds-2=二"});
   // Removed with its pages; the list holds no password.
   EXPECT_FALSE(std::filesystem::exists(home_ / "data/vellari/public/opds/o2"));
   EXPECT_EQ(home_.Read("data/vellari/public/opds/catalogues.txt"),
