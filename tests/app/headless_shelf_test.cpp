@@ -195,6 +195,9 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
       opds("op=open|id=o1|url=|ticket=../x"),
       opds("op=add|name=|url=" + base + "/opds-basic/|user=reader|password=secret"),
       opds("op=open|id=o2|url=|ticket=t5"),
+      // The same server under another host name: no credentials go there.
+      opds("op=open|id=o2|url=http://localhost:" + std::to_string(vendor.port()) +
+           "/opds-basic/|ticket=t7"),
       opds("op=down|id=o1|url=" + base + "/opds/files/0.epub|name=b0|key=opds-0"),
       opds("op=down|id=o2|url=" + base + "/opds-basic/files/1.pdf|name=b1|key=opds-1"),
       Command("logon", "u=reader|p=secret|x=|y="),
@@ -214,8 +217,9 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
            {"LUMORA_SHOP_HOST", host},
            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home_ / "no-bus")}};
   o.gates = {{3, page_of("t1")},    {4, page_of("t2")},    {5, page_of("t3")},
-             {6, page_of("t4")},    {9, page_of("t5")},    {10, ended("opds-0")},
-             {11, ended("opds-1")}, {13, ended("opds-2")}, {16, page_of("t6")}};
+             {6, page_of("t4")},    {9, page_of("t5")},    {10, page_of("t7")},
+             {11, ended("opds-0")}, {12, ended("opds-1")}, {14, ended("opds-2")},
+             {17, page_of("t6")}};
   LumoraRun run = RunLumora(o, script);
   ASSERT_EQ(run.exit_code, 0) << run.stderr_text;
   std::vector<std::string> results, pages, lists;
@@ -231,7 +235,7 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   EXPECT_EQ(lists[0], "");
   EXPECT_EQ(lists[4], "id=o1|name=本地书库|url=" + base + "/opds/|user=\nid=o3|name=Asked|url=" +
                           base + "/opds-basic/|user=reader");
-  ASSERT_EQ(pages.size(), 6u) << run.stderr_text;
+  ASSERT_EQ(pages.size(), 7u) << run.stderr_text;
   EXPECT_EQ(pages[0], "ticket=t1|code=0|path=public/opds/o1/t1.xml");
   const std::string root = home_.Read("data/vellari/public/opds/o1/t1.xml");
   EXPECT_NE(root.find("<opds title=\"Lumora test catalogue\" next=\"\" search=\"1\">"),
@@ -258,8 +262,10 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   EXPECT_EQ(pages[3].rfind("ticket=t4|code=9|message=不是 OPDS 目录: ", 0), 0u) << pages[3];
   EXPECT_FALSE(std::filesystem::exists(home_ / "data/vellari/public/opds/o1/t4.xml"));
   EXPECT_EQ(pages[4], "ticket=t5|code=0|path=public/opds/o2/t5.xml");
+  // Another host: refused, and nobody asked (no user was sent there).
+  EXPECT_EQ(pages[5].rfind("ticket=t7|code=6|", 0), 0u) << pages[5];
   // Asked once, refused: the server's answer, and no page.
-  EXPECT_EQ(pages[5].rfind("ticket=t6|code=6|", 0), 0u) << pages[5];
+  EXPECT_EQ(pages[6].rfind("ticket=t6|code=6|", 0), 0u) << pages[6];
   auto forms = Dialogs(run, "opdsLogin");
   ASSERT_EQ(forms.size(), 1u);
   EXPECT_EQ(forms[0]["caption"], "Asked");
