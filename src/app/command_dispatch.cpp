@@ -35,6 +35,7 @@ void CLumoraDlg::OnFSCommand(const std::string& command, const std::string& args
       {"restart", &CLumoraDlg::OnRestart},
       {"search", &CLumoraDlg::OnSearch},
       {"yigoumai", &CLumoraDlg::OnPurchasedList},
+      {"opds", &CLumoraDlg::OnOpds},
       {ansi::FromUtf8Lossy("分享"), &CLumoraDlg::OnShare},
       {ansi::FromUtf8Lossy("收藏"), &CLumoraDlg::OnMessageBoxCommand},
       {ansi::FromUtf8Lossy("评论"), &CLumoraDlg::OnMessageBoxCommand},

@@ -27,7 +27,8 @@ CLumoraDlg::CLumoraDlg(const CLumoraApp& app, platform::Platform& platform)
       flash_(platform.player()),
       mover_(platform.window(), [this](int width, int height) { SetStageSize(width, height); }),
       downloads_(*this, user_),
-      search_(*this) {
+      search_(*this),
+      opds_(*this) {
   flash_.SetFSCommandHandler(
       [this](const std::string& command, const std::string& args) { OnFSCommand(command, args); });
   platform_.window().SetEvents(this);
@@ -68,6 +69,7 @@ bool CLumoraDlg::OnInitDialog() {
   StartMovie(program_file);
   TidySharedFolders();
   SetStartVariables();
+  opds_.Start();
   CoverWorkArea();
   return StartUpdateWindow();
 }

@@ -9,6 +9,7 @@
 
 #include "account/signed_in_user.h"
 #include "app/movie_bridge.h"
+#include "app/opds_shelf.h"
 #include "app/shelf_downloads.h"
 #include "app/shelf_search.h"
 #include "app/window_mover.h"
@@ -102,6 +103,11 @@ class CLumoraDlg : public platform::WindowEvents {
   [[nodiscard]] SharedFoldersLock LockSharedFolders(
       SharedFolders folders, base::FolderLock::Mode mode = base::FolderLock::Mode::kMake);
 
+  // An OPDS item's download (COpdsShelf), through the shelf's downloads.
+  void StartOpdsDownload(const std::string& key, const std::string& name, const std::string& url,
+                         const std::string& user, const std::string& password) {
+    downloads_.OnOpdsDown(key, name, url, user, password, data_folder_ + "downloads/");
+  }
   // What the shelf's downloads and search use of the window besides.
   platform::Platform& platform() { return platform_; }
   // True when a user has signed in (a user shelf file is recorded); otherwise the user
@@ -157,6 +163,7 @@ class CLumoraDlg : public platform::WindowEvents {
   //                          in account::CSignedInUser)
   //   shelf_downloads.cpp    "down", "downloading", and the end of a download, forwarded
   //                          to CShelfDownloads
+  //   opds_shelf.cpp         "opds" (the OPDS catalogues), forwarded to COpdsShelf
   //   command_dispatch.cpp   "drag", "skin", "update" (taken and ignored)
   void OnWin(const std::string& args);
   void OnExec(const std::string& args);
@@ -185,6 +192,7 @@ class CLumoraDlg : public platform::WindowEvents {
   // kFailedMessage with the reason on a second line.
   void TellRetrieveFailed();
   void OnIgnoredCommand(const std::string&) {}
+  void OnOpds(const std::string& args) { opds_.OnOpds(args); }
 
   const CLumoraApp& app_;
   platform::Platform& platform_;
@@ -198,6 +206,7 @@ class CLumoraDlg : public platform::WindowEvents {
   std::string program_folder_;
   CShelfDownloads downloads_;  // the download map and the shelf's transfers
   CShelfSearch search_;
+  COpdsShelf opds_;  // the OPDS catalogues and their fetches
   std::unique_ptr<update::CAutoUpdateClientDlg> update_client_;
   bool restart_requested_ = false;
 };

@@ -5,6 +5,7 @@
 
 #include "app/lumora_dlg.h"
 #include "base/ansi.h"
+#include "base/folders.h"
 #include "fields/field_list.h"
 #include "library/shelf_names.h"
 #include "library/shelf_operations.h"
@@ -63,8 +64,8 @@ std::string CShelfDownloads::ShelfDownloadTarget(const library::CXmlElement::Fie
 }
 
 void CShelfDownloads::StartShelfDownload(const std::string& item_id, const std::string& name,
-                                         const std::string& url) {
-  const std::string target = ShelfDownloadTarget(name, url);
+                                         const std::string& url, const std::string& target,
+                                         const std::string& user, const std::string& password) {
   if (target.empty()) {
     update_client_->Log("下载文件失败 [" + ansi::ToUtf8Lossy(name + "-" + FilePartOf(url)) +
                         "], 错误代码 [" + std::to_string(kUnsafeTargetCode) + "]");
@@ -76,7 +77,50 @@ void CShelfDownloads::StartShelfDownload(const std::string& item_id, const std::
   // cannot start is named in the update window's log (or refused with a message); the
   // movie keeps the item in "正在下载", from where it can be started again.
   const auto [entry, made] = download_map_.try_emplace(item_id, target);
-  if (!update_client_->AddDownload(item_id, name, url, target) && made) download_map_.erase(entry);
+  if (!update_client_->AddDownload(item_id, name, url, target, user, password) && made)
+    download_map_.erase(entry);
+}
+
+void CShelfDownloads::OnOpdsDown(const std::string& key, const std::string& name,
+                                 const std::string& url, const std::string& user,
+                                 const std::string& password, const std::string& downloads_folder) {
+  if (key.empty()) return;  // names no download
+  if (user_.user_shelf_path().empty()) {
+    // Nobody signed in: into the program's own downloads folder, with no shelf entry.
+    const std::string file_name = name + "-" + FilePartOf(url);
+    std::string target;
+    if (IsPlainFileName(file_name) &&
+        base::MakeDirectories(ansi::NativePath(downloads_folder), 0755).ok())
+      target = downloads_folder + file_name;
+    StartShelfDownload(key, name, url, target, user, password);
+    return;
+  }
+  bool refused = false, unsaved = false;
+  {
+    const CLumoraDlg::SharedFoldersLock locks =
+        window_.LockSharedFolders(CLumoraDlg::kProgramFolder);
+    std::string present;
+    refused = GetItemName(user_.user_shelf_path(), key, shelf_names::Downloading(), &present) ||
+              GetItemName(user_.user_shelf_path(), key, shelf_names::Downloaded(), &present);
+    if (!refused) {
+      library::CXmlElement::Fields item;
+      item.element_name = ansi::FromUtf8Lossy("书");
+      item.id = key;
+      item.name = name;
+      item.dl_url = url;
+      (void)library::AddItemToGroup(user_.user_shelf_path(), shelf_names::Downloading(), item,
+                                    &unsaved);
+    }
+  }
+  if (refused) {
+    window_.platform().dialogs().Message(kAlreadyDownloaded, window_.ApplicationTitleUtf8());
+    return;
+  }
+  if (unsaved) {
+    window_.TellCannotSave();
+    return;
+  }
+  StartShelfDownload(key, name, url, ShelfDownloadTarget(name, url), user, password);
 }
 
 void CShelfDownloads::OnDown(const std::string& args) {

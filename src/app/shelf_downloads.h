@@ -33,6 +33,13 @@ class CShelfDownloads {
   void SetUpdateClient(update::CAutoUpdateClientDlg* client) { update_client_ = client; }
 
   void OnDown(const std::string& args);
+  // An OPDS item's download under |key| from |url| (credentials for the catalogue's own
+  // server, else empty): signed in, an item of "正在下载" named |name| with DLurl |url|
+  // in the user's shelf, downloaded into "downloaded" as the vendor's items; otherwise
+  // into |downloads_folder| (code page, with "/"), with the same progress and results.
+  void OnOpdsDown(const std::string& key, const std::string& name, const std::string& url,
+                  const std::string& user, const std::string& password,
+                  const std::string& downloads_folder);
   void OnDownloading(const std::string& args);
   // The end of a shelf download, from the update window: its result code and that
   // code's message (code page; empty on success).
@@ -51,7 +58,12 @@ class CShelfDownloads {
  private:
   // Starts (or restarts) the shelf download of |item_id| into the user's folder.
   void StartShelfDownload(const std::string& item_id, const std::string& name,
-                          const std::string& url);
+                          const std::string& url, const std::string& target,
+                          const std::string& user = {}, const std::string& password = {});
+  void StartShelfDownload(const std::string& item_id, const std::string& name,
+                          const std::string& url) {
+    StartShelfDownload(item_id, name, url, ShelfDownloadTarget(name, url));
+  }
   // The target of a shelf download: the user's "downloaded" folder + NAME + "-" + the
   // URL's last part; empty when that would leave the folder (or nobody signed in). The
   // same from an item of "正在下载", whose name and address the movie sends.

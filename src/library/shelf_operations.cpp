@@ -65,6 +65,24 @@ int CopyItemToGroup(const std::string& source_path, const std::string& source_gr
   return result;
 }
 
+int AddItemToGroup(const std::string& destination_path, const std::string& destination_group,
+                   const CXmlElement::Fields& fields, bool* unsaved) {
+  std::unique_ptr<CXmlFileObject> destination;
+  (void)CXmlFileObject::Open(&destination, destination_path.c_str());
+  CXmlGroup* target = FindOrAddGroup(*destination, destination_group, "100");
+  int result = -1;
+  CXmlElement* present = nullptr;
+  if (!target->FindItem(fields.id.c_str(), &present)) {
+    std::unique_ptr<CXmlElement> item;
+    CXmlElement::Create(&item, fields);
+    target->AddItem(std::move(item));
+    result = 1;
+  }
+  const bool saved = CXmlFileObject::Release(std::move(destination), true);
+  Report(unsaved, result == 1 && !saved);
+  return result;
+}
+
 bool GetItemName(const std::string& path, const std::string& item_id, const std::string& group_id,
                  std::string* name) {
   std::unique_ptr<CXmlFileObject> catalogue;

@@ -27,6 +27,11 @@ int CopyItemToGroup(const std::string& source_path, const std::string& source_gr
                     const std::string& item_id, const std::string& destination_path,
                     const std::string& destination_group, bool* unsaved = nullptr);
 
+// Adds a new item with |fields| to a group of a catalogue, making the group (maximum
+// "100") when it is missing. 1 when added; -1 when the group already holds the id.
+int AddItemToGroup(const std::string& destination_path, const std::string& destination_group,
+                   const CXmlElement::Fields& fields, bool* unsaved = nullptr);
+
 // The name of an item (cut to 63 bytes), found by group and id. The catalogue is
 // rewritten by the lookup.
 [[nodiscard]] bool GetItemName(const std::string& path, const std::string& item_id,

@@ -227,7 +227,8 @@ bool CAutoUpdateClientDlg::InstallFile(net::CInetFile& t) {
 }
 
 bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string& file_name,
-                                       const std::string& url, const std::string& local_path) {
+                                       const std::string& url, const std::string& local_path,
+                                       const std::string& user, const std::string& password) {
   std::lock_guard<std::recursive_mutex> lock(window_lock_);
   // An empty key names no download: the updater's own transfers have none.
   if (key.empty()) return false;
@@ -248,6 +249,8 @@ bool CAutoUpdateClientDlg::AddDownload(const std::string& key, const std::string
   transfer->server_label = server_label_;
   transfer->display_name = key;
   transfer->force_overwrite = true;
+  transfer->user = user;
+  transfer->password = password;
   // A pause, a failure or a kill keeps what arrived, and the next run asks for the rest.
   transfer->resume = true;
   RememberFolder(*transfer);

@@ -81,9 +81,11 @@ class CAutoUpdateClientDlg : public platform::UpdateWindowEvents {
   // AddDownload restarts a download with that key, refuses a new one when ten downloads
   // are listed, or starts a new one. Each keeps its body in a partial file beside
   // |local_path| (net::CInetFile::resume), which a stop, a failure or a kill leaves for
-  // the next run to continue.
+  // the next run to continue. |user| and |password| are answered to a server that asks
+  // (net::CInetFile::user).
   [[nodiscard]] bool AddDownload(const std::string& key, const std::string& file_name,
-                                 const std::string& url, const std::string& local_path);
+                                 const std::string& url, const std::string& local_path,
+                                 const std::string& user = {}, const std::string& password = {});
   // Stops the download and waits for its thread; false when there is none.
   [[nodiscard]] bool StopDownload(const std::string& key);
   // Stops it and removes it from the list.

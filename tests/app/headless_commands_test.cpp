@@ -78,7 +78,7 @@ TEST_F(CommandsTest, OtherWordsAndOtherCaseDoNothing) {
                        Command("win", " max"), Command("del", "x"), Command("drag", "x"),
                        Command("skin", ""), Command("update", "")});
   EXPECT_TRUE(WindowsAfterStartUp(run).empty());
-  EXPECT_EQ(run.All("setVariable").size(), 9u);  // the start-up ones only
+  EXPECT_EQ(run.All("setVariable").size(), 10u);  // the start-up ones only
   EXPECT_TRUE(run.All("dialog").empty());
   EXPECT_TRUE(run.All("error").empty());
 }

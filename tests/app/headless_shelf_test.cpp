@@ -7,6 +7,7 @@
 #include "../library/catalogue_text.h"
 #include "../support/lumora_process.h"
 #include "../support/temp_dir.h"
+#include "../support/vendor_process.h"
 
 using library::CXmlElement;
 using library::CXmlFileObject;
@@ -159,6 +160,132 @@ TEST_F(ShelfCommandsTest, FavouritesNeedASignedInUser) {
   for (const auto& e : std::filesystem::directory_iterator(home_ / "prog"))
     written.push_back(e.path().filename());
   EXPECT_TRUE(written.empty());
+}
+
+// The OPDS catalogues against the vendor's own: added, opened (navigation and
+// acquisition pages), searched through the OpenSearch description, a hostile feed, a
+// catalogue behind HTTP Basic with a password given and one asked for (and refused),
+// removed.
+TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
+  TempDir vendor_root;
+  vendor_root.Write("accounts.txt", "reader\tsecret\tU100\n");
+  VendorProcess vendor(
+      {"--root", vendor_root.path(), "--opds-entries", "30", "--opds-page-size", "10"});
+  const std::string base = "http://127.0.0.1:" + std::to_string(vendor.port());
+  auto opds = [](const std::string& args) { return Command("opds", args); };
+  auto ended = [](const std::string& key) {
+    return [key](const Json& e) {
+      return e.contains("setVariable") && e["setVariable"]["name"] == "DownloadResult" &&
+             e["setVariable"]["value"].get<std::string>().rfind(key + "|", 0) == 0;
+    };
+  };
+  auto page_of = [](const std::string& ticket) {
+    return [ticket](const Json& e) {
+      return e.contains("setVariable") && e["setVariable"]["name"] == "OpdsPage" &&
+             e["setVariable"]["value"].get<std::string>().rfind("ticket=" + ticket + "|", 0) == 0;
+    };
+  };
+  const std::vector<std::string> script = {
+      opds("op=add|name=本地书库|url=" + base + "/opds/|user=|password="),
+      opds("op=add|name=|url=ftp://x/|user=|password="),
+      opds("op=open|id=o1|url=|ticket=t1"),
+      opds("op=open|id=o1|url=" + base + "/opds/books?page=1|ticket=t2"),
+      opds("op=search|id=o1|terms=卷|ticket=t3"),
+      opds("op=open|id=o1|url=" + base + "/opds/hostile/entities|ticket=t4"),
+      opds("op=open|id=o1|url=|ticket=../x"),
+      opds("op=add|name=|url=" + base + "/opds-basic/|user=reader|password=secret"),
+      opds("op=open|id=o2|url=|ticket=t5"),
+      // The same server under another host name: no credentials go there.
+      opds("op=open|id=o2|url=http://localhost:" + std::to_string(vendor.port()) +
+           "/opds-basic/|ticket=t7"),
+      opds("op=down|id=o1|url=" + base + "/opds/files/0.epub|name=b0|key=opds-0"),
+      opds("op=down|id=o2|url=" + base + "/opds-basic/files/1.pdf|name=b1|key=opds-1"),
+      Command("logon", "u=reader|p=secret|x=|y="),
+      opds("op=down|id=o1|url=" + base + "/opds/files/2.epub|name=二|key=opds-2"),
+      opds("op=add|name=Asked|url=" + base + "/opds-basic/|user=reader|password="),
+      Answer({{"password", "wrong"}}),
+      opds("op=open|id=o3|url=|ticket=t6"),
+      opds("op=remove|id=o2"),
+      opds("op=remove|id=o2"),
+  };
+  LumoraOptions o;
+  o.cwd = home_ / "prog";
+  // A session bus that is not there: no secret store runs, nothing is kept.
+  const std::string host = "127.0.0.1:" + std::to_string(vendor.port());
+  o.env = {{"XDG_DATA_HOME", home_ / "data"},
+           {"LUMORA_LOGIN_HOST", host},
+           {"LUMORA_SHOP_HOST", host},
+           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home_ / "no-bus")}};
+  o.gates = {{3, page_of("t1")},    {4, page_of("t2")},    {5, page_of("t3")},
+             {6, page_of("t4")},    {9, page_of("t5")},    {10, page_of("t7")},
+             {11, ended("opds-0")}, {12, ended("opds-1")}, {14, ended("opds-2")},
+             {17, page_of("t6")}};
+  LumoraRun run = RunLumora(o, script);
+  ASSERT_EQ(run.exit_code, 0) << run.stderr_text;
+  std::vector<std::string> results, pages, lists;
+  for (const Json& v : run.All("setVariable")) {
+    if (v["name"] == "OpdsResult") results.push_back(v["value"]);
+    if (v["name"] == "OpdsPage") pages.push_back(v["value"]);
+    if (v["name"] == "OpdsCatalogues") lists.push_back(v["value"]);
+  }
+  EXPECT_EQ(results, (std::vector<std::string>{
+                         "add|0|o1", "add|1|目录地址无效：只能是 http 或 https 地址", "add|0|o2",
+                         "add|0|o3", "remove|0|o2", "remove|1|没有这个目录"}));
+  ASSERT_EQ(lists.size(), 5u);  // at start-up, three additions, one removal
+  EXPECT_EQ(lists[0], "");
+  EXPECT_EQ(lists[4], "id=o1|name=本地书库|url=" + base + "/opds/|user=\nid=o3|name=Asked|url=" +
+                          base + "/opds-basic/|user=reader");
+  ASSERT_EQ(pages.size(), 7u) << run.stderr_text;
+  EXPECT_EQ(pages[0], "ticket=t1|code=0|path=public/opds/o1/t1.xml");
+  const std::string root = home_.Read("data/vellari/public/opds/o1/t1.xml");
+  EXPECT_NE(root.find("<opds title=\"Lumora test catalogue\" next=\"\" search=\"1\">"),
+            std::string::npos)
+      << root;
+  EXPECT_NE(root.find("nav=\"" + base + "/opds/books?page=1\" acq=\"\" type=\"\" formats=\"\"/>"),
+            std::string::npos)
+      << root;
+  EXPECT_EQ(pages[1], "ticket=t2|code=0|path=public/opds/o1/t2.xml");
+  const std::string books = home_.Read("data/vellari/public/opds/o1/t2.xml");
+  EXPECT_NE(books.find("next=\"" + base + "/opds/books?page=2\""), std::string::npos) << books;
+  EXPECT_NE(books.find("cover=\"" + base + "/opds/covers/0.png\""), std::string::npos);
+  EXPECT_NE(books.find("acq=\"" + base +
+                       "/opds/files/0.epub\" type=\"application/epub+zip\" formats=\"EPUB PDF\""),
+            std::string::npos)
+      << books;
+  EXPECT_NE(
+      books.find("acq=\"" + base + "/opds/files/9.djvu\" type=\"image/vnd.djvu\" formats=\"DJVU\""),
+      std::string::npos);
+  EXPECT_EQ(pages[2], "ticket=t3|code=0|path=public/opds/o1/t3.xml");
+  const std::string found = home_.Read("data/vellari/public/opds/o1/t3.xml");
+  EXPECT_NE(found.find("title=\"西游记 第7卷\""), std::string::npos) << found;
+  EXPECT_EQ(found.find("title=\"red"), std::string::npos);
+  EXPECT_EQ(pages[3].rfind("ticket=t4|code=9|message=不是 OPDS 目录: ", 0), 0u) << pages[3];
+  EXPECT_FALSE(std::filesystem::exists(home_ / "data/vellari/public/opds/o1/t4.xml"));
+  EXPECT_EQ(pages[4], "ticket=t5|code=0|path=public/opds/o2/t5.xml");
+  // Another host: refused, and nobody asked (no user was sent there).
+  EXPECT_EQ(pages[5].rfind("ticket=t7|code=6|", 0), 0u) << pages[5];
+  // Asked once, refused: the server's answer, and no page.
+  EXPECT_EQ(pages[6].rfind("ticket=t6|code=6|", 0), 0u) << pages[6];
+  auto forms = Dialogs(run, "opdsLogin");
+  ASSERT_EQ(forms.size(), 1u);
+  EXPECT_EQ(forms[0]["caption"], "Asked");
+  EXPECT_EQ(forms[0]["fields"], (Json{{"user", "reader"}, {"password", "wrong"}}));
+  // Downloads: nobody signed in into the data folder's downloads/ (the second with the
+  // catalogue's password), then into the signed-in user's 已下载.
+  std::vector<std::string> downloads;
+  for (const Json& v : run.All("setVariable"))
+    if (v["name"] == "DownloadResult") downloads.push_back(v["value"]);
+  EXPECT_EQ(downloads, (std::vector<std::string>{"opds-0|0|", "opds-1|0|", "opds-2|0|"}));
+  EXPECT_GE(std::filesystem::file_size(home_ / "data/vellari/downloads/b0-0.epub"), 4096u);
+  EXPECT_GE(std::filesystem::file_size(home_ / "data/vellari/downloads/b1-1.pdf"), 4096u);
+  EXPECT_GE(std::filesystem::file_size(home_ / "prog/reader/downloaded/二-2.epub"), 4096u);
+  EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"),
+            std::vector<std::string>{"已下载/opds-2=二"});
+  // Removed with its pages; the list holds no password.
+  EXPECT_FALSE(std::filesystem::exists(home_ / "data/vellari/public/opds/o2"));
+  EXPECT_EQ(home_.Read("data/vellari/public/opds/catalogues.txt"),
+            "#next=4\no1\t" + Gb("本地书库") + "\t" + base + "/opds/\t\no3\tAsked\t" + base +
+                "/opds-basic/\treader\n");
 }
 
 }  // namespace

@@ -25,14 +25,15 @@ TEST(HeadlessStartupTest, HandsTheMovieEveryStartUpVariable) {
   EXPECT_EQ(run.Variable("MyAppDataDir"), home / "data/vellari/");
   EXPECT_EQ(run.Variable("CurrentDir"), home / "work/");
   EXPECT_EQ(run.Variable("VellariOpml"), home / "data/vellari/public/RSS.opml");
+  EXPECT_EQ(run.Variable("OpdsCatalogues"), "");  // none added
   EXPECT_EQ(run.Variable("StageX"), "1280");
   EXPECT_EQ(run.Variable("StageY"), "1024");
   // The movie comes first, then the variables in the order of start-up.
   std::vector<std::string> order;
   for (const Json& v : run.All("setVariable")) order.push_back(v["name"]);
-  std::vector<std::string> expected = {"UpdatedFile", "TotalUpdateFile", "FirstRun",
-                                       "WebUrl",      "MyAppDataDir",    "CurrentDir",
-                                       "VellariOpml", "StageX",          "StageY"};
+  std::vector<std::string> expected = {
+      "UpdatedFile", "TotalUpdateFile", "FirstRun",       "WebUrl", "MyAppDataDir",
+      "CurrentDir",  "VellariOpml",     "OpdsCatalogues", "StageX", "StageY"};
   EXPECT_EQ(order, expected);
   ASSERT_LT(run.IndexOf("movie"), run.IndexOf("setVariable"));
   // The window covers the work area; end of input quits with 0, last.
