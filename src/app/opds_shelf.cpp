@@ -208,8 +208,9 @@ void COpdsShelf::OnRemove(const std::string& args) {
     (void)os::ClearOpdsPassword(removed.url, ansi::ToUtf8Lossy(removed.user));
   // Its waiting requests go; running ones end without a page (the catalogue is gone).
   std::erase_if(waiting_, [&id](const auto& r) { return r->catalogue_id == id; });
-  std::error_code ignored;
-  std::filesystem::remove_all(ansi::NativePath(CatalogueFolder(id)), ignored);
+  // Pages that stay behind are never read again: no catalogue has the id any more.
+  std::error_code not_removed;
+  std::filesystem::remove_all(ansi::NativePath(CatalogueFolder(id)), not_removed);
   TellResult("remove", 0, id);
   TellList(list);
 }
@@ -344,8 +345,9 @@ void COpdsShelf::OnFetchEnd(std::uint64_t transfer_id, int result) {
   if (result == net::CInetFile::kSuccess &&
       !base::ReadRegularFile(request->body_path, kMaxFeedBytes, &body).ok())
     result = net::CInetFile::kNotFound;
-  std::error_code ignored;
-  std::filesystem::remove(request->body_path, ignored);
+  // A body left behind is a stray file in the catalogue's folder, gone with it.
+  std::error_code not_removed;
+  std::filesystem::remove(request->body_path, not_removed);
 
   const OpdsCatalogueList list = LoadList();
   const OpdsCatalogue* catalogue = list.Find(request->catalogue_id);
@@ -438,7 +440,7 @@ bool COpdsShelf::AskPassword(const OpdsCatalogue& catalogue) {
   form.ok_label = "确定";
   form.cancel_label = "取消";
   form.fields.push_back({"user", "用户名", ansi::ToUtf8Lossy(catalogue.user), true, {}, {}});
-  form.fields.push_back({"password", "密码", "", false, {}, {}});
+  form.fields.push_back({"password", "密码", "", false, {}, {}, true});
   if (!window_.platform().dialogs().Form(&form)) return false;
   Known& known = known_[catalogue.id];
   known.password = ansi::FromUtf8Lossy(form.fields[1].value);

@@ -22,6 +22,9 @@ struct FormField {
   // When set, a "browse" button beside the field picks a file with these filters.
   std::vector<FileFilter> browse_filters;
   std::string browse_label;
+  // A password: its characters are not shown, and the automation interface never
+  // reports its text.
+  bool secret = false;
 };
 
 struct FormSpec {

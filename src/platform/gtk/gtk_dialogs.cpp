@@ -133,6 +133,7 @@ bool GtkDialogs::Form(FormSpec* form) {
     gtk_entry_set_text(GTK_ENTRY(entry), field.value.c_str());
     gtk_entry_set_width_chars(GTK_ENTRY(entry), 40);
     gtk_editable_set_editable(GTK_EDITABLE(entry), !field.read_only);
+    gtk_entry_set_visibility(GTK_ENTRY(entry), !field.secret);
     gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
     gtk_grid_attach(GTK_GRID(grid), label, 0, row, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), entry, 1, row, 1, 1);

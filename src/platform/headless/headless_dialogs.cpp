@@ -106,7 +106,7 @@ bool HeadlessDialogs::Form(FormSpec* form) {
     }
   }
   Json fields = Json::object();
-  for (const FormField& f : form->fields) fields[f.name] = f.value;
+  for (const FormField& f : form->fields) fields[f.name] = f.secret ? std::string() : f.value;
   Report({{"kind", form->kind}, {"text", ""}, {"caption", form->title}, {"fields", fields}},
          confirmed ? Json("ok") : Json("cancel"), defaulted);
   return confirmed;
