@@ -100,8 +100,7 @@ void CShelfDownloads::OnOpdsDown(const std::string& key, const std::string& name
     const CLumoraDlg::SharedFoldersLock locks =
         window_.LockSharedFolders(CLumoraDlg::kProgramFolder);
     std::string present;
-    refused = GetItemName(user_.user_shelf_path(), key, shelf_names::Downloading(), &present) ||
-              GetItemName(user_.user_shelf_path(), key, shelf_names::Downloaded(), &present);
+    refused = Listed(key, &present);
     if (!refused) {
       library::CXmlElement::Fields item;
       item.element_name = ansi::FromUtf8Lossy("书");
@@ -112,15 +111,27 @@ void CShelfDownloads::OnOpdsDown(const std::string& key, const std::string& name
                                     &unsaved);
     }
   }
-  if (refused) {
+  if (!MayStart(refused, unsaved)) return;
+  StartShelfDownload(key, name, url, ShelfDownloadTarget(name, url), user, password);
+}
+
+bool CShelfDownloads::Listed(const std::string& item_id, std::string* name) const {
+  return GetItemName(user_.user_shelf_path(), item_id, shelf_names::Downloading(), name) ||
+         GetItemName(user_.user_shelf_path(), item_id, shelf_names::Downloaded(), name);
+}
+
+bool CShelfDownloads::MayStart(bool listed, bool unsaved) {
+  if (listed) {
     window_.platform().dialogs().Message(kAlreadyDownloaded, window_.ApplicationTitleUtf8());
-    return;
+    return false;
   }
+  // An item that could not be recorded in "正在下载" is not downloaded: its end would
+  // find nothing to move.
   if (unsaved) {
     window_.TellCannotSave();
-    return;
+    return false;
   }
-  StartShelfDownload(key, name, url, ShelfDownloadTarget(name, url), user, password);
+  return true;
 }
 
 void CShelfDownloads::OnDown(const std::string& args) {
@@ -139,8 +150,7 @@ void CShelfDownloads::OnDown(const std::string& args) {
     // The test and the copy are one step; the message waits for the user, and the
     // download starts, once the files are released.
     const CLumoraDlg::SharedFoldersLock locks = window_.LockSharedFolders(CLumoraDlg::kBothFolders);
-    refused = GetItemName(user_.user_shelf_path(), item_id, shelf_names::Downloading(), &name) ||
-              GetItemName(user_.user_shelf_path(), item_id, shelf_names::Downloaded(), &name);
+    refused = Listed(item_id, &name);
     if (!refused) {
       if (CopyItemToGroup(source, group_id, item_id, user_.user_shelf_path(),
                           shelf_names::Downloading(), &unsaved) == 0)
@@ -151,16 +161,7 @@ void CShelfDownloads::OnDown(const std::string& args) {
         (void)GetItemName(user_.user_shelf_path(), item_id, shelf_names::Downloading(), &name);
     }
   }
-  if (refused) {
-    window_.platform().dialogs().Message(kAlreadyDownloaded, window_.ApplicationTitleUtf8());
-    return;
-  }
-  // An item that could not be recorded in "正在下载" is not downloaded: its end would
-  // find nothing to move.
-  if (unsaved) {
-    window_.TellCannotSave();
-    return;
-  }
+  if (!MayStart(refused, unsaved)) return;
   StartShelfDownload(item_id, name, url);
 }
 

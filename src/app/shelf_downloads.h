@@ -56,6 +56,12 @@ class CShelfDownloads {
   void TakeStockOfPartialDownloads();
 
  private:
+  // Whether |item_id| is in "正在下载" or "已下载" of the user's shelf (its name in |name|);
+  // read under the caller's lock of the program folder.
+  [[nodiscard]] bool Listed(const std::string& item_id, std::string* name) const;
+  // Whether a download recorded (or refused) under the lock may start; otherwise the
+  // user is told why not: already |listed|, or its entry |unsaved|.
+  [[nodiscard]] bool MayStart(bool listed, bool unsaved);
   // Starts (or restarts) the shelf download of |item_id| into the user's folder.
   void StartShelfDownload(const std::string& item_id, const std::string& name,
                           const std::string& url, const std::string& target,
