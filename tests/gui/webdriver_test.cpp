@@ -855,8 +855,11 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
   EXPECT_TRUE(Eventually([&] {
     std::error_code ec;
     for (const auto& f : fs::directory_iterator(downloads, ec))
-      if (f.path().filename().string().find("-2.") != std::string::npos && f.file_size() >= 4096)
-        arrived = f.path().filename().string();
+      // The finished file under its own name (not the hidden partial file beside it).
+      if (const std::string name = f.path().filename().string();
+          name[0] != '.' && (name.ends_with("-2.epub") || name.ends_with("-2.pdf")) &&
+          f.file_size() >= 4096)
+        arrived = name;
     return !arrived.empty();
   })) << driver_->Text("#dl-list");
 }
