@@ -89,10 +89,13 @@ class WebDriverTest : public ::testing::Test {
   // Starts the service (the download slowed down so that its progress can be seen,
   // downloads below /gone/ answered 404 and those below /held/ never) and points the
   // program's servers at it through the environment the driver passes on.
-  void StartVendor() {
-    vendor_ = std::make_unique<VendorProcess>(std::vector<std::string>{
-        "--root", vendor_root_.path(), "--log", vendor_log_, "--fault", "/files/=slow:32768:100",
-        "--fault", "/gone/=status:404", "--fault", "/held/=hang"});
+  void StartVendor(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--root",     vendor_root_.path(), "--log",
+                                     vendor_log_,  "--fault",           "/files/=slow:32768:100",
+                                     "--fault",    "/gone/=status:404", "--fault",
+                                     "/held/=hang"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    vendor_ = std::make_unique<VendorProcess>(args);
     ASSERT_GT(vendor_->port(), 0);
     const std::string host = "127.0.0.1:" + std::to_string(vendor_->port());
     for (const char* name : {"LUMORA_SHOP_HOST", "LUMORA_LOGIN_HOST", "LUMORA_SHARE_HOST_1",
@@ -604,7 +607,7 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
 // catalogue read afresh. Then a setting is changed in the settings panel and the host's
 // settings file and autostart entry are checked.
 TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
-  StartVendor();
+  StartVendor({"--opds-page-size", "20"});
   // The program updates itself from the service at start, and the release cannot be
   // installed: one of its files is answered 404.
   const std::string base = "http://127.0.0.1:" + std::to_string(vendor_->port());
@@ -801,6 +804,64 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
         Eventually([&] { return XdoTool("search --onlyvisible --name '^提示$'").empty(); }));
   }
   EXPECT_EQ(driver_->Text("#view-title"), "本地文件");
+
+  // An OPDS catalogue of the service added in the settings: listed under 书库, its feeds
+  // as tiles, its books as cards paged in (20 a page) as the grid's end comes into view,
+  // one of them downloaded into the data folder's downloads (nobody is signed in).
+  ASSERT_TRUE(driver_->Click("#btn-settings"));
+  ASSERT_TRUE(Eventually([&] { return !settings_closed(); }));
+  ASSERT_TRUE(driver_->Type("#opds-name", "书库测试"));
+  ASSERT_TRUE(driver_->Type("#opds-url", base + "/opds/"));
+  ASSERT_TRUE(driver_->Click("#opds-submit"));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#opds-list").find("书库测试") != std::string::npos;
+  })) << driver_->Text("#opds-alert");
+  ASSERT_TRUE(driver_->Click("#settings-cancel"));
+  ASSERT_TRUE(Eventually(settings_closed));
+  ASSERT_TRUE(Eventually([&] {
+    return driver_->Text("#nav .nav-opds").find("书库测试") != std::string::npos;
+  })) << driver_->Text("#nav");
+  ASSERT_TRUE(driver_->Click("#nav .nav-opds"));
+  const auto click_card = [&](const std::string& title) {
+    return driver_->Eval(
+               "var t = arguments[0], c = Array.from(document.querySelectorAll('#spacer .card'))"
+               ".filter(function (c) {"
+               "  return c.querySelector('.ctitle').textContent === t; })[0];"
+               "document.querySelectorAll('[data-test-card]').forEach(function (e) {"
+               "  e.removeAttribute('data-test-card'); });"
+               "if (!c) return false; c.setAttribute('data-test-card', ''); return true;",
+               {title}) == true &&
+           driver_->Click("[data-test-card] .ctitle");
+  };
+  ASSERT_TRUE(Eventually([&] {
+    return driver_->Text("#view-title") == "书库测试" && ShowsCard("All books") &&
+           ShowsCard("中文图书");
+  })) << driver_->Text("#empty");
+  ASSERT_TRUE(click_card("All books"));
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("Silent River 0"); })) << driver_->Text("#empty");
+  int listed = 0;
+  EXPECT_TRUE(Eventually([&] {
+    driver_->Eval("var s = document.getElementById('scroller'); s.scrollTop = s.scrollHeight;");
+    std::sscanf(driver_->Text("#view-count").c_str(), "共 %d", &listed);
+    return listed > 50;
+  })) << driver_->Text("#view-count");
+  EXPECT_EQ(listed % 20, 0) << driver_->Text("#view-count");
+  Shot("opds-books");
+  driver_->Eval("document.getElementById('scroller').scrollTop = 0;");
+  ASSERT_TRUE(Eventually([&] { return click_card("红楼梦 第2卷"); }));
+  ASSERT_TRUE(Eventually([&] { return ClickButton("#drawer .acts", "下载"); }));
+  const fs::path downloads = home_ / "data/vellari/downloads";
+  std::string arrived;
+  EXPECT_TRUE(Eventually([&] {
+    std::error_code ec;
+    for (const auto& f : fs::directory_iterator(downloads, ec))
+      // The finished file under its own name (not the hidden partial file beside it).
+      if (const std::string name = f.path().filename().string();
+          name[0] != '.' && (name.ends_with("-2.epub") || name.ends_with("-2.pdf")) &&
+          f.file_size() >= 4096)
+        arrived = name;
+    return !arrived.empty();
+  })) << driver_->Text("#dl-list");
 }
 
 // axe-core's findings on the page as it is now: one line "id (impact): target" for each
