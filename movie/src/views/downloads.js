@@ -31,6 +31,17 @@
     if (!d) { d = {id: id, name: id, url: "", photo: "", state: "running", percent: -1, message: "", listed: true}; list.set(id, d); }
     return d;
   }
+
+  // The record of |it| with what the item says of itself (name, address, cover, and for
+  // an OPDS item the "down" text to send again).
+  function recordItem(it) {
+    var d = record(it.id);
+    d.name = it.name || d.name;
+    d.url = it.DLurl || d.url;
+    d.photo = it.photo || d.photo;
+    if (it.opds) d.again = L.item.downText(it);
+    return d;
+  }
   function label(d) { return d.name || d.id; }
   function closeToast(d) {
     if (d.toast) d.toast.remove();
@@ -150,11 +161,7 @@
     get: function (id) { return list.get(id) || null; },
     // "down" was sent for |it|.
     started: function (it) {
-      var d = record(it.id);
-      d.name = it.name || d.name;
-      d.url = it.DLurl || d.url;
-      d.photo = it.photo || d.photo;
-      if (it.opds) d.again = L.item.downText(it);
+      var d = recordItem(it);
       apply(d, {type: "asked"});
       closeToast(d);
       L.toast("已请求下载“" + label(d) + "”");
@@ -230,11 +237,7 @@
     // Items of a 下载所选 ({id, name, DLurl, photo}) wait for a place: one draw for all.
     queue: function (items) {
       items.forEach(function (it) {
-        var d = record(it.id);
-        d.name = it.name || d.name;
-        d.url = it.DLurl || d.url;
-        d.photo = it.photo || d.photo;
-        if (it.opds) d.again = L.item.downText(it);
+        var d = recordItem(it);
         apply(d, {type: "queued"});
       });
       paint();
