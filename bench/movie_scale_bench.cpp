@@ -11,7 +11,6 @@
 // A BASELINE program (another build, with its desktop module beside it) is measured in
 // the same run, and each figure given for both:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/movie_scale_bench [BASELINE]
-#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "book_catalogue.h"
+#include "movie_frames.h"
 #include "movie_home.h"
 #include "support/lumora_process.h"
 #include "support/temp_dir.h"
@@ -34,9 +35,6 @@ namespace {
 
 using namespace webdriver;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-constexpr int kCovers = 240;
 
 // Clicks 图书 and follows the load: {first, gap, count} in ms (first cards painted after
 // the click, the longest timer gap until the count shows every item and two seconds
@@ -62,33 +60,6 @@ document.querySelector('#nav button[data-view="book"]').click();
 })();
 )JS";
 
-// Frames at rest, then while scrolling at 3,000 px/s: {rest, median, p95} in ms.
-const char* kScroll = R"JS(
-var done = arguments[0];
-var s = document.getElementById('scroller');
-function stats(list) {
-  var v = list.slice().sort(function (a, b) { return a - b; });
-  return {median: v[Math.floor(v.length / 2)], p95: v[Math.floor(v.length * 0.95)]};
-}
-var rest = [], moving = [], last = 0, t0 = 0, y0 = s.scrollTop;
-function resting(now) {
-  if (last) rest.push(now - last);
-  last = now;
-  if (rest.length < 90) { requestAnimationFrame(resting); return; }
-  t0 = now; last = now;
-  requestAnimationFrame(scrolling);
-}
-function scrolling(now) {
-  moving.push(now - last);
-  last = now;
-  s.scrollTop = y0 + 3 * (now - t0);
-  if (now - t0 < 4000) { requestAnimationFrame(scrolling); return; }
-  var r = stats(rest), m = stats(moving);
-  done({rest: r.median, median: m.median, p95: m.p95, frames: moving.length});
-}
-requestAnimationFrame(resting);
-)JS";
-
 // Scrolls to the end in 200 steps, two frames each, then waits for covers to settle.
 const char* kToEnd = R"JS(
 var done = arguments[0];
@@ -102,47 +73,6 @@ function next() {
 }
 next();
 )JS";
-
-std::string Catalogue(int items) {
-  std::string xml = "<?xml version=\"1.0\" encoding=\"gb2312\" ?>\r\n<目录 分类=\"图书\" 总数=\"" +
-                    std::to_string(items) + "\" 最大值=\"200000\">\r\n";
-  const int per_group = items / 4;
-  for (int g = 0; g < 4; ++g) {
-    xml += "<分类 id=\"第" + std::to_string(g + 1) + "辑\" 总数=\"" + std::to_string(per_group) +
-           "\" 最大值=\"200000\">\r\n";
-    for (int i = 0; i < per_group; ++i) {
-      const int n = g * per_group + i;
-      char date[16];
-      std::snprintf(date, sizeof date, "%d-%02d", 2000 + n % 25, 1 + n % 12);
-      xml += "<书 id=\"b" + std::to_string(n) + "\" name=\"书目 第" + std::to_string(n) +
-             "号\" photo=\"/public/book/c" + std::to_string(n % kCovers) + ".jpg\" date=\"" + date +
-             "\" pay=\"" + (n % 3 ? "0" : "1") + "\" price=\"" + (n % 3 ? "0" : "6.00") +
-             "\" DLurl=\"http://127.0.0.1:9/books/b" + std::to_string(n) +
-             ".zip\" RDurl=\"\" BYurl=\"\" />\r\n";
-    }
-    xml += "</分类>\r\n";
-  }
-  return Gbk(xml + "</目录>\r\n");
-}
-
-// Cover pictures of 480x640, each of its own colours, as JPEG files.
-void WriteCovers(const std::string& folder) {
-  for (int c = 0; c < kCovers; ++c) {
-    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 480, 640);
-    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
-    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
-    for (int y = 0; y < 640; ++y)
-      for (int x = 0; x < 480; ++x) {
-        guchar* p = pixels + y * stride + x * 3;
-        p[0] = static_cast<guchar>((x * (c + 3) / 7 + c * 29) & 0xff);
-        p[1] = static_cast<guchar>((y * (c + 5) / 9 + c * 53) & 0xff);
-        p[2] = static_cast<guchar>(((x ^ y) + c * 71) & 0xff);
-      }
-    const std::string path = folder + "/c" + std::to_string(c) + ".jpg";
-    gdk_pixbuf_save(pixbuf, path.c_str(), "jpeg", nullptr, "quality", "85", nullptr);
-    g_object_unref(pixbuf);
-  }
-}
 
 // Resident kilobytes of the WebKit web processes in the driver's process group.
 long WebProcessKb(pid_t group) {
@@ -172,19 +102,13 @@ struct Figures {
 // One session of |program| on a book catalogue of |items|.
 Figures Measure(const std::string& home, const std::string& program, int items, bool scroll,
                 bool to_end) {
-  WriteFile(home + "/data/vellari/public/book/book1.xml", Catalogue(items));
+  WriteFile(home + "/data/vellari/public/book/book1.xml", movie_bench::Catalogue(items));
   Figures f;
   Driver driver(home + "/program");
   driver.NewSession(program, {"--automation"});
   if (driver.session().empty()) return f;
   driver.Session("POST", "/timeouts", {{"script", 120000}});
-  // The first view (杂志) is up before the click.
-  for (auto end = Clock::now() + std::chrono::seconds(60); Clock::now() < end;) {
-    if (driver.Eval("return !!document.querySelector('#nav button[data-view=\"book\"]') && "
-                    "document.getElementById('view-title').textContent === '杂志'") == true)
-      break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  movie_bench::WaitForFirstView(driver);
   std::this_thread::sleep_for(std::chrono::seconds(1));
   Json load = driver.Session("POST", "/execute/async",
                              {{"script", kLoad}, {"args", Json::array({items})}})["value"];
@@ -197,7 +121,7 @@ Figures Measure(const std::string& home, const std::string& program, int items, 
   f.gap = load["gap"].get<double>();
   if (scroll) {
     Json s = driver.Session("POST", "/execute/async",
-                            {{"script", kScroll}, {"args", Json::array()}})["value"];
+                            {{"script", movie_bench::kScroll}, {"args", Json::array()}})["value"];
     if (s.is_object()) {
       f.rest = s["rest"].get<double>();
       f.median = s["median"].get<double>();
@@ -232,7 +156,7 @@ int main(int argc, char** argv) {
   }
   signal(SIGPIPE, SIG_IGN);
   TempDir home;
-  WriteCovers(movie_bench::MakeDataFolder(home) + "/book");
+  movie_bench::WriteCovers(movie_bench::MakeDataFolder(home) + "/book");
   const std::string program = movie_bench::InstallProgramIn(home);
   const std::string baseline = argc > 1 ? movie_bench::InstallBaseline(home, argv[1]) : "";
   movie_bench::UseHome(home);

@@ -113,13 +113,17 @@
         if (!L.$("signin").hidden) L.$("signin-pass").focus();
       }
     },
+    // Reads the user's shelf again: the ids of the items whose marks (favourite, bought,
+    // read, downloaded and where) changed; none when no one is signed in.
     loadShelf: function () {
-      if (!L.state.signedIn) return Promise.resolve();
+      if (!L.state.signedIn) return Promise.resolve(new Set());
       return L.readCatalogue("current", M.shelfFile(L.state.user)).then(function (cat) {
-        if (cat) account.noteShelf(cat);
+        return cat ? account.noteShelf(cat) : new Set();
       });
     },
+    // Takes the marks of the shelf |cat|: the ids whose marks changed.
     noteShelf: function (cat) {
+      var before = {fav: fav, bought: bought, done: done, read: read};
       fav = new Set(); bought = new Set(); done = new Map(); read = new Set();
       cat.groups.forEach(function (g) {
         g.items.forEach(function (it) {
@@ -130,6 +134,14 @@
           if (g.id === M.SHELF.running) L.downloads.known(it);
         });
       });
+      var changed = new Set();
+      [[before.fav, fav], [before.bought, bought], [before.read, read]].forEach(function (pair) {
+        pair[0].forEach(function (id) { if (!pair[1].has(id)) changed.add(id); });
+        pair[1].forEach(function (id) { if (!pair[0].has(id)) changed.add(id); });
+      });
+      before.done.forEach(function (file, id) { if (done.get(id) !== file) changed.add(id); });
+      done.forEach(function (file, id) { if (before.done.get(id) !== file) changed.add(id); });
+      return changed;
     },
     isFav: function (id) { return fav.has(id); },
     isDone: function (id) { return done.has(id); },

@@ -100,11 +100,14 @@
     if (shows) {
       rows.forEach(function (r, id) { if (!list.has(id)) rows.delete(id); });
       if (queued > QUEUED_ROWS) els.push(h("p", {class: "dlmore", text: "另有 " + (queued - QUEUED_ROWS) + " 项等待中"}));
-      // Rows in the same places are swapped one by one; the list is made again only
-      // when rows came or went.
-      var kids = box.children;
-      if (els.length !== kids.length) box.replaceChildren.apply(box, els);
-      else els.forEach(function (el, i) { if (kids[i] !== el) kids[i].replaceWith(el); });
+      // Only the rows that went, came or changed are touched: the rows gone are taken
+      // out, then each place gets its row unless it already holds it.
+      var keep = new Set(els);
+      Array.from(box.children).forEach(function (el) { if (!keep.has(el)) el.remove(); });
+      els.forEach(function (el, i) {
+        var there = box.children[i];
+        if (there !== el) box.insertBefore(el, there || null);
+      });
     }
     L.$("dl-empty").hidden = list.size > 0;
     L.$("dl-count").textContent = running ? String(running) : "";
@@ -112,8 +115,14 @@
     if (rc) rc.textContent = running ? String(running) : "";
     L.$("dl-ring").style.setProperty("--p", n ? String(Math.round(sum / n)) : "0");
   }
+  // A download's state changed: its card now, the panel with the next frame (many
+  // changes together are drawn once).
+  var drawQueued = false;
   function changed(id) {
-    draw();
+    if (!drawQueued) {
+      drawQueued = true;
+      requestAnimationFrame(function () { drawQueued = false; draw(); });
+    }
     L.grid.refreshItem(id);
   }
 
@@ -123,13 +132,17 @@
   function shelfChanged() {
     if (reading) { readAgain = true; return; }
     reading = true;
-    L.account.loadShelf().then(function () {
+    L.account.loadShelf().then(function (marked) {
       // A host that does not say how a download ended: one that reached "已下载" is done.
       list.forEach(function (d) {
         if ((d.state === "running" || d.state === "waiting") && L.account.isDone(d.id))
           ended({id: d.id, ok: true, message: ""});
       });
-      if (L.state.view && L.state.view.shelfGroup) L.refreshView(); else L.grid.relayout();
+      // A shelf group lists what the shelf holds; other views show only the cards of the
+      // items whose marks changed again (all of them when many did).
+      if (L.state.view && L.state.view.shelfGroup) L.refreshView();
+      else if (marked.size > 20) L.grid.repaint();
+      else marked.forEach(function (id) { L.grid.refreshItem(id); });
     }).then(done, function (e) { done(); throw e; });
     function done() {
       reading = false;
