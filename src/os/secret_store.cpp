@@ -94,20 +94,6 @@ base::Status Clear(const std::string& url, const std::string& user, GCancellable
 
 }  // namespace
 
-base::Status StoreOpdsPassword(const std::string& url, const std::string& user,
-                               const std::string& password, const std::string& label) {
-  return Store(url, user, password, label, nullptr);
-}
-
-base::Status LookUpOpdsPassword(const std::string& url, const std::string& user,
-                                std::string* password) {
-  return LookUp(url, user, password, nullptr);
-}
-
-base::Status ClearOpdsPassword(const std::string& url, const std::string& user) {
-  return Clear(url, user, nullptr);
-}
-
 void SecretStoreWorker::CancellableUnref::operator()(GCancellable* cancellable) const noexcept {
   g_object_unref(cancellable);
 }

@@ -1,8 +1,7 @@
 // The desktop's secret store (the Secret Service, through libsecret): the password of an
 // OPDS catalogue kept under the schema "app.lumora.OpdsCatalogue" with the attributes url
 // and user. Where no store runs (no session bus, or no service answers) nothing is kept
-// and every call is Unavailable. Texts are UTF-8. The free functions wait for the store;
-// SecretStoreWorker makes the same calls on a thread of its own.
+// and every call is Unavailable. Texts are UTF-8.
 #ifndef LUMORA_OS_SECRET_STORE_H_
 #define LUMORA_OS_SECRET_STORE_H_
 
@@ -23,18 +22,9 @@ namespace os {
 
 inline constexpr const char* kOpdsSecretSchema = "app.lumora.OpdsCatalogue";
 
-// Keeps |password| for |url| and |user| (replacing one kept before), labelled |label|.
-[[nodiscard]] base::Status StoreOpdsPassword(const std::string& url, const std::string& user,
-                                             const std::string& password, const std::string& label);
-// The password kept for |url| and |user|: NotFound when none is.
-[[nodiscard]] base::Status LookUpOpdsPassword(const std::string& url, const std::string& user,
-                                              std::string* password);
-// Forgets the password of |url| and |user|; Ok when none was kept.
-[[nodiscard]] base::Status ClearOpdsPassword(const std::string& url, const std::string& user);
-
-// The same three calls made one at a time, in the order asked, on a thread of its own:
-// a store that is slow or locked (it may show an unlock prompt) never holds up the
-// thread of |loop|, where each call's |done| runs with its result.
+// The store's calls, made one at a time in the order asked on a thread of its own: a
+// store that is slow or locked (it may show an unlock prompt) never holds up the thread
+// of |loop|, where each call's |done| runs with its result.
 class SecretStoreWorker {
  public:
   // The result of a call, and the password found (look-up only).
@@ -48,9 +38,12 @@ class SecretStoreWorker {
   SecretStoreWorker(const SecretStoreWorker&) = delete;
   SecretStoreWorker& operator=(const SecretStoreWorker&) = delete;
 
+  // Keeps |password| for |url| and |user| (replacing one kept before), labelled |label|.
   void Store(const std::string& url, const std::string& user, const std::string& password,
              const std::string& label, Done done);
+  // The password kept for |url| and |user|: NotFound when none is.
   void LookUp(const std::string& url, const std::string& user, Done done);
+  // Forgets the password of |url| and |user|; Ok when none was kept.
   void Clear(const std::string& url, const std::string& user, Done done);
 
  private:
