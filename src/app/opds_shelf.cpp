@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "app/lumora_dlg.h"
 #include "app/opds_page_file.h"
@@ -13,7 +15,6 @@
 #include "opds/feed.h"
 #include "opds/open_search.h"
 #include "opds/url.h"
-#include "os/secret_store.h"
 
 namespace app {
 
@@ -177,8 +178,8 @@ void COpdsShelf::OnAdd(const std::string& args) {
     known_[id].password = password;
     known_[id].has_password = true;
     // Where no secret store runs the password lasts for this run only.
-    (void)os::StoreOpdsPassword(checked, ansi::ToUtf8Lossy(user), ansi::ToUtf8Lossy(password),
-                                "Lumora OPDS " + ansi::ToUtf8Lossy(name));
+    secrets().Store(checked, ansi::ToUtf8Lossy(user), ansi::ToUtf8Lossy(password),
+                    "Lumora OPDS " + ansi::ToUtf8Lossy(name), nullptr);
   }
   TellResult("add", 0, id);
   TellList(list);
@@ -204,8 +205,7 @@ void COpdsShelf::OnRemove(const std::string& args) {
   if (!found) return TellResult("remove", 1, Cp(kUnknown));
   if (!saved) return TellResult("remove", kCannotSaveCode, Cp(kCannotSaveList));
   known_.erase(id);
-  if (!removed.user.empty())
-    (void)os::ClearOpdsPassword(removed.url, ansi::ToUtf8Lossy(removed.user));
+  if (!removed.user.empty()) secrets().Clear(removed.url, ansi::ToUtf8Lossy(removed.user), nullptr);
   // Its waiting requests go; running ones end without a page (the catalogue is gone).
   std::erase_if(waiting_, [&id](const auto& r) { return r->catalogue_id == id; });
   // Pages that stay behind are never read again: no catalogue has the id any more.
@@ -246,7 +246,50 @@ void COpdsShelf::OnOpen(const std::string& args, bool search) {
     request->url = second.empty() ? catalogue->url : CheckedUrl(second);
     if (request->url.empty()) return TellPage(*request, 1, Cp(kBadUrl));
   }
+  if (WaitsForStore(*catalogue, request->url, args)) return;
   Enqueue(std::move(request));
+}
+
+os::SecretStoreWorker& COpdsShelf::secrets() {
+  if (!secrets_) secrets_ = std::make_unique<os::SecretStoreWorker>(window_.platform().loop());
+  return *secrets_;
+}
+
+bool COpdsShelf::WaitsForStore(const OpdsCatalogue& catalogue, const std::string& url,
+                               const std::string& args) {
+  // Only a password that would be sent there is looked for.
+  if (catalogue.user.empty() || OriginOf(url) != OriginOf(catalogue.url)) return false;
+  Known& known = known_[catalogue.id];
+  if (known.has_password || known.store_answered) return false;
+  waiting_for_store_.emplace_back(catalogue.id, args);
+  if (!known.asked_store) {
+    known.asked_store = true;
+    std::weak_ptr<bool> alive = alive_;
+    secrets().LookUp(
+        catalogue.url, ansi::ToUtf8Lossy(catalogue.user),
+        [this, alive, id = catalogue.id](const base::Status& status, const std::string& password) {
+          if (auto live = alive.lock(); live && *live) OnStoreAnswer(id, status, password);
+        });
+  }
+  return true;
+}
+
+void COpdsShelf::OnStoreAnswer(const std::string& id, const base::Status& status,
+                               const std::string& password) {
+  Known& known = known_[id];
+  known.store_answered = true;
+  // Where none runs, or none is kept, the user is asked when the server refuses.
+  if (status.ok() && !known.has_password) {
+    known.password = ansi::FromUtf8Lossy(password);
+    known.has_password = true;
+  }
+  std::vector<std::string> commands;
+  std::erase_if(waiting_for_store_, [&](const auto& waiting) {
+    if (waiting.first != id) return false;
+    commands.push_back(waiting.second);
+    return true;
+  });
+  for (const std::string& command : commands) OnOpds(command);
 }
 
 void COpdsShelf::CredentialsFor(const OpdsCatalogue& catalogue, const std::string& url,
@@ -255,19 +298,8 @@ void COpdsShelf::CredentialsFor(const OpdsCatalogue& catalogue, const std::strin
   password->clear();
   // Credentials go only where the catalogue itself lives.
   if (catalogue.user.empty() || OriginOf(url) != OriginOf(catalogue.url)) return;
-  Known& known = known_[catalogue.id];
-  if (!known.has_password && !known.asked_store) {
-    // The secret store is asked once a run; where none runs the user is asked when the
-    // server refuses.
-    known.asked_store = true;
-    std::string kept;
-    if (os::LookUpOpdsPassword(catalogue.url, ansi::ToUtf8Lossy(catalogue.user), &kept).ok()) {
-      known.password = ansi::FromUtf8Lossy(kept);
-      known.has_password = true;
-    }
-  }
   *user = catalogue.user;
-  *password = known.password;
+  *password = known_[catalogue.id].password;
 }
 
 void COpdsShelf::OnDown(const std::string& args) {
@@ -281,6 +313,7 @@ void COpdsShelf::OnDown(const std::string& args) {
   // An unknown catalogue, an address that is not http or https, or a key the shelf
   // cannot hold starts nothing.
   if (!catalogue || checked.empty() || key.empty() || !IsListText(key, 63)) return;
+  if (WaitsForStore(*catalogue, checked, args)) return;
   std::string user, password;
   CredentialsFor(*catalogue, checked, &user, &password);
   window_.StartOpdsDownload(key, name, checked, user, password);
@@ -373,9 +406,9 @@ void COpdsShelf::OnFetchEnd(std::uint64_t transfer_id, int result) {
   } else {
     // A password asked for that the server took is kept where a secret store runs.
     if (request->retried && known_[catalogue->id].has_password)
-      (void)os::StoreOpdsPassword(catalogue->url, ansi::ToUtf8Lossy(catalogue->user),
-                                  ansi::ToUtf8Lossy(known_[catalogue->id].password),
-                                  "Lumora OPDS " + ansi::ToUtf8Lossy(catalogue->name));
+      secrets().Store(catalogue->url, ansi::ToUtf8Lossy(catalogue->user),
+                      ansi::ToUtf8Lossy(known_[catalogue->id].password),
+                      "Lumora OPDS " + ansi::ToUtf8Lossy(catalogue->name), nullptr);
     goes_on = TakeBody(*request, body);
   }
   if (goes_on) running_.emplace(request->transfer->id(), std::move(request));

@@ -13,9 +13,12 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/opds_catalogue_list.h"
 #include "net/inet_file.h"
+#include "os/secret_store.h"
 
 namespace app {
 
@@ -57,7 +60,8 @@ class COpdsShelf {
   struct Known {
     std::string password;
     bool has_password = false;
-    bool asked_store = false;  // the secret store was asked for the password
+    bool asked_store = false;     // the secret store was asked for the password
+    bool store_answered = false;  // and has answered
     bool root_read = false;
     std::string search;  // the template when search_is_template, else the description
     bool search_is_template = false;
@@ -67,8 +71,18 @@ class COpdsShelf {
   void OnRemove(const std::string& args);
   void OnOpen(const std::string& args, bool search);
   void OnDown(const std::string& args);
+  // True when the command |args| (an open, a search or a download of |url|) waits for
+  // the secret store's answer about |catalogue|'s password: the store is asked once a
+  // run, on its own thread, and the command runs again once it has answered.
+  bool WaitsForStore(const OpdsCatalogue& catalogue, const std::string& url,
+                     const std::string& args);
+  // The store's answer for catalogue |id|, on the main loop: the commands that waited
+  // for it run.
+  void OnStoreAnswer(const std::string& id, const base::Status& status,
+                     const std::string& password);
+  os::SecretStoreWorker& secrets();
   // The user and password to send to |url| for |catalogue|: only to the catalogue's own
-  // scheme, host and port; the secret store asked once a run.
+  // scheme, host and port, the password given, asked or found in the store.
   void CredentialsFor(const OpdsCatalogue& catalogue, const std::string& url, std::string* user,
                       std::string* password);
 
@@ -101,6 +115,9 @@ class COpdsShelf {
   std::map<std::uint64_t, std::unique_ptr<Request>> running_;  // by transfer id
   std::deque<std::unique_ptr<Request>> waiting_;
   unsigned fetch_counter_ = 0;
+  // The commands waiting for the store's answer: catalogue id and the command's fields.
+  std::vector<std::pair<std::string, std::string>> waiting_for_store_;
+  std::unique_ptr<os::SecretStoreWorker> secrets_;  // made at its first use
 };
 
 }  // namespace app

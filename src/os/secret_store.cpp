@@ -5,6 +5,10 @@
 
 #include <cstdlib>
 #include <memory>
+#include <system_error>
+#include <utility>
+
+#include "base/callback_guard.h"
 
 namespace os {
 
@@ -47,27 +51,26 @@ base::Status Failed(const char* what, const Error& error) {
 
 constexpr const char* kNoBus = "secret store: no session bus";
 
-}  // namespace
-
-base::Status StoreOpdsPassword(const std::string& url, const std::string& user,
-                               const std::string& password, const std::string& label) {
+// The calls themselves; |cancellable| (may be null) ends a wait for the store early.
+base::Status Store(const std::string& url, const std::string& user, const std::string& password,
+                   const std::string& label, GCancellable* cancellable) {
   if (!SessionBusThere()) return base::Status::Unavailable(kNoBus);
   GError* raw = nullptr;
   const gboolean stored = secret_password_store_sync(
-      Schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), password.c_str(), nullptr, &raw, "url",
-      url.c_str(), "user", user.c_str(), nullptr);
+      Schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), password.c_str(), cancellable, &raw,
+      "url", url.c_str(), "user", user.c_str(), nullptr);
   Error error(raw);
   if (!stored || error) return Failed("secret store: cannot keep the password", error);
   return base::Status::Ok();
 }
 
-base::Status LookUpOpdsPassword(const std::string& url, const std::string& user,
-                                std::string* password) {
+base::Status LookUp(const std::string& url, const std::string& user, std::string* password,
+                    GCancellable* cancellable) {
   password->clear();
   if (!SessionBusThere()) return base::Status::Unavailable(kNoBus);
   GError* raw = nullptr;
-  gchar* found = secret_password_lookup_sync(Schema(), nullptr, &raw, "url", url.c_str(), "user",
-                                             user.c_str(), nullptr);
+  gchar* found = secret_password_lookup_sync(Schema(), cancellable, &raw, "url", url.c_str(),
+                                             "user", user.c_str(), nullptr);
   Error error(raw);
   if (error) {
     if (found) secret_password_free(found);
@@ -79,14 +82,100 @@ base::Status LookUpOpdsPassword(const std::string& url, const std::string& user,
   return base::Status::Ok();
 }
 
-base::Status ClearOpdsPassword(const std::string& url, const std::string& user) {
+base::Status Clear(const std::string& url, const std::string& user, GCancellable* cancellable) {
   if (!SessionBusThere()) return base::Status::Unavailable(kNoBus);
   GError* raw = nullptr;
-  (void)secret_password_clear_sync(Schema(), nullptr, &raw, "url", url.c_str(), "user",
+  (void)secret_password_clear_sync(Schema(), cancellable, &raw, "url", url.c_str(), "user",
                                    user.c_str(), nullptr);
   Error error(raw);
   if (error) return Failed("secret store: cannot forget the password", error);
   return base::Status::Ok();
+}
+
+}  // namespace
+
+void SecretStoreWorker::CancellableUnref::operator()(GCancellable* cancellable) const noexcept {
+  g_object_unref(cancellable);
+}
+
+SecretStoreWorker::SecretStoreWorker(MainLoop& loop) : loop_(loop) {}
+
+SecretStoreWorker::~SecretStoreWorker() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    std::erase_if(jobs_, [](const Job& job) { return job.look_up; });
+    if (looking_up_) g_cancellable_cancel(looking_up_.get());
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void SecretStoreWorker::Store(const std::string& url, const std::string& user,
+                              const std::string& password, const std::string& label, Done done) {
+  Add({[url, user, password, label](GCancellable* cancellable, std::string*) {
+         return os::Store(url, user, password, label, cancellable);
+       },
+       std::move(done)});
+}
+
+void SecretStoreWorker::LookUp(const std::string& url, const std::string& user, Done done) {
+  Add({[url, user](GCancellable* cancellable, std::string* password) {
+         return os::LookUp(url, user, password, cancellable);
+       },
+       std::move(done), true});
+}
+
+void SecretStoreWorker::Clear(const std::string& url, const std::string& user, Done done) {
+  Add({[url, user](GCancellable* cancellable, std::string*) {
+         return os::Clear(url, user, cancellable);
+       },
+       std::move(done)});
+}
+
+void SecretStoreWorker::Add(Job job) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (stopping_) return;
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread(&SecretStoreWorker::Run, this);
+    } catch (const std::system_error& e) {
+      // No thread: the call is not made, and its caller hears so on the loop.
+      lock.unlock();
+      loop_.Post([done = std::move(job.done), what = std::string(e.what())] {
+        if (done) done(base::Status::Unavailable("secret store: no thread: " + what), {});
+      });
+      return;
+    }
+  }
+  jobs_.push_back(std::move(job));
+  lock.unlock();
+  wake_.notify_one();
+}
+
+void SecretStoreWorker::Run() noexcept {
+  base::Guarded("secret store", [this] {
+    for (;;) {
+      Job job;
+      Cancellable cancellable(g_cancellable_new());
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;  // stopping, with nothing left to keep or forget
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+        if (job.look_up) looking_up_.reset(G_CANCELLABLE(g_object_ref(cancellable.get())));
+      }
+      std::string password;
+      base::Status status = job.call(cancellable.get(), &password);
+      std::lock_guard<std::mutex> lock(mutex_);
+      looking_up_.reset();
+      // Once the owner is going its callers hear nothing more.
+      if (!stopping_ && job.done)
+        loop_.Post([done = std::move(job.done), status = std::move(status),
+                    password = std::move(password)] { done(status, password); });
+    }
+  });
 }
 
 }  // namespace os

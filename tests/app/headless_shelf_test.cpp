@@ -6,6 +6,8 @@
 
 #include "../library/catalogue_text.h"
 #include "../support/lumora_process.h"
+#include "../support/running_lumora.h"
+#include "../support/secret_service.h"
 #include "../support/temp_dir.h"
 #include "../support/vendor_process.h"
 
@@ -287,6 +289,66 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   EXPECT_EQ(home_.Read("data/vellari/public/opds/catalogues.txt"),
             "#next=4\no1\t" + Gb("本地书库") + "\t" + base + "/opds/\t\no3\tAsked\t" + base +
                 "/opds-basic/\treader\n");
+}
+
+// With a real secret store (gnome-keyring on a session bus of the test's own): the
+// password given with a catalogue is kept there and in no file; the next run opens the
+// catalogue without asking, and serves the movie while the store is slow to answer;
+// removing the catalogue forgets the password, so that the same address and user are
+// asked for one again.
+TEST_F(ShelfCommandsTest, OpdsPasswordsAreKeptInTheSecretStore) {
+  SecretService store;
+  ASSERT_TRUE(store.ready()) << store.error();
+  const std::string password = "Kept-9xQ-pass";
+  TempDir vendor_root;
+  vendor_root.Write("accounts.txt", "reader\t" + password + "\tU100\n");
+  VendorProcess vendor({"--root", vendor_root.path(), "--opds-entries", "3"});
+  const std::string url = "http://127.0.0.1:" + std::to_string(vendor.port()) + "/opds-basic/";
+  auto opds = [](const std::string& args) { return Command("opds", args); };
+  LumoraOptions o;
+  o.cwd = home_ / "prog";
+  o.env = {{"XDG_DATA_HOME", home_ / "data"},
+           {"XDG_CONFIG_HOME", home_ / "config"},
+           {"DBUS_SESSION_BUS_ADDRESS", store.address()}};
+  o.gates = {{2, [](const Json& e) {
+                return e.contains("setVariable") && e["setVariable"]["name"] == "OpdsPage";
+              }}};
+  LumoraRun first =
+      RunLumora(o, {opds("op=add|name=Kept|url=" + url + "|user=reader|password=" + password),
+                    opds("op=open|id=o1|url=|ticket=t1")});
+  ASSERT_EQ(first.exit_code, 0) << first.stderr_text;
+  EXPECT_EQ(first.Variable("OpdsPage"), "ticket=t1|code=0|path=public/opds/o1/t1.xml");
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(home_.path())) {
+    if (!entry.is_regular_file()) continue;
+    EXPECT_EQ(home_.Read(std::filesystem::relative(entry.path(), home_.path())).find(password),
+              std::string::npos)
+        << entry.path();
+  }
+
+  o.gates.clear();
+  RunningLumora second(o);
+  ASSERT_TRUE(second.started());
+  // The store takes the look-up and does not answer yet: the program still answers.
+  store.Pause();
+  ASSERT_TRUE(second.Send(opds("op=open|id=o1|url=|ticket=t2")));
+  ASSERT_TRUE(second.Send(opds("op=remove|id=o9")));
+  EXPECT_TRUE(second.WaitForOutput({"remove|1|"}, 10000)) << second.Output();
+  EXPECT_EQ(second.Output().find("ticket=t2|"), std::string::npos);
+  store.Resume();
+  EXPECT_TRUE(second.WaitForOutput({"ticket=t2|code=0|"}, 10000)) << second.Output();
+  // Removed: the password goes with it, and a catalogue of the same address and user
+  // finds none kept (the form asked is cancelled, the server refuses).
+  ASSERT_TRUE(second.Send(opds("op=remove|id=o1")));
+  ASSERT_TRUE(second.Send(opds("op=add|name=Again|url=" + url + "|user=reader|password=")));
+  ASSERT_TRUE(second.Send(opds("op=open|id=o2|url=|ticket=t3")));
+  EXPECT_TRUE(second.WaitForOutput({"ticket=t3|code="}, 10000)) << second.Output();
+  second.CloseInput();
+  EXPECT_EQ(second.Wait(10000), 0) << second.Errors();
+  const std::string output = second.Output();
+  EXPECT_NE(output.find("remove|0|o1"), std::string::npos) << output;
+  EXPECT_NE(output.find("ticket=t3|code=6|"), std::string::npos) << output;
+  EXPECT_EQ(output.find("\"opdsLogin\""), output.rfind("\"opdsLogin\"")) << output;
+  EXPECT_LT(output.find("\"opdsLogin\""), output.find("ticket=t3|")) << output;
 }
 
 }  // namespace
