@@ -896,6 +896,10 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
         arrived = name;
     return !arrived.empty();
   })) << driver_->Text("#dl-list");
+  // Told as done; no shelf lists it, so not as moved to 已下载.
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#toasts").find("下载完成：“红楼梦 第2卷”") != std::string::npos;
+  })) << driver_->Text("#toasts");
 }
 
 // The bytes the service sends for |path| (empty unless it answers 200).
@@ -1018,13 +1022,18 @@ TEST_F(WebDriverTest, OpdsBooksManyAtOnceReadSearchAndDelete) {
   std::vector<int> all(24);
   for (int i = 0; i < 24; ++i) all[i] = i;
   EXPECT_EQ(books, all);
+  // 打开 on a finished row, and 阅读 on a downloaded book's card, open its file in the
+  // desktop's application.
+  ASSERT_TRUE(ClickText("#dl-list .dlrow", "Crimson Lantern 8", false, "button"));
+  EXPECT_TRUE(Eventually([&] {
+    return ReadFile(opened) == (downloads / "Crimson Lantern 8-8.pdf").string() + "\n";
+  })) << ReadFile(opened);
   driver_->Eval("window.Lumora.closePanel('downloads');");
-
-  // 阅读 on a downloaded book opens its file in the desktop's application.
   ASSERT_TRUE(Eventually(
       [&] { return ClickText("#spacer .card", "红楼梦 第2卷", false, ".main-action"); }));
   EXPECT_TRUE(Eventually([&] {
-    return ReadFile(opened) == (downloads / "红楼梦 第2卷-2.epub").string() + "\n";
+    return ReadFile(opened) == (downloads / "Crimson Lantern 8-8.pdf").string() + "\n" +
+                                   (downloads / "红楼梦 第2卷-2.epub").string() + "\n";
   })) << ReadFile(opened);
 
   // The search box searches the catalogue shown: its books of 卷 only.
