@@ -118,6 +118,11 @@ test("the texts of the opds command", () => {
   assert.equal(T.open("o1", "http://h/a?x=1|2", "t1"), "op=open|id=o1|url=http://h/a?x=1%7C2|ticket=t1");
   assert.equal(T.search("o1", "  城市 ", "t2"), "op=search|id=o1|terms=城市|ticket=t2");
   assert.equal(T.down("o1", "http://h/1.epub", "书|名", "o1-00"), "op=down|id=o1|url=http://h/1.epub|name=书 名|key=o1-00");
+  // The name as the host keeps it (63 bytes), and the file it becomes with no one signed in.
+  const long = "红楼梦".repeat(20);
+  assert.equal(T.down("o1", "http://h/1.epub", long, "k"), "op=down|id=o1|url=http://h/1.epub|name=" + long.slice(0, 31) + "|key=k");
+  assert.equal(M.opdsDownloadedFile("/d/vellari/", long, "http://h/f/1.epub?a|b"),
+    "/d/vellari/downloads/" + long.slice(0, 31) + "-1.epub?a%7Cb");
   // A password with the separator, or fields too long, are never sent.
   assert.equal(T.add("n", "http://h/", "u", "a|b"), null);
   assert.equal(T.add("n", "http://h/", "u".repeat(300), ""), null);

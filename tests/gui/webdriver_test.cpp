@@ -70,6 +70,24 @@ void Provision(const std::string& public_dir, const std::string& vendor_root) {
                fs::path(vendor_root) / "Storage" / "XmlFile" / entry.path().filename());
 }
 
+// Makes the page keep watch on the downloads panel in window.seenDownloads: the most
+// downloads listed (asked of the host and not ended) and queued at once, and any queued
+// row not shown as 等待中.
+constexpr const char* kWatchDownloads =
+    "var seen = window.seenDownloads = {listed: 0, queued: 0, wrong: []};"
+    "var box = document.getElementById('dl-list');"
+    "new MutationObserver(function () {"
+    "  var listed = 0, queued = 0;"
+    "  box.querySelectorAll('.dlrow').forEach(function (r) {"
+    "    var s = r.getAttribute('data-state');"
+    "    if (s === 'waiting' || s === 'running' || s === 'paused') listed++;"
+    "    if (s !== 'queued') return;"
+    "    queued++;"
+    "    if (r.querySelector('.state').textContent !== '等待中') seen.wrong.push(r.dataset.id);"
+    "  });"
+    "  seen.listed = Math.max(seen.listed, listed); seen.queued = Math.max(seen.queued, queued);"
+    "}).observe(box, {childList: true});";
+
 class WebDriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -222,6 +240,58 @@ class WebDriverTest : public ::testing::Test {
         "  return e.textContent.indexOf(name) >= 0; })[0];"
         "return h ? Math.round(h.getBoundingClientRect().top - box.top) : null;",
         {group});
+  }
+
+  // Clicks the first element of |css| whose text is |text| (or, unless |whole|, holds
+  // it), or the element |inner| inside it; false when none shows.
+  bool ClickText(const std::string& css, const std::string& text, bool whole = true,
+                 const std::string& inner = "") {
+    Json found = driver_->Eval(
+        "var t = arguments[1], whole = arguments[2];"
+        "document.querySelectorAll('[data-test-click]').forEach(function (e) {"
+        "  e.removeAttribute('data-test-click'); });"
+        "var e = Array.from(document.querySelectorAll(arguments[0])).filter(function (e) {"
+        "  return whole ? e.textContent === t : e.textContent.indexOf(t) >= 0; })[0];"
+        "if (!e) return false; e.setAttribute('data-test-click', ''); return true;",
+        {css, text, whole});
+    if (found != true) return false;
+    bool clicked = driver_->Click("[data-test-click]" + (inner.empty() ? "" : " " + inner));
+    driver_->Eval(
+        "document.querySelectorAll('[data-test-click]').forEach(function (e) {"
+        "  e.removeAttribute('data-test-click'); });");
+    return clicked;
+  }
+  // The names of the OPDS catalogues in the navigation.
+  Json OpdsNavigation() {
+    return driver_->Eval(
+        "return Array.from(document.querySelectorAll('#nav .nav-opds')).map(function (b) {"
+        "  return b.textContent; })");
+  }
+  // Adds an OPDS catalogue in the settings as a user fills the form, and waits for it
+  // under 书库 with the settings closed again.
+  void AddOpdsCatalogue(const std::string& name, const std::string& url,
+                        const std::string& user = "", const std::string& password = "") {
+    const auto settings_shown = [&] {
+      return driver_->Eval("return !document.getElementById('settings').hidden") == true;
+    };
+    ASSERT_TRUE(driver_->Click("#btn-settings"));
+    ASSERT_TRUE(Eventually(settings_shown));
+    ASSERT_TRUE(driver_->Type("#opds-name", name));
+    ASSERT_TRUE(driver_->Type("#opds-url", url));
+    if (!user.empty()) {
+      ASSERT_TRUE(driver_->Type("#opds-user", user));
+    }
+    if (!password.empty()) {
+      ASSERT_TRUE(driver_->Type("#opds-pass", password));
+    }
+    ASSERT_TRUE(driver_->Click("#opds-submit"));
+    EXPECT_TRUE(Eventually([&] {
+      return driver_->Text("#opds-list").find(name) != std::string::npos;
+    })) << driver_->Text("#opds-alert");
+    ASSERT_TRUE(driver_->Click("#settings-cancel"));
+    ASSERT_TRUE(Eventually([&] { return !settings_shown(); }));
+    ASSERT_TRUE(Eventually([&] { return OpdsNavigation().dump().find(name) != std::string::npos; }))
+        << driver_->Text("#nav");
   }
 
   void ExpectLayoutFits(int width, int height, bool dark = false);
@@ -534,22 +604,8 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   ASSERT_TRUE(driver_->Chord(kControlKey, "a"));
   ASSERT_TRUE(Eventually([&] { return driver_->Text("#sel-count") == "已选 60 项"; }))
       << driver_->Text("#sel-count");
-  // The page keeps watch on the downloads panel: the most downloads listed (asked of the
-  // host and not ended) and queued at once, and any queued row not shown as 等待中.
-  driver_->Eval(
-      "var seen = window.seenDownloads = {listed: 0, queued: 0, wrong: []};"
-      "var box = document.getElementById('dl-list');"
-      "new MutationObserver(function () {"
-      "  var listed = 0, queued = 0;"
-      "  box.querySelectorAll('.dlrow').forEach(function (r) {"
-      "    var s = r.getAttribute('data-state');"
-      "    if (s === 'waiting' || s === 'running' || s === 'paused') listed++;"
-      "    if (s !== 'queued') return;"
-      "    queued++;"
-      "    if (r.querySelector('.state').textContent !== '等待中') seen.wrong.push(r.dataset.id);"
-      "  });"
-      "  seen.listed = Math.max(seen.listed, listed); seen.queued = Math.max(seen.queued, queued);"
-      "}).observe(box, {childList: true});");
+  // The page keeps watch on the downloads panel.
+  driver_->Eval(kWatchDownloads);
   ASSERT_TRUE(ClickButton("#selbar", "下载所选"));
   EXPECT_TRUE(Eventually([&] {
     return driver_->Text("#toasts").find("已加入下载 59 项，跳过 1 项") != std::string::npos;
@@ -808,36 +864,14 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
   // An OPDS catalogue of the service added in the settings: listed under 书库, its feeds
   // as tiles, its books as cards paged in (20 a page) as the grid's end comes into view,
   // one of them downloaded into the data folder's downloads (nobody is signed in).
-  ASSERT_TRUE(driver_->Click("#btn-settings"));
-  ASSERT_TRUE(Eventually([&] { return !settings_closed(); }));
-  ASSERT_TRUE(driver_->Type("#opds-name", "书库测试"));
-  ASSERT_TRUE(driver_->Type("#opds-url", base + "/opds/"));
-  ASSERT_TRUE(driver_->Click("#opds-submit"));
-  EXPECT_TRUE(Eventually([&] {
-    return driver_->Text("#opds-list").find("书库测试") != std::string::npos;
-  })) << driver_->Text("#opds-alert");
-  ASSERT_TRUE(driver_->Click("#settings-cancel"));
-  ASSERT_TRUE(Eventually(settings_closed));
-  ASSERT_TRUE(Eventually([&] {
-    return driver_->Text("#nav .nav-opds").find("书库测试") != std::string::npos;
-  })) << driver_->Text("#nav");
+  AddOpdsCatalogue("书库测试", base + "/opds/");
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_TRUE(driver_->Click("#nav .nav-opds"));
-  const auto click_card = [&](const std::string& title) {
-    return driver_->Eval(
-               "var t = arguments[0], c = Array.from(document.querySelectorAll('#spacer .card'))"
-               ".filter(function (c) {"
-               "  return c.querySelector('.ctitle').textContent === t; })[0];"
-               "document.querySelectorAll('[data-test-card]').forEach(function (e) {"
-               "  e.removeAttribute('data-test-card'); });"
-               "if (!c) return false; c.setAttribute('data-test-card', ''); return true;",
-               {title}) == true &&
-           driver_->Click("[data-test-card] .ctitle");
-  };
   ASSERT_TRUE(Eventually([&] {
     return driver_->Text("#view-title") == "书库测试" && ShowsCard("All books") &&
            ShowsCard("中文图书");
   })) << driver_->Text("#empty");
-  ASSERT_TRUE(click_card("All books"));
+  ASSERT_TRUE(ClickText("#spacer .card .ctitle", "All books"));
   ASSERT_TRUE(Eventually([&] { return ShowsCard("Silent River 0"); })) << driver_->Text("#empty");
   int listed = 0;
   EXPECT_TRUE(Eventually([&] {
@@ -848,7 +882,7 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
   EXPECT_EQ(listed % 20, 0) << driver_->Text("#view-count");
   Shot("opds-books");
   driver_->Eval("document.getElementById('scroller').scrollTop = 0;");
-  ASSERT_TRUE(Eventually([&] { return click_card("红楼梦 第2卷"); }));
+  ASSERT_TRUE(Eventually([&] { return ClickText("#spacer .card .ctitle", "红楼梦 第2卷"); }));
   ASSERT_TRUE(Eventually([&] { return ClickButton("#drawer .acts", "下载"); }));
   const fs::path downloads = home_ / "data/vellari/downloads";
   std::string arrived;
@@ -862,6 +896,217 @@ TEST_F(WebDriverTest, AddLocalFileAndChangeSettings) {
         arrived = name;
     return !arrived.empty();
   })) << driver_->Text("#dl-list");
+  // Told as done; no shelf lists it, so not as moved to 已下载.
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#toasts").find("下载完成：“红楼梦 第2卷”") != std::string::npos;
+  })) << driver_->Text("#toasts");
+}
+
+// The bytes the service sends for |path| (empty unless it answers 200).
+std::string Fetch(int port, const std::string& path) {
+  Client client(port);
+  if (!client.Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"))
+    return {};
+  bool closed = false;
+  std::string raw = client.ReadToEnd(&closed);
+  HttpReply reply = ParseReply(std::move(raw), closed);
+  return reply.status == 200 ? reply.body : std::string();
+}
+
+// The books of an OPDS catalogue with nobody signed in, as a user handles them: a
+// download cancelled while it runs, all 24 selected with Ctrl+A and downloaded at once
+// (ten listed at most, the others 等待中, one summary), one read in the desktop's
+// application for its type, the catalogue searched and deleted. Then catalogues behind
+// HTTP Basic while no secret store runs (there is no session bus): with the password
+// given in the settings, and with one the program asks for in its form, where a wrong
+// one ends in a failure the user sees.
+TEST_F(WebDriverTest, OpdsBooksManyAtOnceReadSearchAndDelete) {
+  StartVendor({"--opds-entries", "24", "--opds-page-size", "20", "--opds-book-max", "16384"});
+  const std::string base = "http://127.0.0.1:" + std::to_string(vendor_->port());
+  // The desktop's application for books (by mimeapps.list): a program of the test's that
+  // notes what it is asked to open.
+  const std::string opened = home_ / "opened.txt";
+  const std::string reader = home_ / "reader.sh";
+  WriteFile(reader, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + opened + "'\n");
+  fs::permissions(reader, fs::perms::owner_all);
+  WriteFile(home_ / "data/applications/lumora-test-reader.desktop",
+            "[Desktop Entry]\nType=Application\nName=Test Reader\nExec=" + reader +
+                " %f\nMimeType=application/epub+zip;application/pdf;\n");
+  WriteFile(home_ / "config/mimeapps.list",
+            "[Default Applications]\napplication/epub+zip=lumora-test-reader.desktop\n"
+            "application/pdf=lumora-test-reader.desktop\n");
+  // No session bus, so no secret store, for the program (and only for it).
+  const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const std::string own_bus = bus ? bus : "";
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (home_ / "no-bus")).c_str(), 1);
+  StartProgram();
+  if (own_bus.empty())
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  else
+    setenv("DBUS_SESSION_BUS_ADDRESS", own_bus.c_str(), 1);
+  ASSERT_FALSE(HasFatalFailure());
+  AddOpdsCatalogue("小书库", base + "/opds/");
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(ClickText("#nav .nav-opds", "小书库", false));
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("All books"); })) << driver_->Text("#empty");
+  ASSERT_TRUE(ClickText("#spacer .card .ctitle", "All books"));
+  ASSERT_TRUE(Eventually([&] {
+    driver_->Eval("var s = document.getElementById('scroller'); s.scrollTop = s.scrollHeight;");
+    return driver_->Text("#view-count") == "共 24 项";
+  })) << driver_->Text("#view-count");
+  driver_->Eval("document.getElementById('scroller').scrollTop = 0;");
+
+  // 取消 of a download under way (the service sends it slowly): its row goes, and
+  // nothing of the book stays in downloads/, not even its partial file.
+  const fs::path downloads = home_ / "data/vellari/downloads";
+  const auto files_with = [&](const std::string& part) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& f : fs::directory_iterator(downloads, ec))
+      if (f.path().filename().string().find(part) != std::string::npos)
+        names.push_back(f.path().filename());
+    return names;
+  };
+  WriteFile(vendor_root_ / "faults.txt", "/opds/files/0.=slow:1024:1000\n");
+  ASSERT_TRUE(Eventually([&] { return ClickText("#spacer .card .ctitle", "Silent River 0"); }));
+  ASSERT_TRUE(Eventually([&] { return ClickButton("#drawer .acts", "下载"); }));
+  driver_->Eval("window.Lumora.item.closeDrawer();");
+  ASSERT_TRUE(driver_->Click("#btn-downloads"));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#dl-list .dlrow .state").find("% · 下载中") != std::string::npos &&
+           !files_with("-0.epub").empty();
+  })) << driver_->Text("#dl-list");
+  ASSERT_TRUE(ClickButton("#dl-list .dlrow", "取消"));
+  EXPECT_TRUE(Eventually([&] { return driver_->Text("#dl-list .dlrow") == "<none>"; }))
+      << driver_->Text("#dl-list");
+  EXPECT_TRUE(Eventually([&] { return files_with("-0.epub").empty(); }));
+  driver_->Eval("window.Lumora.closePanel('downloads');");
+
+  // Many at once: Ctrl+A selects the 24 books; 下载所选 queues them, at no moment more
+  // than ten listed, the others shown as 等待中; all arrive whole, told in one summary.
+  WriteFile(vendor_root_ / "faults.txt", "/opds/files/=slow:512:100\n");
+  driver_->Eval("document.getElementById('scroller').focus();");
+  ASSERT_TRUE(driver_->Chord(kControlKey, "a"));
+  ASSERT_TRUE(Eventually([&] { return driver_->Text("#sel-count") == "已选 24 项"; }))
+      << driver_->Text("#sel-count");
+  driver_->Eval(kWatchDownloads);
+  ASSERT_TRUE(ClickButton("#selbar", "下载所选"));
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#toasts").find("已加入下载 24 项") != std::string::npos;
+  })) << driver_->Text("#toasts");
+  ASSERT_TRUE(driver_->Click("#btn-downloads"));
+  Shot("opds-many-queued");
+  EXPECT_TRUE(Eventually(
+      [&] { return driver_->Text("#toasts").find("已下载 24 项，失败 0 项") != std::string::npos; },
+      60))
+      << driver_->Text("#toasts") << " " << driver_->Eval("return window.seenDownloads").dump();
+  Json seen = driver_->Eval("return window.seenDownloads");
+  EXPECT_EQ(seen["listed"], 10) << seen.dump();
+  EXPECT_GE(seen["queued"].get<int>(), 1) << seen.dump();
+  EXPECT_EQ(seen["wrong"], Json::array()) << seen.dump();
+  EXPECT_EQ(driver_->Eval("return Array.from(document.querySelectorAll('#toasts .toast'))"
+                          ".filter(function (t) { return /下载完成|已下载 /.test(t.textContent); })"
+                          ".length"),
+            1)
+      << driver_->Text("#toasts");
+  // Each file (NAME-N.EXT) holds what the service sends for its book.
+  WriteFile(vendor_root_ / "faults.txt", "");
+  std::vector<int> books;
+  for (const auto& f : fs::directory_iterator(downloads)) {
+    const std::string name = f.path().filename();
+    const std::string file = name.substr(name.rfind('-') + 1);
+    EXPECT_EQ(ReadFile(f.path()), Fetch(vendor_->port(), "/opds/files/" + file)) << name;
+    books.push_back(std::atoi(file.c_str()));
+  }
+  std::sort(books.begin(), books.end());
+  std::vector<int> all(24);
+  for (int i = 0; i < 24; ++i) all[i] = i;
+  EXPECT_EQ(books, all);
+  // 打开 on a finished row, and 阅读 on a downloaded book's card, open its file in the
+  // desktop's application.
+  ASSERT_TRUE(ClickText("#dl-list .dlrow", "Crimson Lantern 8", false, "button"));
+  EXPECT_TRUE(Eventually([&] {
+    return ReadFile(opened) == (downloads / "Crimson Lantern 8-8.pdf").string() + "\n";
+  })) << ReadFile(opened);
+  driver_->Eval("window.Lumora.closePanel('downloads');");
+  ASSERT_TRUE(Eventually(
+      [&] { return ClickText("#spacer .card", "红楼梦 第2卷", false, ".main-action"); }));
+  EXPECT_TRUE(Eventually([&] {
+    return ReadFile(opened) == (downloads / "Crimson Lantern 8-8.pdf").string() + "\n" +
+                                   (downloads / "红楼梦 第2卷-2.epub").string() + "\n";
+  })) << ReadFile(opened);
+
+  // The search box searches the catalogue shown: its books of 卷 only.
+  ASSERT_TRUE(driver_->Type("#search-box", std::string("卷") + kEnter));
+  std::vector<std::string> found, wanted = {"红楼梦 第2卷", "西游记 第7卷", "三国演义 第12卷",
+                                            "水浒传 第17卷", "聊斋志异 第22卷"};
+  std::sort(wanted.begin(), wanted.end());
+  EXPECT_TRUE(Eventually([&] {
+    found = CardTitles();
+    std::sort(found.begin(), found.end());
+    return GridFilled() && found == wanted;
+  })) << ::testing::PrintToString(found);
+  EXPECT_NE(driver_->Text("#crumbs").find("搜索“卷”"), std::string::npos)
+      << driver_->Text("#crumbs");
+  EXPECT_EQ(driver_->Text("#view-count"), "共 5 项");
+  Shot("opds-search");
+
+  // 删除 in the settings: the catalogue leaves the navigation and the list file, its
+  // pages go, and the view it showed gives way to 杂志.
+  const std::string list_file = public_dir_ + "/opds/catalogues.txt";
+  ASSERT_NE(ReadFile(list_file).find("\t" + Gbk("小书库") + "\t"), std::string::npos);
+  ASSERT_TRUE(fs::exists(public_dir_ + "/opds/o1"));
+  ASSERT_TRUE(driver_->Click("#btn-settings"));
+  ASSERT_TRUE(Eventually([&] { return ClickText("#opds-list li", "小书库", false, "button"); }));
+  EXPECT_TRUE(Eventually([&] { return OpdsNavigation() == Json::array(); }))
+      << OpdsNavigation().dump();
+  EXPECT_TRUE(Eventually([&] {
+    return ReadFile(list_file).find(Gbk("小书库")) == std::string::npos &&
+           !fs::exists(public_dir_ + "/opds/o1");
+  })) << ReadFile(list_file);
+  EXPECT_EQ(driver_->Text("#opds-list"), "");
+  ASSERT_TRUE(driver_->Click("#settings-cancel"));
+  EXPECT_TRUE(Eventually([&] { return driver_->Text("#view-title") == "杂志"; }))
+      << driver_->Text("#view-title");
+
+  // Behind HTTP Basic, the password given in the settings: its books show.
+  AddOpdsCatalogue("受保护", base + "/opds-basic/", "reader", "secret");
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(ClickText("#nav .nav-opds", "受保护", false));
+  ASSERT_TRUE(Eventually([&] { return ShowsCard("All books"); })) << driver_->Text("#empty");
+  ASSERT_TRUE(ClickText("#spacer .card .ctitle", "All books"));
+  EXPECT_TRUE(Eventually([&] { return ShowsCard("Silent River 0"); })) << driver_->Text("#empty");
+  EXPECT_EQ(ReadFile(list_file).find("secret"), std::string::npos);
+
+  // A user and no password: the program asks in its form. The form is answered before
+  // the page is asked anything (the program is busy with it while it is open).
+  AddOpdsCatalogue("问密码", base + "/opds-basic/", "reader");
+  ASSERT_FALSE(HasFatalFailure());
+  const auto answer = [&](const std::string& password) {
+    std::string form;
+    if (!Eventually([&] {
+          form = XdoTool("search --onlyvisible --name '^问密码$'");
+          return !form.empty();
+        }))
+      return false;
+    form = form.substr(0, form.find('\n'));
+    XdoTool("windowfocus --sync " + form);
+    XdoTool("key --clearmodifiers Tab");
+    XdoTool("type --delay 20 '" + password + "'");
+    XdoTool("key --clearmodifiers Return");
+    return Eventually([&] { return XdoTool("search --onlyvisible --name '^问密码$'").empty(); });
+  };
+  ASSERT_TRUE(ClickText("#nav .nav-opds", "问密码", false));
+  ASSERT_TRUE(answer("wrong")) << "the form never asked, or stayed";
+  // A wrong one: the failure, with the server's word, and 重试.
+  EXPECT_TRUE(Eventually([&] { return driver_->Text("#empty-title") == "加载失败"; }))
+      << driver_->Text("#empty");
+  EXPECT_NE(driver_->Text("#empty-line"), "");
+  EXPECT_TRUE(CardTitles().empty());
+  Shot("opds-refused");
+  ASSERT_TRUE(driver_->Click("#empty-button"));
+  ASSERT_TRUE(answer("secret")) << "the form was not asked again";
+  EXPECT_TRUE(Eventually([&] { return ShowsCard("All books"); })) << driver_->Text("#empty");
 }
 
 // axe-core's findings on the page as it is now: one line "id (impact): target" for each

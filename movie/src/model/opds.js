@@ -199,12 +199,22 @@
     },
     down: function (id, url, name, key) {
       return fields([["op", "down"], ["id", id, 16], ["url", escUrl(url), 8192],
-                     ["name", M.cutToBytes(String(name).replace(/\|/g, " "), 255), 256], ["key", key, 64]]);
+                     ["name", downName(name), 64], ["key", key, 64]]);
     }
   };
+  // The name "down" sends: as the host keeps it (63 bytes), so that the file's name is known.
+  function downName(name) { return M.cutToBytes(String(name).replace(/\|/g, " "), 63); }
+  // The file a book downloaded with no one signed in becomes: the data folder's
+  // downloads/ (|dataDir| ends with "/"), the name "down" sent, "-" and the last part of
+  // the address it sent, as the host names it.
+  function downloadedFile(dataDir, name, url) {
+    var sent = escUrl(url);
+    return dataDir + "downloads/" + downName(name) + "-" + sent.slice(sent.lastIndexOf("/") + 1);
+  }
 
   return {parseOpdsCatalogues: parseCatalogueList, parseOpdsResult: parseResult,
     parseOpdsPage: parsePageAnswer, readOpdsPage: readPage, opdsEntryKey: entryKey, opdsCard: cardOf,
     isOpdsNavigation: isNavigation, newOpdsListing: newListing, opdsPageArrived: pageArrived,
-    opdsNextToAsk: nextToAsk, opdsPageFailed: pageFailed, opdsTexts: opdsTexts, OPDS_MAX_PAGES: MAX_PAGES};
+    opdsNextToAsk: nextToAsk, opdsPageFailed: pageFailed, opdsTexts: opdsTexts,
+    opdsDownloadedFile: downloadedFile, OPDS_MAX_PAGES: MAX_PAGES};
 });

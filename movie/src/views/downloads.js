@@ -39,7 +39,12 @@
     d.name = it.name || d.name;
     d.url = it.DLurl || d.url;
     d.photo = it.photo || d.photo;
-    if (it.opds) d.again = L.item.downText(it);
+    if (it.opds) {
+      d.again = L.item.downText(it);
+      // With no one signed in the book goes into the data folder's downloads/, which no
+      // shelf lists: the record keeps where, to open it.
+      d.file = L.state.signedIn ? "" : M.opdsDownloadedFile(lumora.get("MyAppDataDir"), it.name, it.DLurl);
+    }
     return d;
   }
   function label(d) { return d.name || d.id; }
@@ -73,6 +78,8 @@
     if (d.state === "paused") add("继续", function () { downloads.resume(d.id); });
     if (d.state === "failed") add("重试", function () { downloads.resume(d.id); });
     if (d.state !== "done") add("取消", function () { downloads.cancel(d.id); });
+    // One the shelf does not list opens its file; the others are in 已下载.
+    else if (d.file) add("打开", function () { L.send("exec", d.file); });
     else add("打开", function () { L.showView("done"); L.closePanel("downloads"); });
     var el = h("div", {class: "dlrow", "data-id": d.id, "data-state": d.state}, [
       h("div", {class: "thumb", style: "background: hsl(" + M.tileHue(d.id) + ",38%,42%)"}),
@@ -159,6 +166,8 @@
     // An item of a 下载所选 is told in the batch's summary; its place goes to the next.
     if (L.batch.ended(d.id, result.ok ? "ok" : "failed")) {
       // Nothing of its own to tell.
+    } else if (result.ok && d.file) {
+      L.toast("下载完成：“" + label(d) + "”", {action: {label: "打开", run: function () { L.send("exec", d.file); }}});
     } else if (result.ok) {
       L.toast("下载完成，已移到 已下载", {action: {label: "查看", run: function () { L.showView("done"); }}});
     } else {
@@ -172,6 +181,11 @@
     init: function () { L.$("btn-downloads").addEventListener("click", downloads.toggle); draw(); },
     toggle: function () { L.togglePanel("downloads"); if (L.isOpen("downloads")) draw(); },
     get: function (id) { return list.get(id) || null; },
+    // The file of a finished download the shelf does not list ("" none).
+    fileOf: function (id) {
+      var d = list.get(id);
+      return d && d.state === "done" && d.file || "";
+    },
     // "down" was sent for |it|.
     started: function (it) {
       var d = recordItem(it);
@@ -238,8 +252,11 @@
     cancel: function (id) {
       var d = list.get(id);
       if (!(d && d.state === "queued")) {
-        if (!L.state.signedIn) return;
-        if (!L.send("Del", M.texts.itemRef(M.shelfFile(L.state.user), M.SHELF.running, id))) return;
+        // With no one signed in only books of OPDS catalogues download: the host stops and
+        // discards the transfer of an item of "正在下载" whatever the catalogue named.
+        if (!L.state.signedIn && !(d && d.again)) return;
+        var shelf = L.state.signedIn ? M.shelfFile(L.state.user) : "";
+        if (!L.send("Del", M.texts.itemRef(shelf, M.SHELF.running, id))) return;
       }
       if (d) closeToast(d);
       list.delete(id);

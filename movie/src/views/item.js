@@ -38,8 +38,9 @@
   }
 
   var item = {
-    // The file to open: the item's own, or the one downloaded into "已下载".
-    fileOf: function (it) { return it.RDurl || L.account.fileOf(it.id); },
+    // The file to open: the item's own, the one downloaded into "已下载", or an OPDS
+    // book's downloaded with no one signed in.
+    fileOf: function (it) { return it.RDurl || L.account.fileOf(it.id) || L.downloads.fileOf(it.id); },
     open: function (it) {
       var file = item.fileOf(it);
       if (!file) { L.toast("这个作品还没有可打开的文件"); return; }
