@@ -118,6 +118,9 @@ test("the texts of the opds command", () => {
   assert.equal(T.open("o1", "http://h/a?x=1|2", "t1"), "op=open|id=o1|url=http://h/a?x=1%7C2|ticket=t1");
   assert.equal(T.search("o1", "  城市 ", "t2"), "op=search|id=o1|terms=城市|ticket=t2");
   assert.equal(T.down("o1", "http://h/1.epub", "书|名", "o1-00"), "op=down|id=o1|url=http://h/1.epub|name=书 名|key=o1-00");
+  // A title with "/" or a line break still names a file inside the downloads folder.
+  assert.equal(T.down("o1", "http://h/1.epub", "AC/DC\n../x", "k"), "op=down|id=o1|url=http://h/1.epub|name=AC_DC .._x|key=k");
+  assert.equal(M.opdsDownloadedFile("/d/", "a/b", "http://h/1.pdf"), "/d/downloads/a_b-1.pdf");
   // The name as the host keeps it (63 bytes), and the file it becomes with no one signed in.
   const long = "红楼梦".repeat(20);
   assert.equal(T.down("o1", "http://h/1.epub", long, "k"), "op=down|id=o1|url=http://h/1.epub|name=" + long.slice(0, 31) + "|key=k");

@@ -67,8 +67,15 @@ void CShelfDownloads::StartShelfDownload(const std::string& item_id, const std::
                                          const std::string& url, const std::string& target,
                                          const std::string& user, const std::string& password) {
   if (target.empty()) {
+    // No file is made for a name that would leave its folder (or a folder that cannot
+    // be made): the log names it, and the movie hears that this download ended failed
+    // rather than waiting for it.
     update_client_->Log("下载文件失败 [" + ansi::ToUtf8Lossy(name + "-" + FilePartOf(url)) +
                         "], 错误代码 [" + std::to_string(kUnsafeTargetCode) + "]");
+    window_.flash().SetVariable("DownloadResult", item_id + "|" +
+                                                      std::to_string(kUnsafeTargetCode) + "|" +
+                                                      net::CInetFile::MessageOf(kUnsafeTargetCode));
+    window_.flash().SetVariable("RetValDownloadEnd", "true");
     return;
   }
   // The map names the file the transfer writes. A transfer of this id that is still

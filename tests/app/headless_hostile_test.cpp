@@ -159,6 +159,22 @@ TEST_F(HeadlessHostileTest, TextsFromTheMovieEndAtAZeroByte) {
   EXPECT_EQ(ListItems(home_ / "prog/search.xml"), (std::vector<std::string>{"g/i2=二"}));
 }
 
+TEST_F(HeadlessHostileTest, ADownloadWithNoPlaceForItsFileEndsFailed) {
+  // Nobody is signed in: the book would go to the data folder's downloads, which a file
+  // of that name stands in the way of. No file is made, and the movie hears that the
+  // download ended failed rather than waiting for it.
+  home_.Write("data/vellari/public/opds/catalogues.txt",
+              "#next=2\no1\tc\thttp://127.0.0.1:9/opds/\t\n");
+  home_.Write("data/vellari/downloads", "not a folder");
+  LumoraRun run =
+      Run({Command("opds", "op=down|id=o1|url=http://127.0.0.1:9/b.epub|name=x|key=k1")});
+  std::vector<std::string> results;
+  for (const Json& v : run.All("setVariable"))
+    if (v["name"] == "DownloadResult") results.push_back(v["value"]);
+  EXPECT_EQ(results, (std::vector<std::string>{"k1|7|创建本地文件失败"}));
+  EXPECT_EQ(home_.Read("data/vellari/downloads"), "not a folder");
+}
+
 TEST_F(HeadlessHostileTest, AKeywordWhoseTrailByteIsABarStaysWhole) {
   home_.Write("data/vellari/public/maga/maga1.xml",
               CatalogueXml(GroupXml("g", ItemXml("a", "東京") + ItemXml("b", "枛"))));

@@ -202,8 +202,12 @@
                      ["name", downName(name), 64], ["key", key, 64]]);
     }
   };
-  // The name "down" sends: as the host keeps it (63 bytes), so that the file's name is known.
-  function downName(name) { return M.cutToBytes(String(name).replace(/\|/g, " "), 63); }
+  // The name "down" sends: as the host keeps it (63 bytes), so that the file's name is
+  // known, and one the host can name a file after ("/" would leave the folder, control
+  // characters have no place in a name).
+  function downName(name) {
+    return M.cutToBytes(String(name).replace(/[|\u0000-\u001f\u007f]/g, " ").replace(/\//g, "_"), 63);
+  }
   // The file a book downloaded with no one signed in becomes: the data folder's
   // downloads/ (|dataDir| ends with "/"), the name "down" sent, "-" and the last part of
   // the address it sent, as the host names it.

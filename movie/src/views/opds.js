@@ -3,7 +3,7 @@
 // request), shows 正在加载… until OpdsPage names the page file, then reads it: feeds to
 // open as tiles of a group 目录 (their path in a row of crumbs above the grid), books as
 // cards of a group 书目. Pages of a listing are asked for one at a time, as the grid's
-// end comes into view or while the cards do not fill it, and appended.
+// end comes near or while the cards do not fill it, and appended.
 (function (L) {
   "use strict";
   var M = L.model;
@@ -91,13 +91,14 @@
     var url = M.opdsNextToAsk(st.listing);
     if (url) ask(view, url);
   }
-  // The grid's end is in view, or its cards do not fill it: the next page is asked for.
+  // The grid's end is near (two views away: the page comes while the cards before it
+  // are still being read), or its cards do not fill it: the next page is asked for.
   function fillCheck() {
     var view = L.state.view;
     if (!view || !view.opds || !view.state || view.state.error) return;
     var s = L.$("scroller");
     if (s.hidden) return;
-    if (s.scrollTop + s.clientHeight >= s.scrollHeight - 400) more(view);
+    if (s.scrollTop + 3 * s.clientHeight >= s.scrollHeight) more(view);
   }
 
   function drawCrumbs(view) {
