@@ -20,6 +20,7 @@ namespace app {
 namespace {
 
 constexpr const char* kBadUrl = "目录地址无效：只能是 http 或 https 地址";
+constexpr const char* kCredentialsInUrl = "目录地址不能含用户名或密码：请分别填写";
 constexpr const char* kBadUser = "用户名无效";
 constexpr const char* kCannotSaveList = "目录列表无法保存";
 constexpr const char* kTooMany = "目录太多，不能再添加";
@@ -142,6 +143,7 @@ void COpdsShelf::OnAdd(const std::string& args) {
                                      {&password, 257}});
   const std::string checked = CheckedUrl(url);
   if (checked.empty()) return TellResult("add", 1, Cp(kBadUrl));
+  if (!IsCatalogueUrl(checked)) return TellResult("add", 1, Cp(kCredentialsInUrl));
   if (!IsListText(user, OpdsCatalogueList::kMaxUser)) return TellResult("add", 1, Cp(kBadUser));
   // A name's control characters and separators become spaces; none at all is the host.
   for (char& c : name)
@@ -153,25 +155,21 @@ void COpdsShelf::OnAdd(const std::string& args) {
   }
   OpdsCatalogueList list;
   std::string id;
-  int code = 0;
+  const char* failure = nullptr;
   {
     const CLumoraDlg::SharedFoldersLock locks =
         window_.LockSharedFolders(CLumoraDlg::kPublicFolder);
     if (!OpdsCatalogueList::Load(ListPath(), &list).ok()) {
-      code = kCannotSaveCode;
-    } else if (list.catalogues.size() >= OpdsCatalogueList::kMaxCatalogues) {
-      code = kCannotSaveCode;
+      failure = kCannotSaveList;
+    } else if (list.catalogues.size() >= OpdsCatalogueList::kMaxCatalogues ||
+               (id = list.TakeId()).empty()) {
+      failure = kTooMany;
     } else {
-      id = "o" + std::to_string(list.next_number++);
       list.catalogues.push_back({id, name, checked, user});
-      if (!list.Save(ListPath()).ok()) code = kCannotSaveCode;
+      if (!list.Save(ListPath()).ok()) failure = kCannotSaveList;
     }
   }
-  if (code != 0)
-    return TellResult("add", code,
-                      Cp(list.catalogues.size() >= OpdsCatalogueList::kMaxCatalogues && id.empty()
-                             ? kTooMany
-                             : kCannotSaveList));
+  if (failure) return TellResult("add", kCannotSaveCode, Cp(failure));
   known_.erase(id);
   if (!password.empty()) {
     known_[id].password = password;
