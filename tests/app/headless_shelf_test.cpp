@@ -207,6 +207,9 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
       opds("op=open|id=o3|url=|ticket=t6"),
       opds("op=remove|id=o2"),
       opds("op=remove|id=o2"),
+      // A password in the address would stand in the list and the movie's variables.
+      opds("op=add|name=|url=http://reader:secret@" + base.substr(7) +
+           "/opds-basic/|user=|password="),
   };
   LumoraOptions o;
   o.cwd = home_ / "prog";
@@ -230,7 +233,8 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   }
   EXPECT_EQ(results, (std::vector<std::string>{
                          "add|0|o1", "add|1|目录地址无效：只能是 http 或 https 地址", "add|0|o2",
-                         "add|0|o3", "remove|0|o2", "remove|1|没有这个目录"}));
+                         "add|0|o3", "remove|0|o2", "remove|1|没有这个目录",
+                         "add|1|目录地址不能含用户名或密码：请分别填写"}));
   ASSERT_EQ(lists.size(), 5u);  // at start-up, three additions, one removal
   EXPECT_EQ(lists[0], "");
   EXPECT_EQ(lists[4], "id=o1|name=本地书库|url=" + base + "/opds/|user=\nid=o3|name=Asked|url=" +
