@@ -252,9 +252,9 @@ void COpdsShelf::CredentialsFor(const OpdsCatalogue& catalogue, const std::strin
   user->clear();
   password->clear();
   // Credentials go only where the catalogue itself lives.
-  if (catalogue.user.empty() || OriginOf(url) != OriginOf(catalogue.url)) return;
+  if (OriginOf(url) != OriginOf(catalogue.url)) return;
   Known& known = known_[catalogue.id];
-  if (!known.has_password && !known.asked_store) {
+  if (!known.has_password && !known.asked_store && !catalogue.user.empty()) {
     // The secret store is asked once a run; where none runs the user is asked when the
     // server refuses.
     known.asked_store = true;
@@ -264,8 +264,8 @@ void COpdsShelf::CredentialsFor(const OpdsCatalogue& catalogue, const std::strin
       known.has_password = true;
     }
   }
-  *user = catalogue.user;
-  *password = known.password;
+  *user = known.user.empty() ? catalogue.user : known.user;
+  if (!user->empty()) *password = known.password;
 }
 
 void COpdsShelf::OnDown(const std::string& args) {
@@ -352,9 +352,11 @@ void COpdsShelf::OnFetchEnd(std::uint64_t transfer_id, int result) {
   bool goes_on = false;
   if (!catalogue) {
     TellPage(*request, 1, Cp(kUnknown));
-  } else if (result == net::CInetFile::kNotFound && !request->transfer->user.empty() &&
-             !request->retried && !known_[catalogue->id].has_password) {
-    // Refused (a 401 among others) with no password known this run: asked once.
+  } else if (result == net::CInetFile::kNotFound && request->transfer->http_status() == 401 &&
+             OriginOf(request->url) == OriginOf(catalogue->url) && !request->retried &&
+             !known_[catalogue->id].has_password) {
+    // Asked for credentials by the catalogue's own server with no password known this
+    // run: the user is asked once.
     request->retried = true;
     if (AskPassword(*catalogue)) {
       goes_on = StartFetch(*request);
@@ -364,13 +366,16 @@ void COpdsShelf::OnFetchEnd(std::uint64_t transfer_id, int result) {
   } else if (result != net::CInetFile::kSuccess) {
     // A password asked that the server still refuses is asked again next time.
     if (request->retried && result == net::CInetFile::kNotFound) {
+      known_[catalogue->id].user.clear();
       known_[catalogue->id].password.clear();
       known_[catalogue->id].has_password = false;
     }
     TellPage(*request, result, message);
   } else {
-    // A password asked for that the server took is kept where a secret store runs.
-    if (request->retried && known_[catalogue->id].has_password)
+    // A password asked for that the server took is kept where a secret store runs, when
+    // it goes with the list's user name (the one it is looked up under).
+    if (request->retried && known_[catalogue->id].has_password && !catalogue->user.empty() &&
+        (known_[catalogue->id].user.empty() || known_[catalogue->id].user == catalogue->user))
       (void)os::StoreOpdsPassword(catalogue->url, ansi::ToUtf8Lossy(catalogue->user),
                                   ansi::ToUtf8Lossy(known_[catalogue->id].password),
                                   "Lumora OPDS " + ansi::ToUtf8Lossy(catalogue->name));
@@ -437,10 +442,13 @@ bool COpdsShelf::AskPassword(const OpdsCatalogue& catalogue) {
   form.title = ansi::ToUtf8Lossy(catalogue.name);
   form.ok_label = "确定";
   form.cancel_label = "取消";
-  form.fields.push_back({"user", "用户名", ansi::ToUtf8Lossy(catalogue.user), true, {}, {}});
+  form.fields.push_back({"user", "用户名", ansi::ToUtf8Lossy(catalogue.user), false, {}, {}});
   form.fields.push_back({"password", "密码", "", false, {}, {}, true});
   if (!window_.platform().dialogs().Form(&form)) return false;
   Known& known = known_[catalogue.id];
+  known.user = ansi::FromUtf8Lossy(form.fields[0].value);
+  // A name that could not stand in the list is not sent either: the list's goes instead.
+  if (!IsListText(known.user, OpdsCatalogueList::kMaxUser)) known.user.clear();
   known.password = ansi::FromUtf8Lossy(form.fields[1].value);
   known.has_password = true;
   return true;

@@ -210,6 +210,12 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
       // A password in the address would stand in the list and the movie's variables.
       opds("op=add|name=|url=http://reader:secret@" + base.substr(7) +
            "/opds-basic/|user=|password="),
+      // Added without a user: its server's 401 asks for both; a 404 asks for nothing.
+      opds("op=add|name=NoUser|url=" + base + "/opds-basic/|user=|password="),
+      Answer({{"user", "reader"}, {"password", "secret"}}),
+      opds("op=open|id=o4|url=|ticket=t8"),
+      opds("op=add|name=Missing|url=" + base + "/opds/|user=reader|password="),
+      opds("op=open|id=o5|url=" + base + "/opds/missing|ticket=t9"),
   };
   LumoraOptions o;
   o.cwd = home_ / "prog";
@@ -222,7 +228,7 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   o.gates = {{3, page_of("t1")},    {4, page_of("t2")},    {5, page_of("t3")},
              {6, page_of("t4")},    {9, page_of("t5")},    {10, page_of("t7")},
              {11, ended("opds-0")}, {12, ended("opds-1")}, {14, ended("opds-2")},
-             {17, page_of("t6")}};
+             {17, page_of("t6")},   {23, page_of("t8")},   {25, page_of("t9")}};
   LumoraRun run = RunLumora(o, script);
   ASSERT_EQ(run.exit_code, 0) << run.stderr_text;
   std::vector<std::string> results, pages, lists;
@@ -234,12 +240,12 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   EXPECT_EQ(results, (std::vector<std::string>{
                          "add|0|o1", "add|1|目录地址无效：只能是 http 或 https 地址", "add|0|o2",
                          "add|0|o3", "remove|0|o2", "remove|1|没有这个目录",
-                         "add|1|目录地址不能含用户名或密码：请分别填写"}));
-  ASSERT_EQ(lists.size(), 5u);  // at start-up, three additions, one removal
+                         "add|1|目录地址不能含用户名或密码：请分别填写", "add|0|o4", "add|0|o5"}));
+  ASSERT_EQ(lists.size(), 7u);  // at start-up, five additions, one removal
   EXPECT_EQ(lists[0], "");
   EXPECT_EQ(lists[4], "id=o1|name=本地书库|url=" + base + "/opds/|user=\nid=o3|name=Asked|url=" +
                           base + "/opds-basic/|user=reader");
-  ASSERT_EQ(pages.size(), 7u) << run.stderr_text;
+  ASSERT_EQ(pages.size(), 9u) << run.stderr_text;
   EXPECT_EQ(pages[0], "ticket=t1|code=0|path=public/opds/o1/t1.xml");
   const std::string root = home_.Read("data/vellari/public/opds/o1/t1.xml");
   EXPECT_NE(root.find("<opds title=\"Lumora test catalogue\" next=\"\" search=\"1\">"),
@@ -270,11 +276,15 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   EXPECT_EQ(pages[5].rfind("ticket=t7|code=6|", 0), 0u) << pages[5];
   // Asked once, refused: the server's answer, and no page.
   EXPECT_EQ(pages[6].rfind("ticket=t6|code=6|", 0), 0u) << pages[6];
+  EXPECT_EQ(pages[7], "ticket=t8|code=0|path=public/opds/o4/t8.xml");
+  EXPECT_EQ(pages[8].rfind("ticket=t9|code=6|", 0), 0u) << pages[8];
   auto forms = Dialogs(run, "opdsLogin");
-  ASSERT_EQ(forms.size(), 1u);
+  ASSERT_EQ(forms.size(), 2u);
   EXPECT_EQ(forms[0]["caption"], "Asked");
   // The password given is used, never reported.
   EXPECT_EQ(forms[0]["fields"], (Json{{"user", "reader"}, {"password", ""}}));
+  EXPECT_EQ(forms[1]["caption"], "NoUser");
+  EXPECT_EQ(forms[1]["fields"], (Json{{"user", "reader"}, {"password", ""}}));
   // Downloads: nobody signed in into the data folder's downloads/ (the second with the
   // catalogue's password), then into the signed-in user's 已下载.
   std::vector<std::string> downloads;
@@ -289,8 +299,9 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   // Removed with its pages; the list holds no password.
   EXPECT_FALSE(std::filesystem::exists(home_ / "data/vellari/public/opds/o2"));
   EXPECT_EQ(home_.Read("data/vellari/public/opds/catalogues.txt"),
-            "#next=4\no1\t" + Gb("本地书库") + "\t" + base + "/opds/\t\no3\tAsked\t" + base +
-                "/opds-basic/\treader\n");
+            "#next=6\no1\t" + Gb("本地书库") + "\t" + base + "/opds/\t\no3\tAsked\t" + base +
+                "/opds-basic/\treader\no4\tNoUser\t" + base + "/opds-basic/\t\no5\tMissing\t" +
+                base + "/opds/\treader\n");
 }
 
 }  // namespace
