@@ -171,7 +171,9 @@ void COpdsShelf::OnAdd(const std::string& args) {
   }
   if (failure) return TellResult("add", kCannotSaveCode, Cp(failure));
   known_.erase(id);
-  if (!password.empty()) {
+  // A password without a user name is never sent: it is neither kept nor stored (where
+  // it would outlive the catalogue), and the server's 401 asks for both.
+  if (!password.empty() && !user.empty()) {
     known_[id].password = password;
     known_[id].has_password = true;
     // Where no secret store runs the password lasts for this run only.
