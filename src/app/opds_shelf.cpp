@@ -1,5 +1,6 @@
 #include "app/opds_shelf.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -281,6 +282,11 @@ void COpdsShelf::OnDown(const std::string& args) {
   // An unknown catalogue, an address that is not http or https, or a key the shelf
   // cannot hold starts nothing.
   if (!catalogue || checked.empty() || key.empty() || !IsListText(key, 63)) return;
+  // The name is the entry's title, which may hold a "/" ("1/2") that no file name can:
+  // it becomes "_" in the item's name and its file, as a zero byte does. ("/" is never
+  // the trail byte of a double-byte character.)
+  std::replace(name.begin(), name.end(), '/', '_');
+  std::replace(name.begin(), name.end(), '\0', '_');
   std::string user, password;
   CredentialsFor(*catalogue, checked, &user, &password);
   window_.StartOpdsDownload(key, name, checked, user, password);
