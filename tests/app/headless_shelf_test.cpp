@@ -165,7 +165,8 @@ TEST_F(ShelfCommandsTest, FavouritesNeedASignedInUser) {
 // The OPDS catalogues against the vendor's own: added, opened (navigation and
 // acquisition pages), searched through the OpenSearch description, a hostile feed, a
 // catalogue behind HTTP Basic with a password given and one asked for (and refused),
-// removed.
+// removed; an address holding a password refused; one added without a user asked for
+// both on a 401, none asked on a 404.
 TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   TempDir vendor_root;
   vendor_root.Write("accounts.txt", "reader\tsecret\tU100\n");
