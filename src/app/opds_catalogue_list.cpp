@@ -43,6 +43,20 @@ bool IsListText(std::string_view text, std::size_t max) {
   return true;
 }
 
+bool IsCatalogueUrl(std::string_view url) {
+  std::size_t authority = 0;
+  if (url.starts_with("http://"))
+    authority = 7;
+  else if (url.starts_with("https://"))
+    authority = 8;
+  else
+    return false;
+  const std::size_t end = url.find_first_of("/?#", authority);
+  return url.size() > authority &&
+         url.substr(authority, end - authority).find('@') == std::string_view::npos &&
+         IsListText(url, OpdsCatalogueList::kMaxUrl);
+}
+
 const OpdsCatalogue* OpdsCatalogueList::Find(std::string_view id) const {
   for (const OpdsCatalogue& c : catalogues)
     if (c.id == id) return &c;
@@ -60,9 +74,7 @@ OpdsCatalogueList OpdsCatalogueList::Parse(std::string_view text) {
     }
     const std::vector<std::string_view> f = Split(line, '\t');
     if (f.size() != 4 || !IsCatalogueId(f[0]) || list.Find(f[0]) || f[1].empty() ||
-        !IsListText(f[1], kMaxName) || f[2].empty() || !IsListText(f[2], kMaxUrl) ||
-        !(f[2].substr(0, 7) == "http://" || f[2].substr(0, 8) == "https://") ||
-        !IsListText(f[3], kMaxUser))
+        !IsListText(f[1], kMaxName) || !IsCatalogueUrl(f[2]) || !IsListText(f[3], kMaxUser))
       continue;  // a bad line is skipped
     if (list.catalogues.size() == kMaxCatalogues) break;
     list.catalogues.push_back(
@@ -77,6 +89,13 @@ std::string OpdsCatalogueList::Format() const {
   for (const OpdsCatalogue& c : catalogues)
     text += c.id + "\t" + c.name + "\t" + c.url + "\t" + c.user + "\n";
   return text;
+}
+
+std::string OpdsCatalogueList::TakeId() {
+  std::string id = "o" + std::to_string(next_number);
+  if (!IsCatalogueId(id)) return {};
+  ++next_number;
+  return id;
 }
 
 std::string OpdsCatalogueList::MovieText() const {

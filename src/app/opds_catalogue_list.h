@@ -40,6 +40,9 @@ struct OpdsCatalogueList {
   std::string Format() const;
   // The movie's OpdsCatalogues: "id=ID|name=NAME|url=URL|user=USER" a line.
   std::string MovieText() const;
+  // The id a new catalogue takes ("o" + the next number, which then moves on); empty
+  // when the numbers an id can hold are used up.
+  std::string TakeId();
 
   // Reads |path| (native); a missing file is an empty list, a larger one than kMaxBytes
   // or one that is not a regular file fails.
@@ -50,6 +53,10 @@ struct OpdsCatalogueList {
 
 // True for an id of the form "o" + 1 to 9 digits.
 bool IsCatalogueId(std::string_view id);
+// True for an http or https URL the list may hold: a list text of at most kMaxUrl bytes
+// with no user information ("user:password@") before its host, which would put a
+// password into the list, the movie's variables and the page files.
+bool IsCatalogueUrl(std::string_view url);
 // True for a text that may stand in a field of the list and of the movie's variables:
 // at most |max| bytes, no control character, tab or "|".
 bool IsListText(std::string_view text, std::size_t max);

@@ -1,5 +1,6 @@
 #include "app/opds_shelf.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -21,6 +22,7 @@ namespace app {
 namespace {
 
 constexpr const char* kBadUrl = "目录地址无效：只能是 http 或 https 地址";
+constexpr const char* kCredentialsInUrl = "目录地址不能含用户名或密码：请分别填写";
 constexpr const char* kBadUser = "用户名无效";
 constexpr const char* kCannotSaveList = "目录列表无法保存";
 constexpr const char* kTooMany = "目录太多，不能再添加";
@@ -143,6 +145,7 @@ void COpdsShelf::OnAdd(const std::string& args) {
                                      {&password, 257}});
   const std::string checked = CheckedUrl(url);
   if (checked.empty()) return TellResult("add", 1, Cp(kBadUrl));
+  if (!IsCatalogueUrl(checked)) return TellResult("add", 1, Cp(kCredentialsInUrl));
   if (!IsListText(user, OpdsCatalogueList::kMaxUser)) return TellResult("add", 1, Cp(kBadUser));
   // A name's control characters and separators become spaces; none at all is the host.
   for (char& c : name)
@@ -154,27 +157,25 @@ void COpdsShelf::OnAdd(const std::string& args) {
   }
   OpdsCatalogueList list;
   std::string id;
-  int code = 0;
+  const char* failure = nullptr;
   {
     const CLumoraDlg::SharedFoldersLock locks =
         window_.LockSharedFolders(CLumoraDlg::kPublicFolder);
     if (!OpdsCatalogueList::Load(ListPath(), &list).ok()) {
-      code = kCannotSaveCode;
-    } else if (list.catalogues.size() >= OpdsCatalogueList::kMaxCatalogues) {
-      code = kCannotSaveCode;
+      failure = kCannotSaveList;
+    } else if (list.catalogues.size() >= OpdsCatalogueList::kMaxCatalogues ||
+               (id = list.TakeId()).empty()) {
+      failure = kTooMany;
     } else {
-      id = "o" + std::to_string(list.next_number++);
       list.catalogues.push_back({id, name, checked, user});
-      if (!list.Save(ListPath()).ok()) code = kCannotSaveCode;
+      if (!list.Save(ListPath()).ok()) failure = kCannotSaveList;
     }
   }
-  if (code != 0)
-    return TellResult("add", code,
-                      Cp(list.catalogues.size() >= OpdsCatalogueList::kMaxCatalogues && id.empty()
-                             ? kTooMany
-                             : kCannotSaveList));
+  if (failure) return TellResult("add", kCannotSaveCode, Cp(failure));
   known_.erase(id);
-  if (!password.empty()) {
+  // A password without a user name is never sent: it is neither kept nor stored (where
+  // it would outlive the catalogue), and the server's 401 asks for both.
+  if (!password.empty() && !user.empty()) {
     known_[id].password = password;
     known_[id].has_password = true;
     // Where no secret store runs the password lasts for this run only.
@@ -297,9 +298,10 @@ void COpdsShelf::CredentialsFor(const OpdsCatalogue& catalogue, const std::strin
   user->clear();
   password->clear();
   // Credentials go only where the catalogue itself lives.
-  if (catalogue.user.empty() || OriginOf(url) != OriginOf(catalogue.url)) return;
-  *user = catalogue.user;
-  *password = known_[catalogue.id].password;
+  if (OriginOf(url) != OriginOf(catalogue.url)) return;
+  const Known& known = known_[catalogue.id];
+  *user = known.user.empty() ? catalogue.user : known.user;
+  if (!user->empty()) *password = known.password;
 }
 
 void COpdsShelf::OnDown(const std::string& args) {
@@ -313,6 +315,11 @@ void COpdsShelf::OnDown(const std::string& args) {
   // An unknown catalogue, an address that is not http or https, or a key the shelf
   // cannot hold starts nothing.
   if (!catalogue || checked.empty() || key.empty() || !IsListText(key, 63)) return;
+  // The name is the entry's title, which may hold a "/" ("1/2") that no file name can:
+  // it becomes "_" in the item's name and its file, as a zero byte does. ("/" is never
+  // the trail byte of a double-byte character.)
+  std::replace(name.begin(), name.end(), '/', '_');
+  std::replace(name.begin(), name.end(), '\0', '_');
   if (WaitsForStore(*catalogue, checked, args)) return;
   std::string user, password;
   CredentialsFor(*catalogue, checked, &user, &password);
@@ -387,9 +394,11 @@ void COpdsShelf::OnFetchEnd(std::uint64_t transfer_id, int result) {
   bool goes_on = false;
   if (!catalogue) {
     TellPage(*request, 1, Cp(kUnknown));
-  } else if (result == net::CInetFile::kNotFound && !request->transfer->user.empty() &&
-             !request->retried && !known_[catalogue->id].has_password) {
-    // Refused (a 401 among others) with no password known this run: asked once.
+  } else if (result == net::CInetFile::kNotFound && request->transfer->http_status() == 401 &&
+             OriginOf(request->url) == OriginOf(catalogue->url) && !request->retried) {
+    // Asked for credentials by the catalogue's own server, with no password known this
+    // run or with one it refused (given wrong, or changed since it was kept): the user is
+    // asked once.
     request->retried = true;
     if (AskPassword(*catalogue)) {
       goes_on = StartFetch(*request);
@@ -399,13 +408,16 @@ void COpdsShelf::OnFetchEnd(std::uint64_t transfer_id, int result) {
   } else if (result != net::CInetFile::kSuccess) {
     // A password asked that the server still refuses is asked again next time.
     if (request->retried && result == net::CInetFile::kNotFound) {
+      known_[catalogue->id].user.clear();
       known_[catalogue->id].password.clear();
       known_[catalogue->id].has_password = false;
     }
     TellPage(*request, result, message);
   } else {
-    // A password asked for that the server took is kept where a secret store runs.
-    if (request->retried && known_[catalogue->id].has_password)
+    // A password asked for that the server took is kept where a secret store runs, when
+    // it goes with the list's user name (the one it is looked up under).
+    if (request->retried && known_[catalogue->id].has_password && !catalogue->user.empty() &&
+        (known_[catalogue->id].user.empty() || known_[catalogue->id].user == catalogue->user))
       secrets().Store(catalogue->url, ansi::ToUtf8Lossy(catalogue->user),
                       ansi::ToUtf8Lossy(known_[catalogue->id].password),
                       "Lumora OPDS " + ansi::ToUtf8Lossy(catalogue->name), nullptr);
@@ -472,10 +484,13 @@ bool COpdsShelf::AskPassword(const OpdsCatalogue& catalogue) {
   form.title = ansi::ToUtf8Lossy(catalogue.name);
   form.ok_label = "确定";
   form.cancel_label = "取消";
-  form.fields.push_back({"user", "用户名", ansi::ToUtf8Lossy(catalogue.user), true, {}, {}});
+  form.fields.push_back({"user", "用户名", ansi::ToUtf8Lossy(catalogue.user), false, {}, {}});
   form.fields.push_back({"password", "密码", "", false, {}, {}, true});
   if (!window_.platform().dialogs().Form(&form)) return false;
   Known& known = known_[catalogue.id];
+  known.user = ansi::FromUtf8Lossy(form.fields[0].value);
+  // A name that could not stand in the list is not sent either: the list's goes instead.
+  if (!IsListText(known.user, OpdsCatalogueList::kMaxUser)) known.user.clear();
   known.password = ansi::FromUtf8Lossy(form.fields[1].value);
   known.has_password = true;
   return true;

@@ -3,8 +3,8 @@
 // fetched on workers, parsed and written as page files the movie reads (OpdsPage).
 // Passwords are kept in the desktop's secret store where one runs (os/secret_store.h),
 // else in memory for the run only; they are sent only to the catalogue's own scheme, host
-// and port, and a catalogue with a user but no password known asks for one the first
-// time its server refuses.
+// and port, and a catalogue with no password known asks for a user name and one the
+// first time its server answers 401.
 #ifndef LUMORA_APP_OPDS_SHELF_H_
 #define LUMORA_APP_OPDS_SHELF_H_
 
@@ -58,6 +58,7 @@ class COpdsShelf {
   // What the run knows of a catalogue besides its line: the password (asked or given)
   // and its search (a template, or the description's address until read).
   struct Known {
+    std::string user;  // the name given with an asked password; else the list's
     std::string password;
     bool has_password = false;
     bool asked_store = false;     // the secret store was asked for the password
@@ -106,7 +107,8 @@ class COpdsShelf {
   // Handles a body that arrived for |request|; true when the request goes on with
   // another fetch.
   bool TakeBody(Request& request, const std::string& body);
-  // The password for a 401 of |catalogue| asked with a form; false when cancelled.
+  // The user name and password for a 401 of |catalogue| asked with a form; false when
+  // cancelled.
   bool AskPassword(const OpdsCatalogue& catalogue);
 
   CLumoraDlg& window_;

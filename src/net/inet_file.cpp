@@ -124,7 +124,9 @@ int Fetch(TransferRun& t, const std::string& url) {
   t.easy = easy.get();
   if (!SetUpEasy(t.easy, parsed.get(), secure, t)) return CInetFile::kInternetError;
   CURLcode done = CURLE_OK;
-  if (const int sent = Perform(t, &headers, &done); sent != CInetFile::kSuccess) return sent;
+  const int sent = Perform(t, &headers, &done);
+  t.status = StatusOf(t.easy);
+  if (sent != CInetFile::kSuccess) return sent;
   return ResultOf(t, done);
 }
 
@@ -241,6 +243,7 @@ void CInetFile::Run() {
   }
   // Anything thrown ends the transfer as a failure of the HTTP layer.
   const int result = Guarded("a transfer", int{kInternetError}, [&] { return Fetch(t, url); });
+  http_status_ = t.status;
   // Every byte counted is reported before the run ends (a cancelled one's too), and
   // before the end message.
   Guarded("reporting progress", [&] { t.ReportProgress(true); });

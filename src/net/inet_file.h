@@ -69,6 +69,9 @@ class CInetFile : public CNuvexThread {
   [[nodiscard]] bool StartTransfer();
   // The text of the last failure (code page).
   std::string GetErrorMessage() const;
+  // The HTTP status of the last run's last answer (a 401 the credentials did not end,
+  // among others); 0 when none came.
+  long http_status() const { return http_status_.load(); }
   // Kind 2, after a run that succeeded: the file holding the body (a native path),
   // locked until the transfer lets it go. The transfer removes it when it is started
   // again or deleted, unless the owner took it first. Empty otherwise.
@@ -159,6 +162,7 @@ class CInetFile : public CNuvexThread {
   std::atomic<std::uint32_t> attempts_{0};
   std::atomic<std::uint32_t> bytes_received_{0};
   std::atomic<std::uint32_t> expected_length_{0};
+  std::atomic<long> http_status_{0};
   mutable std::mutex message_mutex_;
   std::string error_message_ = kDefaultMessage;
   // The body kept from the last run (under message_mutex_): its path, a descriptor

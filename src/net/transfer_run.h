@@ -58,6 +58,7 @@ struct TransferRun {
   // What stopped the transfer early, or how far it got.
   bool opened = false;
   bool bad_status = false;
+  long status = 0;  // the HTTP status of the last answer, 0 when none came
   bool create_failed = false;
   bool write_failed = false;
   bool cancelled = false;

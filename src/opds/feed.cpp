@@ -56,8 +56,8 @@ std::int64_t ParseLength(const std::string& text) {
 // The link |node| with its href resolved against |base|; false when it has none that is
 // http or https.
 bool ReadLink(const xmlNode* node, const std::string& base, const Limits& limits, Link* link) {
-  link->href = ResolveUrl(BaseOf(node, base), xml::Attribute(node, "href", limits.max_text + 1));
-  if (link->href.empty() || link->href.size() > limits.max_text) return false;
+  link->href = ResolveUrl(BaseOf(node, base), xml::Attribute(node, "href", limits.max_url + 1));
+  if (link->href.empty() || link->href.size() > limits.max_url) return false;
   link->rel = Collapse(xml::Attribute(node, "rel", limits.max_text));
   link->type = Collapse(xml::Attribute(node, "type", limits.max_text));
   link->title = Collapse(xml::Attribute(node, "title", limits.max_text));

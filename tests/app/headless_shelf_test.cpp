@@ -167,7 +167,8 @@ TEST_F(ShelfCommandsTest, FavouritesNeedASignedInUser) {
 // The OPDS catalogues against the vendor's own: added, opened (navigation and
 // acquisition pages), searched through the OpenSearch description, a hostile feed, a
 // catalogue behind HTTP Basic with a password given and one asked for (and refused),
-// removed.
+// removed; an address holding a password refused; one added without a user asked for
+// both on a 401, none asked on a 404; one given a wrong password asked for the right one.
 TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   TempDir vendor_root;
   vendor_root.Write("accounts.txt", "reader\tsecret\tU100\n");
@@ -200,7 +201,8 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
       // The same server under another host name: no credentials go there.
       opds("op=open|id=o2|url=http://localhost:" + std::to_string(vendor.port()) +
            "/opds-basic/|ticket=t7"),
-      opds("op=down|id=o1|url=" + base + "/opds/files/0.epub|name=b0|key=opds-0"),
+      // A title with "/" names a file all the same.
+      opds("op=down|id=o1|url=" + base + "/opds/files/0.epub|name=b/0|key=opds-0"),
       opds("op=down|id=o2|url=" + base + "/opds-basic/files/1.pdf|name=b1|key=opds-1"),
       Command("logon", "u=reader|p=secret|x=|y="),
       opds("op=down|id=o1|url=" + base + "/opds/files/2.epub|name=二|key=opds-2"),
@@ -209,6 +211,20 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
       opds("op=open|id=o3|url=|ticket=t6"),
       opds("op=remove|id=o2"),
       opds("op=remove|id=o2"),
+      // A password in the address would stand in the list and the movie's variables.
+      opds("op=add|name=|url=http://reader:secret@" + base.substr(7) +
+           "/opds-basic/|user=|password="),
+      // Added without a user (a password alone is not sent): its server's 401 asks for
+      // both; a 404 asks for nothing.
+      opds("op=add|name=NoUser|url=" + base + "/opds-basic/|user=|password=alone"),
+      Answer({{"user", "reader"}, {"password", "secret"}}),
+      opds("op=open|id=o4|url=|ticket=t8"),
+      opds("op=add|name=Missing|url=" + base + "/opds/|user=reader|password="),
+      opds("op=open|id=o5|url=" + base + "/opds/missing|ticket=t9"),
+      // A password given wrong: its server's 401 asks for the right one.
+      opds("op=add|name=Wrong|url=" + base + "/opds-basic/|user=reader|password=wrong"),
+      Answer({{"user", "reader"}, {"password", "secret"}}),
+      opds("op=open|id=o6|url=|ticket=t10"),
   };
   LumoraOptions o;
   o.cwd = home_ / "prog";
@@ -221,7 +237,8 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   o.gates = {{3, page_of("t1")},    {4, page_of("t2")},    {5, page_of("t3")},
              {6, page_of("t4")},    {9, page_of("t5")},    {10, page_of("t7")},
              {11, ended("opds-0")}, {12, ended("opds-1")}, {14, ended("opds-2")},
-             {17, page_of("t6")}};
+             {17, page_of("t6")},   {23, page_of("t8")},   {25, page_of("t9")},
+             {28, page_of("t10")}};
   LumoraRun run = RunLumora(o, script);
   ASSERT_EQ(run.exit_code, 0) << run.stderr_text;
   std::vector<std::string> results, pages, lists;
@@ -232,12 +249,14 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   }
   EXPECT_EQ(results, (std::vector<std::string>{
                          "add|0|o1", "add|1|目录地址无效：只能是 http 或 https 地址", "add|0|o2",
-                         "add|0|o3", "remove|0|o2", "remove|1|没有这个目录"}));
-  ASSERT_EQ(lists.size(), 5u);  // at start-up, three additions, one removal
+                         "add|0|o3", "remove|0|o2", "remove|1|没有这个目录",
+                         "add|1|目录地址不能含用户名或密码：请分别填写", "add|0|o4", "add|0|o5",
+                         "add|0|o6"}));
+  ASSERT_EQ(lists.size(), 8u);  // at start-up, six additions, one removal
   EXPECT_EQ(lists[0], "");
   EXPECT_EQ(lists[4], "id=o1|name=本地书库|url=" + base + "/opds/|user=\nid=o3|name=Asked|url=" +
                           base + "/opds-basic/|user=reader");
-  ASSERT_EQ(pages.size(), 7u) << run.stderr_text;
+  ASSERT_EQ(pages.size(), 10u) << run.stderr_text;
   EXPECT_EQ(pages[0], "ticket=t1|code=0|path=public/opds/o1/t1.xml");
   const std::string root = home_.Read("data/vellari/public/opds/o1/t1.xml");
   EXPECT_NE(root.find("<opds title=\"Lumora test catalogue\" next=\"\" search=\"1\">"),
@@ -268,18 +287,24 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   EXPECT_EQ(pages[5].rfind("ticket=t7|code=6|", 0), 0u) << pages[5];
   // Asked once, refused: the server's answer, and no page.
   EXPECT_EQ(pages[6].rfind("ticket=t6|code=6|", 0), 0u) << pages[6];
+  EXPECT_EQ(pages[7], "ticket=t8|code=0|path=public/opds/o4/t8.xml");
+  EXPECT_EQ(pages[8].rfind("ticket=t9|code=6|", 0), 0u) << pages[8];
+  EXPECT_EQ(pages[9], "ticket=t10|code=0|path=public/opds/o6/t10.xml");
   auto forms = Dialogs(run, "opdsLogin");
-  ASSERT_EQ(forms.size(), 1u);
+  ASSERT_EQ(forms.size(), 3u);
   EXPECT_EQ(forms[0]["caption"], "Asked");
   // The password given is used, never reported.
   EXPECT_EQ(forms[0]["fields"], (Json{{"user", "reader"}, {"password", ""}}));
+  EXPECT_EQ(forms[1]["caption"], "NoUser");
+  EXPECT_EQ(forms[1]["fields"], (Json{{"user", "reader"}, {"password", ""}}));
+  EXPECT_EQ(forms[2]["caption"], "Wrong");
   // Downloads: nobody signed in into the data folder's downloads/ (the second with the
   // catalogue's password), then into the signed-in user's 已下载.
   std::vector<std::string> downloads;
   for (const Json& v : run.All("setVariable"))
     if (v["name"] == "DownloadResult") downloads.push_back(v["value"]);
   EXPECT_EQ(downloads, (std::vector<std::string>{"opds-0|0|", "opds-1|0|", "opds-2|0|"}));
-  EXPECT_GE(std::filesystem::file_size(home_ / "data/vellari/downloads/b0-0.epub"), 4096u);
+  EXPECT_GE(std::filesystem::file_size(home_ / "data/vellari/downloads/b_0-0.epub"), 4096u);
   EXPECT_GE(std::filesystem::file_size(home_ / "data/vellari/downloads/b1-1.pdf"), 4096u);
   EXPECT_GE(std::filesystem::file_size(home_ / "prog/reader/downloaded/二-2.epub"), 4096u);
   EXPECT_EQ(ListItems(home_ / "prog/reader/reader.xml"),
@@ -287,8 +312,9 @@ TEST_F(ShelfCommandsTest, OpdsCataloguesAreAddedOpenedSearchedAndRemoved) {
   // Removed with its pages; the list holds no password.
   EXPECT_FALSE(std::filesystem::exists(home_ / "data/vellari/public/opds/o2"));
   EXPECT_EQ(home_.Read("data/vellari/public/opds/catalogues.txt"),
-            "#next=4\no1\t" + Gb("本地书库") + "\t" + base + "/opds/\t\no3\tAsked\t" + base +
-                "/opds-basic/\treader\n");
+            "#next=7\no1\t" + Gb("本地书库") + "\t" + base + "/opds/\t\no3\tAsked\t" + base +
+                "/opds-basic/\treader\no4\tNoUser\t" + base + "/opds-basic/\t\no5\tMissing\t" +
+                base + "/opds/\treader\no6\tWrong\t" + base + "/opds-basic/\treader\n");
 }
 
 // With a real secret store (gnome-keyring on a session bus of the test's own): the

@@ -18,6 +18,7 @@ TEST(OpdsCatalogueListTest, BadLinesAreSkippedAndIdsNeverComeBack) {
       "o3\tD|E\thttp://d/\t\n"        // a separator of the movie's fields
       "o4\tE\thttp://e/\tu\textra\n"  // five fields
       "o7\tF\thttps://f/\tuser\r\n"   // CR LF
+      "o8\tG\thttp://u:pw@g/\tu\n"    // a password in the URL
       "#next=5\n");
   ASSERT_EQ(list.catalogues.size(), 2u);
   EXPECT_EQ(list.catalogues[1].id, "o7");
@@ -29,6 +30,16 @@ TEST(OpdsCatalogueListTest, BadLinesAreSkippedAndIdsNeverComeBack) {
   EXPECT_EQ(OpdsCatalogueList::Parse(shorter.Format()).next_number, 8u);
   EXPECT_EQ(list.MovieText(),
             "id=o1|name=A|url=http://a/|user=\nid=o7|name=F|url=https://f/|user=user");
+
+  // Ids are taken up to the last one an id can hold, and every one taken reads back.
+  OpdsCatalogueList last = OpdsCatalogueList::Parse("#next=999999999\n");
+  const std::string id = last.TakeId();
+  EXPECT_EQ(id, "o999999999");
+  last.catalogues.push_back({id, "L", "http://l/", ""});
+  OpdsCatalogueList read = OpdsCatalogueList::Parse(last.Format());
+  ASSERT_EQ(read.catalogues.size(), 1u);
+  EXPECT_EQ(read.TakeId(), "");
+  EXPECT_EQ(OpdsCatalogueList::Parse("#next=4294967295\n").TakeId(), "");
 
   std::string many;
   for (int i = 1; i <= 150; ++i) many += "o" + std::to_string(i) + "\tN\thttp://n/\t\n";

@@ -918,6 +918,14 @@ TEST_F(InetFileTest, AUserNameAnswersBasicAndDigestOnlyWhenTheServerAsks) {
   open->password = "secret";
   ASSERT_EQ(Run(*open), CInetFile::kSuccess);
   EXPECT_EQ(log_.Read("requests.log").find("Authorization"), std::string::npos);
+  // Redirected to another host that asks, the name stays behind: refused there.
+  RedirectServer elsewhere("http://localhost:" + std::to_string(vendor_->port()) +
+                           "/opds-basic/files/3.epub");
+  auto moved = Make(elsewhere.Url("/moved.epub"), CInetFile::kServerList);
+  moved->user = "reader";
+  moved->password = "secret";
+  EXPECT_EQ(Run(*moved), CInetFile::kNotFound);
+  EXPECT_EQ(log_.Read("requests.log").find("Authorization"), std::string::npos);
 
   for (const std::string prefix : {"/opds-basic", "/opds-digest", "/opds-digest-md5"}) {
     for (const std::string password : {"secret", "wrong", ""}) {

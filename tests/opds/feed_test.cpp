@@ -219,6 +219,17 @@ TEST(OpdsFeedTest, HostileFeedsAreRefusedOrBounded) {
   feed = Parse("<feed xmlns='http://www.w3.org/2005/Atom'><entry><summary>" + long_text +
                "</summary></entry></feed>");
   EXPECT_EQ(feed.entries[0].summary, long_text.substr(0, opds::kMaxSummary));
+  // Links longer than an address a command takes are dropped, also those a long xml:base
+  // makes of short references.
+  const std::string long_base = "https://books.example/" + std::string(3000, 'b') + "/";
+  feed = Parse("<feed xmlns='http://www.w3.org/2005/Atom' xml:base='" + long_base +
+               "'><entry><link rel='http://opds-spec.org/image/thumbnail' href='c.png'/>"
+               "<link type='application/atom+xml' href='n'/></entry>"
+               "<entry><link type='application/atom+xml' href='/short'/></entry></feed>");
+  ASSERT_EQ(feed.entries.size(), 2u);
+  EXPECT_EQ(feed.entries[0].cover, "");
+  EXPECT_EQ(feed.entries[0].navigation, "");
+  EXPECT_EQ(feed.entries[1].navigation, "https://books.example/short");
 }
 
 }  // namespace
