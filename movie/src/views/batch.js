@@ -13,7 +13,7 @@
   var pumpQueued = false;
   // A selection is gone through in pieces of this many items, each a task of its own,
   // so that a large one never holds the page up.
-  var SLICE = 100;
+  var SLICE = 25;
 
   function showBar() {
     var n = sel.ids.size;

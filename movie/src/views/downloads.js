@@ -66,12 +66,22 @@
 
   // The panel's row of |d|: the one made before while it shows the same, else a new one,
   // so that a long list drawn again makes only the rows that changed.
-  var rows = new Map();  // id -> {key: what it shows, el}
-  function rowOf(d) {
+  // Rows are made anew when their download's state changes; beyond |made.left| in one
+  // draw, a row only new to the list waits for the next frame and one whose progress
+  // alone moved stays as it was, so that many downloads listed at once never hold the
+  // page.
+  var rows = new Map();  // id -> {key: what it shows, state, el}
+  var ROWS_A_FRAME = 15;
+  function rowOf(d, made) {
     var state = M.downloadStateText(d);
     var key = [d.state, d.percent, state, label(d)].join("\u0001");
     var known = rows.get(d.id);
     if (known && known.key === key) return known.el;
+    if (made.left <= 0 && !(known && known.state !== d.state)) {
+      made.more = true;
+      return known ? known.el : null;
+    }
+    made.left--;
     var btns = h("div", {class: "btns"});
     var add = function (text, run) { btns.appendChild(h("button", {type: "button", text: text, onclick: run})); };
     if (d.state === "running") add("暂停", function () { downloads.pause(d.id); });
@@ -87,7 +97,7 @@
       // A failed download has no progress to show: the host's end report says 100.
       h("div", {}, [d.state === "failed" ? null : L.progressBar(d),
                     h("span", {class: "state" + (d.state === "failed" ? " failed" : ""), text: state, title: state})])]);
-    rows.set(d.id, {key: key, el: el});
+    rows.set(d.id, {key: key, state: d.state, el: el});
     return el;
   }
 
@@ -96,14 +106,23 @@
     var box = L.$("dl-list");
     var shows = !L.$("downloads").hidden;
     var els = [];
-    var running = 0, sum = 0, n = 0, queued = 0;
+    var running = 0, sum = 0, n = 0, queued = 0, made = {left: ROWS_A_FRAME, more: false};
+    if (shows) {
+      // The rows of downloads under way are made first, then those of the queue shown;
+      // finished ones with what is left.
+      var inQueue = 0;
+      list.forEach(function (d) { if (d.state !== "queued" && d.state !== "done" && d.state !== "failed") rowOf(d, made); });
+      list.forEach(function (d) { if (d.state === "queued" && ++inQueue <= QUEUED_ROWS) rowOf(d, made); });
+    }
     list.forEach(function (d) {
       if (d.state === "running") running++;
       if (d.state !== "done" && d.state !== "failed") { sum += Math.max(0, d.percent); n++; }
       // A long queue shows its first rows, and how many more wait.
       if (!shows || (d.state === "queued" && ++queued > QUEUED_ROWS)) return;
-      els.push(rowOf(d));
+      var el = rowOf(d, made);
+      if (el) els.push(el);
     });
+    if (made.more) drawSoon();
     if (shows) {
       rows.forEach(function (r, id) { if (!list.has(id)) rows.delete(id); });
       if (queued > QUEUED_ROWS) els.push(h("p", {class: "dlmore", text: "另有 " + (queued - QUEUED_ROWS) + " 项等待中"}));
@@ -125,11 +144,13 @@
   // A download's state changed: its card now, the panel with the next frame (many
   // changes together are drawn once).
   var drawQueued = false;
+  function drawSoon() {
+    if (drawQueued) return;
+    drawQueued = true;
+    requestAnimationFrame(function () { drawQueued = false; draw(); });
+  }
   function changed(id) {
-    if (!drawQueued) {
-      drawQueued = true;
-      requestAnimationFrame(function () { drawQueued = false; draw(); });
-    }
+    drawSoon();
     L.grid.refreshItem(id);
   }
 

@@ -151,29 +151,18 @@
       }
       activeDescendant();
     },
-    // Repaints the cards of one item (its badges and progress).
+    // Shows the state of one item's cards (badges, progress, action) again with the
+    // next frame: many changes together (downloads starting and ending) touch each card
+    // once.
     refreshItem: function (id) {
-      shown.forEach(function (el, i) {
-        var row = rows[i];
-        if (row.kind === "cards" && row.items.some(function (it) { return it.id === id; })) {
-          var fresh = makeRow(row, i);
-          el.replaceWith(fresh);
-          recycle(el);
-          shown.set(i, fresh);
-        }
-      });
-      activeDescendant();
+      stale.add(id);
+      paintSoon();
     },
-    // Every card shown fills again (a download state of many items changed).
+    // Every card shown shows its state again (a download state of many items changed),
+    // with the next frame.
     repaint: function () {
-      shown.forEach(function (el, i) {
-        if (rows[i].kind !== "cards") return;
-        var fresh = makeRow(rows[i], i);
-        el.replaceWith(fresh);
-        recycle(el);
-        shown.set(i, fresh);
-      });
-      activeDescendant();
+      staleAll = true;
+      paintSoon();
     },
     // The cards shown say again whether their item is selected.
     markSelected: function () {
@@ -183,6 +172,25 @@
     items: function () { return flat; },
     focus: function () { scroller.focus(); }
   };
+
+  // The items whose cards show their state again, or all of them, with the next frame.
+  var stale = new Set(), staleAll = false, paintQueued = false;
+  function paintSoon() {
+    if (paintQueued) return;
+    paintQueued = true;
+    requestAnimationFrame(function () {
+      paintQueued = false;
+      var all = staleAll, ids = stale;
+      staleAll = false;
+      stale = new Set();
+      shown.forEach(function (el, i) {
+        if (rows[i].kind !== "cards") return;
+        Array.prototype.forEach.call(el.children, function (c) {
+          if (c.item && (all || ids.has(c.item.id))) showState(c, c.item);
+        });
+      });
+    });
+  }
 
   // True when |el|, made for row |a|, shows row |b| as it would be made now.
   function sameRow(a, b, el) {
@@ -279,6 +287,19 @@
     tileEl.lastChild.textContent = L.item.glyphOf(item);
     var url = M.coverUrl(item.photo);
     if (url) L.covers.load(cover, url, cardW, coverH);
+    c.parts.title.textContent = item.name || item.id;
+    c.parts.date.textContent = item.date;
+    showState(c, item);
+    return c;
+  }
+
+  // Shows on card |c| what changes of |item| while it stays on the card: its favourite,
+  // its badges, its download's progress or failure, its main action and its price. The
+  // picture stays as it is.
+  function showState(c, item) {
+    var cover = c.parts.cover, favEl = c.parts.fav;
+    cover.querySelectorAll(":scope > .badge-done, :scope > .badge-read, :scope > .cfail, :scope > .cprog, :scope > .main-action")
+      .forEach(function (part) { part.remove(); });
     // Two badges at most: ★ (or the ☆ that favourites, on hover) top right; ✓ downloaded,
     // else the folded corner of a read item, bottom right.
     var fav = L.account.isFav(item.id);
@@ -306,14 +327,11 @@
     var main = failed ? null : L.item.mainAction(item);
     if (main) cover.appendChild(h("button", {type: "button", class: "main-action primary", tabindex: "-1", text: main[0],
       onclick: function (e) { e.stopPropagation(); main[1](); }}));
-    c.parts.title.textContent = item.name || item.id;
-    c.parts.date.textContent = item.date;
     // An OPDS book shows its formats where a vendor's item shows its price.
     var price = item.opds ? {text: item.opds.formats, kind: "formats"} : M.priceLabel(item, L.account.isBought(item.id));
     c.parts.price.hidden = !!(view && view.local) || !price.text;
     c.parts.price.className = "price " + price.kind;
     c.parts.price.textContent = price.text;
-    return c;
   }
 
   function showSelected(c, item) {
