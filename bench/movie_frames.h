@@ -10,6 +10,20 @@
 
 namespace movie_bench {
 
+// Put before a script: a 4 ms timer chain that keeps |gap|, the longest stretch in which
+// the page's main thread could not run it, and |long|, the stretches over 50 ms as [ms
+// after the start, ms], until the script sets |stop|.
+inline constexpr const char* kGapWatch = R"JS(
+var gap = 0, long = [], stop = false, last = performance.now(), watchStart = last;
+(function tick() {
+  var now = performance.now();
+  if (now - last > 50) long.push([Math.round(last - watchStart), Math.round(now - last)]);
+  gap = Math.max(gap, now - last);
+  last = now;
+  if (!stop) setTimeout(tick, 4);
+})();
+)JS";
+
 // Frames at rest, then while scrolling at 3,000 px/s for four seconds: {rest, median,
 // p95} in ms. The grid's end stops the scrolling where the content ends.
 inline constexpr const char* kScroll = R"JS(

@@ -512,7 +512,10 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   EXPECT_TRUE(Eventually([&] { return driver_->Text(held + " .state") == "等待中"; }))
       << driver_->Text(held + " .state");
   EXPECT_EQ(driver_->Eval(kActions, {held}), Json({"取消"}));
-  EXPECT_EQ(driver_->Text("#spacer .card[data-id=\"b01\"] .pill"), "等待中");
+  // The card shows it with the next frame.
+  EXPECT_TRUE(Eventually([&] {
+    return driver_->Text("#spacer .card[data-id=\"b01\"] .pill") == "等待中";
+  })) << driver_->Text("#spacer .card[data-id=\"b01\"] .pill");
   EXPECT_EQ(driver_->Eval(
                 "return Array.from(document.querySelectorAll("
                 "'#spacer .card[data-id=\"b01\"] .bar i, #dl-list .dlrow[data-id=\"b01\"] .bar i'))"

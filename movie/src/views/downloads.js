@@ -56,30 +56,41 @@
   // A progress bar: one without a percentage (waiting) moves to and fro at a width of
   // its own, which an inline width would hide.
   L.progressBar = function (d) {
-    // A queued one has not started: its bar stays empty and still.
+    var bar = h("div", {class: "bar", role: "progressbar", "aria-label": label(d),
+                        "aria-valuemin": "0", "aria-valuemax": "100"}, [h("i", {})]);
+    L.showProgress(bar, d);
+    return bar;
+  };
+  // Shows the progress of |d| on |bar|, made by L.progressBar, in place. A queued one
+  // has not started: its bar stays empty and still.
+  L.showProgress = function (bar, d) {
     var waiting = d.state === "waiting" || (d.state !== "queued" && d.percent < 0);
-    return h("div", {class: "bar" + (waiting ? " indeterminate" : ""),
-                     role: "progressbar", "aria-label": label(d), "aria-valuemin": "0", "aria-valuemax": "100",
-                     "aria-valuenow": waiting ? null : String(Math.max(0, d.percent))},
-             [h("i", waiting ? {} : {style: "width:" + Math.max(0, d.percent) + "%"})]);
+    bar.className = "bar" + (waiting ? " indeterminate" : "");
+    if (waiting) bar.removeAttribute("aria-valuenow");
+    else bar.setAttribute("aria-valuenow", String(Math.max(0, d.percent)));
+    bar.firstChild.style.width = waiting ? "" : Math.max(0, d.percent) + "%";
   };
 
-  // The panel's row of |d|: the one made before while it shows the same, else a new one,
-  // so that a long list drawn again makes only the rows that changed.
-  // Rows are made anew when their download's state changes; beyond |made.left| in one
-  // draw, a row only new to the list waits for the next frame and one whose progress
-  // alone moved stays as it was, so that many downloads listed at once never hold the
-  // page.
-  var rows = new Map();  // id -> {key: what it shows, state, el}
+  // The panel's row of |d|. A row is made anew only when its download's state or name
+  // changes (its buttons with it); progress moves in place, so that a button is never
+  // taken from under the pointer. Beyond |made.left| rows made in one draw, a row new to
+  // the list waits for the next frame, so that many downloads listed at once never hold
+  // the page.
+  var rows = new Map();  // id -> {key: state and name, el}
   var ROWS_A_FRAME = 15;
   function rowOf(d, made) {
     var state = M.downloadStateText(d);
-    var key = [d.state, d.percent, state, label(d)].join("\u0001");
+    var key = [d.state, label(d), d.state === "failed" ? state : ""].join("\u0001");
     var known = rows.get(d.id);
-    if (known && known.key === key) return known.el;
-    if (made.left <= 0 && !(known && known.state !== d.state)) {
+    if (known && known.key === key) {
+      var bar = known.el.querySelector(".bar"), text = known.el.querySelector(".state");
+      if (bar) L.showProgress(bar, d);
+      if (text.textContent !== state) { text.textContent = state; text.title = state; }
+      return known.el;
+    }
+    if (made.left <= 0 && !known) {
       made.more = true;
-      return known ? known.el : null;
+      return null;
     }
     made.left--;
     var btns = h("div", {class: "btns"});
@@ -97,7 +108,7 @@
       // A failed download has no progress to show: the host's end report says 100.
       h("div", {}, [d.state === "failed" ? null : L.progressBar(d),
                     h("span", {class: "state" + (d.state === "failed" ? " failed" : ""), text: state, title: state})])]);
-    rows.set(d.id, {key: key, state: d.state, el: el});
+    rows.set(d.id, {key: key, el: el});
     return el;
   }
 

@@ -295,11 +295,12 @@
 
   // Shows on card |c| what changes of |item| while it stays on the card: its favourite,
   // its badges, its download's progress or failure, its main action and its price. The
-  // picture stays as it is.
+  // picture stays as it is, and so do the progress and the main action's button while
+  // they show the same kind of thing, so that a button is never taken from under the
+  // pointer as a download moves on.
   function showState(c, item) {
     var cover = c.parts.cover, favEl = c.parts.fav;
-    cover.querySelectorAll(":scope > .badge-done, :scope > .badge-read, :scope > .cfail, :scope > .cprog, :scope > .main-action")
-      .forEach(function (part) { part.remove(); });
+    var part = function (cls) { return cover.querySelector(":scope > ." + cls); };
     // Two badges at most: ★ (or the ☆ that favourites, on hover) top right; ✓ downloaded,
     // else the folded corner of a read item, bottom right.
     var fav = L.account.isFav(item.id);
@@ -308,25 +309,42 @@
     favEl.title = fav ? "已收藏" : "收藏";
     favEl.textContent = fav ? "★" : "☆";
     favEl.hidden = !!item.opds;
-    if (L.account.isDone(item.id)) cover.appendChild(h("span", {class: "badge-done", role: "img", "aria-label": "已下载", text: "✓"}));
-    else if (L.account.isRead(item.id)) cover.appendChild(h("span", {class: "badge-read", role: "img", "aria-label": "已阅读"}));
+    var badge = L.account.isDone(item.id) ? "badge-done" : L.account.isRead(item.id) ? "badge-read" : "";
+    ["badge-done", "badge-read"].forEach(function (cls) { var p = part(cls); if (p && cls !== badge) p.remove(); });
+    if (badge && !part(badge))
+      cover.insertBefore(badge === "badge-done" ? h("span", {class: "badge-done", role: "img", "aria-label": "已下载", text: "✓"})
+                                                : h("span", {class: "badge-read", role: "img", "aria-label": "已阅读"}),
+                         part("cfail") || part("cprog") || part("main-action"));
     var dl = L.downloads.get(item.id);
-    var failed = dl && dl.state === "failed";
+    var failed = !!dl && dl.state === "failed";
+    var moving = !!dl && !failed && dl.state !== "done";
+    var fail = part("cfail"), prog = part("cprog"), mainEl = part("main-action");
+    if (fail) fail.remove();
+    if (prog && !moving) prog.remove();
     if (failed) {
       // The host's message, and 重试 at hand without hovering.
-      cover.appendChild(h("div", {class: "cfail", title: dl.message}, [
+      cover.insertBefore(h("div", {class: "cfail", title: dl.message}, [
         h("span", {class: "ftitle", text: "! 下载失败"}),
         h("button", {type: "button", class: "retry", tabindex: "-1", text: "重试",
           onclick: function (e) { e.stopPropagation(); L.downloads.resume(item.id); }}),
-        h("span", {class: "fmsg", text: dl.message})]));
-    } else if (dl && dl.state !== "done") {
-      cover.appendChild(h("div", {class: "cprog"}, [L.progressBar(dl), h("span", {class: "pill",
-        text: dl.state === "paused" ? "⏸ " + Math.max(0, dl.percent) + "%" :
-              dl.state === "waiting" || dl.percent < 0 ? "等待中" : dl.percent + "%"})]));
+        h("span", {class: "fmsg", text: dl.message})]), mainEl);
+    } else if (moving) {
+      if (!prog) {
+        prog = h("div", {class: "cprog"}, [L.progressBar(dl), h("span", {class: "pill"})]);
+        cover.insertBefore(prog, mainEl);
+      } else L.showProgress(prog.firstChild, dl);
+      prog.lastChild.textContent = dl.state === "paused" ? "⏸ " + Math.max(0, dl.percent) + "%" :
+                                   dl.state === "waiting" || dl.percent < 0 ? "等待中" : dl.percent + "%";
     }
     var main = failed ? null : L.item.mainAction(item);
-    if (main) cover.appendChild(h("button", {type: "button", class: "main-action primary", tabindex: "-1", text: main[0],
-      onclick: function (e) { e.stopPropagation(); main[1](); }}));
+    if (mainEl && (!main || mainEl.textContent !== main[0])) { mainEl.remove(); mainEl = null; }
+    if (main) {
+      if (!mainEl) {
+        mainEl = h("button", {type: "button", class: "main-action primary", tabindex: "-1", text: main[0]});
+        cover.appendChild(mainEl);
+      }
+      mainEl.onclick = function (e) { e.stopPropagation(); main[1](); };
+    }
     // An OPDS book shows its formats where a vendor's item shows its price.
     var price = item.opds ? {text: item.opds.formats, kind: "formats"} : M.priceLabel(item, L.account.isBought(item.id));
     c.parts.price.hidden = !!(view && view.local) || !price.text;

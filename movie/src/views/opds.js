@@ -101,10 +101,16 @@
     if (s.scrollTop + 3 * s.clientHeight >= s.scrollHeight) more(view);
   }
 
+  // The crumbs of the view's trail; drawn again only when the trail changed (a page more
+  // of the same listing leaves them as they are).
+  var crumbsShown = "";
   function drawCrumbs(view) {
     var box = L.$("crumbs");
-    box.textContent = "";
     var trail = view && view.opds && view.state ? view.state.trail : [];
+    var key = (view ? view.key : "") + "\u0001" + trail.map(function (p) { return p.title; }).join("\u0001");
+    if (key === crumbsShown && !box.hidden === trail.length >= 2) return;
+    crumbsShown = key;
+    box.textContent = "";
     box.hidden = trail.length < 2;
     trail.forEach(function (place, i) {
       if (i) box.appendChild(h("span", {class: "sep", "aria-hidden": "true", text: "›"}));
