@@ -13,8 +13,10 @@ namespace {
 
 constexpr char kUrl[] = "https://books.example/opds/feed.xml";
 
-void CheckUrl(const std::string& url, bool may_be_empty) {
+// An absolute http or https URL of printable ASCII, at most |max| bytes.
+void CheckUrl(const std::string& url, bool may_be_empty, std::size_t max = std::string::npos) {
   if (url.empty() && may_be_empty) return;
+  if (url.size() > max) fuzz::Fail("a URL over its bound");
   if (!url.starts_with("http://") && !url.starts_with("https://"))
     fuzz::Fail("a URL that is not absolute http or https: " + url);
   for (char ch : url)
@@ -50,12 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   limits.max_depth = 12;
   limits.max_entries = 20;
   limits.max_text = 300;
+  limits.max_url = 400;
 
   opds::Feed feed;
   if (opds::ParseFeed(xml, kUrl, &feed, limits).ok()) {
     if (feed.entries.size() > limits.max_entries) fuzz::Fail("more entries than the limit");
-    CheckUrl(feed.next, true);
-    CheckUrl(feed.search, true);
+    CheckUrl(feed.next, true, limits.max_url);
+    CheckUrl(feed.search, true, limits.max_url);
     if (feed.search_is_template && feed.search.find("{searchTerms}") == std::string::npos)
       fuzz::Fail("a search template without {searchTerms}");
     for (const std::string* text : {&feed.id, &feed.title}) CheckText(*text, limits.max_text);
@@ -64,11 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckText(*text, limits.max_text);
       CheckText(entry.summary, opds::kMaxSummary);
       for (const std::string& author : entry.authors) CheckText(author, limits.max_text);
-      CheckUrl(entry.cover, true);
-      CheckUrl(entry.navigation, true);
+      CheckUrl(entry.cover, true, limits.max_url);
+      CheckUrl(entry.navigation, true, limits.max_url);
       for (const opds::Link& link : entry.acquisitions) {
-        CheckUrl(link.href, false);
-        CheckText(link.href, limits.max_text);
+        CheckUrl(link.href, false, limits.max_url);
         for (const std::string* text : {&link.rel, &link.type, &link.title})
           CheckText(*text, limits.max_text);
         if (!link.rel.starts_with("http://opds-spec.org/acquisition"))
