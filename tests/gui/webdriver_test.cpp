@@ -542,7 +542,9 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
   EXPECT_FALSE(message.empty());
   EXPECT_EQ(driver_->Eval(kActions, {failed}), Json({"重试", "取消"}));
   const std::string cover = "#spacer .card[data-id=\"m02\"] .cfail";
-  EXPECT_EQ(driver_->Text(cover + " .ftitle"), "! 下载失败");
+  // The card shows it with the next frame.
+  EXPECT_TRUE(Eventually([&] { return driver_->Text(cover + " .ftitle") == "! 下载失败"; }))
+      << driver_->Text(cover + " .ftitle");
   EXPECT_EQ(driver_->Text(cover + " .fmsg"), message);
   EXPECT_EQ(driver_->Text(cover + " .retry"), "重试");
   const char* kFailureToasts =
