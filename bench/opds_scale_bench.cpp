@@ -130,14 +130,15 @@ double Number(const Json& j, const char* key) {
 }
 
 // Runs |script| (whose last argument is the function it calls with its result) in the
-// page, after the timer chain of kGapWatch, and waits for that result, at most five minutes; null
-// when none came. The result is fetched by polling: the driver's answer to one long script would
-// outlast the client's wait for it.
-Json RunAsync(Driver& driver, const char* script, const Json& args) {
+// page, after the timer chain of kGapWatch unless |watch| is false (the chain runs until
+// the script sets |stop|: a script that does not would leave it running), and waits for that
+// result, at most five minutes; null when none came. The result is fetched by polling: the driver's
+// answer to one long script would outlast the client's wait for it.
+Json RunAsync(Driver& driver, const char* script, const Json& args, bool watch = true) {
   driver.Eval(std::string("var a = Array.from(arguments); window.benchResult = undefined;"
                           "a.push(function (r) { window.benchResult = {value: r}; });"
                           "(function () {") +
-                  movie_bench::kGapWatch + script + "}).apply(null, a);",
+                  (watch ? movie_bench::kGapWatch : "") + script + "}).apply(null, a);",
               args);
   for (auto end = std::chrono::steady_clock::now() + std::chrono::minutes(5);
        std::chrono::steady_clock::now() < end;) {
@@ -165,7 +166,7 @@ Figures Measure(const std::string& home, const std::string& program, const std::
   }
   f.first = Number(load, "first");
   f.gap = Number(load, "gap");
-  Json s = RunAsync(driver, movie_bench::kScroll, Json::array());
+  Json s = RunAsync(driver, movie_bench::kScroll, Json::array(), false);
   if (s.is_object()) {
     f.rest = Number(s, "rest");
     f.median = Number(s, "median");
