@@ -215,6 +215,22 @@ class WebDriverTest : public ::testing::Test {
         "  b.removeAttribute('data-test-click'); });");
     return clicked;
   }
+  // A 下载所选 of |count| items under way (the page keeping watch in seenDownloads): with
+  // the downloads panel open, its summary tells all of them downloaded; at no moment were
+  // more than ten listed, at some moment exactly ten, and at least |queued| waited, each
+  // shown as 等待中.
+  void ExpectBatchDownloaded(int count, int queued, const std::string& shot) {
+    ASSERT_TRUE(driver_->Click("#btn-downloads"));
+    Shot(shot + "-queued");
+    const std::string summary = "已下载 " + std::to_string(count) + " 项，失败 0 项";
+    EXPECT_TRUE(
+        Eventually([&] { return driver_->Text("#toasts").find(summary) != std::string::npos; }, 60))
+        << driver_->Text("#toasts") << " " << driver_->Eval("return window.seenDownloads").dump();
+    Json seen = driver_->Eval("return window.seenDownloads");
+    EXPECT_EQ(seen["listed"], 10) << seen.dump();
+    EXPECT_GE(seen["queued"].get<int>(), queued) << seen.dump();
+    EXPECT_EQ(seen["wrong"], Json::array()) << seen.dump();
+  }
   // The ids of the cards in the grid's view, in reading order.
   std::vector<std::string> VisibleCards() {
     Json v = driver_->Eval(
@@ -616,16 +632,7 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
     return driver_->Text("#toasts").find("已加入下载 59 项，跳过 1 项") != std::string::npos;
   })) << driver_->Text("#toasts");
   EXPECT_EQ(driver_->Eval("return document.getElementById('selbar').hidden"), true);
-  ASSERT_TRUE(driver_->Click("#btn-downloads"));
-  Shot("many-queued");
-  EXPECT_TRUE(Eventually(
-      [&] { return driver_->Text("#toasts").find("已下载 59 项，失败 0 项") != std::string::npos; },
-      60))
-      << driver_->Text("#toasts") << " " << driver_->Eval("return window.seenDownloads").dump();
-  Json seen = driver_->Eval("return window.seenDownloads");
-  EXPECT_EQ(seen["listed"], 10) << seen.dump();
-  EXPECT_GE(seen["queued"].get<int>(), 30) << seen.dump();
-  EXPECT_EQ(seen["wrong"], Json::array()) << seen.dump();
+  ExpectBatchDownloaded(59, 30, "many");
   Shot("many-downloaded");
   // Every file arrived whole and every item is in 已下载.
   int arrived = 0;
@@ -999,16 +1006,7 @@ TEST_F(WebDriverTest, OpdsBooksManyAtOnceReadSearchAndDelete) {
   EXPECT_TRUE(Eventually([&] {
     return driver_->Text("#toasts").find("已加入下载 24 项") != std::string::npos;
   })) << driver_->Text("#toasts");
-  ASSERT_TRUE(driver_->Click("#btn-downloads"));
-  Shot("opds-many-queued");
-  EXPECT_TRUE(Eventually(
-      [&] { return driver_->Text("#toasts").find("已下载 24 项，失败 0 项") != std::string::npos; },
-      60))
-      << driver_->Text("#toasts") << " " << driver_->Eval("return window.seenDownloads").dump();
-  Json seen = driver_->Eval("return window.seenDownloads");
-  EXPECT_EQ(seen["listed"], 10) << seen.dump();
-  EXPECT_GE(seen["queued"].get<int>(), 1) << seen.dump();
-  EXPECT_EQ(seen["wrong"], Json::array()) << seen.dump();
+  ExpectBatchDownloaded(24, 1, "opds-many");
   EXPECT_EQ(driver_->Eval("return Array.from(document.querySelectorAll('#toasts .toast'))"
                           ".filter(function (t) { return /下载完成|已下载 /.test(t.textContent); })"
                           ".length"),
