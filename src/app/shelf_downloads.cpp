@@ -72,10 +72,7 @@ void CShelfDownloads::StartShelfDownload(const std::string& item_id, const std::
     // rather than waiting for it.
     update_client_->Log("下载文件失败 [" + ansi::ToUtf8Lossy(name + "-" + FilePartOf(url)) +
                         "], 错误代码 [" + std::to_string(kUnsafeTargetCode) + "]");
-    window_.flash().SetVariable("DownloadResult", item_id + "|" +
-                                                      std::to_string(kUnsafeTargetCode) + "|" +
-                                                      net::CInetFile::MessageOf(kUnsafeTargetCode));
-    window_.flash().SetVariable("RetValDownloadEnd", "true");
+    TellEnd(item_id, kUnsafeTargetCode, net::CInetFile::MessageOf(kUnsafeTargetCode));
     return;
   }
   // The map names the file the transfer writes. A transfer of this id that is still
@@ -203,6 +200,10 @@ void CShelfDownloads::OnDownloadEnd(const std::string& item_id, int result,
   if (result == 0) (void)CompleteDownload(item_id);
   // The transfer leaves the list now; its target goes with it.
   download_map_.erase(item_id);
+  TellEnd(item_id, result, message);
+}
+
+void CShelfDownloads::TellEnd(const std::string& item_id, int result, const std::string& message) {
   // How it ended, before the movie hears that it did: "ID|CODE|MESSAGE".
   window_.flash().SetVariable("DownloadResult",
                               item_id + "|" + std::to_string(result) + "|" + message);

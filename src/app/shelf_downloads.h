@@ -56,6 +56,8 @@ class CShelfDownloads {
   void TakeStockOfPartialDownloads();
 
  private:
+  // Tells the movie that the download |item_id| ended with |result| and |message|.
+  void TellEnd(const std::string& item_id, int result, const std::string& message);
   // Whether |item_id| is in "正在下载" or "已下载" of the user's shelf (its name in |name|);
   // read under the caller's lock of the program folder.
   [[nodiscard]] bool Listed(const std::string& item_id, std::string* name) const;

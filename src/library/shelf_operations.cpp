@@ -1,5 +1,6 @@
 #include "library/shelf_operations.h"
 
+#include <functional>
 #include <memory>
 
 #include "base/ansi.h"
@@ -33,54 +34,50 @@ void AddCopy(CXmlGroup* group, const CXmlElement& item) {
   group->AddItem(std::move(copy));
 }
 
-}  // namespace
-
-int CopyItemToGroup(const std::string& source_path, const std::string& source_group,
-                    const std::string& item_id, const std::string& destination_path,
-                    const std::string& destination_group, bool* unsaved) {
-  // A destination that is missing starts empty and is made; one that cannot be read is
-  // never written (its Save refuses).
+// Adds an item |item_id| to the group |group_id| of |destination_path| (made when
+// missing) through |add|, unless the group holds it already: 1 when |add| added it, else
+// -1. A destination that is missing starts empty and is made; one that cannot be read is
+// never written (its Save refuses). The destination is written last, so that when the
+// source |add| reads is the same file, the destination's content is the one that stays.
+// The result keeps its meaning (whether an item was added); an addition that did not
+// reach the file is reported through |unsaved|.
+int AddOnce(const std::string& destination_path, const std::string& group_id,
+            const std::string& item_id, bool* unsaved, const std::function<bool(CXmlGroup*)>& add) {
   std::unique_ptr<CXmlFileObject> destination;
   (void)CXmlFileObject::Open(&destination, destination_path.c_str());
-  CXmlGroup* target = FindOrAddGroup(*destination, destination_group, "100");
-
-  int result = -1;
+  CXmlGroup* target = FindOrAddGroup(*destination, group_id, "100");
   CXmlElement* present = nullptr;
-  if (!target->FindItem(item_id.c_str(), &present)) {
-    // The source is only looked up: a missing one is not made.
-    std::unique_ptr<CXmlFileObject> source;
-    const bool source_loaded = CXmlFileObject::Open(&source, source_path.c_str());
-    if (const CXmlElement* item = FindSourceItem(*source, source_group, item_id)) {
-      AddCopy(target, *item);
-      result = 1;
-    }
-    // Writing the source back only normalises it; the copy's result does not hang on it.
-    (void)CXmlFileObject::Release(std::move(source), source_loaded);
-  }
-  // Last: when both are one file, the destination's content is the one that stays. The
-  // result keeps its meaning (whether an item was found and added); a copy that did not
-  // reach the file is reported through |unsaved|.
+  const int result = !target->FindItem(item_id.c_str(), &present) && add(target) ? 1 : -1;
   const bool saved = CXmlFileObject::Release(std::move(destination), true);
   Report(unsaved, result == 1 && !saved);
   return result;
 }
 
+}  // namespace
+
+int CopyItemToGroup(const std::string& source_path, const std::string& source_group,
+                    const std::string& item_id, const std::string& destination_path,
+                    const std::string& destination_group, bool* unsaved) {
+  return AddOnce(destination_path, destination_group, item_id, unsaved, [&](CXmlGroup* target) {
+    // The source is only looked up: a missing one is not made.
+    std::unique_ptr<CXmlFileObject> source;
+    const bool source_loaded = CXmlFileObject::Open(&source, source_path.c_str());
+    const CXmlElement* item = FindSourceItem(*source, source_group, item_id);
+    if (item) AddCopy(target, *item);
+    // Writing the source back only normalises it; the copy's result does not hang on it.
+    (void)CXmlFileObject::Release(std::move(source), source_loaded);
+    return item != nullptr;
+  });
+}
+
 int AddItemToGroup(const std::string& destination_path, const std::string& destination_group,
                    const CXmlElement::Fields& fields, bool* unsaved) {
-  std::unique_ptr<CXmlFileObject> destination;
-  (void)CXmlFileObject::Open(&destination, destination_path.c_str());
-  CXmlGroup* target = FindOrAddGroup(*destination, destination_group, "100");
-  int result = -1;
-  CXmlElement* present = nullptr;
-  if (!target->FindItem(fields.id.c_str(), &present)) {
+  return AddOnce(destination_path, destination_group, fields.id, unsaved, [&](CXmlGroup* target) {
     std::unique_ptr<CXmlElement> item;
     CXmlElement::Create(&item, fields);
     target->AddItem(std::move(item));
-    result = 1;
-  }
-  const bool saved = CXmlFileObject::Release(std::move(destination), true);
-  Report(unsaved, result == 1 && !saved);
-  return result;
+    return true;
+  });
 }
 
 bool GetItemName(const std::string& path, const std::string& item_id, const std::string& group_id,

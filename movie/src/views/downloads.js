@@ -76,16 +76,15 @@
   // taken from under the pointer. Beyond |made.left| rows made in one draw, a row new to
   // the list waits for the next frame, so that many downloads listed at once never hold
   // the page.
-  var rows = new Map();  // id -> {key: state and name, el}
+  var rows = new Map();  // id -> {key: state and name, el, its bar and state text}
   var ROWS_A_FRAME = 15;
   function rowOf(d, made) {
     var state = M.downloadStateText(d);
     var key = [d.state, label(d), d.state === "failed" ? state : ""].join("\u0001");
     var known = rows.get(d.id);
     if (known && known.key === key) {
-      var bar = known.el.querySelector(".bar"), text = known.el.querySelector(".state");
-      if (bar) L.showProgress(bar, d);
-      if (text.textContent !== state) { text.textContent = state; text.title = state; }
+      if (known.bar) L.showProgress(known.bar, d);
+      if (known.text.textContent !== state) { known.text.textContent = state; known.text.title = state; }
       return known.el;
     }
     if (made.left <= 0 && !known) {
@@ -108,7 +107,7 @@
       // A failed download has no progress to show: the host's end report says 100.
       h("div", {}, [d.state === "failed" ? null : L.progressBar(d),
                     h("span", {class: "state" + (d.state === "failed" ? " failed" : ""), text: state, title: state})])]);
-    rows.set(d.id, {key: key, el: el});
+    rows.set(d.id, {key: key, el: el, bar: el.querySelector(".bar"), text: el.querySelector(".state")});
     return el;
   }
 
