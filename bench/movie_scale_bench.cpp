@@ -48,7 +48,7 @@ document.querySelector('#nav button[data-view="book"]').click();
   var now = performance.now();
   if (first < 0 && document.querySelector('#spacer .card[data-id="b0"]')) first = now - t0;
   if (!end && document.getElementById('view-count').textContent === '共 ' + total + ' 项') end = now;
-  if (end && now - end > 2000) { stop = true; done({first: first, gap: gap}); return; }
+  if (end && now - end > 2000) { stop = true; done({first: first, gap: gap, long: long}); return; }
   if (now - t0 > 60000) { stop = true; done({first: first, gap: gap, timeout: true}); return; }
   requestAnimationFrame(frame);
 })();
@@ -91,6 +91,8 @@ struct Figures {
   double first = -1, gap = -1;
   double rest = -1, median = -1, p95 = -1;
   long kb = 0;
+  Json long_gaps;  // the stretches over 50 ms while loading: [[ms after the click, ms]]
+  Json long_gaps;  // the stretches over 50 ms while loading: [[ms after the click, ms]]
 };
 
 // One session of |program| on a book catalogue of |items|.
@@ -114,6 +116,8 @@ Figures Measure(const std::string& home, const std::string& program, int items, 
   }
   f.first = load["first"].get<double>();
   f.gap = load["gap"].get<double>();
+  f.long_gaps = load["long"];
+  f.long_gaps = load["long"];
   if (scroll) {
     Json s = driver.Session("POST", "/execute/async",
                             {{"script", movie_bench::kScroll}, {"args", Json::array()}})["value"];
@@ -140,6 +144,12 @@ void Print(const char* who, int items, const Figures& f) {
     std::printf(", frames at rest %5.1f ms, scrolling median %5.1f ms / p95 %5.1f ms", f.rest,
                 f.median, f.p95);
   std::printf(", web process %ld MB\n", f.kb / 1024);
+  if (f.long_gaps.is_array() && !f.long_gaps.empty())
+    std::printf("  %-9s %6d items: gaps over 50 ms [at ms, gap ms]: %s\n", who, items,
+                f.long_gaps.dump().c_str());
+  if (f.long_gaps.is_array() && !f.long_gaps.empty())
+    std::printf("  %-9s %6d items: gaps over 50 ms [at ms, gap ms]: %s\n", who, items,
+                f.long_gaps.dump().c_str());
 }
 
 }  // namespace

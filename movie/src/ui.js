@@ -205,6 +205,16 @@ window.Lumora = (function () {
   // (#model-script) and the worker's, both in this page. Where no worker can run, the page parses them itself.
   // One worker is kept ready, its scripts already run, for the next read.
   var workerUrl = null, spare = null;
+
+  // Calls |fn| with the next frame, or after 100 ms where the page paints none (hidden).
+  L.nextFrame = function (fn) {
+    var called = false;
+    var once = function () { if (!called) { called = true; fn(); } };
+    requestAnimationFrame(once);
+    setTimeout(once, 100);
+  };
+  // Calls |fn| once the next frame is painted (or as nextFrame, for a hidden page).
+  L.afterPaint = function (fn) { L.nextFrame(function () { setTimeout(fn, 0); }); };
   function makeWorker() {
     try {
       if (workerUrl === null) {
@@ -228,7 +238,8 @@ window.Lumora = (function () {
 
   // A catalogue file as {category, groups, items}, or null when it is missing or no
   // catalogue. |opts|, all optional:
-  //   onPart(cat)   the catalogue as read so far, while it is being read;
+  //   onPart(cat)   the catalogue as read so far, while it is being read; the reader
+  //                 goes on once the promise it may return settles;
   //   order         the order ("date", "name") the caller shows first: each group gains
   //                 `places` for it, then for the other, and onPlaces(order) is called;
   //   stale()       true once the caller has no more use for this read, which then ends.
@@ -242,6 +253,8 @@ window.Lumora = (function () {
     return new Promise(function (resolve) {
       var cat = {category: "", groups: [], items: []};
       var ended = false, placed = 0;
+      // The reader waits for each part (and the end) to be taken before it reads on.
+      function took() { worker.postMessage({kind: "took"}); }
       function stop(value) {
         worker.terminate();
         if (!ended) { ended = true; resolve(value); }
@@ -266,7 +279,8 @@ window.Lumora = (function () {
               cat.items.push(item);
             }
           });
-          if (opts.onPart) opts.onPart(cat);
+          var wait = opts.onPart ? opts.onPart(cat) : null;
+          if (wait) wait.then(took); else took();
         } else if (m.type === "end") {
           if (!m.ok) { stop(null); return; }
           cat.category = m.category;
@@ -274,6 +288,8 @@ window.Lumora = (function () {
           for (var i = 0; i < cat.groups.length; i++) if (!cat.groups[i]) cat.groups[i] = {id: "", items: []};
           ended = true;
           resolve(cat);
+          // The places are sorted once the whole catalogue is shown.
+          L.afterPaint(took);
         } else if (m.type === "places") {
           m.places.forEach(function (p, i) {
             var g = cat.groups[i];

@@ -22,6 +22,32 @@ test("layout by stage size, columns and the rows of a long catalogue", () => {
   assert.deepEqual(M.visibleRows([], 0, 500, 2), {first: 0, last: 0});
 });
 
+test("rows grown as a catalogue is read are the rows laid out afresh; other changes are refused", () => {
+  const items = (n, p) => Array.from({length: n}, (_, i) => ({id: p + i}));
+  const a = {id: "a", items: items(10, "a")};
+  let laid = M.flattenRows([a], 3, 250, 40);
+  // One group growing, without headers; then a second group: every group gains a header.
+  a.items.push(...items(5, "a+"));
+  laid = M.growRows(laid, [a], 3, 250, 40);
+  assert.deepEqual(laid, M.flattenRows([a], 3, 250, 40));
+  const b = {id: "b", items: items(4, "b")};
+  assert.equal(M.growRows(laid, [a, b], 3, 250, 40), null);
+  laid = M.flattenRows([a, b], 3, 250, 40);
+  // The last group grows and a third comes: the first group's rows are kept as they were.
+  b.items.push(...items(7, "b+"));
+  const c = {id: "c", items: items(2, "c")};
+  const grown = M.growRows(laid, [a, b, c], 3, 250, 40);
+  assert.deepEqual(grown, M.flattenRows([a, b, c], 3, 250, 40));
+  assert.equal(grown.rows[1], laid.rows[1]);
+  // An earlier group changed, a group folded, another pitch, fewer groups: no growth.
+  const shorter = {id: "a", items: a.items.slice(1)};
+  assert.equal(M.growRows(grown, [shorter, b, c], 3, 250, 40), null);
+  assert.equal(M.growRows(grown, [a, {id: "b", items: b.items, collapsed: true}, c], 3, 250, 40), null);
+  assert.equal(M.growRows(grown, [a, b, c], 4, 250, 40), null);
+  assert.equal(M.growRows(grown, [a, b], 3, 250, 40), null);
+  assert.equal(M.growRows(null, [a], 3, 250, 40), null);
+});
+
 test("search results fall into the categories searched, in their order, with the rest apart", () => {
   const items = ["b1", "m1", "x", "m2", "both"].map((id) => ({id, name: id}));
   const groups = M.groupByCategory(items, [

@@ -7,24 +7,53 @@
 
   // Sections flattened into rows of fixed pitch: a header row per group (when there is
   // more than one) and card rows of |columns| items. Each row: {kind, top, height, ...}.
+  // The result also says where each group's rows start ({rows, height, groups: [{id,
+  // count, collapsed, row, top}]}), for growRows.
   function flattenRows(groups, columns, cardRow, headerRow) {
-    var rows = [];
-    var top = 0;
-    var withHeaders = groups.length > 1;
-    groups.forEach(function (g) {
-      if (withHeaders) {
-        rows.push({kind: "header", top: top, height: headerRow, group: g.id,
+    return appendRows({rows: [], height: 0, groups: [], columns: columns, cardRow: cardRow,
+                       headerRow: headerRow, headers: groups.length > 1}, groups, 0);
+  }
+  // |laid| with the rows of groups[from...] added after its own.
+  function appendRows(laid, groups, from) {
+    var rows = laid.rows, top = laid.height, columns = laid.columns;
+    for (var k = from; k < groups.length; k++) {
+      var g = groups[k];
+      laid.groups.push({id: g.id, count: g.items.length, collapsed: !!g.collapsed, row: rows.length, top: top});
+      if (laid.headers) {
+        rows.push({kind: "header", top: top, height: laid.headerRow, group: g.id,
                    count: g.items.length, collapsed: !!g.collapsed});
-        top += headerRow;
+        top += laid.headerRow;
       }
-      if (g.collapsed) return;
+      if (g.collapsed) continue;
       for (var i = 0; i < g.items.length; i += columns) {
-        rows.push({kind: "cards", top: top, height: cardRow, items: g.items.slice(i, i + columns),
+        rows.push({kind: "cards", top: top, height: laid.cardRow, items: g.items.slice(i, i + columns),
                    first: i});
-        top += cardRow;
+        top += laid.cardRow;
       }
-    });
-    return {rows: rows, height: top};
+    }
+    laid.height = top;
+    return laid;
+  }
+  // The rows of |groups| when they are |laid|'s groups grown while being read: the same
+  // groups in the same order, each but the last unchanged, the last with items added at
+  // its end, and maybe new groups after it. Only the last group's rows and the new ones
+  // are made again; a catalogue read in parts thus costs each part its own rows. Null
+  // when |groups| did not grow from |laid| that way (flattenRows then lays them out).
+  function growRows(laid, groups, columns, cardRow, headerRow) {
+    var before = laid && laid.groups;
+    if (!before || !before.length || laid.columns !== columns || laid.cardRow !== cardRow ||
+        laid.headerRow !== headerRow || laid.headers !== groups.length > 1 || groups.length < before.length)
+      return null;
+    var last = before.length - 1;
+    for (var k = 0; k <= last; k++) {
+      var g = groups[k], b = before[k];
+      if (g.id !== b.id || !!g.collapsed !== b.collapsed ||
+          (k < last ? g.items.length !== b.count : g.items.length < b.count))
+        return null;
+    }
+    return appendRows({rows: laid.rows.slice(0, before[last].row), height: before[last].top,
+                       groups: before.slice(0, last), columns: columns, cardRow: cardRow,
+                       headerRow: headerRow, headers: laid.headers}, groups, last);
   }
   // The indices [first, last) of the rows that meet the view, with |overscan| rows more
   // on each side.
@@ -84,6 +113,6 @@
     }).filter(function (g) { return g.items.length > 0; });
   }
 
-  return {flattenRows: flattenRows, visibleRows: visibleRows, sectionsOf: sectionsOf,
+  return {flattenRows: flattenRows, growRows: growRows, visibleRows: visibleRows, sectionsOf: sectionsOf,
     jumpTop: jumpTop, groupByCategory: groupByCategory, filterGroups: filterGroups};
 });

@@ -99,7 +99,9 @@
     // The grid shows other items: a new view starts with nothing selected; the same view
     // read again keeps those of its items still there.
     viewChanged: function (same) {
-      if (!sel.ids.size && !same) { sel.anchor = -1; return; }
+      // Nothing selected: nothing to look for among the items (a catalogue of many read
+      // in parts comes here at each part).
+      if (!sel.ids.size) { if (!same) sel.anchor = -1; return; }
       if (!same) { batch.clear(); return; }
       var there = new Set();
       L.grid.items().forEach(function (it) { if (sel.ids.has(it.id)) there.add(it.id); });

@@ -116,9 +116,9 @@
     L.$("empty").hidden = true;
     // A large catalogue is shown part by part as it is read, in the file's order; a view in another order waits for the reader's places of its items.
     var order = M.storedOrder(L.storage(), view.key);
-    var shownParts = false, partQueued = false, latest = null;
+    var shownParts = false, latest = null, shownAt = 0, showing = null;
     function showPart() {
-      partQueued = false;
+      shownAt = performance.now();
       if (mine !== generation || !latest || latest.done) return;
       var groups = shownGroups(view, latest);
       var count = groups.reduce(function (n, g) { return n + g.items.length; }, 0);
@@ -139,12 +139,16 @@
       onPart: order === "group" && !view.shelfGroup && !view.local && key !== "search" ? function (cat) {
         latest = cat;
         // The first part at once; the later ones together, a few times a second (each
-        // showing lays the whole grid out again).
-        if (!shownParts) showPart();
-        else if (!partQueued) {
-          partQueued = true;
-          setTimeout(function () { requestAnimationFrame(showPart); }, 150);
-        }
+        // showing lays out what the grid gained). While a part is shown and painted the
+        // reader waits for it, so that the two never compete for a small machine's
+        // processors; the parts in between are taken at once.
+        if (showing) return showing;
+        if (shownParts && performance.now() - shownAt < 150) return null;
+        showing = new Promise(function (taken) {
+          var show = function () { showPart(); L.afterPaint(function () { showing = null; taken(); }); };
+          if (!shownParts) show(); else L.nextFrame(show);
+        });
+        return showing;
       } : null,
       onPlaces: function (placed) {
         if (mine === generation && placed === waitingFor) {

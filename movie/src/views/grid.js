@@ -9,6 +9,7 @@
   var h = L.h;
   var scroller, spacer;
   var source = [], groups = [], view = null, rows = [], flat = [], columns = 1, pitch = 0, cardW = 0, coverH = 0;
+  var laid = null;  // the rows' layout, which a growing catalogue extends
   var shownKey = "";
   var order = "group";
   // An item's index in flat is kept on the item itself, under a key of the grid's own:
@@ -56,7 +57,7 @@
       if (shownView) order = M.storedOrder(L.storage(), shownView.key);
       var keep = flat[active];
       var same = v === grid.lastView;
-      arrange();
+      arrange(!!growing && same);
       L.batch.viewChanged(same);
       if (v !== grid.lastView) { active = 0; scroller.scrollTop = 0; }
       else if (placeOf(keep) >= 0) active = placeOf(keep);
@@ -112,7 +113,11 @@
       document.documentElement.style.setProperty("--card-w", cardW + "px");
       document.documentElement.style.setProperty("--cover-h", coverH + "px");
       var gs = groups.map(function (g) { return {id: g.id, items: g.items, collapsed: !!collapsed[g.id]}; });
-      var f = M.flattenRows(gs, columns, pitch, 40);
+      var key = columns + " " + cardW + " " + coverH;
+      // A catalogue growing as it is read lays out only the rows of what it gained.
+      var f = (keepRows && key === shownKey && M.growRows(laid, gs, columns, pitch, 40)) ||
+              M.flattenRows(gs, columns, pitch, 40);
+      laid = f;
       var before = rows;
       rows = f.rows;
       spacer.style.height = (f.height + lay.pad) + "px";
@@ -120,7 +125,6 @@
       // While a catalogue grows as it is read, rows that read the same at the same place
       // stay as they are, covers and all; otherwise (and with a new card size) every row
       // is made again, with what its cards show now.
-      var key = columns + " " + cardW + " " + coverH;
       shown.forEach(function (el, i) {
         if (keepRows && key === shownKey && sameRow(before[i], rows[i], el)) return;
         recycle(el);
@@ -137,7 +141,11 @@
     },
     update: function () {
       L.covers.scrolled(scroller.scrollTop);
-      var range = M.visibleRows(rows, scroller.scrollTop - L.state.layout.pad, scroller.clientHeight, 2);
+      // A grid made afresh makes the rows in view first and those around them with the
+      // next frame, so that its first cards come a frame sooner.
+      var fresh = !shown.size;
+      var range = M.visibleRows(rows, scroller.scrollTop - L.state.layout.pad, scroller.clientHeight, fresh ? 0 : 2);
+      if (fresh && range.last > range.first) grid.schedule();
       shown.forEach(function (el, i) {
         if (i < range.first || i >= range.last) {
           recycle(el);
@@ -359,11 +367,31 @@
   }
 
   // The shown groups: the view's groups in the chosen order, and every item's place.
-  function arrange() {
+  // |growing|: the groups are those arranged last, read further (items added to the last
+  // one's end, maybe groups after it); only the items they gained are placed then.
+  var arranged = [];  // per group arranged: {items, count, at} (at: its first place)
+  function arrange(growing) {
     groups = M.orderGroups(source, order);
-    flat = [];
-    groups.forEach(function (x) { x.items.forEach(function (it) { it[AT] = flat.length; flat.push(it); }); });
+    var last = arranged.length - 1, grew = growing && order === "group" && last >= 0 && groups.length > last;
+    for (var k = 0; grew && k <= last; k++) {
+      var g = groups[k], a = arranged[k];
+      grew = g.items === a.items && (k < last ? g.items.length === a.count : g.items.length >= a.count);
+    }
+    if (!grew) { flat = []; arranged = []; }
+    else {
+      // The last group's items from where it was, then the groups that came after it.
+      flat = flat.slice();
+      place(arranged[last].items, arranged[last].count);
+      arranged[last] = {items: arranged[last].items, count: arranged[last].items.length, at: arranged[last].at};
+    }
+    for (var i = arranged.length; i < groups.length; i++) {
+      arranged.push({items: groups[i].items, count: groups[i].items.length, at: flat.length});
+      place(groups[i].items, 0);
+    }
     shownFlat = flat;
+  }
+  function place(items, from) {
+    for (var j = from; j < items.length; j++) { items[j][AT] = flat.length; flat.push(items[j]); }
   }
 
   function markActive() {
