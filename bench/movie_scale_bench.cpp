@@ -92,7 +92,6 @@ struct Figures {
   double rest = -1, median = -1, p95 = -1;
   long kb = 0;
   Json long_gaps;  // the stretches over 50 ms while loading: [[ms after the click, ms]]
-  Json long_gaps;  // the stretches over 50 ms while loading: [[ms after the click, ms]]
 };
 
 // One session of |program| on a book catalogue of |items|.
@@ -116,7 +115,6 @@ Figures Measure(const std::string& home, const std::string& program, int items, 
   }
   f.first = load["first"].get<double>();
   f.gap = load["gap"].get<double>();
-  f.long_gaps = load["long"];
   f.long_gaps = load["long"];
   if (scroll) {
     Json s = driver.Session("POST", "/execute/async",
@@ -144,9 +142,6 @@ void Print(const char* who, int items, const Figures& f) {
     std::printf(", frames at rest %5.1f ms, scrolling median %5.1f ms / p95 %5.1f ms", f.rest,
                 f.median, f.p95);
   std::printf(", web process %ld MB\n", f.kb / 1024);
-  if (f.long_gaps.is_array() && !f.long_gaps.empty())
-    std::printf("  %-9s %6d items: gaps over 50 ms [at ms, gap ms]: %s\n", who, items,
-                f.long_gaps.dump().c_str());
   if (f.long_gaps.is_array() && !f.long_gaps.empty())
     std::printf("  %-9s %6d items: gaps over 50 ms [at ms, gap ms]: %s\n", who, items,
                 f.long_gaps.dump().c_str());
