@@ -28,6 +28,26 @@ window.Lumora = (function () {
   // The host's command, logged for tests in L.sent. The sign-in's text carries the
   // password: "logon" is logged without it (and an OPDS catalogue's addition without its
   // password), so the page keeps no password once sent.
+  // Calls |fn| with the next frame, or after 100 ms where the page paints none (hidden).
+  L.nextFrame = function (fn) {
+    var called = false;
+    var once = function () { if (!called) { called = true; fn(); } };
+    requestAnimationFrame(once);
+    setTimeout(once, 100);
+  };
+  // Calls |fn| once the next frame is painted (or as nextFrame, for a hidden page).
+  L.afterPaint = function (fn) { L.nextFrame(function () { setTimeout(fn, 0); }); };
+  // A function that calls |fn| with the next frame, once however often it is called
+  // before: many changes together are drawn once.
+  L.perFrame = function (fn) {
+    var queued = false;
+    return function () {
+      if (queued) return;
+      queued = true;
+      requestAnimationFrame(function () { queued = false; fn(); });
+    };
+  };
+
   L.sent = [];
   L.send = function (command, args) {
     if (args === null) { L.toast("内容过长或含有“|”，无法发送", {error: true}); return false; }
@@ -205,16 +225,6 @@ window.Lumora = (function () {
   // (#model-script) and the worker's, both in this page. Where no worker can run, the page parses them itself.
   // One worker is kept ready, its scripts already run, for the next read.
   var workerUrl = null, spare = null;
-
-  // Calls |fn| with the next frame, or after 100 ms where the page paints none (hidden).
-  L.nextFrame = function (fn) {
-    var called = false;
-    var once = function () { if (!called) { called = true; fn(); } };
-    requestAnimationFrame(once);
-    setTimeout(once, 100);
-  };
-  // Calls |fn| once the next frame is painted (or as nextFrame, for a hidden page).
-  L.afterPaint = function (fn) { L.nextFrame(function () { setTimeout(fn, 0); }); };
   function makeWorker() {
     try {
       if (workerUrl === null) {

@@ -215,6 +215,19 @@ class WebDriverTest : public ::testing::Test {
         "  b.removeAttribute('data-test-click'); });");
     return clicked;
   }
+  // Ctrl+A selects the grid's |selected| items and 下载所选 queues them, the page keeping
+  // watch on the downloads panel; the toast that says so holds |told|.
+  void SelectAllAndDownload(int selected, const std::string& told) {
+    ASSERT_TRUE(driver_->Chord(kControlKey, "a"));
+    const std::string count = "已选 " + std::to_string(selected) + " 项";
+    ASSERT_TRUE(Eventually([&] { return driver_->Text("#sel-count") == count; }))
+        << driver_->Text("#sel-count");
+    driver_->Eval(kWatchDownloads);
+    ASSERT_TRUE(ClickButton("#selbar", "下载所选"));
+    EXPECT_TRUE(Eventually([&] {
+      return driver_->Text("#toasts").find(told) != std::string::npos;
+    })) << driver_->Text("#toasts");
+  }
   // A 下载所选 of |count| items under way (the page keeping watch in seenDownloads): with
   // the downloads panel open, its summary tells all of them downloaded; at no moment were
   // more than ten listed, at some moment exactly ten, and at least |queued| waited, each
@@ -622,15 +635,7 @@ TEST_F(WebDriverTest, SignInBrowseSearchFavouriteAndDownload) {
     return driver_->Eval("return document.getElementById('selbar').hidden") == true &&
            driver_->Eval(kSelected) == Json::array();
   }));
-  ASSERT_TRUE(driver_->Chord(kControlKey, "a"));
-  ASSERT_TRUE(Eventually([&] { return driver_->Text("#sel-count") == "已选 60 项"; }))
-      << driver_->Text("#sel-count");
-  // The page keeps watch on the downloads panel.
-  driver_->Eval(kWatchDownloads);
-  ASSERT_TRUE(ClickButton("#selbar", "下载所选"));
-  EXPECT_TRUE(Eventually([&] {
-    return driver_->Text("#toasts").find("已加入下载 59 项，跳过 1 项") != std::string::npos;
-  })) << driver_->Text("#toasts");
+  ASSERT_NO_FATAL_FAILURE(SelectAllAndDownload(60, "已加入下载 59 项，跳过 1 项"));
   EXPECT_EQ(driver_->Eval("return document.getElementById('selbar').hidden"), true);
   ExpectBatchDownloaded(59, 30, "many");
   Shot("many-downloaded");
@@ -998,14 +1003,7 @@ TEST_F(WebDriverTest, OpdsBooksManyAtOnceReadSearchAndDelete) {
   // than ten listed, the others shown as 等待中; all arrive whole, told in one summary.
   WriteFile(vendor_root_ / "faults.txt", "/opds/files/=slow:512:100\n");
   driver_->Eval("document.getElementById('scroller').focus();");
-  ASSERT_TRUE(driver_->Chord(kControlKey, "a"));
-  ASSERT_TRUE(Eventually([&] { return driver_->Text("#sel-count") == "已选 24 项"; }))
-      << driver_->Text("#sel-count");
-  driver_->Eval(kWatchDownloads);
-  ASSERT_TRUE(ClickButton("#selbar", "下载所选"));
-  EXPECT_TRUE(Eventually([&] {
-    return driver_->Text("#toasts").find("已加入下载 24 项") != std::string::npos;
-  })) << driver_->Text("#toasts");
+  ASSERT_NO_FATAL_FAILURE(SelectAllAndDownload(24, "已加入下载 24 项"));
   ExpectBatchDownloaded(24, 1, "opds-many");
   EXPECT_EQ(driver_->Eval("return Array.from(document.querySelectorAll('#toasts .toast'))"
                           ".filter(function (t) { return /下载完成|已下载 /.test(t.textContent); })"

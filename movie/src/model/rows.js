@@ -8,7 +8,7 @@
   // Sections flattened into rows of fixed pitch: a header row per group (when there is
   // more than one) and card rows of |columns| items. Each row: {kind, top, height, ...}.
   // The result also says where each group's rows start ({rows, height, groups: [{id,
-  // count, collapsed, row, top}]}), for growRows.
+  // items, count, collapsed, row, top}]}), for growRows.
   function flattenRows(groups, columns, cardRow, headerRow) {
     return appendRows({rows: [], height: 0, groups: [], columns: columns, cardRow: cardRow,
                        headerRow: headerRow, headers: groups.length > 1}, groups, 0);
@@ -18,7 +18,8 @@
     var rows = laid.rows, top = laid.height, columns = laid.columns;
     for (var k = from; k < groups.length; k++) {
       var g = groups[k];
-      laid.groups.push({id: g.id, count: g.items.length, collapsed: !!g.collapsed, row: rows.length, top: top});
+      laid.groups.push({id: g.id, items: g.items, count: g.items.length, collapsed: !!g.collapsed,
+                        row: rows.length, top: top});
       if (laid.headers) {
         rows.push({kind: "header", top: top, height: laid.headerRow, group: g.id,
                    count: g.items.length, collapsed: !!g.collapsed});
@@ -41,19 +42,27 @@
   // when |groups| did not grow from |laid| that way (flattenRows then lays them out).
   function growRows(laid, groups, columns, cardRow, headerRow) {
     var before = laid && laid.groups;
-    if (!before || !before.length || laid.columns !== columns || laid.cardRow !== cardRow ||
-        laid.headerRow !== headerRow || laid.headers !== groups.length > 1 || groups.length < before.length)
+    if (!grewFrom(before, groups) || laid.columns !== columns || laid.cardRow !== cardRow ||
+        laid.headerRow !== headerRow || laid.headers !== groups.length > 1 ||
+        before.some(function (b, k) { return !!groups[k].collapsed !== b.collapsed; }))
       return null;
     var last = before.length - 1;
-    for (var k = 0; k <= last; k++) {
-      var g = groups[k], b = before[k];
-      if (g.id !== b.id || !!g.collapsed !== b.collapsed ||
-          (k < last ? g.items.length !== b.count : g.items.length < b.count))
-        return null;
-    }
     return appendRows({rows: laid.rows.slice(0, before[last].row), height: before[last].top,
                        groups: before.slice(0, last), columns: columns, cardRow: cardRow,
                        headerRow: headerRow, headers: laid.headers}, groups, last);
+  }
+  // True when |groups| are the groups |before| ({id, items, count} each, as they were then)
+  // read further: the same groups with the same item lists in the same order, each but the
+  // last as long as it was, the last as long or longer, maybe with groups after it.
+  function grewFrom(before, groups) {
+    if (!before || !before.length || groups.length < before.length) return false;
+    var last = before.length - 1;
+    for (var k = 0; k <= last; k++) {
+      var g = groups[k], b = before[k];
+      if (g.id !== b.id || g.items !== b.items || (k < last ? g.items.length !== b.count : g.items.length < b.count))
+        return false;
+    }
+    return true;
   }
   // The indices [first, last) of the rows that meet the view, with |overscan| rows more
   // on each side.
@@ -113,6 +122,6 @@
     }).filter(function (g) { return g.items.length > 0; });
   }
 
-  return {flattenRows: flattenRows, growRows: growRows, visibleRows: visibleRows, sectionsOf: sectionsOf,
+  return {flattenRows: flattenRows, growRows: growRows, grewFrom: grewFrom, visibleRows: visibleRows, sectionsOf: sectionsOf,
     jumpTop: jumpTop, groupByCategory: groupByCategory, filterGroups: filterGroups};
 });

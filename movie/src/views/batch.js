@@ -139,7 +139,7 @@
       }
       // The selection bar goes with the next frame; the queue starts after it, so that
       // the two are not drawn in one long frame.
-      requestAnimationFrame(function () { setTimeout(slice, 0); });
+      L.afterPaint(slice);
     },
     // Item |id| ended ("ok", "failed", "cancelled"): true when it belonged to a
     // 下载所选 whose summary tells it. Its place in the host's list goes to the next.

@@ -153,12 +153,7 @@
   }
   // A download's state changed: its card now, the panel with the next frame (many
   // changes together are drawn once).
-  var drawQueued = false;
-  function drawSoon() {
-    if (drawQueued) return;
-    drawQueued = true;
-    requestAnimationFrame(function () { drawQueued = false; draw(); });
-  }
+  var drawSoon = L.perFrame(function () { draw(); });
   function changed(id) {
     drawSoon();
     L.grid.refreshItem(id);

@@ -20,7 +20,6 @@
   var collapsed = {};
   var active = 0;
   var shown = new Map();  // row index -> element
-  var queued = false;
   var size = "M";
 
   function sizeChosen() {
@@ -134,11 +133,7 @@
       grid.update();
       markActive();
     },
-    schedule: function () {
-      if (queued) return;
-      queued = true;
-      requestAnimationFrame(function () { queued = false; grid.update(); });
-    },
+    schedule: L.perFrame(function () { grid.update(); }),
     update: function () {
       L.covers.scrolled(scroller.scrollTop);
       // A grid made afresh makes the rows in view first and those around them with the
@@ -182,23 +177,18 @@
   };
 
   // The items whose cards show their state again, or all of them, with the next frame.
-  var stale = new Set(), staleAll = false, paintQueued = false;
-  function paintSoon() {
-    if (paintQueued) return;
-    paintQueued = true;
-    requestAnimationFrame(function () {
-      paintQueued = false;
-      var all = staleAll, ids = stale;
-      staleAll = false;
-      stale = new Set();
-      shown.forEach(function (el, i) {
-        if (rows[i].kind !== "cards") return;
-        Array.prototype.forEach.call(el.children, function (c) {
-          if (c.item && (all || ids.has(c.item.id))) showState(c, c.item);
-        });
+  var stale = new Set(), staleAll = false;
+  var paintSoon = L.perFrame(function () {
+    var all = staleAll, ids = stale;
+    staleAll = false;
+    stale = new Set();
+    shown.forEach(function (el, i) {
+      if (rows[i].kind !== "cards") return;
+      Array.prototype.forEach.call(el.children, function (c) {
+        if (c.item && (all || ids.has(c.item.id))) showState(c, c.item);
       });
     });
-  }
+  });
 
   // True when |el|, made for row |a|, shows row |b| as it would be made now.
   function sameRow(a, b, el) {
@@ -369,23 +359,19 @@
   // The shown groups: the view's groups in the chosen order, and every item's place.
   // |growing|: the groups are those arranged last, read further (items added to the last
   // one's end, maybe groups after it); only the items they gained are placed then.
-  var arranged = [];  // per group arranged: {items, count, at} (at: its first place)
+  var arranged = [];  // per group arranged: {id, items, count, at} (at: its first place)
   function arrange(growing) {
     groups = M.orderGroups(source, order);
-    var last = arranged.length - 1, grew = growing && order === "group" && last >= 0 && groups.length > last;
-    for (var k = 0; grew && k <= last; k++) {
-      var g = groups[k], a = arranged[k];
-      grew = g.items === a.items && (k < last ? g.items.length === a.count : g.items.length >= a.count);
-    }
-    if (!grew) { flat = []; arranged = []; }
+    if (!(growing && order === "group" && M.grewFrom(arranged, groups))) { flat = []; arranged = []; }
     else {
       // The last group's items from where it was, then the groups that came after it.
+      var last = arranged[arranged.length - 1];
       flat = flat.slice();
-      place(arranged[last].items, arranged[last].count);
-      arranged[last] = {items: arranged[last].items, count: arranged[last].items.length, at: arranged[last].at};
+      place(last.items, last.count);
+      last.count = last.items.length;
     }
     for (var i = arranged.length; i < groups.length; i++) {
-      arranged.push({items: groups[i].items, count: groups[i].items.length, at: flat.length});
+      arranged.push({id: groups[i].id, items: groups[i].items, count: groups[i].items.length, at: flat.length});
       place(groups[i].items, 0);
     }
     shownFlat = flat;
